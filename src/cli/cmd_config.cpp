@@ -1,0 +1,9 @@
+#include "cli/commands.h"
+
+namespace skav::cli {
+
+void add_config_command(CLI::App& app, int& exit_code) {
+  app.add_subcommand("config", "(not built yet)")->callback([&exit_code] { exit_code = 2; });
+}
+
+}  // namespace skav::cli

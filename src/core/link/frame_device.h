@@ -1,0 +1,72 @@
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/link/mac.h"
+
+namespace skav::link {
+
+inline constexpr std::size_t kEthernetHeader = 14;
+inline constexpr std::size_t kMaxPayload = 1500;
+inline constexpr std::size_t kMaxFrame = kEthernetHeader + kMaxPayload;  // 1514
+inline constexpr std::size_t kMinFrame = 60;  // Ethernet minimum without check sequence
+
+// Station EtherTypes.
+inline constexpr std::uint16_t kEtherProbe = 0x8011;     // Discovery Probe, host to target
+inline constexpr std::uint16_t kEtherReply = 0x8022;     // Discovery Reply, target to host
+inline constexpr std::uint16_t kEtherHostData = 0x8077;  // data frame, host to target
+inline constexpr std::uint16_t kEtherTargetData = 0x8088;  // data frame, target to host
+
+// The read time-out of an opened adapter: one receive waits at most this long.
+inline constexpr std::chrono::milliseconds kReadTimeout{20};
+
+inline std::uint16_t ether_type(const std::uint8_t* frame) {
+  return static_cast<std::uint16_t>(frame[12] << 8 | frame[13]);
+}
+
+// One opened adapter: sends and receives whole Ethernet frames (header included, no
+// preamble or check sequence). The platform service behind the link.
+class FrameDevice {
+ public:
+  virtual ~FrameDevice() = default;
+  // Sends one frame. 0 sent; -1 refused.
+  virtual int send(const std::uint8_t* frame, std::size_t length) = 0;
+  // Waits at most `timeout` for the next frame. Returns its length and points *frame at its
+  // bytes, which stay valid until the next receive on this device; 0 when nothing arrived
+  // (or the device failed).
+  virtual int receive(const std::uint8_t** frame, std::chrono::milliseconds timeout) = 0;
+};
+
+struct AdapterInfo {
+  std::string name;         // the system's name, used to open it
+  std::string description;  // empty when the system gives none
+};
+
+struct AdapterListing {
+  bool ok = true;
+  std::string error;  // the platform's error text when !ok
+  std::vector<AdapterInfo> adapters;
+};
+
+struct OpenResult {
+  std::unique_ptr<FrameDevice> device;  // null when the adapter could not be opened
+  std::string error;                    // why, for the operator
+};
+
+// The platform's adapter access (libpcap, or the in-process link).
+class FrameBackend {
+ public:
+  virtual ~FrameBackend() = default;
+  virtual AdapterListing list_adapters() = 0;
+  // The adapter's current hardware address, read by the platform's own means.
+  virtual std::optional<Mac> adapter_mac(const std::string& name) = 0;
+  virtual OpenResult open(const std::string& name) = 0;
+};
+
+}  // namespace skav::link

@@ -1,0 +1,82 @@
+#pragma once
+
+#include <array>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "core/link/frame_device.h"
+
+namespace skav::link {
+
+// A bounded queue of frames in one direction. Frames are copied into preallocated slots, so
+// nothing is allocated per frame. A frame sent while the queue is full is dropped, as a
+// congested wire would.
+class FrameQueue {
+ public:
+  explicit FrameQueue(std::size_t slots = 512);
+  void push(const std::uint8_t* frame, std::size_t length);
+  // Copies the oldest frame into `out` (kMaxFrame bytes); 0 when none came within `timeout`.
+  int pop(std::uint8_t* out, std::chrono::milliseconds timeout);
+  std::size_t size() const;
+  void clear();
+
+ private:
+  struct Slot {
+    std::uint16_t length = 0;
+    std::array<std::uint8_t, kMaxFrame> bytes;
+  };
+  mutable std::mutex mutex_;
+  std::condition_variable ready_;
+  std::vector<Slot> slots_;
+  std::size_t head_ = 0;
+  std::size_t count_ = 0;
+};
+
+// An in-process Ethernet cable with two ends. Whatever one end sends, the other receives.
+class InMemoryWire {
+ public:
+  InMemoryWire();
+  // The two ends; each is a FrameDevice. Owned by the wire.
+  FrameDevice& station_end();
+  FrameDevice& board_end();
+  FrameQueue& to_board() { return to_board_; }
+  FrameQueue& to_station() { return to_station_; }
+
+ private:
+  class End;
+  FrameQueue to_board_;
+  FrameQueue to_station_;
+  std::unique_ptr<End> station_;
+  std::unique_ptr<End> board_;
+};
+
+// A backend with one adapter whose cable is an InMemoryWire: the station opens its end.
+class InMemoryBackend : public FrameBackend {
+ public:
+  static constexpr const char* kAdapterName = "sim0";
+  static constexpr const char* kAdapterDescription = "Simulated board link";
+
+  explicit InMemoryBackend(InMemoryWire& wire, Mac host_mac = {0x02, 0x53, 0x4b, 0x41, 0x56, 0x00});
+  AdapterListing list_adapters() override;
+  std::optional<Mac> adapter_mac(const std::string& name) override;
+  OpenResult open(const std::string& name) override;
+
+  // Test switches: make listing or opening fail.
+  void fail_listing(std::string error) { listing_error_ = std::move(error); }
+  void fail_open(bool fail) { fail_open_ = fail; }
+  // Adds further adapters that exist but lead nowhere.
+  void add_adapter(AdapterInfo adapter) { extra_.push_back(std::move(adapter)); }
+
+ private:
+  InMemoryWire& wire_;
+  Mac host_mac_;
+  std::string listing_error_;
+  bool fail_open_ = false;
+  std::vector<AdapterInfo> extra_;
+};
+
+}  // namespace skav::link

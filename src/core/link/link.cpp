@@ -1,0 +1,100 @@
+#include "core/link/link.h"
+
+#include <cstring>
+
+namespace skav::link {
+
+namespace {
+// An adapter without a description is listed under its system name, cut to fit the
+// 28-byte list slot of the original station (27 characters).
+constexpr std::size_t kNoDescriptionLength = 27;
+}  // namespace
+
+Link::Link(FrameBackend& backend) : backend_(backend) {}
+
+Link::~Link() { close_link(); }
+
+void Link::enumerate_adapters(Log* log, AdapterList& list) {
+  list.count = 0;
+  list.entries.clear();
+  list.names.clear();
+  AdapterListing listing = backend_.list_adapters();
+  if (!listing.ok) {
+    log_sink(log, "Error in pcap_findalldevs: %s\r\n", listing.error.c_str());
+    device_list_.clear();
+    listed_ = false;
+    adapter_count_ = 0;
+    return;
+  }
+  device_list_ = std::move(listing.adapters);
+  listed_ = true;
+  for (const AdapterInfo& adapter : device_list_) {
+    list.entries.push_back(!adapter.description.empty()
+                               ? adapter.description
+                               : adapter.name.substr(0, kNoDescriptionLength));
+    list.names.push_back(adapter.name);
+    ++list.count;
+  }
+  adapter_count_ = list.count;
+}
+
+int Link::open_adapter(Log* log, int n) {
+  // A second open replaces the first: release the old device before taking a new one.
+  device_.reset();
+  open_name_.clear();
+  if (n < 1 || n > adapter_count_ || !listed_) {
+    log_sink(log, "Interface number out of range.inum:%02d,iIfNum:%02d\r\n", n, adapter_count_);
+    device_list_.clear();
+    listed_ = false;
+    return 0;
+  }
+  const AdapterInfo& adapter = device_list_[static_cast<std::size_t>(n - 1)];
+  if (std::optional<Mac> mac = backend_.adapter_mac(adapter.name)) host_mac_ = *mac;
+  OpenResult opened = backend_.open(adapter.name);
+  if (!opened.device) {
+    log_sink(log, "Unable to open the adapter. %s is not supported by WinPcap\r\n",
+             adapter.name.c_str());
+    device_list_.clear();
+    listed_ = false;
+    return 0;
+  }
+  device_ = std::move(opened.device);
+  open_name_ = adapter.name;
+  return 1;
+}
+
+int Link::send_data_frame(const std::uint8_t* payload, std::uint32_t length) {
+  if (length > kMaxPayload) return -2;
+  if (!device_) return -1;
+  std::memcpy(transmit_.data(), target_mac_.data(), 6);
+  std::memcpy(transmit_.data() + 6, host_mac_.data(), 6);
+  transmit_[12] = kEtherHostData >> 8;
+  transmit_[13] = kEtherHostData & 0xff;
+  if (length > 0) std::memcpy(transmit_.data() + kEthernetHeader, payload, length);
+  return device_->send(transmit_.data(), kEthernetHeader + length);
+}
+
+int Link::receive_data_frame(std::uint8_t* buffer, std::uint32_t capacity) {
+  if (!device_) return 0;
+  const std::uint8_t* frame = nullptr;
+  int length = device_->receive(&frame, kReadTimeout);
+  if (length <= 0) return 0;
+  if (static_cast<std::size_t>(length) < kEthernetHeader || ether_type(frame) != kEtherTargetData)
+    return -2;
+  std::uint32_t payload = static_cast<std::uint32_t>(length) - kEthernetHeader;
+  if (payload > capacity) {
+    std::memcpy(buffer, frame + kEthernetHeader, capacity);
+    return -3;
+  }
+  if (payload > 0) std::memcpy(buffer, frame + kEthernetHeader, payload);
+  return static_cast<int>(payload);
+}
+
+void Link::close_link() {
+  device_list_.clear();
+  listed_ = false;
+  device_.reset();
+  open_name_.clear();
+}
+
+}  // namespace skav::link

@@ -1,0 +1,70 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/link/frame_device.h"
+#include "core/link/mac.h"
+#include "core/log.h"
+
+namespace skav::link {
+
+// The operator's view of the host's adapters: entry k describes adapter number k+1.
+struct AdapterList {
+  int count = 0;
+  std::vector<std::string> entries;  // the list texts (description, else the system name)
+  std::vector<std::string> names;    // the system names, same order
+};
+
+// The Link State and its operations: raw access to one adapter. Used by one thread at a time
+// (the station's thread while searching, the run's worker while connected).
+class Link {
+ public:
+  explicit Link(FrameBackend& backend);
+  ~Link();
+  Link(const Link&) = delete;
+  Link& operator=(const Link&) = delete;
+
+  // Lists the adapters into `list` (count 0 first). On failure logs
+  // "Error in pcap_findalldevs: %s\r\n" and leaves the list empty.
+  void enumerate_adapters(Log* log, AdapterList& list);
+  // Opens adapter number n (1-based). 1 opened; 0 failed, a message was logged. A device
+  // already open is closed first.
+  int open_adapter(Log* log, int n);
+  // 0 sent; -1 refused (or no adapter open); -2 payload over 1500 bytes, nothing sent.
+  int send_data_frame(const std::uint8_t* payload, std::uint32_t length);
+  // Waits at most the 20 ms read time-out for one frame. Payload length (> 0) copied; 0 nothing
+  // received; -2 a frame of another EtherType was taken and dropped; -3 the payload exceeded
+  // `capacity` and its first `capacity` bytes were copied.
+  int receive_data_frame(std::uint8_t* buffer, std::uint32_t capacity);
+  // Releases the device list and the opened adapter.
+  void close_link();
+
+  bool is_open() const { return device_ != nullptr; }
+  int adapter_count() const { return adapter_count_; }
+  const Mac& host_mac() const { return host_mac_; }
+  const Mac& target_mac() const { return target_mac_; }
+  void set_target_mac(const Mac& mac) { target_mac_ = mac; }
+  // The opened adapter's system name; empty when none is open.
+  const std::string& open_name() const { return open_name_; }
+
+  // For discovery: the single transmit frame and the opened device.
+  std::uint8_t* transmit_frame() { return transmit_.data(); }
+  FrameDevice* device() { return device_.get(); }
+
+ private:
+  FrameBackend& backend_;
+  std::vector<AdapterInfo> device_list_;
+  bool listed_ = false;
+  int adapter_count_ = 0;
+  std::unique_ptr<FrameDevice> device_;
+  std::string open_name_;
+  Mac host_mac_{};
+  Mac target_mac_{};
+  std::array<std::uint8_t, kMaxFrame> transmit_{};
+};
+
+}  // namespace skav::link

@@ -1,1 +1,0 @@
-// Shared helpers of the test suites live in this folder.

@@ -1,9 +1,41 @@
+#include <cstdio>
+#include <string_view>
+
 #include "cli/commands.h"
+#include "core/link/link.h"
+#include "core/log.h"
+#include "pcap/pcap_backend.h"
 
 namespace skav::cli {
 
+namespace {
+
+// The station's log messages go to standard error, exactly as formatted.
+class StderrLog : public Log {
+ public:
+  void append(std::string_view text) override { std::fwrite(text.data(), 1, text.size(), stderr); }
+  void erase_last() override {}
+};
+
+int list_adapters() {
+  pcap::PcapBackend backend;
+  link::Link link(backend);
+  StderrLog log;
+  link::AdapterList list;
+  link.enumerate_adapters(&log, list);
+  if (!link.is_listed()) return 1;
+  for (int k = 0; k < list.count; ++k) {
+    auto i = static_cast<std::size_t>(k);
+    std::printf("%d %s %s\n", k + 1, list.names[i].c_str(), list.entries[i].c_str());
+  }
+  return 0;
+}
+
+}  // namespace
+
 void add_adapters_command(CLI::App& app, int& exit_code) {
-  app.add_subcommand("adapters", "(not built yet)")->callback([&exit_code] { exit_code = 2; });
+  app.add_subcommand("adapters", "List the network adapters, numbered from 1")
+      ->callback([&exit_code] { exit_code = list_adapters(); });
 }
 
 }  // namespace skav::cli

@@ -1,17 +1,22 @@
 #include "pcap/pcap_backend.h"
 
 #include <net/if.h>
+#include <net/if_arp.h>
 #include <pcap/pcap.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
+#include <thread>
 
 namespace skav::pcap {
 
 namespace {
+
+using Clock = std::chrono::steady_clock;
 
 constexpr int kSnapLength = 1514;
 
@@ -26,11 +31,16 @@ class PcapDevice : public link::FrameDevice {
     return pcap_sendpacket(handle_, frame, static_cast<int>(length)) == 0 ? 0 : -1;
   }
 
-  // The handle is non-blocking: take a frame that is already there, else wait on the
-  // selectable descriptor for at most the time-out and try once more. pcap_next_ex's own
-  // time-out is not relied on: on an idle Linux link it may keep waiting inside the call.
+  // The handle is non-blocking: a frame already in the capture ring is taken at once, without
+  // a system call. Otherwise wait on the selectable descriptor until a frame comes or the
+  // time-out ends. pcap_next_ex's own time-out is not relied on: on an idle Linux link it may
+  // keep waiting inside the call. A failed handle (interface down or gone) answers at once on
+  // every call, so the rest of the time-out is slept to keep callers' polling loops from
+  // spinning.
   int receive(const std::uint8_t** frame, std::chrono::milliseconds timeout) override {
-    for (int round = 0; round < 2; ++round) {
+    Clock::time_point deadline{};
+    bool waiting = false;
+    for (;;) {
       pcap_pkthdr* header = nullptr;
       const u_char* data = nullptr;
       int result = pcap_next_ex(handle_, &header, &data);
@@ -38,43 +48,83 @@ class PcapDevice : public link::FrameDevice {
         *frame = data;
         return static_cast<int>(header->caplen);
       }
-      if (result < 0 || round == 1) return 0;
+      Clock::time_point now = Clock::now();
+      if (!waiting) {
+        deadline = now + timeout;
+        waiting = true;
+      }
+      if (result < 0) return idle_until(deadline);
+      if (now >= deadline) return 0;
       pollfd pfd{fd_, POLLIN, 0};
-      if (poll(&pfd, 1, static_cast<int>(timeout.count())) <= 0) return 0;
+      auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now);
+      int ready = poll(&pfd, 1, static_cast<int>(left.count()));
+      if (ready == 0) continue;  // the loop's deadline check ends the wait
+      if (ready < 0) {
+        if (errno == EINTR) continue;
+        return idle_until(deadline);
+      }
+      if ((pfd.revents & POLLIN) == 0) return idle_until(deadline);
     }
-    return 0;
   }
 
  private:
+  static int idle_until(Clock::time_point deadline) {
+    std::this_thread::sleep_until(deadline);
+    return 0;
+  }
+
   pcap_t* handle_;
   int fd_;
 };
 
+bool is_permission_status(int status) {
+  return status == PCAP_ERROR_PERM_DENIED || status == PCAP_ERROR_PROMISC_PERM_DENIED;
+}
+
+// pcap_findalldevs gives only a text; libpcap builds it from strerror().
+bool mentions_permission(const char* text) {
+  return std::strstr(text, std::strerror(EPERM)) != nullptr ||
+         std::strstr(text, std::strerror(EACCES)) != nullptr;
+}
+
 link::OpenResult open_filtered(const std::string& name, const char* filter) {
   char error[PCAP_ERRBUF_SIZE] = {};
   pcap_t* handle = pcap_create(name.c_str(), error);
-  if (handle == nullptr) return {nullptr, error};
-  auto fail = [&](const char* what) {
-    std::string text = std::string(what) + ": " + pcap_geterr(handle);
+  if (handle == nullptr) return {nullptr, error, mentions_permission(error)};
+  auto fail = [&](std::string text, bool permission_denied) {
     pcap_close(handle);
-    return link::OpenResult{nullptr, text};
+    return link::OpenResult{nullptr, std::move(text), permission_denied};
   };
   pcap_set_snaplen(handle, kSnapLength);
   pcap_set_promisc(handle, 1);
   pcap_set_timeout(handle, static_cast<int>(link::kReadTimeout.count()));
   pcap_set_immediate_mode(handle, 1);
   int status = pcap_activate(handle);
-  if (status < 0) return fail("pcap_activate");
+  if (status < 0) {
+    // Some failures (no such device, interface down) leave libpcap's own text empty.
+    const char* text = pcap_geterr(handle);
+    return fail(text != nullptr && text[0] != '\0' ? text : pcap_statustostr(status),
+                is_permission_status(status));
+  }
+  // Only Ethernet framing carries the EtherType at bytes 12-13; pseudo-devices such as "any"
+  // deliver other headers.
+  if (int type = pcap_datalink(handle); type != DLT_EN10MB) {
+    const char* type_name = pcap_datalink_val_to_name(type);
+    return fail("not an Ethernet adapter (link type " +
+                    std::string(type_name != nullptr ? type_name : std::to_string(type)) + ")",
+                false);
+  }
   bpf_program program{};
   if (pcap_compile(handle, &program, filter, 1, PCAP_NETMASK_UNKNOWN) != 0)
-    return fail("pcap_compile");
+    return fail(std::string("pcap_compile: ") + pcap_geterr(handle), false);
   int filtered = pcap_setfilter(handle, &program);
   pcap_freecode(&program);
-  if (filtered != 0) return fail("pcap_setfilter");
-  if (pcap_setnonblock(handle, 1, error) != 0) return fail("pcap_setnonblock");
+  if (filtered != 0) return fail(std::string("pcap_setfilter: ") + pcap_geterr(handle), false);
+  if (pcap_setnonblock(handle, 1, error) != 0)
+    return fail(std::string("pcap_setnonblock: ") + error, false);
   int fd = pcap_get_selectable_fd(handle);
-  if (fd < 0) return fail("pcap_get_selectable_fd");
-  return {std::make_unique<PcapDevice>(handle, fd), {}};
+  if (fd < 0) return fail("the adapter has no selectable descriptor", false);
+  return {std::make_unique<PcapDevice>(handle, fd), {}, false};
 }
 
 }  // namespace
@@ -86,6 +136,7 @@ link::AdapterListing PcapBackend::list_adapters() {
   if (pcap_findalldevs(&devices, error) == -1) {
     listing.ok = false;
     listing.error = error;
+    listing.permission_denied = mentions_permission(error);
     return listing;
   }
   for (pcap_if_t* d = devices; d != nullptr; d = d->next) {
@@ -103,7 +154,8 @@ std::optional<link::Mac> PcapBackend::adapter_mac(const std::string& name) {
   std::memcpy(request.ifr_name, name.c_str(), name.size());
   int result = ioctl(fd, SIOCGIFHWADDR, &request);
   close(fd);
-  if (result != 0) return std::nullopt;
+  // Only an Ethernet adapter has a 6-byte address that can be a frame's source.
+  if (result != 0 || request.ifr_hwaddr.sa_family != ARPHRD_ETHER) return std::nullopt;
   link::Mac mac;
   std::memcpy(mac.data(), request.ifr_hwaddr.sa_data, 6);
   return mac;

@@ -12,6 +12,8 @@ class PcapBackend : public link::FrameBackend {
   link::AdapterListing list_adapters() override;
   // Reads the interface's hardware address (SIOCGIFHWADDR).
   std::optional<link::Mac> adapter_mac(const std::string& name) override;
+  // Opens an Ethernet adapter in promiscuous, immediate mode. On failure the result carries
+  // libpcap's reason and whether it was a missing privilege (cap_net_raw / cap_net_admin).
   link::OpenResult open(const std::string& name) override;
 
   // Opens an adapter for the board's side: the filter passes the EtherTypes a board receives

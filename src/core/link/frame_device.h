@@ -50,22 +50,27 @@ struct AdapterInfo {
 
 struct AdapterListing {
   bool ok = true;
-  std::string error;  // the platform's error text when !ok
+  std::string error;               // the platform's error text when !ok
+  bool permission_denied = false;  // !ok because the process lacks the privileges
   std::vector<AdapterInfo> adapters;
 };
 
 struct OpenResult {
   std::unique_ptr<FrameDevice> device;  // null when the adapter could not be opened
   std::string error;                    // why, for the operator
+  bool permission_denied = false;       // not opened because the process lacks the privileges
 };
 
 // The platform's adapter access (libpcap, or the in-process link).
 class FrameBackend {
  public:
   virtual ~FrameBackend() = default;
+  // The host's adapters in the platform's order; !ok with the platform's error text on failure.
   virtual AdapterListing list_adapters() = 0;
   // The adapter's current hardware address, read by the platform's own means.
   virtual std::optional<Mac> adapter_mac(const std::string& name) = 0;
+  // Opens the adapter with that system name for raw Ethernet frames; a null device and the
+  // reason when it cannot.
   virtual OpenResult open(const std::string& name) = 0;
 };
 

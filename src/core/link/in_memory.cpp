@@ -63,6 +63,8 @@ InMemoryWire::InMemoryWire()
     : station_(std::make_unique<End>(to_board_, to_station_)),
       board_(std::make_unique<End>(to_station_, to_board_)) {}
 
+InMemoryWire::~InMemoryWire() = default;
+
 FrameDevice& InMemoryWire::station_end() { return *station_; }
 FrameDevice& InMemoryWire::board_end() { return *board_; }
 
@@ -89,6 +91,7 @@ AdapterListing InMemoryBackend::list_adapters() {
   if (!listing_error_.empty()) {
     listing.ok = false;
     listing.error = listing_error_;
+    listing.permission_denied = listing_permission_denied_;
     return listing;
   }
   listing.adapters.push_back({kAdapterName, kAdapterDescription});
@@ -102,8 +105,9 @@ std::optional<Mac> InMemoryBackend::adapter_mac(const std::string& name) {
 }
 
 OpenResult InMemoryBackend::open(const std::string& name) {
-  if (fail_open_ || name != kAdapterName) return {nullptr, "no such simulated adapter"};
-  return {std::make_unique<Borrowed>(wire_.station_end()), {}};
+  if (fail_open_) return {nullptr, open_error_, open_permission_denied_};
+  if (name != kAdapterName) return {nullptr, "no such simulated adapter", false};
+  return {std::make_unique<Borrowed>(wire_.station_end()), {}, false};
 }
 
 }  // namespace skav::link

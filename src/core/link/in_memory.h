@@ -40,6 +40,9 @@ class FrameQueue {
 class InMemoryWire {
  public:
   InMemoryWire();
+  ~InMemoryWire();
+  InMemoryWire(const InMemoryWire&) = delete;
+  InMemoryWire& operator=(const InMemoryWire&) = delete;
   // The two ends; each is a FrameDevice. Owned by the wire.
   FrameDevice& station_end();
   FrameDevice& board_end();
@@ -65,9 +68,18 @@ class InMemoryBackend : public FrameBackend {
   std::optional<Mac> adapter_mac(const std::string& name) override;
   OpenResult open(const std::string& name) override;
 
-  // Test switches: make listing or opening fail.
-  void fail_listing(std::string error) { listing_error_ = std::move(error); }
-  void fail_open(bool fail) { fail_open_ = fail; }
+  // Test switches: make listing or opening fail with the given reason (an empty listing error
+  // lets listing succeed again); `permission_denied` marks the failure as a missing privilege.
+  void fail_listing(std::string error, bool permission_denied = false) {
+    listing_error_ = std::move(error);
+    listing_permission_denied_ = permission_denied;
+  }
+  void fail_open(bool fail, std::string error = "no such simulated adapter",
+                 bool permission_denied = false) {
+    fail_open_ = fail;
+    open_error_ = std::move(error);
+    open_permission_denied_ = permission_denied;
+  }
   // Adds further adapters that exist but lead nowhere.
   void add_adapter(AdapterInfo adapter) { extra_.push_back(std::move(adapter)); }
 
@@ -75,7 +87,10 @@ class InMemoryBackend : public FrameBackend {
   InMemoryWire& wire_;
   Mac host_mac_;
   std::string listing_error_;
+  bool listing_permission_denied_ = false;
   bool fail_open_ = false;
+  std::string open_error_;
+  bool open_permission_denied_ = false;
   std::vector<AdapterInfo> extra_;
 };
 

@@ -1,13 +1,19 @@
 #include "core/link/link.h"
 
 #include <cstring>
+#include <thread>
 
 namespace skav::link {
 
 namespace {
-// An adapter without a description is listed under its system name, cut to fit the
-// 28-byte list slot of the original station (27 characters).
+// An adapter without a description is listed under its system name, cut to 27 characters
+// so that it fits a 28-byte text slot.
 constexpr std::size_t kNoDescriptionLength = 27;
+
+// What the operator can do when raw access is refused for lack of privileges.
+constexpr const char* kPrivilegeHint =
+    "Raw Ethernet access needs root or the capabilities cap_net_raw (and cap_net_admin for "
+    "promiscuous mode), e.g. sudo setcap cap_net_raw,cap_net_admin=eip $(command -v skav)\r\n";
 }  // namespace
 
 Link::Link(FrameBackend& backend) : backend_(backend) {}
@@ -21,6 +27,7 @@ void Link::enumerate_adapters(Log* log, AdapterList& list) {
   AdapterListing listing = backend_.list_adapters();
   if (!listing.ok) {
     log_sink(log, "Error in pcap_findalldevs: %s\r\n", listing.error.c_str());
+    if (listing.permission_denied) log_sink(log, "%s", kPrivilegeHint);
     device_list_.clear();
     listed_ = false;
     adapter_count_ = 0;
@@ -54,6 +61,10 @@ int Link::open_adapter(Log* log, int n) {
   if (!opened.device) {
     log_sink(log, "Unable to open the adapter. %s is not supported by WinPcap\r\n",
              adapter.name.c_str());
+    // The line above is the station's fixed text; the platform's reason follows it so that
+    // the operator can tell a missing privilege from a missing adapter.
+    if (!opened.error.empty()) log_sink(log, "Reason: %s\r\n", opened.error.c_str());
+    if (opened.permission_denied) log_sink(log, "%s", kPrivilegeHint);
     device_list_.clear();
     listed_ = false;
     return 0;
@@ -75,13 +86,18 @@ int Link::send_data_frame(const std::uint8_t* payload, std::uint32_t length) {
 }
 
 int Link::receive_data_frame(std::uint8_t* buffer, std::uint32_t capacity) {
-  if (!device_) return 0;
+  if (!device_) {
+    // Nothing can arrive; waiting the read time-out keeps a caller's polling loop from
+    // spinning on a link that is not open.
+    std::this_thread::sleep_for(kReadTimeout);
+    return 0;
+  }
   const std::uint8_t* frame = nullptr;
   int length = device_->receive(&frame, kReadTimeout);
   if (length <= 0) return 0;
   if (static_cast<std::size_t>(length) < kEthernetHeader || ether_type(frame) != kEtherTargetData)
     return -2;
-  std::uint32_t payload = static_cast<std::uint32_t>(length) - kEthernetHeader;
+  auto payload = static_cast<std::uint32_t>(static_cast<std::size_t>(length) - kEthernetHeader);
   if (payload > capacity) {
     std::memcpy(buffer, frame + kEthernetHeader, capacity);
     return -3;

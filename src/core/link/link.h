@@ -28,22 +28,27 @@ class Link {
   Link(const Link&) = delete;
   Link& operator=(const Link&) = delete;
 
-  // Lists the adapters into `list` (count 0 first). On failure logs
-  // "Error in pcap_findalldevs: %s\r\n" and leaves the list empty.
+  // Lists the adapters into `list` (count 0 first); the list grows past 16 entries. On failure
+  // logs "Error in pcap_findalldevs: %s\r\n" (and a hint when privileges are missing) and
+  // leaves the list empty.
   void enumerate_adapters(Log* log, AdapterList& list);
-  // Opens adapter number n (1-based). 1 opened; 0 failed, a message was logged. A device
-  // already open is closed first.
+  // Opens adapter number n (1-based). 1 opened; 0 failed, a message was logged (for an adapter
+  // that cannot be opened, also the platform's reason and, when privileges are missing, a
+  // hint). A device already open is closed first.
   int open_adapter(Log* log, int n);
   // 0 sent; -1 refused (or no adapter open); -2 payload over 1500 bytes, nothing sent.
   int send_data_frame(const std::uint8_t* payload, std::uint32_t length);
-  // Waits at most the 20 ms read time-out for one frame. Payload length (> 0) copied; 0 nothing
-  // received; -2 a frame of another EtherType was taken and dropped; -3 the payload exceeded
+  // Waits at most the 20 ms read time-out for one frame (with no adapter open, waits it and
+  // returns 0). Payload length (> 0) copied; 0 nothing received; -2 a frame of another
+  // EtherType (or shorter than a header) was taken and dropped; -3 the payload exceeded
   // `capacity` and its first `capacity` bytes were copied.
   int receive_data_frame(std::uint8_t* buffer, std::uint32_t capacity);
   // Releases the device list and the opened adapter.
   void close_link();
 
   bool is_open() const { return device_ != nullptr; }
+  // True after an enumeration that succeeded, until Close Link or a failed open.
+  bool is_listed() const { return listed_; }
   int adapter_count() const { return adapter_count_; }
   const Mac& host_mac() const { return host_mac_; }
   const Mac& target_mac() const { return target_mac_; }

@@ -1,0 +1,283 @@
+#include "core/link/link.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "core/link/in_memory.h"
+#include "core/log.h"
+#include "board_script.h"
+
+namespace skav::link {
+namespace {
+
+using test::Bytes;
+using test::make_frame;
+using test::pattern;
+
+class LinkTest : public ::testing::Test {
+ protected:
+  LinkTest() : backend_(wire_, test::kHostMac), link_(backend_), board_(wire_.board_end()) {}
+
+  void open() {
+    link_.enumerate_adapters(&log_, list_);
+    ASSERT_EQ(link_.open_adapter(&log_, 1), 1) << log_.text();
+    link_.set_target_mac(test::kBoardMac);
+  }
+
+  // Receives one frame into a 1600-byte buffer filled with 0xEE beforehand.
+  int receive(std::uint32_t capacity) {
+    received_.assign(1600, 0xEE);
+    return link_.receive_data_frame(received_.data(), capacity);
+  }
+
+  InMemoryWire wire_;
+  InMemoryBackend backend_;
+  Link link_;
+  test::BoardScript board_;
+  StringLog log_;
+  AdapterList list_;
+  Bytes received_;
+};
+
+// --- Send Data Frame ---
+
+TEST_F(LinkTest, SendBuildsTheHeaderFromTargetMacHostMacAndEtherType8077) {
+  open();
+  const Bytes payload = {0xde, 0xad, 0xbe};
+  ASSERT_EQ(link_.send_data_frame(payload.data(), 3), 0);
+  const Bytes expected = {0x02, 0x00, 0x00, 0x00, 0x00, 0x09,  // Target MAC
+                          0x02, 0x53, 0x4b, 0x41, 0x56, 0x10,  // Host MAC
+                          0x80, 0x77, 0xde, 0xad, 0xbe};       // unpadded
+  EXPECT_EQ(board_.take(), expected);
+}
+
+TEST_F(LinkTest, SendBoundaries) {
+  open();
+  const Bytes payload = pattern(1501);
+
+  ASSERT_EQ(link_.send_data_frame(payload.data(), 1500), 0);
+  Bytes frame = board_.take();
+  ASSERT_EQ(frame.size(), 1514u);
+  EXPECT_EQ(Bytes(frame.begin() + 14, frame.end()), Bytes(payload.begin(), payload.begin() + 1500));
+
+  EXPECT_EQ(link_.send_data_frame(payload.data(), 1501), -2);
+  EXPECT_EQ(wire_.to_board().size(), 0u) << "an oversized payload must send nothing";
+
+  ASSERT_EQ(link_.send_data_frame(nullptr, 0), 0);
+  EXPECT_EQ(board_.take(), make_frame(test::kBoardMac, test::kHostMac, kEtherHostData));
+}
+
+// --- Receive Data Frame ---
+
+TEST_F(LinkTest, ReceiveCutsAPayloadLongerThanTheCapacity) {
+  open();
+  const Bytes payload = pattern(100, 7);
+  board_.send(make_frame(test::kOtherMac, test::kBoardMac, kEtherTargetData, payload));
+  board_.send(make_frame(test::kOtherMac, test::kBoardMac, kEtherTargetData, payload));
+
+  EXPECT_EQ(receive(64), -3);
+  EXPECT_EQ(Bytes(received_.begin(), received_.begin() + 64),
+            Bytes(payload.begin(), payload.begin() + 64));
+  EXPECT_EQ(received_[64], 0xEE) << "nothing may be written past the capacity";
+
+  // Addresses are not examined: a frame for another station is taken all the same.
+  EXPECT_EQ(receive(100), 100);
+  EXPECT_EQ(Bytes(received_.begin(), received_.begin() + 100), payload);
+  EXPECT_EQ(received_[100], 0xEE);
+}
+
+TEST_F(LinkTest, ReceiveIncludesTheFillOfAPaddedFrame) {
+  open();
+  Bytes frame = make_frame(test::kHostMac, test::kBoardMac, kEtherTargetData, pattern(10, 1));
+  frame.resize(kMinFrame, 0);
+  board_.send(frame);
+  EXPECT_EQ(receive(1500), 46);
+}
+
+TEST_F(LinkTest, ReceiveDropsFramesOfOtherEtherTypes) {
+  open();
+  const Bytes data = pattern(50, 3);
+  board_.send(make_frame(test::kHostMac, test::kBoardMac, 0x0806, pattern(28)));  // ARP
+  board_.send(make_frame(test::kHostMac, test::kBoardMac, kEtherReply, pattern(46)));
+  board_.send(make_frame(test::kHostMac, test::kBoardMac, kEtherTargetData, data));
+
+  EXPECT_EQ(receive(1500), -2);
+  EXPECT_EQ(receive(1500), -2);
+  // The foreign frames are gone; the data frame behind them is the next one taken.
+  EXPECT_EQ(receive(1500), 50);
+  EXPECT_EQ(Bytes(received_.begin(), received_.begin() + 50), data);
+  EXPECT_EQ(receive(1500), 0);
+}
+
+TEST_F(LinkTest, ReceiveDropsAFrameShorterThanAnEthernetHeader) {
+  open();
+  board_.send(Bytes{0x01, 0x02, 0x03});
+  EXPECT_EQ(receive(1500), -2);
+  EXPECT_EQ(received_[0], 0xEE);
+}
+
+// --- Enumerate Adapters ---
+
+TEST_F(LinkTest, EnumerationFailureLogsTheErrorAndLeavesTheListEmpty) {
+  backend_.fail_listing("no permission to list");
+  list_.count = 5;
+  link_.enumerate_adapters(&log_, list_);
+  EXPECT_EQ(log_.text(), "Error in pcap_findalldevs: no permission to list\r\n");
+  EXPECT_EQ(list_.count, 0);
+  EXPECT_TRUE(list_.entries.empty());
+  EXPECT_FALSE(link_.is_listed());
+  EXPECT_EQ(link_.adapter_count(), 0);
+
+  log_.clear();
+  EXPECT_EQ(link_.open_adapter(&log_, 1), 0);
+  EXPECT_EQ(log_.text(), "Interface number out of range.inum:01,iIfNum:00\r\n");
+}
+
+TEST_F(LinkTest, EnumerationRefusedForLackOfPrivilegeAddsTheHint) {
+  backend_.fail_listing("socket: Operation not permitted", true);
+  link_.enumerate_adapters(&log_, list_);
+  EXPECT_EQ(log_.text(),
+            "Error in pcap_findalldevs: socket: Operation not permitted\r\n"
+            "Raw Ethernet access needs root or the capabilities cap_net_raw (and cap_net_admin "
+            "for promiscuous mode), e.g. sudo setcap cap_net_raw,cap_net_admin=eip "
+            "$(command -v skav)\r\n");
+}
+
+TEST_F(LinkTest, AnAdapterWithoutDescriptionKeepsItsPositionUnderItsSystemName) {
+  const std::string long_name = "enp0s31f6-with-a-rather-long-system-name";
+  backend_.add_adapter({"eth1", "Second port"});
+  backend_.add_adapter({long_name, ""});
+  backend_.add_adapter({"eth3", "Fourth port"});
+  link_.enumerate_adapters(&log_, list_);
+
+  ASSERT_EQ(list_.count, 4);
+  EXPECT_EQ(list_.entries[1], "Second port");
+  EXPECT_EQ(list_.entries[2], long_name.substr(0, 27));
+  EXPECT_EQ(list_.entries[3], "Fourth port");
+  EXPECT_EQ(list_.names[2], long_name);
+  EXPECT_EQ(list_.names[3], "eth3");
+
+  // Adapter number 3 is that adapter, opened by its full system name.
+  EXPECT_EQ(link_.open_adapter(&log_, 3), 0);
+  EXPECT_EQ(log_.text(), "Unable to open the adapter. " + long_name +
+                             " is not supported by WinPcap\r\nReason: no such simulated adapter\r\n");
+}
+
+TEST_F(LinkTest, ASecondEnumerationStartsFromCountZero) {
+  link_.enumerate_adapters(&log_, list_);
+  backend_.add_adapter({"eth1", "Second port"});
+  link_.enumerate_adapters(&log_, list_);
+  EXPECT_EQ(list_.count, 2);
+  EXPECT_EQ(list_.entries, (std::vector<std::string>{"Simulated board link", "Second port"}));
+  EXPECT_EQ(link_.adapter_count(), 2);
+}
+
+TEST_F(LinkTest, MoreThanSixteenAdaptersAreAllListedAndReachable) {
+  for (int i = 2; i <= 20; ++i)
+    backend_.add_adapter({"eth" + std::to_string(i), "Port " + std::to_string(i)});
+  link_.enumerate_adapters(&log_, list_);
+  ASSERT_EQ(list_.count, 20);
+  ASSERT_EQ(list_.entries.size(), 20u);
+  EXPECT_EQ(list_.entries[19], "Port 20");
+  EXPECT_EQ(link_.adapter_count(), 20);
+
+  // Number 20 is in range: the open reaches the backend with that adapter's name.
+  EXPECT_EQ(link_.open_adapter(&log_, 20), 0);
+  EXPECT_EQ(log_.text().rfind("Unable to open the adapter. eth20 is not supported", 0), 0u)
+      << log_.text();
+}
+
+// --- Open Adapter ---
+
+TEST_F(LinkTest, AdapterNumbersOutsideOneToCountLogTheRangeMessage) {
+  backend_.add_adapter({"eth1", "Second port"});
+  backend_.add_adapter({"eth2", "Third port"});
+  link_.enumerate_adapters(&log_, list_);
+  ASSERT_EQ(list_.count, 3);
+  EXPECT_EQ(link_.open_adapter(&log_, 0), 0);
+  EXPECT_EQ(log_.text(), "Interface number out of range.inum:00,iIfNum:03\r\n");
+
+  log_.clear();
+  link_.enumerate_adapters(&log_, list_);
+  EXPECT_EQ(link_.open_adapter(&log_, 4), 0);
+  EXPECT_EQ(log_.text(), "Interface number out of range.inum:04,iIfNum:03\r\n");
+  EXPECT_FALSE(link_.is_open());
+}
+
+TEST_F(LinkTest, AFailedOpenReleasesTheListUntilTheNextEnumeration) {
+  link_.enumerate_adapters(&log_, list_);
+  ASSERT_EQ(link_.open_adapter(&log_, 0), 0);
+  EXPECT_FALSE(link_.is_listed());
+  // The released list is not used: opening again is refused until adapters are listed again.
+  log_.clear();
+  EXPECT_EQ(link_.open_adapter(&log_, 1), 0);
+  EXPECT_EQ(log_.text(), "Interface number out of range.inum:01,iIfNum:01\r\n");
+  link_.enumerate_adapters(&log_, list_);
+  EXPECT_EQ(link_.open_adapter(&log_, 1), 1);
+  EXPECT_EQ(list_.count, 1);
+}
+
+TEST_F(LinkTest, AFailedOpenLogsTheReasonAndLeavesNoDevice) {
+  backend_.fail_open(true, "The interface is down");
+  link_.enumerate_adapters(&log_, list_);
+  EXPECT_EQ(link_.open_adapter(&log_, 1), 0);
+  EXPECT_EQ(log_.text(),
+            "Unable to open the adapter. sim0 is not supported by WinPcap\r\n"
+            "Reason: The interface is down\r\n");
+  EXPECT_FALSE(link_.is_open());
+  EXPECT_FALSE(link_.is_listed());
+
+  board_.send(make_frame(test::kHostMac, test::kBoardMac, kEtherTargetData, pattern(50)));
+  const Bytes payload = pattern(10);
+  EXPECT_EQ(link_.send_data_frame(payload.data(), 10), -1);
+  EXPECT_EQ(receive(1500), 0);
+  EXPECT_EQ(wire_.to_board().size(), 0u);
+  EXPECT_EQ(wire_.to_station().size(), 1u) << "no frame may be taken without an open adapter";
+}
+
+TEST_F(LinkTest, AnOpenRefusedForLackOfPrivilegeAddsTheHint) {
+  backend_.fail_open(true, "socket: Operation not permitted", true);
+  link_.enumerate_adapters(&log_, list_);
+  EXPECT_EQ(link_.open_adapter(&log_, 1), 0);
+  EXPECT_EQ(log_.text(),
+            "Unable to open the adapter. sim0 is not supported by WinPcap\r\n"
+            "Reason: socket: Operation not permitted\r\n"
+            "Raw Ethernet access needs root or the capabilities cap_net_raw (and cap_net_admin "
+            "for promiscuous mode), e.g. sudo setcap cap_net_raw,cap_net_admin=eip "
+            "$(command -v skav)\r\n");
+}
+
+TEST_F(LinkTest, OpenTakesTheAdaptersMacAsHostMacAndCloseLinkReleasesTheDevice) {
+  open();
+  EXPECT_EQ(link_.host_mac(), test::kHostMac);
+  EXPECT_EQ(link_.open_name(), "sim0");
+  link_.close_link();
+  EXPECT_FALSE(link_.is_open());
+  EXPECT_FALSE(link_.is_listed());
+  EXPECT_EQ(link_.host_mac(), test::kHostMac) << "Close Link keeps the Host MAC";
+  EXPECT_EQ(link_.target_mac(), test::kBoardMac) << "Close Link keeps the Target MAC";
+  const Bytes payload = pattern(4);
+  EXPECT_EQ(link_.send_data_frame(payload.data(), 4), -1);
+}
+
+// --- The in-process wire ---
+
+TEST(FrameQueue, DropsFramesWhenFullAndKeepsOrderAcrossTheWrap) {
+  FrameQueue queue(2);
+  Bytes out(kMaxFrame);
+  const Bytes a = {1}, b = {2, 2}, c = {3, 3, 3}, d = {4, 4, 4, 4};
+  queue.push(a.data(), a.size());
+  queue.push(b.data(), b.size());
+  queue.push(c.data(), c.size());  // dropped: both slots taken
+  EXPECT_EQ(queue.pop(out.data(), std::chrono::milliseconds(0)), 1);
+  queue.push(d.data(), d.size());  // goes into the slot freed at the front
+  EXPECT_EQ(queue.pop(out.data(), std::chrono::milliseconds(0)), 2);
+  EXPECT_EQ(out[1], 2);
+  EXPECT_EQ(queue.pop(out.data(), std::chrono::milliseconds(0)), 4);
+  EXPECT_EQ(out[3], 4);
+  EXPECT_EQ(queue.pop(out.data(), std::chrono::milliseconds(0)), 0);
+}
+
+}  // namespace
+}  // namespace skav::link

@@ -1,9 +1,108 @@
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+
 #include "cli/commands.h"
+#include "cli/settings_option.h"
+#include "core/config/environment.h"
+#include "core/config/section_table.h"
+#include "core/log.h"
+#include "core/mac_digits.h"
+#include "core/settings/file_settings_store.h"
+#include "core/transfer/command.h"
 
 namespace skav::cli {
 
+namespace {
+
+// Warnings of the image builder and of the settings store go to standard error.
+class ErrorLog : public Log {
+ public:
+  void append(std::string_view text) override { std::fwrite(text.data(), 1, text.size(), stderr); }
+  void erase_last() override {}
+};
+
+struct EnvOptions {
+  std::string dir = ".";
+  std::string mac;
+  std::string settings;
+  std::string output;
+};
+
+int run_env(const EnvOptions& options) {
+  ErrorLog log;
+  MacDigits::Digits digits = MacDigits::kDefault;
+  if (!options.mac.empty()) {
+    if (!MacDigits::parse(options.mac, digits)) {
+      std::fprintf(stderr, "--mac %s: the MAC address must be 12 hexadecimal digits\n",
+                   options.mac.c_str());
+      return 1;
+    }
+  } else {
+    const std::filesystem::path store_path = settings_file(options.settings, false);
+    // Reading would create a missing store; this command changes nothing, so it only looks.
+    std::error_code ec;
+    if (!store_path.empty() && std::filesystem::exists(store_path, ec)) {
+      settings::FileSettingsStore store(store_path);
+      store.machwid_read(&log, digits);
+    }
+  }
+
+  const std::filesystem::path folder(options.dir);
+  config::SectionTable table;
+  config::read_section_table(table, folder / "config.ini");
+  const config::SectionRecord& record = table[config::kUbootCfg];
+
+  auto image = std::make_unique<config::EnvironmentImage>();
+  config::build_environment_image(&log, record, digits, folder, *image);
+
+  std::ofstream out(options.output, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(image->bytes.data()),
+            static_cast<std::streamsize>(image->bytes.size()));
+  out.close();
+  if (!out) {
+    std::fprintf(stderr, "%s: could not write the image\n", options.output.c_str());
+    return 1;
+  }
+
+  const auto& b = image->bytes;
+  std::uint32_t crc = static_cast<std::uint32_t>(b[0]) | static_cast<std::uint32_t>(b[1]) << 8 |
+                      static_cast<std::uint32_t>(b[2]) << 16 |
+                      static_cast<std::uint32_t>(b[3]) << 24;
+  std::printf("MAC address: %.12s\n", digits.data());
+  std::printf("Used Length: %u\n", static_cast<unsigned>(image->used_length));
+  std::printf("CRC: 0x%08X\n", static_cast<unsigned>(crc));
+  if (image->has_mac_variable) {
+    std::printf("Next MAC: %.12s\n", image->next_mac.data());
+  } else {
+    std::printf("Next MAC: %.12s (no MAC variable: the address stays)\n", digits.data());
+  }
+  std::uint8_t memory = transfer::memory_type_code(record.mem_type);
+  if (memory != transfer::kSpi && memory != transfer::kLpc) {
+    std::printf("Mem_type %s of uboot_cfg is not spi or lpc: a run would not send this image\n",
+                record.mem_type);
+  }
+  return 0;
+}
+
+}  // namespace
+
 void add_env_command(CLI::App& app, int& exit_code) {
-  app.add_subcommand("env", "(not built yet)")->callback([&exit_code] { exit_code = 2; });
+  auto* cmd = app.add_subcommand("env",
+                                 "Build the environment image a run would send, into a "
+                                 "file; sends nothing and stores nothing");
+  auto options = std::make_shared<EnvOptions>();
+  cmd->add_option("-C,--directory", options->dir,
+                  "Folder holding config.ini and the files it names");
+  cmd->add_option("--mac", options->mac,
+                  "MAC Digits: 12 hexadecimal digits (default: the stored "
+                  "MACHWID, else 001122334455)");
+  add_settings_option(*cmd, options->settings);
+  cmd->add_option("-o,--output", options->output, "File that receives the 65536-byte image")
+      ->required();
+  cmd->callback([options, &exit_code] { exit_code = run_env(*options); });
 }
 
 }  // namespace skav::cli

@@ -34,8 +34,11 @@ void build_environment_image(Log* log, const SectionRecord& record,
                              const MacDigits::Digits& digits, const std::filesystem::path& dir,
                              EnvironmentImage& image);
 
-// "%04X%08X" of the 48-bit value plus one.
+// "%04X%08X" of the 48-bit value plus one. Each part's value comes from its leading
+// hexadecimal digits. FFFFFFFFFFFF wraps to 000000000000.
 MacDigits::Digits next_mac(const MacDigits::Digits& digits);
+// The same; `wrapped` tells whether the address wrapped past FFFFFFFFFFFF.
+MacDigits::Digits next_mac(const MacDigits::Digits& digits, bool& wrapped);
 
 struct EnvironmentResult {
   transfer::Outcome outcome = transfer::Outcome::kOk;

@@ -1,0 +1,518 @@
+#include "core/settings/file_settings_store.h"
+
+#include <fcntl.h>
+#include <pwd.h>
+#include <strings.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+namespace skav::settings {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::string_view kVersionLine = "Windows Registry Editor Version 5.00";
+constexpr std::string_view kOldVersionLine = "REGEDIT4";
+constexpr std::string_view kKeyName = "HKEY_CURRENT_USER\\Software\\SKAV";
+constexpr off_t kMaxStoreSize = 1 << 20;  // a real store has a few hundred bytes
+// Another caller holds the lock only for one read-modify-write; waiting longer than this means
+// it hangs, and the call fails rather than waiting for ever.
+constexpr auto kLockWait = std::chrono::seconds(10);
+constexpr auto kLockPoll = std::chrono::milliseconds(1);
+constexpr std::size_t kMachwidLength = 12;
+
+// One value line: `"name"=data` (or `@=data` for the key's default value). `data` is kept as
+// written, so values that this program does not use survive a rewrite unchanged.
+struct RegValue {
+  bool is_default = false;
+  std::string name;
+  std::string data;
+};
+
+struct RegKey {
+  std::string name;
+  std::vector<RegValue> values;
+};
+
+struct RegDocument {
+  std::vector<RegKey> keys;
+};
+
+bool same_name(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
+}
+
+std::string_view trim(std::string_view s) {
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t' || s.front() == '\r'))
+    s.remove_prefix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r'))
+    s.remove_suffix(1);
+  return s;
+}
+
+int hex_digit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+bool parse_hex_number(std::string_view text, std::size_t max_digits, std::uint32_t& out) {
+  if (text.empty() || text.size() > max_digits) return false;
+  std::uint32_t value = 0;
+  for (char c : text) {
+    int d = hex_digit(c);
+    if (d < 0) return false;
+    value = value << 4 | static_cast<std::uint32_t>(d);
+  }
+  out = value;
+  return true;
+}
+
+// Reads a quoted string starting at s[pos] == '"', with \" and \\ escapes; `pos` ends after
+// the closing quote.
+bool parse_quoted(std::string_view s, std::size_t& pos, std::string& out) {
+  if (pos >= s.size() || s[pos] != '"') return false;
+  out.clear();
+  for (std::size_t i = pos + 1; i < s.size(); ++i) {
+    char c = s[i];
+    if (c == '\\' && i + 1 < s.size()) {
+      out.push_back(s[++i]);
+    } else if (c == '"') {
+      pos = i + 1;
+      return true;
+    } else {
+      out.push_back(c);
+    }
+  }
+  return false;
+}
+
+std::string quote(std::string_view text) {
+  std::string out = "\"";
+  for (char c : text) {
+    if (c == '"' || c == '\\') out.push_back('\\');
+    out.push_back(c);
+  }
+  out.push_back('"');
+  return out;
+}
+
+// "hex:..." or "hex(N):..." with comma-separated bytes.
+bool parse_hex_list(std::string_view data, std::vector<std::uint8_t>& bytes) {
+  std::string_view list;
+  if (data.substr(0, 4) == "hex:") {
+    list = data.substr(4);
+  } else if (data.substr(0, 4) == "hex(") {
+    std::size_t close = data.find("):");
+    std::uint32_t type = 0;
+    if (close == std::string_view::npos || !parse_hex_number(data.substr(4, close - 4), 8, type))
+      return false;
+    list = data.substr(close + 2);
+  } else {
+    return false;
+  }
+  bytes.clear();
+  list = trim(list);
+  while (!list.empty()) {
+    std::size_t comma = list.find(',');
+    std::string_view item = trim(list.substr(0, comma));
+    std::uint32_t byte = 0;
+    if (!parse_hex_number(item, 2, byte)) return false;
+    bytes.push_back(static_cast<std::uint8_t>(byte));
+    if (comma == std::string_view::npos) break;
+    list = trim(list.substr(comma + 1));
+  }
+  return true;
+}
+
+// The forms a value's data may take: "-" (deleted), a quoted string, dword:, hex: or hex(N):.
+bool valid_data(std::string_view data) {
+  if (data == "-") return true;
+  if (!data.empty() && data.front() == '"') {
+    std::size_t pos = 0;
+    std::string text;
+    return parse_quoted(data, pos, text) && trim(data.substr(pos)).empty();
+  }
+  std::uint32_t number = 0;
+  if (data.substr(0, 6) == "dword:") return parse_hex_number(data.substr(6), 8, number);
+  std::vector<std::uint8_t> bytes;
+  return parse_hex_list(data, bytes);
+}
+
+// The bytes that a value holds, whatever its type; false for a deleted or unusable value.
+bool value_bytes(std::string_view data, std::vector<std::uint8_t>& bytes) {
+  if (!data.empty() && data.front() == '"') {
+    std::size_t pos = 0;
+    std::string text;
+    if (!parse_quoted(data, pos, text)) return false;
+    bytes.assign(text.begin(), text.end());
+    return true;
+  }
+  std::uint32_t number = 0;
+  if (data.substr(0, 6) == "dword:" && parse_hex_number(data.substr(6), 8, number)) {
+    bytes = {static_cast<std::uint8_t>(number), static_cast<std::uint8_t>(number >> 8),
+             static_cast<std::uint8_t>(number >> 16), static_cast<std::uint8_t>(number >> 24)};
+    return true;
+  }
+  return parse_hex_list(data, bytes);
+}
+
+bool parse_document(std::string_view text, RegDocument& doc) {
+  if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
+  std::vector<std::string_view> lines;
+  while (!text.empty()) {
+    std::size_t end = text.find('\n');
+    lines.push_back(trim(text.substr(0, end)));
+    text = end == std::string_view::npos ? std::string_view{} : text.substr(end + 1);
+  }
+
+  bool have_version = false;
+  RegKey* key = nullptr;
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    std::string_view line = lines[i];
+    if (line.empty() || line.front() == ';') continue;
+    if (!have_version) {
+      if (line != kVersionLine && line != kOldVersionLine) return false;
+      have_version = true;
+      continue;
+    }
+    if (line.front() == '[') {
+      if (line.back() != ']' || line.size() < 3) return false;
+      doc.keys.push_back(RegKey{std::string(line.substr(1, line.size() - 2)), {}});
+      key = &doc.keys.back();
+      continue;
+    }
+    if (key == nullptr) return false;
+    RegValue value;
+    std::size_t pos = 0;
+    if (line.front() == '@') {
+      value.is_default = true;
+      pos = 1;
+    } else if (!parse_quoted(line, pos, value.name)) {
+      return false;
+    }
+    std::string_view rest = trim(line.substr(pos));
+    if (rest.empty() || rest.front() != '=') return false;
+    std::string data(trim(rest.substr(1)));
+    // Long binary values continue on the next line after a trailing backslash.
+    while (data.substr(0, 3) == "hex" && !data.empty() && data.back() == '\\' &&
+           i + 1 < lines.size()) {
+      data.pop_back();
+      data.append(lines[++i]);
+    }
+    if (!valid_data(data)) return false;
+    value.data = std::move(data);
+    key->values.push_back(std::move(value));
+  }
+  return have_version;
+}
+
+std::string serialize(const RegDocument& doc) {
+  std::string out(kVersionLine);
+  out += "\r\n";
+  for (const RegKey& key : doc.keys) {
+    out += "\r\n[" + key.name + "]\r\n";
+    for (const RegValue& value : key.values) {
+      out += value.is_default ? std::string("@") : quote(value.name);
+      out += "=" + value.data + "\r\n";
+    }
+  }
+  return out;
+}
+
+RegKey& station_key(RegDocument& doc) {
+  for (RegKey& key : doc.keys) {
+    if (same_name(key.name, kKeyName)) return key;
+  }
+  doc.keys.push_back(RegKey{std::string(kKeyName), {}});
+  return doc.keys.back();
+}
+
+const RegValue* find_value(const RegKey& key, std::string_view name) {
+  for (const RegValue& value : key.values) {
+    if (!value.is_default && same_name(value.name, name)) return &value;
+  }
+  return nullptr;
+}
+
+void set_value(RegKey& key, std::string_view name, std::string data) {
+  for (RegValue& value : key.values) {
+    if (!value.is_default && same_name(value.name, name)) {
+      value.data = std::move(data);
+      return;
+    }
+  }
+  key.values.push_back(RegValue{false, std::string(name), std::move(data)});
+}
+
+bool valid_name(std::string_view name) {
+  if (name.empty()) return false;
+  for (char c : name) {
+    if (static_cast<unsigned char>(c) < 0x20) return false;
+  }
+  return true;
+}
+
+// An error code for a failure: never 0 and never the code that means "value not found".
+int failure_code(int err) { return (err == 0 || err == kNotFound) ? EIO : err; }
+
+int fail(Log* log, int err) {
+  log_sink(log, "Could not create the registry key.\r\n");
+  return failure_code(err);
+}
+
+class FileDescriptor {
+ public:
+  explicit FileDescriptor(int fd = -1) : fd_(fd) {}
+  ~FileDescriptor() { reset(); }
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  int get() const { return fd_; }
+  void reset(int fd = -1) {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = fd;
+  }
+  // Closes now and reports the error of close, which for a written file can be a write error.
+  int close() {
+    int fd = fd_;
+    fd_ = -1;
+    return (fd >= 0 && ::close(fd) != 0) ? errno : 0;
+  }
+
+ private:
+  int fd_;
+};
+
+// Takes the exclusive lock of the file at `path`, held until `lock` closes. Waits at most
+// kLockWait for another caller to release it.
+int take_lock(const fs::path& path, FileDescriptor& lock) {
+  lock.reset(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOCTTY, 0644));
+  if (lock.get() < 0) return errno;
+  const auto deadline = std::chrono::steady_clock::now() + kLockWait;
+  for (;;) {
+    if (::flock(lock.get(), LOCK_EX | LOCK_NB) == 0) return 0;
+    if (errno == EINTR) continue;
+    if (errno != EWOULDBLOCK) return errno;
+    if (std::chrono::steady_clock::now() >= deadline) return ETIMEDOUT;
+    std::this_thread::sleep_for(kLockPoll);
+  }
+}
+
+int sync_folder(const fs::path& folder) {
+  fs::path name = folder.empty() ? fs::path(".") : folder;
+  int fd = ::open(name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return errno;
+  FileDescriptor dir(fd);
+  if (::fsync(fd) != 0 && errno != EINVAL && errno != EROFS) return errno;
+  return 0;
+}
+
+// Reads the store. `exists` is false (and the result 0) when there is no file yet.
+int load(const fs::path& path, RegDocument& doc, bool& exists, mode_t& mode) {
+  exists = false;
+  // O_NONBLOCK: a fifo in the store's place must not hang the call; regular files ignore it.
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  if (fd < 0) return errno == ENOENT ? 0 : errno;
+  FileDescriptor file(fd);
+  exists = true;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) return errno;
+  if (S_ISDIR(st.st_mode)) return EISDIR;
+  if (!S_ISREG(st.st_mode)) return EINVAL;
+  if (st.st_size > kMaxStoreSize) return EFBIG;
+  mode = st.st_mode & 07777;
+  std::string text;
+  char buffer[4096];
+  for (;;) {
+    ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return errno;
+    if (n == 0) break;
+    text.append(buffer, static_cast<std::size_t>(n));
+    if (text.size() > static_cast<std::size_t>(kMaxStoreSize)) return EFBIG;
+  }
+  if (!parse_document(text, doc)) return EBADMSG;
+  return 0;
+}
+
+int write_all(int fd, std::string_view text) {
+  while (!text.empty()) {
+    ssize_t n = ::write(fd, text.data(), text.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return errno;
+    text.remove_prefix(static_cast<std::size_t>(n));
+  }
+  return 0;
+}
+
+// Replaces the store with `text`: a temporary file in the same folder, synced, then renamed
+// over the store, and the folder synced so that the rename itself survives a power cut.
+int save(const fs::path& path, const fs::path& temp, std::string_view text, bool keep_mode,
+         mode_t mode) {
+  if (::unlink(temp.c_str()) != 0 && errno != ENOENT) return errno;  // a stale, interrupted write
+  int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0644);
+  if (fd < 0) return errno;
+  FileDescriptor file(fd);
+  int err = write_all(fd, text);
+  if (err == 0 && keep_mode && ::fchmod(fd, mode) != 0) err = errno;
+  if (err == 0 && ::fsync(fd) != 0) err = errno;
+  if (int close_err = file.close(); err == 0) err = close_err;
+  if (err == 0 && ::rename(temp.c_str(), path.c_str()) != 0) err = errno;
+  if (err != 0) {
+    ::unlink(temp.c_str());
+    return err;
+  }
+  return sync_folder(path.parent_path());
+}
+
+fs::path with_suffix(const fs::path& path, const char* suffix) {
+  fs::path result = path;
+  result += suffix;
+  return result;
+}
+
+struct Access {
+  int result = kOk;
+  bool changed = false;
+};
+
+// One call: lock, read, let `operate` read or change the station's key, write back when it
+// changed (or when the store is new), unlock.
+template <typename Operate>
+int transact(Log* log, const fs::path& path, Operate&& operate) {
+  if (path.empty()) return fail(log, ENOENT);
+  const fs::path folder = path.parent_path();
+  std::error_code ec;
+  if (!folder.empty() && !fs::is_directory(folder, ec)) {
+    fs::create_directories(folder, ec);
+    if (ec) return fail(log, ec.value());
+    sync_folder(folder.parent_path());
+  }
+  FileDescriptor lock;
+  if (int err = take_lock(with_suffix(path, ".lock"), lock); err != 0) return fail(log, err);
+
+  RegDocument doc;
+  bool exists = false;
+  mode_t mode = 0644;
+  if (int err = load(path, doc, exists, mode); err != 0) return fail(log, err);
+  Access access = operate(station_key(doc));
+  if (access.changed || !exists) {
+    int err = save(path, with_suffix(path, ".tmp"), serialize(doc), exists, mode);
+    if (err != 0) return fail(log, err);
+  }
+  return access.result;
+}
+
+std::string hex_list(const char* prefix, const std::uint8_t* bytes, std::size_t count) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string out(prefix);
+  for (std::size_t i = 0; i < count; ++i) {
+    if (i != 0) out.push_back(',');
+    out.push_back(kHex[bytes[i] >> 4]);
+    out.push_back(kHex[bytes[i] & 0xF]);
+  }
+  return out;
+}
+
+}  // namespace
+
+FileSettingsStore::FileSettingsStore(std::filesystem::path path) : path_(std::move(path)) {}
+
+std::filesystem::path FileSettingsStore::default_path() {
+  if (const char* explicit_path = std::getenv("SKAV_SETTINGS");
+      explicit_path != nullptr && *explicit_path != '\0') {
+    return explicit_path;
+  }
+  if (const char* config = std::getenv("XDG_CONFIG_HOME");
+      config != nullptr && config[0] == '/') {  // a relative value is invalid and ignored
+    return fs::path(config) / "skav" / "settings.reg";
+  }
+  fs::path home;
+  if (const char* env_home = std::getenv("HOME"); env_home != nullptr && *env_home != '\0') {
+    home = env_home;
+  } else {
+    struct passwd entry {};
+    struct passwd* found = nullptr;
+    std::vector<char> buffer(16384);
+    if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 &&
+        found != nullptr && found->pw_dir != nullptr) {
+      home = found->pw_dir;
+    }
+  }
+  if (home.empty()) return {};
+  return home / ".config" / "skav" / "settings.reg";
+}
+
+std::filesystem::path FileSettingsStore::temp_path() const { return with_suffix(path_, ".tmp"); }
+
+std::filesystem::path FileSettingsStore::lock_path() const { return with_suffix(path_, ".lock"); }
+
+int FileSettingsStore::number_write(Log* log, std::string_view name, std::int32_t value) {
+  if (!valid_name(name)) return EINVAL;
+  char data[16];
+  std::snprintf(data, sizeof data, "dword:%08x", static_cast<unsigned>(value));
+  return transact(log, path_, [&](RegKey& key) {
+    set_value(key, name, data);
+    return Access{kOk, true};
+  });
+}
+
+int FileSettingsStore::number_read(Log* log, std::string_view name, std::int32_t& value) {
+  if (!valid_name(name)) return EINVAL;
+  return transact(log, path_, [&](RegKey& key) {
+    const RegValue* found = find_value(key, name);
+    std::vector<std::uint8_t> bytes;
+    // Only 4-byte data makes a number; anything else is not a stored number.
+    if (found == nullptr || !value_bytes(found->data, bytes) || bytes.size() != 4)
+      return Access{kNotFound, false};
+    value = static_cast<std::int32_t>(
+        static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
+        static_cast<std::uint32_t>(bytes[2]) << 16 | static_cast<std::uint32_t>(bytes[3]) << 24);
+    return Access{kOk, false};
+  });
+}
+
+int FileSettingsStore::machwid_write(Log* log, const MacDigits::Digits& digits) {
+  std::string data =
+      hex_list("hex(2):", reinterpret_cast<const std::uint8_t*>(digits.data()), digits.size());
+  return transact(log, path_, [&](RegKey& key) {
+    set_value(key, kMachwid, data);
+    return Access{kOk, true};
+  });
+}
+
+int FileSettingsStore::machwid_read(Log* log, MacDigits::Digits& digits) {
+  return transact(log, path_, [&](RegKey& key) {
+    const RegValue* found = find_value(key, kMachwid);
+    std::vector<std::uint8_t> bytes;
+    if (found == nullptr || !value_bytes(found->data, bytes)) return Access{kNotFound, false};
+    // A value entered with regedit is UTF-16: every second byte is zero.
+    bool utf16 = bytes.size() >= 2 && bytes.size() % 2 == 0;
+    for (std::size_t i = 1; utf16 && i < bytes.size(); i += 2) utf16 = bytes[i] == 0;
+    if (utf16) {
+      for (std::size_t i = 0; i < bytes.size() / 2; ++i) bytes[i] = bytes[2 * i];
+      bytes.resize(bytes.size() / 2);
+    }
+    // A terminating zero is not a character.
+    std::size_t length = 0;
+    while (length < bytes.size() && bytes[length] != 0) ++length;
+    if (length != kMachwidLength) return Access{kNotFound, false};
+    for (std::size_t i = 0; i < kMachwidLength; ++i) digits[i] = static_cast<char>(bytes[i]);
+    return Access{kOk, false};
+  });
+}
+
+}  // namespace skav::settings

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <filesystem>
+#include <string_view>
+
+#include "core/settings/settings_store.h"
+
+namespace skav::settings {
+
+// The settings kept in a per-user text file in the format of a Windows registry export:
+//   Windows Registry Editor Version 5.00
+//
+//   [HKEY_CURRENT_USER\Software\SKAV]
+//   "BarCode"=dword:00000001
+//   "MACHWID"=hex(2):30,30,31,31,32,32,33,33,34,34,35,35
+// Every call locks <path>.lock, reads the file, and for a change writes <path>.tmp, syncs it
+// and renames it over the file, so a crash leaves either the old or the new store. A store
+// that exists but cannot be read or parsed is never overwritten: every call logs
+// "Could not create the registry key.\r\n" and returns an error until it is repaired.
+class FileSettingsStore : public SettingsStore {
+ public:
+  explicit FileSettingsStore(std::filesystem::path path = default_path());
+
+  // $SKAV_SETTINGS if set, else $XDG_CONFIG_HOME/skav/settings.reg, else
+  // ~/.config/skav/settings.reg; empty when no home folder is known.
+  static std::filesystem::path default_path();
+
+  const std::filesystem::path& path() const { return path_; }
+  // The file a write is prepared in before it replaces the store.
+  std::filesystem::path temp_path() const;
+  // The file whose lock serialises the calls of all threads and processes.
+  std::filesystem::path lock_path() const;
+
+  // Results: kOk, kNotFound for a missing value (reads), otherwise an errno value.
+  int number_write(Log* log, std::string_view name, std::int32_t value) override;
+  int number_read(Log* log, std::string_view name, std::int32_t& value) override;
+  int machwid_write(Log* log, const MacDigits::Digits& digits) override;
+  int machwid_read(Log* log, MacDigits::Digits& digits) override;
+
+ private:
+  std::filesystem::path path_;
+};
+
+}  // namespace skav::settings

@@ -1,0 +1,306 @@
+#include "core/settings/file_settings_store.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <latch>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/temp_dir.h"
+
+namespace skav::settings {
+namespace {
+
+// The whole content of a file, byte for byte.
+std::string read_file(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+constexpr const char* kMessage = "Could not create the registry key.\r\n";
+constexpr const char* kHeader =
+    "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\SKAV]\r\n";
+
+MacDigits::Digits digits_of(const char* text) {
+  MacDigits::Digits d;
+  std::memcpy(d.data(), text, d.size());
+  return d;
+}
+
+std::string text_of(const MacDigits::Digits& d) { return std::string(d.data(), d.size()); }
+
+class FileSettingsStoreTest : public ::testing::Test {
+ protected:
+  std::filesystem::path store_path() const { return folder_ / "settings.reg"; }
+  // Writes the store file by hand, as a person editing it would.
+  void write_store(const std::string& content) { folder_.write("settings.reg", content); }
+  std::string store_text() const { return read_file(folder_ / "settings.reg"); }
+
+  test::TempDir folder_;
+  StringLog log_;
+  FileSettingsStore store_{store_path()};
+};
+
+TEST_F(FileSettingsStoreTest, FirstUseCreatesTheStoreAndItsFolderWithoutAMessage) {
+  FileSettingsStore store(folder_ / "new" / "deeper" / "settings.reg");
+  std::int32_t value = 42;
+  EXPECT_EQ(store.number_read(&log_, kBarCode, value), kNotFound);
+  EXPECT_EQ(value, 42);
+  EXPECT_EQ(log_.text(), "");
+  EXPECT_EQ(read_file(folder_ / "new/deeper/settings.reg"), kHeader);
+}
+
+TEST_F(FileSettingsStoreTest, ValuesRoundTripWithTheirTypesInTheRegistryExportFormat) {
+  EXPECT_EQ(store_.number_write(&log_, kBarCode, 1), kOk);
+  EXPECT_EQ(store_.number_write(&log_, kNetIF, 0), kOk);
+  EXPECT_EQ(store_.machwid_write(&log_, digits_of("001122334455")), kOk);
+  EXPECT_EQ(store_text(), std::string(kHeader) +
+                              "\"BarCode\"=dword:00000001\r\n"
+                              "\"NetIF\"=dword:00000000\r\n"
+                              "\"MACHWID\"=hex(2):30,30,31,31,32,32,33,33,34,34,35,35\r\n");
+  std::int32_t barcode = -5;
+  std::int32_t netif = -5;
+  MacDigits::Digits digits = digits_of("XXXXXXXXXXXX");
+  EXPECT_EQ(store_.number_read(&log_, kBarCode, barcode), kOk);
+  EXPECT_EQ(store_.number_read(&log_, kNetIF, netif), kOk);
+  EXPECT_EQ(store_.machwid_read(&log_, digits), kOk);
+  EXPECT_EQ(barcode, 1);
+  EXPECT_EQ(netif, 0);
+  EXPECT_EQ(text_of(digits), "001122334455");
+  EXPECT_EQ(log_.text(), "");
+}
+
+TEST_F(FileSettingsStoreTest, RewritingAValueReplacesItInPlace) {
+  store_.number_write(&log_, kNetIF, 3);
+  store_.machwid_write(&log_, digits_of("001122334455"));
+  store_.number_write(&log_, "netif", 7);  // names match without regard to case
+  std::int32_t netif = 0;
+  EXPECT_EQ(store_.number_read(&log_, kNetIF, netif), kOk);
+  EXPECT_EQ(netif, 7);
+  EXPECT_EQ(store_text(), std::string(kHeader) +
+                              "\"NetIF\"=dword:00000007\r\n"
+                              "\"MACHWID\"=hex(2):30,30,31,31,32,32,33,33,34,34,35,35\r\n");
+}
+
+TEST_F(FileSettingsStoreTest, MinusOneIsStoredWithAll32BitsSetAndReadBack) {
+  EXPECT_EQ(store_.number_write(&log_, kNetIF, -1), kOk);
+  EXPECT_NE(store_text().find("\"NetIF\"=dword:ffffffff\r\n"), std::string::npos);
+  std::int32_t value = 0;
+  EXPECT_EQ(store_.number_read(&log_, kNetIF, value), kOk);
+  EXPECT_EQ(value, -1);
+}
+
+TEST_F(FileSettingsStoreTest, MissingValueLeavesTheDestinationUntouched) {
+  store_.number_write(&log_, kBarCode, 1);
+  std::int32_t value = 99;
+  MacDigits::Digits digits = digits_of("ABCDEFABCDEF");
+  EXPECT_EQ(store_.number_read(&log_, kNetIF, value), kNotFound);
+  EXPECT_EQ(store_.machwid_read(&log_, digits), kNotFound);
+  EXPECT_EQ(value, 99);
+  EXPECT_EQ(text_of(digits), "ABCDEFABCDEF");
+  EXPECT_EQ(log_.text(), "");
+}
+
+TEST_F(FileSettingsStoreTest, MachwidOfOtherThanTwelveCharactersCountsAsMissing) {
+  for (const char* data : {"hex(2):30,30,31,31,32,32,33,33,34,34,35",        // 11
+                           "hex(2):30,30,31,31,32,32,33,33,34,34,35,35,36",  // 13
+                           "hex(2):30,30,31,31,32,32,33,00,34,34,35,35",     // ends early
+                           "dword:00000001", "\"0011\"", "-"}) {
+    write_store(std::string(kHeader) + "\"MACHWID\"=" + data + "\r\n");
+    MacDigits::Digits digits = digits_of("ABCDEFABCDEF");
+    EXPECT_EQ(store_.machwid_read(&log_, digits), kNotFound) << data;
+    EXPECT_EQ(text_of(digits), "ABCDEFABCDEF") << data;
+  }
+  EXPECT_EQ(log_.text(), "");
+}
+
+TEST_F(FileSettingsStoreTest, MachwidWrittenByOtherToolsIsRead) {
+  for (const char* data :
+       {"hex(2):30,30,31,31,32,32,33,33,34,34,35,35,00",  // with a terminating zero
+        "hex(2):30,00,30,00,31,00,31,00,32,00,32,00,33,00,33,00,34,00,34,00,35,00,35,00,00,00",
+        "\"001122334455\""}) {
+    write_store(std::string(kHeader) + "\"MACHWID\"=" + data + "\r\n");
+    MacDigits::Digits digits = digits_of("ABCDEFABCDEF");
+    EXPECT_EQ(store_.machwid_read(&log_, digits), kOk) << data;
+    EXPECT_EQ(text_of(digits), "001122334455") << data;
+  }
+}
+
+TEST_F(FileSettingsStoreTest, HandEditedStoreIsReadAndItsOtherContentSurvivesAWrite) {
+  write_store(
+      "Windows Registry Editor Version 5.00\n"
+      "\n"
+      "; edited by hand\n"
+      "[HKEY_CURRENT_USER\\Software\\Other]\n"
+      "\"Keep\"=\"me \\\"quoted\\\"\"\n"
+      "\n"
+      "[HKEY_CURRENT_USER\\Software\\skav]\n"
+      "\"barcode\" = dword:0\n"
+      "\"Note\"=hex:01,02,\\\n"
+      "  03\n");
+  std::int32_t barcode = 5;
+  EXPECT_EQ(store_.number_read(&log_, kBarCode, barcode), kOk);
+  EXPECT_EQ(barcode, 0);
+  EXPECT_EQ(store_.number_write(&log_, kNetIF, 2), kOk);
+  EXPECT_EQ(store_text(),
+            "Windows Registry Editor Version 5.00\r\n"
+            "\r\n[HKEY_CURRENT_USER\\Software\\Other]\r\n"
+            "\"Keep\"=\"me \\\"quoted\\\"\"\r\n"
+            "\r\n[HKEY_CURRENT_USER\\Software\\skav]\r\n"
+            "\"barcode\"=dword:0\r\n"
+            "\"Note\"=hex:01,02,03\r\n"
+            "\"NetIF\"=dword:00000002\r\n");
+  EXPECT_EQ(log_.text(), "");
+}
+
+TEST_F(FileSettingsStoreTest, NumberOfAnotherTypeCountsAsMissing) {
+  write_store(std::string(kHeader) + "\"BarCode\"=\"1\"\r\n\"NetIF\"=hex:01,00,00,00\r\n");
+  std::int32_t value = 9;
+  EXPECT_EQ(store_.number_read(&log_, kBarCode, value), kNotFound);
+  EXPECT_EQ(value, 9);
+  EXPECT_EQ(store_.number_read(&log_, kNetIF, value), kOk);  // four bytes of binary data
+  EXPECT_EQ(value, 1);
+}
+
+// A store that exists but cannot be understood must reach the operator as a message, and must
+// survive every later call unchanged.
+void expect_refused_and_untouched(FileSettingsStore& store, StringLog& log,
+                                  const std::function<std::string()>& snapshot) {
+  const std::string before = snapshot();
+  std::int32_t value = 7;
+  MacDigits::Digits digits = digits_of("ABCDEFABCDEF");
+  int results[] = {store.number_read(&log, kBarCode, value), store.machwid_read(&log, digits),
+                   store.number_write(&log, kBarCode, 1),
+                   store.machwid_write(&log, digits_of("001122334455"))};
+  for (int result : results) {
+    EXPECT_NE(result, kOk);
+    EXPECT_NE(result, kNotFound);
+  }
+  EXPECT_EQ(value, 7);
+  EXPECT_EQ(text_of(digits), "ABCDEFABCDEF");
+  std::string expected;
+  for (int i = 0; i < 4; ++i) expected += kMessage;
+  EXPECT_EQ(log.text(), expected);
+  EXPECT_EQ(snapshot(), before);
+}
+
+TEST_F(FileSettingsStoreTest, GarbageStoreGivesTheMessageAndIsNeverOverwritten) {
+  for (std::string garbage :
+       {std::string("\x7f\x45LF\x00\x01binary", 12), std::string("BarCode=1\n"),
+        std::string("Windows Registry Editor Version 5.00\n[HKEY_CURRENT_USER\\Software\\SKAV]\n"
+                    "\"BarCode\"=dword:zz\n"),
+        std::string("Windows Registry Editor Version 5.00\n\"BarCode\"=dword:1\n"),
+        std::string("")}) {
+    write_store(garbage);
+    log_.clear();
+    expect_refused_and_untouched(store_, log_, [&] { return store_text(); });
+  }
+}
+
+TEST_F(FileSettingsStoreTest, FolderInPlaceOfTheStoreGivesTheMessageAndStaysAFolder) {
+  std::filesystem::create_directory(store_path());
+  folder_.write("settings.reg/inside", "x");
+  expect_refused_and_untouched(store_, log_, [&] {
+    return std::to_string(std::filesystem::is_directory(store_path())) +
+           read_file(folder_ / "settings.reg/inside");
+  });
+}
+
+TEST_F(FileSettingsStoreTest, WriteInterruptedBeforeItsRenameKeepsThePreviousStore) {
+  store_.number_write(&log_, kBarCode, 1);
+  store_.machwid_write(&log_, digits_of("001122334455"));
+  const std::string before = store_text();
+  // What a crash between writing the temporary file and renaming it leaves behind.
+  folder_.write(store_.temp_path().filename().string(), "Windows Registry Editor Ver");
+
+  std::int32_t barcode = 0;
+  MacDigits::Digits digits{};
+  EXPECT_EQ(store_.number_read(&log_, kBarCode, barcode), kOk);
+  EXPECT_EQ(store_.machwid_read(&log_, digits), kOk);
+  EXPECT_EQ(barcode, 1);
+  EXPECT_EQ(text_of(digits), "001122334455");
+  EXPECT_EQ(store_text(), before);
+
+  EXPECT_EQ(store_.number_write(&log_, kNetIF, 4), kOk);
+  EXPECT_FALSE(std::filesystem::exists(store_.temp_path()));
+  EXPECT_EQ(store_text(), before + "\"NetIF\"=dword:00000004\r\n");
+  EXPECT_EQ(log_.text(), "");
+}
+
+TEST_F(FileSettingsStoreTest, ConcurrentWritersFromTwoThreadsKeepBothValues) {
+  constexpr int kRounds = 25;
+  std::latch start(2);
+  // Separate store objects, as two processes would have.
+  std::thread numbers([&] {
+    FileSettingsStore store(store_path());
+    start.arrive_and_wait();
+    for (int i = 1; i <= kRounds; ++i) store.number_write(&log_, kNetIF, i);
+  });
+  std::thread addresses([&] {
+    FileSettingsStore store(store_path());
+    start.arrive_and_wait();
+    for (int i = 1; i <= kRounds; ++i) {
+      char text[13];
+      std::snprintf(text, sizeof text, "%012d", i);
+      store.machwid_write(&log_, digits_of(text));
+      store.number_write(&log_, kBarCode, -i);
+    }
+  });
+  numbers.join();
+  addresses.join();
+
+  std::int32_t netif = 0;
+  std::int32_t barcode = 0;
+  MacDigits::Digits digits{};
+  EXPECT_EQ(store_.number_read(&log_, kNetIF, netif), kOk);
+  EXPECT_EQ(store_.number_read(&log_, kBarCode, barcode), kOk);
+  EXPECT_EQ(store_.machwid_read(&log_, digits), kOk);
+  EXPECT_EQ(netif, kRounds);
+  EXPECT_EQ(barcode, -kRounds);
+  EXPECT_EQ(text_of(digits), "000000000025");
+  EXPECT_EQ(log_.text(), "");
+}
+
+class DefaultPathTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    for (const char* name : kNames) {
+      const char* value = std::getenv(name);
+      saved_.push_back(value != nullptr ? std::optional<std::string>(value) : std::nullopt);
+      ::unsetenv(name);
+    }
+  }
+  void TearDown() override {
+    for (std::size_t i = 0; i < kNames.size(); ++i) {
+      if (saved_[i])
+        ::setenv(kNames[i], saved_[i]->c_str(), 1);
+      else
+        ::unsetenv(kNames[i]);
+    }
+  }
+  static constexpr std::array<const char*, 3> kNames = {"SKAV_SETTINGS", "XDG_CONFIG_HOME", "HOME"};
+  std::vector<std::optional<std::string>> saved_;
+};
+
+TEST_F(DefaultPathTest, ExplicitVariableThenXdgConfigHomeThenHome) {
+  ::setenv("HOME", "/home/op", 1);
+  EXPECT_EQ(FileSettingsStore::default_path(), "/home/op/.config/skav/settings.reg");
+  ::setenv("XDG_CONFIG_HOME", "relative/ignored", 1);
+  EXPECT_EQ(FileSettingsStore::default_path(), "/home/op/.config/skav/settings.reg");
+  ::setenv("XDG_CONFIG_HOME", "/xdg", 1);
+  EXPECT_EQ(FileSettingsStore::default_path(), "/xdg/skav/settings.reg");
+  ::setenv("SKAV_SETTINGS", "/tmp/station.reg", 1);
+  EXPECT_EQ(FileSettingsStore::default_path(), "/tmp/station.reg");
+}
+
+}  // namespace
+}  // namespace skav::settings

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <cstdio>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+#include "core/log.h"
+
+namespace skav::cli {
+
+// Shows text from the board on a terminal without letting it act on the terminal: control
+// characters other than CR, LF and TAB, and DEL, become visible escapes such as \x1b.
+std::string escape_for_terminal(std::string_view text);
+
+// The log on standard output, byte for byte as the log window would hold it, flushed after each
+// append. Backspace of the MAC entry is written as "\b \b". On a terminal, board text is escaped.
+class StdoutLog : public Log {
+ public:
+  explicit StdoutLog(std::FILE* out = stdout);
+  void append(std::string_view text) override;
+  void erase_last() override;
+
+ private:
+  std::mutex mutex_;
+  std::FILE* out_;
+  bool terminal_;
+};
+
+// Log messages of commands that print results on standard output: to standard error.
+class StderrLog : public Log {
+ public:
+  void append(std::string_view text) override;
+  void erase_last() override {}
+};
+
+}  // namespace skav::cli

@@ -1,0 +1,55 @@
+#include "core/station/mac_entry.h"
+
+namespace skav::station {
+
+namespace {
+constexpr int kDigits = 12;
+constexpr char kEnter = 13;
+constexpr char kBackspace = 8;
+}  // namespace
+
+void MacEntry::prompt(Log* log, MacDigits& digits) {
+  std::lock_guard lock(mutex_);
+  log_sink(log, "Input MAC Address : ");
+  MacDigits::Digits unset;
+  unset.fill('F');
+  digits.set(unset);
+  counter_ = 0;
+  pending_ = true;
+}
+
+void MacEntry::key(Log* log, MacDigits& digits, char c, int repeat) {
+  std::lock_guard lock(mutex_);
+  if (!pending_) return;
+  if (c == kEnter) {
+    bool twelve = counter_ == kDigits;
+    counter_ = 0;
+    log_sink(log, "\r\n");
+    if (twelve && MacDigits::all_hex(digits.get())) {
+      pending_ = false;
+      return;
+    }
+    // A mis-scanned label must not become a board's address: ask again.
+    if (twelve) log_sink(log, "Not a MAC address: enter 12 hexadecimal digits\r\n");
+    log_sink(log, "Input MAC Address : ");
+    return;
+  }
+  if (c == kBackspace) {
+    if (counter_ > 0) --counter_;
+    if (log != nullptr) log->erase_last();
+    return;
+  }
+  for (int i = 0; i < repeat; ++i) {
+    // Characters beyond the twelfth are counted and shown but never stored.
+    if (counter_ < kDigits) digits.set_digit(static_cast<std::size_t>(counter_), c);
+    ++counter_;
+    if (log != nullptr) log->append(std::string_view(&c, 1));
+  }
+}
+
+int MacEntry::counter() const {
+  std::lock_guard lock(mutex_);
+  return counter_;
+}
+
+}  // namespace skav::station

@@ -1,0 +1,111 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "board/board_line.h"
+#include "board/sim_board.h"
+#include "pcap/pcap_backend.h"
+#include "support/netns.h"
+#include "support/run_program.h"
+#include "support/temp_dir.h"
+
+namespace skav {
+namespace {
+
+using namespace std::chrono_literals;
+
+std::string read_file(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+int count_lines(const std::string& text) {
+  return static_cast<int>(std::count(text.begin(), text.end(), '\n'));
+}
+
+class StationRun : public ::testing::Test {
+ protected:
+  StationRun() {
+    std::filesystem::copy(std::filesystem::path(SKAV_SOURCE_DIR) / "examples", dir_.path(),
+                          std::filesystem::copy_options::recursive);
+  }
+  test::ProgramResult run_station(int boards, const std::string& timeout) {
+    return test::run_program({SKAV_BINARY, "run", "--interface", "skav0", "--boards",
+                              std::to_string(boards), "--no-barcode", "--mac", "0200000A0000",
+                              "--settings", (dir_ / "settings.reg").string(), "--timeout", timeout,
+                              "-C", dir_.path().string()},
+                             120s);
+  }
+  test::TempDir dir_;
+};
+
+TEST_F(StationRun, ThreeBoardsOverTheRealLinkGetConsecutiveAddresses) {
+  SKAV_REQUIRE_VETH_NAMESPACE();
+  pcap::PcapBackend backend;
+  link::OpenResult board_end = backend.open_for_board("skav1");
+  ASSERT_TRUE(board_end.device) << board_end.error;
+  board::BoardLine line(*board_end.device, 3);
+  line.start();
+
+  test::ProgramResult result = run_station(3, "10");
+  line.stop();
+  ASSERT_EQ(result.exit_code, 0) << result.out << result.err;
+  EXPECT_NE(result.out.find("MAC Addr : 0200000A0000 Test...Pass\r\n"), std::string::npos);
+  EXPECT_NE(result.out.find("MAC Addr : 0200000A0001 Test...Pass\r\n"), std::string::npos);
+  EXPECT_NE(result.out.find("MAC Addr : 0200000A0002 Test...Pass\r\n"), std::string::npos);
+  EXPECT_EQ(line.finished_count(), 3);
+  std::string records = read_file(dir_ / "skav-records.csv");
+  EXPECT_EQ(count_lines(records), 4) << records;
+  EXPECT_NE(records.find(",skav0,02:00:00:00:00:03,02:00:00:0A:00:02,pass,pass,pass,pass,pass,pass,"),
+            std::string::npos)
+      << records;
+}
+
+TEST_F(StationRun, ABoardThatFallsSilentMidRunTimesOutAndTheNextBoardIsProgrammed) {
+  SKAV_REQUIRE_VETH_NAMESPACE();
+  pcap::PcapBackend backend;
+  link::OpenResult board_end = backend.open_for_board("skav1");
+  ASSERT_TRUE(board_end.device) << board_end.error;
+
+  std::atomic<bool> stop{false};
+  std::thread boards([&] {
+    // The first board stops answering halfway through its kernel image; once the station has
+    // recorded it, a healthy board takes its place on the cable.
+    board::BoardOptions broken;
+    broken.faults.silent_phase = board::SilentPhase::kMidData;
+    broken.faults.silent_exchange = 3;
+    board::SimBoard first(*board_end.device, broken);
+    while (!stop && count_lines(read_file(dir_ / "skav-records.csv")) < 2)
+      first.serve_one(20ms);
+    board::BoardOptions healthy;
+    healthy.mac = {0x02, 0x00, 0x00, 0x00, 0x00, 0x02};
+    board::SimBoard second(*board_end.device, healthy);
+    while (!stop) second.serve_one(20ms);
+  });
+
+  test::ProgramResult result = run_station(2, "2");
+  stop = true;
+  boards.join();
+  ASSERT_EQ(result.exit_code, 0) << result.out << result.err;
+  EXPECT_NE(result.out.find("Section begin: [kernel]\r\nFail\r\nTarget not responding after 2 s\r\n"
+                            "Waiting connecting to Target...\r\n"),
+            std::string::npos)
+      << result.out;
+  EXPECT_NE(result.out.find("MAC Addr : 0200000A0001 Test...Pass\r\n"), std::string::npos)
+      << result.out;
+  std::string records = read_file(dir_ / "skav-records.csv");
+  EXPECT_NE(records.find(",02:00:00:00:00:01,02:00:00:0A:00:00,pass,timeout,skipped,skipped,skipped,timeout,"),
+            std::string::npos)
+      << records;
+  EXPECT_NE(records.find(",02:00:00:00:00:02,02:00:00:0A:00:01,pass,pass,pass,pass,pass,pass,"),
+            std::string::npos)
+      << records;
+}
+
+}  // namespace
+}  // namespace skav

@@ -1,0 +1,101 @@
+#include "gui/command_line.h"
+
+#include <QCommandLineOption>
+#include <QCommandLineParser>
+
+namespace skav::gui {
+
+namespace {
+
+bool parse_positive(const QString& text, int& out) {
+  bool ok = false;
+  int value = text.toInt(&ok);
+  if (!ok || value <= 0) return false;
+  out = value;
+  return true;
+}
+
+}  // namespace
+
+ParseResult parse_command_line(const QStringList& arguments, CommandLine& out) {
+  ParseResult result;
+  QCommandLineParser parser;
+  parser.setApplicationDescription(QStringLiteral("SKAV factory programming station"));
+  QCommandLineOption help = parser.addHelpOption();
+  QCommandLineOption version = parser.addVersionOption();
+  QCommandLineOption simulate(
+      QStringLiteral("simulate"),
+      QStringLiteral("--simulate[=N]: run against N (default %1) simulated boards over the "
+                     "in-process link instead of a network adapter.")
+          .arg(kDefaultSimulatedBoards));
+  QCommandLineOption settings(QStringLiteral("settings"),
+                              QStringLiteral("The settings file (default: the per-user one)."),
+                              QStringLiteral("FILE"));
+  QCommandLineOption dir(QStringList{QStringLiteral("C"), QStringLiteral("directory")},
+                         QStringLiteral("Folder with config.ini and the images (default: .)."),
+                         QStringLiteral("DIR"));
+  QCommandLineOption timeout(QStringLiteral("timeout"),
+                             QStringLiteral("Seconds a transfer waits for the board."),
+                             QStringLiteral("S"));
+  QCommandLineOption screenshot(QStringLiteral("screenshot"), QString(), QStringLiteral("FILE"));
+  screenshot.setFlags(QCommandLineOption::HiddenFromHelp);
+  QCommandLineOption screenshot_timeout(QStringLiteral("screenshot-timeout"), QString(),
+                                        QStringLiteral("S"));
+  screenshot_timeout.setFlags(QCommandLineOption::HiddenFromHelp);
+  parser.addOptions({simulate, settings, dir, timeout, screenshot, screenshot_timeout});
+
+  // The parser has no optional values: take "--simulate=N" apart first.
+  QStringList args;
+  int boards = 0;
+  for (qsizetype i = 0; i < arguments.size(); ++i) {
+    const QString& arg = arguments[i];
+    if (i > 0 && arg.startsWith(QStringLiteral("--simulate="))) {
+      if (!parse_positive(arg.mid(11), boards)) {
+        result.kind = ParseResult::kError;
+        result.text = QStringLiteral("--simulate=N needs a number of boards above 0.");
+        return result;
+      }
+      args << QStringLiteral("--simulate");
+    } else {
+      args << arg;
+    }
+  }
+  if (!parser.parse(args)) {
+    result.kind = ParseResult::kError;
+    result.text = parser.errorText();
+    return result;
+  }
+  if (parser.isSet(help)) {
+    result.kind = ParseResult::kHelp;
+    result.text = parser.helpText();
+    return result;
+  }
+  if (parser.isSet(version)) {
+    result.kind = ParseResult::kVersion;
+    result.text = QStringLiteral("skav-gui 1.0");
+    return result;
+  }
+  if (!parser.positionalArguments().isEmpty()) {
+    result.kind = ParseResult::kError;
+    result.text = QStringLiteral("Unexpected argument: %1").arg(parser.positionalArguments().first());
+    return result;
+  }
+  if (parser.isSet(simulate)) out.simulate = boards > 0 ? boards : kDefaultSimulatedBoards;
+  if (parser.isSet(settings)) out.settings = parser.value(settings);
+  if (parser.isSet(dir)) out.dir = parser.value(dir);
+  if (parser.isSet(timeout) && !parse_positive(parser.value(timeout), out.timeout_seconds)) {
+    result.kind = ParseResult::kError;
+    result.text = QStringLiteral("--timeout needs a number of seconds above 0.");
+    return result;
+  }
+  if (parser.isSet(screenshot)) out.screenshot = parser.value(screenshot);
+  if (parser.isSet(screenshot_timeout) &&
+      !parse_positive(parser.value(screenshot_timeout), out.screenshot_timeout)) {
+    result.kind = ParseResult::kError;
+    result.text = QStringLiteral("--screenshot-timeout needs a number of seconds above 0.");
+    return result;
+  }
+  return result;
+}
+
+}  // namespace skav::gui

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+namespace skav::gui {
+
+// skav-gui [--simulate[=N]] [--settings FILE] [-C DIR] [--timeout S]
+struct CommandLine {
+  int simulate = 0;         // simulated boards on the in-process link; 0: the libpcap link
+  QString settings;         // settings file; empty: the per-user default
+  QString dir = QStringLiteral(".");  // where config.ini, the images and the records are
+  int timeout_seconds = 0;  // a transfer's time-out; 0: the station's default
+  // Hidden, for the documentation's screenshot: grab the window into this PNG once
+  // `simulate` boards are done (or after `screenshot_timeout` seconds) and quit.
+  QString screenshot;
+  int screenshot_timeout = 300;
+};
+
+struct ParseResult {
+  enum Kind { kRun, kHelp, kVersion, kError } kind = kRun;
+  QString text;  // the usage for kHelp, the version for kVersion, the complaint for kError
+};
+
+inline constexpr int kDefaultSimulatedBoards = 3;
+
+// Parses the arguments, the program's name first.
+ParseResult parse_command_line(const QStringList& arguments, CommandLine& out);
+
+}  // namespace skav::gui

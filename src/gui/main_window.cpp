@@ -1,0 +1,258 @@
+#include "gui/main_window.h"
+
+#include <QAction>
+#include <QFile>
+#include <QFileDialog>
+#include <QDir>
+#include <QFileInfo>
+#include <QLabel>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QSaveFile>
+#include <QStatusBar>
+
+#include "core/station/station.h"
+#include "gui/about_dialog.h"
+#include "gui/app_icon.h"
+#include "gui/bridges.h"
+#include "gui/interface_dialog.h"
+#include "gui/log_document.h"
+#include "gui/log_view.h"
+
+namespace skav::gui {
+
+namespace {
+
+const QString kTitle = QStringLiteral("SKAV");
+// On this platform "*.*" would hide every file without an extension.
+const QString kFileFilter = QStringLiteral("All Files (*)");
+
+}  // namespace
+
+MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
+  setObjectName(QStringLiteral("mainWindow"));
+  setWindowIcon(app_icon());
+  log_view_ = new LogView(this);
+  log_view_->setObjectName(QStringLiteral("logView"));
+  log_view_->set_key_handler([this](char c) { key_char(c); });
+  setCentralWidget(log_view_);
+  log_bridge_ = new LogBridge(*log_view_, this);
+  event_bridge_ = new EventBridge(this);
+
+  create_menus();
+  create_status_bar();
+  set_file_path(QString());
+  resize(860, 600);
+  log_view_->setFocus();
+
+  connect(event_bridge_, &EventBridge::status_text_changed, message_pane_, &QLabel::setText);
+  connect(event_bridge_, &EventBridge::progress_changed, this,
+          [this](const QString& section, int percent) {
+            progress_->setFormat(section + QStringLiteral(" %p%"));
+            progress_->setValue(percent);
+            progress_->show();
+          });
+  connect(event_bridge_, &EventBridge::progress_ended, progress_, &QWidget::hide);
+  connect(event_bridge_, &EventBridge::run_active_changed, this,
+          [this](bool active) { interface_action_->setEnabled(!active); });
+  connect(event_bridge_, &EventBridge::board_finished, this, [this] {
+    ++boards_finished_;
+    Q_EMIT board_finished(boards_finished_);
+  });
+}
+
+MainWindow::~MainWindow() = default;
+
+Log& MainWindow::log() { return *log_bridge_; }
+
+station::StationEvents& MainWindow::events() { return *event_bridge_; }
+
+void MainWindow::set_station(station::Station* station) {
+  station_ = station;
+  update_barcode_check();
+}
+
+void MainWindow::create_menus() {
+  QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
+  file->addSeparator();
+  QAction* exit = file->addAction(QStringLiteral("E&xit"));
+  exit->setObjectName(QStringLiteral("actionExit"));
+  exit->setStatusTip(QStringLiteral("Quit the application; prompts to save documents"));
+  connect(exit, &QAction::triggered, this, &QWidget::close);
+
+  view_menu_ = menuBar()->addMenu(QStringLiteral("&View"));
+  status_bar_action_ = view_menu_->addAction(QStringLiteral("&Status Bar"));
+  status_bar_action_->setObjectName(QStringLiteral("actionStatusBar"));
+  status_bar_action_->setStatusTip(QStringLiteral("Show or hide the status bar"));
+  status_bar_action_->setCheckable(true);
+  status_bar_action_->setChecked(true);
+  // The status bar always stays: choosing the item changes nothing.
+  connect(status_bar_action_, &QAction::triggered, this,
+          [this] { status_bar_action_->setChecked(true); });
+  interface_action_ = view_menu_->addAction(QStringLiteral("Interface"));
+  interface_action_->setObjectName(QStringLiteral("actionInterface"));
+  connect(interface_action_, &QAction::triggered, this, &MainWindow::show_interface_dialog);
+  barcode_action_ = view_menu_->addAction(QStringLiteral("Barcode"));
+  barcode_action_->setObjectName(QStringLiteral("actionBarcode"));
+  barcode_action_->setCheckable(true);
+  connect(barcode_action_, &QAction::triggered, this, &MainWindow::toggle_barcode);
+  connect(view_menu_, &QMenu::aboutToShow, this, &MainWindow::update_barcode_check);
+
+  QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
+  QAction* about = help->addAction(QStringLiteral("&About SKAV..."));
+  about->setObjectName(QStringLiteral("actionAbout"));
+  connect(about, &QAction::triggered, this, &MainWindow::show_about);
+
+  // Accelerators without menu items.
+  auto accelerator = [this](const char* name, QKeySequence keys, void (MainWindow::*slot)()) {
+    auto* action = new QAction(this);
+    action->setObjectName(QString::fromLatin1(name));
+    action->setShortcut(keys);
+    connect(action, &QAction::triggered, this, slot);
+    addAction(action);
+  };
+  accelerator("actionNew", QKeySequence(Qt::CTRL | Qt::Key_N), &MainWindow::new_log);
+  accelerator("actionOpen", QKeySequence(Qt::CTRL | Qt::Key_O), &MainWindow::open_log);
+  accelerator("actionSave", QKeySequence(Qt::CTRL | Qt::Key_S), &MainWindow::save_log);
+}
+
+void MainWindow::create_status_bar() {
+  QStatusBar* bar = statusBar();
+  message_pane_ = new QLabel(QStringLiteral("Ready"), bar);
+  message_pane_->setObjectName(QStringLiteral("messagePane"));
+  message_pane_->setTextFormat(Qt::PlainText);
+  message_pane_->setMinimumWidth(1);
+  // A normal (not permanent) widget: menu prompts cover it while an item is highlighted.
+  bar->addWidget(message_pane_, 1);
+
+  progress_ = new QProgressBar(bar);
+  progress_->setObjectName(QStringLiteral("progressBar"));
+  progress_->setRange(0, 100);
+  progress_->setTextVisible(true);
+  progress_->setFixedWidth(220);
+  progress_->hide();
+  bar->addPermanentWidget(progress_);
+
+  // The lock-key indicators, dimmed: this platform gives no portable way to read the locks.
+  for (const char* text : {"CAP", "NUM", "SCRL"}) {
+    auto* indicator = new QLabel(QString::fromLatin1(text), bar);
+    indicator->setObjectName(QStringLiteral("indicator") + QString::fromLatin1(text));
+    indicator->setAlignment(Qt::AlignCenter);
+    indicator->setMinimumWidth(indicator->fontMetrics().horizontalAdvance(QStringLiteral("SCRL")) + 12);
+    indicator->setEnabled(false);
+    bar->addPermanentWidget(indicator);
+  }
+}
+
+QString MainWindow::message_text() const {
+  QString prompt = statusBar()->currentMessage();
+  return prompt.isEmpty() ? message_pane_->text() : prompt;
+}
+
+void MainWindow::set_file_path(const QString& path) {
+  file_path_ = path;
+  QString name = path.isEmpty() ? QString() : QFileInfo(path).fileName();
+  setWindowTitle(name + QStringLiteral(" - ") + kTitle);
+}
+
+void MainWindow::update_barcode_check() {
+  barcode_action_->setChecked(station_ != nullptr && station_->barcode_mode() != 0);
+}
+
+void MainWindow::key_char(char c) {
+  if (station_ != nullptr) station_->key_char(c);
+}
+
+void MainWindow::new_log() {
+  // Text the station sent before the command belongs to the old log.
+  log_bridge_->flush();
+  log_view_->clear_log();
+  set_file_path(QString());
+  if (station_ != nullptr) station_->start_up(true);
+}
+
+void MainWindow::open_log() {
+  QString path = QFileDialog::getOpenFileName(this, QStringLiteral("Open"), QString(), kFileFilter);
+  if (!path.isEmpty()) open_file(path);
+}
+
+bool MainWindow::open_file(const QString& path) {
+  log_bridge_->flush();
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly)) {
+    QMessageBox::warning(this, kTitle,
+                         QStringLiteral("%1\nThe file could not be opened: %2.")
+                             .arg(QDir::toNativeSeparators(path), file.errorString()));
+    return false;
+  }
+  if (file.size() > static_cast<qint64>(LogDocument::kLimit)) {
+    file.close();
+    QMessageBox::warning(this, kTitle, QStringLiteral("The file is too large to open."));
+    new_log();
+    return false;
+  }
+  QByteArray bytes = file.readAll();
+  if (file.error() != QFileDevice::NoError) {
+    QMessageBox::warning(this, kTitle,
+                         QStringLiteral("%1\nThe file could not be read: %2.")
+                             .arg(QDir::toNativeSeparators(path), file.errorString()));
+    return false;
+  }
+  log_view_->set_bytes(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
+  set_file_path(path);
+  // As after New, the station's start-up runs again.
+  if (station_ != nullptr) station_->start_up(true);
+  return true;
+}
+
+void MainWindow::save_log() {
+  QString path = file_path_;
+  if (path.isEmpty()) {
+    path = QFileDialog::getSaveFileName(this, QStringLiteral("Save As"), QString(), kFileFilter);
+    if (path.isEmpty()) return;
+  }
+  save_to(path);
+}
+
+bool MainWindow::save_to(const QString& path) {
+  log_bridge_->flush();
+  const std::string& bytes = log_view_->bytes();
+  // Written beside the file and renamed over it, so a failed save never leaves half a log.
+  QSaveFile file(path);
+  bool ok = file.open(QIODevice::WriteOnly);
+  if (ok) {
+    qint64 size = static_cast<qint64>(bytes.size());
+    ok = file.write(bytes.data(), size) == size && file.commit();
+  }
+  if (!ok) {
+    QMessageBox::warning(this, kTitle,
+                         QStringLiteral("%1\nThe log could not be saved: %2.")
+                             .arg(QDir::toNativeSeparators(path), file.errorString()));
+    return false;
+  }
+  set_file_path(path);
+  return true;
+}
+
+void MainWindow::show_about() {
+  AboutDialog dialog(this);
+  dialog.exec();
+}
+
+void MainWindow::show_interface_dialog() {
+  if (station_ == nullptr) return;
+  InterfaceDialog dialog(station_->adapter_list().entries, station_->selected_index(),
+                         station_->mac_digits(), this);
+  dialog.set_apply([this](int index, const MacDigits::Digits& digits) {
+    return station_->apply_interface(index, digits);
+  });
+  dialog.exec();
+}
+
+void MainWindow::toggle_barcode() {
+  if (station_ != nullptr) station_->toggle_barcode();
+  update_barcode_check();
+}
+
+}  // namespace skav::gui

@@ -1,0 +1,216 @@
+#include <QScrollBar>
+#include <QTest>
+
+#include <string>
+
+#include "gui/command_line.h"
+#include "gui/log_document.h"
+#include "gui/log_view.h"
+
+using skav::gui::CommandLine;
+using skav::gui::LogDocument;
+using skav::gui::LogView;
+using skav::gui::ParseResult;
+
+namespace {
+
+// The view must always show exactly the shown bytes of the log.
+bool view_matches(const LogView& view) {
+  return view.toPlainText().toLatin1().toStdString() == view.log_document().display_text();
+}
+
+ParseResult parse(QStringList args, CommandLine& out) {
+  args.prepend("skav-gui");
+  return skav::gui::parse_command_line(args, out);
+}
+
+}  // namespace
+
+class LogViewTest : public QObject {
+  Q_OBJECT
+
+ private Q_SLOTS:
+  void keeps_the_exact_bytes_and_shows_line_ends_once();
+  void erase_last_takes_a_line_end_as_one_character();
+  void trimmed_at_its_limit_keeps_the_newest_text();
+  void a_line_longer_than_the_limit_keeps_its_newest_part();
+  void set_bytes_replaces_the_log();
+  void long_lines_show_in_pieces();
+  void document_pieces_and_trimmed_blocks();
+  void command_line_options();
+  void command_line_errors();
+};
+
+void LogViewTest::keeps_the_exact_bytes_and_shows_line_ends_once() {
+  LogView view;
+  view.append_bytes("abc");
+  view.append_bytes("def\r\n");
+  view.append_bytes("split\r");  // a line end cut between two appends
+  view.append_bytes("\nnext\tcol\x01\r\n");
+  QCOMPARE(view.bytes(), std::string("abcdef\r\nsplit\r\nnext\tcol\x01\r\n"));
+  QCOMPARE(view.toPlainText(), QStringLiteral("abcdef\nsplit\nnext\tcol\n"));
+  QCOMPARE(view.document()->blockCount(), 4);
+  QCOMPARE(view.lineWrapMode(), QPlainTextEdit::NoWrap);
+  QVERIFY(view.font().fixedPitch());
+}
+
+void LogViewTest::erase_last_takes_a_line_end_as_one_character() {
+  LogView view;
+  view.append_bytes("Input MAC Address : 12\r\n");
+  view.erase_last();
+  QCOMPARE(view.bytes(), std::string("Input MAC Address : 12"));
+  QCOMPARE(view.toPlainText(), QStringLiteral("Input MAC Address : 12"));
+  view.erase_last();
+  view.erase_last();
+  view.erase_last();
+  QCOMPARE(view.bytes(), std::string("Input MAC Address :"));
+  QVERIFY(view_matches(view));
+
+  LogView lone;
+  lone.append_bytes("a\nb\r");
+  lone.erase_last();  // the carriage return, which shows nothing
+  QCOMPARE(lone.bytes(), std::string("a\nb"));
+  QCOMPARE(lone.toPlainText(), QStringLiteral("a\nb"));
+  lone.erase_last();
+  lone.erase_last();
+  QCOMPARE(lone.toPlainText(), QStringLiteral("a"));
+  lone.erase_last();
+  lone.erase_last();  // empty: nothing happens
+  QVERIFY(lone.bytes().empty());
+  QVERIFY(lone.toPlainText().isEmpty());
+}
+
+void LogViewTest::trimmed_at_its_limit_keeps_the_newest_text() {
+  LogView view;
+  std::string last;
+  int n = 0;
+  // Lines of varying length, appended in batches as the window receives them.
+  while (n < 30000) {
+    std::string batch;
+    for (int k = 0; k < 17; ++k, ++n) {
+      last = "line " + std::to_string(n) + " " + std::string(static_cast<std::size_t>(n % 97), '.') + "\r\n";
+      batch += last;
+    }
+    view.append_bytes(batch);
+    QVERIFY(view.bytes().size() <= LogDocument::kLimit);
+  }
+  const std::string& bytes = view.bytes();
+  QVERIFY(bytes.size() > LogDocument::kLimit - LogDocument::kTrimSlack - 2000);
+  QVERIFY(bytes.size() >= last.size());
+  QCOMPARE(bytes.substr(bytes.size() - last.size()), last);
+  // Only whole lines were dropped.
+  QVERIFY(bytes.rfind("line ", 0) == 0);
+  QVERIFY(view_matches(view));
+  QCOMPARE(view.document()->blockCount(),
+           static_cast<int>(std::count(bytes.begin(), bytes.end(), '\n')) + 1);
+}
+
+void LogViewTest::a_line_longer_than_the_limit_keeps_its_newest_part() {
+  LogView view;
+  view.append_bytes("first\r\n");
+  std::string chunk(1000, 'x');
+  for (int i = 0; i < 1100; ++i) view.append_bytes(chunk);
+  view.append_bytes("END");
+  const std::string& bytes = view.bytes();
+  QVERIFY(bytes.size() <= LogDocument::kLimit);
+  QCOMPARE(bytes.substr(bytes.size() - 3), std::string("END"));
+  QVERIFY(bytes.find("first") == std::string::npos);
+  QVERIFY(view_matches(view));
+}
+
+void LogViewTest::set_bytes_replaces_the_log() {
+  LogView view;
+  view.append_bytes("old\r\n");
+  view.set_bytes("new\r\ntext");
+  QCOMPARE(view.bytes(), std::string("new\r\ntext"));
+  QCOMPARE(view.toPlainText(), QStringLiteral("new\ntext"));
+  view.clear_log();
+  QVERIFY(view.bytes().empty());
+  QVERIFY(view.toPlainText().isEmpty());
+}
+
+void LogViewTest::long_lines_show_in_pieces() {
+  LogView view;
+  const std::size_t width = LogDocument::kShownWidth;
+  view.append_bytes("head\r\n");
+  view.append_bytes(std::string(width, 'a'));
+  QCOMPARE(view.document()->blockCount(), 2);
+  view.append_bytes("b");
+  QCOMPARE(view.document()->blockCount(), 3);
+  QVERIFY(view_matches(view));
+  view.erase_last();  // the piece holding only "b" goes with its break
+  QCOMPARE(view.document()->blockCount(), 2);
+  QCOMPARE(view.bytes(), "head\r\n" + std::string(width, 'a'));
+  QVERIFY(view_matches(view));
+  view.append_bytes("\r\n");
+  view.erase_last();
+  view.append_bytes("c\r\n");
+  QCOMPARE(view.document()->blockCount(), 4);
+  QVERIFY(view_matches(view));
+}
+
+void LogViewTest::document_pieces_and_trimmed_blocks() {
+  LogDocument document(20, 5, 4);
+  std::size_t column = 0;
+  QCOMPARE(document.display_text("abcdefghi\r\n\r\nxy", column), std::string("abcd\nefgh\ni\n\nxy"));
+  QCOMPARE(column, std::size_t{2});
+
+  LogDocument::Change change = document.append("abcdefghi\r\n");  // 3 view lines
+  QCOMPARE(change.trimmed_bytes, std::size_t{0});
+  document.append("\r\n");  // 1 view line
+  change = document.append("12345678");
+  // 21 bytes: the oldest whole lines go until at most 15 remain; the first line is enough.
+  QCOMPARE(change.trimmed_bytes, std::size_t{11});
+  QCOMPARE(change.trimmed_blocks, std::size_t{3});
+  QVERIFY(!change.cut_mid_line);
+  QCOMPARE(document.bytes(), std::string("\r\n12345678"));
+  QCOMPARE(document.column(), std::size_t{8});
+
+  // No line end left to cut at: the newest line loses its front.
+  change = document.append("9012345678901234");
+  QVERIFY(change.cut_mid_line);
+  QCOMPARE(document.bytes(), std::string("\r\n123456789012345678901234").substr(11));
+  QCOMPARE(document.column(), std::size_t{15});
+}
+
+void LogViewTest::command_line_options() {
+  CommandLine none;
+  QCOMPARE(parse({}, none).kind, ParseResult::kRun);
+  QCOMPARE(none.simulate, 0);
+  QCOMPARE(none.dir, QStringLiteral("."));
+
+  CommandLine simulate;
+  QCOMPARE(parse({"--simulate"}, simulate).kind, ParseResult::kRun);
+  QCOMPARE(simulate.simulate, skav::gui::kDefaultSimulatedBoards);
+
+  CommandLine all;
+  QCOMPARE(parse({"--simulate=5", "--settings", "/tmp/s.reg", "-C", "/tmp/line", "--timeout", "7"},
+                 all)
+               .kind,
+           ParseResult::kRun);
+  QCOMPARE(all.simulate, 5);
+  QCOMPARE(all.settings, QStringLiteral("/tmp/s.reg"));
+  QCOMPARE(all.dir, QStringLiteral("/tmp/line"));
+  QCOMPARE(all.timeout_seconds, 7);
+
+  CommandLine help;
+  ParseResult shown = parse({"--help"}, help);
+  QCOMPARE(shown.kind, ParseResult::kHelp);
+  QVERIFY(shown.text.contains("--simulate"));
+  QVERIFY(!shown.text.contains("--screenshot"));
+}
+
+void LogViewTest::command_line_errors() {
+  for (const QStringList& args :
+       {QStringList{"--simulate=0"}, QStringList{"--simulate=x"}, QStringList{"--timeout", "-1"},
+        QStringList{"--timeout", "soon"}, QStringList{"--settings"}, QStringList{"--bogus"},
+        QStringList{"stray"}}) {
+    CommandLine out;
+    ParseResult result = parse(args, out);
+    QVERIFY2(result.kind == ParseResult::kError, qPrintable(args.join(' ')));
+    QVERIFY(!result.text.isEmpty());
+  }
+}
+
+QTEST_MAIN(LogViewTest)
+#include "log_view_test.moc"

@@ -16,10 +16,18 @@ inline constexpr std::uint32_t kImageCapacity = 67108860;  // Section Download b
 inline constexpr std::uint32_t kDiagCapacity = 33554428;   // Diagnostic Download buffer data area
 
 // Reads a whole image file (a relative name is taken from `dir`). Returns 1 when the whole file
-// was read, 0 otherwise; `size` is the file's size when it could be measured, else 0. A file
-// larger than `capacity` is refused (0) without reading.
+// was read, 0 otherwise; `size` is the number of bytes loaded: the file's size on success, 0 on
+// any failure, so that no byte that was not read from the file is ever sent. A file larger than
+// `capacity` (or anything but a regular file) is refused (0) without reading.
 int load_image(const std::filesystem::path& dir, const char* filename, std::uint8_t* buffer,
                std::uint32_t capacity, std::uint32_t& size);
+
+// Read-back Verification of a write whose exchange has just ended: sends `write_header` with
+// Command Code 1 (read), receives its length in bytes into `readback` (which must hold that
+// many) and compares them all with `image`. success: the Status Frame carried the Success Code
+// and every byte is equal (always true for length 0). outcome: kOk unless the transfer failed.
+ExchangeResult read_back_verification(Channel& channel, CommandHeader write_header,
+                                      const std::uint8_t* image, std::uint8_t* readback);
 
 // Which section is reported to a progress observer while its data travels.
 class SectionProgress {
@@ -33,12 +41,19 @@ class SectionProgress {
 
 struct SectionResults {
   Outcome outcome = Outcome::kOk;  // anything else: the walk ended early
+  // By section: kernel, uboot, filesystem. kSkipped not configured; kFail file not loaded,
+  // failing status or differing read-back; kTimeout the transfer failed (the walk ended there).
+  // An exe section passes once its exchange completed: its status is not examined.
   std::array<Verdict, 3> verdicts{Verdict::kSkipped, Verdict::kSkipped, Verdict::kSkipped};
 };
 
 // Section Download: the kernel, uboot and filesystem sections in table order, each loaded,
 // sent with its Command Header, and verified by read-back (write), or started (exe), or
 // verified without writing (read). Relative file names are taken from `dir`.
+// A failed transfer logs "Fail\r\n" and why, and ends the walk with that outcome. The image
+// buffers are sized to the largest configured file (at most kImageCapacity) and live for the
+// walk only. `progress` sees each section's data phases; on_section_end follows every section
+// whose "Section begin" was logged.
 SectionResults section_download(Log* log, Channel& channel, const config::SectionTable& table,
                                 const std::filesystem::path& dir,
                                 SectionProgress* progress = nullptr);
@@ -50,7 +65,9 @@ struct DiagResult {
 };
 
 // Diagnostic Download: the first diag section with a file name and Mem_type "mem" is sent with
-// Command Code 2 (exe).
+// Command Code 2 (exe). started is 1 when its exchange completed, whatever the status; 0 when
+// no such section exists (nothing logged or sent), its image buffer could not be had (logged,
+// nothing sent), or the transfer failed ("Fail\r\n" and why are logged, outcome tells which).
 DiagResult diagnostic_download(Log* log, Channel& channel, const config::SectionTable& table,
                                const std::filesystem::path& dir,
                                SectionProgress* progress = nullptr);

@@ -2,6 +2,7 @@
 #include <string_view>
 
 #include "cli/commands.h"
+#include "cli/terminal.h"
 #include "core/link/link.h"
 #include "core/log.h"
 #include "pcap/pcap_backend.h"
@@ -9,13 +10,6 @@
 namespace skav::cli {
 
 namespace {
-
-// The station's log messages go to standard error, exactly as formatted.
-class StderrLog : public Log {
- public:
-  void append(std::string_view text) override { std::fwrite(text.data(), 1, text.size(), stderr); }
-  void erase_last() override {}
-};
 
 int list_adapters() {
   pcap::PcapBackend backend;

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "cli/commands.h"
+#include "cli/terminal.h"
 #include "core/link/discovery.h"
 #include "core/link/link.h"
 #include "core/log.h"
@@ -13,13 +14,6 @@
 namespace skav::cli {
 
 namespace {
-
-// The station's log messages go to standard error, exactly as formatted.
-class StderrLog : public Log {
- public:
-  void append(std::string_view text) override { std::fwrite(text.data(), 1, text.size(), stderr); }
-  void erase_last() override {}
-};
 
 struct DiscoverOptions {
   std::string interface_name;

@@ -13,12 +13,9 @@
 namespace skav {
 namespace {
 
-// The whole content of a file, byte for byte.
-std::string read_file(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
+using test::read_file;
 
+// The whole content of a file, byte for byte.
 // Runs the skav program with `arguments`; a run that hangs is killed after a generous limit.
 test::ProgramResult run_skav(const std::vector<std::string>& arguments) {
   std::vector<std::string> argv = {SKAV_BINARY};

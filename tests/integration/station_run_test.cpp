@@ -15,14 +15,9 @@
 namespace skav {
 namespace {
 
-using namespace std::chrono_literals;
+using test::read_file;
 
-std::string read_file(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+using namespace std::chrono_literals;
 
 int count_lines(const std::string& text) {
   return static_cast<int>(std::count(text.begin(), text.end(), '\n'));

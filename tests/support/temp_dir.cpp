@@ -26,4 +26,9 @@ std::filesystem::path TempDir::write(const std::string& name, const std::string&
   return file;
 }
 
+std::string read_file(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
 }  // namespace skav::test

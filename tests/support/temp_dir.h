@@ -22,4 +22,7 @@ class TempDir {
   std::filesystem::path path_;
 };
 
+// The whole file's bytes; empty when it cannot be read.
+std::string read_file(const std::filesystem::path& path);
+
 }  // namespace skav::test

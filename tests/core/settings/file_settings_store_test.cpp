@@ -20,12 +20,9 @@
 namespace skav::settings {
 namespace {
 
-// The whole content of a file, byte for byte.
-std::string read_file(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
+using test::read_file;
 
+// The whole content of a file, byte for byte.
 constexpr const char* kMessage = "Could not create the registry key.\r\n";
 constexpr const char* kHeader =
     "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\SKAV]\r\n";

@@ -15,14 +15,9 @@
 namespace skav::station {
 namespace {
 
-using namespace std::chrono_literals;
+using test::read_file;
 
-std::string read_file(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+using namespace std::chrono_literals;
 
 std::string pass_of_one_board(const std::string& mac, const std::string& before_env = "") {
   std::string diag = read_file(std::filesystem::path(SKAV_SOURCE_DIR) / "examples/images/diag.txt");

@@ -11,14 +11,9 @@
 namespace skav::station {
 namespace {
 
-using transfer::Verdict;
+using test::read_file;
 
-std::string read_file(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+using transfer::Verdict;
 
 BoardRecord sample() {
   BoardRecord r;

@@ -31,6 +31,9 @@ if [ "$(id -u)" -eq 0 ] && ip netns add "$ns" 2>/dev/null; then
   ip netns exec "$ns" ip link set skav0 up
   ip netns exec "$ns" ip link set skav1 up
   echo "== SKAV demo: real libpcap link over a veth pair in network namespace $ns =="
+  echo "-- skav adapters"
+  ip netns exec "$ns" "$skav" adapters
+  echo "-- skav run --interface skav0 (skav board --interface skav1 at the far end)"
   ip netns exec "$ns" "$skav" board --interface skav1 --boards "$boards" &
   board_pid=$!
   ip netns exec "$ns" "$skav" run --interface skav0 "${common[@]}" </dev/null

@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <random>
@@ -66,6 +67,8 @@ struct BoardOptions {
   // next Command Header; a diagnostic relay left waiting this long ends (the board finishes).
   std::chrono::milliseconds stall_reset{5000};
   std::uint32_t seed = 1;  // for random payloads
+  // A slow memory: the board waits this long before every Status Frame.
+  std::chrono::milliseconds status_delay{0};
   BoardFaults faults;
 };
 
@@ -168,6 +171,8 @@ class SimBoard {
   void receive_chunk(const std::uint8_t* payload, std::size_t length);
   void on_ack(const std::uint8_t* payload, std::size_t length);
   void send_window();
+  bool plain_window() const;
+  void send_plain_window();
   void end_data_phase();
   void complete_exchange();
   void send_text_block();
@@ -176,6 +181,7 @@ class SimBoard {
   bool phase_silent(SilentPhase phase) const;
   bool status_ok() const;
   void go_silent() { silent_.store(true); }
+  bool addressed_to_me(const std::uint8_t* frame) const;
   void notify();
   void send_reply();
   void send_ack();
@@ -214,6 +220,7 @@ class SimBoard {
 
   std::chrono::steady_clock::time_point last_activity_{};
   std::minstd_rand random_;
+  std::unique_ptr<std::uint8_t[]> window_;  // the frames of one read window
 
   Counters stats_;
   std::atomic<bool> finished_{false};

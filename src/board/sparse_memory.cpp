@@ -35,6 +35,16 @@ void SparseMemory::write(std::uint64_t address, const std::uint8_t* data, std::u
   segments_.emplace(start, std::move(merged));
 }
 
+void SparseMemory::replace(std::uint64_t address, std::vector<std::uint8_t>& bytes,
+                           std::uint64_t length) {
+  auto it = segments_.find(address);
+  if (it != segments_.end() && it->second.size() == length && bytes.size() == length) {
+    it->second.swap(bytes);
+    return;
+  }
+  write(address, bytes.data(), length);
+}
+
 void SparseMemory::read(std::uint64_t address, std::uint8_t* out, std::uint64_t length) const {
   if (length == 0) return;
   std::memset(out, 0xff, length);

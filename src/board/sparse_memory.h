@@ -13,6 +13,10 @@ class SparseMemory {
  public:
   // Stores `length` bytes at `address`, over whatever was there.
   void write(std::uint64_t address, const std::uint8_t* data, std::uint64_t length);
+  // Stores the first `length` bytes of `bytes` at `address`. When exactly that region was
+  // written before, the two buffers trade places (no copy): `bytes` then holds the old
+  // contents. Otherwise like write().
+  void replace(std::uint64_t address, std::vector<std::uint8_t>& bytes, std::uint64_t length);
   // Copies `length` bytes from `address` into `out`; 0xFF where nothing was written.
   void read(std::uint64_t address, std::uint8_t* out, std::uint64_t length) const;
   // Number of bytes that were ever written (overlaps counted once).

@@ -11,5 +11,6 @@ void add_board_command(CLI::App& app, int& exit_code);
 void add_config_command(CLI::App& app, int& exit_code);
 void add_env_command(CLI::App& app, int& exit_code);
 void add_run_command(CLI::App& app, int& exit_code);
+void add_bench_command(CLI::App& app, int& exit_code);
 
 }  // namespace skav::cli

@@ -10,6 +10,7 @@ int main(int argc, char** argv) {
   skav::cli::add_config_command(app, exit_code);
   skav::cli::add_env_command(app, exit_code);
   skav::cli::add_run_command(app, exit_code);
+  skav::cli::add_bench_command(app, exit_code);
   CLI11_PARSE(app, argc, argv);
   return exit_code;
 }

@@ -19,10 +19,12 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 
 Bytes data_frame(std::uint16_t ether_type, const Bytes& payload) {
-  Bytes frame = {0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0x02, 0, 0, 0, 0, 0x07,
-                 static_cast<std::uint8_t>(ether_type >> 8),
-                 static_cast<std::uint8_t>(ether_type & 0xff)};
-  frame.insert(frame.end(), payload.begin(), payload.end());
+  Bytes frame(link::kEthernetHeader + payload.size());
+  const std::uint8_t header[] = {0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0x02, 0, 0, 0, 0, 0x07,
+                                 static_cast<std::uint8_t>(ether_type >> 8),
+                                 static_cast<std::uint8_t>(ether_type & 0xff)};
+  std::copy(std::begin(header), std::end(header), frame.begin());
+  std::copy(payload.begin(), payload.end(), frame.begin() + link::kEthernetHeader);
   return frame;
 }
 

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <optional>
 #include <string>
@@ -41,7 +42,30 @@ class FrameDevice {
   // bytes, which stay valid until the next receive on this device; 0 when nothing arrived
   // (or the device failed).
   virtual int receive(const std::uint8_t** frame, std::chrono::milliseconds timeout) = 0;
+  // Sends `count` frames, each the 14-byte `header` followed by payloads[i] (lengths[i] bytes),
+  // in order; a refused frame does not keep the next ones back. Returns how many were sent.
+  // This default sends them one by one.
+  virtual std::size_t send_frames(const std::uint8_t* header, const std::uint8_t* const* payloads,
+                                  const std::size_t* lengths, std::size_t count);
+  // When the platform stamped the frame last received (system clock), if it does.
+  virtual std::optional<std::chrono::system_clock::time_point> last_receive_stamp() const {
+    return std::nullopt;
+  }
 };
+
+inline std::size_t FrameDevice::send_frames(const std::uint8_t* header,
+                                           const std::uint8_t* const* payloads,
+                                           const std::size_t* lengths, std::size_t count) {
+  std::uint8_t frame[kMaxFrame];
+  std::size_t sent = 0;
+  for (std::size_t i = 0; i < count; ++i) {
+    std::size_t length = lengths[i] < kMaxPayload ? lengths[i] : kMaxPayload;
+    std::memcpy(frame, header, kEthernetHeader);
+    if (length > 0) std::memcpy(frame + kEthernetHeader, payloads[i], length);
+    if (send(frame, kEthernetHeader + length) == 0) ++sent;
+  }
+  return sent;
+}
 
 struct AdapterInfo {
   std::string name;         // the system's name, used to open it

@@ -85,6 +85,25 @@ int Link::send_data_frame(const std::uint8_t* payload, std::uint32_t length) {
   return device_->send(transmit_.data(), kEthernetHeader + length);
 }
 
+int Link::send_data_frames(const std::uint8_t* data, std::uint32_t length, std::uint32_t chunk) {
+  constexpr std::uint32_t kMaxBatch = 64;
+  if (chunk == 0 || chunk > kMaxPayload || length > chunk * kMaxBatch) return -2;
+  if (!device_) return -1;
+  std::uint8_t header[kEthernetHeader];
+  std::memcpy(header, target_mac_.data(), 6);
+  std::memcpy(header + 6, host_mac_.data(), 6);
+  header[12] = kEtherHostData >> 8;
+  header[13] = kEtherHostData & 0xff;
+  const std::uint8_t* payloads[kMaxBatch];
+  std::size_t lengths[kMaxBatch];
+  std::size_t count = 0;
+  for (std::uint32_t pos = 0; pos < length; pos += chunk, ++count) {
+    payloads[count] = data + pos;
+    lengths[count] = length - pos < chunk ? length - pos : chunk;
+  }
+  return device_->send_frames(header, payloads, lengths, count) == count ? 0 : -1;
+}
+
 int Link::receive_data_frame(std::uint8_t* buffer, std::uint32_t capacity) {
   if (!device_) {
     // Nothing can arrive; waiting the read time-out keeps a caller's polling loop from

@@ -38,6 +38,11 @@ class Link {
   int open_adapter(Log* log, int n);
   // 0 sent; -1 refused (or no adapter open); -2 payload over 1500 bytes, nothing sent.
   int send_data_frame(const std::uint8_t* payload, std::uint32_t length);
+  // Sends `length` bytes of `data` as consecutive data frames of `chunk` payload bytes (the last
+  // one shorter), at most 64 frames, in as few system calls as the platform allows. 0 all sent;
+  // -1 a frame was refused (the others were still sent) or no adapter is open; -2 chunk over
+  // 1500 bytes (or 0) or more than 64 frames, nothing sent.
+  int send_data_frames(const std::uint8_t* data, std::uint32_t length, std::uint32_t chunk);
   // Waits at most the 20 ms read time-out for one frame (with no adapter open, waits it and
   // returns 0). Payload length (> 0) copied; 0 nothing received; -2 a frame of another
   // EtherType (or shorter than a header) was taken and dropped; -3 the payload exceeded

@@ -1,5 +1,7 @@
 #include "core/transfer/block_transfer.h"
 
+#include <cstring>
+
 namespace skav::transfer {
 
 const std::uint8_t kAckFrame[kAckSize] = {0x5A, 0x5A, 0x51, 0x37};
@@ -11,12 +13,17 @@ using Clock = std::chrono::steady_clock;
 // Polls the link until a call is accepted: a positive length, or a frame cut to the capacity.
 // Nothing arriving, a foreign EtherType and an empty payload are not accepted. Gives up after
 // a silence of the channel's timeout, counted from the start of this wait.
-Outcome await_frame(Channel& channel, std::uint8_t* buffer, std::uint32_t capacity) {
+// `length` is the number of bytes stored: the payload's, or the capacity when it was cut.
+Outcome await_frame(Channel& channel, std::uint8_t* buffer, std::uint32_t capacity,
+                    std::uint32_t& length) {
   Clock::time_point start{};
   bool started = false;
   for (;;) {
     int result = channel.link.receive_data_frame(buffer, capacity);
-    if (result > 0 || result == -3) return Outcome::kOk;
+    if (result > 0 || result == -3) {
+      length = result > 0 ? static_cast<std::uint32_t>(result) : capacity;
+      return Outcome::kOk;
+    }
     if (channel.stopping()) return Outcome::kStopped;
     // The clock is read only when a poll came back empty, never on the frame path.
     Clock::time_point now = Clock::now();
@@ -29,6 +36,11 @@ Outcome await_frame(Channel& channel, std::uint8_t* buffer, std::uint32_t capaci
   }
 }
 
+Outcome await_frame(Channel& channel, std::uint8_t* buffer, std::uint32_t capacity) {
+  std::uint32_t length = 0;
+  return await_frame(channel, buffer, capacity, length);
+}
+
 void report(Channel& channel, std::uint64_t done, std::uint64_t total) {
   if (channel.progress != nullptr) channel.progress->on_progress(done, total);
 }
@@ -38,20 +50,16 @@ void report(Channel& channel, std::uint64_t done, std::uint64_t total) {
 Outcome block_send(Channel& channel, const std::uint8_t* data, std::uint32_t n) {
   if (n == 0) return Outcome::kOk;
   std::uint8_t ack[kAckSize];
-  std::uint32_t frames = 0;
-  std::uint32_t pos = 0;
-  while (n - pos > kChunkSize) {
-    channel.link.send_data_frame(data + pos, kChunkSize);
-    ++frames;
-    pos += kChunkSize;
-    if (frames % kAckInterval == 0) {
-      if (Outcome o = await_frame(channel, ack, kAckSize); o != Outcome::kOk) return o;
-      report(channel, pos, n);
-    }
+  // A window is 16 frames (fewer at the end), sent in one go, then acknowledged: the
+  // acknowledgement follows every 16th frame and the last, once when they coincide.
+  constexpr std::uint32_t kWindowBytes = kChunkSize * kAckInterval;
+  for (std::uint32_t pos = 0; pos < n;) {
+    std::uint32_t window = n - pos < kWindowBytes ? n - pos : kWindowBytes;
+    channel.link.send_data_frames(data + pos, window, kChunkSize);
+    pos += window;
+    if (Outcome o = await_frame(channel, ack, kAckSize); o != Outcome::kOk) return o;
+    report(channel, pos, n);
   }
-  channel.link.send_data_frame(data + pos, n - pos);
-  if (Outcome o = await_frame(channel, ack, kAckSize); o != Outcome::kOk) return o;
-  report(channel, n, n);
   return Outcome::kOk;
 }
 
@@ -69,6 +77,32 @@ Outcome block_receive(Channel& channel, std::uint8_t* data, std::uint32_t n) {
     }
   }
   if (Outcome o = await_frame(channel, data + pos, n - pos); o != Outcome::kOk) return o;
+  channel.link.send_data_frame(kAckFrame, kAckSize);
+  report(channel, n, n);
+  return Outcome::kOk;
+}
+
+Outcome block_receive_compare(Channel& channel, const std::uint8_t* expected, std::uint32_t n,
+                              bool& equal) {
+  equal = true;
+  if (n == 0) return Outcome::kOk;
+  std::uint8_t chunk[kChunkSize];
+  std::uint32_t frames = 0;
+  std::uint32_t pos = 0;
+  for (;;) {
+    std::uint32_t wanted = n - pos > kChunkSize ? kChunkSize : n - pos;
+    std::uint32_t length = 0;
+    if (Outcome o = await_frame(channel, chunk, wanted, length); o != Outcome::kOk) return o;
+    // Bytes a short frame did not bring are not the image's: the copy differs.
+    if (length < wanted || std::memcmp(chunk, expected + pos, wanted) != 0) equal = false;
+    ++frames;
+    pos += wanted;
+    if (pos == n) break;
+    if (frames % kAckInterval == 0) {
+      channel.link.send_data_frame(kAckFrame, kAckSize);
+      report(channel, pos, n);
+    }
+  }
   channel.link.send_data_frame(kAckFrame, kAckSize);
   report(channel, n, n);
   return Outcome::kOk;

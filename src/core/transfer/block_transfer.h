@@ -45,6 +45,12 @@ Outcome block_send(Channel& channel, const std::uint8_t* data, std::uint32_t n);
 // nothing. `data` must hold n bytes.
 Outcome block_receive(Channel& channel, std::uint8_t* data, std::uint32_t n);
 
+// Block Receive of n bytes that compares them with `expected` (n bytes) as they arrive instead
+// of storing them, so that no n-byte buffer is needed; frames and acknowledgements as in
+// block_receive. `equal` ends false when a byte differs or a frame was shorter than its chunk.
+Outcome block_receive_compare(Channel& channel, const std::uint8_t* expected, std::uint32_t n,
+                              bool& equal);
+
 // The Acknowledgement Frame payload: "ZZQ7" and 60 zero bytes.
 extern const std::uint8_t kAckFrame[kAckSize];
 

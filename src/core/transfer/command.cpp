@@ -53,8 +53,12 @@ std::uint8_t command_code(const char* keyword) {
   return kInvalidCode;
 }
 
-ExchangeResult command_exchange(Channel& channel, const CommandHeader& header, std::uint8_t* data,
-                                Direction direction) {
+namespace {
+
+// Header, the data phase that `data_phase` runs, and the Status Frame. The channel's progress
+// observer sees the data phase only.
+template <typename DataPhase>
+ExchangeResult exchange(Channel& channel, const CommandHeader& header, DataPhase data_phase) {
   ExchangeResult result;
   auto bytes = encode_header(header);
   ProgressObserver* progress = channel.progress;
@@ -65,8 +69,7 @@ ExchangeResult command_exchange(Channel& channel, const CommandHeader& header, s
     return result;
   }
   channel.progress = progress;
-  result.outcome = direction == Direction::kSend ? block_send(channel, data, header.length)
-                                                 : block_receive(channel, data, header.length);
+  result.outcome = data_phase();
   channel.progress = nullptr;
   if (result.outcome == Outcome::kOk) {
     std::uint8_t status[kStatusSize] = {};
@@ -75,6 +78,23 @@ ExchangeResult command_exchange(Channel& channel, const CommandHeader& header, s
   }
   channel.progress = progress;
   return result;
+}
+
+}  // namespace
+
+ExchangeResult command_exchange(Channel& channel, const CommandHeader& header, std::uint8_t* data,
+                                Direction direction) {
+  return exchange(channel, header, [&] {
+    return direction == Direction::kSend ? block_send(channel, data, header.length)
+                                         : block_receive(channel, data, header.length);
+  });
+}
+
+ExchangeResult command_exchange_compare(Channel& channel, const CommandHeader& header,
+                                        const std::uint8_t* expected, bool& equal) {
+  equal = false;
+  return exchange(channel, header,
+                  [&] { return block_receive_compare(channel, expected, header.length, equal); });
 }
 
 }  // namespace skav::transfer

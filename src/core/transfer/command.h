@@ -45,4 +45,10 @@ struct ExchangeResult {
 ExchangeResult command_exchange(Channel& channel, const CommandHeader& header, std::uint8_t* data,
                                 Direction direction);
 
+// A Command Exchange whose data phase is received and compared with `expected` (header.length
+// bytes) instead of stored (see block_receive_compare); `equal` tells whether every byte came
+// back as expected.
+ExchangeResult command_exchange_compare(Channel& channel, const CommandHeader& header,
+                                        const std::uint8_t* expected, bool& equal);
+
 }  // namespace skav::transfer

@@ -138,13 +138,22 @@ ExchangeResult read_back_verification(Channel& channel, CommandHeader write_head
   return result;
 }
 
+ExchangeResult read_back_compare(Channel& channel, CommandHeader write_header,
+                                 const std::uint8_t* image) {
+  write_header.command = kRead;
+  bool equal = false;
+  ExchangeResult result = command_exchange_compare(channel, write_header, image, equal);
+  result.success = result.success && equal;
+  return result;
+}
+
 SectionResults section_download(Log* log, Channel& channel, const config::SectionTable& table,
                                 const fs::path& dir, SectionProgress* progress) {
   SectionResults results;
   CommandHeader header;
 
-  // Size the buffers to the largest image that will be loaded, so that a walk of small images
-  // does not claim 128 MiB.
+  // Size the buffer to the largest image that will be loaded, so that a walk of small images
+  // does not claim 64 MiB.
   bool any = false;
   std::uint32_t capacity = 0;
   for (const config::SectionRecord& record : table) {
@@ -155,8 +164,7 @@ SectionResults section_download(Log* log, Channel& channel, const config::Sectio
   if (!any) return results;
 
   std::unique_ptr<std::uint8_t[]> image = obtain_buffer(capacity);
-  std::unique_ptr<std::uint8_t[]> readback = obtain_buffer(capacity);
-  if (!image || !readback) {
+  if (!image) {
     log_sink(log, "Not enough memory for the image buffers (%u bytes)\r\n", capacity);
     for (const config::SectionRecord& record : table)
       if (build_section_header(record, header))
@@ -183,11 +191,11 @@ SectionResults section_download(Log* log, Channel& channel, const config::Sectio
       ObserverScope observed(channel, progress, record.name);
       if (header.command == kRead) {
         // Verify only: the board sends its copy of the region; nothing is written.
-        result = read_back_verification(channel, header, image.get(), readback.get());
+        result = read_back_compare(channel, header, image.get());
       } else {
         result = command_exchange(channel, header, image.get(), Direction::kSend);
         if (result.outcome == Outcome::kOk && header.command == kWrite)
-          result = read_back_verification(channel, header, image.get(), readback.get());
+          result = read_back_compare(channel, header, image.get());
       }
     }
     if (result.outcome != Outcome::kOk) {

@@ -29,6 +29,11 @@ int load_image(const std::filesystem::path& dir, const char* filename, std::uint
 ExchangeResult read_back_verification(Channel& channel, CommandHeader write_header,
                                       const std::uint8_t* image, std::uint8_t* readback);
 
+// The same verification without a read-back buffer: the board's copy is compared with `image`
+// frame by frame as it arrives.
+ExchangeResult read_back_compare(Channel& channel, CommandHeader write_header,
+                                 const std::uint8_t* image);
+
 // Which section is reported to a progress observer while its data travels.
 class SectionProgress {
  public:
@@ -49,9 +54,10 @@ struct SectionResults {
 
 // Section Download: the kernel, uboot and filesystem sections in table order, each loaded,
 // sent with its Command Header, and verified by read-back (write), or started (exe), or
-// verified without writing (read). Relative file names are taken from `dir`.
+// verified without writing (read). Relative file names are taken from `dir`. The read-back is
+// compared as it arrives, so the walk holds one image buffer, not two.
 // A failed transfer logs "Fail\r\n" and why, and ends the walk with that outcome. The image
-// buffers are sized to the largest configured file (at most kImageCapacity) and live for the
+// buffer is sized to the largest configured file (at most kImageCapacity) and live for the
 // walk only. `progress` sees each section's data phases; on_section_end follows every section
 // whose "Section begin" was logged.
 SectionResults section_download(Log* log, Channel& channel, const config::SectionTable& table,

@@ -35,6 +35,9 @@ struct BlockCase {
   std::vector<std::string> receive_frames;  // ... and during Block Receive
 };
 
+// Keeps test names short in listings: a case is known by its block length.
+void PrintTo(const BlockCase& c, std::ostream* out) { *out << c.n << " bytes"; }
+
 class BlockSequence : public ::testing::TestWithParam<BlockCase> {};
 
 const BlockCase kCases[] = {

@@ -1,0 +1,495 @@
+#include "bench/bench.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <optional>
+#include <random>
+#include <sstream>
+#include <string_view>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "bench/netns.h"
+#include "bench/raw_reference.h"
+#include "board/sim_board.h"
+#include "board/wire_model.h"
+#include "core/config/section_table.h"
+#include "core/link/discovery.h"
+#include "core/link/in_memory.h"
+#include "core/link/link.h"
+#include "pcap/pcap_backend.h"
+
+namespace skav::bench {
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+constexpr const char* kStationEnd = "skav0";
+constexpr const char* kBoardEnd = "skav1";
+constexpr const char* kImageName = "bench.img";
+constexpr std::chrono::seconds kTransferTimeout{10};
+constexpr int kDiscoveryTries = 200;
+
+double seconds_between(Clock::time_point from, Clock::time_point to) {
+  return std::chrono::duration<double>(to - from).count();
+}
+
+// Median and spread of the repeats.
+struct Figure {
+  double median = 0;
+  double min = 0;
+  double max = 0;
+};
+
+Figure figure_of(std::vector<double> values) {
+  Figure f;
+  if (values.empty()) return f;
+  std::sort(values.begin(), values.end());
+  std::size_t n = values.size();
+  f.median = n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+  f.min = values.front();
+  f.max = values.back();
+  return f;
+}
+
+// The station's figures of one setup.
+struct StationFigures {
+  std::vector<double> write;  // MB/s per repeat
+  std::vector<double> read;
+  double cpu_ms_per_mb = 0;  // station CPU per MB of image (written and read back)
+  long peak_kib = 0;         // VmHWM of the process while programming
+  std::string error;         // empty when every repeat passed
+};
+
+// A scratch directory with config.ini and the image; removed with the object.
+class Workspace {
+ public:
+  explicit Workspace(std::uint32_t size) {
+    char pattern[] = "/tmp/skav-bench-XXXXXX";
+    if (mkdtemp(pattern) == nullptr) return;
+    dir_ = pattern;
+    std::vector<std::uint8_t> image(size);
+    std::minstd_rand random(7);
+    for (std::uint8_t& byte : image) byte = static_cast<std::uint8_t>(random() >> 8);
+    std::ofstream(dir_ / kImageName, std::ios::binary)
+        .write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(size));
+    std::ofstream(dir_ / "config.ini") << "[filesystem]\r\nFilename=" << kImageName
+                                       << "\r\nMem_type=nand\r\nCommand=write\r\n"
+                                          "Mem_Src_addr=0\r\nMem_Dst_addr=0\r\n";
+  }
+  ~Workspace() {
+    std::error_code ignored;
+    if (!dir_.empty()) fs::remove_all(dir_, ignored);
+  }
+  Workspace(const Workspace&) = delete;
+  Workspace& operator=(const Workspace&) = delete;
+  bool ok() const { return !dir_.empty() && fs::exists(dir_ / kImageName); }
+  const fs::path& dir() const { return dir_; }
+
+ private:
+  fs::path dir_;
+};
+
+// Notes when the section begins; forwards nothing.
+class TimingLog : public Log {
+ public:
+  void append(std::string_view text) override {
+    if (text.starts_with("Section begin")) begin_ = Clock::now();
+    if (text.starts_with("Fail") || text.starts_with("Target") || text.starts_with("The file"))
+      failure_.append(text);
+  }
+  void erase_last() override {}
+  Clock::time_point begin() const { return begin_; }
+  std::string take_failure() { return std::exchange(failure_, {}); }
+
+ private:
+  Clock::time_point begin_{};
+  std::string failure_;
+};
+
+// Notes the end of each data phase: the write's, then the read-back's.
+class PhaseClock : public transfer::SectionProgress {
+ public:
+  void on_section_progress(const char*, std::uint64_t done, std::uint64_t total) override {
+    if (done == total && phases_ < 2) ends_[phases_++] = Clock::now();
+  }
+  void on_section_end() override {}
+  void reset() { phases_ = 0; }
+  int phases() const { return phases_; }
+  Clock::time_point end(int phase) const { return ends_[phase]; }
+
+ private:
+  int phases_ = 0;
+  Clock::time_point ends_[2]{};
+};
+
+long vm_hwm_kib() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line))
+    if (line.starts_with("VmHWM:")) return std::stol(line.substr(6));
+  return 0;
+}
+
+// Starts the peak-memory count afresh from the present resident size.
+void reset_peak_memory() { std::ofstream("/proc/self/clear_refs") << "5"; }
+
+double cpu_seconds(int who) {
+  rusage usage{};
+  getrusage(who, &usage);
+  auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6; };
+  return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+// Opens the adapter by name and finds the board. Empty on success.
+std::string connect(link::Link& link, const std::string& adapter) {
+  StringLog log;
+  link::AdapterList list;
+  link.enumerate_adapters(&log, list);
+  auto it = std::find(list.names.begin(), list.names.end(), adapter);
+  if (it == list.names.end()) return "no adapter " + adapter + " " + log.text();
+  if (link.open_adapter(&log, static_cast<int>(it - list.names.begin()) + 1) != 1)
+    return log.text();
+  for (int i = 0; i < kDiscoveryTries; ++i)
+    if (link::find_target(link) == 1) return {};
+  return "the board did not answer";
+}
+
+// Runs the station's Section Download `repeats` times against a connected board.
+// `cpu_who` is RUSAGE_THREAD when the board shares the process, else RUSAGE_SELF.
+StationFigures program_board(link::Link& link, const fs::path& dir, std::uint32_t size,
+                             int repeats, int cpu_who) {
+  StationFigures figures;
+  config::SectionTable table;
+  config::read_section_table(table, dir / "config.ini");
+  transfer::Channel channel{link, kTransferTimeout};
+  TimingLog log;
+  PhaseClock phases;
+  reset_peak_memory();
+  double cpu_before = cpu_seconds(cpu_who);
+  for (int r = 0; r < repeats; ++r) {
+    phases.reset();
+    transfer::SectionResults results =
+        transfer::section_download(&log, channel, table, dir, &phases);
+    if (results.verdicts[config::kFilesystem] != transfer::Verdict::kPass || phases.phases() != 2) {
+      figures.error = "the board was not programmed: " + log.take_failure();
+      return figures;
+    }
+    double mb = size / 1e6;
+    figures.write.push_back(mb / seconds_between(log.begin(), phases.end(0)));
+    figures.read.push_back(mb / seconds_between(phases.end(0), phases.end(1)));
+  }
+  double cpu = cpu_seconds(cpu_who) - cpu_before;
+  figures.cpu_ms_per_mb = cpu * 1000 / (size / 1e6 * repeats);
+  figures.peak_kib = vm_hwm_kib();
+  return figures;
+}
+
+StationFigures in_process(const Workspace& work, const BenchOptions& options) {
+  link::InMemoryWire wire;
+  link::InMemoryBackend backend(wire);
+  board::SimBoard board(wire.board_end(), board::BoardOptions{});
+  std::atomic<bool> stop{false};
+  std::thread board_thread([&] { board.run(stop); });
+  StationFigures figures;
+  {
+    link::Link link(backend);
+    figures.error = connect(link, link::InMemoryBackend::kAdapterName);
+    if (figures.error.empty())
+      figures = program_board(link, work.dir(), options.size, options.repeats, RUSAGE_THREAD);
+  }
+  stop = true;
+  board_thread.join();
+  return figures;
+}
+
+// A child process serving as the board until SIGTERM.
+std::atomic<bool> g_child_stop{false};
+extern "C" void on_child_stop(int) { g_child_stop.store(true); }
+
+void install_child_stop() {
+  struct sigaction action {};
+  action.sa_handler = on_child_stop;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGTERM, &action, nullptr);
+}
+
+// Ends a child: SIGTERM, then a bounded wait, then SIGKILL.
+void end_child(pid_t pid) {
+  kill(pid, SIGTERM);
+  for (int i = 0; i < 100; ++i) {
+    if (waitpid(pid, nullptr, WNOHANG) == pid) return;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  kill(pid, SIGKILL);
+  waitpid(pid, nullptr, 0);
+}
+
+[[noreturn]] void serve_sim_board(bool modelled_wire) {
+  install_child_stop();
+  pcap::PcapBackend backend;
+  link::OpenResult opened = backend.open_for_board(kBoardEnd);
+  if (!opened.device) _exit(2);
+  std::optional<board::WireModelDevice> modelled;
+  link::FrameDevice* device = opened.device.get();
+  if (modelled_wire) device = &modelled.emplace(*opened.device, board::WireParameters{});
+  board::SimBoard board(*device, board::BoardOptions{});
+  board.run(g_child_stop);
+  _exit(0);
+}
+
+StationFigures over_veth(const Workspace& work, const BenchOptions& options, bool modelled_wire) {
+  StationFigures figures;
+  pid_t child = fork();
+  if (child < 0) {
+    figures.error = std::string("fork: ") + std::strerror(errno);
+    return figures;
+  }
+  if (child == 0) serve_sim_board(modelled_wire);
+  {
+    pcap::PcapBackend backend;
+    link::Link link(backend);
+    figures.error = connect(link, kStationEnd);
+    if (figures.error.empty())
+      figures = program_board(link, work.dir(), options.size, options.repeats, RUSAGE_SELF);
+  }
+  end_child(child);
+  return figures;
+}
+
+struct ReferenceFigures {
+  std::vector<double> write;
+  std::vector<double> read;
+  std::string error;
+};
+
+ReferenceFigures raw_reference(const BenchOptions& options) {
+  ReferenceFigures figures;
+  RawEndpoint station;
+  if (std::string error = station.open(kStationEnd, link::kEtherTargetData, link::kEtherHostData);
+      !error.empty()) {
+    figures.error = error;
+    return figures;
+  }
+  std::vector<std::uint8_t> sent(options.size);
+  std::minstd_rand random(11);
+  for (std::uint8_t& byte : sent) byte = static_cast<std::uint8_t>(random() >> 8);
+  std::vector<std::uint8_t> back(options.size);
+
+  pid_t child = fork();
+  if (child < 0) {
+    figures.error = std::string("fork: ") + std::strerror(errno);
+    return figures;
+  }
+  if (child == 0) {
+    RawEndpoint board;
+    if (!board.open(kBoardEnd, link::kEtherHostData, link::kEtherTargetData).empty()) _exit(2);
+    std::vector<std::uint8_t> memory(options.size);
+    board.send_signal();  // ready
+    for (int r = 0; r < options.repeats; ++r) {
+      if (!board.receive_block(memory.data(), options.size) || !board.await_signal() ||
+          !board.send_block(memory.data(), options.size))
+        _exit(3);
+    }
+    _exit(0);
+  }
+  bool ready = station.await_signal();
+  double mb = options.size / 1e6;
+  for (int r = 0; ready && r < options.repeats; ++r) {
+    Clock::time_point start = Clock::now();
+    if (!station.send_block(sent.data(), options.size)) break;
+    Clock::time_point written = Clock::now();
+    if (!station.send_signal() || !station.receive_block(back.data(), options.size)) break;
+    Clock::time_point read = Clock::now();
+    figures.write.push_back(mb / seconds_between(start, written));
+    figures.read.push_back(mb / seconds_between(written, read));
+  }
+  end_child(child);
+  if (static_cast<int>(figures.read.size()) != options.repeats)
+    figures.error = "the raw reference's transfer stalled";
+  else if (back != sent)
+    figures.error = "the raw reference's bytes came back changed";
+  return figures;
+}
+
+// CPU ticks (user + system) of a process, from /proc/<pid>/stat.
+std::optional<long> cpu_ticks(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+  std::size_t close = text.rfind(')');
+  if (close == std::string::npos) return std::nullopt;
+  std::istringstream fields(text.substr(close + 2));
+  std::string field;
+  long utime = 0, stime = 0;
+  // After the command name: state is field 3; utime and stime are fields 14 and 15.
+  for (int index = 3; index <= 15 && fields >> field; ++index) {
+    if (index == 14) utime = std::stol(field);
+    if (index == 15) stime = std::stol(field);
+  }
+  return utime + stime;
+}
+
+struct IdleFigure {
+  double percent = 0;
+  std::string error;
+};
+
+// `skav run --interface skav0` with nobody answering: the searching station's CPU use.
+IdleFigure idle_station(const Workspace& work, const BenchOptions& options) {
+  IdleFigure idle;
+  std::string settings = (work.dir() / "idle.reg").string();
+  std::string dir = work.dir().string();
+  pid_t child = fork();
+  if (child < 0) {
+    idle.error = std::string("fork: ") + std::strerror(errno);
+    return idle;
+  }
+  if (child == 0) {
+    int null = ::open("/dev/null", O_RDWR);
+    dup2(null, STDIN_FILENO);
+    dup2(null, STDOUT_FILENO);
+    dup2(null, STDERR_FILENO);
+    execl(options.program.c_str(), "skav", "run", "--interface", kStationEnd, "--no-barcode",
+          "--settings", settings.c_str(), "-C", dir.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  // Let start-up (adapter listing and opening) pass before counting.
+  std::this_thread::sleep_for(std::chrono::seconds(1));
+  std::optional<long> before = cpu_ticks(child);
+  Clock::time_point start = Clock::now();
+  std::this_thread::sleep_for(std::chrono::seconds(options.idle_seconds));
+  std::optional<long> after = cpu_ticks(child);
+  double elapsed = seconds_between(start, Clock::now());
+  bool running = waitpid(child, nullptr, WNOHANG) == 0;
+  end_child(child);
+  if (!before || !after || !running) {
+    idle.error = "skav run ended early";
+    return idle;
+  }
+  idle.percent = static_cast<double>(*after - *before) / static_cast<double>(sysconf(_SC_CLK_TCK)) /
+                 elapsed * 100;
+  return idle;
+}
+
+void print_row(std::FILE* out, const char* name, const std::vector<double>& write,
+               const std::vector<double>& read) {
+  Figure w = figure_of(write);
+  Figure r = figure_of(read);
+  std::fprintf(out, "%-34s %8.1f (%7.1f-%7.1f)   %8.1f (%7.1f-%7.1f)\n", name, w.median, w.min,
+               w.max, r.median, r.min, r.max);
+}
+
+void print_station(std::FILE* out, const char* name, const StationFigures& figures) {
+  print_row(out, name, figures.write, figures.read);
+}
+
+void print_resources(std::FILE* out, const char* name, const StationFigures& figures,
+                     const char* note) {
+  std::fprintf(out, "%-34s CPU %.2f ms per MB of image (written and read back), peak memory "
+                    "%.1f MiB%s\n",
+               name, figures.cpu_ms_per_mb, static_cast<double>(figures.peak_kib) / 1024, note);
+}
+
+void print_ratio(std::FILE* out, const char* name, double write, double read) {
+  std::fprintf(out, "%-34s %8.2f                      %8.2f\n", name, write, read);
+}
+
+}  // namespace
+
+int run_bench(const BenchOptions& options, std::FILE* out) {
+  int status = 0;
+  Workspace work(options.size);
+  if (!work.ok()) {
+    std::fprintf(out, "skav bench: cannot write the image into a scratch directory under /tmp\n");
+    return 1;
+  }
+  std::fprintf(out, "skav bench: one board, a %u-byte filesystem image (nand, write, read back), "
+                    "%d repeats; 1 MB = 10^6 bytes\n",
+               options.size, options.repeats);
+  std::fprintf(out, "%-34s %-30s %s\n", "setup", "write MB/s median (min-max)",
+               "read-back MB/s median (min-max)");
+  std::fflush(out);
+
+  StationFigures memory = in_process(work, options);
+  if (!memory.error.empty()) {
+    std::fprintf(out, "a. in-process link: %s\n", memory.error.c_str());
+    return 1;
+  }
+  print_station(out, "a. in-process link (station)", memory);
+  std::fflush(out);
+
+  std::string why;
+  if (options.skip_veth)
+    why = "--skip-veth";
+  else
+    why = enter_veth_namespace(kStationEnd, kBoardEnd);
+  if (!why.empty()) {
+    std::fprintf(out, "b. veth pair: skipped (%s)\n", why.c_str());
+    std::fprintf(out, "c. modelled 1 Gbit/s wire: skipped (%s)\n", why.c_str());
+    print_resources(out, "a. station resources", memory, " (board included: same process)");
+    std::fprintf(out, "idle station: skipped (%s)\n", why.c_str());
+    return status;
+  }
+
+  StationFigures veth = over_veth(work, options, false);
+  ReferenceFigures reference = raw_reference(options);
+  if (!veth.error.empty()) {
+    std::fprintf(out, "b. veth, station: %s\n", veth.error.c_str());
+    status = 1;
+  } else {
+    print_station(out, "b. veth pair (station, libpcap)", veth);
+  }
+  if (!reference.error.empty()) {
+    std::fprintf(out, "b. veth, raw reference: %s\n", reference.error.c_str());
+    status = 1;
+  } else {
+    print_row(out, "b. veth pair (raw reference)", reference.write, reference.read);
+  }
+  if (veth.error.empty() && reference.error.empty())
+    print_ratio(out, "b. ratio station/reference",
+                figure_of(veth.write).median / figure_of(reference.write).median,
+                figure_of(veth.read).median / figure_of(reference.read).median);
+  std::fflush(out);
+
+  StationFigures wire = over_veth(work, options, true);
+  double limit = board::protocol_limit(board::WireParameters{}) / 1e6;
+  if (!wire.error.empty()) {
+    std::fprintf(out, "c. modelled wire, station: %s\n", wire.error.c_str());
+    status = 1;
+  } else {
+    print_station(out, "c. modelled 1 Gbit/s wire (station)", wire);
+    print_ratio(out, "c. protocol limit (MB/s)", limit, limit);
+    print_ratio(out, "c. ratio station/limit", figure_of(wire.write).median / limit,
+                figure_of(wire.read).median / limit);
+  }
+  print_resources(out, "a. station resources", memory, " (board included: same process)");
+  if (veth.error.empty()) print_resources(out, "b. station resources", veth, "");
+  std::fflush(out);
+
+  IdleFigure idle = idle_station(work, options);
+  if (!idle.error.empty()) {
+    std::fprintf(out, "idle station: %s\n", idle.error.c_str());
+    status = 1;
+  } else {
+    std::fprintf(out, "idle station: %.2f %% of one core over %d s (skav run --interface %s, "
+                      "searching, nobody answering)\n",
+                 idle.percent, options.idle_seconds, kStationEnd);
+  }
+  return status;
+}
+
+}  // namespace skav::bench

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "core/transfer/image_download.h"
+
+namespace skav::bench {
+
+struct BenchOptions {
+  // Image size in bytes; the default is the largest image the station loads (64 MiB less the
+  // 4-byte size field of its image buffer).
+  std::uint32_t size = transfer::kImageCapacity;
+  int repeats = 5;
+  bool skip_veth = false;
+  int idle_seconds = 10;
+  // The skav program, started as `skav run` for the idle measurement.
+  std::string program = "/proc/self/exe";
+};
+
+// Programs one simulated board (a filesystem section: nand, write, read back) through the
+// station's Section Download over the in-process link, then (as root, in a private network
+// namespace) over a veth pair next to a raw-socket reference, and over a modelled 1 Gbit/s
+// wire; then measures an idle searching station. Prints the figures to `out`. 0 when every
+// measurement ran, 1 when one failed (the reason is printed).
+int run_bench(const BenchOptions& options, std::FILE* out);
+
+}  // namespace skav::bench

@@ -35,6 +35,7 @@ struct RunOptions {
   std::string settings;
   double timeout = 30;
   std::string dir = ".";
+  int tick_ms = 100;  // the Station Cycle's period; shorter only for tests
 };
 
 // Status text and progress on standard error; a progress line only on a terminal.
@@ -170,6 +171,7 @@ int run_station(const RunOptions& options) {
   station_options.dir = options.dir;
   station_options.transfer_timeout =
       std::chrono::milliseconds(static_cast<long long>(options.timeout * 1000));
+  station_options.tick_period = std::chrono::milliseconds(options.tick_ms);
   CliEvents events;
   station::Station station(*backend, store, log, &events, station_options);
   station.start_up();
@@ -221,6 +223,11 @@ void add_run_command(CLI::App& app, int& exit_code) {
       ->check(CLI::PositiveNumber);
   run->add_option("-C", options->dir, "Working directory: config.ini, images, records")
       ->check(CLI::ExistingDirectory);
+  // For tests only (long simulated shifts in little time): not shown in the help.
+  run->add_option("--tick-ms", options->tick_ms,
+                  "For tests only: the Station Cycle period in milliseconds")
+      ->check(CLI::Range(1, 1000))
+      ->group("");
   run->callback([options, &exit_code] {
     RunOptions o = *options;
     exit_code = run_station(o);

@@ -48,7 +48,7 @@ struct EnvironmentResult {
 
 // Write Environment Image: builds the image for `digits`, stores the next address as MACHWID,
 // writes the image into the board, reads it back and compares; replaces `digits` with the next
-// address when the read-back's status carries the Success Code.
+// address once the image was sent, whatever the exchange ends in.
 EnvironmentResult write_environment_image(Log* log, transfer::Channel& channel,
                                           const SectionTable& table, MacDigits& digits,
                                           settings::SettingsStore& store,

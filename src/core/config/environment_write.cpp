@@ -73,6 +73,10 @@ EnvironmentResult write_environment_image(Log* log, transfer::Channel& channel,
   header.destination = record->mem_dst_addr;
   header.length = image->used_length;
   log_sink(log, "Find the UBOOT CONFIG file.....");
+  // Once the image is on its way the board may keep this address whatever the exchange ends
+  // in (a lost status, a failed read-back): the next board gets the next address, so no two
+  // boards ever share one.
+  const MacDigits::Digits after = image->has_mac_variable ? image->next_mac : current;
 
   transfer::ExchangeResult write = transfer::command_exchange(channel, header, image->bytes.data(),
                                                               transfer::Direction::kSend);
@@ -87,11 +91,13 @@ EnvironmentResult write_environment_image(Log* log, transfer::Channel& channel,
     transfer::log_transfer_failure(log, channel, write.outcome);
     result.outcome = write.outcome;
     result.verdict = Verdict::kTimeout;
+    digits.set(after);
     return result;
   }
   if (!write.success) {
     log_sink(log, "Fail\r\n");
     result.verdict = Verdict::kFail;
+    digits.set(after);
     return result;
   }
   bool equal = std::memcmp(image->bytes.data(), readback.get(), image->used_length) == 0;
@@ -103,7 +109,7 @@ EnvironmentResult write_environment_image(Log* log, transfer::Channel& channel,
     log_address_line(log, current, "Fail");
   }
   result.verdict = equal ? Verdict::kPass : Verdict::kFail;
-  digits.set(image->has_mac_variable ? image->next_mac : current);
+  digits.set(after);
   return result;
 }
 

@@ -30,7 +30,8 @@ bool stopping(const RunContext& context) {
 }
 
 // After the diagnostic image was started the board reboots into it; probe until it answers,
-// but no longer than the transfer timeout.
+// but no longer than the transfer timeout. The image may answer from another MAC address (the
+// one just written into its environment), so whoever answers is taken.
 Outcome find_target_again(RunContext& context) {
   Clock::time_point start = Clock::now();
   for (;;) {

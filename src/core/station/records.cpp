@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 
@@ -43,12 +44,14 @@ std::string iso8601_now() {
   std::time_t now = std::time(nullptr);
   std::tm local{};
   localtime_r(&now, &local);
-  char text[40];
-  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S%z", &local);
-  // %z gives +0100; ISO 8601's extended form wants +01:00.
-  std::string out = text;
-  if (out.size() >= 5) out.insert(out.size() - 2, ":");
-  return out;
+  char stamp[24];
+  std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%S", &local);
+  // ISO 8601's extended form of the zone offset: +01:00.
+  long offset = local.tm_gmtoff / 60;
+  char text[64];
+  std::snprintf(text, sizeof text, "%s%c%02ld:%02ld", stamp, offset < 0 ? '-' : '+',
+                std::labs(offset) / 60, std::labs(offset) % 60);
+  return text;
 }
 
 transfer::Verdict overall_verdict(const BoardRecord& record) {

@@ -120,6 +120,7 @@ void Station::tick() {
   switch (state_.load()) {
     case StationState::kIdle:
       log_sink(&log_, "Waiting connecting to Target...\r\n");
+      discard_pending_frames();
       state_ = StationState::kSearching;
       break;
     case StationState::kSearching: {
@@ -155,6 +156,18 @@ void Station::tick() {
       }
       break;
   }
+}
+
+void Station::discard_pending_frames() {
+  // Frames the last board sent after its run ended (late acknowledgements, a stray data frame)
+  // would be taken as part of the next board's first exchange and put it out of step.
+  constexpr int kMostFrames = 4096;  // a board flooding the cable cannot hold the tick
+  std::lock_guard link_lock(link_mutex_);
+  link::FrameDevice* device = link_.device();
+  if (device == nullptr) return;
+  const std::uint8_t* frame = nullptr;
+  for (int i = 0; i < kMostFrames; ++i)
+    if (device->receive(&frame, std::chrono::milliseconds(0)) <= 0) break;
 }
 
 void Station::start_worker() {

@@ -85,6 +85,8 @@ class Station {
 
  private:
   void start_worker();
+  // Drops every frame already received, so the next board starts on a clean line.
+  void discard_pending_frames();
   void run_worker();
   void join_worker();
   void tick_loop();

@@ -1,0 +1,134 @@
+// A barcode scanner that sends garbage: every entry ends either with twelve hexadecimal digits
+// or with the prompt again, and no run ever starts with anything else.
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+#include <thread>
+
+#include "core/link/in_memory.h"
+#include "core/settings/file_settings_store.h"
+#include "core/station/station.h"
+#include "support/temp_dir.h"
+
+namespace skav::station {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr char kPrompt[] = "Input MAC Address : ";
+
+class BarcodeGarbage : public ::testing::Test {
+ protected:
+  BarcodeGarbage() : backend_(wire_), store_(dir_ / "settings.reg") {
+    store_.number_write(nullptr, settings::kBarCode, 1);
+    StationOptions options;
+    options.dir = dir_.path();  // no config.ini: a run sends nothing and ends at once
+    options.transfer_timeout = 1s;
+    station_ = std::make_unique<Station>(backend_, store_, log_, nullptr, options);
+    station_->start_up();
+  }
+
+  void board_replies() {
+    std::uint8_t reply[60] = {};
+    std::memset(reply, 0xff, 6);
+    reply[6] = 0x02;
+    reply[11] = 0x07;
+    reply[12] = 0x80;
+    reply[13] = 0x22;
+    wire_.board_end().send(reply, sizeof reply);
+  }
+
+  // From any state to Connected with the prompt shown and the entry pending.
+  void connect() {
+    for (int i = 0; i < 2000 && station_->state() != StationState::kSearching; ++i) {
+      station_->tick();
+      if (station_->run_status() == kRunning) std::this_thread::sleep_for(1ms);
+    }
+    ASSERT_EQ(station_->state(), StationState::kSearching);
+    board_replies();
+    station_->tick();
+    ASSERT_EQ(station_->state(), StationState::kConnected);
+    ASSERT_TRUE(station_->entry_pending());
+  }
+
+  bool ends_with_prompt() const {
+    std::string text = log_.text();
+    return text.size() >= std::strlen(kPrompt) &&
+           text.compare(text.size() - std::strlen(kPrompt), std::string::npos, kPrompt) == 0;
+  }
+
+  // Types `keys` and Enter, then checks the outcome and ticks once. True when the entry was
+  // accepted (and the run started with it).
+  bool enter(const std::string& keys) {
+    for (char c : keys) station_->key_char(c);
+    station_->key_char(13);
+    if (station_->entry_pending()) {
+      EXPECT_TRUE(ends_with_prompt()) << "after " << ::testing::PrintToString(keys);
+      station_->tick();
+      EXPECT_EQ(station_->run_status(), kNoRun) << ::testing::PrintToString(keys);
+      return false;
+    }
+    EXPECT_TRUE(MacDigits::all_hex(station_->mac_digits())) << ::testing::PrintToString(keys);
+    station_->tick();
+    EXPECT_NE(station_->run_status(), kNoRun);
+    return true;
+  }
+
+  test::TempDir dir_;
+  link::InMemoryWire wire_;
+  link::InMemoryBackend backend_;
+  settings::FileSettingsStore store_;
+  StringLog log_;
+  std::unique_ptr<Station> station_;
+};
+
+TEST_F(BarcodeGarbage, ControlCharactersLongAndNonHexEntriesAskAgain) {
+  connect();
+  EXPECT_FALSE(enter(std::string("\x1b[2J\x07\x01\x02\x03\x04\x05\x06\x0b\x0c", 12)));
+  EXPECT_FALSE(enter("0011223344556"));           // thirteen
+  EXPECT_FALSE(enter("0011223344556677889900"));  // far too many
+  EXPECT_FALSE(enter("00112233445G"));            // a non-hex twelfth
+  EXPECT_FALSE(enter("00:11:22:33:"));
+  EXPECT_FALSE(enter(std::string("0011223344\x00" "5", 12)));
+  EXPECT_FALSE(enter("0011 2233445"));
+  EXPECT_FALSE(enter(""));
+  EXPECT_FALSE(enter("\t\t\t\t\t\t\t\t\t\t\t\t"));
+  EXPECT_NE(log_.text().find("Not a MAC address: enter 12 hexadecimal digits\r\n"),
+            std::string::npos);
+  // A thirteenth character taken back by Backspace leaves a valid entry.
+  EXPECT_TRUE(enter("00a0c914c829X\b"));
+  EXPECT_EQ(station_->mac_digits(),
+            (MacDigits::Digits{'0', '0', 'a', '0', 'c', '9', '1', '4', 'c', '8', '2', '9'}));
+}
+
+TEST_F(BarcodeGarbage, RandomScannerNoiseNeverStartsARunWithAnInvalidAddress) {
+  std::mt19937 random(20261209);
+  const std::string alphabet =
+      "0123456789abcdefABCDEF0123456789ghxyzGZ:- \t\x1b\x07\x08\x01\x7f\xff\x80[]";
+  int accepted = 0;
+  connect();
+  for (int round = 0; round < 400; ++round) {
+    std::string keys;
+    if (round % 2 == 0) {
+      // A label read almost right: twelve hex digits with up to two characters misread.
+      for (int i = 0; i < 12; ++i) keys += "0123456789abcdefABCDEF"[random() % 22];
+      for (int n = static_cast<int>(random() % 3); n > 0; --n)
+        keys[random() % 12] = alphabet[random() % alphabet.size()];
+    } else {
+      int length = static_cast<int>(random() % 20);
+      for (int i = 0; i < length; ++i) keys += alphabet[random() % alphabet.size()];
+    }
+    if (enter(keys)) {
+      ++accepted;
+      connect();
+    }
+    if (::testing::Test::HasFailure()) break;
+  }
+  // Valid entries do occur in the noise, so both outcomes were exercised.
+  EXPECT_GT(accepted, 0);
+}
+
+}  // namespace
+}  // namespace skav::station

@@ -17,13 +17,8 @@ using transfer::CommandHeader;
 using transfer::Direction;
 using transfer::Outcome;
 
-void no_pause(std::chrono::milliseconds) {}
-
-bool discover(link::Link& link) {
-  for (int attempt = 0; attempt < 50; ++attempt)
-    if (link::find_target(link, no_pause) == 1) return true;
-  return false;
-}
+using test::discover;
+using test::no_pause;
 
 bool write_byte(Channel& channel, std::uint8_t value, std::uint8_t type = transfer::kNand) {
   CommandHeader h;

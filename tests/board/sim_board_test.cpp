@@ -27,14 +27,8 @@ using transfer::Direction;
 using transfer::ExchangeResult;
 using transfer::Outcome;
 
-void no_pause(std::chrono::milliseconds) {}
-
-// Probes until the board answers (bounded: a correct board answers the first probe).
-bool discover(link::Link& link) {
-  for (int attempt = 0; attempt < 50; ++attempt)
-    if (link::find_target(link, no_pause) == 1) return true;
-  return false;
-}
+using test::discover;
+using test::no_pause;
 
 CommandHeader header(std::uint8_t type, std::uint16_t command, std::uint32_t dst,
                      std::uint32_t length, std::uint32_t src = 0) {

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "board/sim_board.h"
+#include "core/link/discovery.h"
 #include "core/link/in_memory.h"
 #include "core/link/link.h"
 #include "core/transfer/block_transfer.h"
@@ -123,6 +124,17 @@ class StationSide {
   RecordingBackend backend_;
   link::Link link_;
 };
+
+// A discovery pause that does not sleep: the in-process link answers at once.
+inline void no_pause(std::chrono::milliseconds) {}
+
+// Probes until a board answers, without pausing between attempts; bounded (a correct board
+// answers the first probe).
+inline bool discover(link::Link& link) {
+  for (int attempt = 0; attempt < 50; ++attempt)
+    if (link::find_target(link, no_pause) == 1) return true;
+  return false;
+}
 
 // Runs a simulated board on a device in a thread of its own for the object's lifetime.
 class BoardThread {

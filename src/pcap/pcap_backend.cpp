@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 #include <thread>
 
 namespace skav::pcap {
@@ -102,6 +103,18 @@ class PcapDevice : public link::FrameDevice {
       if (Clock::now() >= deadline) return 0;
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
+  }
+
+  // ppoll for its microsecond time-out. A ring that already holds a frame, an interrupted
+  // sleep and a failed handle all return at once; the receive that follows deals with them.
+  void wait_readable(Clock::time_point until) override {
+    Clock::time_point now = Clock::now();
+    if (until <= now) return;
+    auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(until - now).count();
+    timespec timeout{static_cast<time_t>(left / 1'000'000'000),
+                     static_cast<long>(left % 1'000'000'000)};
+    pollfd pfd{fd_, POLLIN, 0};
+    ppoll(&pfd, 1, &timeout, nullptr);
   }
 
   std::optional<std::chrono::system_clock::time_point> last_receive_stamp() const override {

@@ -121,6 +121,24 @@ TEST_F(PcapLinkTest, ABurstOfFramesIsReceivedWholeAndInOrder) {
   EXPECT_TRUE(other.empty());
 }
 
+TEST_F(PcapLinkTest, WaitingForAFrameEndsWhenOneIsThereAndLeavesItToTheReceive) {
+  using std::chrono::steady_clock;
+  // Nothing comes: the wait lasts until the moment given.
+  steady_clock::time_point until = steady_clock::now() + std::chrono::milliseconds(30);
+  station_.wait_for_frame(until);
+  EXPECT_GE(steady_clock::now(), until);
+
+  const Bytes frame = data_frame(link::kEtherTargetData, pattern(100, 5));
+  ASSERT_EQ(board_.device->send(frame.data(), frame.size()), 0);
+  steady_clock::time_point start = steady_clock::now();
+  station_.wait_for_frame(start + std::chrono::seconds(20));
+  EXPECT_LT(steady_clock::now() - start, std::chrono::seconds(10)) << "a waiting frame ends it";
+  Bytes buffer;
+  std::vector<int> other;
+  EXPECT_EQ(station_take(buffer, other), 100);
+  EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + 100), pattern(100, 5));
+}
+
 TEST_F(PcapLinkTest, FramesOfOtherEtherTypesNeverReachTheStation) {
   const Bytes foreign = data_frame(0x0800, pattern(60, 1));
   const Bytes probe = data_frame(link::kEtherProbe, pattern(46, 2));

@@ -125,6 +125,10 @@ int Link::receive_data_frame(std::uint8_t* buffer, std::uint32_t capacity) {
   return static_cast<int>(payload);
 }
 
+void Link::wait_for_frame(std::chrono::steady_clock::time_point until) {
+  if (device_) device_->wait_readable(until);
+}
+
 void Link::close_link() {
   device_list_.clear();
   listed_ = false;

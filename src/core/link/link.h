@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -48,6 +49,9 @@ class Link {
   // EtherType (or shorter than a header) was taken and dropped; -3 the payload exceeded
   // `capacity` and its first `capacity` bytes were copied.
   int receive_data_frame(std::uint8_t* buffer, std::uint32_t capacity);
+  // Sleeps until a frame is waiting or `until` has passed; takes nothing. Returns at once with
+  // no adapter open.
+  void wait_for_frame(std::chrono::steady_clock::time_point until);
   // Releases the device list and the opened adapter.
   void close_link();
 

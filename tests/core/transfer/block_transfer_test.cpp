@@ -222,6 +222,29 @@ TEST(BlockSend, AcknowledgementsOfAnyLengthAreAcceptedButEmptyOnesAreNot) {
   EXPECT_EQ(seq, expected);
 }
 
+TEST(BlockSend, ASlowAcknowledgementIsAnticipatedByOneBoundedWakeUpPerWindow) {
+  StationSide station;
+  int frames = 0;
+  ScriptedPeer peer(station.wire().board_end(),
+                    [&](ScriptedPeer& self, std::uint16_t type, const std::uint8_t*, std::size_t) {
+                      if (type != link::kEtherHostData || ++frames % 16 != 0) return;
+                      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+                      self.send_data(kPeerAck, 64);
+                    });
+  constexpr std::uint32_t kWindows = 4;
+  std::vector<std::uint8_t> data = test::pattern(kWindows * kChunkSize * kAckInterval);
+  Channel channel = station.channel();
+  ASSERT_EQ(block_send(channel, data.data(), static_cast<std::uint32_t>(data.size())),
+            Outcome::kOk);
+  // The first window's round trip is not known yet; every later one is.
+  auto waits = station.recorder().waits();
+  ASSERT_EQ(waits.size(), kWindows - 1);
+  for (const auto& wait : waits) {
+    EXPECT_GT(wait.until, wait.asked) << "the wake-up lies ahead of the acknowledgement";
+    EXPECT_LE(wait.until - wait.asked, link::kReadTimeout) << "and never further than a receive";
+  }
+}
+
 TEST(BlockTransfer, APeerThatFallsSilentMidBlockEndsTheTransferWithATimeout) {
   StationSide station;
   ScriptedPeer peer(station.wire().board_end(),

@@ -51,9 +51,25 @@ class RecordingDevice : public link::FrameDevice {
     if (length > 0) record(false, *frame, static_cast<std::size_t>(length));
     return length;
   }
+  // Noted with the moment it was asked for; then passed on.
+  void wait_readable(std::chrono::steady_clock::time_point until) override {
+    {
+      std::lock_guard lock(mutex_);
+      waits_.push_back({std::chrono::steady_clock::now(), until});
+    }
+    inner_.wait_readable(until);
+  }
   std::vector<WireEvent> events() const {
     std::lock_guard lock(mutex_);
     return events_;
+  }
+  struct Wait {
+    std::chrono::steady_clock::time_point asked;
+    std::chrono::steady_clock::time_point until;
+  };
+  std::vector<Wait> waits() const {
+    std::lock_guard lock(mutex_);
+    return waits_;
   }
   void clear() {
     std::lock_guard lock(mutex_);
@@ -69,6 +85,7 @@ class RecordingDevice : public link::FrameDevice {
   link::FrameDevice& inner_;
   mutable std::mutex mutex_;
   std::vector<WireEvent> events_;
+  std::vector<Wait> waits_;
 };
 
 // A backend with one adapter, "rec0", whose device is the recorder.
@@ -92,6 +109,9 @@ class RecordingBackend : public link::FrameBackend {
     int send(const std::uint8_t* f, std::size_t n) override { return to_.send(f, n); }
     int receive(const std::uint8_t** f, std::chrono::milliseconds t) override {
       return to_.receive(f, t);
+    }
+    void wait_readable(std::chrono::steady_clock::time_point until) override {
+      to_.wait_readable(until);
     }
 
    private:

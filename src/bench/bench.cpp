@@ -169,10 +169,11 @@ std::string connect(link::Link& link, const std::string& adapter) {
   return "the board did not answer";
 }
 
-// Runs the station's Section Download `repeats` times against a connected board.
+// Runs the station's Section Download `warm_ups` times unmeasured (a new board's memory is
+// not yet allocated), then `repeats` times measured, against a connected board.
 // `cpu_who` is RUSAGE_THREAD when the board shares the process, else RUSAGE_SELF.
 StationFigures program_board(link::Link& link, const fs::path& dir, std::uint32_t size,
-                             int repeats, int cpu_who) {
+                             int warm_ups, int repeats, int cpu_who) {
   StationFigures figures;
   config::SectionTable table;
   config::read_section_table(table, dir / "config.ini");
@@ -180,8 +181,9 @@ StationFigures program_board(link::Link& link, const fs::path& dir, std::uint32_
   TimingLog log;
   PhaseClock phases;
   reset_peak_memory();
-  double cpu_before = cpu_seconds(cpu_who);
-  for (int r = 0; r < repeats; ++r) {
+  double cpu_before = 0;
+  for (int r = 0; r < warm_ups + repeats; ++r) {
+    if (r == warm_ups) cpu_before = cpu_seconds(cpu_who);
     phases.reset();
     transfer::SectionResults results =
         transfer::section_download(&log, channel, table, dir, &phases);
@@ -189,6 +191,7 @@ StationFigures program_board(link::Link& link, const fs::path& dir, std::uint32_
       figures.error = "the board was not programmed: " + log.take_failure();
       return figures;
     }
+    if (r < warm_ups) continue;
     double mb = size / 1e6;
     figures.write.push_back(mb / seconds_between(log.begin(), phases.end(0)));
     figures.read.push_back(mb / seconds_between(phases.end(0), phases.end(1)));
@@ -210,7 +213,7 @@ StationFigures in_process(const Workspace& work, const BenchOptions& options) {
     link::Link link(backend);
     figures.error = connect(link, link::InMemoryBackend::kAdapterName);
     if (figures.error.empty())
-      figures = program_board(link, work.dir(), options.size, options.repeats, RUSAGE_THREAD);
+      figures = program_board(link, work.dir(), options.size, 0, options.repeats, RUSAGE_THREAD);
   }
   stop = true;
   board_thread.join();
@@ -252,7 +255,8 @@ void end_child(pid_t pid) {
   _exit(0);
 }
 
-StationFigures over_veth(const Workspace& work, const BenchOptions& options, bool modelled_wire) {
+StationFigures over_veth(const Workspace& work, const BenchOptions& options, bool modelled_wire,
+                         int warm_ups) {
   StationFigures figures;
   pid_t child = fork();
   if (child < 0) {
@@ -265,7 +269,8 @@ StationFigures over_veth(const Workspace& work, const BenchOptions& options, boo
     link::Link link(backend);
     figures.error = connect(link, kStationEnd);
     if (figures.error.empty())
-      figures = program_board(link, work.dir(), options.size, options.repeats, RUSAGE_SELF);
+      figures = program_board(link, work.dir(), options.size, warm_ups, options.repeats,
+                              RUSAGE_SELF);
   }
   end_child(child);
   return figures;
@@ -288,7 +293,6 @@ ReferenceFigures raw_reference(const BenchOptions& options) {
   std::vector<std::uint8_t> sent(options.size);
   std::minstd_rand random(11);
   for (std::uint8_t& byte : sent) byte = static_cast<std::uint8_t>(random() >> 8);
-  std::vector<std::uint8_t> back(options.size);
 
   pid_t child = fork();
   if (child < 0) {
@@ -307,6 +311,9 @@ ReferenceFigures raw_reference(const BenchOptions& options) {
     }
     _exit(0);
   }
+  // Allocated after the fork: filled before it, the buffer's pages would be shared with the
+  // child and copied on the first write of the timed read.
+  std::vector<std::uint8_t> back(options.size);
   bool ready = station.await_signal();
   double mb = options.size / 1e6;
   for (int r = 0; ready && r < options.repeats; ++r) {
@@ -323,6 +330,43 @@ ReferenceFigures raw_reference(const BenchOptions& options) {
     figures.error = "the raw reference's transfer stalled";
   else if (back != sent)
     figures.error = "the raw reference's bytes came back changed";
+  return figures;
+}
+
+// The station and the raw reference take turns, one repeat each, so that a change in the
+// machine's load during the run weighs on both alike; each turn starts its own board process.
+struct VethFigures {
+  StationFigures station;
+  ReferenceFigures reference;
+};
+
+VethFigures veth_in_turns(const Workspace& work, const BenchOptions& options) {
+  VethFigures figures;
+  BenchOptions once = options;
+  once.repeats = 1;
+  double cpu_ms_per_mb = 0;
+  for (int r = 0; r < options.repeats; ++r) {
+    // The raw reference's board fills its memory before it is timed; the station's board gets
+    // one unmeasured programming for the same.
+    StationFigures station = over_veth(work, once, false, 1);
+    if (!station.error.empty()) {
+      figures.station.error = station.error;
+      break;
+    }
+    figures.station.write.push_back(station.write.front());
+    figures.station.read.push_back(station.read.front());
+    cpu_ms_per_mb += station.cpu_ms_per_mb;
+    figures.station.peak_kib = std::max(figures.station.peak_kib, station.peak_kib);
+    ReferenceFigures reference = raw_reference(once);
+    if (!reference.error.empty()) {
+      figures.reference.error = reference.error;
+      break;
+    }
+    figures.reference.write.push_back(reference.write.front());
+    figures.reference.read.push_back(reference.read.front());
+  }
+  if (std::size_t turns = figures.station.write.size(); turns > 0)
+    figures.station.cpu_ms_per_mb = cpu_ms_per_mb / static_cast<double>(turns);
   return figures;
 }
 
@@ -445,8 +489,7 @@ int run_bench(const BenchOptions& options, std::FILE* out) {
     return status;
   }
 
-  StationFigures veth = over_veth(work, options, false);
-  ReferenceFigures reference = raw_reference(options);
+  auto [veth, reference] = veth_in_turns(work, options);
   if (!veth.error.empty()) {
     std::fprintf(out, "b. veth, station: %s\n", veth.error.c_str());
     status = 1;
@@ -465,7 +508,7 @@ int run_bench(const BenchOptions& options, std::FILE* out) {
                 figure_of(veth.read).median / figure_of(reference.read).median);
   std::fflush(out);
 
-  StationFigures wire = over_veth(work, options, true);
+  StationFigures wire = over_veth(work, options, true, 0);
   double limit = board::protocol_limit(board::WireParameters{}) / 1e6;
   if (!wire.error.empty()) {
     std::fprintf(out, "c. modelled wire, station: %s\n", wire.error.c_str());
@@ -478,6 +521,7 @@ int run_bench(const BenchOptions& options, std::FILE* out) {
   }
   print_resources(out, "a. station resources", memory, " (board included: same process)");
   if (veth.error.empty()) print_resources(out, "b. station resources", veth, "");
+  if (wire.error.empty()) print_resources(out, "c. station resources", wire, "");
   std::fflush(out);
 
   IdleFigure idle = idle_station(work, options);

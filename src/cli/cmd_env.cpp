@@ -41,7 +41,7 @@ int run_env(const EnvOptions& options) {
       return 1;
     }
   } else {
-    const std::filesystem::path store_path = settings_file(options.settings, false);
+    const std::filesystem::path store_path = settings::FileSettingsStore::path_for(options.settings, false);
     // Reading would create a missing store; this command changes nothing, so it only looks.
     std::error_code ec;
     if (!store_path.empty() && std::filesystem::exists(store_path, ec)) {

@@ -143,7 +143,7 @@ int run_station(const RunOptions& options) {
     backend = std::make_unique<pcap::PcapBackend>();
   }
 
-  std::filesystem::path settings_path = settings_file(options.settings, options.simulate > 0);
+  std::filesystem::path settings_path = settings::FileSettingsStore::path_for(options.settings, options.simulate > 0);
   settings::FileSettingsStore store(settings_path);
   // The command line's choices are stored as the window's commands would store them, before
   // the start-up reads them back.

@@ -60,9 +60,8 @@ int main(int argc, char** argv) {
       break;
   }
 
-  skav::settings::FileSettingsStore store(
-      options.settings.isEmpty() ? skav::settings::FileSettingsStore::default_path()
-                                 : std::filesystem::path(options.settings.toStdString()));
+  skav::settings::FileSettingsStore store(skav::settings::FileSettingsStore::path_for(
+      options.settings.toStdString(), options.simulate > 0));
 
   std::unique_ptr<skav::link::InMemoryWire> wire;
   std::unique_ptr<skav::link::FrameBackend> backend;
@@ -77,6 +76,9 @@ int main(int argc, char** argv) {
   }
 
   skav::gui::MainWindow window;
+  // The simulated link has one adapter, "sim0": it is the one to open, whatever the store
+  // held before.
+  if (options.simulate > 0) store.number_write(&window.log(), skav::settings::kNetIF, 0);
   skav::station::StationOptions station_options;
   station_options.dir = options.dir.toStdString();
   if (options.timeout_seconds > 0)

@@ -456,6 +456,16 @@ std::filesystem::path FileSettingsStore::default_path() {
   return home / ".config" / "skav" / "settings.reg";
 }
 
+std::filesystem::path FileSettingsStore::path_for(const std::filesystem::path& given,
+                                                  bool simulated) {
+  if (!given.empty()) return given;
+  const char* explicit_path = std::getenv("SKAV_SETTINGS");
+  fs::path path = default_path();
+  if (simulated && (explicit_path == nullptr || *explicit_path == '\0') && !path.empty())
+    path.replace_filename("simulate.reg");
+  return path;
+}
+
 std::filesystem::path FileSettingsStore::temp_path() const { return with_suffix(path_, ".tmp"); }
 
 std::filesystem::path FileSettingsStore::lock_path() const { return with_suffix(path_, ".lock"); }

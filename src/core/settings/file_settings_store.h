@@ -24,6 +24,10 @@ class FileSettingsStore : public SettingsStore {
   // $SKAV_SETTINGS if set, else $XDG_CONFIG_HOME/skav/settings.reg, else
   // ~/.config/skav/settings.reg; empty when no home folder is known.
   static std::filesystem::path default_path();
+  // The store a front end uses: `given` when not empty, else the default one. A simulation
+  // without $SKAV_SETTINGS gets simulate.reg beside the default store instead, so that it
+  // never moves the real station's next MAC address.
+  static std::filesystem::path path_for(const std::filesystem::path& given, bool simulated);
 
   const std::filesystem::path& path() const { return path_; }
   // The file a write is prepared in before it replaces the store.

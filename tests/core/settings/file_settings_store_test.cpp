@@ -299,5 +299,16 @@ TEST_F(DefaultPathTest, ExplicitVariableThenXdgConfigHomeThenHome) {
   EXPECT_EQ(FileSettingsStore::default_path(), "/tmp/station.reg");
 }
 
+TEST_F(DefaultPathTest, ASimulationKeepsOffTheRealStoreUnlessAStoreIsNamed) {
+  ::setenv("HOME", "/home/op", 1);
+  EXPECT_EQ(FileSettingsStore::path_for("", true), "/home/op/.config/skav/simulate.reg");
+  EXPECT_EQ(FileSettingsStore::path_for("", false), "/home/op/.config/skav/settings.reg");
+  EXPECT_EQ(FileSettingsStore::path_for("/tmp/given.reg", true), "/tmp/given.reg");
+  ::setenv("SKAV_SETTINGS", "", 1);  // empty counts as not set
+  EXPECT_EQ(FileSettingsStore::path_for("", true), "/home/op/.config/skav/simulate.reg");
+  ::setenv("SKAV_SETTINGS", "/tmp/station.reg", 1);
+  EXPECT_EQ(FileSettingsStore::path_for("", true), "/tmp/station.reg");
+}
+
 }  // namespace
 }  // namespace skav::settings

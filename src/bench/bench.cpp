@@ -160,10 +160,9 @@ std::string connect(link::Link& link, const std::string& adapter) {
   StringLog log;
   link::AdapterList list;
   link.enumerate_adapters(&log, list);
-  auto it = std::find(list.names.begin(), list.names.end(), adapter);
-  if (it == list.names.end()) return "no adapter " + adapter + " " + log.text();
-  if (link.open_adapter(&log, static_cast<int>(it - list.names.begin()) + 1) != 1)
-    return log.text();
+  int number = list.number_of(adapter);
+  if (number == 0) return "no adapter " + adapter + " " + log.text();
+  if (link.open_adapter(&log, number) != 1) return log.text();
   for (int i = 0; i < kDiscoveryTries; ++i)
     if (link::find_target(link) == 1) return {};
   return "the board did not answer";

@@ -29,9 +29,7 @@ int discover(const DiscoverOptions& options) {
   link::AdapterList list;
   link.enumerate_adapters(&log, list);
   if (!link.is_listed()) return 1;
-  int number = 0;
-  for (int k = 0; k < list.count && number == 0; ++k)
-    if (list.names[static_cast<std::size_t>(k)] == options.interface_name) number = k + 1;
+  int number = list.number_of(options.interface_name);
   if (number == 0) {
     log_sink(&log, "No adapter named %s (skav adapters lists them)\r\n",
              options.interface_name.c_str());

@@ -53,9 +53,7 @@ class PcapLinkTest : public ::testing::Test {
     ASSERT_TRUE(board_.device) << board_.error;
     link::AdapterList list;
     station_.enumerate_adapters(&log_, list);
-    int number = 0;
-    for (int k = 0; k < list.count; ++k)
-      if (list.names[static_cast<std::size_t>(k)] == "skav0") number = k + 1;
+    int number = list.number_of("skav0");
     ASSERT_GT(number, 0);
     ASSERT_EQ(station_.open_adapter(&log_, number), 1) << log_.text();
     station_.set_target_mac({0x02, 0, 0, 0, 0, 0x07});

@@ -27,11 +27,9 @@ TEST(PcapLink, DiscoversTheSimulatedBoardOverAVethPair) {
   link::Link station(backend);
   link::AdapterList list;
   station.enumerate_adapters(&log, list);
-  int index = -1;
-  for (int i = 0; i < list.count; ++i)
-    if (list.names[static_cast<std::size_t>(i)] == "skav0") index = i;
-  ASSERT_GE(index, 0);
-  ASSERT_EQ(station.open_adapter(&log, index + 1), 1) << log.text();
+  int number = list.number_of("skav0");
+  ASSERT_GT(number, 0);
+  ASSERT_EQ(station.open_adapter(&log, number), 1) << log.text();
   int found = 0;
   for (int attempt = 0; attempt < 50 && !found; ++attempt) found = link::find_target(station);
   stop = true;

@@ -37,9 +37,7 @@ TEST(SkavBoard, ServesTheGivenNumberOfBoardsAndReportsEachOne) {
   StringLog log;
   link::AdapterList list;
   station.enumerate_adapters(&log, list);
-  int number = 0;
-  for (int k = 0; k < list.count; ++k)
-    if (list.names[static_cast<std::size_t>(k)] == "skav0") number = k + 1;
+  int number = list.number_of("skav0");
   bool opened = number > 0 && station.open_adapter(&log, number) == 1;
   std::vector<std::string> found;
   if (opened) {

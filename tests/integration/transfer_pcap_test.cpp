@@ -52,9 +52,7 @@ class TransferPcapTest : public ::testing::Test {
 
     link::AdapterList list;
     station_.enumerate_adapters(&log_, list);
-    int number = 0;
-    for (int k = 0; k < list.count; ++k)
-      if (list.names[static_cast<std::size_t>(k)] == "skav0") number = k + 1;
+    int number = list.number_of("skav0");
     ASSERT_GT(number, 0);
     ASSERT_EQ(station_.open_adapter(&log_, number), 1) << log_.text();
 

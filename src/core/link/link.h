@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/link/frame_device.h"
@@ -18,6 +19,13 @@ struct AdapterList {
   int count = 0;
   std::vector<std::string> entries;  // the list texts (description, else the system name)
   std::vector<std::string> names;    // the system names, same order
+
+  // The number (from 1) of the adapter with that system name; 0 when there is none.
+  int number_of(std::string_view name) const {
+    for (std::size_t i = 0; i < names.size(); ++i)
+      if (names[i] == name) return static_cast<int>(i) + 1;
+    return 0;
+  }
 };
 
 // The Link State and its operations: raw access to one adapter. Used by one thread at a time

@@ -22,7 +22,7 @@ std::string enter_veth_namespace(const std::string& station_end, const std::stri
   if (!run("ip link set lo up")) return "ip link set lo up failed";
   if (!run("ip link add " + station_end + " type veth peer name " + board_end))
     return "cannot create a veth pair (ip link add ... type veth)";
-  // No IPv6 on the pair: its router solicitations would be foreign frames in the measurement.
+  // No IPv6 on the pair: its router solicitations would be foreign frames on it.
   run("sysctl -qw net.ipv6.conf.all.disable_ipv6=1");
   if (!run("ip link set " + station_end + " up") || !run("ip link set " + board_end + " up"))
     return "cannot bring the veth pair up";

@@ -1,33 +1,17 @@
 #include "support/netns.h"
 
-#include <sched.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdlib>
-#include <cstring>
+#include "bench/netns.h"
 
 namespace skav::test {
 
-namespace {
-bool run(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()) == 0; }
-}  // namespace
-
 std::string enter_private_veth_namespace(const std::string& station_end,
                                          const std::string& board_end) {
+  // Once per test process: the namespace and its pair stay for the process's lifetime.
   static bool entered = false;
   if (entered) return {};
-  if (geteuid() != 0) return "not running as root";
-  if (unshare(CLONE_NEWNET) != 0) return std::string("unshare(CLONE_NEWNET): ") + std::strerror(errno);
-  if (!run("ip link set lo up")) return "ip link set lo up failed";
-  if (!run("ip link add " + station_end + " type veth peer name " + board_end))
-    return "cannot create a veth pair (ip link add ... type veth)";
-  // No IPv6 on the pair: router solicitations and the like would be foreign traffic.
-  run("sysctl -qw net.ipv6.conf.all.disable_ipv6=1");
-  if (!run("ip link set " + station_end + " up") || !run("ip link set " + board_end + " up"))
-    return "cannot bring the veth pair up";
-  entered = true;
-  return {};
+  std::string error = bench::enter_veth_namespace(station_end, board_end);
+  entered = error.empty();
+  return error;
 }
 
 }  // namespace skav::test

@@ -24,6 +24,7 @@
 #include "bench/netns.h"
 #include "bench/raw_reference.h"
 #include "board/sim_board.h"
+#include "cli/stop_signal.h"
 #include "board/wire_model.h"
 #include "core/config/section_table.h"
 #include "core/link/discovery.h"
@@ -219,17 +220,6 @@ StationFigures in_process(const Workspace& work, const BenchOptions& options) {
   return figures;
 }
 
-// A child process serving as the board until SIGTERM.
-std::atomic<bool> g_child_stop{false};
-extern "C" void on_child_stop(int) { g_child_stop.store(true); }
-
-void install_child_stop() {
-  struct sigaction action {};
-  action.sa_handler = on_child_stop;
-  sigemptyset(&action.sa_mask);
-  sigaction(SIGTERM, &action, nullptr);
-}
-
 // Ends a child: SIGTERM, then a bounded wait, then SIGKILL.
 void end_child(pid_t pid) {
   kill(pid, SIGTERM);
@@ -241,8 +231,9 @@ void end_child(pid_t pid) {
   waitpid(pid, nullptr, 0);
 }
 
+// A child process serving as the board until SIGTERM (or SIGINT).
 [[noreturn]] void serve_sim_board(bool modelled_wire) {
-  install_child_stop();
+  const std::atomic<bool>& stop = cli::install_stop_signals();
   pcap::PcapBackend backend;
   link::OpenResult opened = backend.open_for_board(kBoardEnd);
   if (!opened.device) _exit(2);
@@ -250,7 +241,7 @@ void end_child(pid_t pid) {
   link::FrameDevice* device = opened.device.get();
   if (modelled_wire) device = &modelled.emplace(*opened.device, board::WireParameters{});
   board::SimBoard board(*device, board::BoardOptions{});
-  board.run(g_child_stop);
+  board.run(stop);
   _exit(0);
 }
 

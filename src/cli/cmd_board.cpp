@@ -1,10 +1,10 @@
-#include <csignal>
 #include <cstdio>
 #include <memory>
 #include <string>
 
 #include "board/board_line.h"
 #include "cli/commands.h"
+#include "cli/stop_signal.h"
 #include "core/link/mac.h"
 #include "pcap/pcap_backend.h"
 
@@ -18,20 +18,6 @@ struct BoardArgs {
   int boards = 0;
   std::string diag_text;
 };
-
-// Set from the signal handler; a lock-free atomic is safe to store there.
-std::atomic<bool> g_board_stop{false};
-static_assert(std::atomic<bool>::is_always_lock_free);
-
-extern "C" void on_board_signal(int) { g_board_stop.store(true); }
-
-void install_stop_handlers() {
-  struct sigaction action {};
-  action.sa_handler = on_board_signal;
-  sigemptyset(&action.sa_mask);
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
-}
 
 int run_board(const BoardArgs& args) {
   std::optional<link::Mac> mac = link::parse_mac(args.mac);
@@ -61,8 +47,7 @@ int run_board(const BoardArgs& args) {
                  board.diag_ran() ? ", diagnostic image ran" : "");
   });
 
-  g_board_stop.store(false);
-  install_stop_handlers();
+  const std::atomic<bool>& stop = install_stop_signals();
   if (args.boards > 0) {
     std::fprintf(stderr, "Simulated boards from %s on %s: %d in a row (Ctrl-C stops)\n",
                  link::format_mac(*mac).c_str(), args.interface.c_str(), args.boards);
@@ -70,7 +55,7 @@ int run_board(const BoardArgs& args) {
     std::fprintf(stderr, "Simulated boards from %s on %s (Ctrl-C stops)\n",
                  link::format_mac(*mac).c_str(), args.interface.c_str());
   }
-  line.run(g_board_stop);
+  line.run(stop);
   return 0;
 }
 

@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <csignal>
 #include <cstdio>
 #include <memory>
 #include <optional>
@@ -12,6 +11,7 @@
 #include "board/board_line.h"
 #include "cli/commands.h"
 #include "cli/settings_option.h"
+#include "cli/stop_signal.h"
 #include "cli/terminal.h"
 #include "core/link/in_memory.h"
 #include "core/settings/file_settings_store.h"
@@ -21,9 +21,6 @@
 namespace skav::cli {
 
 namespace {
-
-std::atomic<bool> g_interrupted{false};
-void on_signal(int) { g_interrupted = true; }
 
 struct RunOptions {
   std::string interface;
@@ -184,12 +181,11 @@ int run_station(const RunOptions& options) {
     boards->start();
   }
 
-  std::signal(SIGINT, on_signal);
-  std::signal(SIGTERM, on_signal);
+  const std::atomic<bool>& interrupted = install_stop_signals();
   {
     KeyboardReader keyboard(station);
     station.start();
-    while (!g_interrupted.load()) {
+    while (!interrupted.load()) {
       if (options.boards > 0 && station.wait_boards_done(options.boards, std::chrono::milliseconds(200)))
         break;
       if (options.boards == 0) std::this_thread::sleep_for(std::chrono::milliseconds(200));

@@ -1,0 +1,11 @@
+#pragma once
+
+#include <atomic>
+
+namespace skav::cli {
+
+// Makes SIGINT and SIGTERM ask a long-running command to end instead of killing it: installs
+// the handlers (again clearing the request) and returns the flag they set.
+const std::atomic<bool>& install_stop_signals();
+
+}  // namespace skav::cli

@@ -1,6 +1,5 @@
 #include <strings.h>
 
-#include <cstring>
 #include <memory>
 #include <new>
 
@@ -52,8 +51,7 @@ EnvironmentResult write_environment_image(Log* log, transfer::Channel& channel,
   }
 
   auto image = std::unique_ptr<EnvironmentImage>(new (std::nothrow) EnvironmentImage);
-  auto readback = std::unique_ptr<std::uint8_t[]>(new (std::nothrow) std::uint8_t[kEnvironmentSize]);
-  if (!image || !readback) {
+  if (!image) {
     log_sink(log, "Out of memory for the environment image\r\n");
     result.verdict = Verdict::kFail;
     return result;
@@ -78,29 +76,26 @@ EnvironmentResult write_environment_image(Log* log, transfer::Channel& channel,
   // boards ever share one.
   const MacDigits::Digits after = image->has_mac_variable ? image->next_mac : current;
 
-  transfer::ExchangeResult write = transfer::command_exchange(channel, header, image->bytes.data(),
-                                                              transfer::Direction::kSend);
-  if (write.outcome == Outcome::kOk) {
+  // Written, then read back and compared with the image as it arrives.
+  transfer::ExchangeResult exchange = transfer::command_exchange(
+      channel, header, image->bytes.data(), transfer::Direction::kSend);
+  bool equal = false;
+  if (exchange.outcome == Outcome::kOk) {
     header.command = transfer::kRead;
-    transfer::ExchangeResult read = transfer::command_exchange(channel, header, readback.get(),
-                                                               transfer::Direction::kReceive);
-    write.outcome = read.outcome;
-    write.success = read.success;
+    exchange = transfer::command_exchange_compare(channel, header, image->bytes.data(), equal);
   }
-  if (write.outcome != Outcome::kOk) {
-    transfer::log_transfer_failure(log, channel, write.outcome);
-    result.outcome = write.outcome;
+  digits.set(after);
+  if (exchange.outcome != Outcome::kOk) {
+    transfer::log_transfer_failure(log, channel, exchange.outcome);
+    result.outcome = exchange.outcome;
     result.verdict = Verdict::kTimeout;
-    digits.set(after);
     return result;
   }
-  if (!write.success) {
+  if (!exchange.success) {
     log_sink(log, "Fail\r\n");
     result.verdict = Verdict::kFail;
-    digits.set(after);
     return result;
   }
-  bool equal = std::memcmp(image->bytes.data(), readback.get(), image->used_length) == 0;
   if (equal) {
     log_sink(log, "Success\r\n");
     log_address_line(log, current, "Pass");
@@ -109,7 +104,6 @@ EnvironmentResult write_environment_image(Log* log, transfer::Channel& channel,
     log_address_line(log, current, "Fail");
   }
   result.verdict = equal ? Verdict::kPass : Verdict::kFail;
-  digits.set(after);
   return result;
 }
 

@@ -25,14 +25,14 @@ RawEndpoint::~RawEndpoint() {
 
 std::string RawEndpoint::open(const std::string& interface, std::uint16_t receive_type,
                               std::uint16_t send_type) {
-  ifindex_ = static_cast<int>(if_nametoindex(interface.c_str()));
-  if (ifindex_ == 0) return "no interface " + interface;
+  const int ifindex = static_cast<int>(if_nametoindex(interface.c_str()));
+  if (ifindex == 0) return "no interface " + interface;
   fd_ = socket(AF_PACKET, SOCK_RAW, htons(receive_type));
   if (fd_ < 0) return std::string("socket(AF_PACKET): ") + std::strerror(errno);
   sockaddr_ll address{};
   address.sll_family = AF_PACKET;
   address.sll_protocol = htons(receive_type);
-  address.sll_ifindex = ifindex_;
+  address.sll_ifindex = ifindex;
   if (bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
     return std::string("bind: ") + std::strerror(errno);
   // Every wait for the peer is bounded.

@@ -34,7 +34,6 @@ class RawEndpoint {
   long receive_frame(std::uint8_t* payload, std::uint32_t capacity);
 
   int fd_ = -1;
-  int ifindex_ = 0;
   std::uint8_t header_[14] = {};
 };
 

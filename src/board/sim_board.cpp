@@ -493,12 +493,6 @@ std::vector<std::uint8_t> SimBoard::memory(std::uint8_t type, std::uint64_t addr
   return out;
 }
 
-std::uint64_t SimBoard::memory_used(std::uint8_t type) const {
-  if (type < transfer::kNand || type > transfer::kMem) return 0;
-  std::lock_guard lock(mutex_);
-  return memories_[type].used();
-}
-
 std::optional<EnvironmentBlock> SimBoard::environment() const {
   std::lock_guard lock(mutex_);
   return environment_;

@@ -150,8 +150,6 @@ class SimBoard {
   // `length` bytes of memory `type` (1-4) from `address`; 0xFF where nothing was written.
   std::vector<std::uint8_t> memory(std::uint8_t type, std::uint64_t address,
                                    std::uint32_t length) const;
-  // Bytes ever written into memory `type`.
-  std::uint64_t memory_used(std::uint8_t type) const;
   std::optional<EnvironmentBlock> environment() const;
   // The image of the last exe of type 4.
   std::vector<std::uint8_t> diag_image() const;

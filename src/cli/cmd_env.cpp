@@ -6,6 +6,7 @@
 
 #include "cli/commands.h"
 #include "cli/settings_option.h"
+#include "cli/terminal.h"
 #include "core/config/environment.h"
 #include "core/config/section_table.h"
 #include "core/log.h"
@@ -17,13 +18,6 @@ namespace skav::cli {
 
 namespace {
 
-// Warnings of the image builder and of the settings store go to standard error.
-class ErrorLog : public Log {
- public:
-  void append(std::string_view text) override { std::fwrite(text.data(), 1, text.size(), stderr); }
-  void erase_last() override {}
-};
-
 struct EnvOptions {
   std::string dir = ".";
   std::string mac;
@@ -32,7 +26,7 @@ struct EnvOptions {
 };
 
 int run_env(const EnvOptions& options) {
-  ErrorLog log;
+  StderrLog log;  // the image builder's and the settings store's warnings
   MacDigits::Digits digits = MacDigits::kDefault;
   if (!options.mac.empty()) {
     if (!MacDigits::parse(options.mac, digits)) {

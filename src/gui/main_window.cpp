@@ -169,7 +169,7 @@ void MainWindow::new_log() {
   log_bridge_->flush();
   log_view_->clear_log();
   set_file_path(QString());
-  if (station_ != nullptr) station_->start_up(true);
+  if (station_ != nullptr) station_->start_up();
 }
 
 void MainWindow::open_log() {
@@ -202,7 +202,7 @@ bool MainWindow::open_file(const QString& path) {
   log_view_->set_bytes(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
   set_file_path(path);
   // As after New, the station's start-up runs again.
-  if (station_ != nullptr) station_->start_up(true);
+  if (station_ != nullptr) station_->start_up();
   return true;
 }
 

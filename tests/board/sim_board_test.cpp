@@ -309,9 +309,8 @@ TEST_F(SimBoardTest, ForeignFramesAndRandomPayloadsDoNotDisturbAWalk) {
   std::vector<std::uint8_t> image = test::pattern(30000);
   Channel ch = channel();
   ASSERT_TRUE(write(ch, transfer::kNand, 0x100, image).success);
-  std::vector<std::uint8_t> back(image.size());
-  ExchangeResult verify = transfer::read_back_verification(
-      ch, header(transfer::kNand, transfer::kWrite, 0x100, 30000), image.data(), back.data());
+  ExchangeResult verify = transfer::read_back_compare(
+      ch, header(transfer::kNand, transfer::kWrite, 0x100, 30000), image.data());
   EXPECT_EQ(verify.outcome, Outcome::kOk);
   EXPECT_TRUE(verify.success);
   std::vector<WireEvent> frames = taken();
@@ -360,9 +359,8 @@ TEST_F(SimBoardTest, LostOrDuplicatedFramesAndLostAcknowledgementsBreakTheExchan
     std::vector<std::uint8_t> image = test::pattern(3000);
     ExchangeResult w = write(ch, transfer::kNand, 0, image);
     if (!read_back || w.outcome != Outcome::kOk) return w;
-    std::vector<std::uint8_t> back(image.size());
-    return transfer::read_back_verification(
-        ch, header(transfer::kNand, transfer::kWrite, 0, 3000), image.data(), back.data());
+    return transfer::read_back_compare(ch, header(transfer::kNand, transfer::kWrite, 0, 3000),
+                                       image.data());
   };
   BoardFaults lose_ack;
   lose_ack.lose_ack = 1;

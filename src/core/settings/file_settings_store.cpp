@@ -468,8 +468,6 @@ std::filesystem::path FileSettingsStore::path_for(const std::filesystem::path& g
 
 std::filesystem::path FileSettingsStore::temp_path() const { return with_suffix(path_, ".tmp"); }
 
-std::filesystem::path FileSettingsStore::lock_path() const { return with_suffix(path_, ".lock"); }
-
 int FileSettingsStore::number_write(Log* log, std::string_view name, std::int32_t value) {
   if (!valid_name(name)) return EINVAL;
   char data[16];

@@ -32,8 +32,6 @@ class FileSettingsStore : public SettingsStore {
   const std::filesystem::path& path() const { return path_; }
   // The file a write is prepared in before it replaces the store.
   std::filesystem::path temp_path() const;
-  // The file whose lock serialises the calls of all threads and processes.
-  std::filesystem::path lock_path() const;
 
   // Results: kOk, kNotFound for a missing value (reads), otherwise an errno value.
   int number_write(Log* log, std::string_view name, std::int32_t value) override;

@@ -32,7 +32,7 @@ Station::Station(link::FrameBackend& backend, settings::SettingsStore& store, Lo
 
 Station::~Station() { stop(); }
 
-void Station::start_up(bool close_first) {
+void Station::start_up() {
   auto restore_number = [this](const char* name, std::atomic<int>& field) {
     std::int32_t value = field.load();
     if (store_.number_read(&log_, name, value) == settings::kOk) {
@@ -53,15 +53,7 @@ void Station::start_up(bool close_first) {
   std::lock_guard link_lock(link_mutex_);
   // The link belongs to a run while it lasts: never close it under the worker.
   if (run_active()) return;
-  if (close_first) link_.close_link();
-  link::AdapterList list;
-  link_.enumerate_adapters(&log_, list);
-  {
-    std::lock_guard lock(adapters_mutex_);
-    adapters_ = list;
-  }
-  if (link_.open_adapter(&log_, selected_index_.load() + 1) == 0)
-    log_sink(&log_, "Open Network Interface Fail\r\n");
+  if (reopen_link(selected_index_.load()) == 0) log_sink(&log_, "Open Network Interface Fail\r\n");
 }
 
 void Station::start() {
@@ -201,19 +193,13 @@ void Station::join_worker() {
   if (worker_.joinable()) worker_.join();
 }
 
-void Station::key_char(char c, int repeat) { mac_entry_.key(&log_, mac_digits_, c, repeat); }
+void Station::key_char(char c) { mac_entry_.key(&log_, mac_digits_, c); }
 
-void Station::toggle_barcode() { set_barcode(barcode_mode_.load() == 0 ? 1 : 0); }
-
-void Station::set_barcode(int mode) {
+void Station::toggle_barcode() {
+  int mode = barcode_mode_.load() == 0 ? 1 : 0;
   barcode_mode_ = mode;
   if (store_.number_write(&log_, settings::kBarCode, mode) != settings::kOk)
     log_sink(&log_, "Could not set Registry Key. \r\n");
-}
-
-void Station::set_mac_digits(const MacDigits::Digits& digits) {
-  mac_digits_.set(digits);
-  store_.machwid_write(&log_, digits);
 }
 
 bool Station::apply_interface(int index, const MacDigits::Digits& digits) {
@@ -223,15 +209,18 @@ bool Station::apply_interface(int index, const MacDigits::Digits& digits) {
   selected_index_ = index;
   store_.number_write(&log_, settings::kNetIF, index);
   store_.machwid_write(&log_, digits);
-  link_.close_link();
+  reopen_link(index);
+  return true;
+}
+
+int Station::reopen_link(int index) {
   link::AdapterList list;
   link_.enumerate_adapters(&log_, list);
   {
     std::lock_guard lock(adapters_mutex_);
     adapters_ = list;
   }
-  link_.open_adapter(&log_, index + 1);
-  return true;
+  return link_.open_adapter(&log_, index + 1);
 }
 
 link::AdapterList Station::adapter_list() const {

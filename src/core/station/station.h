@@ -46,9 +46,9 @@ class Station {
   Station& operator=(const Station&) = delete;
 
   // Start-up: settings restored (with repair writes), adapters listed, the selected adapter
-  // opened. `close_first` closes the link before (a repeated start-up). While a run is in
-  // progress the link is left alone: only the settings are read again.
-  void start_up(bool close_first = false);
+  // opened (closing the one open before). While a run is in progress the link is left alone:
+  // only the settings are read again.
+  void start_up();
   // Starts ticking every tick_period on the station's own thread.
   void start();
   // Stops ticking, ends a run at its next wait, joins every thread and closes the link.
@@ -58,14 +58,11 @@ class Station {
   void tick();
 
   // Operator input.
-  void key_char(char c, int repeat = 1);  // MAC entry: 13 Enter, 8 Backspace, others stored
-  void toggle_barcode();                  // the Barcode command
+  void key_char(char c);   // MAC entry: 13 Enter, 8 Backspace, others stored
+  void toggle_barcode();   // the Barcode command
   // The Network Interface dialog's OK: stores NetIF and MACHWID, reopens the link. Refused
   // (false, nothing changes) while a run is in progress.
   bool apply_interface(int index, const MacDigits::Digits& digits);
-  // The same as the command line's overrides at start-up: they store like the commands do.
-  void set_barcode(int mode);
-  void set_mac_digits(const MacDigits::Digits& digits);
 
   // State, for front ends and tests.
   int barcode_mode() const { return barcode_mode_.load(); }
@@ -84,6 +81,9 @@ class Station {
   const link::Link& link() const { return link_; }
 
  private:
+  // Lists the adapters afresh and opens number index + 1 (the adapter open before is closed
+  // first). 1 opened, 0 not. Called with the link's lock held.
+  int reopen_link(int index);
   void start_worker();
   // Drops every frame already received, so the next board starts on a clean line.
   void discard_pending_frames();

@@ -127,17 +127,6 @@ int load_image(const fs::path& dir, const char* filename, std::uint8_t* buffer,
   return 1;
 }
 
-ExchangeResult read_back_verification(Channel& channel, CommandHeader write_header,
-                                      const std::uint8_t* image, std::uint8_t* readback) {
-  write_header.command = kRead;
-  ExchangeResult result = command_exchange(channel, write_header, readback, Direction::kReceive);
-  if (result.outcome != Outcome::kOk) return result;
-  // Every byte is compared: a difference anywhere fails the verification.
-  bool equal = write_header.length == 0 || std::memcmp(readback, image, write_header.length) == 0;
-  result.success = result.success && equal;
-  return result;
-}
-
 ExchangeResult read_back_compare(Channel& channel, CommandHeader write_header,
                                  const std::uint8_t* image) {
   write_header.command = kRead;

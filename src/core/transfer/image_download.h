@@ -23,14 +23,10 @@ int load_image(const std::filesystem::path& dir, const char* filename, std::uint
                std::uint32_t capacity, std::uint32_t& size);
 
 // Read-back Verification of a write whose exchange has just ended: sends `write_header` with
-// Command Code 1 (read), receives its length in bytes into `readback` (which must hold that
-// many) and compares them all with `image`. success: the Status Frame carried the Success Code
-// and every byte is equal (always true for length 0). outcome: kOk unless the transfer failed.
-ExchangeResult read_back_verification(Channel& channel, CommandHeader write_header,
-                                      const std::uint8_t* image, std::uint8_t* readback);
-
-// The same verification without a read-back buffer: the board's copy is compared with `image`
-// frame by frame as it arrives.
+// Command Code 1 (read) and compares the board's copy of its length in bytes with `image`
+// frame by frame as it arrives, with no read-back buffer. success: the Status Frame carried the
+// Success Code and every byte came back equal (always true for length 0; a short frame is a
+// difference). outcome: kOk unless the transfer failed.
 ExchangeResult read_back_compare(Channel& channel, CommandHeader write_header,
                                  const std::uint8_t* image);
 

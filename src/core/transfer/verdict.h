@@ -16,8 +16,4 @@ const char* verdict_name(Verdict verdict);
 // "Stopped by the operator\r\n" when the station was stopped.
 void log_transfer_failure(Log* log, const Channel& channel, Outcome outcome);
 
-inline Verdict verdict_of(Outcome outcome) {
-  return outcome == Outcome::kOk ? Verdict::kPass : Verdict::kTimeout;
-}
-
 }  // namespace skav::transfer

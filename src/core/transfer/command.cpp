@@ -59,24 +59,19 @@ namespace {
 // observer sees the data phase only.
 template <typename DataPhase>
 ExchangeResult exchange(Channel& channel, const CommandHeader& header, DataPhase data_phase) {
+  // The header and the Status Frame travel on a copy of the channel without the observer.
+  Channel unobserved = channel;
+  unobserved.progress = nullptr;
   ExchangeResult result;
   auto bytes = encode_header(header);
-  ProgressObserver* progress = channel.progress;
-  channel.progress = nullptr;
-  result.outcome = block_send(channel, bytes.data(), kHeaderSize);
-  if (result.outcome != Outcome::kOk) {
-    channel.progress = progress;
-    return result;
-  }
-  channel.progress = progress;
+  result.outcome = block_send(unobserved, bytes.data(), kHeaderSize);
+  if (result.outcome != Outcome::kOk) return result;
   result.outcome = data_phase();
-  channel.progress = nullptr;
   if (result.outcome == Outcome::kOk) {
     std::uint8_t status[kStatusSize] = {};
-    result.outcome = block_receive(channel, status, kStatusSize);
+    result.outcome = block_receive(unobserved, status, kStatusSize);
     result.success = result.outcome == Outcome::kOk && get32(status) == kSuccessCode;
   }
-  channel.progress = progress;
   return result;
 }
 

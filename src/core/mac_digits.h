@@ -44,6 +44,16 @@ class MacDigits {
     }
     return true;
   }
+  // The digits in pairs separated by colons: "00:11:22:33:44:55".
+  static std::string colon_text(const Digits& digits) {
+    std::string text;
+    for (std::size_t i = 0; i < digits.size(); i += 2) {
+      if (i > 0) text += ':';
+      text += digits[i];
+      text += digits[i + 1];
+    }
+    return text;
+  }
   // Twelve hexadecimal digits, or nothing.
   static bool parse(std::string_view text, Digits& out) {
     if (text.size() != 12) return false;

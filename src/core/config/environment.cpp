@@ -111,11 +111,7 @@ void build_environment_image(Log* log, const SectionRecord& record, const MacDig
   image.has_mac_variable = false;
   image.next_mac = digits;
 
-  const MacDigits::Digits& d = digits;
-  char address[18];
-  std::snprintf(address, sizeof address, "%c%c:%c%c:%c%c:%c%c:%c%c:%c%c", d[0], d[1], d[2], d[3],
-                d[4], d[5], d[6], d[7], d[8], d[9], d[10], d[11]);
-  append_entry(image, "ethaddr", address);
+  append_entry(image, "ethaddr", MacDigits::colon_text(digits).c_str());
 
   const IniFile file = IniFile::load(dir / record.filename);
   auto count = static_cast<std::int32_t>(file.read_int("variable", "var_no", 0));
@@ -144,7 +140,7 @@ void build_environment_image(Log* log, const SectionRecord& record, const MacDig
       // Only positions that exist in the template receive digits; the entry keeps its length.
       std::size_t length = std::strlen(value);
       for (std::size_t i = 0; i < kTemplatePositions.size(); ++i) {
-        if (kTemplatePositions[i] < length) value[kTemplatePositions[i]] = d[i];
+        if (kTemplatePositions[i] < length) value[kTemplatePositions[i]] = digits[i];
       }
       if (length < kTemplateLength) {
         log_sink(log,
@@ -156,7 +152,7 @@ void build_environment_image(Log* log, const SectionRecord& record, const MacDig
       image.has_mac_variable = true;
       if (wrapped && !wrap_reported) {
         log_sink(log, "MAC Addr : %.12s is the last address; the next one wraps to %.12s\r\n",
-                 d.data(), image.next_mac.data());
+                 digits.data(), image.next_mac.data());
         wrap_reported = true;
       }
     }

@@ -15,16 +15,6 @@ using Clock = std::chrono::steady_clock;
 using transfer::Outcome;
 using transfer::Verdict;
 
-std::string colon_mac(const MacDigits::Digits& d) {
-  std::string text;
-  for (std::size_t i = 0; i < d.size(); i += 2) {
-    if (i > 0) text += ':';
-    text += d[i];
-    text += d[i + 1];
-  }
-  return text;
-}
-
 bool stopping(const RunContext& context) {
   return context.stop != nullptr && context.stop->load(std::memory_order_relaxed);
 }
@@ -60,12 +50,11 @@ int run_driver(RunContext& context, transfer::Channel& channel, BoardRecord& rec
   config::SectionTable table;
   config::read_section_table(table, context.dir / "config.ini");
 
-  MacDigits::Digits before = context.digits.get();
   config::EnvironmentResult env = config::write_environment_image(
       context.log, channel, table, context.digits, context.store, context.dir);
   record.environment = env.verdict;
-  if (env.verdict != Verdict::kSkipped && MacDigits::all_hex(before))
-    record.written_mac = colon_mac(env.written);
+  if (env.verdict != Verdict::kSkipped && MacDigits::all_hex(env.written))
+    record.written_mac = MacDigits::colon_text(env.written);
   if (env.outcome != Outcome::kOk) return 0;
 
   transfer::SectionResults sections =

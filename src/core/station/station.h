@@ -18,6 +18,7 @@
 #include "core/station/mac_entry.h"
 #include "core/station/records.h"
 #include "core/station/station_events.h"
+#include "core/transfer/block_transfer.h"
 
 namespace skav::station {
 
@@ -27,7 +28,7 @@ enum RunStatus { kNoRun = 0, kRunning = 1, kRunFinished = 2 };
 struct StationOptions {
   // Working directory: config.ini, the images, the description file and the records file.
   std::filesystem::path dir = ".";
-  std::chrono::milliseconds transfer_timeout = std::chrono::seconds(30);
+  std::chrono::milliseconds transfer_timeout = transfer::kDefaultTimeout;
   std::chrono::milliseconds tick_period{100};
   // Test hook: returns false to make the next worker start fail.
   std::function<bool()> allow_worker_start;

@@ -65,11 +65,10 @@ std::string run_on_terminal(const std::vector<std::string>& argv, std::chrono::s
     if (n <= 0) break;  // EIO once the program has gone
     shown.append(buffer, static_cast<std::size_t>(n));
   }
-  int status = 0;
-  if (waitpid(pid, &status, WNOHANG) == 0) {
-    kill(pid, SIGKILL);
-    waitpid(pid, &status, 0);
-  }
+  // The terminal reports the end once the program has closed it, which may be a moment before
+  // the program has exited.
+  bool killed = false;
+  int status = test::reap(pid, deadline, killed);
   close(master);
   exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return shown;

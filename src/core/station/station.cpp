@@ -1,5 +1,6 @@
 #include "core/station/station.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <system_error>
 
@@ -10,18 +11,29 @@ namespace skav::station {
 
 namespace {
 
-// Hands section progress of a run to the front end.
+// Hands section progress of a run to the front end when what it shows changes: a new section
+// or another whole percent. The transfer reports every window (some 3,000 a 64 MB image),
+// and each report would cost the front end a write or a post on the transfer's own thread.
 class ProgressRelay : public transfer::SectionProgress {
  public:
   explicit ProgressRelay(StationEvents& events) : events_(events) {}
   void on_section_progress(const char* section, std::uint64_t done,
                            std::uint64_t total) override {
+    int percent = total == 0 ? 100 : static_cast<int>(std::min(done, total) * 100 / total);
+    if (section == section_ && percent == percent_) return;
+    section_ = section;
+    percent_ = percent;
     events_.on_progress(section, done, total);
   }
-  void on_section_end() override { events_.on_progress_end(); }
+  void on_section_end() override {
+    section_ = nullptr;
+    events_.on_progress_end();
+  }
 
  private:
   StationEvents& events_;
+  const char* section_ = nullptr;  // the section last shown, as the walk names it
+  int percent_ = -1;
 };
 
 }  // namespace

@@ -162,8 +162,10 @@ class FaultRig {
   static constexpr const char* kFirstAddress = "0200000A0000";
 
   // `adapter`: the system name of the adapter to open (default: the first one listed).
+  // `events`: where the station's news go, if anywhere.
   explicit FaultRig(link::FrameBackend& backend, const std::string& adapter = "",
-                    std::chrono::milliseconds timeout = std::chrono::seconds(1))
+                    std::chrono::milliseconds timeout = std::chrono::seconds(1),
+                    station::StationEvents* events = nullptr)
       : store_(dir_ / "settings.reg") {
     std::filesystem::copy(std::filesystem::path(SKAV_SOURCE_DIR) / "examples", dir_.path(),
                           std::filesystem::copy_options::recursive);
@@ -178,7 +180,7 @@ class FaultRig {
     station::StationOptions options;
     options.dir = dir_.path();
     options.transfer_timeout = timeout;
-    station_ = std::make_unique<station::Station>(backend, store_, log_, nullptr, options);
+    station_ = std::make_unique<station::Station>(backend, store_, log_, events, options);
     station_->start_up();
   }
 

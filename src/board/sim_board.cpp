@@ -269,10 +269,7 @@ void SimBoard::send_plain_window() {
     ++frames_;
   } while (frames_ % kAckInterval != 0 && pos_ < header_.length);
   sent_data_frames_ += static_cast<int>(count);
-  std::memset(tx_, 0xff, 6);
-  std::memcpy(tx_ + 6, options_.mac.data(), 6);
-  tx_[12] = static_cast<std::uint8_t>(link::kEtherTargetData >> 8);
-  tx_[13] = static_cast<std::uint8_t>(link::kEtherTargetData & 0xff);
+  link::write_header(tx_, link::kBroadcast, options_.mac, link::kEtherTargetData);
   // Counted before they leave, so that whoever receives them sees the count.
   stats_.frames_sent.fetch_add(static_cast<int>(count));
   device_.send_frames(tx_, payloads, lengths, count);
@@ -426,10 +423,7 @@ void SimBoard::send_built(std::uint16_t ether_type, std::size_t length) {
   if (silent()) return;
   if (options_.faults.foreign_frames) send_foreign();
   length = std::min(length, link::kMaxPayload);
-  std::memset(tx_, 0xff, 6);
-  std::memcpy(tx_ + 6, options_.mac.data(), 6);
-  tx_[12] = static_cast<std::uint8_t>(ether_type >> 8);
-  tx_[13] = static_cast<std::uint8_t>(ether_type & 0xff);
+  link::write_header(tx_, link::kBroadcast, options_.mac, ether_type);
   std::size_t total = link::kEthernetHeader + length;
   if (total < link::kMinFrame) {
     std::memset(tx_ + total, 0, link::kMinFrame - total);
@@ -442,10 +436,7 @@ void SimBoard::send_built(std::uint16_t ether_type, std::size_t length) {
 }
 
 void SimBoard::send_foreign() {
-  std::memset(foreign_, 0xff, 6);
-  std::memcpy(foreign_ + 6, options_.mac.data(), 6);
-  foreign_[12] = static_cast<std::uint8_t>(options_.faults.foreign_ether_type >> 8);
-  foreign_[13] = static_cast<std::uint8_t>(options_.faults.foreign_ether_type & 0xff);
+  link::write_header(foreign_, link::kBroadcast, options_.mac, options_.faults.foreign_ether_type);
   std::uint8_t* payload = foreign_ + link::kEthernetHeader;
   std::size_t room = link::kMinFrame - link::kEthernetHeader;
   if (options_.faults.random_payloads) {

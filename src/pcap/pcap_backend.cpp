@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <thread>
@@ -20,7 +21,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr int kSnapLength = 1514;
+constexpr int kSnapLength = static_cast<int>(link::kMaxFrame);
 
 class PcapDevice : public link::FrameDevice {
  public:
@@ -155,7 +156,10 @@ bool mentions_permission(const char* text) {
          std::strstr(text, std::strerror(EACCES)) != nullptr;
 }
 
-link::OpenResult open_filtered(const std::string& name, const char* filter) {
+// Opens the adapter for the frames of two EtherTypes; the kernel drops all others.
+link::OpenResult open_filtered(const std::string& name, std::uint16_t first, std::uint16_t second) {
+  char filter[64];
+  std::snprintf(filter, sizeof filter, "ether proto 0x%04x or ether proto 0x%04x", first, second);
   char error[PCAP_ERRBUF_SIZE] = {};
   pcap_t* handle = pcap_create(name.c_str(), error);
   if (handle == nullptr) return {nullptr, error, mentions_permission(error)};
@@ -230,11 +234,11 @@ std::optional<link::Mac> PcapBackend::adapter_mac(const std::string& name) {
 }
 
 link::OpenResult PcapBackend::open(const std::string& name) {
-  return open_filtered(name, "ether proto 0x8022 or ether proto 0x8088");
+  return open_filtered(name, link::kEtherReply, link::kEtherTargetData);
 }
 
 link::OpenResult PcapBackend::open_for_board(const std::string& name) {
-  return open_filtered(name, "ether proto 0x8011 or ether proto 0x8077");
+  return open_filtered(name, link::kEtherProbe, link::kEtherHostData);
 }
 
 }  // namespace skav::pcap

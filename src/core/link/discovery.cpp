@@ -13,10 +13,7 @@ namespace {
 // last data frame: only the header is written.
 void send_probe(Link& link) {
   std::uint8_t* frame = link.transmit_frame();
-  std::memset(frame, 0xff, 6);
-  std::memcpy(frame + 6, link.host_mac().data(), 6);
-  frame[12] = kEtherProbe >> 8;
-  frame[13] = kEtherProbe & 0xff;
+  write_header(frame, kBroadcast, link.host_mac(), kEtherProbe);
   if (FrameDevice* device = link.device()) device->send(frame, kMinFrame);
 }
 

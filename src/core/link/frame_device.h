@@ -31,6 +31,17 @@ inline std::uint16_t ether_type(const std::uint8_t* frame) {
   return static_cast<std::uint16_t>(frame[12] << 8 | frame[13]);
 }
 
+inline constexpr Mac kBroadcast = {0xff, 0xff, 0xff, 0xff, 0xff, 0xff};
+
+// Writes the 14-byte Ethernet header at the start of `frame`.
+inline void write_header(std::uint8_t* frame, const Mac& destination, const Mac& source,
+                         std::uint16_t type) {
+  std::memcpy(frame, destination.data(), 6);
+  std::memcpy(frame + 6, source.data(), 6);
+  frame[12] = static_cast<std::uint8_t>(type >> 8);
+  frame[13] = static_cast<std::uint8_t>(type & 0xff);
+}
+
 // One opened adapter: sends and receives whole Ethernet frames (header included, no
 // preamble or check sequence). The platform service behind the link.
 class FrameDevice {

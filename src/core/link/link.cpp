@@ -77,10 +77,7 @@ int Link::open_adapter(Log* log, int n) {
 int Link::send_data_frame(const std::uint8_t* payload, std::uint32_t length) {
   if (length > kMaxPayload) return -2;
   if (!device_) return -1;
-  std::memcpy(transmit_.data(), target_mac_.data(), 6);
-  std::memcpy(transmit_.data() + 6, host_mac_.data(), 6);
-  transmit_[12] = kEtherHostData >> 8;
-  transmit_[13] = kEtherHostData & 0xff;
+  write_header(transmit_.data(), target_mac_, host_mac_, kEtherHostData);
   if (length > 0) std::memcpy(transmit_.data() + kEthernetHeader, payload, length);
   return device_->send(transmit_.data(), kEthernetHeader + length);
 }
@@ -90,10 +87,7 @@ int Link::send_data_frames(const std::uint8_t* data, std::uint32_t length, std::
   if (chunk == 0 || chunk > kMaxPayload || length > chunk * kMaxBatch) return -2;
   if (!device_) return -1;
   std::uint8_t header[kEthernetHeader];
-  std::memcpy(header, target_mac_.data(), 6);
-  std::memcpy(header + 6, host_mac_.data(), 6);
-  header[12] = kEtherHostData >> 8;
-  header[13] = kEtherHostData & 0xff;
+  write_header(header, target_mac_, host_mac_, kEtherHostData);
   const std::uint8_t* payloads[kMaxBatch];
   std::size_t lengths[kMaxBatch];
   std::size_t count = 0;

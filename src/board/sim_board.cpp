@@ -246,19 +246,23 @@ bool SimBoard::plain_window() const {
          !phase_silent(SilentPhase::kMidData) && !silent();
 }
 
-void SimBoard::send_plain_window() {
+void SimBoard::read_chunk(std::uint8_t* out, std::uint32_t chunk) {
   std::uint8_t type = header_.memory_type;
+  if (type >= transfer::kNand && type <= transfer::kMem) {
+    memories_[type].read(static_cast<std::uint64_t>(header_.destination) + pos_, out, chunk);
+  } else {
+    std::memset(out, 0xff, chunk);
+  }
+}
+
+void SimBoard::send_plain_window() {
   const std::uint8_t* payloads[kAckInterval];
   std::size_t lengths[kAckInterval];
   std::size_t count = 0;
   do {
     std::uint32_t chunk = std::min(kChunkSize, header_.length - pos_);
     std::uint8_t* out = window_.get() + count * kChunkSize;
-    if (type >= transfer::kNand && type <= transfer::kMem) {
-      memories_[type].read(static_cast<std::uint64_t>(header_.destination) + pos_, out, chunk);
-    } else {
-      std::memset(out, 0xff, chunk);
-    }
+    read_chunk(out, chunk);
     // Padded to the Ethernet minimum like every frame the board sends.
     std::size_t length = std::max<std::size_t>(chunk, link::kMinFrame - link::kEthernetHeader);
     std::memset(out + chunk, 0, length - chunk);
@@ -283,15 +287,10 @@ void SimBoard::send_window() {
     return;
   }
   const BoardFaults& faults = options_.faults;
-  std::uint8_t type = header_.memory_type;
   do {
     std::uint32_t chunk = std::min(kChunkSize, header_.length - pos_);
     std::uint8_t* out = payload_area();
-    if (type >= transfer::kNand && type <= transfer::kMem) {
-      memories_[type].read(static_cast<std::uint64_t>(header_.destination) + pos_, out, chunk);
-    } else {
-      std::memset(out, 0xff, chunk);
-    }
+    read_chunk(out, chunk);
     // A corrupted copy differs in the middle byte of the region.
     std::uint32_t middle = header_.length / 2;
     if (corrupting_ && middle >= pos_ && middle < pos_ + chunk) out[middle - pos_] ^= 0x5a;

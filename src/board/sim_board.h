@@ -170,6 +170,8 @@ class SimBoard {
   void on_ack(const std::uint8_t* payload, std::size_t length);
   void send_window();
   bool plain_window() const;
+  // The next `chunk` bytes of the read region (0xFF for an unknown memory) into `out`.
+  void read_chunk(std::uint8_t* out, std::uint32_t chunk);
   void send_plain_window();
   void end_data_phase();
   void complete_exchange();

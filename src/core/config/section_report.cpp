@@ -40,15 +40,19 @@ std::string check_file(const std::filesystem::path& dir, const char* filename,
   return {};
 }
 
+// An image section whose file cannot be sent is skipped; the diagnostic image is started all
+// the same, with 0 bytes (`send_empty`).
 std::string image_plan(const std::string& head, const SectionRecord& record,
                        const std::filesystem::path& dir, std::uint8_t memory, std::uint8_t command,
-                       const char* command_text, std::uintmax_t capacity) {
+                       const char* command_text, std::uintmax_t capacity, bool send_empty) {
   std::uintmax_t size = 0;
   std::string problem = check_file(dir, record.filename, capacity, size);
-  if (!problem.empty()) return head + "skipped, " + problem;
-  return head + format("memory type %u (%s), command %u (%s), %ju bytes from %s",
-                       static_cast<unsigned>(memory), record.mem_type,
-                       static_cast<unsigned>(command), command_text, size, record.filename);
+  const std::string exchange = format("memory type %u (%s), command %u (%s), ",
+                                      static_cast<unsigned>(memory), record.mem_type,
+                                      static_cast<unsigned>(command), command_text);
+  if (problem.empty()) return head + exchange + format("%ju bytes from %s", size, record.filename);
+  if (send_empty) return head + exchange + "0 bytes (" + problem + ")";
+  return head + "skipped, " + problem;
 }
 
 }  // namespace
@@ -81,14 +85,16 @@ std::string describe_section_plan(std::size_t index, const SectionRecord& record
     if (!configured) return head + "skipped, not configured";
     if (memory != transfer::kMem)
       return head + format("skipped, Mem_type %s is not mem", record.mem_type);
-    return image_plan(head, record, dir, memory, transfer::kExe, "exe", transfer::kDiagCapacity);
+    return image_plan(head, record, dir, memory, transfer::kExe, "exe", transfer::kDiagCapacity,
+                      true);
   }
   if (!configured) return head + "skipped, not configured";
   if (memory != transfer::kNand && memory != transfer::kSpi && memory != transfer::kLpc)
     return head + format("skipped, Mem_type %s is not nand, spi or lpc", record.mem_type);
   if (command == transfer::kInvalidCode)
     return head + format("skipped, Command %s is not write, read or exe", record.command);
-  return image_plan(head, record, dir, memory, command, record.command, transfer::kImageCapacity);
+  return image_plan(head, record, dir, memory, command, record.command, transfer::kImageCapacity,
+                    false);
 }
 
 }  // namespace skav::config

@@ -70,8 +70,9 @@ TEST_F(SectionReportTest, SkippedSectionsSayWhy) {
   EXPECT_EQ(plan(table, kDiag), "3 diag: skipped, Mem_type nand is not mem");
   EXPECT_EQ(plan(read("[kernel]\nMem_type=nand\nCommand=write\n"), kKernel),
             "0 kernel: skipped, not configured");
+  // The diagnostic image is started even without its file, with 0 bytes.
   EXPECT_EQ(plan(read("[diag]\nFilename=adir\nMem_type=mem\n"), kDiag),
-            "3 diag: skipped, adir is not a file");
+            "3 diag: memory type 4 (mem), command 2 (exe), 0 bytes (adir is not a file)");
 }
 
 TEST_F(SectionReportTest, FilesLargerThanTheirBufferAreSkipped) {
@@ -85,7 +86,8 @@ TEST_F(SectionReportTest, FilesLargerThanTheirBufferAreSkipped) {
   EXPECT_EQ(plan(table, kKernel), "0 kernel: skipped, file big.img is larger than 67108860 bytes");
   EXPECT_EQ(plan(table, kUboot),
             "1 uboot: memory type 1 (nand), command 0 (write), 67108860 bytes from fits.img");
-  EXPECT_EQ(plan(table, kDiag), "3 diag: skipped, file diag.bin is larger than 33554428 bytes");
+  EXPECT_EQ(plan(table, kDiag), "3 diag: memory type 4 (mem), command 2 (exe), 0 bytes (file "
+                                "diag.bin is larger than 33554428 bytes)");
 }
 
 TEST_F(SectionReportTest, EnvironmentSectionNeedsSpiOrLpcAndNamesItsDescriptionFile) {

@@ -143,7 +143,7 @@ class CrashSafety : public ::testing::Test {
     for (const std::string& address : addresses) EXPECT_LT(address_value(address), next) << address;
     max_boards_ = std::max(max_boards_, static_cast<int>(addresses.size()));
 
-    std::string records = test::read_text(dir_ / station::kRecordsFile);
+    std::string records = test::read_file(dir_ / station::kRecordsFile);
     if (records.empty()) return;
     EXPECT_EQ(records.back(), '\n') << "a record was cut short";
     std::vector<std::string> lines = test::split_lines(records);
@@ -197,7 +197,7 @@ TEST_F(CrashSafety, KilledAtRandomMomentsTheStationNeverGivesAnAddressTwice) {
     if (HasFatalFailure()) break;
   }
   // The station got work done between the kills, and was killed while it was working.
-  EXPECT_EQ(cut_short, kKills) << test::read_text(output);
+  EXPECT_EQ(cut_short, kKills) << test::read_file(output);
   EXPECT_GT(max_boards_, 3);
   // Some kills cut a run short after its board had its address: no record for those.
   int cut_mid_run = static_cast<int>(written_addresses(line).size()) - records_;

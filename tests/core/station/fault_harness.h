@@ -28,13 +28,6 @@
 
 namespace skav::test {
 
-inline std::string read_text(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 inline std::vector<std::string> split_lines(const std::string& text) {
   std::vector<std::string> lines;
   std::size_t start = 0;
@@ -65,7 +58,7 @@ struct RecordLine {
 
 inline std::vector<RecordLine> read_records(const std::filesystem::path& file) {
   std::vector<RecordLine> records;
-  std::vector<std::string> lines = split_lines(read_text(file));
+  std::vector<std::string> lines = split_lines(read_file(file));
   for (std::size_t i = 1; i < lines.size(); ++i) {
     std::vector<std::string> f = split_fields(lines[i]);
     if (f.size() != 11) continue;
@@ -204,7 +197,7 @@ class FaultRig {
     return std::string(digits.data(), digits.size());
   }
   std::vector<std::uint8_t> file(const std::string& name) const {
-    std::string text = read_text(dir_ / name);
+    std::string text = read_file(dir_ / name);
     return std::vector<std::uint8_t>(text.begin(), text.end());
   }
 
@@ -292,7 +285,7 @@ class FaultBench {
 
   void check_broken_record(const Expected& expected, const std::string& log_fragment) {
     std::vector<RecordLine> records = rig_.records();
-    ASSERT_EQ(records.size(), 1u) << read_text(rig_.dir_ / station::kRecordsFile);
+    ASSERT_EQ(records.size(), 1u) << read_file(rig_.dir_ / station::kRecordsFile);
     const RecordLine& r = records[0];
     EXPECT_EQ(r.board_mac, "02:00:00:00:00:01");
     EXPECT_EQ(r.written_mac, written_address(0));

@@ -160,7 +160,7 @@ TEST_F(StationFaults, DiagnosticImageThatNeverAnswersTimesOut) {
 TEST_F(StationFaults, DiagnosticTextThatStopsMidwayTimesOut) {
   BoardFaults faults;
   faults.silent_phase = SilentPhase::kMidDiagText;
-  std::string diag = test::read_text(rig_.dir_ / "images/diag.txt");
+  std::string diag = test::read_file(rig_.dir_ / "images/diag.txt");
   board::SimBoard* broken =
       broken_then_healthy(faults, {"pass", "pass", "pass", "pass", "timeout", "timeout"},
                           "Fail\r\nTarget not responding after 1 s\r\n");

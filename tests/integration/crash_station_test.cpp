@@ -77,8 +77,7 @@ std::uint64_t address_value(const std::string& text) {
 class CrashSafety : public ::testing::Test {
  protected:
   CrashSafety() {
-    std::filesystem::copy(std::filesystem::path(SKAV_SOURCE_DIR) / "examples", dir_.path(),
-                          std::filesystem::copy_options::recursive);
+    dir_.copy_from(std::filesystem::path(SKAV_SOURCE_DIR) / "examples");
   }
 
   std::vector<std::string> station_command(bool first) const {

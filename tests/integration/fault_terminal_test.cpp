@@ -26,8 +26,7 @@ const std::string kHostileText = "Self test\r\n\x1b[2J\x1b]0;owned\x07\x1b[31mre
 class HostileDiagText : public ::testing::Test {
  protected:
   HostileDiagText() {
-    std::filesystem::copy(std::filesystem::path(SKAV_SOURCE_DIR) / "examples", dir_.path(),
-                          std::filesystem::copy_options::recursive);
+    dir_.copy_from(std::filesystem::path(SKAV_SOURCE_DIR) / "examples");
     std::ofstream(dir_ / "images/diag.txt", std::ios::binary | std::ios::trunc) << kHostileText;
   }
   std::vector<std::string> command() const {

@@ -26,8 +26,7 @@ int count_lines(const std::string& text) {
 class StationRun : public ::testing::Test {
  protected:
   StationRun() {
-    std::filesystem::copy(std::filesystem::path(SKAV_SOURCE_DIR) / "examples", dir_.path(),
-                          std::filesystem::copy_options::recursive);
+    dir_.copy_from(std::filesystem::path(SKAV_SOURCE_DIR) / "examples");
   }
   test::ProgramResult run_station(int boards, const std::string& timeout) {
     return test::run_program({SKAV_BINARY, "run", "--interface", "skav0", "--boards",

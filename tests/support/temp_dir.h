@@ -17,6 +17,10 @@ class TempDir {
   std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
   // Writes `content` to a file in the directory (folders created) and returns its path.
   std::filesystem::path write(const std::string& name, const std::string& content) const;
+  // Copies everything in `folder` (recursively) into the directory.
+  void copy_from(const std::filesystem::path& folder) const {
+    std::filesystem::copy(folder, path_, std::filesystem::copy_options::recursive);
+  }
 
  private:
   std::filesystem::path path_;

@@ -160,8 +160,7 @@ class FaultRig {
                     std::chrono::milliseconds timeout = std::chrono::seconds(1),
                     station::StationEvents* events = nullptr)
       : store_(dir_ / "settings.reg") {
-    std::filesystem::copy(std::filesystem::path(SKAV_SOURCE_DIR) / "examples", dir_.path(),
-                          std::filesystem::copy_options::recursive);
+    dir_.copy_from(std::filesystem::path(SKAV_SOURCE_DIR) / "examples");
     store_.number_write(nullptr, settings::kBarCode, 0);
     link::AdapterListing listing = backend.list_adapters();
     for (std::size_t i = 0; i < listing.adapters.size(); ++i)

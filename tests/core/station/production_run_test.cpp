@@ -49,8 +49,7 @@ std::string environment_of(const board::SimBoard& board) {
 class ProductionRun : public ::testing::Test {
  protected:
   ProductionRun() : backend_(wire_), store_(dir_ / "settings.reg") {
-    std::filesystem::copy(std::filesystem::path(SKAV_SOURCE_DIR) / "examples", dir_.path(),
-                          std::filesystem::copy_options::recursive);
+    dir_.copy_from(std::filesystem::path(SKAV_SOURCE_DIR) / "examples");
   }
   ~ProductionRun() override {
     if (station_) station_->stop();

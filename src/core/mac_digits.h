@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "core/hex.h"
+
 namespace skav {
 
 // The station's text of the board's MAC address: 12 characters, normally hexadecimal digits,
@@ -38,10 +40,8 @@ class MacDigits {
   }
 
   static bool all_hex(const Digits& digits) {
-    for (char c : digits) {
-      bool hex = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-      if (!hex) return false;
-    }
+    for (char c : digits)
+      if (hex_value(c) < 0) return false;
     return true;
   }
   // The digits in pairs separated by colons: "00:11:22:33:44:55".

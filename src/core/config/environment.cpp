@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "core/config/ini.h"
+#include "core/hex.h"
 
 namespace skav::config {
 
@@ -56,17 +57,9 @@ void append_entry(EnvironmentImage& image, const char* name, const char* value) 
 std::uint32_t leading_hex(const char* text, std::size_t count) {
   std::uint32_t value = 0;
   for (std::size_t i = 0; i < count; ++i) {
-    char c = text[i];
-    std::uint32_t d;
-    if (c >= '0' && c <= '9')
-      d = static_cast<std::uint32_t>(c - '0');
-    else if (c >= 'a' && c <= 'f')
-      d = static_cast<std::uint32_t>(c - 'a' + 10);
-    else if (c >= 'A' && c <= 'F')
-      d = static_cast<std::uint32_t>(c - 'A' + 10);
-    else
-      break;
-    value = value << 4 | d;
+    int d = hex_value(text[i]);
+    if (d < 0) break;
+    value = value << 4 | static_cast<std::uint32_t>(d);
   }
   return value;
 }

@@ -5,6 +5,8 @@
 #include <iterator>
 #include <system_error>
 
+#include "core/hex.h"
+
 namespace skav::config {
 
 namespace {
@@ -28,13 +30,7 @@ std::string_view strip_quotes(std::string_view value) {
 }
 
 int digit_value(char c, std::uint32_t base) {
-  int v = -1;
-  if (c >= '0' && c <= '9')
-    v = c - '0';
-  else if (c >= 'a' && c <= 'f')
-    v = c - 'a' + 10;
-  else if (c >= 'A' && c <= 'F')
-    v = c - 'A' + 10;
+  int v = hex_value(c);
   return (v >= 0 && static_cast<std::uint32_t>(v) < base) ? v : -1;
 }
 

@@ -2,16 +2,9 @@
 
 #include <cstdio>
 
-namespace skav::link {
+#include "core/hex.h"
 
-namespace {
-int hex_value(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-}  // namespace
+namespace skav::link {
 
 std::string format_mac(const Mac& mac) {
   char text[18];

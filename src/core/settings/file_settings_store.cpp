@@ -17,6 +17,8 @@
 #include <thread>
 #include <vector>
 
+#include "core/hex.h"
+
 namespace skav::settings {
 
 namespace {
@@ -62,18 +64,11 @@ std::string_view trim(std::string_view s) {
   return s;
 }
 
-int hex_digit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 bool parse_hex_number(std::string_view text, std::size_t max_digits, std::uint32_t& out) {
   if (text.empty() || text.size() > max_digits) return false;
   std::uint32_t value = 0;
   for (char c : text) {
-    int d = hex_digit(c);
+    int d = hex_value(c);
     if (d < 0) return false;
     value = value << 4 | static_cast<std::uint32_t>(d);
   }

@@ -114,7 +114,8 @@ void build_environment_image(Log* log, const SectionRecord& record, const MacDig
     count = kVariableSlots;
   }
 
-  bool wrap_reported = false;
+  bool wrapped = false;
+  const MacDigits::Digits next = next_mac(digits, wrapped);
   for (std::int32_t j = 0; j < count; ++j) {
     char key[24];
     std::snprintf(key, sizeof key, "variable%02d", static_cast<int>(j));
@@ -140,14 +141,13 @@ void build_environment_image(Log* log, const SectionRecord& record, const MacDig
                  "%s: template of %zu characters is shorter than %zu; the MAC address is cut\r\n",
                  name, length, kTemplateLength);
       }
-      bool wrapped = false;
-      image.next_mac = next_mac(digits, wrapped);
-      image.has_mac_variable = true;
-      if (wrapped && !wrap_reported) {
+      // Said once, at the first MAC variable.
+      if (wrapped && !image.has_mac_variable) {
         log_sink(log, "MAC Addr : %.12s is the last address; the next one wraps to %.12s\r\n",
-                 digits.data(), image.next_mac.data());
-        wrap_reported = true;
+                 digits.data(), next.data());
       }
+      image.next_mac = next;
+      image.has_mac_variable = true;
     }
     append_entry(image, name, value);
   }

@@ -154,7 +154,7 @@ TEST(LinkSendDataFrames, CutsTheBytesIntoFramesWithTheDataHeader) {
   EXPECT_EQ(joined, data);
 }
 
-TEST(LinkSendDataFrames, RefusesFramesOverTheLimitAndBatchesOverSixtyFourFrames) {
+TEST(LinkSendDataFrames, RefusesOversizedFramesAndMoreThanSixtyFourAtOnce) {
   StationSide station;
   std::vector<std::uint8_t> data(65 * 100);
   EXPECT_EQ(station.link().send_data_frames(data.data(), 100, 1501), -2);

@@ -24,12 +24,14 @@
 #include "bench/netns.h"
 #include "bench/raw_reference.h"
 #include "board/sim_board.h"
-#include "cli/stop_signal.h"
+#include "app/stop_signal.h"
 #include "board/wire_model.h"
-#include "core/config/section_table.h"
 #include "core/link/discovery.h"
 #include "core/link/in_memory.h"
 #include "core/link/link.h"
+#include "core/settings/file_settings_store.h"
+#include "core/settings/store_address_pool.h"
+#include "core/station/production_run.h"
 #include "pcap/pcap_backend.h"
 
 namespace skav::bench {
@@ -105,37 +107,31 @@ class Workspace {
   fs::path dir_;
 };
 
-// Notes when the section begins; forwards nothing.
-class TimingLog : public Log {
+// Times the data phases of the filesystem step (the write, then its read-back) from the
+// station's progress events, and keeps why the step failed if it did.
+class PhaseTimer : public station::RunObserver {
  public:
-  void append(std::string_view text) override {
-    if (text.starts_with("Section begin")) begin_ = Clock::now();
-    if (text.starts_with("Fail") || text.starts_with("Target") || text.starts_with("The file"))
-      failure_.append(text);
+  void on_planned(const station::RunPlan&) override {}
+  void on_step_started(station::StepSlot) override { phases_ = 0; }
+  void on_step_progress(station::StepSlot, std::uint64_t done, std::uint64_t total, double) override {
+    if (done == 0 && phases_ == 0) begin_ = Clock::now();
+    if (done == total && phases_ < 2) ends_[phases_++] = Clock::now();
   }
-  void erase_last() override {}
+  void on_step_finished(station::StepSlot, station::Verdict verdict, const std::string& reason) override {
+    if (verdict != station::Verdict::kPass && verdict != station::Verdict::kSkipped) failure_ = reason;
+  }
+  void on_address_taken(const MacDigits::Digits&, const MacDigits::Digits&) override {}
+
+  int phases() const { return phases_; }
   Clock::time_point begin() const { return begin_; }
+  Clock::time_point end(int phase) const { return ends_[phase]; }
   std::string take_failure() { return std::exchange(failure_, {}); }
 
  private:
   Clock::time_point begin_{};
-  std::string failure_;
-};
-
-// Notes the end of each data phase: the write's, then the read-back's.
-class PhaseClock : public transfer::SectionProgress {
- public:
-  void on_section_progress(const char*, std::uint64_t done, std::uint64_t total) override {
-    if (done == total && phases_ < 2) ends_[phases_++] = Clock::now();
-  }
-  void on_section_end() override {}
-  void reset() { phases_ = 0; }
-  int phases() const { return phases_; }
-  Clock::time_point end(int phase) const { return ends_[phase]; }
-
- private:
   int phases_ = 0;
   Clock::time_point ends_[2]{};
+  std::string failure_;
 };
 
 long vm_hwm_kib() {
@@ -169,32 +165,33 @@ std::string connect(link::Link& link, const std::string& adapter) {
   return "the board did not answer";
 }
 
-// Runs the station's Section Download `warm_ups` times unmeasured (a new board's memory is
-// not yet allocated), then `repeats` times measured, against a connected board.
-// `cpu_who` is RUSAGE_THREAD when the board shares the process, else RUSAGE_SELF.
+// Runs the station's Production Run (the workspace configures one filesystem section)
+// `warm_ups` times unmeasured (a new board's memory is not yet allocated), then `repeats` times
+// measured, against a connected board. `cpu_who` is RUSAGE_THREAD when the board shares the
+// process, else RUSAGE_SELF.
 StationFigures program_board(link::Link& link, const fs::path& dir, std::uint32_t size,
                              int warm_ups, int repeats, int cpu_who) {
   StationFigures figures;
-  config::SectionTable table;
-  config::read_section_table(table, dir / "config.ini");
-  transfer::Channel channel{link, kTransferTimeout};
-  TimingLog log;
-  PhaseClock phases;
+  settings::FileSettingsStore store(dir / "bench.reg");
+  settings::StoreAddressPool pool(store);
+  StringLog log;
+  PhaseTimer timer;
+  station::RunContext context{&log, link, pool, dir, kTransferTimeout, nullptr,
+                              MacDigits::kDefault, false, &timer};
   reset_peak_memory();
   double cpu_before = 0;
   for (int r = 0; r < warm_ups + repeats; ++r) {
     if (r == warm_ups) cpu_before = cpu_seconds(cpu_who);
-    phases.reset();
-    transfer::SectionResults results =
-        transfer::section_download(&log, channel, table, dir, &phases);
-    if (results.verdicts[config::kFilesystem] != transfer::Verdict::kPass || phases.phases() != 2) {
-      figures.error = "the board was not programmed: " + log.take_failure();
+    log.clear();
+    station::BoardRecord record = station::run_board(context);
+    if (record.step(station::StepSlot::kFilesystem) != station::Verdict::kPass || timer.phases() != 2) {
+      figures.error = "the board was not programmed: " + timer.take_failure() + " " + log.text();
       return figures;
     }
     if (r < warm_ups) continue;
     double mb = size / 1e6;
-    figures.write.push_back(mb / seconds_between(log.begin(), phases.end(0)));
-    figures.read.push_back(mb / seconds_between(phases.end(0), phases.end(1)));
+    figures.write.push_back(mb / seconds_between(timer.begin(), timer.end(0)));
+    figures.read.push_back(mb / seconds_between(timer.end(0), timer.end(1)));
   }
   double cpu = cpu_seconds(cpu_who) - cpu_before;
   figures.cpu_ms_per_mb = cpu * 1000 / (size / 1e6 * repeats);
@@ -233,7 +230,7 @@ void end_child(pid_t pid) {
 
 // A child process serving as the board until SIGTERM (or SIGINT).
 [[noreturn]] void serve_sim_board(bool modelled_wire) {
-  const std::atomic<bool>& stop = cli::install_stop_signals();
+  const std::atomic<bool>& stop = app::install_stop_signals();
   pcap::PcapBackend backend;
   link::OpenResult opened = backend.open_for_board(kBoardEnd);
   if (!opened.device) _exit(2);

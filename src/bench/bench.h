@@ -4,14 +4,14 @@
 #include <cstdio>
 #include <string>
 
-#include "core/transfer/image_download.h"
+#include "core/station/plan.h"
 
 namespace skav::bench {
 
 struct BenchOptions {
   // Image size in bytes; the default is the largest image the station loads (64 MiB less the
   // 4-byte size field of its image buffer).
-  std::uint32_t size = transfer::kImageCapacity;
+  std::uint32_t size = station::kImageCapacity;
   int repeats = 5;
   bool skip_veth = false;
   int idle_seconds = 10;

@@ -39,23 +39,39 @@ void BoardLine::run(const std::atomic<bool>& stop) {
 }
 
 bool BoardLine::serve_one(std::chrono::milliseconds timeout) {
+  const std::uint8_t* frame = nullptr;
+  int length = device_.receive(&frame, std::min(timeout, link::kReadTimeout));
+  if (length <= 0) {
+    on_idle();
+    return false;
+  }
+  return handle_frame(frame, static_cast<std::size_t>(length));
+}
+
+void BoardLine::on_idle() {
+  SimBoard* board = nullptr;
+  {
+    std::lock_guard lock(mutex_);
+    board = current_.get();
+  }
+  if (board == nullptr) return;
+  board->on_idle();
+  if (board->finished()) next_board(board, nullptr, 0);
+}
+
+bool BoardLine::handle_frame(const std::uint8_t* frame, std::size_t length) {
   SimBoard* board = nullptr;
   {
     std::lock_guard lock(mutex_);
     board = current_.get();
   }
   if (board == nullptr) return false;
-  const std::uint8_t* frame = nullptr;
-  int length = device_.receive(&frame, std::min(timeout, link::kReadTimeout));
-  if (length <= 0) {
-    board->on_idle();
-    if (!board->finished()) return false;
-  } else {
-    board->handle_frame(frame, static_cast<std::size_t>(length));
-  }
-  if (!board->finished()) return length > 0;
+  board->handle_frame(frame, length);
+  if (board->finished()) next_board(board, board->finished_on_probe() ? frame : nullptr, length);
+  return true;
+}
 
-  bool pass_probe = length > 0 && board->finished_on_probe();
+void BoardLine::next_board(SimBoard* board, const std::uint8_t* probe, std::size_t length) {
   int index = 0;
   {
     std::lock_guard lock(mutex_);
@@ -72,8 +88,7 @@ bool BoardLine::serve_one(std::chrono::milliseconds timeout) {
   }
   changed_.notify_all();
   // The probe that ended the last board is the new board's first frame.
-  if (pass_probe && board != nullptr) board->handle_frame(frame, static_cast<std::size_t>(length));
-  return true;
+  if (probe != nullptr && board != nullptr) board->handle_frame(probe, length);
 }
 
 void BoardLine::plug_next() {

@@ -50,6 +50,10 @@ class BoardLine {
   // Serves at most one frame, waiting at most `timeout` (20 ms at most). False when nothing
   // arrived or the line is done.
   bool serve_one(std::chrono::milliseconds timeout);
+  // For a caller that does the receiving: one frame for the board on the line (false when the
+  // line is done), or a receive that came back empty.
+  bool handle_frame(const std::uint8_t* frame, std::size_t length);
+  void on_idle();
 
   // Called on the line's thread for every board that finished (index from 0), before the next
   // one is plugged in. Set it before start().
@@ -71,6 +75,9 @@ class BoardLine {
 
  private:
   void plug_next();
+  // `board` finished: keeps what is kept of it and plugs in the next one, which takes `probe`
+  // (the probe that ended the last board, or null) as its first frame.
+  void next_board(SimBoard* board, const std::uint8_t* probe, std::size_t length);
 
   link::FrameDevice& device_;
   BoardOptions first_;

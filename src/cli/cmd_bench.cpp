@@ -12,7 +12,7 @@ void add_bench_command(CLI::App& app, int& exit_code) {
       "bench", "Measure the station's throughput, CPU time, memory and idle load");
   command->add_option("--size", options->size, "Image size in bytes (default: 67108860, the "
                                                "largest image the station loads)")
-      ->check(CLI::Range(1u, transfer::kImageCapacity));
+      ->check(CLI::Range(1u, station::kImageCapacity));
   command->add_option("--repeats", options->repeats, "Repeats per setup; medians are printed")
       ->capture_default_str()
       ->check(CLI::PositiveNumber);

@@ -4,7 +4,7 @@
 
 #include "board/board_line.h"
 #include "cli/commands.h"
-#include "cli/stop_signal.h"
+#include "app/stop_signal.h"
 #include "core/link/mac.h"
 #include "pcap/pcap_backend.h"
 
@@ -47,7 +47,7 @@ int run_board(const BoardArgs& args) {
                  board.diag_ran() ? ", diagnostic image ran" : "");
   });
 
-  const std::atomic<bool>& stop = install_stop_signals();
+  const std::atomic<bool>& stop = app::install_stop_signals();
   if (args.boards > 0) {
     std::fprintf(stderr, "Simulated boards from %s on %s: %d in a row (Ctrl-C stops)\n",
                  link::format_mac(*mac).c_str(), args.interface.c_str(), args.boards);

@@ -3,8 +3,8 @@
 #include <string>
 
 #include "cli/commands.h"
-#include "core/config/section_report.h"
 #include "core/config/section_table.h"
+#include "core/station/plan.h"
 
 namespace skav::cli {
 
@@ -19,9 +19,12 @@ void add_config_command(CLI::App& app, int& exit_code) {
     config::SectionTable table;
     config::read_section_table(table, folder / "config.ini");
     for (std::size_t i = 0; i < table.size(); ++i)
-      std::printf("%s\n", config::format_section_record(i, table[i]).c_str());
+      std::printf("%s\n", station::format_section_record(i, table[i]).c_str());
+    // What a run does with each record, in the Section Table's order.
+    const station::RunPlan plan = station::make_plan(table, folder);
     for (std::size_t i = 0; i < table.size(); ++i)
-      std::printf("%s\n", config::describe_section_plan(i, table[i], folder).c_str());
+      for (const station::PlanStep& step : plan.steps)
+        if (step.table_index == i) std::printf("%s\n", station::describe_step(step).c_str());
     exit_code = 0;
   });
 }

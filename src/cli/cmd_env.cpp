@@ -12,7 +12,7 @@
 #include "core/log.h"
 #include "core/mac_digits.h"
 #include "core/settings/file_settings_store.h"
-#include "core/transfer/command.h"
+#include "core/station/plan.h"
 
 namespace skav::cli {
 
@@ -42,12 +42,20 @@ int run_env(const EnvOptions& options) {
       settings::FileSettingsStore store(store_path);
       store.machwid_read(&log, digits);
     }
+    // A run refuses such digits too: no image is built for them.
+    if (!MacDigits::all_hex(digits)) {
+      std::fprintf(stderr, "The stored MAC address %.12s is not 12 hexadecimal digits; give one with --mac\n",
+                   digits.data());
+      return 1;
+    }
   }
 
   const std::filesystem::path folder(options.dir);
   config::SectionTable table;
   config::read_section_table(table, folder / "config.ini");
-  const config::SectionRecord& record = table[config::kUbootCfg];
+  const station::RunPlan plan = station::make_plan(table, folder);
+  const station::PlanStep& step = plan.step(station::StepSlot::kEnvironment);
+  const config::SectionRecord& record = step.record;
 
   auto image = std::make_unique<config::EnvironmentImage>();
   config::build_environment_image(&log, record, digits, folder, *image);
@@ -73,11 +81,7 @@ int run_env(const EnvOptions& options) {
   } else {
     std::printf("Next MAC: %.12s (no MAC variable: the address stays)\n", digits.data());
   }
-  std::uint8_t memory = transfer::memory_type_code(record.mem_type);
-  if (memory != transfer::kSpi && memory != transfer::kLpc) {
-    std::printf("Mem_type %s of uboot_cfg is not spi or lpc: a run would not send this image\n",
-                record.mem_type);
-  }
+  if (!step.used) std::printf("uboot_cfg: %s: a run would not send this image\n", step.skip_reason.c_str());
   return 0;
 }
 

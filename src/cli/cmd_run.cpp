@@ -2,21 +2,20 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <memory>
 #include <optional>
 #include <thread>
 
-#include "board/board_line.h"
+#include "app/station_setup.h"
 #include "cli/commands.h"
 #include "cli/settings_option.h"
-#include "cli/stop_signal.h"
+#include "app/stop_signal.h"
 #include "cli/terminal.h"
-#include "core/link/in_memory.h"
-#include "core/settings/file_settings_store.h"
 #include "core/station/station.h"
-#include "pcap/pcap_backend.h"
 
 namespace skav::cli {
 
@@ -30,34 +29,41 @@ struct RunOptions {
   std::string mac;
   int boards = 0;
   std::string settings;
-  double timeout = 30;
+  int timeout = 30;
   std::string dir = ".";
   int tick_ms = 100;  // the Station Cycle's period; shorter only for tests
 };
 
-// Status text and progress on standard error; a progress line only on a terminal.
+// Status text and progress on standard error, from the station's snapshots; a progress line
+// only on a terminal.
 class CliEvents : public station::StationEvents {
  public:
   CliEvents() : terminal_(isatty(STDERR_FILENO) == 1) {}
-  void on_status_text(const std::string& text) override {
+  void on_snapshot(std::shared_ptr<const station::StationSnapshot> snapshot) override {
     std::lock_guard lock(mutex_);
-    clear_progress();
-    std::fprintf(stderr, "%s\n", text.c_str());
+    if (snapshot->status_text != status_) {
+      status_ = snapshot->status_text;
+      clear_progress();
+      std::fprintf(stderr, "%s\n", status_.c_str());
+    }
+    show_progress(*snapshot);
   }
-  void on_progress(const std::string& section, std::uint64_t done, std::uint64_t total) override {
-    if (!terminal_ || total == 0) return;
-    std::lock_guard lock(mutex_);
-    std::fprintf(stderr, "\r%s %3d%%", section.c_str(), static_cast<int>(done * 100 / total));
-    progress_shown_ = true;
-  }
-  void on_progress_end() override {
-    std::lock_guard lock(mutex_);
-    clear_progress();
-  }
-  void on_run_active(bool) override {}
-  void on_board_finished(const station::BoardRecord&) override {}
 
  private:
+  void show_progress(const station::StationSnapshot& snapshot) {
+    if (!terminal_) return;
+    const station::StepView* running = nullptr;
+    if (snapshot.board && !snapshot.board->finished)
+      for (const station::StepView& step : snapshot.board->steps)
+        if (step.state == station::StepView::State::kRunning && step.total > 0) running = &step;
+    if (running == nullptr) {
+      clear_progress();
+      return;
+    }
+    std::fprintf(stderr, "\r%s %3d%%", running->name(),
+                 static_cast<int>(std::min(running->done, running->total) * 100 / running->total));
+    progress_shown_ = true;
+  }
   void clear_progress() {
     if (!progress_shown_) return;
     std::fprintf(stderr, "\r\033[K");
@@ -66,6 +72,7 @@ class CliEvents : public station::StationEvents {
   std::mutex mutex_;
   bool terminal_;
   bool progress_shown_ = false;
+  std::string status_;
 };
 
 // The operator's characters from standard input: each byte one character; "\n", "\r" and
@@ -107,7 +114,7 @@ class KeyboardReader {
         after_cr = c == '\r';
         if (c == '\n' || c == '\r') c = 13;
         if (c == 0x7f) c = 8;
-        station_.key_char(c);
+        station_.post_key(c);
       }
     }
   }
@@ -119,80 +126,43 @@ class KeyboardReader {
   bool restore_ = false;
 };
 
-int find_adapter(link::FrameBackend& backend, const std::string& name) {
-  link::AdapterListing listing = backend.list_adapters();
-  for (std::size_t i = 0; i < listing.adapters.size(); ++i)
-    if (listing.adapters[i].name == name) return static_cast<int>(i);
-  return -1;
-}
-
 int run_station(const RunOptions& options) {
   StdoutLog log;
-  std::unique_ptr<link::InMemoryWire> wire;
-  std::unique_ptr<link::FrameBackend> backend;
-  std::unique_ptr<board::BoardLine> boards;
-  std::string adapter = options.interface;
-  if (options.simulate > 0) {
-    wire = std::make_unique<link::InMemoryWire>();
-    backend = std::make_unique<link::InMemoryBackend>(*wire);
-    adapter = link::InMemoryBackend::kAdapterName;
-  } else {
-    backend = std::make_unique<pcap::PcapBackend>();
-  }
-
-  std::filesystem::path settings_path = settings::FileSettingsStore::path_for(options.settings, options.simulate > 0);
-  settings::FileSettingsStore store(settings_path);
-  // The command line's choices are stored as the window's commands would store them, before
-  // the start-up reads them back.
-  if (!adapter.empty()) {
-    int index = find_adapter(*backend, adapter);
-    if (index < 0) {
-      std::fprintf(stderr, "skav run: no adapter named %s (see skav adapters)\n", adapter.c_str());
-      return 1;
-    }
-    store.number_write(&log, settings::kNetIF, index);
-  }
-  if (options.barcode || options.no_barcode)
-    store.number_write(&log, settings::kBarCode, options.barcode ? 1 : 0);
-  if (!options.mac.empty()) {
-    MacDigits::Digits digits;
-    if (!MacDigits::parse(options.mac, digits)) {
-      std::fprintf(stderr, "skav run: --mac needs 12 hexadecimal digits, not %s\n",
-                   options.mac.c_str());
-      return 1;
-    }
-    store.machwid_write(&log, digits);
-  }
-
-  station::StationOptions station_options;
-  station_options.dir = options.dir;
-  station_options.transfer_timeout =
-      std::chrono::milliseconds(static_cast<long long>(options.timeout * 1000));
-  station_options.tick_period = std::chrono::milliseconds(options.tick_ms);
   CliEvents events;
-  station::Station station(*backend, store, log, &events, station_options);
-  station.start_up();
-  if (!station.link().is_open() && options.boards > 0) return 1;
-
-  if (wire) {
-    // Finished boards are not kept: a long simulated shift must not grow.
-    boards = std::make_unique<board::BoardLine>(wire->board_end(), board::BoardOptions{},
-                                                options.simulate, false);
-    boards->start();
+  app::SetupOptions setup_options;
+  setup_options.program = "skav run";
+  setup_options.interface = options.interface;
+  setup_options.simulate = options.simulate;
+  if (options.barcode || options.no_barcode) setup_options.barcode = options.barcode;
+  setup_options.mac = options.mac;
+  setup_options.settings = options.settings;
+  setup_options.timeout = std::chrono::seconds(options.timeout);
+  setup_options.dir = options.dir;
+  setup_options.tick = std::chrono::milliseconds(options.tick_ms);
+  std::unique_ptr<app::StationSetup> setup;
+  if (Status made = app::StationSetup::create(setup_options, log, &events, setup); !made.ok()) {
+    std::fprintf(stderr, "skav run: %s\n", made.message().c_str());
+    return 1;
   }
-
-  const std::atomic<bool>& interrupted = install_stop_signals();
+  station::Station& station = setup->station();
+  const std::atomic<bool>& interrupted = app::install_stop_signals();
+  setup->start();
+  // A station that cannot open its adapter cannot program the boards it was asked for.
+  station.wait_for([](const station::StationSnapshot& s) { return s.start_ups > 0; },
+                   std::chrono::seconds(60));
+  if (options.boards > 0 && !station.snapshot()->adapter_open) {
+    setup->stop();
+    return 1;
+  }
   {
     KeyboardReader keyboard(station);
-    station.start();
     while (!interrupted.load()) {
       if (options.boards > 0 && station.wait_boards_done(options.boards, std::chrono::milliseconds(200)))
         break;
       if (options.boards == 0) std::this_thread::sleep_for(std::chrono::milliseconds(200));
     }
-    station.stop();
+    setup->stop();
   }
-  if (boards) boards->stop();
   if (options.boards > 0 && station.boards_done() < options.boards) return 1;
   return 0;
 }
@@ -215,8 +185,9 @@ void add_run_command(CLI::App& app, int& exit_code) {
   run->add_option("--mac", options->mac, "MAC address for the next board (12 hexadecimal digits)");
   run->add_option("--boards", options->boards, "End after N boards")->check(CLI::PositiveNumber);
   add_settings_option(*run, options->settings);
-  run->add_option("--timeout", options->timeout, "Seconds of silence before a board is given up")
-      ->check(CLI::PositiveNumber);
+  run->add_option("--timeout", options->timeout,
+                  "Whole seconds of silence (1 or more) before a board is given up")
+      ->check(CLI::Range(1, 86400));
   run->add_option("-C", options->dir, "Working directory: config.ini, images, records")
       ->check(CLI::ExistingDirectory);
   // For tests only (long simulated shifts in little time): not shown in the help.

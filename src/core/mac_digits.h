@@ -1,7 +1,6 @@
 #pragma once
 
 #include <array>
-#include <mutex>
 #include <string>
 #include <string_view>
 
@@ -10,35 +9,12 @@
 namespace skav {
 
 // The station's text of the board's MAC address: 12 characters, normally hexadecimal digits,
-// first digit of the first byte first. Shared between the station thread (status text, MAC
-// entry) and a run's worker (which replaces it with the next address): every read sees a whole
-// value, never a mix of old and new digits.
-class MacDigits {
- public:
+// first digit of the first byte first. One thread owns the station's copy; others see copies.
+struct MacDigits {
   using Digits = std::array<char, 12>;
   static constexpr Digits kDefault = {'0', '0', '1', '1', '2', '2', '3', '3', '4', '4', '5', '5'};
 
-  MacDigits() = default;
-  explicit MacDigits(const Digits& digits) : digits_(digits) {}
-
-  Digits get() const {
-    std::lock_guard lock(mutex_);
-    return digits_;
-  }
-  void set(const Digits& digits) {
-    std::lock_guard lock(mutex_);
-    digits_ = digits;
-  }
-  // Replaces the one digit at `index` (0-11); used by the MAC entry.
-  void set_digit(std::size_t index, char c) {
-    std::lock_guard lock(mutex_);
-    if (index < digits_.size()) digits_[index] = c;
-  }
-  std::string text() const {
-    Digits d = get();
-    return std::string(d.data(), d.size());
-  }
-
+  static std::string text(const Digits& digits) { return std::string(digits.data(), digits.size()); }
   static bool all_hex(const Digits& digits) {
     for (char c : digits)
       if (hex_value(c) < 0) return false;
@@ -54,6 +30,10 @@ class MacDigits {
     }
     return text;
   }
+  // The address plus one, "%04X%08X" of the 48-bit value: digits 1-4 are its upper 16 bits,
+  // 5-12 its lower 32, each part's value from its leading hexadecimal digits. FFFFFFFFFFFF wraps
+  // to 000000000000 (then `wrapped`, if given, is set).
+  static Digits next(const Digits& digits, bool* wrapped = nullptr);
   // Twelve hexadecimal digits, or nothing.
   static bool parse(std::string_view text, Digits& out) {
     if (text.size() != 12) return false;
@@ -63,10 +43,6 @@ class MacDigits {
     out = d;
     return true;
   }
-
- private:
-  mutable std::mutex mutex_;
-  Digits digits_ = kDefault;
 };
 
 }  // namespace skav

@@ -2,6 +2,9 @@
 
 #include <QThread>
 
+#include <algorithm>
+#include <utility>
+
 #include "gui/log_view.h"
 
 namespace skav::gui {
@@ -53,7 +56,10 @@ void LogBridge::flush() {
   applying_.clear();
 }
 
-EventBridge::EventBridge(QObject* parent) : QObject(parent) {}
+EventBridge::EventBridge(QObject* parent) : QObject(parent) {
+  qRegisterMetaType<std::shared_ptr<const station::StationSnapshot>>();
+  qRegisterMetaType<station::BoardRecord>();
+}
 
 void EventBridge::post(std::unique_lock<std::mutex>& lock) {
   if (on_thread_of(*this)) {
@@ -67,64 +73,48 @@ void EventBridge::post(std::unique_lock<std::mutex>& lock) {
   QMetaObject::invokeMethod(this, [this] { flush(); }, Qt::QueuedConnection);
 }
 
-void EventBridge::on_status_text(const std::string& text) {
+void EventBridge::on_snapshot(std::shared_ptr<const station::StationSnapshot> snapshot) {
   std::unique_lock lock(mutex_);
-  status_ = text;
-  status_changed_ = true;
+  pending_ = std::move(snapshot);
   post(lock);
 }
 
-void EventBridge::on_progress(const std::string& section, std::uint64_t done,
-                              std::uint64_t total) {
+void EventBridge::on_board_finished(const station::BoardRecord& record) {
   std::unique_lock lock(mutex_);
-  section_ = section;
-  percent_ = total == 0 ? 100 : static_cast<int>((done >= total ? total : done) * 100 / total);
-  progress_ = Progress::kShown;
-  post(lock);
-}
-
-void EventBridge::on_progress_end() {
-  std::unique_lock lock(mutex_);
-  progress_ = Progress::kEnded;
-  post(lock);
-}
-
-void EventBridge::on_run_active(bool active) {
-  std::unique_lock lock(mutex_);
-  run_active_ = active;
-  run_active_changed_ = true;
-  post(lock);
-}
-
-void EventBridge::on_board_finished(const station::BoardRecord&) {
-  std::unique_lock lock(mutex_);
-  ++boards_finished_;
+  finished_.push_back(record);
   post(lock);
 }
 
 void EventBridge::flush() {
   std::unique_lock lock(mutex_);
   posted_ = false;
-  bool status_changed = status_changed_;
-  QString status = status_changed ? QString::fromStdString(status_) : QString();
-  Progress progress = progress_;
-  QString section = QString::fromStdString(section_);
-  int percent = percent_;
-  bool run_changed = run_active_changed_;
-  bool run_active = run_active_;
-  int boards = boards_finished_;
-  status_changed_ = false;
-  progress_ = Progress::kUnchanged;
-  run_active_changed_ = false;
-  boards_finished_ = 0;
+  std::shared_ptr<const station::StationSnapshot> next = std::move(pending_);
+  std::vector<station::BoardRecord> finished = std::move(finished_);
+  finished_.clear();
   lock.unlock();
 
-  // Signals go out unlocked: a slot may call back into the station.
-  if (status_changed) Q_EMIT status_text_changed(status);
-  if (progress == Progress::kShown) Q_EMIT progress_changed(section, percent);
-  if (progress == Progress::kEnded) Q_EMIT progress_ended();
-  if (run_changed) Q_EMIT run_active_changed(run_active);
-  for (int i = 0; i < boards; ++i) Q_EMIT board_finished();
+  // Signals go out unlocked: a slot may post to the station.
+  if (next) {
+    std::shared_ptr<const station::StationSnapshot> before = std::exchange(shown_, next);
+    Q_EMIT snapshot_changed(next);
+    if (!before || before->status_text != next->status_text)
+      Q_EMIT status_text_changed(QString::fromStdString(next->status_text));
+    bool active = next->run_status != station::kNoRun;
+    if (!before || (before->run_status != station::kNoRun) != active) Q_EMIT run_active_changed(active);
+    const station::StepView* running = nullptr;
+    if (next->board && !next->board->finished)
+      for (const station::StepView& step : next->board->steps)
+        if (step.state == station::StepView::State::kRunning && step.total > 0) running = &step;
+    if (running != nullptr) {
+      auto percent = static_cast<int>(std::min(running->done, running->total) * 100 / running->total);
+      Q_EMIT progress_changed(QString::fromLatin1(running->name()), percent);
+      progress_shown_ = true;
+    } else if (progress_shown_) {
+      progress_shown_ = false;
+      Q_EMIT progress_ended();
+    }
+  }
+  for (const station::BoardRecord& record : finished) Q_EMIT board_finished(record);
 }
 
 }  // namespace skav::gui

@@ -4,6 +4,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -44,43 +45,40 @@ class LogBridge : public QObject, public Log {
   bool posted_ = false;
 };
 
-// The station's events as signals on the window's thread. Any thread may call; the latest
-// status text and progress win when several arrive before the window's thread runs.
+// The station's events as signals on the window's thread. Any thread may call; when several
+// snapshots arrive before the window's thread runs, the latest wins.
 class EventBridge : public QObject, public station::StationEvents {
   Q_OBJECT
 
  public:
   explicit EventBridge(QObject* parent = nullptr);
 
-  void on_status_text(const std::string& text) override;
-  void on_progress(const std::string& section, std::uint64_t done, std::uint64_t total) override;
-  void on_progress_end() override;
-  void on_run_active(bool active) override;
+  void on_snapshot(std::shared_ptr<const station::StationSnapshot> snapshot) override;
   void on_board_finished(const station::BoardRecord& record) override;
   // Emits the signals for everything that arrived. Window thread only.
   void flush();
+  // The latest snapshot the window was told of (none before the first).
+  std::shared_ptr<const station::StationSnapshot> latest() const { return shown_; }
 
  Q_SIGNALS:
+  void snapshot_changed(std::shared_ptr<const station::StationSnapshot> snapshot);
   void status_text_changed(const QString& text);
-  // `percent` 0-100 of the section's bytes.
-  void progress_changed(const QString& section, int percent);
+  // `percent` 0-100 of the running step's current data phase.
+  void progress_changed(const QString& step, int percent);
   void progress_ended();
   void run_active_changed(bool active);
-  void board_finished();
+  void board_finished(const station::BoardRecord& record);
 
  private:
   void post(std::unique_lock<std::mutex>& lock);
 
   std::mutex mutex_;
   bool posted_ = false;
-  bool status_changed_ = false;
-  std::string status_;
-  enum class Progress { kUnchanged, kShown, kEnded } progress_ = Progress::kUnchanged;
-  std::string section_;
-  int percent_ = 0;
-  bool run_active_changed_ = false;
-  bool run_active_ = false;
-  int boards_finished_ = 0;
+  std::shared_ptr<const station::StationSnapshot> pending_;
+  std::vector<station::BoardRecord> finished_;
+  // Window thread only.
+  std::shared_ptr<const station::StationSnapshot> shown_;
+  bool progress_shown_ = false;
 };
 
 }  // namespace skav::gui

@@ -35,8 +35,10 @@ ParseResult parse_command_line(const QStringList& arguments, CommandLine& out) {
                          QStringLiteral("Folder with config.ini and the images (default: .)."),
                          QStringLiteral("DIR"));
   QCommandLineOption timeout(QStringLiteral("timeout"),
-                             QStringLiteral("Seconds a transfer waits for the board."),
+                             QStringLiteral("Whole seconds (1 or more) a transfer waits for the board."),
                              QStringLiteral("S"));
+  parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("A saved log to open."),
+                               QStringLiteral("[FILE]"));
   QCommandLineOption screenshot(QStringLiteral("screenshot"), QString(), QStringLiteral("FILE"));
   screenshot.setFlags(QCommandLineOption::HiddenFromHelp);
   QCommandLineOption screenshot_timeout(QStringLiteral("screenshot-timeout"), QString(),
@@ -75,17 +77,20 @@ ParseResult parse_command_line(const QStringList& arguments, CommandLine& out) {
     result.text = QStringLiteral("skav-gui 1.0");
     return result;
   }
-  if (!parser.positionalArguments().isEmpty()) {
+  // One file name: the log text to open, as Open would.
+  const QStringList files = parser.positionalArguments();
+  if (files.size() > 1) {
     result.kind = ParseResult::kError;
-    result.text = QStringLiteral("Unexpected argument: %1").arg(parser.positionalArguments().first());
+    result.text = QStringLiteral("Unexpected argument: %1").arg(files[1]);
     return result;
   }
+  if (!files.isEmpty()) out.log_file = files.first();
   if (parser.isSet(simulate)) out.simulate = boards > 0 ? boards : kDefaultSimulatedBoards;
   if (parser.isSet(settings)) out.settings = parser.value(settings);
   if (parser.isSet(dir)) out.dir = parser.value(dir);
   if (parser.isSet(timeout) && !parse_positive(parser.value(timeout), out.timeout_seconds)) {
     result.kind = ParseResult::kError;
-    result.text = QStringLiteral("--timeout needs a number of seconds above 0.");
+    result.text = QStringLiteral("--timeout needs a whole number of seconds, 1 or more.");
     return result;
   }
   if (parser.isSet(screenshot)) out.screenshot = parser.value(screenshot);

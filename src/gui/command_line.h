@@ -5,12 +5,13 @@
 
 namespace skav::gui {
 
-// skav-gui [--simulate[=N]] [--settings FILE] [-C DIR] [--timeout S]
+// skav-gui [--simulate[=N]] [--settings FILE] [-C DIR] [--timeout S] [FILE]
 struct CommandLine {
   int simulate = 0;         // simulated boards on the in-process link; 0: the libpcap link
   QString settings;         // settings file; empty: the per-user default
   QString dir = QStringLiteral(".");  // where config.ini, the images and the records are
   int timeout_seconds = 0;  // a transfer's time-out; 0: the station's default
+  QString log_file;         // a saved log to open at start; empty: a new log
   // Hidden, for the documentation's screenshot: grab the window into this PNG once
   // `simulate` boards are done (or after `screenshot_timeout` seconds) and quit.
   QString screenshot;

@@ -1,6 +1,7 @@
 // skav-gui: the station's window.
 
 #include <QApplication>
+#include <QMessageBox>
 #include <QPixmap>
 #include <QTimer>
 
@@ -8,14 +9,12 @@
 #include <cstdio>
 #include <memory>
 
+#include "app/station_setup.h"
 #include "board/board_line.h"
-#include "core/link/in_memory.h"
-#include "core/settings/file_settings_store.h"
 #include "core/station/station.h"
 #include "gui/app_icon.h"
 #include "gui/command_line.h"
 #include "gui/main_window.h"
-#include "pcap/pcap_backend.h"
 
 namespace {
 
@@ -60,43 +59,33 @@ int main(int argc, char** argv) {
       break;
   }
 
-  skav::settings::FileSettingsStore store(skav::settings::FileSettingsStore::path_for(
-      options.settings.toStdString(), options.simulate > 0));
-
-  std::unique_ptr<skav::link::InMemoryWire> wire;
-  std::unique_ptr<skav::link::FrameBackend> backend;
-  std::unique_ptr<skav::board::BoardLine> line;
-  if (options.simulate > 0) {
-    wire = std::make_unique<skav::link::InMemoryWire>();
-    backend = std::make_unique<skav::link::InMemoryBackend>(*wire);
-    line = std::make_unique<skav::board::BoardLine>(wire->board_end(), skav::board::BoardOptions{},
-                                                    options.simulate, false);
-  } else {
-    backend = std::make_unique<skav::pcap::PcapBackend>();
-  }
-
   skav::gui::MainWindow window;
-  // The simulated link has one adapter, "sim0": it is the one to open, whatever the store
-  // held before.
-  if (options.simulate > 0) store.number_write(&window.log(), skav::settings::kNetIF, 0);
-  skav::station::StationOptions station_options;
-  station_options.dir = options.dir.toStdString();
-  if (options.timeout_seconds > 0)
-    station_options.transfer_timeout = std::chrono::seconds(options.timeout_seconds);
-  skav::station::Station station(*backend, store, window.log(), &window.events(), station_options);
-  window.set_station(&station);
-  station.start_up();
+  skav::app::SetupOptions setup_options;
+  setup_options.program = "skav-gui";
+  setup_options.simulate = options.simulate;
+  setup_options.settings = options.settings.toStdString();
+  setup_options.dir = options.dir.toStdString();
+  if (options.timeout_seconds > 0) setup_options.timeout = std::chrono::seconds(options.timeout_seconds);
+  std::unique_ptr<skav::app::StationSetup> setup;
+  if (skav::Status made = skav::app::StationSetup::create(setup_options, window.log(), &window.events(), setup);
+      !made.ok()) {
+    std::fprintf(stderr, "skav-gui: %s\n", made.message().c_str());
+    QMessageBox::critical(nullptr, QStringLiteral("SKAV"), QString::fromStdString(made.message()));
+    return 1;
+  }
+  window.set_station(&setup->station());
+  // A log file named on the command line is opened as Open would, start-up included.
+  window.open_at_start(options.log_file);
   window.show();
-  if (line) line->start();
-  station.start();
+  setup->station().start();
+  if (skav::board::BoardLine* line = setup->board_line()) line->start();
   if (!options.screenshot.isEmpty())
     arrange_screenshot(app, window, options.screenshot, options.simulate > 0 ? options.simulate : 1,
                        options.screenshot_timeout);
 
   int code = QApplication::exec();
   // Ends a run at its next wait and joins the station's threads before the window goes.
-  station.stop();
+  setup->stop();
   window.set_station(nullptr);
-  if (line) line->stop();
   return code;
 }

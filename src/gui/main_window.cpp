@@ -56,6 +56,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
   connect(event_bridge_, &EventBridge::progress_ended, progress_, &QWidget::hide);
   connect(event_bridge_, &EventBridge::run_active_changed, this,
           [this](bool active) { interface_action_->setEnabled(!active); });
+  connect(event_bridge_, &EventBridge::snapshot_changed, this, [this] { update_barcode_check(); });
   connect(event_bridge_, &EventBridge::board_finished, this, [this] {
     ++boards_finished_;
     Q_EMIT board_finished(boards_finished_);
@@ -157,11 +158,12 @@ void MainWindow::set_file_path(const QString& path) {
 }
 
 void MainWindow::update_barcode_check() {
-  barcode_action_->setChecked(station_ != nullptr && station_->barcode_mode() != 0);
+  auto shown = event_bridge_->latest();
+  barcode_action_->setChecked(shown != nullptr && shown->barcode_mode != 0);
 }
 
 void MainWindow::key_char(char c) {
-  if (station_ != nullptr) station_->key_char(c);
+  if (station_ != nullptr) station_->post_key(c);
 }
 
 void MainWindow::new_log() {
@@ -169,7 +171,19 @@ void MainWindow::new_log() {
   log_bridge_->flush();
   log_view_->clear_log();
   set_file_path(QString());
-  if (station_ != nullptr) station_->start_up();
+  start_up();
+}
+
+void MainWindow::start_up() {
+  if (station_ != nullptr) station_->post_start_up();
+  ++start_ups_;
+}
+
+void MainWindow::open_at_start(const QString& path) {
+  int before = start_ups_;
+  if (!path.isEmpty()) open_file(path);
+  // A file that could not be opened leaves a new log; the start-up runs all the same.
+  if (start_ups_ == before) start_up();
 }
 
 void MainWindow::open_log() {
@@ -202,7 +216,7 @@ bool MainWindow::open_file(const QString& path) {
   log_view_->set_bytes(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
   set_file_path(path);
   // As after New, the station's start-up runs again.
-  if (station_ != nullptr) station_->start_up();
+  start_up();
   return true;
 }
 
@@ -242,17 +256,23 @@ void MainWindow::show_about() {
 
 void MainWindow::show_interface_dialog() {
   if (station_ == nullptr) return;
-  InterfaceDialog dialog(station_->adapter_list().entries, station_->selected_index(),
-                         station_->mac_digits(), this);
+  std::shared_ptr<const station::StationSnapshot> shown = station_->snapshot();
+  InterfaceDialog dialog(shown->adapters.entries, shown->selected_index, shown->digits, this);
   dialog.set_apply([this](int index, const MacDigits::Digits& digits) {
-    return station_->apply_interface(index, digits);
+    // The station refuses the change while a run holds the adapter.
+    if (station_->snapshot()->run_status != station::kNoRun) return false;
+    station_->post_apply_interface(index, digits);
+    return true;
   });
   dialog.exec();
 }
 
 void MainWindow::toggle_barcode() {
-  if (station_ != nullptr) station_->toggle_barcode();
-  update_barcode_check();
+  if (station_ == nullptr) return;
+  station_->post_toggle_barcode();
+  // The check mark follows the station's next snapshot; until then it shows the new mode.
+  auto shown = event_bridge_->latest();
+  barcode_action_->setChecked(shown == nullptr || shown->barcode_mode == 0);
 }
 
 }  // namespace skav::gui

@@ -44,6 +44,8 @@ class MainWindow : public QMainWindow {
   // Loads a file as the log's bytes. A file over the log's limit is refused with
   // "The file is too large to open." and a new log follows. False: not loaded.
   bool open_file(const QString& path);
+  // At program start: opens `path` as the log (none: a new log) and runs the station's start-up.
+  void open_at_start(const QString& path);
   // Ctrl+S: saves to the log's file, asking for one (Save As) while it has none.
   void save_log();
   // Writes the log's bytes to `path` and makes it the log's file. False: not written (the
@@ -78,6 +80,8 @@ class MainWindow : public QMainWindow {
   void set_file_path(const QString& path);
   void update_barcode_check();
   void key_char(char c);
+  // Posts the station's start-up (after New, Open and at program start).
+  void start_up();
 
   LogView* log_view_ = nullptr;
   LogBridge* log_bridge_ = nullptr;
@@ -92,6 +96,7 @@ class MainWindow : public QMainWindow {
   QAction* status_bar_action_ = nullptr;
   QString file_path_;
   int boards_finished_ = 0;
+  int start_ups_ = 0;
 };
 
 }  // namespace skav::gui

@@ -53,17 +53,6 @@ void append_entry(EnvironmentImage& image, const char* name, const char* value) 
   image.used_length += static_cast<std::uint32_t>(entry);
 }
 
-// The value of the leading hexadecimal digits of `text` (at most `count` characters).
-std::uint32_t leading_hex(const char* text, std::size_t count) {
-  std::uint32_t value = 0;
-  for (std::size_t i = 0; i < count; ++i) {
-    int d = hex_value(text[i]);
-    if (d < 0) break;
-    value = value << 4 | static_cast<std::uint32_t>(d);
-  }
-  return value;
-}
-
 }  // namespace
 
 std::uint32_t crc32(const std::uint8_t* data, std::size_t length) {
@@ -74,26 +63,6 @@ std::uint32_t crc32(const std::uint8_t* data, std::size_t length) {
 
 std::uint32_t environment_crc(const std::uint8_t* data) {
   return crc32(data, kEnvironmentSize - kCrcStart);
-}
-
-MacDigits::Digits next_mac(const MacDigits::Digits& digits, bool& wrapped) {
-  std::uint32_t upper = leading_hex(digits.data(), 4);
-  std::uint32_t lower = leading_hex(digits.data() + 4, 8);
-  lower += 1;
-  if (lower == 0) upper += 1;
-  upper &= 0xFFFFu;  // the address has 48 bits; FFFFFFFFFFFF + 1 wraps to 0
-  wrapped = upper == 0 && lower == 0;
-  char text[13];
-  std::snprintf(text, sizeof text, "%04X%08X", static_cast<unsigned>(upper),
-                static_cast<unsigned>(lower));
-  MacDigits::Digits next;
-  std::memcpy(next.data(), text, next.size());
-  return next;
-}
-
-MacDigits::Digits next_mac(const MacDigits::Digits& digits) {
-  bool wrapped = false;
-  return next_mac(digits, wrapped);
 }
 
 void build_environment_image(Log* log, const SectionRecord& record, const MacDigits::Digits& digits,
@@ -115,7 +84,7 @@ void build_environment_image(Log* log, const SectionRecord& record, const MacDig
   }
 
   bool wrapped = false;
-  const MacDigits::Digits next = next_mac(digits, wrapped);
+  const MacDigits::Digits next = MacDigits::next(digits, &wrapped);
   for (std::int32_t j = 0; j < count; ++j) {
     char key[24];
     std::snprintf(key, sizeof key, "variable%02d", static_cast<int>(j));

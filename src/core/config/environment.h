@@ -8,9 +8,6 @@
 #include "core/config/section_table.h"
 #include "core/log.h"
 #include "core/mac_digits.h"
-#include "core/settings/settings_store.h"
-#include "core/transfer/block_transfer.h"
-#include "core/transfer/verdict.h"
 
 namespace skav::config {
 
@@ -34,24 +31,10 @@ void build_environment_image(Log* log, const SectionRecord& record,
                              const MacDigits::Digits& digits, const std::filesystem::path& dir,
                              EnvironmentImage& image);
 
-// "%04X%08X" of the 48-bit value plus one. Each part's value comes from its leading
-// hexadecimal digits. FFFFFFFFFFFF wraps to 000000000000.
-MacDigits::Digits next_mac(const MacDigits::Digits& digits);
-// The same; `wrapped` tells whether the address wrapped past FFFFFFFFFFFF.
-MacDigits::Digits next_mac(const MacDigits::Digits& digits, bool& wrapped);
-
-struct EnvironmentResult {
-  transfer::Outcome outcome = transfer::Outcome::kOk;
-  transfer::Verdict verdict = transfer::Verdict::kSkipped;
-  MacDigits::Digits written{};  // the address written into the board's environment
-};
-
-// Write Environment Image: builds the image for `digits`, stores the next address as MACHWID,
-// writes the image into the board, reads it back and compares; replaces `digits` with the next
-// address once the image was sent, whatever the exchange ends in.
-EnvironmentResult write_environment_image(Log* log, transfer::Channel& channel,
-                                          const SectionTable& table, MacDigits& digits,
-                                          settings::SettingsStore& store,
-                                          const std::filesystem::path& dir);
+// The MAC Digits plus one (see MacDigits::next).
+inline MacDigits::Digits next_mac(const MacDigits::Digits& digits) { return MacDigits::next(digits); }
+inline MacDigits::Digits next_mac(const MacDigits::Digits& digits, bool& wrapped) {
+  return MacDigits::next(digits, &wrapped);
+}
 
 }  // namespace skav::config

@@ -69,22 +69,40 @@ FrameDevice& InMemoryWire::station_end() { return *station_; }
 FrameDevice& InMemoryWire::board_end() { return *board_; }
 
 namespace {
-// The station's handle on its end of the wire; the wire itself outlives it.
+// The station's handle on its end of the wire; the wire itself outlives it. Fails once the
+// adapter has gone away, as a real device does.
 class Borrowed : public FrameDevice {
  public:
-  explicit Borrowed(FrameDevice& end) : end_(end) {}
-  int send(const std::uint8_t* frame, std::size_t length) override { return end_.send(frame, length); }
+  Borrowed(FrameDevice& end, std::shared_ptr<std::atomic<bool>> present)
+      : end_(end), present_(std::move(present)) {}
+  int send(const std::uint8_t* frame, std::size_t length) override {
+    if (!present_->load()) return -1;
+    return end_.send(frame, length);
+  }
   int receive(const std::uint8_t** frame, std::chrono::milliseconds timeout) override {
+    if (!present_->load()) return -1;
     return end_.receive(frame, timeout);
+  }
+  std::size_t send_frames(const std::uint8_t* header, const std::uint8_t* const* payloads,
+                          const std::size_t* lengths, std::size_t count) override {
+    if (!present_->load()) return 0;
+    return end_.send_frames(header, payloads, lengths, count);
+  }
+  void wait_readable(std::chrono::steady_clock::time_point until) override {
+    end_.wait_readable(until);
   }
 
  private:
   FrameDevice& end_;
+  std::shared_ptr<std::atomic<bool>> present_;
 };
 }  // namespace
 
 InMemoryBackend::InMemoryBackend(InMemoryWire& wire, Mac host_mac)
-    : wire_(wire), host_mac_(host_mac) {}
+    : InMemoryBackend(wire.station_end(), host_mac) {}
+
+InMemoryBackend::InMemoryBackend(FrameDevice& station_end, Mac host_mac)
+    : end_(station_end), host_mac_(host_mac) {}
 
 AdapterListing InMemoryBackend::list_adapters() {
   AdapterListing listing;
@@ -94,7 +112,7 @@ AdapterListing InMemoryBackend::list_adapters() {
     listing.permission_denied = listing_permission_denied_;
     return listing;
   }
-  listing.adapters.push_back({kAdapterName, kAdapterDescription});
+  if (present_->load()) listing.adapters.push_back({kAdapterName, kAdapterDescription});
   for (const AdapterInfo& extra : extra_) listing.adapters.push_back(extra);
   return listing;
 }
@@ -106,8 +124,8 @@ std::optional<Mac> InMemoryBackend::adapter_mac(const std::string& name) {
 
 OpenResult InMemoryBackend::open(const std::string& name) {
   if (fail_open_) return {nullptr, open_error_, open_permission_denied_};
-  if (name != kAdapterName) return {nullptr, "no such simulated adapter", false};
-  return {std::make_unique<Borrowed>(wire_.station_end()), {}, false};
+  if (name != kAdapterName || !present_->load()) return {nullptr, "no such simulated adapter", false};
+  return {std::make_unique<Borrowed>(end_, present_), {}, false};
 }
 
 }  // namespace skav::link

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
@@ -57,13 +58,16 @@ class InMemoryWire {
   std::unique_ptr<End> board_;
 };
 
-// A backend with one adapter whose cable is an InMemoryWire: the station opens its end.
+// A backend with one adapter whose cable is an InMemoryWire (or any device standing for the
+// station's end of a cable): the station opens that end.
 class InMemoryBackend : public FrameBackend {
  public:
   static constexpr const char* kAdapterName = "sim0";
   static constexpr const char* kAdapterDescription = "Simulated board link";
+  static constexpr Mac kHostMac = {0x02, 0x53, 0x4b, 0x41, 0x56, 0x00};
 
-  explicit InMemoryBackend(InMemoryWire& wire, Mac host_mac = {0x02, 0x53, 0x4b, 0x41, 0x56, 0x00});
+  explicit InMemoryBackend(InMemoryWire& wire, Mac host_mac = kHostMac);
+  explicit InMemoryBackend(FrameDevice& station_end, Mac host_mac = kHostMac);
   AdapterListing list_adapters() override;
   std::optional<Mac> adapter_mac(const std::string& name) override;
   OpenResult open(const std::string& name) override;
@@ -82,9 +86,13 @@ class InMemoryBackend : public FrameBackend {
   }
   // Adds further adapters that exist but lead nowhere.
   void add_adapter(AdapterInfo adapter) { extra_.push_back(std::move(adapter)); }
+  // The adapter goes away (false: it is no longer listed, cannot be opened, and a device opened
+  // before fails) or comes back.
+  void set_present(bool present) { present_->store(present); }
 
  private:
-  InMemoryWire& wire_;
+  FrameDevice& end_;
+  std::shared_ptr<std::atomic<bool>> present_ = std::make_shared<std::atomic<bool>>(true);
   Mac host_mac_;
   std::string listing_error_;
   bool listing_permission_denied_ = false;

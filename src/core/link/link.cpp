@@ -1,7 +1,7 @@
 #include "core/link/link.h"
 
+#include <algorithm>
 #include <cstring>
-#include <thread>
 
 namespace skav::link {
 
@@ -16,7 +16,7 @@ constexpr const char* kPrivilegeHint =
     "promiscuous mode), e.g. sudo setcap cap_net_raw,cap_net_admin=eip $(command -v skav)\r\n";
 }  // namespace
 
-Link::Link(FrameBackend& backend) : backend_(backend) {}
+Link::Link(FrameBackend& backend, Clock& clock) : backend_(backend), clock_(clock) {}
 
 Link::~Link() { close_link(); }
 
@@ -48,9 +48,14 @@ void Link::enumerate_adapters(Log* log, AdapterList& list) {
 int Link::open_adapter(Log* log, int n) {
   // A second open replaces the first: release the old device before taking a new one.
   device_.reset();
+  lost_ = false;
   open_name_.clear();
+  open_error_.clear();
   if (n < 1 || n > adapter_count_ || !listed_) {
     log_sink(log, "Interface number out of range.inum:%02d,iIfNum:%02d\r\n", n, adapter_count_);
+    open_error_ = listed_ ? "adapter number " + std::to_string(n) + " is not among the " +
+                                std::to_string(adapter_count_) + " listed"
+                          : "the adapters could not be listed";
     device_list_.clear();
     listed_ = false;
     return 0;
@@ -65,6 +70,7 @@ int Link::open_adapter(Log* log, int n) {
     // the operator can tell a missing privilege from a missing adapter.
     if (!opened.error.empty()) log_sink(log, "Reason: %s\r\n", opened.error.c_str());
     if (opened.permission_denied) log_sink(log, "%s", kPrivilegeHint);
+    open_error_ = opened.error.empty() ? "it cannot be opened" : opened.error;
     device_list_.clear();
     listed_ = false;
     return 0;
@@ -88,25 +94,45 @@ int Link::send_data_frames(const std::uint8_t* data, std::uint32_t length, std::
   if (!device_) return -1;
   std::uint8_t header[kEthernetHeader];
   write_header(header, target_mac_, host_mac_, kEtherHostData);
-  const std::uint8_t* payloads[kMaxBatch];
-  std::size_t lengths[kMaxBatch];
+  const std::uint8_t* payloads[kMaxBatch] = {};
+  std::size_t lengths[kMaxBatch] = {};
   std::size_t count = 0;
   for (std::uint32_t pos = 0; pos < length; pos += chunk, ++count) {
     payloads[count] = data + pos;
     lengths[count] = length - pos < chunk ? length - pos : chunk;
   }
-  return device_->send_frames(header, payloads, lengths, count) == count ? 0 : -1;
+  int result = device_->send_frames(header, payloads, lengths, count) == count ? 0 : -1;
+  // The frames went out from the caller's buffer, not through the Transmit Frame; leave in it
+  // what sending them one by one would have left, since the next probe carries those bytes.
+  // Each payload byte position holds the last frame that reached it.
+  std::memcpy(transmit_.data(), header, kEthernetHeader);
+  std::size_t filled = 0;
+  for (std::size_t i = count; i-- > 0 && filled < chunk;) {
+    if (lengths[i] <= filled) continue;
+    std::memcpy(transmit_.data() + kEthernetHeader + filled, payloads[i] + filled, lengths[i] - filled);
+    filled = lengths[i];
+  }
+  return result;
+}
+
+int Link::receive(const std::uint8_t** frame) {
+  if (!device_ || lost_) {
+    // Nothing can arrive; pausing the read time-out keeps a caller's polling loop from
+    // spinning on a link that is not open.
+    clock_.sleep_for(kReadTimeout);
+    return 0;
+  }
+  int length = device_->receive(frame, kReadTimeout);
+  if (length < 0) {
+    lost_ = true;
+    return 0;
+  }
+  return length;
 }
 
 int Link::receive_data_frame(std::uint8_t* buffer, std::uint32_t capacity) {
-  if (!device_) {
-    // Nothing can arrive; waiting the read time-out keeps a caller's polling loop from
-    // spinning on a link that is not open.
-    std::this_thread::sleep_for(kReadTimeout);
-    return 0;
-  }
   const std::uint8_t* frame = nullptr;
-  int length = device_->receive(&frame, kReadTimeout);
+  int length = receive(&frame);
   if (length <= 0) return 0;
   if (static_cast<std::size_t>(length) < kEthernetHeader || ether_type(frame) != kEtherTargetData)
     return -2;
@@ -120,13 +146,44 @@ int Link::receive_data_frame(std::uint8_t* buffer, std::uint32_t capacity) {
 }
 
 void Link::wait_for_frame(std::chrono::steady_clock::time_point until) {
-  if (device_) device_->wait_readable(until);
+  if (device_ && !lost_) device_->wait_readable(until);
+}
+
+int Link::send_probe() {
+  // Only the header is written: the 46 payload bytes are whatever the last data frame left.
+  write_header(transmit_.data(), kBroadcast, host_mac_, kEtherProbe);
+  if (!device_ || lost_) return -1;
+  return device_->send(transmit_.data(), kMinFrame);
+}
+
+int Link::receive_reply() {
+  const std::uint8_t* frame = nullptr;
+  int length = receive(&frame);
+  if (length < static_cast<int>(kEthernetHeader) || ether_type(frame) != kEtherReply) return 0;
+  Mac source;
+  std::memcpy(source.data(), frame + 6, 6);
+  target_mac_ = source;
+  return 1;
+}
+
+int Link::drain(int most) {
+  if (!device_ || lost_) return 0;
+  int dropped = 0;
+  const std::uint8_t* frame = nullptr;
+  while (dropped < most) {
+    int length = device_->receive(&frame, std::chrono::milliseconds(0));
+    if (length < 0) lost_ = true;
+    if (length <= 0) break;
+    ++dropped;
+  }
+  return dropped;
 }
 
 void Link::close_link() {
   device_list_.clear();
   listed_ = false;
   device_.reset();
+  lost_ = false;
   open_name_.clear();
 }
 

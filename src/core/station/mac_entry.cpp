@@ -8,24 +8,20 @@ constexpr char kEnter = 13;
 constexpr char kBackspace = 8;
 }  // namespace
 
-void MacEntry::prompt(Log* log, MacDigits& digits) {
-  std::lock_guard lock(mutex_);
+void MacEntry::prompt(Log* log, MacDigits::Digits& digits) {
   log_sink(log, "Input MAC Address : ");
-  MacDigits::Digits unset;
-  unset.fill('F');
-  digits.set(unset);
+  digits.fill('F');
   counter_ = 0;
   pending_ = true;
 }
 
-void MacEntry::key(Log* log, MacDigits& digits, char c, int repeat) {
-  std::lock_guard lock(mutex_);
+void MacEntry::key(Log* log, MacDigits::Digits& digits, char c) {
   if (!pending_) return;
   if (c == kEnter) {
     bool twelve = counter_ == kDigits;
     counter_ = 0;
     log_sink(log, "\r\n");
-    if (twelve && MacDigits::all_hex(digits.get())) {
+    if (twelve && MacDigits::all_hex(digits)) {
       pending_ = false;
       return;
     }
@@ -39,17 +35,10 @@ void MacEntry::key(Log* log, MacDigits& digits, char c, int repeat) {
     if (log != nullptr) log->erase_last();
     return;
   }
-  for (int i = 0; i < repeat; ++i) {
-    // Characters beyond the twelfth are counted and shown but never stored.
-    if (counter_ < kDigits) digits.set_digit(static_cast<std::size_t>(counter_), c);
-    ++counter_;
-    if (log != nullptr) log->append(std::string_view(&c, 1));
-  }
-}
-
-int MacEntry::counter() const {
-  std::lock_guard lock(mutex_);
-  return counter_;
+  // Characters beyond the twelfth are counted and shown but never stored.
+  if (counter_ < kDigits) digits[static_cast<std::size_t>(counter_)] = c;
+  ++counter_;
+  if (log != nullptr) log->append(std::string_view(&c, 1));
 }
 
 }  // namespace skav::station

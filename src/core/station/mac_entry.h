@@ -1,8 +1,5 @@
 #pragma once
 
-#include <atomic>
-#include <mutex>
-
 #include "core/log.h"
 #include "core/mac_digits.h"
 
@@ -10,21 +7,26 @@ namespace skav::station {
 
 // The operator's MAC entry: characters typed or scanned into the log while an entry is pending.
 // Enter after exactly 12 hexadecimal characters accepts the entry; anything else asks again.
+// Used on the station's thread only.
 class MacEntry {
  public:
   // The station asks for an address: logs "Input MAC Address : ", sets the digits to twelve F
-  // and makes the entry pending.
-  void prompt(Log* log, MacDigits& digits);
-  // One character with its repeat count. Ignored while no entry is pending. Enter (13) accepts or
-  // asks again, Backspace (8) takes back one character, anything else is shown and, within the
-  // first 12, stored as the next digit.
-  void key(Log* log, MacDigits& digits, char c, int repeat = 1);
-  bool pending() const { return pending_.load(); }
-  int counter() const;
+  // and makes the entry pending with nothing typed.
+  void prompt(Log* log, MacDigits::Digits& digits);
+  // One character. Ignored while no entry is pending. Enter (13) accepts or asks again,
+  // Backspace (8) takes back one character, anything else is shown and, within the first 12,
+  // stored as the next digit.
+  void key(Log* log, MacDigits::Digits& digits, char c);
+  // Drops what was typed so far: nothing pending, counter 0.
+  void discard() {
+    pending_ = false;
+    counter_ = 0;
+  }
+  bool pending() const { return pending_; }
+  int counter() const { return counter_; }
 
  private:
-  mutable std::mutex mutex_;
-  std::atomic<bool> pending_{false};
+  bool pending_ = false;
   int counter_ = 0;
 };
 

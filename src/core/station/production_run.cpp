@@ -1,109 +1,165 @@
 #include "core/station/production_run.h"
 
-#include <cstring>
+#include <algorithm>
+#include <optional>
 
-#include "core/config/environment.h"
 #include "core/config/section_table.h"
-#include "core/link/discovery.h"
-#include "core/transfer/verdict.h"
+#include "core/station/steps.h"
 
 namespace skav::station {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
 using transfer::Outcome;
-using transfer::Verdict;
 
-bool stopping(const RunContext& context) {
-  return context.stop != nullptr && context.stop->load(std::memory_order_relaxed);
-}
-
-// After the diagnostic image was started the board reboots into it; probe until it answers,
-// but no longer than the transfer timeout. The image may answer from another MAC address (the
-// one just written into its environment), so whoever answers is taken.
-Outcome find_target_again(RunContext& context) {
-  Clock::time_point start = Clock::now();
-  for (;;) {
-    if (link::find_target(context.link) == 1) return Outcome::kOk;
-    if (stopping(context)) return Outcome::kStopped;
-    if (Clock::now() - start >= context.timeout) return Outcome::kTimeout;
+// Hands a step's data progress to the run's observer when what it shows changes: another
+// whole percent. The transfer reports every window, some 3,000 for a 64 MB image.
+class StepProgress : public transfer::ProgressObserver {
+ public:
+  StepProgress(RunObserver& observer, Clock& clock, StepSlot slot)
+      : observer_(observer), clock_(clock), slot_(slot) {}
+  void on_progress(std::uint64_t done, std::uint64_t total) override {
+    if (done == 0 || total != total_) {
+      // A data phase starts (the write, then its read-back).
+      total_ = total;
+      started_ = clock_.now();
+      percent_ = -1;
+    }
+    int percent = total == 0 ? 100 : static_cast<int>(std::min(done, total) * 100 / total);
+    if (percent == percent_) return;
+    percent_ = percent;
+    double seconds = std::chrono::duration<double>(clock_.now() - started_).count();
+    observer_.on_step_progress(slot_, done, total, seconds > 0 ? static_cast<double>(done) / seconds : 0);
   }
-}
 
-// Logs every Text Block until the end marker. The block is reused: a short payload overwrites
-// only its start, so its text ends at a zero byte inside the payload.
-Outcome console_relay(RunContext& context, transfer::Channel& channel) {
-  char block[kTextBlockSize + 1] = {};
-  for (;;) {
-    Outcome outcome =
-        transfer::block_receive(channel, reinterpret_cast<std::uint8_t*>(block), kTextBlockSize);
-    if (outcome != Outcome::kOk) return outcome;
-    if (std::memcmp(block, kDiagEndMarker, sizeof kDiagEndMarker) == 0) return Outcome::kOk;
-    log_sink(context.log, "%.256s", block);
+ private:
+  RunObserver& observer_;
+  Clock& clock_;
+  StepSlot slot_;
+  std::uint64_t total_ = 0;
+  Clock::time_point started_{};
+  int percent_ = -1;
+};
+
+// Runs one step with its progress reported, and records its verdict.
+class StepRunner {
+ public:
+  StepRunner(RunContext& context, transfer::Channel& channel, BoardRecord& record)
+      : context_(context), channel_(channel), record_(record) {}
+
+  template <typename Step>
+  auto run(const PlanStep& step, Step&& body) {
+    RunObserver* observer = context_.observer;
+    if (observer != nullptr && step.used) observer->on_step_started(step.slot);
+    std::optional<StepProgress> progress;
+    if (observer != nullptr) progress.emplace(*observer, context_.link.clock(), step.slot);
+    channel_.progress = progress ? &*progress : nullptr;
+    auto result = body();
+    channel_.progress = nullptr;
+    record_.step(step.slot) = result.verdict;
+    if (observer != nullptr) observer->on_step_finished(step.slot, result.verdict, result.reason);
+    return result;
+  }
+
+ private:
+  RunContext& context_;
+  transfer::Channel& channel_;
+  BoardRecord& record_;
+};
+
+bool transfer_completed(const StepResult& result) { return result.outcome == Outcome::kOk; }
+
+// The steps of the plan after `from` were never reached.
+void mark_not_run(const RunPlan& plan, std::size_t from, BoardRecord& record, RunObserver* observer) {
+  for (std::size_t i = from; i < kStepSlots; ++i) {
+    const PlanStep& step = plan.steps[i];
+    if (!step.used) continue;
+    record.steps[i] = Verdict::kNotRun;
+    if (observer != nullptr) observer->on_step_finished(step.slot, Verdict::kNotRun, "not reached");
   }
 }
 
 }  // namespace
 
-int run_driver(RunContext& context, transfer::Channel& channel, BoardRecord& record) {
-  config::SectionTable table;
-  config::read_section_table(table, context.dir / "config.ini");
-
-  config::EnvironmentResult env = config::write_environment_image(
-      context.log, channel, table, context.digits, context.store, context.dir);
-  record.environment = env.verdict;
-  if (env.verdict != Verdict::kSkipped && MacDigits::all_hex(env.written))
-    record.written_mac = MacDigits::colon_text(env.written);
-  if (env.outcome != Outcome::kOk) return 0;
-
-  transfer::SectionResults sections =
-      transfer::section_download(context.log, channel, table, context.dir, context.progress);
-  record.kernel = sections.verdicts[0];
-  record.uboot = sections.verdicts[1];
-  record.filesystem = sections.verdicts[2];
-  if (sections.outcome != Outcome::kOk) return 0;
-
-  transfer::DiagResult diag =
-      transfer::diagnostic_download(context.log, channel, table, context.dir, context.progress);
-  record.diag = diag.verdict;
-  if (diag.outcome != Outcome::kOk) return 0;
-  return diag.started;
-}
-
-void run_worker(RunContext& context, std::atomic<int>& run_status, BoardRecord& record,
-                const std::filesystem::path& records_file) {
-  Clock::time_point start = Clock::now();
+BoardRecord run_board(RunContext& context) {
+  Clock& clock = context.link.clock();
+  const Clock::time_point start = clock.now();
   transfer::Channel channel{context.link, context.timeout, context.stop, nullptr};
+  BoardRecord record;
   record.board_mac = link::format_mac(context.link.target_mac());
   record.adapter = context.link.open_name();
 
-  int started = run_driver(context, channel, record);
-  if (started == 1) {
-    Outcome outcome = find_target_again(context);
-    if (outcome == Outcome::kOk) outcome = console_relay(context, channel);
-    if (outcome != Outcome::kOk) {
-      transfer::log_transfer_failure(context.log, channel, outcome);
-      record.diag = Verdict::kTimeout;
+  // config.ini is read afresh for every board, so an edit takes effect with the next one.
+  config::SectionTable table;
+  config::read_section_table(table, context.dir / "config.ini");
+  const RunPlan plan = make_plan(table, context.dir);
+  if (context.observer != nullptr) context.observer->on_planned(plan);
+  StepRunner runner(context, channel, record);
+
+  // Which step ended the run early (kStepSlots: none did).
+  std::size_t ended_at = kStepSlots;
+  bool started_diag = false;
+
+  AddressSource address{context.pool, context.digits, context.exact_address, context.link.open_name()};
+  EnvironmentResult environment = runner.run(plan.steps[0], [&] {
+    return environment_step(context.log, channel, plan.steps[0], context.dir, address);
+  });
+  if (environment.built && MacDigits::all_hex(environment.written))
+    record.written_mac = MacDigits::colon_text(environment.written);
+  if (environment.sent && context.observer != nullptr)
+    context.observer->on_address_taken(environment.written, environment.next);
+  if (!transfer_completed(environment)) ended_at = 0;
+
+  if (ended_at == kStepSlots) {
+    ImageBuffer buffer;
+    bool any = std::any_of(plan.steps.begin(), plan.steps.end(), [](const PlanStep& step) {
+      return step.kind == StepKind::kImage && step.used;
+    });
+    if (any && !buffer.obtain(plan.largest_image()))
+      log_sink(context.log, "Not enough memory for the image buffers (%u bytes)\r\n", plan.largest_image());
+    for (std::size_t i = 1; i <= 3 && ended_at == kStepSlots; ++i) {
+      StepResult result = runner.run(plan.steps[i], [&] {
+        return image_step(context.log, channel, plan.steps[i], buffer);
+      });
+      if (!transfer_completed(result)) ended_at = i;
     }
   }
 
+  if (ended_at == kStepSlots) {
+    DiagResult diag = runner.run(plan.steps[4], [&] { return diag_step(context.log, channel, plan.steps[4]); });
+    if (!transfer_completed(diag)) ended_at = 4;
+    started_diag = diag.started;
+    if (started_diag) {
+      Outcome relayed = relay_diagnostic_text(context.log, channel);
+      if (relayed != Outcome::kOk) {
+        log_transfer_failure(context.log, channel, relayed);
+        record.step(StepSlot::kDiag) = verdict_of(relayed);
+        if (context.observer != nullptr)
+          context.observer->on_step_finished(StepSlot::kDiag, verdict_of(relayed),
+                                             "diagnostic text: " + transfer_failure_reason(channel, relayed));
+        ended_at = 4;
+      }
+    }
+  }
+  if (ended_at < kStepSlots) mark_not_run(plan, ended_at + 1, record, context.observer);
+
   record.overall = overall_verdict(record);
   record.time = iso8601_now();
-  record.seconds = std::chrono::duration<double>(Clock::now() - start).count();
-  std::string error;
-  if (!append_record(records_file, record, error))
-    log_sink(context.log, "Could not write the production record: %s\r\n", error.c_str());
+  record.seconds = std::chrono::duration<double>(clock.now() - start).count();
+  if (Status written = append_record(context.dir / kRecordsFile, record); !written.ok())
+    log_sink(context.log, "Could not write the production record: %s\r\n", written.message().c_str());
+  if (environment.reservation) {
+    settings::BoardOutcome outcome{verdict_name(record.overall), record_columns(record)};
+    if (Status kept = context.pool.finish(*environment.reservation, outcome); !kept.ok())
+      log_sink(context.log, "Could not record the board in the MAC address pool: %s\r\n",
+               kept.message().c_str());
+  }
 
-  bool timed_out = record.overall == Verdict::kTimeout;
-  run_status.store(2);
-  // A run that relayed a diagnostic image ends with its text; one that gave up on a silent board
-  // has said so already. Otherwise the run's verdict closes it.
-  if (started == 1 || timed_out) return;
-  if (record.overall == Verdict::kFail)
-    log_sink(context.log, "Fail !!\r\n");
-  else
-    log_sink(context.log, "Success !!\r\n");
+  // A run that relayed a diagnostic image ends with its text; one that gave up on the board has
+  // said so already. Otherwise the run's verdict closes it.
+  if ((started_diag && ended_at == kStepSlots) || ended_at < kStepSlots) return record;
+  log_sink(context.log, "%s", record.overall == Verdict::kFail ? "Fail !!\r\n" : "Success !!\r\n");
+  return record;
 }
 
 }  // namespace skav::station

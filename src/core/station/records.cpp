@@ -54,47 +54,60 @@ std::string iso8601_now() {
   return text;
 }
 
-transfer::Verdict overall_verdict(const BoardRecord& record) {
-  using transfer::Verdict;
-  bool timeout = false, fail = false, pass = false;
-  for (Verdict v : {record.environment, record.kernel, record.uboot, record.filesystem, record.diag}) {
-    timeout |= v == Verdict::kTimeout;
-    fail |= v == Verdict::kFail;
+std::string records_header() {
+  std::string header = "time,adapter,board_mac,written_mac";
+  for (const char* name : kStepNames) header += std::string(",") + name;
+  return header + ",verdict,seconds\n";
+}
+
+Verdict overall_verdict(const BoardRecord& record) {
+  bool fail = false, pass = false;
+  for (Verdict v : record.steps) {
+    if (v == Verdict::kTimeout || v == Verdict::kStopped || v == Verdict::kAdapterLost) return v;
+    fail |= v == Verdict::kFail || v == Verdict::kNotRun;
     pass |= v == Verdict::kPass;
   }
-  if (timeout) return Verdict::kTimeout;
   if (fail) return Verdict::kFail;
   return pass ? Verdict::kPass : Verdict::kSkipped;
 }
 
-std::string format_record(const BoardRecord& r) {
+std::vector<std::pair<std::string, std::string>> record_columns(const BoardRecord& r) {
   char seconds[32];
   std::snprintf(seconds, sizeof seconds, "%.3f", r.seconds);
-  std::string line = csv_field(r.time) + "," + csv_field(r.adapter) + "," + r.board_mac + "," +
-                     r.written_mac + "," + transfer::verdict_name(r.environment) + "," +
-                     transfer::verdict_name(r.kernel) + "," + transfer::verdict_name(r.uboot) +
-                     "," + transfer::verdict_name(r.filesystem) + "," +
-                     transfer::verdict_name(r.diag) + "," + transfer::verdict_name(r.overall) +
-                     "," + seconds + "\n";
-  return line;
+  std::vector<std::pair<std::string, std::string>> columns = {
+      {"time", r.time}, {"adapter", r.adapter}, {"board_mac", r.board_mac},
+      {"written_mac", r.written_mac}};
+  for (std::size_t i = 0; i < kStepSlots; ++i) columns.emplace_back(kStepNames[i], verdict_name(r.steps[i]));
+  columns.emplace_back("verdict", verdict_name(r.overall));
+  columns.emplace_back("seconds", seconds);
+  return columns;
 }
 
-bool append_record(const std::filesystem::path& file, const BoardRecord& record,
-                   std::string& error) {
+std::string format_record(const BoardRecord& r) {
+  std::string line;
+  for (const auto& [name, value] : record_columns(r)) {
+    if (!line.empty()) line += ',';
+    line += csv_field(value);
+  }
+  return line + "\n";
+}
+
+Status append_record(const std::filesystem::path& file, const BoardRecord& record) {
   int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
   if (fd < 0) {
-    error = file.string() + ": " + std::strerror(errno);
-    return false;
+    int error = errno;
+    return Status::error(error, file.string() + ": " + std::strerror(error));
   }
   struct stat info {};
   std::string text;
-  if (::fstat(fd, &info) == 0 && info.st_size == 0) text = kRecordsHeader;
+  if (::fstat(fd, &info) == 0 && info.st_size == 0) text = records_header();
   text += format_record(record);
   // One write per line, so a crash leaves whole lines only; fsync before the next board.
   bool ok = write_all(fd, text) && ::fsync(fd) == 0;
-  if (!ok) error = file.string() + ": " + std::strerror(errno);
+  int error = errno;
   ::close(fd);
-  return ok;
+  if (!ok) return Status::error(error, file.string() + ": " + std::strerror(error));
+  return {};
 }
 
 }  // namespace skav::station

@@ -1,9 +1,14 @@
 #pragma once
 
+#include <array>
 #include <filesystem>
 #include <string>
+#include <utility>
+#include <vector>
 
-#include "core/transfer/verdict.h"
+#include "core/station/plan.h"
+#include "core/station/verdict.h"
+#include "core/status.h"
 
 namespace skav::station {
 
@@ -13,30 +18,33 @@ struct BoardRecord {
   std::string adapter;      // the adapter's system name
   std::string board_mac;    // as discovered, 02:00:00:00:00:01
   std::string written_mac;  // written into its environment, 00:11:22:33:44:55; empty if none
-  transfer::Verdict environment = transfer::Verdict::kSkipped;
-  transfer::Verdict kernel = transfer::Verdict::kSkipped;
-  transfer::Verdict uboot = transfer::Verdict::kSkipped;
-  transfer::Verdict filesystem = transfer::Verdict::kSkipped;
-  transfer::Verdict diag = transfer::Verdict::kSkipped;
-  transfer::Verdict overall = transfer::Verdict::kSkipped;
+  std::array<Verdict, kStepSlots> steps{};  // by the run's steps; all skipped at first
+  Verdict overall = Verdict::kSkipped;
   double seconds = 0;
+
+  Verdict& step(StepSlot slot) { return steps[static_cast<std::size_t>(slot)]; }
+  Verdict step(StepSlot slot) const { return steps[static_cast<std::size_t>(slot)]; }
 };
 
 inline constexpr const char* kRecordsFile = "skav-records.csv";
-inline constexpr const char* kRecordsHeader =
-    "time,adapter,board_mac,written_mac,environment,kernel,uboot,filesystem,diag,verdict,seconds\n";
 
-// Appends one line per board to a CSV file (header line first when the file is new or empty).
-// Each line goes out in one write and is flushed to disk before this returns. Returns false
-// (with `error` set) when the line could not be written.
-bool append_record(const std::filesystem::path& file, const BoardRecord& record, std::string& error);
+// "time,adapter,board_mac,written_mac,<one column per step>,verdict,seconds\n".
+std::string records_header();
+
+// The record's columns by name, in the header's order, as written.
+std::vector<std::pair<std::string, std::string>> record_columns(const BoardRecord& record);
 
 // The line as written (with its "\n").
 std::string format_record(const BoardRecord& record);
 
-// The overall verdict of a run from its steps: timeout if any step timed out, fail if any failed,
-// pass if at least one passed, else skipped.
-transfer::Verdict overall_verdict(const BoardRecord& record);
+// Appends one line per board to a CSV file (the header line first when the file is new or
+// empty). Each line goes out in one write and is flushed to disk before this returns.
+Status append_record(const std::filesystem::path& file, const BoardRecord& record);
+
+// The overall verdict of a run from its steps: a step whose transfer did not complete gives
+// its verdict (timeout, stopped, adapter-lost); otherwise fail if a step failed or did not run;
+// pass when every configured step passed; skipped when none was configured.
+Verdict overall_verdict(const BoardRecord& record);
 
 // Current local time as 2026-12-09T06:26:13+01:00.
 std::string iso8601_now();

@@ -1,112 +1,406 @@
 #include "core/station/station.h"
 
-#include <algorithm>
 #include <cstdio>
 #include <system_error>
 
 #include "core/link/discovery.h"
-#include "core/station/production_run.h"
 
 namespace skav::station {
 
 namespace {
 
-// Hands section progress of a run to the front end when what it shows changes: a new section
-// or another whole percent. The transfer reports every window (some 3,000 a 64 MB image),
-// and each report would cost the front end a write or a post on the transfer's own thread.
-class ProgressRelay : public transfer::SectionProgress {
- public:
-  explicit ProgressRelay(StationEvents& events) : events_(events) {}
-  void on_section_progress(const char* section, std::uint64_t done,
-                           std::uint64_t total) override {
-    int percent = total == 0 ? 100 : static_cast<int>(std::min(done, total) * 100 / total);
-    if (section == section_ && percent == percent_) return;
-    section_ = section;
-    percent_ = percent;
-    events_.on_progress(section, done, total);
-  }
-  void on_section_end() override {
-    section_ = nullptr;
-    events_.on_progress_end();
-  }
+// A board flooding the cable cannot hold the tick that drains it.
+constexpr int kMostDrained = 4096;
+// While the adapter is gone, the station tries to open it again every this many ticks.
+constexpr int kLostRetryTicks = 10;
 
- private:
-  StationEvents& events_;
-  const char* section_ = nullptr;  // the section last shown, as the walk names it
-  int percent_ = -1;
+template <class... Ts>
+struct Overloaded : Ts... {
+  using Ts::operator()...;
 };
+template <class... Ts>
+Overloaded(Ts...) -> Overloaded<Ts...>;
+
+// The first step that did not pass, "filesystem: read-back differs".
+std::string first_failure(const BoardView& board) {
+  for (const StepView& step : board.steps) {
+    if (step.state != StepView::State::kDone) continue;
+    if (step.verdict == Verdict::kPass || step.verdict == Verdict::kSkipped) continue;
+    std::string reason = step.reason.empty() ? verdict_name(step.verdict) : step.reason;
+    return std::string(step.name()) + ": " + reason;
+  }
+  return {};
+}
 
 }  // namespace
 
-Station::Station(link::FrameBackend& backend, settings::SettingsStore& store, Log& log,
-                 StationEvents* events, StationOptions options)
-    : link_(backend), store_(store), log_(log), events_(events), options_(std::move(options)) {}
+// Hands a run's news to the station's queue, on the run's own thread.
+class Station::RunNews : public RunObserver {
+ public:
+  explicit RunNews(Station& station) : station_(station) {}
+  void on_planned(const RunPlan& plan) override { station_.post(Planned{plan}); }
+  void on_step_started(StepSlot slot) override { station_.post(StepStarted{slot}); }
+  void on_step_progress(StepSlot slot, std::uint64_t done, std::uint64_t total,
+                        double bytes_per_second) override {
+    station_.post(StepProgress{slot, done, total, bytes_per_second});
+  }
+  void on_step_finished(StepSlot slot, Verdict verdict, const std::string& reason) override {
+    station_.post(StepFinished{slot, verdict, reason});
+  }
+  void on_address_taken(const MacDigits::Digits& written, const MacDigits::Digits& next) override {
+    station_.post(AddressTaken{written, next});
+  }
+
+ private:
+  Station& station_;
+};
+
+Station::Station(link::FrameBackend& backend, settings::SettingsStore& store,
+                 settings::AddressPool& pool, Log& log, StationEvents* events,
+                 StationOptions options)
+    : backend_(backend),
+      store_(store),
+      pool_(pool),
+      log_(log),
+      events_(events),
+      options_(std::move(options)),
+      clock_(options_.clock != nullptr ? *options_.clock : steady_clock()),
+      link_(std::make_shared<link::Link>(backend, clock_)) {
+  if (options_.barcode) barcode_mode_ = *options_.barcode;
+  publish();
+}
 
 Station::~Station() { stop(); }
 
-void Station::start_up() {
-  auto restore_number = [this](const char* name, std::atomic<int>& field) {
-    std::int32_t value = field.load();
-    if (store_.number_read(&log_, name, value) == settings::kOk) {
-      field.store(value);
-    } else if (store_.number_write(&log_, name, field.load()) != settings::kOk) {
-      log_sink(&log_, "Could not set Registry Key. \r\n");
-    }
-  };
-  restore_number(settings::kBarCode, barcode_mode_);
-  restore_number(settings::kNetIF, selected_index_);
-  MacDigits::Digits digits = mac_digits_.get();
-  if (store_.machwid_read(&log_, digits) == settings::kOk) {
-    mac_digits_.set(digits);
-  } else if (store_.machwid_write(&log_, digits) != settings::kOk) {
-    log_sink(&log_, "Could not set Registry Key. \r\n");
-  }
-
-  std::lock_guard link_lock(link_mutex_);
-  // The link belongs to a run while it lasts: never close it under the worker.
-  if (run_active()) return;
-  if (reopen_link(selected_index_.load()) == 0) log_sink(&log_, "Open Network Interface Fail\r\n");
-}
-
 void Station::start() {
-  if (ticker_.joinable()) return;
-  stop_ = false;
-  ticker_ = std::thread([this] { tick_loop(); });
+  if (thread_.joinable()) return;
+  {
+    std::lock_guard lock(queue_mutex_);
+    stopping_ = false;
+  }
+  thread_ = std::thread([this] { thread_main(); });
 }
 
 void Station::stop() {
   stop_ = true;
-  tick_wake_.notify_all();
-  if (ticker_.joinable()) ticker_.join();
-  join_worker();
-  std::lock_guard link_lock(link_mutex_);
-  link_.close_link();
-}
-
-void Station::tick_loop() {
-  auto next = std::chrono::steady_clock::now();
-  while (!stop_.load()) {
-    tick();
-    next += options_.tick_period;
-    auto now = std::chrono::steady_clock::now();
-    if (next < now) next = now;
-    std::unique_lock lock(tick_mutex_);
-    tick_wake_.wait_until(lock, next, [this] { return stop_.load(); });
-  }
-}
-
-std::string Station::status_text() const {
-  std::string adapter;
   {
-    std::lock_guard lock(adapters_mutex_);
-    int index = selected_index_.load();
-    if (index >= 0 && index < adapters_.count) adapter = adapters_.entries[static_cast<std::size_t>(index)];
+    std::lock_guard lock(queue_mutex_);
+    stopping_ = true;
   }
+  queue_changed_.notify_all();
+  if (thread_.joinable()) thread_.join();
+  // The run ends at its next wait; its last act posts the link back.
+  if (worker_.joinable()) worker_.join();
+  run_commands();
+  if (link_) link_->close_link();
+  publish();
+}
+
+void Station::thread_main() {
+  using SystemClock = std::chrono::steady_clock;
+  SystemClock::time_point next_tick = SystemClock::now();
+  std::unique_lock lock(queue_mutex_);
+  while (!stopping_) {
+    queue_changed_.wait_until(lock, next_tick, [this] { return stopping_ || !queue_.empty(); });
+    if (stopping_) break;
+    lock.unlock();
+    run_commands();
+    SystemClock::time_point now = SystemClock::now();
+    if (now >= next_tick) {
+      tick();
+      next_tick += options_.tick_period;
+      if (next_tick < now) next_tick = now;
+    }
+    lock.lock();
+  }
+}
+
+void Station::post(Command command) {
+  {
+    std::lock_guard lock(queue_mutex_);
+    queue_.push_back(std::move(command));
+  }
+  queue_changed_.notify_all();
+}
+
+void Station::post_start_up() { post(StartUp{}); }
+void Station::post_key(char c) { post(Key{c}); }
+void Station::post_toggle_barcode() { post(ToggleBarcode{}); }
+void Station::post_apply_interface(int index, const MacDigits::Digits& digits) {
+  post(ApplyInterface{index, digits});
+}
+
+void Station::run_commands() {
+  for (;;) {
+    Command command;
+    {
+      std::lock_guard lock(queue_mutex_);
+      if (queue_.empty()) break;
+      command = std::move(queue_.front());
+      queue_.pop_front();
+    }
+    carry_out(command);
+  }
+  publish();
+}
+
+void Station::carry_out(Command& command) {
+  std::visit(
+      Overloaded{
+          [this](StartUp&) { start_up(); },
+          [this](Key& key) {
+            bool was_pending = mac_entry_.pending();
+            mac_entry_.key(&log_, digits_, key.c);
+            if (was_pending && !mac_entry_.pending()) entered_ = true;
+          },
+          [this](ToggleBarcode&) {
+            barcode_mode_ = barcode_mode_ == 0 ? 1 : 0;
+            // The operator's choice replaces the mode chosen for this station's life.
+            options_.barcode.reset();
+            stored_barcode_ = barcode_mode_;
+            if (store_.number_write(&log_, settings::kBarCode, barcode_mode_) != settings::kOk)
+              log_sink(&log_, "Could not set Registry Key. \r\n");
+          },
+          [this](ApplyInterface& apply) { apply_interface(apply); },
+          [this](Planned& planned) {
+            if (!board_) return;
+            for (std::size_t i = 0; i < kStepSlots; ++i) {
+              const PlanStep& step = planned.plan.steps[i];
+              StepView& view = board_->steps[i];
+              view = StepView{};
+              view.slot = step.slot;
+              view.used = step.used;
+              view.detail = describe_step(step);
+              view.state = step.used ? StepView::State::kWaiting : StepView::State::kDone;
+            }
+            board_->planned = true;
+          },
+          [this](StepStarted& started) {
+            if (!board_) return;
+            StepView& view = board_->steps[static_cast<std::size_t>(started.slot)];
+            view.state = StepView::State::kRunning;
+            view.done = view.total = 0;
+          },
+          [this](StepProgress& progress) {
+            if (!board_) return;
+            StepView& view = board_->steps[static_cast<std::size_t>(progress.slot)];
+            view.done = progress.done;
+            view.total = progress.total;
+            view.bytes_per_second = progress.bytes_per_second;
+          },
+          [this](StepFinished& finished) {
+            if (!board_) return;
+            StepView& view = board_->steps[static_cast<std::size_t>(finished.slot)];
+            view.state = StepView::State::kDone;
+            view.verdict = finished.verdict;
+            view.reason = finished.reason;
+          },
+          [this](AddressTaken& taken) {
+            digits_ = taken.next;
+            if (!board_) return;
+            board_->address = taken.written;
+            board_->address_written = true;
+          },
+          [this](RunEnded& ended) { take_back(ended); },
+      },
+      command);
+}
+
+void Station::take_back(RunEnded& ended) {
+  // The worker's last act was to post this: joining it waits only for its return.
+  if (worker_.joinable()) worker_.join();
+  link_ = std::move(ended.link);
+  run_status_ = kRunFinished;
+  if (board_) {
+    board_->finished = true;
+    board_->overall = ended.record.overall;
+    board_->seconds = ended.record.seconds;
+    board_->failure = first_failure(*board_);
+  }
+  if (ended.record.overall == Verdict::kAdapterLost) {
+    // The run has said that the adapter is gone.
+    adapter_lost_ = true;
+    lost_ticks_ = 0;
+    lost_adapter_ = link_->open_name();
+    adapter_problem_ = lost_adapter_ + " is gone";
+  }
+  finished_record_ = std::move(ended.record);
+}
+
+void Station::start_up() {
+  // The stored values (or, when missing, what this station holds, written back as a repair);
+  // then what the front end chose for this station's life, which is never stored.
+  auto restore_number = [this](const char* name, int& field) {
+    std::int32_t value = field;
+    if (store_.number_read(&log_, name, value) == settings::kOk) {
+      field = value;
+    } else if (store_.number_write(&log_, name, field) != settings::kOk) {
+      log_sink(&log_, "Could not set Registry Key. \r\n");
+    }
+  };
+  restore_number(settings::kBarCode, stored_barcode_);
+  barcode_mode_ = options_.barcode ? *options_.barcode : stored_barcode_;
+  restore_number(settings::kNetIF, stored_index_);
+  selected_index_ = stored_index_;
+  MacDigits::Digits digits = digits_;
+  if (pool_.read_next(&log_, digits) == settings::kOk) {
+    digits_ = digits;
+  } else if (pool_.write_next(&log_, digits_) != settings::kOk) {
+    log_sink(&log_, "Could not set Registry Key. \r\n");
+  }
+
+  // What was typed before belongs to the old log. A board that waits for its address is asked
+  // for it afresh.
+  bool was_pending = mac_entry_.pending();
+  mac_entry_.discard();
+  entered_ = false;
+  if (was_pending && state_ == StationState::kConnected && barcode_mode_ == 1)
+    mac_entry_.prompt(&log_, digits_);
+
+  ++start_ups_;
+  // The link belongs to a run while it lasts: never close it under the worker.
+  if (!link_) return;
+  if (reopen_link() == 0) log_sink(&log_, "Open Network Interface Fail\r\n");
+}
+
+int Station::reopen_link() {
+  link::AdapterList list;
+  link_->enumerate_adapters(&log_, list);
+  adapters_ = list;
+  if (options_.interface) selected_index_ = adapters_.number_of(*options_.interface) - 1;
+  adapter_lost_ = false;
+  int opened = link_->open_adapter(&log_, selected_index_ + 1);
+  if (opened == 1) {
+    adapter_problem_.clear();
+  } else if (selected_index_ >= 0 && selected_index_ < adapters_.count) {
+    adapter_problem_ = adapters_.names[static_cast<std::size_t>(selected_index_)] +
+                       " cannot be opened: " + link_->open_error();
+  } else {
+    adapter_problem_ = "no adapter: " + link_->open_error();
+  }
+  return opened;
+}
+
+void Station::apply_interface(const ApplyInterface& apply) {
+  if (!link_ || run_status_ != kNoRun) {
+    log_sink(&log_, "Network Interface not changed: a board is being programmed\r\n");
+    return;
+  }
+  digits_ = apply.digits;
+  selected_index_ = stored_index_ = apply.index;
+  // The operator's choice replaces the adapter named for this station's life.
+  options_.interface.reset();
+  store_.number_write(&log_, settings::kNetIF, apply.index);
+  pool_.write_next(&log_, apply.digits);
+  link_->close_link();
+  reopen_link();
+}
+
+void Station::note_adapter_lost() {
+  if (adapter_lost_) return;
+  adapter_lost_ = true;
+  lost_ticks_ = 0;
+  lost_adapter_ = link_->open_name();
+  adapter_problem_ = lost_adapter_ + " is gone";
+  log_sink(&log_, "Network Interface %s is gone\r\n", lost_adapter_.c_str());
+}
+
+void Station::retry_lost_adapter() {
+  if (++lost_ticks_ < kLostRetryTicks) return;
+  lost_ticks_ = 0;
+  // Quietly: the log said once that the adapter is gone and says once that it is back.
+  link::AdapterList list;
+  link_->enumerate_adapters(nullptr, list);
+  int number = list.number_of(lost_adapter_);
+  if (number == 0 || link_->open_adapter(nullptr, number) != 1) return;
+  // An adapter that is there but down opens, yet refuses to send.
+  if (link_->send_probe() != 0) return;
+  adapters_ = list;
+  adapter_lost_ = false;
+  adapter_problem_.clear();
+  log_sink(&log_, "Network Interface %s is back\r\n", lost_adapter_.c_str());
+}
+
+void Station::tick() {
+  status_text_ = format_status_text();
+  switch (state_) {
+    case StationState::kIdle:
+      log_sink(&log_, "Waiting connecting to Target...\r\n");
+      // Frames the last board sent after its run ended (late acknowledgements, a stray data
+      // frame) would be taken as part of the next board's first exchange.
+      if (link_) link_->drain(kMostDrained);
+      state_ = StationState::kSearching;
+      break;
+    case StationState::kSearching:
+      if (adapter_lost_) {
+        retry_lost_adapter();
+        break;
+      }
+      if (link::find_target(*link_) == 1) {
+        log_sink(&log_, "Connected...\r\n");
+        state_ = StationState::kConnected;
+        if (barcode_mode_ == 1) mac_entry_.prompt(&log_, digits_);
+      } else if (link_->adapter_lost()) {
+        note_adapter_lost();
+      }
+      break;
+    case StationState::kConnected:
+      if (mac_entry_.pending()) break;
+      if (run_status_ == kNoRun) start_worker();
+      if (run_status_ == kRunFinished) {
+        state_ = StationState::kIdle;
+        run_status_ = kNoRun;
+        ++boards_done_;
+      }
+      break;
+  }
+  publish();
+}
+
+void Station::start_worker() {
+  bool allowed = !options_.allow_worker_start || options_.allow_worker_start();
+  std::shared_ptr<link::Link> link = std::move(link_);
+  if (allowed) {
+    try {
+      worker_ = std::thread([this, link, digits = digits_, exact = entered_] {
+        BoardRecord record = run_worker(*link, digits, exact);
+        post(RunEnded{link, std::move(record)});
+      });
+    } catch (const std::system_error&) {
+      allowed = false;
+    }
+  }
+  if (!allowed) {
+    link_ = std::move(link);
+    log_sink(&log_, "CreateThread failed.\r\n");
+    return;
+  }
+  run_status_ = kRunning;
+  entered_ = false;
+  run_adapter_ = link->open_name();
+  BoardView board;
+  board.number = ++boards_started_;
+  board.board_mac = link::format_mac(link->target_mac());
+  for (std::size_t i = 0; i < kStepSlots; ++i) board.steps[i].slot = static_cast<StepSlot>(i);
+  board_ = board;
+}
+
+BoardRecord Station::run_worker(link::Link& link, MacDigits::Digits digits, bool exact) {
+  RunNews news(*this);
+  RunContext context{&log_, link, pool_, options_.dir, options_.transfer_timeout, &stop_,
+                     digits, exact, &news};
+  return run_board(context);
+}
+
+std::string Station::format_status_text() const {
+  std::string adapter;
+  if (selected_index_ >= 0 && selected_index_ < adapters_.count)
+    adapter = adapters_.entries[static_cast<std::size_t>(selected_index_)];
   char text[4096];
-  if (barcode_mode_.load() == 1) {
+  if (barcode_mode_ == 1) {
     std::snprintf(text, sizeof text, "Ethernet -> %s", adapter.c_str());
   } else {
-    MacDigits::Digits d = mac_digits_.get();
+    const MacDigits::Digits& d = digits_;
     std::snprintf(text, sizeof text, "Ethernet -> %s   MAC_Addr -> [%c%c-%c%c-%c%c-%c%c-%c%c-%c%c]",
                   adapter.c_str(), d[0], d[1], d[2], d[3], d[4], d[5], d[6], d[7], d[8], d[9],
                   d[10], d[11]);
@@ -114,135 +408,59 @@ std::string Station::status_text() const {
   return text;
 }
 
-void Station::tick() {
-  std::string status = status_text();
-  if (status != last_status_) {
-    last_status_ = status;
-    if (events_ != nullptr) events_->on_status_text(status);
+void Station::publish() {
+  auto next = std::make_shared<StationSnapshot>();
+  next->state = state_;
+  next->run_status = run_status_;
+  next->status_text = status_text_;
+  next->barcode_mode = barcode_mode_;
+  next->entry_pending = mac_entry_.pending();
+  next->entry_counter = mac_entry_.counter();
+  next->adapters = adapters_;
+  next->selected_index = selected_index_;
+  next->digits = digits_;
+  if (link_) {
+    next->adapter = adapter_lost_ ? lost_adapter_ : link_->open_name();
+    next->adapter_open = link_->is_open() && !adapter_lost_;
+  } else {
+    next->adapter = run_adapter_;
+    next->adapter_open = true;  // a run holds it
   }
-
-  switch (state_.load()) {
-    case StationState::kIdle:
-      log_sink(&log_, "Waiting connecting to Target...\r\n");
-      discard_pending_frames();
-      state_ = StationState::kSearching;
-      break;
-    case StationState::kSearching: {
-      int found = 0;
-      {
-        std::lock_guard link_lock(link_mutex_);
-        found = link::find_target(link_);
-      }
-      if (found == 1) {
-        log_sink(&log_, "Connected...\r\n");
-        state_ = StationState::kConnected;
-        if (barcode_mode_.load() == 1) mac_entry_.prompt(&log_, mac_digits_);
-      }
-      break;
-    }
-    case StationState::kConnected:
-      if (mac_entry_.pending()) break;
-      if (run_status_.load() == kNoRun) {
-        std::lock_guard link_lock(link_mutex_);
-        run_status_ = kRunning;
-        start_worker();
-      }
-      if (run_status_.load() == kRunFinished) {
-        join_worker();
-        state_ = StationState::kIdle;
-        run_status_ = kNoRun;
-        if (events_ != nullptr) events_->on_run_active(false);
-        {
-          std::lock_guard lock(done_mutex_);
-          ++boards_done_;
-        }
-        done_changed_.notify_all();
-      }
-      break;
-  }
-}
-
-void Station::discard_pending_frames() {
-  // Frames the last board sent after its run ended (late acknowledgements, a stray data frame)
-  // would be taken as part of the next board's first exchange and put it out of step.
-  constexpr int kMostFrames = 4096;  // a board flooding the cable cannot hold the tick
-  std::lock_guard link_lock(link_mutex_);
-  link::FrameDevice* device = link_.device();
-  if (device == nullptr) return;
-  const std::uint8_t* frame = nullptr;
-  for (int i = 0; i < kMostFrames; ++i)
-    if (device->receive(&frame, std::chrono::milliseconds(0)) <= 0) break;
-}
-
-void Station::start_worker() {
-  bool allowed = !options_.allow_worker_start || options_.allow_worker_start();
-  if (allowed) {
-    try {
-      worker_ = std::thread([this] { run_worker(); });
-    } catch (const std::system_error&) {
-      allowed = false;
-    }
-  }
-  if (!allowed) {
-    run_status_ = kNoRun;
-    log_sink(&log_, "CreateThread failed.\r\n");
-    return;
-  }
-  if (events_ != nullptr) events_->on_run_active(true);
-}
-
-void Station::run_worker() {
-  std::unique_ptr<ProgressRelay> relay;
-  if (events_ != nullptr) relay = std::make_unique<ProgressRelay>(*events_);
-  RunContext context{&log_,          link_,       mac_digits_, store_, options_.dir,
-                     options_.transfer_timeout, &stop_, relay.get()};
-  BoardRecord record;
-  station::run_worker(context, run_status_, record, options_.dir / kRecordsFile);
-  if (events_ != nullptr) events_->on_board_finished(record);
-}
-
-void Station::join_worker() {
-  if (worker_.joinable()) worker_.join();
-}
-
-void Station::key_char(char c) { mac_entry_.key(&log_, mac_digits_, c); }
-
-void Station::toggle_barcode() {
-  int mode = barcode_mode_.load() == 0 ? 1 : 0;
-  barcode_mode_ = mode;
-  if (store_.number_write(&log_, settings::kBarCode, mode) != settings::kOk)
-    log_sink(&log_, "Could not set Registry Key. \r\n");
-}
-
-bool Station::apply_interface(int index, const MacDigits::Digits& digits) {
-  std::lock_guard link_lock(link_mutex_);
-  if (run_active()) return false;
-  mac_digits_.set(digits);
-  selected_index_ = index;
-  store_.number_write(&log_, settings::kNetIF, index);
-  store_.machwid_write(&log_, digits);
-  reopen_link(index);
-  return true;
-}
-
-int Station::reopen_link(int index) {
-  link::AdapterList list;
-  link_.enumerate_adapters(&log_, list);
+  next->adapter_problem = adapter_problem_;
+  next->board = board_;
+  next->boards_done = boards_done_;
+  next->start_ups = start_ups_;
   {
-    std::lock_guard lock(adapters_mutex_);
-    adapters_ = list;
+    std::lock_guard lock(snapshot_mutex_);
+    if (snapshot_) {
+      next->sequence = snapshot_->sequence;
+      StationSnapshot previous = *snapshot_;
+      if (previous == *next && !finished_record_) return;
+    }
+    ++next->sequence;
+    snapshot_ = next;
   }
-  return link_.open_adapter(&log_, index + 1);
+  snapshot_changed_.notify_all();
+  if (events_ != nullptr) {
+    events_->on_snapshot(next);
+    if (finished_record_) events_->on_board_finished(*finished_record_);
+  }
+  finished_record_.reset();
 }
 
-link::AdapterList Station::adapter_list() const {
-  std::lock_guard lock(adapters_mutex_);
-  return adapters_;
+std::shared_ptr<const StationSnapshot> Station::snapshot() const {
+  std::lock_guard lock(snapshot_mutex_);
+  return snapshot_;
 }
 
-bool Station::wait_boards_done(int n, std::chrono::milliseconds timeout) {
-  std::unique_lock lock(done_mutex_);
-  return done_changed_.wait_for(lock, timeout, [&] { return boards_done_.load() >= n; });
+bool Station::wait_boards_done(int n, std::chrono::milliseconds timeout) const {
+  return wait_for([n](const StationSnapshot& s) { return s.boards_done >= n; }, timeout);
+}
+
+bool Station::wait_for(const std::function<bool(const StationSnapshot&)>& condition,
+                       std::chrono::milliseconds timeout) const {
+  std::unique_lock lock(snapshot_mutex_);
+  return snapshot_changed_.wait_for(lock, timeout, [&] { return condition(*snapshot_); });
 }
 
 }  // namespace skav::station

@@ -4,119 +4,199 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <filesystem>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
+#include <variant>
 
+#include "core/clock.h"
 #include "core/link/link.h"
 #include "core/log.h"
 #include "core/mac_digits.h"
+#include "core/settings/address_pool.h"
 #include "core/settings/settings_store.h"
 #include "core/station/mac_entry.h"
+#include "core/station/production_run.h"
 #include "core/station/records.h"
 #include "core/station/station_events.h"
 #include "core/transfer/block_transfer.h"
 
 namespace skav::station {
 
-enum class StationState { kIdle = 0, kSearching = 1, kConnected = 2 };
-enum RunStatus { kNoRun = 0, kRunning = 1, kRunFinished = 2 };
-
 struct StationOptions {
   // Working directory: config.ini, the images, the description file and the records file.
   std::filesystem::path dir = ".";
   std::chrono::milliseconds transfer_timeout = transfer::kDefaultTimeout;
   std::chrono::milliseconds tick_period{100};
+  // For this station's life only, never stored: the adapter to open (its system name) instead
+  // of the stored NetIF, and Barcode Mode instead of the stored BarCode.
+  std::optional<std::string> interface;
+  std::optional<int> barcode;
+  // The clock the link, the transfers and the station's waits read. The tick thread paces on
+  // the system's clock whatever this is; tests that hand in a ManualClock drive step() instead.
+  Clock* clock = nullptr;
   // Test hook: returns false to make the next worker start fail.
   std::function<bool()> allow_worker_start;
 };
 
-// The station: its fields (Barcode Mode, MAC Entry Pending, Adapter List, Run Status, selected
-// adapter index, MAC Digits), the Station Cycle ticking on a thread of its own, the Production
-// Run on a worker thread, and the operator's commands. Front ends render the log and the events
-// and hand in input; any thread may call the input operations.
+// The station: one thread, its own, owns the Link, the station's fields (Barcode Mode, the MAC
+// entry, the Adapter List, Run Status, the selected adapter index, the MAC Digits) and the
+// Station Cycle. Front ends and signal handlers post commands, which the station carries out in
+// order on its thread; it publishes what they show as immutable snapshots through its events.
+// A run's worker receives the Link for the run and hands it back when the run ends.
 class Station {
  public:
-  Station(link::FrameBackend& backend, settings::SettingsStore& store, Log& log,
-          StationEvents* events, StationOptions options = {});
-  ~Station();
+  Station(link::FrameBackend& backend, settings::SettingsStore& store, settings::AddressPool& pool,
+          Log& log, StationEvents* events, StationOptions options = {});
+  ~Station();  // stop()
   Station(const Station&) = delete;
   Station& operator=(const Station&) = delete;
 
-  // Start-up: settings restored (with repair writes), adapters listed, the selected adapter
-  // opened (closing the one open before). While a run is in progress the link is left alone:
-  // only the settings are read again.
-  void start_up();
-  // Starts ticking every tick_period on the station's own thread.
+  // Starts the station's thread: it carries out posted commands as they come and runs one
+  // Station Cycle tick every tick_period.
   void start();
-  // Stops ticking, ends a run at its next wait, joins every thread and closes the link.
-  // Everything already logged stays logged. Idempotent.
+  // Ends a run at its next wait, joins the worker and the station's thread, carries out what
+  // is still posted, and closes the link. Everything already logged stays logged. Idempotent.
   void stop();
-  // One Station Cycle step. Tests call it directly instead of start().
+
+  // Commands; any thread may post them. They are carried out in the order posted.
+  // Start-up (at program start, and after New or Open): settings restored (with repair writes),
+  // adapters listed, the adapter opened (unless a run holds the link). A pending MAC entry is
+  // discarded, and asked for afresh while the board waits for its address in Barcode Mode.
+  void post_start_up();
+  void post_key(char c);          // MAC entry: 13 Enter, 8 Backspace, others stored
+  void post_toggle_barcode();     // the Barcode command
+  // The Network Interface dialog's OK: stores NetIF and the MAC Digits, reopens the link.
+  // Refused while a run is in progress (the log says so).
+  void post_apply_interface(int index, const MacDigits::Digits& digits);
+
+  // Without start(): carries out what is posted, on the calling thread. Tests drive the
+  // station with these; so does stop().
+  void run_commands();
+  // Without start(): one Station Cycle step on the calling thread.
   void tick();
+  // Both, in that order.
+  void step() {
+    run_commands();
+    tick();
+  }
 
-  // Operator input.
-  void key_char(char c);   // MAC entry: 13 Enter, 8 Backspace, others stored
-  void toggle_barcode();   // the Barcode command
-  // The Network Interface dialog's OK: stores NetIF and MACHWID, reopens the link. Refused
-  // (false, nothing changes) while a run is in progress.
-  bool apply_interface(int index, const MacDigits::Digits& digits);
+  // The last snapshot published. Any thread.
+  std::shared_ptr<const StationSnapshot> snapshot() const;
+  // Waits until boards_done reaches n or `timeout` passes (on the system clock); true when
+  // reached.
+  bool wait_boards_done(int n, std::chrono::milliseconds timeout) const;
+  // Waits until a snapshot satisfies `condition` or `timeout` passes; true when it did.
+  bool wait_for(const std::function<bool(const StationSnapshot&)>& condition,
+                std::chrono::milliseconds timeout) const;
 
-  // State, for front ends and tests.
-  int barcode_mode() const { return barcode_mode_.load(); }
-  bool entry_pending() const { return mac_entry_.pending(); }
-  link::AdapterList adapter_list() const;
-  int selected_index() const { return selected_index_.load(); }
-  MacDigits::Digits mac_digits() const { return mac_digits_.get(); }
-  int run_status() const { return run_status_.load(); }
-  StationState state() const { return state_.load(); }
-  bool run_active() const { return run_status_.load() != kNoRun; }
-  std::string status_text() const;
-  // Boards whose run finished and after which the station returned to Idle.
-  int boards_done() const { return boards_done_.load(); }
-  // Waits until boards_done() >= n or `timeout` passes; true when reached.
-  bool wait_boards_done(int n, std::chrono::milliseconds timeout);
-  const link::Link& link() const { return link_; }
+  // Shorthands for the snapshot's fields, for tests.
+  StationState state() const { return snapshot()->state; }
+  int run_status() const { return snapshot()->run_status; }
+  bool entry_pending() const { return snapshot()->entry_pending; }
+  int barcode_mode() const { return snapshot()->barcode_mode; }
+  int selected_index() const { return snapshot()->selected_index; }
+  MacDigits::Digits mac_digits() const { return snapshot()->digits; }
+  std::string status_text() const { return snapshot()->status_text; }
+  int boards_done() const { return snapshot()->boards_done; }
 
  private:
-  // Lists the adapters afresh and opens number index + 1 (the adapter open before is closed
-  // first). 1 opened, 0 not. Called with the link's lock held.
-  int reopen_link(int index);
-  void start_worker();
-  // Drops every frame already received, so the next board starts on a clean line.
-  void discard_pending_frames();
-  void run_worker();
-  void join_worker();
-  void tick_loop();
+  struct StartUp {};
+  struct Key { char c; };
+  struct ToggleBarcode {};
+  struct ApplyInterface {
+    int index;
+    MacDigits::Digits digits;
+  };
+  // The worker's news.
+  struct Planned { RunPlan plan; };
+  struct StepStarted { StepSlot slot; };
+  struct StepProgress {
+    StepSlot slot;
+    std::uint64_t done, total;
+    double bytes_per_second;
+  };
+  struct StepFinished {
+    StepSlot slot;
+    Verdict verdict;
+    std::string reason;
+  };
+  struct AddressTaken { MacDigits::Digits written, next; };
+  struct RunEnded {
+    std::shared_ptr<link::Link> link;
+    BoardRecord record;
+  };
+  using Command = std::variant<StartUp, Key, ToggleBarcode, ApplyInterface, Planned, StepStarted,
+                               StepProgress, StepFinished, AddressTaken, RunEnded>;
+  class RunNews;
 
-  link::Link link_;
+  void post(Command command);
+  void carry_out(Command& command);
+  void start_up();
+  void apply_interface(const ApplyInterface& apply);
+  void take_back(RunEnded& ended);
+  // Lists the adapters afresh and opens the selected one (or the one named for this station's
+  // life). 1 opened, 0 not (logged).
+  int reopen_link();
+  // Searching with an adapter that went away: once a second, tries to open it again by name.
+  void retry_lost_adapter();
+  void note_adapter_lost();
+  void start_worker();
+  BoardRecord run_worker(link::Link& link, MacDigits::Digits digits, bool exact);
+  void thread_main();
+  std::string format_status_text() const;
+  // Publishes a snapshot when anything in it changed.
+  void publish();
+
+  link::FrameBackend& backend_;
   settings::SettingsStore& store_;
+  settings::AddressPool& pool_;
   Log& log_;
   StationEvents* events_;
   StationOptions options_;
+  Clock& clock_;
 
-  std::atomic<int> barcode_mode_{1};
+  // Owned by the station's thread.
+  std::shared_ptr<link::Link> link_;  // null while a run holds it
+  int barcode_mode_ = 1;
   MacEntry mac_entry_;
-  mutable std::mutex adapters_mutex_;
+  bool entered_ = false;  // the MAC Digits are the operator's entry for the next run
   link::AdapterList adapters_;
-  std::atomic<int> run_status_{kNoRun};
-  std::atomic<int> selected_index_{0};
-  MacDigits mac_digits_;
-  std::atomic<StationState> state_{StationState::kIdle};
+  int run_status_ = kNoRun;
+  int selected_index_ = 0;
+  int stored_barcode_ = 1;  // BarCode and NetIF as stored, before this station's own choices
+  int stored_index_ = 0;
+  std::string status_text_;  // as the last tick formatted it
+  MacDigits::Digits digits_ = MacDigits::kDefault;
+  StationState state_ = StationState::kIdle;
+  std::string adapter_problem_;
+  bool adapter_lost_ = false;
+  std::string lost_adapter_;  // the system name of the adapter that went away
+  int lost_ticks_ = 0;
+  std::string run_adapter_;   // the adapter the run in progress holds
+  std::optional<BoardView> board_;
+  int boards_started_ = 0;
+  int boards_done_ = 0;
+  int start_ups_ = 0;
+  std::optional<BoardRecord> finished_record_;  // told to the events after its snapshot
 
-  std::mutex link_mutex_;  // the tick thread's discovery vs. the operator's reopen
-  std::atomic<bool> stop_{false};
-  std::thread ticker_;
+  std::atomic<bool> stop_{false};  // ends a run's transfers at their next wait
   std::thread worker_;
-  std::string last_status_;
-  std::atomic<int> boards_done_{0};
-  std::mutex done_mutex_;
-  std::condition_variable done_changed_;
-  std::mutex tick_mutex_;
-  std::condition_variable tick_wake_;
+  std::thread thread_;
+
+  mutable std::mutex queue_mutex_;
+  std::condition_variable queue_changed_;
+  std::deque<Command> queue_;
+  bool stopping_ = false;
+
+  mutable std::mutex snapshot_mutex_;
+  mutable std::condition_variable snapshot_changed_;
+  std::shared_ptr<const StationSnapshot> snapshot_;
 };
 
 }  // namespace skav::station

@@ -1,28 +1,87 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <memory>
+#include <optional>
 #include <string>
 
+#include "core/link/link.h"
+#include "core/mac_digits.h"
+#include "core/station/plan.h"
 #include "core/station/records.h"
+#include "core/station/verdict.h"
 
 namespace skav::station {
 
-// What the station tells a front end besides the log. Called from the station's own threads
-// (the tick thread and a run's worker); implementations hand the news to their own thread and
-// return quickly.
+enum class StationState { kIdle = 0, kSearching = 1, kConnected = 2 };
+enum RunStatus { kNoRun = 0, kRunning = 1, kRunFinished = 2 };
+
+// A step of the board in progress (or the last board), as a front end shows it.
+struct StepView {
+  enum class State { kWaiting, kRunning, kDone };
+  StepSlot slot = StepSlot::kEnvironment;
+  bool used = false;         // the run takes this step
+  std::string detail;        // what the step does, or why it is skipped (describe_step's text)
+  State state = State::kWaiting;
+  Verdict verdict = Verdict::kSkipped;  // when kDone (and for steps the run does not take)
+  std::string reason;        // why it did not pass
+  std::uint64_t done = 0;    // bytes of the current data phase, while running
+  std::uint64_t total = 0;
+  double bytes_per_second = 0;
+
+  const char* name() const { return kStepNames[static_cast<std::size_t>(slot)]; }
+  bool operator==(const StepView&) const = default;
+};
+
+// The board in progress, or the last one.
+struct BoardView {
+  int number = 0;               // 1 for the first board since the station started
+  std::string board_mac;        // as discovered
+  MacDigits::Digits address{};  // written into its environment (when `address_written`)
+  bool address_written = false;
+  bool planned = false;         // `steps` hold the run's plan
+  std::array<StepView, kStepSlots> steps{};
+  bool finished = false;
+  Verdict overall = Verdict::kSkipped;  // when finished
+  // The first step that did not pass and why, "filesystem: read-back differs"; empty if none.
+  std::string failure;
+  double seconds = 0;           // when finished
+  bool operator==(const BoardView&) const = default;
+};
+
+// Everything a front end shows of a station, as one immutable value. A new one is published
+// whenever something in it changes.
+struct StationSnapshot {
+  std::uint64_t sequence = 0;   // grows with every snapshot published
+  StationState state = StationState::kIdle;
+  int run_status = kNoRun;
+  std::string status_text;      // the Status Pane text, as the last tick set it (none before)
+  int barcode_mode = 1;
+  bool entry_pending = false;
+  int entry_counter = 0;
+  link::AdapterList adapters;
+  int selected_index = 0;
+  MacDigits::Digits digits = MacDigits::kDefault;
+  // The adapter in use (its system name), whether it is open, and what is wrong with it when
+  // it is not (it could not be opened, or it went away).
+  std::string adapter;
+  bool adapter_open = false;
+  std::string adapter_problem;
+  std::optional<BoardView> board;
+  int boards_done = 0;          // runs finished since the station started
+  int start_ups = 0;            // start-ups carried out
+  bool operator==(const StationSnapshot&) const = default;
+};
+
+// What the station tells a front end besides the log. Called on the station's own thread;
+// implementations hand the news to their own thread and return quickly.
 class StationEvents {
  public:
   virtual ~StationEvents() = default;
-  // The Status Pane text changed.
-  virtual void on_status_text(const std::string& text) = 0;
-  // A section's data is travelling: `section` is its name, done/total in bytes.
-  virtual void on_progress(const std::string& section, std::uint64_t done, std::uint64_t total) = 0;
-  // The transfer of the section ended; hide any progress display.
-  virtual void on_progress_end() = 0;
-  // A run started (true) or ended and the station went back to searching (false).
-  virtual void on_run_active(bool active) = 0;
-  // A board's run finished; its record has been written.
-  virtual void on_board_finished(const BoardRecord& record) = 0;
+  virtual void on_snapshot(std::shared_ptr<const StationSnapshot> snapshot) = 0;
+  // A board's run finished; its record has been written. Follows the snapshot that shows it.
+  virtual void on_board_finished(const BoardRecord& record) { (void)record; }
 };
 
 }  // namespace skav::station

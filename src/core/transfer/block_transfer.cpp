@@ -8,7 +8,7 @@ const std::uint8_t kAckFrame[kAckSize] = {0x5A, 0x5A, 0x51, 0x37};
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using TimePoint = Clock::time_point;
 
 // Polls the link until a call is accepted: a positive length, or a frame cut to the capacity.
 // Nothing arriving, a foreign EtherType and an empty payload are not accepted. Gives up after
@@ -16,7 +16,7 @@ using Clock = std::chrono::steady_clock;
 // `length` is the number of bytes stored: the payload's, or the capacity when it was cut.
 Outcome await_frame(Channel& channel, std::uint8_t* buffer, std::uint32_t capacity,
                     std::uint32_t& length) {
-  Clock::time_point start{};
+  TimePoint start{};
   bool started = false;
   for (;;) {
     int result = channel.link.receive_data_frame(buffer, capacity);
@@ -24,9 +24,10 @@ Outcome await_frame(Channel& channel, std::uint8_t* buffer, std::uint32_t capaci
       length = result > 0 ? static_cast<std::uint32_t>(result) : capacity;
       return Outcome::kOk;
     }
+    if (channel.link.adapter_lost()) return Outcome::kAdapterLost;
     if (channel.stopping()) return Outcome::kStopped;
     // The clock is read only when a poll came back empty, never on the frame path.
-    Clock::time_point now = Clock::now();
+    TimePoint now = channel.link.clock().now();
     if (!started) {
       start = now;
       started = true;
@@ -52,7 +53,7 @@ Outcome await_frame(Channel& channel, std::uint8_t* buffer, std::uint32_t capaci
 constexpr std::chrono::microseconds kWakeLead{150};
 constexpr std::chrono::microseconds kSlowRoundTrip{250};
 
-void anticipate_ack(Channel& channel, Clock::time_point sent, Clock::duration round_trip) {
+void anticipate_ack(Channel& channel, TimePoint sent, Clock::duration round_trip) {
   if (round_trip < kSlowRoundTrip || round_trip > link::kReadTimeout) return;
   channel.link.wait_for_frame(sent + round_trip - kWakeLead);
 }
@@ -65,6 +66,7 @@ void report(Channel& channel, std::uint64_t done, std::uint64_t total) {
 
 Outcome block_send(Channel& channel, const std::uint8_t* data, std::uint32_t n) {
   if (n == 0) return Outcome::kOk;
+  report(channel, 0, n);
   std::uint8_t ack[kAckSize];
   // A window is 16 frames (fewer at the end), sent in one go, then acknowledged: the
   // acknowledgement follows every 16th frame and the last, once when they coincide.
@@ -72,12 +74,12 @@ Outcome block_send(Channel& channel, const std::uint8_t* data, std::uint32_t n) 
   Clock::duration round_trip{};
   for (std::uint32_t pos = 0; pos < n;) {
     std::uint32_t window = n - pos < kWindowBytes ? n - pos : kWindowBytes;
-    Clock::time_point sent = Clock::now();
+    TimePoint sent = channel.link.clock().now();
     channel.link.send_data_frames(data + pos, window, kChunkSize);
     pos += window;
     anticipate_ack(channel, sent, round_trip);
     if (Outcome o = await_frame(channel, ack, kAckSize); o != Outcome::kOk) return o;
-    round_trip = Clock::now() - sent;
+    round_trip = channel.link.clock().now() - sent;
     report(channel, pos, n);
   }
   return Outcome::kOk;
@@ -85,6 +87,7 @@ Outcome block_send(Channel& channel, const std::uint8_t* data, std::uint32_t n) 
 
 Outcome block_receive(Channel& channel, std::uint8_t* data, std::uint32_t n) {
   if (n == 0) return Outcome::kOk;
+  report(channel, 0, n);
   std::uint32_t frames = 0;
   std::uint32_t pos = 0;
   while (n - pos > kChunkSize) {
@@ -106,6 +109,7 @@ Outcome block_receive_compare(Channel& channel, const std::uint8_t* expected, st
                               bool& equal) {
   equal = true;
   if (n == 0) return Outcome::kOk;
+  report(channel, 0, n);
   std::uint8_t chunk[kChunkSize];
   std::uint32_t frames = 0;
   std::uint32_t pos = 0;

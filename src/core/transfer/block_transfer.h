@@ -14,10 +14,12 @@ inline constexpr std::uint32_t kAckSize = 64;
 inline constexpr std::chrono::seconds kDefaultTimeout{30};
 
 // How a transfer ended. Anything but kOk leaves the board's side of the protocol in an
-// unknown state: the caller skips the rest of its walk.
-enum class Outcome { kOk, kTimeout, kStopped };
+// unknown state: the caller skips the rest of its walk. kTimeout: the board was silent for the
+// channel's timeout; kStopped: the stop flag was set; kAdapterLost: the adapter itself failed.
+enum class Outcome { kOk, kTimeout, kStopped, kAdapterLost };
 
-// Told how far a block has come: at most once per acknowledgement window, never per frame.
+// Told how far a block has come: once as it starts (done 0), then at most once per
+// acknowledgement window, never per frame.
 class ProgressObserver {
  public:
   virtual ~ProgressObserver() = default;
@@ -25,8 +27,8 @@ class ProgressObserver {
 };
 
 // The station's side of the transfer protocol over one link. `timeout` bounds every wait for a
-// frame from the board (a silence that long fails the transfer); `stop`, when set, ends a
-// transfer at its next poll.
+// frame from the board (a silence that long, on the link's clock, fails the transfer); `stop`,
+// when set, ends a transfer at its next poll.
 struct Channel {
   link::Link& link;
   std::chrono::milliseconds timeout = kDefaultTimeout;

@@ -1,8 +1,8 @@
-#include "cli/stop_signal.h"
+#include "app/stop_signal.h"
 
 #include <csignal>
 
-namespace skav::cli {
+namespace skav::app {
 
 namespace {
 
@@ -25,4 +25,4 @@ const std::atomic<bool>& install_stop_signals() {
   return g_stop_requested;
 }
 
-}  // namespace skav::cli
+}  // namespace skav::app

@@ -2,10 +2,10 @@
 
 #include <atomic>
 
-namespace skav::cli {
+namespace skav::app {
 
 // Makes SIGINT and SIGTERM ask a long-running command to end instead of killing it: installs
 // the handlers (again clearing the request) and returns the flag they set.
 const std::atomic<bool>& install_stop_signals();
 
-}  // namespace skav::cli
+}  // namespace skav::app

@@ -1,0 +1,60 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "core/log.h"
+#include "core/mac_digits.h"
+#include "core/status.h"
+
+namespace skav::settings {
+
+// How a reservation ended. kReserved: the address is taken; kUnavailable: the pool cannot be
+// reached now (try again later); kExhausted: it has no address left (the line stops);
+// kRefused: this address cannot be given.
+enum class PoolCode { kReserved, kUnavailable, kExhausted, kRefused };
+
+struct PoolResult {
+  PoolCode code = PoolCode::kReserved;
+  std::string message;  // for the operator, when not reserved
+  bool ok() const { return code == PoolCode::kReserved; }
+};
+
+// One address taken for one board.
+struct Reservation {
+  MacDigits::Digits address{};  // what the board receives
+  MacDigits::Digits next{};     // what the pool gives the next board
+  std::uint64_t id = 0;         // the back end's own reference to the reservation
+};
+
+// A finished board as its production record has it, column by column.
+struct BoardOutcome {
+  std::string verdict;  // the record's overall verdict
+  std::vector<std::pair<std::string, std::string>> columns;
+};
+
+// Where boards' addresses come from. A station reserves each board's address before any byte of
+// it leaves, and tells the pool how the board ended. Any thread may call; one station (or the
+// ports of one process) holds a pool at a time unless its back end shares it safely.
+class AddressPool {
+ public:
+  virtual ~AddressPool() = default;
+  // The address the next board receives, as the station shows it. 0 read; otherwise the
+  // store's error code (a missing value: kNotFound), `digits` untouched.
+  virtual int read_next(Log* log, MacDigits::Digits& digits) = 0;
+  // Sets the address the next board receives (the Interface dialog, --mac, start-up's repair).
+  // 0 stored; otherwise the store's error code.
+  virtual int write_next(Log* log, const MacDigits::Digits& digits) = 0;
+  // Takes an address for a board and makes it durable before returning: `wanted` itself when
+  // `exact` (the operator's entry), else the pool's next address (`wanted` is the station's
+  // MAC Digits, which a pool without an address of its own starts from). `port` names the
+  // adapter the board is on.
+  virtual PoolResult reserve(Log* log, const MacDigits::Digits& wanted, bool exact,
+                             const std::string& port, Reservation& out) = 0;
+  // Records how the board that received `reservation` ended.
+  virtual Status finish(const Reservation& reservation, const BoardOutcome& outcome) = 0;
+};
+
+}  // namespace skav::settings

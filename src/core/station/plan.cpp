@@ -1,0 +1,156 @@
+#include "core/station/plan.h"
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstdio>
+#include <system_error>
+
+#include "core/config/ini.h"
+
+namespace skav::station {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+
+std::string format(const char* fmt, ...) {
+  char buffer[512];
+  va_list args;
+  va_start(args, fmt);
+  int n = std::vsnprintf(buffer, sizeof buffer, fmt, args);
+  va_end(args);
+  return n < 0 ? std::string() : std::string(buffer);
+}
+
+// Why the file cannot be read whole into `capacity` bytes (empty: it can), and its size.
+std::string check_file(const fs::path& path, const char* filename, std::uintmax_t capacity,
+                       std::uint64_t& size) {
+  std::error_code ec;
+  auto status = fs::status(path, ec);
+  if (!fs::exists(status)) return format("file %s missing", filename);
+  if (!fs::is_regular_file(status)) return format("%s is not a file", filename);
+  std::uintmax_t length = fs::file_size(path, ec);
+  if (ec) return format("file %s cannot be measured", filename);
+  if (length > capacity) return format("file %s is larger than %ju bytes", filename, capacity);
+  size = length;
+  return {};
+}
+
+bool is_missing(const char* text) { return config::equals_ignore_case(text, config::kMissing); }
+
+PlanStep base_step(StepSlot slot, StepKind kind, config::SectionIndex index,
+                   const config::SectionTable& table, const fs::path& dir) {
+  PlanStep step;
+  step.slot = slot;
+  step.kind = kind;
+  step.table_index = index;
+  step.record = table[index];
+  // operator/ keeps an absolute file name as it is.
+  step.file = dir / fs::path(step.record.filename);
+  step.memory = transfer::memory_type_code(step.record.mem_type);
+  return step;
+}
+
+// The environment is written into spi or lpc; its description file is optional.
+PlanStep plan_environment(const config::SectionTable& table, const fs::path& dir) {
+  PlanStep step = base_step(StepSlot::kEnvironment, StepKind::kEnvironment, config::kUbootCfg,
+                            table, dir);
+  step.command = transfer::kWrite;
+  if (step.memory != transfer::kSpi && step.memory != transfer::kLpc) {
+    step.skip_reason = format("Mem_type %s is not spi or lpc", step.record.mem_type);
+    return step;
+  }
+  step.used = true;
+  step.file_problem = check_file(step.file, step.record.filename, UINTMAX_MAX, step.size);
+  return step;
+}
+
+// An image section needs a file, a memory type nand, spi or lpc, and a known command.
+PlanStep plan_image(StepSlot slot, config::SectionIndex index, const config::SectionTable& table,
+                    const fs::path& dir) {
+  PlanStep step = base_step(slot, StepKind::kImage, index, table, dir);
+  std::uint8_t command = transfer::command_code(step.record.command);
+  if (is_missing(step.record.filename)) {
+    step.skip_reason = "not configured";
+  } else if (step.memory != transfer::kNand && step.memory != transfer::kSpi &&
+             step.memory != transfer::kLpc) {
+    step.skip_reason = format("Mem_type %s is not nand, spi or lpc", step.record.mem_type);
+  } else if (command == transfer::kInvalidCode) {
+    step.skip_reason = format("Command %s is not write, read or exe", step.record.command);
+  } else {
+    step.used = true;
+    step.command = command;
+    step.file_problem = check_file(step.file, step.record.filename, kImageCapacity, step.size);
+  }
+  return step;
+}
+
+// The diagnostic image is started whatever its Command says; a file that cannot be read still
+// makes the exchange, with 0 bytes.
+PlanStep plan_diag(const config::SectionTable& table, const fs::path& dir) {
+  PlanStep step = base_step(StepSlot::kDiag, StepKind::kDiag, config::kDiag, table, dir);
+  step.command = transfer::kExe;
+  if (is_missing(step.record.filename)) {
+    step.skip_reason = "not configured";
+  } else if (step.memory != transfer::kMem) {
+    step.skip_reason = format("Mem_type %s is not mem", step.record.mem_type);
+  } else {
+    step.used = true;
+    step.file_problem = check_file(step.file, step.record.filename, kDiagCapacity, step.size);
+  }
+  return step;
+}
+
+}  // namespace
+
+std::uint32_t RunPlan::largest_image() const {
+  std::uint64_t largest = 0;
+  for (const PlanStep& step : steps)
+    if (step.kind == StepKind::kImage && step.used && step.file_problem.empty())
+      largest = std::max(largest, step.size);
+  return static_cast<std::uint32_t>(largest);
+}
+
+RunPlan make_plan(const config::SectionTable& table, const fs::path& dir) {
+  RunPlan plan;
+  plan.steps[0] = plan_environment(table, dir);
+  plan.steps[1] = plan_image(StepSlot::kKernel, config::kKernel, table, dir);
+  plan.steps[2] = plan_image(StepSlot::kUboot, config::kUboot, table, dir);
+  plan.steps[3] = plan_image(StepSlot::kFilesystem, config::kFilesystem, table, dir);
+  plan.steps[4] = plan_diag(table, dir);
+  return plan;
+}
+
+std::string format_section_record(std::size_t index, const config::SectionRecord& record) {
+  return format("%zu %s Filename=%s Mem_Src_addr=0x%08X Mem_Dst_addr=0x%08X Mem_type=%s Command=%s",
+                index, record.name, record.filename, static_cast<unsigned>(record.mem_src_addr),
+                static_cast<unsigned>(record.mem_dst_addr), record.mem_type, record.command);
+}
+
+std::string describe_step(const PlanStep& step) {
+  const config::SectionRecord& record = step.record;
+  std::string text = format("%zu %s: ", step.table_index, record.name);
+  if (!step.used) return text + "skipped, " + step.skip_reason;
+  text += format("memory type %u (%s), command %u ", static_cast<unsigned>(step.memory),
+                 record.mem_type, static_cast<unsigned>(step.command));
+  switch (step.kind) {
+    case StepKind::kEnvironment:
+      text += "(write), environment image";
+      if (!step.file_problem.empty()) return text + ", ethaddr only: description " + step.file_problem;
+      return text + format(" with the variables of %s (%ju bytes)", record.filename,
+                           static_cast<std::uintmax_t>(step.size));
+    case StepKind::kDiag:
+      text += "(exe), ";
+      if (!step.file_problem.empty()) return text + "0 bytes (" + step.file_problem + ")";
+      break;
+    case StepKind::kImage:
+      if (!step.file_problem.empty()) return format("%zu %s: skipped, ", step.table_index, record.name) + step.file_problem;
+      text += format("(%s), ", record.command);
+      break;
+  }
+  return text + format("%ju bytes from %s", static_cast<std::uintmax_t>(step.size), record.filename);
+}
+
+}  // namespace skav::station

@@ -1,0 +1,126 @@
+#pragma once
+
+// The one rig of the station's tests: a working folder (with the example configuration), a
+// settings store and its address pool, a log, a station, and a cable whose far end answers on
+// the sending thread, all on a clock the test owns. A silent board times out at once: when
+// nothing waits on the cable nothing can come, so a receive moves the clock on by its time-out.
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "board/board_line.h"
+#include "board/sim_board.h"
+#include "core/clock.h"
+#include "core/link/in_memory.h"
+#include "core/settings/file_settings_store.h"
+#include "core/settings/store_address_pool.h"
+#include "core/station/station.h"
+#include "support/temp_dir.h"
+
+namespace skav::test {
+
+// What the station's cable leads to: a peer that takes every frame the station sends (and,
+// where the board runs on a thread of its own, hears of receives that came back empty: a null
+// frame).
+using Peer = std::function<void(const std::uint8_t* frame, std::size_t length)>;
+
+// The cable between the station and the boards, with the adapter access and clock it comes
+// with.
+class Cable {
+ public:
+  virtual ~Cable() = default;
+  virtual link::FrameBackend& backend() = 0;
+  virtual Clock& clock() = 0;
+  virtual std::string adapter() const = 0;  // the station's adapter, by system name
+  virtual link::FrameDevice& board_end() = 0;
+  virtual void set_peer(Peer peer) = 0;
+};
+
+// A cable whose board end is served on the thread that sends: every frame the station sends is
+// handed to the peer at once, and what the peer sends back waits for the station. Nothing
+// waiting means silence, so the station's receive returns at once and moves the test's clock
+// on by its time-out instead of waiting it out.
+std::unique_ptr<Cable> direct_cable();
+// The real libpcap link over a veth pair in a private network namespace, with the boards
+// served on a thread of their own on the far end; real time. The caller has entered the
+// namespace (SKAV_REQUIRE_VETH_NAMESPACE); empty when the far end cannot be opened.
+std::unique_ptr<Cable> veth_cable(const std::string& station_end = "skav0",
+                                  const std::string& board_end = "skav1");
+
+// One production record, by its header's field names.
+struct RecordLine {
+  std::string adapter, board_mac, written_mac, environment, kernel, uboot, filesystem, diag,
+      verdict;
+};
+std::vector<RecordLine> read_records(const std::filesystem::path& file);
+std::vector<std::string> split_lines(const std::string& text);
+
+struct RigOptions {
+  std::unique_ptr<Cable> cable;  // none: a direct cable
+  bool examples = true;        // the example configuration and images in the working folder
+  int barcode = 0;             // stored BarCode; -1: nothing stored (a first start)
+  std::string first_address = "0200000A0000";  // stored MACHWID; empty: nothing stored
+  std::chrono::milliseconds timeout = std::chrono::seconds(30);
+  std::optional<std::string> interface;  // for this station's life only
+};
+
+class StationRig {
+ public:
+  explicit StationRig(RigOptions options = {});
+  ~StationRig();
+  StationRig(const StationRig&) = delete;
+  StationRig& operator=(const StationRig&) = delete;
+
+  // The board on the cable (none: unplugged). Boards live as long as the rig.
+  board::SimBoard* plug(const board::BoardOptions& options);
+  void unplug();
+  // A line of `count` boards (MAC addresses counting up from `first.mac`) takes the cable.
+  board::BoardLine& plug_line(const board::BoardOptions& first, int count);
+
+  // Carries out posted commands and ticks until `done` holds, pausing a moment of real time
+  // between ticks for a run's worker, for at most `limit` of real time. True when it held.
+  bool step_until(const std::function<bool()>& done,
+                  std::chrono::milliseconds limit = std::chrono::seconds(20));
+  // Steps until `boards` runs have finished and the station went back to Idle.
+  bool until_boards_done(int boards) {
+    return step_until([&] { return station->boards_done() >= boards; });
+  }
+  // Steps until the station asks for a MAC address.
+  bool until_entry_pending() { return step_until([this] { return station->entry_pending(); }); }
+  // Posts each character, then carries them out.
+  void type(const std::string& keys);
+
+  std::string log_text() const { return log.text(); }
+  link::FrameBackend& backend() { return cable_->backend(); }
+  Clock& clock() { return cable_->clock(); }
+  std::vector<RecordLine> records() const { return read_records(dir / station::kRecordsFile); }
+  // MACHWID as stored; empty when it cannot be read.
+  std::string stored_address();
+  std::vector<std::uint8_t> file(const std::string& name) const;
+
+  TempDir dir;
+  settings::FileSettingsStore store;
+  settings::StoreAddressPool pool{store};
+  StringLog log;
+  std::unique_ptr<station::Station> station;
+
+ private:
+  std::unique_ptr<Cable> cable_;
+  std::vector<std::unique_ptr<board::SimBoard>> boards_;
+  std::unique_ptr<board::BoardLine> line_;
+};
+
+// "02:00:00:0A:00:01" for the rig's first address plus `n`.
+std::string written_address(int n);
+// The ethaddr entry of the environment that the example configuration puts at spi 0x40000, as
+// the board holds it; "" when there is none.
+std::string ethaddr_of(const board::SimBoard& board);
+
+}  // namespace skav::test

@@ -28,8 +28,8 @@ std::string_view c_string(std::string_view s) { return s.substr(0, s.find('\0'))
 char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 // Upper case of a Windows-1252 character: the ASCII letters, the accented letters 0xE0-0xFE
-// (but 0xF7, the division sign), s, oe and z with caron (0x9A, 0x9C, 0x9E) and y with
-// diaeresis (0xFF). Other bytes are their own.
+// (but 0xF7, the division sign), s with caron, oe and z with caron (0x9A, 0x9C, 0x9E) and y
+// with diaeresis (0xFF). Other bytes are their own.
 unsigned char fold_1252(unsigned char c) {
   if ((c >= 'a' && c <= 'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7))
     return static_cast<unsigned char>(c - 0x20);

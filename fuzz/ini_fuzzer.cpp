@@ -1,6 +1,7 @@
 // The INI reader and Read Section Table over arbitrary file content. The table read from the
 // file must match what the reader gives for the same text, keep every text inside its field
-// with a terminating zero, be the same on a second read, and not depend on the line ends.
+// with a terminating zero, be the same on a second read, and not depend on the line ends. 8-bit
+// text saved as UTF-16 (either byte order) must read as the same text.
 
 #include <cstdint>
 #include <cstring>
@@ -37,6 +38,31 @@ std::uint32_t expected_number(const IniFile& ini, const char* section, const cha
   return skav::config::parse_profile_int(*value);
 }
 
+// The characters of Windows-1252's bytes 0x80-0x9F; the five unassigned bytes stand for the
+// control characters of their own number.
+constexpr char16_t kCp1252High[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+// The text as a Windows editor saves it in UTF-16, with its byte-order mark.
+std::string as_utf16(std::string_view text, bool big_endian) {
+  std::string out = big_endian ? "\xFE\xFF" : "\xFF\xFE";
+  for (char c : text) {
+    auto b = static_cast<unsigned char>(c);
+    char16_t unit = (b >= 0x80 && b < 0xA0) ? kCp1252High[b - 0x80] : b;
+    char high = static_cast<char>(unit >> 8);
+    char low = static_cast<char>(unit & 0xFF);
+    out.push_back(big_endian ? high : low);
+    out.push_back(big_endian ? low : high);
+  }
+  return out;
+}
+
+bool is_utf16(std::string_view text) {
+  return text.substr(0, 2) == "\xFF\xFE" || text.substr(0, 2) == "\xFE\xFF";
+}
+
 std::string with_crlf(std::string_view text) {
   std::string out;
   out.reserve(text.size() * 2);
@@ -59,7 +85,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   check(skav::config::read_section_table(table, path) == 1, "Read Section Table returns 1");
 
   const IniFile ini = IniFile::parse(text);
-  const IniFile crlf = IniFile::parse(with_crlf(text));
+  // Inserting CR bytes into UTF-16 would break its characters: line ends are compared on 8-bit
+  // text, and 8-bit text (without a UTF-8 mark) with its UTF-16 forms.
+  const IniFile crlf = IniFile::parse(is_utf16(text) ? std::string(text) : with_crlf(text));
+  if (!is_utf16(text) && text.substr(0, 3) != "\xEF\xBB\xBF") {
+    check(skav::config::profile_text(as_utf16(text, false)) == text &&
+              skav::config::profile_text(as_utf16(text, true)) == text,
+          "8-bit text saved as UTF-16 reads as the same text");
+  }
   for (std::size_t i = 0; i < table.size(); ++i) {
     const SectionRecord& record = table[i];
     const char* section = skav::config::kSectionNames[i];

@@ -61,6 +61,14 @@ def ini_seeds():
     write("ini_fuzzer", "long_values.ini",
           "\xef\xbb\xbf; comment\n[uboot_cfg]\nFilename=" + "f" * 140 + "\nMem_type="
           + "spi" * 8 + "\nMem_Src_addr=-1\nMem_Dst_addr=0xFFFFFFFFF\n  Command  =  write  \n")
+    config = examples("config.ini").decode("ascii").replace("\r\n", "\n").replace("\n", "\r\n")
+    write("ini_fuzzer", "config_utf16le.ini", b"\xff\xfe" + config.encode("utf-16-le"))
+    write("ini_fuzzer", "config_utf16be.ini", b"\xfe\xff" + config.encode("utf-16-be"))
+    write("ini_fuzzer", "lone_cr.ini", config.replace("\r\n", "\r"))
+    write("ini_fuzzer", "blanks_in_brackets.ini",
+          "[ kernel ]\r\nFilename = \x1a'zImage'\x1a\r\n[\tuboot\t]\r\nMem_type=\"s\x00pi\"\r\n"
+          "[uboot_cfg ] note\r\n;Command=write\r\nMem_Src_addr=0b101\r\nMem_Dst_addr=0o17\r\n"
+          "[\xc4rger]\r\n\xdcber=\xe9\r\n")
 
 
 def environment_seeds():
@@ -93,6 +101,18 @@ def settings_seeds():
           "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\SKAV]\n\"MACHWID\"=\"001122334455\"\n"
           "\"NetIF\"=-\n")
     write("settings_store_fuzzer", "broken.reg", STORE_HEADER + "\"BarCode\"=dword:xyz\r\n")
+    write("settings_store_fuzzer", "utf16le.reg", b"\xff\xfe" + (
+        STORE_HEADER + "\"BarCode\"=dword:00000001\r\n\"MACHWID\"=hex(2):30,00,30,00,31,00,31,00,"
+        "32,00,32,00,33,00,\\\r\n  33,00,34,00,34,00,35,00,35,00,00,00\r\n\r\n"
+        "[HKEY_CURRENT_USER\\Software\\M\u00fcller]\r\n\"Preis\"=\"5 \u20ac\"\r\n\r\n"
+        ).encode("utf-16-le"))
+    write("settings_store_fuzzer", "duplicates.reg",
+          STORE_HEADER + "\"NetIF\"=dword:00000001\r\n\"NetIF\"=dword:00000002\r\n\r\n"
+          "[-HKEY_CURRENT_USER\\Software\\SKAV]\r\n\r\n[HKEY_CURRENT_USER\\SOFTWARE\\skav]\r\n"
+          "\"BarCode\"=dword:00000000\r\n\"netif\"=-\r\n")
+    write("settings_store_fuzzer", "empty.reg", b"")
+    write("settings_store_fuzzer", "utf8_mark.reg",
+          "\xef\xbb\xbf" + STORE_HEADER + "\"NetIF\"=dword:00000003\r\n")
 
 
 def block_receive_seeds():

@@ -1,6 +1,7 @@
 // The file settings store over an arbitrary store file: reads of every value, then writes. A
 // store that cannot be parsed must fail every call and never be overwritten; one that can must
-// keep the values it holds across a rewrite, and the rewritten file must read back.
+// keep the values it holds across a rewrite, and the rewritten file must read back in the
+// encoding it had.
 
 #include <cstdint>
 #include <string>
@@ -82,5 +83,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   check(after.barcode == before.barcode && after.barcode_value == before.barcode_value,
         "a rewrite keeps the values it did not change");
   check(log.text().empty(), "the rewritten store reads without a failure");
+  const std::string rewritten = skav::fuzz::read_file(path);
+  for (std::string_view mark : {std::string_view("\xFF\xFE"), std::string_view("\xEF\xBB\xBF")}) {
+    check((content.substr(0, mark.size()) == mark) == (rewritten.substr(0, mark.size()) == mark),
+          "a rewrite keeps the store's encoding");
+  }
   return 0;
 }

@@ -35,6 +35,78 @@ constexpr auto kLockWait = std::chrono::seconds(10);
 constexpr auto kLockPoll = std::chrono::milliseconds(1);
 constexpr std::size_t kMachwidLength = 12;
 
+// How the store file is encoded. A registry export of version 5.00 is normally UTF-16 LE with a
+// byte-order mark; this program's own new stores are 8-bit text. A store is written back in the
+// encoding it was read in.
+enum class Encoding { kPlain, kUtf8Mark, kUtf16Le };
+
+constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
+constexpr std::string_view kUtf16LeMark = "\xFF\xFE";
+
+// UTF-16 LE to UTF-8. False for an odd byte count or a lone surrogate: a text that cannot be
+// turned back into the same bytes is not parsed, so that it is never overwritten.
+bool utf16le_to_utf8(std::string_view bytes, std::string& out) {
+  if (bytes.size() % 2 != 0) return false;
+  out.clear();
+  out.reserve(bytes.size());
+  const std::size_t units = bytes.size() / 2;
+  auto unit = [&](std::size_t i) -> std::uint32_t {
+    return static_cast<unsigned char>(bytes[2 * i]) |
+           static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[2 * i + 1])) << 8;
+  };
+  for (std::size_t i = 0; i < units; ++i) {
+    std::uint32_t c = unit(i);
+    if (c >= 0xDC00 && c <= 0xDFFF) return false;
+    if (c >= 0xD800 && c <= 0xDBFF) {
+      if (i + 1 >= units || unit(i + 1) < 0xDC00 || unit(i + 1) > 0xDFFF) return false;
+      c = 0x10000 + ((c - 0xD800) << 10) + (unit(++i) - 0xDC00);
+    }
+    if (c < 0x80) {
+      out.push_back(static_cast<char>(c));
+    } else if (c < 0x800) {
+      out.push_back(static_cast<char>(0xC0 | c >> 6));
+      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else if (c < 0x10000) {
+      out.push_back(static_cast<char>(0xE0 | c >> 12));
+      out.push_back(static_cast<char>(0x80 | (c >> 6 & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else {
+      out.push_back(static_cast<char>(0xF0 | c >> 18));
+      out.push_back(static_cast<char>(0x80 | (c >> 12 & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (c >> 6 & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    }
+  }
+  return true;
+}
+
+// UTF-8 made by utf16le_to_utf8 (or written by this program, which adds only ASCII) back to
+// UTF-16 LE.
+std::string utf8_to_utf16le(std::string_view text) {
+  std::string out;
+  out.reserve(text.size() * 2);
+  auto put = [&](std::uint32_t unit) {
+    out.push_back(static_cast<char>(unit & 0xFF));
+    out.push_back(static_cast<char>(unit >> 8));
+  };
+  for (std::size_t i = 0; i < text.size();) {
+    const auto b = static_cast<unsigned char>(text[i]);
+    const std::size_t count = b < 0x80 ? 0 : b < 0xE0 ? 1 : b < 0xF0 ? 2 : 3;
+    constexpr std::uint32_t kLeadBits[] = {0x7F, 0x1F, 0x0F, 0x07};
+    std::uint32_t c = b & kLeadBits[count];
+    for (std::size_t k = 1; k <= count && i + k < text.size(); ++k)
+      c = c << 6 | (static_cast<unsigned char>(text[i + k]) & 0x3Fu);
+    i += count + 1;
+    if (c >= 0x10000) {
+      put(0xD800 + ((c - 0x10000) >> 10));
+      put(0xDC00 + ((c - 0x10000) & 0x3FF));
+    } else {
+      put(c);
+    }
+  }
+  return out;
+}
+
 // One value line: `"name"=data` (or `@=data` for the key's default value). `data` is kept as
 // written, so values that this program does not use survive a rewrite unchanged.
 struct RegValue {
@@ -166,7 +238,6 @@ bool value_bytes(std::string_view data, std::vector<std::uint8_t>& bytes) {
 }
 
 bool parse_document(std::string_view text, RegDocument& doc) {
-  if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
   std::vector<std::string_view> lines;
   while (!text.empty()) {
     std::size_t end = text.find('\n');
@@ -228,29 +299,54 @@ std::string serialize(const RegDocument& doc) {
   return out;
 }
 
-RegKey& station_key(RegDocument& doc) {
+// A heading "[-name]" deletes the key `name` with its subkeys when the file is imported, so
+// the station's values listed before it are gone.
+bool deletes_station_key(const RegKey& key) {
+  if (key.name.empty() || key.name.front() != '-') return false;
+  std::string_view deleted = std::string_view(key.name).substr(1);
+  return same_name(deleted, kKeyName) ||
+         (deleted.size() < kKeyName.size() && kKeyName[deleted.size()] == '\\' &&
+          same_name(deleted, kKeyName.substr(0, deleted.size())));
+}
+
+// The heading that new values go under: the station key's last heading after the last heading
+// that deletes it, added at the end when there is none.
+RegKey& live_station_key(RegDocument& doc) {
+  RegKey* live = nullptr;
   for (RegKey& key : doc.keys) {
-    if (same_name(key.name, kKeyName)) return key;
+    if (deletes_station_key(key)) live = nullptr;
+    if (same_name(key.name, kKeyName)) live = &key;
   }
+  if (live != nullptr) return *live;
   doc.keys.push_back(RegKey{std::string(kKeyName), {}});
   return doc.keys.back();
 }
 
-const RegValue* find_value(const RegKey& key, std::string_view name) {
-  for (const RegValue& value : key.values) {
-    if (!value.is_default && same_name(value.name, name)) return &value;
-  }
-  return nullptr;
-}
-
-void set_value(RegKey& key, std::string_view name, std::string data) {
-  for (RegValue& value : key.values) {
-    if (!value.is_default && same_name(value.name, name)) {
-      value.data = std::move(data);
-      return;
+// The value as an import leaves it in the registry: a second heading of the key continues it,
+// the last line of a name counts, and a deleting heading drops what came before it.
+const RegValue* find_value(const RegDocument& doc, std::string_view name) {
+  const RegValue* found = nullptr;
+  for (const RegKey& key : doc.keys) {
+    if (deletes_station_key(key)) found = nullptr;
+    if (!same_name(key.name, kKeyName)) continue;
+    for (const RegValue& value : key.values) {
+      if (!value.is_default && same_name(value.name, name)) found = &value;
     }
   }
-  key.values.push_back(RegValue{false, std::string(name), std::move(data)});
+  return found;
+}
+
+// Replaces every copy of the value, so that no older line can come back into force; adds the
+// value when no copy is in force.
+void set_value(RegDocument& doc, std::string_view name, const std::string& data) {
+  for (RegKey& key : doc.keys) {
+    if (!same_name(key.name, kKeyName)) continue;
+    for (RegValue& value : key.values) {
+      if (!value.is_default && same_name(value.name, name)) value.data = data;
+    }
+  }
+  if (find_value(doc, name) == nullptr)
+    live_station_key(doc).values.push_back(RegValue{false, std::string(name), data});
 }
 
 bool valid_name(std::string_view name) {
@@ -315,8 +411,10 @@ int sync_folder(const fs::path& folder) {
   return 0;
 }
 
-// Reads the store. `exists` is false (and the result 0) when there is no file yet.
-int load(const fs::path& path, RegDocument& doc, bool& exists, mode_t& mode) {
+// Reads the store. `exists` is false (and the result 0) when there is no file yet. An empty
+// file (or one holding only a byte-order mark) is a store without values.
+int load(const fs::path& path, RegDocument& doc, bool& exists, mode_t& mode, Encoding& encoding) {
+  encoding = Encoding::kPlain;
   exists = false;
   // O_NONBLOCK: a fifo in the store's place must not hang the call; regular files ignore it.
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
@@ -339,8 +437,31 @@ int load(const fs::path& path, RegDocument& doc, bool& exists, mode_t& mode) {
     text.append(buffer, static_cast<std::size_t>(n));
     if (text.size() > static_cast<std::size_t>(kMaxStoreSize)) return EFBIG;
   }
-  if (!parse_document(text, doc)) return EBADMSG;
+  std::string_view content = text;
+  std::string decoded;
+  if (content.substr(0, 2) == kUtf16LeMark) {
+    encoding = Encoding::kUtf16Le;
+    if (!utf16le_to_utf8(content.substr(2), decoded)) return EBADMSG;
+    content = decoded;
+  } else if (content.substr(0, 3) == kUtf8Mark) {
+    encoding = Encoding::kUtf8Mark;
+    content.remove_prefix(3);
+  }
+  if (content.empty()) return 0;
+  if (!parse_document(content, doc)) return EBADMSG;
   return 0;
+}
+
+std::string encode(std::string_view text, Encoding encoding) {
+  switch (encoding) {
+    case Encoding::kUtf16Le:
+      return std::string(kUtf16LeMark) + utf8_to_utf16le(text);
+    case Encoding::kUtf8Mark:
+      return std::string(kUtf8Mark) + std::string(text);
+    case Encoding::kPlain:
+      break;
+  }
+  return std::string(text);
 }
 
 int write_all(int fd, std::string_view text) {
@@ -384,8 +505,8 @@ struct Access {
   bool changed = false;
 };
 
-// One call: lock, read, let `operate` read or change the station's key, write back when it
-// changed (or when the store is new), unlock.
+// One call: lock, read, let `operate` read or change the station's values, write back in the
+// file's encoding when they changed (or when the store is new), unlock.
 template <typename Operate>
 int transact(Log* log, const fs::path& path, Operate&& operate) {
   if (path.empty()) return fail(log, ENOENT);
@@ -402,10 +523,12 @@ int transact(Log* log, const fs::path& path, Operate&& operate) {
   RegDocument doc;
   bool exists = false;
   mode_t mode = 0644;
-  if (int err = load(path, doc, exists, mode); err != 0) return fail(log, err);
-  Access access = operate(station_key(doc));
+  Encoding encoding = Encoding::kPlain;
+  if (int err = load(path, doc, exists, mode, encoding); err != 0) return fail(log, err);
+  live_station_key(doc);  // a new store gets the key's heading
+  Access access = operate(doc);
   if (access.changed || !exists) {
-    int err = save(path, with_suffix(path, ".tmp"), serialize(doc), exists, mode);
+    int err = save(path, with_suffix(path, ".tmp"), encode(serialize(doc), encoding), exists, mode);
     if (err != 0) return fail(log, err);
   }
   return access.result;
@@ -467,16 +590,16 @@ int FileSettingsStore::number_write(Log* log, std::string_view name, std::int32_
   if (!valid_name(name)) return EINVAL;
   char data[16];
   std::snprintf(data, sizeof data, "dword:%08x", static_cast<unsigned>(value));
-  return transact(log, path_, [&](RegKey& key) {
-    set_value(key, name, data);
+  return transact(log, path_, [&](RegDocument& doc) {
+    set_value(doc, name, data);
     return Access{kOk, true};
   });
 }
 
 int FileSettingsStore::number_read(Log* log, std::string_view name, std::int32_t& value) {
   if (!valid_name(name)) return EINVAL;
-  return transact(log, path_, [&](RegKey& key) {
-    const RegValue* found = find_value(key, name);
+  return transact(log, path_, [&](const RegDocument& doc) {
+    const RegValue* found = find_value(doc, name);
     std::vector<std::uint8_t> bytes;
     // Only 4-byte data makes a number; anything else is not a stored number.
     if (found == nullptr || !value_bytes(found->data, bytes) || bytes.size() != 4)
@@ -489,17 +612,22 @@ int FileSettingsStore::number_read(Log* log, std::string_view name, std::int32_t
 }
 
 int FileSettingsStore::machwid_write(Log* log, const MacDigits::Digits& digits) {
-  std::string data =
-      hex_list("hex(2):", reinterpret_cast<const std::uint8_t*>(digits.data()), digits.size());
-  return transact(log, path_, [&](RegKey& key) {
-    set_value(key, kMachwid, data);
+  // A registry holds a string as UTF-16 LE with a terminating zero, and hex(2) shows those
+  // bytes: written so, the file imports as the twelve characters. Each character is taken as
+  // its 8-bit code (digits are ASCII).
+  std::vector<std::uint8_t> bytes;
+  for (char c : digits) bytes.insert(bytes.end(), {static_cast<std::uint8_t>(c), 0});
+  bytes.insert(bytes.end(), {0, 0});
+  std::string data = hex_list("hex(2):", bytes.data(), bytes.size());
+  return transact(log, path_, [&](RegDocument& doc) {
+    set_value(doc, kMachwid, data);
     return Access{kOk, true};
   });
 }
 
 int FileSettingsStore::machwid_read(Log* log, MacDigits::Digits& digits) {
-  return transact(log, path_, [&](RegKey& key) {
-    const RegValue* found = find_value(key, kMachwid);
+  return transact(log, path_, [&](const RegDocument& doc) {
+    const RegValue* found = find_value(doc, kMachwid);
     std::vector<std::uint8_t> bytes;
     if (found == nullptr || !value_bytes(found->data, bytes)) return Access{kNotFound, false};
     // A value entered with regedit is UTF-16: every second byte is zero.

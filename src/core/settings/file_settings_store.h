@@ -12,7 +12,14 @@ namespace skav::settings {
 //
 //   [HKEY_CURRENT_USER\Software\SKAV]
 //   "BarCode"=dword:00000001
-//   "MACHWID"=hex(2):30,30,31,31,32,32,33,33,34,34,35,35
+//   "MACHWID"=hex(2):30,00,30,00,31,00,31,00,32,00,32,00,33,00,33,00,34,00,34,00,35,00,35,00,00,00
+// The file is read as an import into a registry reads it: a second heading of the key continues
+// it, the last line of a value counts, and a heading [-key] drops the values before it. A write
+// replaces every line of its value. A file in UTF-16 LE (as regedit exports) or with a UTF-8
+// byte-order mark is written back in that encoding; a new store is 8-bit text with CR LF line
+// ends. MACHWID is written as UTF-16 LE text with its terminating zero, as an export shows a
+// string; reads also take the 12 bytes of the older form and a quoted string. An empty file (or
+// one holding only a byte-order mark) is a store without values.
 // Every call locks <path>.lock, reads the file, and for a change writes <path>.tmp, syncs it
 // and renames it over the file, so a crash leaves either the old or the new store. A store
 // that exists but cannot be read or parsed is never overwritten: every call logs

@@ -83,11 +83,13 @@ TEST(IniSyntax, FirstOfDuplicateKeysAndSectionsWins) {
   EXPECT_EQ(ini.read_int("t", "x", 0), 1u);
 }
 
-TEST(IniSyntax, CrLfAndLfLineEndsAndAByteOrderMarkReadTheSame) {
+TEST(IniSyntax, CrLfLfAndLoneCrLineEndsAndAByteOrderMarkReadTheSame) {
   IniFile lf = IniFile::parse("[s]\nk=v\nn=5\n");
   IniFile crlf = IniFile::parse("[s]\r\nk=v\r\nn=5\r\n");
+  IniFile cr = IniFile::parse("[s]\rk=v\rn=5\r");
   IniFile bom = IniFile::parse("\xEF\xBB\xBF[s]\r\nk=v\r\nn=5");
-  for (const IniFile* ini : {&lf, &crlf, &bom}) {
+  IniFile utf16 = IniFile::parse(std::string("\xFF\xFE[\0s\0]\0\r\0k\0=\0v\0\r\0n\0=\0005\0", 24));
+  for (const IniFile* ini : {&lf, &crlf, &cr, &bom, &utf16}) {
     EXPECT_EQ(text_of(*ini, "s", "k"), "v");
     EXPECT_EQ(ini->read_int("s", "n", 0), 5u);
   }

@@ -35,6 +35,21 @@ MacDigits::Digits digits_of(const char* text) {
 
 std::string text_of(const MacDigits::Digits& d) { return std::string(d.data(), d.size()); }
 
+// The MACHWID line of 001122334455 as a registry export writes it: UTF-16 LE with its zero.
+constexpr const char* kMachwidLine =
+    "\"MACHWID\"=hex(2):30,00,30,00,31,00,31,00,32,00,32,00,33,00,33,00,34,00,34,00,35,00,35,00,"
+    "00,00\r\n";
+
+// A registry export's bytes: a UTF-16 LE byte-order mark, then each UTF-16 unit low byte first.
+std::string utf16le_file(std::u16string_view text) {
+  std::string out = "\xFF\xFE";
+  for (char16_t unit : text) {
+    out.push_back(static_cast<char>(unit & 0xFF));
+    out.push_back(static_cast<char>(unit >> 8));
+  }
+  return out;
+}
+
 class FileSettingsStoreTest : public ::testing::Test {
  protected:
   std::filesystem::path store_path() const { return folder_ / "settings.reg"; }
@@ -62,8 +77,8 @@ TEST_F(FileSettingsStoreTest, ValuesRoundTripWithTheirTypesInTheRegistryExportFo
   EXPECT_EQ(store_.machwid_write(&log_, digits_of("001122334455")), kOk);
   EXPECT_EQ(store_text(), std::string(kHeader) +
                               "\"BarCode\"=dword:00000001\r\n"
-                              "\"NetIF\"=dword:00000000\r\n"
-                              "\"MACHWID\"=hex(2):30,30,31,31,32,32,33,33,34,34,35,35\r\n");
+                              "\"NetIF\"=dword:00000000\r\n" +
+                              kMachwidLine);
   std::int32_t barcode = -5;
   std::int32_t netif = -5;
   MacDigits::Digits digits = digits_of("XXXXXXXXXXXX");
@@ -83,9 +98,7 @@ TEST_F(FileSettingsStoreTest, RewritingAValueReplacesItInPlace) {
   std::int32_t netif = 0;
   EXPECT_EQ(store_.number_read(&log_, kNetIF, netif), kOk);
   EXPECT_EQ(netif, 7);
-  EXPECT_EQ(store_text(), std::string(kHeader) +
-                              "\"NetIF\"=dword:00000007\r\n"
-                              "\"MACHWID\"=hex(2):30,30,31,31,32,32,33,33,34,34,35,35\r\n");
+  EXPECT_EQ(store_text(), std::string(kHeader) + "\"NetIF\"=dword:00000007\r\n" + kMachwidLine);
 }
 
 TEST_F(FileSettingsStoreTest, MinusOneIsStoredWithAll32BitsSetAndReadBack) {
@@ -122,8 +135,10 @@ TEST_F(FileSettingsStoreTest, MachwidOfOtherThanTwelveCharactersCountsAsMissing)
 
 TEST_F(FileSettingsStoreTest, MachwidWrittenByOtherToolsIsRead) {
   for (const char* data :
-       {"hex(2):30,30,31,31,32,32,33,33,34,34,35,35,00",  // with a terminating zero
+       {"hex(2):30,30,31,31,32,32,33,33,34,34,35,35",     // the 12 bytes written before
+        "hex(2):30,30,31,31,32,32,33,33,34,34,35,35,00",  // with a terminating zero
         "hex(2):30,00,30,00,31,00,31,00,32,00,32,00,33,00,33,00,34,00,34,00,35,00,35,00,00,00",
+        "hex(2):30,00,30,00,31,00,31,00,32,00,32,00,33,00,33,00,34,00,34,00,35,00,35,00",
         "\"001122334455\""}) {
     write_store(std::string(kHeader) + "\"MACHWID\"=" + data + "\r\n");
     MacDigits::Digits digits = digits_of("ABCDEFABCDEF");
@@ -156,6 +171,128 @@ TEST_F(FileSettingsStoreTest, HandEditedStoreIsReadAndItsOtherContentSurvivesAWr
             "\"barcode\"=dword:0\r\n"
             "\"Note\"=hex:01,02,03\r\n"
             "\"NetIF\"=dword:00000002\r\n");
+  EXPECT_EQ(log_.text(), "");
+}
+
+TEST_F(FileSettingsStoreTest, Utf16ExportIsReadAndWrittenBackInUtf16) {
+  // As regedit exports it: UTF-16 LE, a long hex(2) value continued on the next line, another
+  // key with letters outside ASCII that must come back unchanged.
+  write_store(utf16le_file(
+      u"Windows Registry Editor Version 5.00\r\n\r\n"
+      u"[HKEY_CURRENT_USER\\Software\\M\u00fcller]\r\n"
+      u"\"Preis\"=\"5 \u20ac \U0001F600\"\r\n\r\n"
+      u"[HKEY_CURRENT_USER\\Software\\SKAV]\r\n"
+      u"\"BarCode\"=dword:00000001\r\n"
+      u"\"MACHWID\"=hex(2):30,00,30,00,31,00,31,00,32,00,32,00,33,00,33,00,34,00,34,00,35,\\\r\n"
+      u"  00,35,00,00,00\r\n\r\n"));
+  std::int32_t barcode = 0;
+  MacDigits::Digits digits = digits_of("XXXXXXXXXXXX");
+  EXPECT_EQ(store_.number_read(&log_, kBarCode, barcode), kOk);
+  EXPECT_EQ(store_.machwid_read(&log_, digits), kOk);
+  EXPECT_EQ(barcode, 1);
+  EXPECT_EQ(text_of(digits), "001122334455");
+
+  EXPECT_EQ(store_.number_write(&log_, kNetIF, 2), kOk);
+  EXPECT_EQ(store_.machwid_write(&log_, digits_of("001122334456")), kOk);
+  const std::string written = store_text();
+  EXPECT_EQ(written.substr(0, 10), std::string("\xFF\xFEW\0i\0n\0d\0", 10));
+  EXPECT_EQ(written,
+            utf16le_file(u"Windows Registry Editor Version 5.00\r\n\r\n"
+                         u"[HKEY_CURRENT_USER\\Software\\M\u00fcller]\r\n"
+                         u"\"Preis\"=\"5 \u20ac \U0001F600\"\r\n\r\n"
+                         u"[HKEY_CURRENT_USER\\Software\\SKAV]\r\n"
+                         u"\"BarCode\"=dword:00000001\r\n"
+                         u"\"MACHWID\"=hex(2):30,00,30,00,31,00,31,00,32,00,32,00,33,00,33,00,34,"
+                         u"00,34,00,35,00,36,00,00,00\r\n"
+                         u"\"NetIF\"=dword:00000002\r\n"));
+  EXPECT_EQ(log_.text(), "");
+}
+
+TEST_F(FileSettingsStoreTest, ByteOrderMarkOfUtf8IsKeptAndANewStoreHasNone) {
+  write_store("\xEF\xBB\xBF" + std::string(kHeader));
+  EXPECT_EQ(store_.number_write(&log_, kNetIF, 1), kOk);
+  EXPECT_EQ(store_text(), "\xEF\xBB\xBF" + std::string(kHeader) + "\"NetIF\"=dword:00000001\r\n");
+
+  FileSettingsStore fresh(folder_ / "fresh.reg");
+  EXPECT_EQ(fresh.number_write(&log_, kNetIF, 1), kOk);
+  EXPECT_EQ(read_file(folder_ / "fresh.reg"),
+            std::string(kHeader) + "\"NetIF\"=dword:00000001\r\n");
+  EXPECT_EQ(log_.text(), "");
+}
+
+TEST_F(FileSettingsStoreTest, EmptyFileIsAStoreWithoutValues) {
+  for (const std::string& empty : {std::string(), std::string("\xFF\xFE")}) {
+    write_store(empty);
+    std::int32_t value = 5;
+    MacDigits::Digits digits = digits_of("ABCDEFABCDEF");
+    EXPECT_EQ(store_.number_read(&log_, kBarCode, value), kNotFound);
+    EXPECT_EQ(store_.machwid_read(&log_, digits), kNotFound);
+    EXPECT_EQ(value, 5);
+    EXPECT_EQ(store_text(), empty);  // reading does not fill it in
+    EXPECT_EQ(store_.number_write(&log_, kBarCode, 1), kOk);
+    const std::string expected = std::string(kHeader) + "\"BarCode\"=dword:00000001\r\n";
+    if (empty.empty()) {
+      EXPECT_EQ(store_text(), expected);
+    } else {
+      EXPECT_EQ(store_text(), utf16le_file(std::u16string(expected.begin(), expected.end())));
+    }
+  }
+  EXPECT_EQ(log_.text(), "");
+}
+
+// As an import into a registry: the last line of a value counts, a second heading continues the
+// key, and a heading [-key] deletes what came before it.
+TEST_F(FileSettingsStoreTest, LastCopyOfAValueCountsAndAWriteReplacesEveryCopy) {
+  write_store(std::string(kHeader) +
+              "\"NetIF\"=dword:00000001\r\n"
+              "\"NetIF\"=dword:00000002\r\n"
+              "\r\n[HKEY_CURRENT_USER\\Software\\Other]\r\n"
+              "\"NetIF\"=dword:00000009\r\n"
+              "\r\n[HKEY_CURRENT_USER\\SOFTWARE\\skav]\r\n"
+              "\"BarCode\"=dword:00000000\r\n"
+              "\"netif\"=dword:00000003\r\n");
+  std::int32_t netif = 0;
+  std::int32_t barcode = 7;
+  EXPECT_EQ(store_.number_read(&log_, kNetIF, netif), kOk);
+  EXPECT_EQ(store_.number_read(&log_, kBarCode, barcode), kOk);
+  EXPECT_EQ(netif, 3);
+  EXPECT_EQ(barcode, 0);
+
+  EXPECT_EQ(store_.number_write(&log_, kNetIF, 4), kOk);
+  EXPECT_EQ(store_text(), std::string(kHeader) +
+                              "\"NetIF\"=dword:00000004\r\n"
+                              "\"NetIF\"=dword:00000004\r\n"
+                              "\r\n[HKEY_CURRENT_USER\\Software\\Other]\r\n"
+                              "\"NetIF\"=dword:00000009\r\n"
+                              "\r\n[HKEY_CURRENT_USER\\SOFTWARE\\skav]\r\n"
+                              "\"BarCode\"=dword:00000000\r\n"
+                              "\"netif\"=dword:00000004\r\n");
+  EXPECT_EQ(log_.text(), "");
+}
+
+TEST_F(FileSettingsStoreTest, DeletingHeadingDropsTheValuesBeforeItAndAWriteComesAfterIt) {
+  for (const char* deleted :
+       {"-HKEY_CURRENT_USER\\Software\\SKAV", "-HKEY_CURRENT_USER\\Software"}) {
+    const std::string before =
+        std::string(kHeader) + "\"NetIF\"=dword:00000001\r\n\r\n[" + deleted + "]\r\n";
+    write_store(before);
+    std::int32_t netif = 8;
+    EXPECT_EQ(store_.number_read(&log_, kNetIF, netif), kNotFound) << deleted;
+    EXPECT_EQ(netif, 8);
+    EXPECT_EQ(store_.number_write(&log_, kNetIF, 5), kOk);
+    EXPECT_EQ(store_text(), std::string(kHeader) + "\"NetIF\"=dword:00000005\r\n\r\n[" + deleted +
+                                "]\r\n\r\n[HKEY_CURRENT_USER\\Software\\SKAV]\r\n"
+                                "\"NetIF\"=dword:00000005\r\n")
+        << deleted;
+    EXPECT_EQ(store_.number_read(&log_, kNetIF, netif), kOk);
+    EXPECT_EQ(netif, 5);
+  }
+  // A subkey's deletion leaves the station's values alone.
+  write_store(std::string(kHeader) +
+              "\"NetIF\"=dword:00000001\r\n\r\n[-HKEY_CURRENT_USER\\Software\\SKAV\\Sub]\r\n");
+  std::int32_t netif = 0;
+  EXPECT_EQ(store_.number_read(&log_, kNetIF, netif), kOk);
+  EXPECT_EQ(netif, 1);
   EXPECT_EQ(log_.text(), "");
 }
 
@@ -196,7 +333,10 @@ TEST_F(FileSettingsStoreTest, GarbageStoreGivesTheMessageAndIsNeverOverwritten) 
         std::string("Windows Registry Editor Version 5.00\n[HKEY_CURRENT_USER\\Software\\SKAV]\n"
                     "\"BarCode\"=dword:zz\n"),
         std::string("Windows Registry Editor Version 5.00\n\"BarCode\"=dword:1\n"),
-        std::string("")}) {
+        std::string("\xFF\xFEW\0i\0n\0", 7),       // UTF-16 cut in a character
+        std::string("\xFF\xFEW\0\x00\xD8i\0", 8),  // a lone surrogate
+        std::string("\xFE\xFF\0W\0i\0n", 8),       // UTF-16 big-endian
+        std::string("\n\r\n")}) {
     write_store(garbage);
     log_.clear();
     expect_refused_and_untouched(store_, log_, [&] { return store_text(); });

@@ -46,7 +46,10 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
   resize(860, 600);
   log_view_->setFocus();
 
-  connect(event_bridge_, &EventBridge::status_text_changed, message_pane_, &QLabel::setText);
+  // Until the first tick sets the Status Pane text, the pane shows the idle "Ready".
+  connect(event_bridge_, &EventBridge::status_text_changed, this, [this](const QString& text) {
+    message_pane_->setText(text.isEmpty() ? QStringLiteral("Ready") : text);
+  });
   connect(event_bridge_, &EventBridge::progress_changed, this,
           [this](const QString& section, int percent) {
             progress_->setFormat(section + QStringLiteral(" %p%"));

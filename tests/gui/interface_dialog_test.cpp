@@ -135,7 +135,8 @@ void InterfaceDialogTest::a_refused_apply_keeps_the_dialog_open() {
 
 void InterfaceDialogTest::ok_stores_the_changed_pair_in_the_station_and_the_settings() {
   StationRig rig(0);
-  rig.station->start_up();
+  rig.station->post_start_up();
+  rig.settle();
   bool ran = false;
   QStringList shown;
   with_next_dialog(
@@ -147,6 +148,7 @@ void InterfaceDialogTest::ok_stores_the_changed_pair_in_the_station_and_the_sett
       },
       ran);
   rig.window.show_interface_dialog();
+  rig.settle();
   QVERIFY(ran);
   QCOMPARE(shown, (QStringList{"00", "11", "22", "33", "44", "55"}));
   QCOMPARE(rig.digits(), std::string("0011AB334455"));
@@ -158,12 +160,13 @@ void InterfaceDialogTest::ok_stores_the_changed_pair_in_the_station_and_the_sett
   std::int32_t net_if = -1;
   QCOMPARE(reread.number_read(nullptr, skav::settings::kNetIF, net_if), skav::settings::kOk);
   QCOMPARE(net_if, 0);
-  QVERIFY(rig.station->link().is_open());
+  QVERIFY(rig.station->snapshot()->adapter_open);
 }
 
 void InterfaceDialogTest::enter_is_ok_and_escape_is_cancel() {
   StationRig rig(0);
-  rig.station->start_up();
+  rig.station->post_start_up();
+  rig.settle();
   bool ran = false;
   with_next_dialog(
       [](InterfaceDialog& dialog) {
@@ -173,6 +176,7 @@ void InterfaceDialogTest::enter_is_ok_and_escape_is_cancel() {
       },
       ran);
   rig.window.show_interface_dialog();
+  rig.settle();
   QVERIFY(ran);
   QCOMPARE(rig.digits(), std::string("001122334455"));
 
@@ -185,6 +189,7 @@ void InterfaceDialogTest::enter_is_ok_and_escape_is_cancel() {
       },
       ran);
   rig.window.show_interface_dialog();
+  rig.settle();
   QVERIFY(ran);
   QCOMPARE(rig.digits(), std::string("a01122334455"));
 }

@@ -192,6 +192,12 @@ void LogViewTest::command_line_options() {
   QCOMPARE(all.settings, QStringLiteral("/tmp/s.reg"));
   QCOMPARE(all.dir, QStringLiteral("/tmp/line"));
   QCOMPARE(all.timeout_seconds, 7);
+  QVERIFY(all.log_file.isEmpty());
+
+  // A file name, as Open would take it.
+  CommandLine with_file;
+  QCOMPARE(parse({"shift.log"}, with_file).kind, ParseResult::kRun);
+  QCOMPARE(with_file.log_file, QStringLiteral("shift.log"));
 
   CommandLine help;
   ParseResult shown = parse({"--help"}, help);
@@ -203,8 +209,8 @@ void LogViewTest::command_line_options() {
 void LogViewTest::command_line_errors() {
   for (const QStringList& args :
        {QStringList{"--simulate=0"}, QStringList{"--simulate=x"}, QStringList{"--timeout", "-1"},
-        QStringList{"--timeout", "soon"}, QStringList{"--settings"}, QStringList{"--bogus"},
-        QStringList{"stray"}}) {
+        QStringList{"--timeout", "soon"}, QStringList{"--timeout", "0.5"}, QStringList{"--timeout", "0"}, QStringList{"--settings"}, QStringList{"--bogus"},
+        QStringList{"first.log", "second.log"}}) {
     CommandLine out;
     ParseResult result = parse(args, out);
     QVERIFY2(result.kind == ParseResult::kError, qPrintable(args.join(' ')));

@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "core/log.h"
+#include "core/station/station_events.h"
 #include "gui/log_document.h"
 #include "gui/log_view.h"
 #include "gui/main_window.h"
@@ -116,11 +117,13 @@ void MainWindowTest::status_bar_item_stays_checked() {
 
 void MainWindowTest::barcode_item_follows_the_mode_and_is_stored() {
   StationRig rig;  // first start: nothing stored
-  rig.station->start_up();
+  rig.station->post_start_up();
+  rig.settle();
   Q_EMIT rig.window.view_menu()->aboutToShow();
   QVERIFY(rig.window.barcode_action()->isChecked());
 
   rig.window.barcode_action()->trigger();
+  rig.settle();
   QVERIFY(!rig.window.barcode_action()->isChecked());
   QCOMPARE(rig.station->barcode_mode(), 0);
   skav::settings::FileSettingsStore reread(rig.settings_path());
@@ -129,6 +132,7 @@ void MainWindowTest::barcode_item_follows_the_mode_and_is_stored() {
   QCOMPARE(stored, 0);
 
   rig.window.barcode_action()->trigger();
+  rig.settle();
   QVERIFY(rig.window.barcode_action()->isChecked());
   QCOMPARE(reread.number_read(nullptr, skav::settings::kBarCode, stored), skav::settings::kOk);
   QCOMPARE(stored, 1);
@@ -137,12 +141,14 @@ void MainWindowTest::barcode_item_follows_the_mode_and_is_stored() {
 void MainWindowTest::status_pane_in_both_modes_and_menu_prompts() {
   StationRig rig(1);
   QCOMPARE(rig.window.message_text(), QStringLiteral("Ready"));
-  rig.station->start_up();
-  rig.station->tick();
+  rig.station->post_start_up();
+  rig.settle();
+  rig.station->step();
   QCOMPARE(rig.window.message_text(), QStringLiteral("Ethernet -> Simulated board link"));
 
   rig.window.toggle_barcode();
-  rig.station->tick();
+  rig.settle();
+  rig.station->step();
   QCOMPARE(rig.window.message_text(),
            QStringLiteral("Ethernet -> Simulated board link   MAC_Addr -> [00-11-22-33-44-55]"));
 
@@ -159,13 +165,16 @@ void MainWindowTest::status_pane_in_both_modes_and_menu_prompts() {
 
 void MainWindowTest::mac_entry_accepts_twelve_characters_and_enter() {
   StationRig rig(1);
-  rig.station->start_up();
+  rig.station->post_start_up();
+  rig.settle();
   QVERIFY(rig.until_entry_pending());
   QCOMPARE(rig.digits(), std::string("FFFFFFFFFFFF"));
 
   QTest::keyClicks(rig.window.log_view(), "00a0c914c829");
+  rig.settle();
   QVERIFY(rig.station->entry_pending());
   QTest::keyClick(rig.window.log_view(), Qt::Key_Return);
+  rig.settle();
   QVERIFY(!rig.station->entry_pending());
   QCOMPARE(rig.digits(), std::string("00a0c914c829"));
   std::string log = rig.log_text();
@@ -177,10 +186,13 @@ void MainWindowTest::mac_entry_accepts_twelve_characters_and_enter() {
 
 void MainWindowTest::mac_entry_with_eleven_characters_asks_again() {
   StationRig rig(1);
-  rig.station->start_up();
+  rig.station->post_start_up();
+  rig.settle();
   QVERIFY(rig.until_entry_pending());
   QTest::keyClicks(rig.window.log_view(), "00a0c914c82");
+  rig.settle();
   QTest::keyClick(rig.window.log_view(), Qt::Key_Enter);
+  rig.settle();
   QVERIFY(rig.station->entry_pending());
   QCOMPARE(rig.digits(), std::string("00a0c914c82F"));
   std::string log = rig.log_text();
@@ -190,20 +202,27 @@ void MainWindowTest::mac_entry_with_eleven_characters_asks_again() {
 
   // The next entry starts from the first digit again.
   QTest::keyClicks(rig.window.log_view(), "0011223344AB");
+  rig.settle();
   QTest::keyClick(rig.window.log_view(), Qt::Key_Return);
+  rig.settle();
   QVERIFY(!rig.station->entry_pending());
   QCOMPARE(rig.digits(), std::string("0011223344AB"));
 }
 
 void MainWindowTest::mac_entry_backspace_takes_back_a_character() {
   StationRig rig(1);
-  rig.station->start_up();
+  rig.station->post_start_up();
+  rig.settle();
   QVERIFY(rig.until_entry_pending());
   QTest::keyClicks(rig.window.log_view(), "00a0c914c829");
+  rig.settle();
   QTest::keyClick(rig.window.log_view(), Qt::Key_Backspace);
+  rig.settle();
   QVERIFY(rig.window.log_view()->toPlainText().endsWith("Input MAC Address : 00a0c914c82"));
   QTest::keyClicks(rig.window.log_view(), "7");
+  rig.settle();
   QTest::keyClick(rig.window.log_view(), Qt::Key_Return);
+  rig.settle();
   QVERIFY(!rig.station->entry_pending());
   QCOMPARE(rig.digits(), std::string("00a0c914c827"));
   std::string log = rig.log_text();
@@ -212,20 +231,25 @@ void MainWindowTest::mac_entry_backspace_takes_back_a_character() {
 
 void MainWindowTest::typing_without_a_pending_entry_changes_nothing() {
   StationRig rig(1);
-  rig.station->start_up();
-  rig.station->tick();  // "Waiting connecting to Target..."
+  rig.station->post_start_up();
+  rig.settle();
+  rig.station->step();  // "Waiting connecting to Target..."
   std::string before = rig.log_text();
   QVERIFY(!before.empty());
   QTest::keyClicks(rig.window.log_view(), "abc123");
+  rig.settle();
   QTest::keyClick(rig.window.log_view(), Qt::Key_Return);
+  rig.settle();
   QTest::keyClick(rig.window.log_view(), Qt::Key_Backspace);
+  rig.settle();
   QCOMPARE(rig.log_text(), before);
   QCOMPARE(rig.digits(), std::string("001122334455"));
 }
 
 void MainWindowTest::editing_keys_leave_the_log_alone_and_copy_copies() {
   StationRig rig(1);
-  rig.station->start_up();
+  rig.station->post_start_up();
+  rig.settle();
   QVERIFY(rig.until_entry_pending());
   skav::gui::LogView* view = rig.window.log_view();
   std::string before = rig.log_text();
@@ -309,14 +333,16 @@ void MainWindowTest::open_of_a_too_large_file_gives_a_new_log() {
 
 void MainWindowTest::new_log_empties_it_and_repeats_the_start_up() {
   StationRig rig(0);
-  rig.station->start_up();
-  rig.station->tick();
+  rig.station->post_start_up();
+  rig.settle();
+  rig.station->step();
   QVERIFY(!rig.log_text().empty());
-  QVERIFY(rig.window.save_to(rig.dir.filePath("first.log")));
+  QVERIFY(rig.window.save_to(rig.dir_path("first.log")));
 
   // A changed setting shows that the start-up ran again.
-  rig.store->number_write(nullptr, skav::settings::kBarCode, 1);
+  rig.store().number_write(nullptr, skav::settings::kBarCode, 1);
   rig.window.new_log();
+  rig.settle();
   QCOMPARE(rig.log_text(), std::string());
   QCOMPARE(rig.window.windowTitle(), QStringLiteral(" - SKAV"));
   QCOMPARE(rig.station->barcode_mode(), 1);
@@ -387,21 +413,43 @@ void MainWindowTest::appends_from_other_threads_arrive_in_order() {
   QCOMPARE(window.log_view()->bytes(), expected + "ab!");
 }
 
+namespace {
+
+// A snapshot of a run whose `slot` step moves `done` of `total` bytes.
+std::shared_ptr<const skav::station::StationSnapshot> running(skav::station::StepSlot slot,
+                                                               std::uint64_t done, std::uint64_t total) {
+  auto snapshot = std::make_shared<skav::station::StationSnapshot>();
+  snapshot->run_status = skav::station::kRunning;
+  snapshot->board.emplace();
+  skav::station::StepView& step = snapshot->board->steps[static_cast<std::size_t>(slot)];
+  step.slot = slot;
+  step.state = skav::station::StepView::State::kRunning;
+  step.done = done;
+  step.total = total;
+  return snapshot;
+}
+
+}  // namespace
+
 void MainWindowTest::progress_bar_shows_section_and_percent() {
   MainWindow window;
   window.show();
   QProgressBar* bar = window.progress_bar();
   QVERIFY(!bar->isVisible());
-  std::thread worker([&window] { window.events().on_progress("kernel", 512, 2048); });
+  std::thread worker([&window] {
+    window.events().on_snapshot(running(skav::station::StepSlot::kKernel, 512, 2048));
+  });
   worker.join();
   QCoreApplication::sendPostedEvents();
   QVERIFY(bar->isVisible());
   QCOMPARE(bar->value(), 25);
   QCOMPARE(bar->text(), QStringLiteral("kernel 25%"));
 
-  window.events().on_progress("filesystem", 2048, 2048);
+  window.events().on_snapshot(running(skav::station::StepSlot::kFilesystem, 2048, 2048));
   QCOMPARE(bar->text(), QStringLiteral("filesystem 100%"));
-  std::thread ender([&window] { window.events().on_progress_end(); });
+  std::thread ender([&window] {
+    window.events().on_snapshot(std::make_shared<skav::station::StationSnapshot>());
+  });
   ender.join();
   QCoreApplication::sendPostedEvents();
   QVERIFY(!bar->isVisible());
@@ -410,11 +458,13 @@ void MainWindowTest::progress_bar_shows_section_and_percent() {
 void MainWindowTest::interface_item_disabled_while_a_run_is_active() {
   MainWindow window;
   QVERIFY(window.interface_action()->isEnabled());
-  std::thread starter([&window] { window.events().on_run_active(true); });
+  std::thread starter([&window] {
+    window.events().on_snapshot(running(skav::station::StepSlot::kKernel, 0, 10));
+  });
   starter.join();
   QCoreApplication::sendPostedEvents();
   QVERIFY(!window.interface_action()->isEnabled());
-  window.events().on_run_active(false);
+  window.events().on_snapshot(std::make_shared<skav::station::StationSnapshot>());
   QVERIFY(window.interface_action()->isEnabled());
 }
 

@@ -5,41 +5,29 @@
 namespace skav::gui::test {
 
 StationRig::StationRig(int barcode) {
-  store = std::make_unique<settings::FileSettingsStore>(settings_path());
-  if (barcode >= 0) store->number_write(nullptr, settings::kBarCode, barcode);
-  station::StationOptions options;
-  options.dir = dir.path().toStdString();
-  station = std::make_unique<station::Station>(backend, *store, window.log(), &window.events(),
-                                               options);
-  window.set_station(station.get());
-  board_thread_ = std::thread([this] { board_.run(stop_board_); });
+  skav::test::RigOptions options;
+  options.barcode = barcode;
+  options.first_address = "";
+  options.start_up = false;
+  options.log = &window.log();
+  options.events = &window.events();
+  core_ = std::make_unique<skav::test::StationRig>(std::move(options));
+  core_->plug_line(board::BoardOptions{}, 0);
+  station = core_->station.get();
+  window.set_station(station);
 }
 
 StationRig::~StationRig() {
   station->stop();
   window.set_station(nullptr);
-  station.reset();
-  stop_board_ = true;
-  board_thread_.join();
-}
-
-bool StationRig::tick_until(const std::function<bool()>& done, int limit) {
-  for (int i = 0; i < limit; ++i) {
-    if (done()) return true;
-    station->tick();
-  }
-  return done();
 }
 
 std::string StationRig::log_text() const { return window.log_view()->bytes(); }
 
-std::string StationRig::digits() const {
-  MacDigits::Digits d = station->mac_digits();
-  return std::string(d.data(), d.size());
-}
+std::string StationRig::digits() const { return MacDigits::text(station->mac_digits()); }
 
-std::filesystem::path StationRig::settings_path() const {
-  return std::filesystem::path(dir.path().toStdString()) / "settings.reg";
+QString StationRig::dir_path(const QString& name) const {
+  return QString::fromStdString((core_->dir / name.toStdString()).string());
 }
 
 }  // namespace skav::gui::test

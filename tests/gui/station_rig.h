@@ -2,24 +2,19 @@
 
 #include <QTemporaryDir>
 
-#include <atomic>
 #include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
-#include <thread>
 
-#include "board/sim_board.h"
-#include "core/link/in_memory.h"
-#include "core/settings/file_settings_store.h"
-#include "core/station/station.h"
 #include "gui/main_window.h"
+#include "support/rig.h"
 
 namespace skav::gui::test {
 
-// A window with its station over the in-process link, a simulated board answering on the
-// other end, and settings and working folder in a temporary directory. The station is not
-// started: tests drive it with tick().
+// A window with its station on the shared test rig: the direct cable with a simulated board
+// answering at once, settings and working folder in a temporary directory, the test's clock.
+// The station is not started: tests drive it with settle() and tick_until().
 class StationRig {
  public:
   // `barcode` is stored before start-up unless negative (then nothing is stored: a first start).
@@ -28,26 +23,24 @@ class StationRig {
   StationRig(const StationRig&) = delete;
   StationRig& operator=(const StationRig&) = delete;
 
-  // Ticks until `done` holds, at most `limit` ticks. True when it held.
-  bool tick_until(const std::function<bool()>& done, int limit = 100);
+  // Carries out what the window posted to the station.
+  void settle() { station->run_commands(); }
+  // Ticks until `done` holds (bounded). True when it held.
+  bool tick_until(const std::function<bool()>& done) { return core_->step_until(done); }
   // Ticks until the station asks for the MAC address.
   bool until_entry_pending() { return tick_until([this] { return station->entry_pending(); }); }
 
   std::string log_text() const;
   std::string digits() const;
-  std::filesystem::path settings_path() const;
+  std::filesystem::path settings_path() const { return core_->dir / "settings.reg"; }
+  QString dir_path(const QString& name) const;
+  settings::FileSettingsStore& store() { return core_->store; }
 
-  QTemporaryDir dir;
-  link::InMemoryWire wire;
-  link::InMemoryBackend backend{wire};
-  std::unique_ptr<settings::FileSettingsStore> store;
   MainWindow window;
-  std::unique_ptr<station::Station> station;
+  station::Station* station = nullptr;
 
  private:
-  board::SimBoard board_{wire.board_end(), board::BoardOptions{}};
-  std::atomic<bool> stop_board_{false};
-  std::thread board_thread_;
+  std::unique_ptr<skav::test::StationRig> core_;
 };
 
 }  // namespace skav::gui::test

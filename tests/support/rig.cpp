@@ -68,6 +68,20 @@ class DirectCable : public Cable {
   link::InMemoryBackend backend_;
 };
 
+// Real time run faster: a time-out of a second passes in a quarter of one, so that a test of
+// a silent board over a real link does not wait it out. The link's own read time-out stays real.
+class FastClock : public Clock {
+ public:
+  static constexpr int kSpeed = 4;
+  time_point now() const override {
+    return start_ + (std::chrono::steady_clock::now() - start_) * kSpeed;
+  }
+  void sleep_for(duration length) override { std::this_thread::sleep_for(length / kSpeed); }
+
+ private:
+  time_point start_ = std::chrono::steady_clock::now();
+};
+
 class VethCable : public Cable {
  public:
   VethCable(std::string station_end, link::OpenResult board)
@@ -79,7 +93,7 @@ class VethCable : public Cable {
     thread_.join();
   }
   link::FrameBackend& backend() override { return backend_; }
-  Clock& clock() override { return steady_clock(); }
+  Clock& clock() override { return clock_; }
   std::string adapter() const override { return station_end_; }
   link::FrameDevice& board_end() override { return *board_; }
   void set_peer(Peer peer) override {
@@ -103,6 +117,7 @@ class VethCable : public Cable {
   }
 
   pcap::PcapBackend backend_;
+  FastClock clock_;
   std::string station_end_;
   std::unique_ptr<link::FrameDevice> board_;
   std::mutex peer_mutex_;
@@ -153,11 +168,37 @@ StationRig::StationRig(RigOptions options)
   station_options.dir = dir.path();
   station_options.transfer_timeout = options.timeout;
   station_options.clock = &cable_->clock();
-  station_options.interface = options.interface ? options.interface : cable_->adapter();
-  station = std::make_unique<station::Station>(cable_->backend(), store, pool, log, nullptr,
-                                               station_options);
-  station->post_start_up();
-  station->run_commands();
+  if (!options.stored_adapter)
+    station_options.interface = options.interface ? options.interface : cable_->adapter();
+  station_options.barcode = options.barcode_override;
+  station_options.allow_worker_start = options.allow_worker_start;
+  station = std::make_unique<station::Station>(
+      cable_->backend(), store, pool, options.log != nullptr ? *options.log : log,
+      options.events != nullptr ? options.events : &events, station_options);
+  if (options.start_up) {
+    station->post_start_up();
+    station->run_commands();
+  }
+}
+
+void EventLog::on_snapshot(std::shared_ptr<const station::StationSnapshot> snapshot) {
+  std::lock_guard lock(mutex_);
+  snapshots_.push_back(std::move(snapshot));
+}
+
+void EventLog::on_board_finished(const station::BoardRecord& record) {
+  std::lock_guard lock(mutex_);
+  records_.push_back(record);
+}
+
+std::vector<std::shared_ptr<const station::StationSnapshot>> EventLog::snapshots() const {
+  std::lock_guard lock(mutex_);
+  return snapshots_;
+}
+
+std::vector<station::BoardRecord> EventLog::records() const {
+  std::lock_guard lock(mutex_);
+  return records_;
 }
 
 StationRig::~StationRig() {
@@ -165,9 +206,13 @@ StationRig::~StationRig() {
   cable_->set_peer(nullptr);
 }
 
-board::SimBoard* StationRig::plug(const board::BoardOptions& options) {
+board::SimBoard* StationRig::make_board(const board::BoardOptions& options) {
   boards_.push_back(std::make_unique<board::SimBoard>(cable_->board_end(), options));
-  board::SimBoard* board = boards_.back().get();
+  return boards_.back().get();
+}
+
+board::SimBoard* StationRig::plug(const board::BoardOptions& options) {
+  board::SimBoard* board = make_board(options);
   cable_->set_peer([board](const std::uint8_t* frame, std::size_t length) {
     if (frame != nullptr) {
       board->handle_frame(frame, length);
@@ -205,6 +250,16 @@ bool StationRig::step_until(const std::function<bool()>& done, std::chrono::mill
   return false;
 }
 
+bool StationRig::until_run_finished() {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (std::chrono::steady_clock::now() < deadline) {
+    station->run_commands();
+    if (station->run_status() == station::kRunFinished) return true;
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
+  }
+  return false;
+}
+
 void StationRig::type(const std::string& keys) {
   for (char c : keys) station->post_key(c);
   station->run_commands();
@@ -219,6 +274,16 @@ std::string StationRig::stored_address() {
 std::vector<std::uint8_t> StationRig::file(const std::string& name) const {
   std::string text = read_file(dir / name);
   return std::vector<std::uint8_t>(text.begin(), text.end());
+}
+
+void ProbeAnswerer::operator()(const std::uint8_t* frame, std::size_t length) {
+  if (frame == nullptr || length < link::kEthernetHeader || link::ether_type(frame) != link::kEtherProbe)
+    return;
+  ++probes;
+  if (!answer) return;
+  std::uint8_t reply[link::kMinFrame] = {};
+  link::write_header(reply, link::kBroadcast, mac_, link::kEtherReply);
+  board_end_.send(reply, sizeof reply);
 }
 
 std::string written_address(int n) {

@@ -49,10 +49,25 @@ class Cable {
 // on by its time-out instead of waiting it out.
 std::unique_ptr<Cable> direct_cable();
 // The real libpcap link over a veth pair in a private network namespace, with the boards
-// served on a thread of their own on the far end; real time. The caller has entered the
-// namespace (SKAV_REQUIRE_VETH_NAMESPACE); empty when the far end cannot be opened.
+// served on a thread of their own on the far end, on a clock four times faster than real time
+// (a one-second time-out passes in 250 ms). The caller has entered the namespace
+// (SKAV_REQUIRE_VETH_NAMESPACE); empty when the far end cannot be opened.
 std::unique_ptr<Cable> veth_cable(const std::string& station_end = "skav0",
                                   const std::string& board_end = "skav1");
+
+// Every snapshot and finished record a station told, in order.
+class EventLog : public station::StationEvents {
+ public:
+  void on_snapshot(std::shared_ptr<const station::StationSnapshot> snapshot) override;
+  void on_board_finished(const station::BoardRecord& record) override;
+  std::vector<std::shared_ptr<const station::StationSnapshot>> snapshots() const;
+  std::vector<station::BoardRecord> records() const;
+
+ private:
+  mutable std::mutex mutex_;
+  std::vector<std::shared_ptr<const station::StationSnapshot>> snapshots_;
+  std::vector<station::BoardRecord> records_;
+};
 
 // One production record, by its header's field names.
 struct RecordLine {
@@ -68,7 +83,16 @@ struct RigOptions {
   int barcode = 0;             // stored BarCode; -1: nothing stored (a first start)
   std::string first_address = "0200000A0000";  // stored MACHWID; empty: nothing stored
   std::chrono::milliseconds timeout = std::chrono::seconds(30);
-  std::optional<std::string> interface;  // for this station's life only
+  // The adapter for this station's life only; by default the cable's. With `stored_adapter`
+  // the station opens the stored NetIF instead.
+  std::optional<std::string> interface;
+  bool stored_adapter = false;
+  std::optional<int> barcode_override;  // Barcode Mode for this station's life only
+  std::function<bool()> allow_worker_start;
+  bool start_up = true;  // carry out the start-up when the rig is made
+  // Where the log and the events go instead of the rig's own (a window's, say).
+  Log* log = nullptr;
+  station::StationEvents* events = nullptr;
 };
 
 class StationRig {
@@ -81,6 +105,11 @@ class StationRig {
   // The board on the cable (none: unplugged). Boards live as long as the rig.
   board::SimBoard* plug(const board::BoardOptions& options);
   void unplug();
+  // A board that lives as long as the rig, not on the cable.
+  board::SimBoard* make_board(const board::BoardOptions& options);
+  // Whoever takes the station's frames now (a null frame: a receive of the far end came back
+  // empty, where the far end has a thread of its own).
+  void set_peer(Peer peer) { cable_->set_peer(std::move(peer)); }
   // A line of `count` boards (MAC addresses counting up from `first.mac`) takes the cable.
   board::BoardLine& plug_line(const board::BoardOptions& first, int count);
 
@@ -92,13 +121,18 @@ class StationRig {
   bool until_boards_done(int boards) {
     return step_until([&] { return station->boards_done() >= boards; });
   }
+  // Carries out posted commands, without ticking, until the run's end has reached the station
+  // (Run Status 2). True when it did within 20 s of real time.
+  bool until_run_finished();
   // Steps until the station asks for a MAC address.
   bool until_entry_pending() { return step_until([this] { return station->entry_pending(); }); }
   // Posts each character, then carries them out.
   void type(const std::string& keys);
 
+  // The rig's own log (empty when the log went elsewhere).
   std::string log_text() const { return log.text(); }
-  link::FrameBackend& backend() { return cable_->backend(); }
+  link::InMemoryBackend& backend() { return dynamic_cast<link::InMemoryBackend&>(cable_->backend()); }
+  link::FrameDevice& cable_board_end() { return cable_->board_end(); }
   Clock& clock() { return cable_->clock(); }
   std::vector<RecordLine> records() const { return read_records(dir / station::kRecordsFile); }
   // MACHWID as stored; empty when it cannot be read.
@@ -109,12 +143,27 @@ class StationRig {
   settings::FileSettingsStore store;
   settings::StoreAddressPool pool{store};
   StringLog log;
+  EventLog events;
   std::unique_ptr<station::Station> station;
 
  private:
   std::unique_ptr<Cable> cable_;
   std::vector<std::unique_ptr<board::SimBoard>> boards_;
   std::unique_ptr<board::BoardLine> line_;
+};
+
+// A far end that only counts the Discovery Probes it hears and, when told to, answers them
+// from `mac` (a run then finds nothing it could send to).
+class ProbeAnswerer {
+ public:
+  ProbeAnswerer(link::FrameDevice& board_end, const link::Mac& mac) : board_end_(board_end), mac_(mac) {}
+  void operator()(const std::uint8_t* frame, std::size_t length);
+  int probes = 0;
+  bool answer = false;
+
+ private:
+  link::FrameDevice& board_end_;
+  link::Mac mac_;
 };
 
 // "02:00:00:0A:00:01" for the rig's first address plus `n`.

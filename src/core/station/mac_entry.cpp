@@ -15,7 +15,7 @@ void MacEntry::prompt(Log* log, MacDigits::Digits& digits) {
   pending_ = true;
 }
 
-void MacEntry::key(Log* log, MacDigits::Digits& digits, char c) {
+void MacEntry::key(Log* log, MacDigits::Digits& digits, char c, int repeat) {
   if (!pending_) return;
   if (c == kEnter) {
     bool twelve = counter_ == kDigits;
@@ -35,10 +35,12 @@ void MacEntry::key(Log* log, MacDigits::Digits& digits, char c) {
     if (log != nullptr) log->erase_last();
     return;
   }
-  // Characters beyond the twelfth are counted and shown but never stored.
-  if (counter_ < kDigits) digits[static_cast<std::size_t>(counter_)] = c;
-  ++counter_;
-  if (log != nullptr) log->append(std::string_view(&c, 1));
+  for (int i = 0; i < repeat; ++i) {
+    // Characters beyond the twelfth are counted and shown but never stored.
+    if (counter_ < kDigits) digits[static_cast<std::size_t>(counter_)] = c;
+    ++counter_;
+    if (log != nullptr) log->append(std::string_view(&c, 1));
+  }
 }
 
 }  // namespace skav::station

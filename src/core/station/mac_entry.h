@@ -13,10 +13,10 @@ class MacEntry {
   // The station asks for an address: logs "Input MAC Address : ", sets the digits to twelve F
   // and makes the entry pending with nothing typed.
   void prompt(Log* log, MacDigits::Digits& digits);
-  // One character. Ignored while no entry is pending. Enter (13) accepts or asks again,
-  // Backspace (8) takes back one character, anything else is shown and, within the first 12,
-  // stored as the next digit.
-  void key(Log* log, MacDigits::Digits& digits, char c);
+  // One character with its repeat count. Ignored while no entry is pending. Enter (13) accepts
+  // or asks again, Backspace (8) takes back one character, anything else is shown and, within
+  // the first 12, stored as the next digit, once per repeat.
+  void key(Log* log, MacDigits::Digits& digits, char c, int repeat = 1);
   // Drops what was typed so far: nothing pending, counter 0.
   void discard() {
     pending_ = false;

@@ -55,7 +55,8 @@ constexpr std::chrono::microseconds kSlowRoundTrip{250};
 
 void anticipate_ack(Channel& channel, TimePoint sent, Clock::duration round_trip) {
   if (round_trip < kSlowRoundTrip || round_trip > link::kReadTimeout) return;
-  channel.link.wait_for_frame(sent + round_trip - kWakeLead);
+  Clock::duration left = sent + round_trip - kWakeLead - channel.link.clock().now();
+  if (left > Clock::duration::zero()) channel.link.wait_for_frame(left);
 }
 
 void report(Channel& channel, std::uint64_t done, std::uint64_t total) {

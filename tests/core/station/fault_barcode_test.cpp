@@ -5,56 +5,38 @@
 
 #include <cstring>
 #include <random>
-#include <thread>
 
-#include "core/link/in_memory.h"
-#include "core/settings/file_settings_store.h"
-#include "core/station/station.h"
-#include "support/temp_dir.h"
+#include "support/rig.h"
 
 namespace skav::station {
 namespace {
 
-using namespace std::chrono_literals;
-
 constexpr char kPrompt[] = "Input MAC Address : ";
+constexpr link::Mac kBoardMac = {0x02, 0x00, 0x00, 0x00, 0x00, 0x07};
 
 class BarcodeGarbage : public ::testing::Test {
  protected:
-  BarcodeGarbage() : backend_(wire_), store_(dir_ / "settings.reg") {
-    store_.number_write(nullptr, settings::kBarCode, 1);
-    StationOptions options;
-    options.dir = dir_.path();  // no config.ini: a run sends nothing and ends at once
-    options.transfer_timeout = 1s;
-    station_ = std::make_unique<Station>(backend_, store_, log_, nullptr, options);
-    station_->start_up();
-  }
-
-  void board_replies() {
-    std::uint8_t reply[60] = {};
-    std::memset(reply, 0xff, 6);
-    reply[6] = 0x02;
-    reply[11] = 0x07;
-    reply[12] = 0x80;
-    reply[13] = 0x22;
-    wire_.board_end().send(reply, sizeof reply);
+  BarcodeGarbage() {
+    test::RigOptions options;
+    options.barcode = 1;
+    options.examples = false;  // no config.ini: a run sends nothing and ends at once
+    rig_ = std::make_unique<test::StationRig>(std::move(options));
+    answerer_ = std::make_shared<test::ProbeAnswerer>(rig_->cable_board_end(), kBoardMac);
+    rig_->set_peer([a = answerer_](const std::uint8_t* f, std::size_t n) { (*a)(f, n); });
   }
 
   // From any state to Connected with the prompt shown and the entry pending.
   void connect() {
-    for (int i = 0; i < 2000 && station_->state() != StationState::kSearching; ++i) {
-      station_->tick();
-      if (station_->run_status() == kRunning) std::this_thread::sleep_for(1ms);
-    }
-    ASSERT_EQ(station_->state(), StationState::kSearching);
-    board_replies();
-    station_->tick();
-    ASSERT_EQ(station_->state(), StationState::kConnected);
-    ASSERT_TRUE(station_->entry_pending());
+    ASSERT_TRUE(rig_->step_until([&] { return station().state() == StationState::kSearching; }));
+    answerer_->answer = true;
+    station().step();
+    answerer_->answer = false;
+    ASSERT_EQ(station().state(), StationState::kConnected);
+    ASSERT_TRUE(station().entry_pending());
   }
 
   bool ends_with_prompt() const {
-    std::string text = log_.text();
+    std::string text = rig_->log_text();
     return text.size() >= std::strlen(kPrompt) &&
            text.compare(text.size() - std::strlen(kPrompt), std::string::npos, kPrompt) == 0;
   }
@@ -62,26 +44,23 @@ class BarcodeGarbage : public ::testing::Test {
   // Types `keys` and Enter, then checks the outcome and ticks once. True when the entry was
   // accepted (and the run started with it).
   bool enter(const std::string& keys) {
-    for (char c : keys) station_->key_char(c);
-    station_->key_char(13);
-    if (station_->entry_pending()) {
+    rig_->type(keys + "\r");
+    if (station().entry_pending()) {
       EXPECT_TRUE(ends_with_prompt()) << "after " << ::testing::PrintToString(keys);
-      station_->tick();
-      EXPECT_EQ(station_->run_status(), kNoRun) << ::testing::PrintToString(keys);
+      station().step();
+      EXPECT_EQ(station().run_status(), kNoRun) << ::testing::PrintToString(keys);
       return false;
     }
-    EXPECT_TRUE(MacDigits::all_hex(station_->mac_digits())) << ::testing::PrintToString(keys);
-    station_->tick();
-    EXPECT_NE(station_->run_status(), kNoRun);
+    EXPECT_TRUE(MacDigits::all_hex(station().mac_digits())) << ::testing::PrintToString(keys);
+    station().step();
+    EXPECT_NE(station().run_status(), kNoRun);
     return true;
   }
 
-  test::TempDir dir_;
-  link::InMemoryWire wire_;
-  link::InMemoryBackend backend_;
-  settings::FileSettingsStore store_;
-  StringLog log_;
-  std::unique_ptr<Station> station_;
+  Station& station() { return *rig_->station; }
+
+  std::unique_ptr<test::StationRig> rig_;
+  std::shared_ptr<test::ProbeAnswerer> answerer_;
 };
 
 TEST_F(BarcodeGarbage, ControlCharactersLongAndNonHexEntriesAskAgain) {
@@ -95,11 +74,11 @@ TEST_F(BarcodeGarbage, ControlCharactersLongAndNonHexEntriesAskAgain) {
   EXPECT_FALSE(enter("0011 2233445"));
   EXPECT_FALSE(enter(""));
   EXPECT_FALSE(enter("\t\t\t\t\t\t\t\t\t\t\t\t"));
-  EXPECT_NE(log_.text().find("Not a MAC address: enter 12 hexadecimal digits\r\n"),
+  EXPECT_NE(rig_->log_text().find("Not a MAC address: enter 12 hexadecimal digits\r\n"),
             std::string::npos);
   // A thirteenth character taken back by Backspace leaves a valid entry.
   EXPECT_TRUE(enter("00a0c914c829X\b"));
-  EXPECT_EQ(station_->mac_digits(),
+  EXPECT_EQ(station().mac_digits(),
             (MacDigits::Digits{'0', '0', 'a', '0', 'c', '9', '1', '4', 'c', '8', '2', '9'}));
 }
 

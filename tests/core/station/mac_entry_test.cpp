@@ -12,10 +12,10 @@ class MacEntryTest : public ::testing::Test {
   void type(const std::string& keys) {
     for (char c : keys) entry_.key(&log_, digits_, c);
   }
-  std::string digits() const { return digits_.text(); }
+  std::string digits() const { return MacDigits::text(digits_); }
 
   StringLog log_;
-  MacDigits digits_;
+  MacDigits::Digits digits_ = MacDigits::kDefault;
   MacEntry entry_;
 };
 

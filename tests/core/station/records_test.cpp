@@ -13,17 +13,15 @@ namespace {
 
 using test::read_file;
 
-using transfer::Verdict;
-
 BoardRecord sample() {
   BoardRecord r;
   r.time = "2026-12-09T06:26:13+00:00";
   r.adapter = "eth0";
   r.board_mac = "02:00:00:00:00:01";
   r.written_mac = "00:11:22:33:44:55";
-  r.environment = Verdict::kPass;
-  r.kernel = Verdict::kFail;
-  r.diag = Verdict::kPass;
+  r.step(StepSlot::kEnvironment) = Verdict::kPass;
+  r.step(StepSlot::kKernel) = Verdict::kFail;
+  r.step(StepSlot::kDiag) = Verdict::kPass;
   r.overall = overall_verdict(r);
   r.seconds = 1.5;
   return r;
@@ -31,13 +29,15 @@ BoardRecord sample() {
 
 TEST(Records, FileStartsWithTheHeaderAndGetsOneLinePerBoard) {
   test::TempDir dir;
-  std::string error;
-  ASSERT_TRUE(append_record(dir / kRecordsFile, sample(), error)) << error;
-  ASSERT_TRUE(append_record(dir / kRecordsFile, sample(), error)) << error;
+  Status first = append_record(dir / kRecordsFile, sample());
+  ASSERT_TRUE(first.ok()) << first.message();
+  ASSERT_TRUE(append_record(dir / kRecordsFile, sample()).ok());
   std::string line =
       "2026-12-09T06:26:13+00:00,eth0,02:00:00:00:00:01,00:11:22:33:44:55,pass,fail,skipped,"
       "skipped,pass,fail,1.500\n";
-  EXPECT_EQ(read_file(dir / kRecordsFile), std::string(kRecordsHeader) + line + line);
+  EXPECT_EQ(read_file(dir / kRecordsFile),
+            "time,adapter,board_mac,written_mac,environment,kernel,uboot,filesystem,diag,verdict,"
+            "seconds\n" + line + line);
 }
 
 TEST(Records, AnAdapterNameWithACommaIsQuoted) {
@@ -48,20 +48,32 @@ TEST(Records, AnAdapterNameWithACommaIsQuoted) {
 
 TEST(Records, UnwritableFileIsReportedNotIgnored) {
   test::TempDir dir;
-  std::string error;
-  EXPECT_FALSE(append_record(dir / "missing-folder" / kRecordsFile, sample(), error));
-  EXPECT_NE(error.find("missing-folder"), std::string::npos);
+  Status written = append_record(dir / "missing-folder" / kRecordsFile, sample());
+  EXPECT_FALSE(written.ok());
+  EXPECT_NE(written.message().find("missing-folder"), std::string::npos);
 }
 
-TEST(Records, OverallVerdictTakesTheWorstStep) {
-  BoardRecord r;
-  EXPECT_EQ(overall_verdict(r), Verdict::kSkipped);
-  r.kernel = Verdict::kPass;
-  EXPECT_EQ(overall_verdict(r), Verdict::kPass);
-  r.uboot = Verdict::kFail;
-  EXPECT_EQ(overall_verdict(r), Verdict::kFail);
-  r.diag = Verdict::kTimeout;
-  EXPECT_EQ(overall_verdict(r), Verdict::kTimeout);
+// Pass only when every configured step passed; a step the run never reached is not a pass.
+TEST(Records, OverallVerdictPassesOnlyWhenEveryConfiguredStepPassed) {
+  struct Case {
+    std::array<Verdict, kStepSlots> steps;
+    Verdict overall;
+  };
+  using V = Verdict;
+  const Case cases[] = {
+      {{V::kSkipped, V::kSkipped, V::kSkipped, V::kSkipped, V::kSkipped}, V::kSkipped},
+      {{V::kSkipped, V::kPass, V::kSkipped, V::kSkipped, V::kSkipped}, V::kPass},
+      {{V::kPass, V::kPass, V::kFail, V::kPass, V::kPass}, V::kFail},
+      {{V::kPass, V::kPass, V::kNotRun, V::kPass, V::kPass}, V::kFail},
+      {{V::kPass, V::kTimeout, V::kNotRun, V::kNotRun, V::kNotRun}, V::kTimeout},
+      {{V::kFail, V::kStopped, V::kNotRun, V::kNotRun, V::kNotRun}, V::kStopped},
+      {{V::kPass, V::kAdapterLost, V::kNotRun, V::kNotRun, V::kNotRun}, V::kAdapterLost},
+  };
+  for (const Case& c : cases) {
+    BoardRecord r;
+    r.steps = c.steps;
+    EXPECT_EQ(verdict_name(overall_verdict(r)), std::string(verdict_name(c.overall)));
+  }
 }
 
 TEST(Records, TimeIsIso8601WithAZoneOffset) {

@@ -1,219 +1,277 @@
+// The Station Cycle tick by tick, with a peer that only answers Discovery Probes and a working
+// folder without config.ini, so that a run has nothing to send and ends at once.
+
 #include <gtest/gtest.h>
 
-#include <chrono>
+#include <condition_variable>
 #include <cstring>
-#include <thread>
+#include <mutex>
 
-#include "core/link/in_memory.h"
-#include "core/settings/file_settings_store.h"
-#include "core/station/station.h"
-#include "support/temp_dir.h"
+#include "support/rig.h"
 
 namespace skav::station {
 namespace {
 
-using namespace std::chrono_literals;
-
 constexpr link::Mac kBoardMac = {0x02, 0x00, 0x00, 0x00, 0x00, 0x2a};
+constexpr MacDigits::Digits kAllF = {'F', 'F', 'F', 'F', 'F', 'F', 'F', 'F', 'F', 'F', 'F', 'F'};
 
-// A station over the in-process link whose board side the test scripts by hand. The working
-// directory has no config.ini, so a run has nothing to send and ends at once.
+MacDigits::Digits digits(const char* text) {
+  MacDigits::Digits d{};
+  std::memcpy(d.data(), text, d.size());
+  return d;
+}
+
 class StationCycle : public ::testing::Test {
  protected:
-  StationCycle()
-      : backend_(wire_), store_(dir_ / "settings.reg") {}
-
-  void make_station(int barcode) {
-    store_.number_write(nullptr, settings::kBarCode, barcode);
-    StationOptions options;
-    options.dir = dir_.path();
-    options.transfer_timeout = 2s;
+  void make(int barcode, test::RigOptions options = {}) {
+    options.examples = false;
+    options.barcode = barcode;
     options.allow_worker_start = [this] { return worker_starts_allowed_-- > 0; };
-    station_ = std::make_unique<Station>(backend_, store_, log_, nullptr, options);
-    station_->start_up();
-    log_.clear();
+    rig_ = std::make_unique<test::StationRig>(std::move(options));
+    answerer_ = std::make_shared<test::ProbeAnswerer>(rig_->cable_board_end(), kBoardMac);
+    rig_->set_peer([a = answerer_](const std::uint8_t* f, std::size_t n) { (*a)(f, n); });
+    rig_->log.clear();
+  }
+  // Idle to Connected: the announcing tick, then a probe the board answers.
+  void connect() {
+    answerer_->answer = true;
+    rig_->station->step();
+    rig_->station->step();
+    answerer_->answer = false;
+    ASSERT_EQ(rig_->station->state(), StationState::kConnected);
+  }
+  Station& station() { return *rig_->station; }
+  std::string log() const { return rig_->log_text(); }
+  std::int32_t stored(const char* name) {
+    std::int32_t value = -99;
+    rig_->store.number_read(nullptr, name, value);
+    return value;
   }
 
-  void board_replies() {
-    std::uint8_t reply[60] = {};
-    std::memset(reply, 0xff, 6);
-    std::memcpy(reply + 6, kBoardMac.data(), 6);
-    reply[12] = 0x80;
-    reply[13] = 0x22;
-    wire_.board_end().send(reply, sizeof reply);
-  }
-
-  int probes_sent() {
-    int probes = 0;
-    const std::uint8_t* frame = nullptr;
-    while (wire_.board_end().receive(&frame, 0ms) > 0)
-      if (link::ether_type(frame) == link::kEtherProbe) ++probes;
-    return probes;
-  }
-
-  void wait_run_finished() {
-    for (int i = 0; i < 500 && station_->run_status() != kRunFinished; ++i)
-      std::this_thread::sleep_for(10ms);
-    ASSERT_EQ(station_->run_status(), kRunFinished);
-  }
-
-  test::TempDir dir_;
-  link::InMemoryWire wire_;
-  link::InMemoryBackend backend_;
-  settings::FileSettingsStore store_;
-  StringLog log_;
   int worker_starts_allowed_ = 1000;
-  std::unique_ptr<Station> station_;
+  std::unique_ptr<test::StationRig> rig_;
+  std::shared_ptr<test::ProbeAnswerer> answerer_;
 };
 
 TEST_F(StationCycle, FirstTickAnnouncesTheSearchWithoutAProbeAndTheSecondProbes) {
-  make_station(0);
-  station_->tick();
-  EXPECT_EQ(log_.text(), "Waiting connecting to Target...\r\n");
-  EXPECT_EQ(probes_sent(), 0);
-  station_->tick();
-  EXPECT_EQ(probes_sent(), 1);
-  EXPECT_EQ(station_->state(), StationState::kSearching);
-  EXPECT_EQ(log_.text(), "Waiting connecting to Target...\r\n");
+  make(0);
+  station().step();
+  EXPECT_EQ(log(), "Waiting connecting to Target...\r\n");
+  EXPECT_EQ(answerer_->probes, 0);
+  station().step();
+  EXPECT_EQ(answerer_->probes, 1);
+  EXPECT_EQ(station().state(), StationState::kSearching);
+  EXPECT_EQ(log(), "Waiting connecting to Target...\r\n");
 }
 
 TEST_F(StationCycle, StatusTextShowsTheAdapterAndInBarcodeModeOffTheMacDigits) {
-  make_station(1);
-  EXPECT_EQ(station_->status_text(), "Ethernet -> Simulated board link");
-  station_->toggle_barcode();
-  EXPECT_EQ(station_->status_text(),
+  test::RigOptions options;
+  options.first_address = "";  // the first start's 001122334455
+  make(1, std::move(options));
+  EXPECT_EQ(station().status_text(), "") << "no status before the first tick";
+  station().step();
+  EXPECT_EQ(station().status_text(), "Ethernet -> Simulated board link");
+  station().post_toggle_barcode();
+  station().step();
+  EXPECT_EQ(station().status_text(),
             "Ethernet -> Simulated board link   MAC_Addr -> [00-11-22-33-44-55]");
-  std::int32_t stored = -5;
-  ASSERT_EQ(store_.number_read(nullptr, settings::kBarCode, stored), 0);
-  EXPECT_EQ(stored, 0);
+  EXPECT_EQ(stored(settings::kBarCode), 0);
 }
 
-TEST_F(StationCycle, AdapterIndexWithoutEntryGivesAnEmptyAdapterText) {
-  store_.number_write(nullptr, settings::kNetIF, 7);
-  make_station(1);
-  EXPECT_EQ(station_->status_text(), "Ethernet -> ");
+TEST_F(StationCycle, AdapterIndexWithoutEntryGivesAnEmptyAdapterTextAndIsReportedAtStartUp) {
+  test::RigOptions options;
+  options.stored_adapter = true;
+  options.start_up = false;
+  make(1, std::move(options));
+  rig_->store.number_write(nullptr, settings::kNetIF, 3);
+  station().post_start_up();
+  station().step();
+  EXPECT_EQ(station().status_text(), "Ethernet -> ");
+  EXPECT_EQ(log(), "Interface number out of range.inum:04,iIfNum:01\r\nOpen Network Interface Fail\r\n"
+                   "Waiting connecting to Target...\r\n");
+  EXPECT_FALSE(station().snapshot()->adapter_open);
+  EXPECT_NE(station().snapshot()->adapter_problem, "");
 }
 
 TEST_F(StationCycle, FoundTargetStartsTheRunOnTheNextTickAndReturnsToIdleTwoTicksAfter) {
-  make_station(0);
-  station_->tick();  // Idle -> Searching
-  board_replies();
-  station_->tick();  // probe answered
-  EXPECT_EQ(station_->state(), StationState::kConnected);
-  EXPECT_EQ(station_->run_status(), kNoRun);
-  station_->tick();  // run starts
-  wait_run_finished();
-  EXPECT_EQ(log_.text(), "Waiting connecting to Target...\r\nConnected...\r\nSuccess !!\r\n");
-  station_->tick();  // sees Run Status 2
-  EXPECT_EQ(station_->state(), StationState::kIdle);
-  EXPECT_EQ(station_->run_status(), kNoRun);
-  EXPECT_EQ(station_->boards_done(), 1);
-  station_->tick();
-  EXPECT_EQ(log_.text(),
-            "Waiting connecting to Target...\r\nConnected...\r\nSuccess !!\r\n"
-            "Waiting connecting to Target...\r\n");
-  EXPECT_TRUE(std::filesystem::exists(dir_ / kRecordsFile));
+  make(0);
+  connect();
+  EXPECT_EQ(station().run_status(), kNoRun);
+  station().step();  // the run starts; with nothing configured it ends at once
+  ASSERT_TRUE(rig_->until_run_finished());
+  EXPECT_EQ(log(), "Waiting connecting to Target...\r\nConnected...\r\nSuccess !!\r\n");
+  station().step();  // sees Run Status 2
+  EXPECT_EQ(station().state(), StationState::kIdle);
+  EXPECT_EQ(station().run_status(), kNoRun);
+  EXPECT_EQ(station().boards_done(), 1);
+  station().step();
+  EXPECT_EQ(log(), "Waiting connecting to Target...\r\nConnected...\r\nSuccess !!\r\n"
+                   "Waiting connecting to Target...\r\n");
+  EXPECT_TRUE(std::filesystem::exists(rig_->dir / kRecordsFile));
 }
 
 TEST_F(StationCycle, BarcodeModeAsksForTheAddressAndWaitsForTheEntry) {
-  make_station(1);
-  station_->tick();
-  board_replies();
-  station_->tick();
-  EXPECT_EQ(log_.text(),
-            "Waiting connecting to Target...\r\nConnected...\r\nInput MAC Address : ");
-  EXPECT_EQ(station_->mac_digits(), (MacDigits::Digits{'F', 'F', 'F', 'F', 'F', 'F', 'F', 'F',
-                                                        'F', 'F', 'F', 'F'}));
-  station_->tick();
-  EXPECT_EQ(station_->run_status(), kNoRun);
-  for (char c : std::string("00a0c914c829")) station_->key_char(c);
-  station_->tick();
-  EXPECT_EQ(station_->run_status(), kNoRun) << "no run before Enter";
-  station_->key_char(13);
-  EXPECT_EQ(station_->mac_digits(), (MacDigits::Digits{'0', '0', 'a', '0', 'c', '9', '1', '4',
-                                                        'c', '8', '2', '9'}));
-  station_->tick();
-  EXPECT_NE(station_->run_status(), kNoRun);
-  wait_run_finished();
-  EXPECT_EQ(log_.text(),
-            "Waiting connecting to Target...\r\nConnected...\r\nInput MAC Address : "
-            "00a0c914c829\r\nSuccess !!\r\n");
+  make(1);
+  connect();
+  EXPECT_EQ(log(), "Waiting connecting to Target...\r\nConnected...\r\nInput MAC Address : ");
+  EXPECT_EQ(station().mac_digits(), kAllF);
+  station().step();
+  EXPECT_EQ(station().run_status(), kNoRun);
+  rig_->type("00a0c914c829");
+  station().step();
+  EXPECT_EQ(station().run_status(), kNoRun) << "no run before Enter";
+  rig_->type("\r");
+  EXPECT_EQ(station().mac_digits(), digits("00a0c914c829"));
+  station().step();
+  EXPECT_NE(station().run_status(), kNoRun);
+  ASSERT_TRUE(rig_->until_run_finished());
+  EXPECT_EQ(log(), "Waiting connecting to Target...\r\nConnected...\r\nInput MAC Address : "
+                   "00a0c914c829\r\nSuccess !!\r\n");
+}
+
+// New (or Open) while the operator is half-way through an address: what was typed belongs to
+// the old log, and the board is asked for its address afresh.
+TEST_F(StationCycle, BarcodeEntryInterruptedByNewTakesOnlyWhatIsTypedAfterIt) {
+  test::RigOptions options;
+  options.first_address = "AAAAAAAAAAAA";
+  make(1, std::move(options));
+  connect();
+  rig_->type("123456");
+  rig_->log.clear();  // the window empties its log on New
+  station().post_start_up();
+  station().run_commands();
+  EXPECT_EQ(log(), "Input MAC Address : ");
+  EXPECT_EQ(station().snapshot()->entry_counter, 0);
+  EXPECT_EQ(station().mac_digits(), kAllF);
+  rig_->type("123456\r");
+  EXPECT_TRUE(station().entry_pending()) << "six characters are not an address";
+  rig_->type("0200000000B1\r");
+  EXPECT_FALSE(station().entry_pending());
+  EXPECT_EQ(station().mac_digits(), digits("0200000000B1"));
 }
 
 TEST_F(StationCycle, StoredBarcodeModeTwoCountsAsOff) {
-  make_station(2);
-  EXPECT_EQ(station_->barcode_mode(), 2);
-  EXPECT_EQ(station_->status_text(),
-            "Ethernet -> Simulated board link   MAC_Addr -> [00-11-22-33-44-55]");
-  station_->tick();
-  board_replies();
-  station_->tick();
-  EXPECT_FALSE(station_->entry_pending());
-  EXPECT_EQ(log_.text(), "Waiting connecting to Target...\r\nConnected...\r\n");
-  station_->toggle_barcode();
-  EXPECT_EQ(station_->barcode_mode(), 0);
+  make(2);
+  EXPECT_EQ(station().barcode_mode(), 2);
+  connect();
+  EXPECT_FALSE(station().entry_pending());
+  EXPECT_EQ(log(), "Waiting connecting to Target...\r\nConnected...\r\n");
+  EXPECT_EQ(station().status_text(),
+            "Ethernet -> Simulated board link   MAC_Addr -> [02-00-00-0A-00-00]");
+  station().post_toggle_barcode();
+  station().run_commands();
+  EXPECT_EQ(station().barcode_mode(), 0);
+}
+
+TEST_F(StationCycle, BarcodeModeChosenForTheStationsLifeIsNotStored) {
+  test::RigOptions options;
+  options.barcode_override = 0;
+  make(1, std::move(options));
+  EXPECT_EQ(station().barcode_mode(), 0);
+  EXPECT_EQ(stored(settings::kBarCode), 1);
+  // The operator's own choice is stored, and outlasts the next start-up.
+  station().post_toggle_barcode();
+  station().post_start_up();
+  station().run_commands();
+  EXPECT_EQ(station().barcode_mode(), 1);
+  EXPECT_EQ(stored(settings::kBarCode), 1);
+}
+
+TEST_F(StationCycle, AdapterChosenForTheStationsLifeIsNotStored) {
+  test::RigOptions options;
+  options.start_up = false;
+  make(1, std::move(options));
+  rig_->store.number_write(nullptr, settings::kNetIF, 5);
+  station().post_start_up();
+  station().step();
+  EXPECT_EQ(station().status_text(), "Ethernet -> Simulated board link");
+  EXPECT_EQ(station().selected_index(), 0);
+  EXPECT_EQ(stored(settings::kNetIF), 5);
 }
 
 TEST_F(StationCycle, FailedWorkerStartIsLoggedAndRetriedOnTheNextTick) {
   worker_starts_allowed_ = 0;
-  make_station(0);
-  station_->tick();
-  board_replies();
-  station_->tick();
-  station_->tick();
-  EXPECT_EQ(station_->run_status(), kNoRun);
-  EXPECT_EQ(log_.text(),
-            "Waiting connecting to Target...\r\nConnected...\r\nCreateThread failed.\r\n");
+  make(0);
+  worker_starts_allowed_ = 0;
+  connect();
+  station().step();
+  EXPECT_EQ(station().run_status(), kNoRun);
+  EXPECT_EQ(log(), "Waiting connecting to Target...\r\nConnected...\r\nCreateThread failed.\r\n");
   worker_starts_allowed_ = 1;
-  station_->tick();
-  wait_run_finished();
-  EXPECT_EQ(station_->state(), StationState::kConnected);
+  station().step();
+  ASSERT_TRUE(rig_->step_until([&] { return station().boards_done() == 1; }));
 }
 
+// A run holds the link while it lasts: the Interface dialog's OK waits for no one and changes
+// nothing then.
 TEST_F(StationCycle, InterfaceChangeIsRefusedWhileARunIsInProgress) {
-  make_station(0);
-  worker_starts_allowed_ = 1000;
-  // Hold a run open: a board that answers but never acknowledges anything.
-  dir_.write("config.ini", "[uboot_cfg]\nFilename=none\nMem_type=spi\n");
-  station_->tick();
-  board_replies();
-  station_->tick();
-  station_->tick();
-  ASSERT_EQ(station_->run_status(), kRunning);
-  EXPECT_FALSE(station_->apply_interface(0, MacDigits::kDefault));
-  station_->stop();  // ends the run at its next wait
-  EXPECT_EQ(station_->run_status(), kRunFinished);
-  EXPECT_NE(log_.text().find("Find the UBOOT CONFIG file.....Fail\r\nStopped by the operator\r\n"),
-            std::string::npos)
-      << log_.text();
+  make(0);
+  rig_->dir.write("config.ini", "[uboot_cfg]\nFilename=none\nMem_type=spi\n");
+  // A board that answers probes, then holds the run inside its first exchange until released.
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool held = false, release = false;
+  rig_->set_peer([&, a = answerer_](const std::uint8_t* f, std::size_t n) {
+    if (link::ether_type(f) == link::kEtherProbe) return (*a)(f, n);
+    std::unique_lock lock(mutex);
+    held = true;
+    changed.notify_all();
+    changed.wait(lock, [&] { return release; });
+  });
+  connect();
+  station().step();
+  {
+    std::unique_lock lock(mutex);
+    ASSERT_TRUE(changed.wait_for(lock, std::chrono::seconds(10), [&] { return held; }));
+  }
+  ASSERT_EQ(station().run_status(), kRunning);
+  station().post_apply_interface(0, digits("0A0B0C0D0E0F"));
+  station().run_commands();
+  EXPECT_NE(log().find("Network Interface not changed: a board is being programmed\r\n"), std::string::npos);
+  EXPECT_EQ(rig_->stored_address(), "0200000A0000");
+  {
+    std::lock_guard lock(mutex);
+    release = true;
+  }
+  changed.notify_all();
+  ASSERT_TRUE(rig_->step_until([&] { return station().boards_done() == 1; })) << log();
+  EXPECT_NE(station().mac_digits(), digits("0A0B0C0D0E0F"));
 }
 
 TEST_F(StationCycle, StartUpRestoresStoredSettingsAndRepairsMissingOnes) {
-  MacDigits::Digits stored{'A', 'B', 'C', 'D', 'E', 'F', '0', '1', '2', '3', '4', '5'};
-  store_.machwid_write(nullptr, stored);
-  StationOptions options;
-  options.dir = dir_.path();
-  Station station(backend_, store_, log_, nullptr, options);
-  station.start_up();
-  EXPECT_EQ(log_.text(), "");
-  EXPECT_EQ(station.mac_digits(), stored);
-  EXPECT_EQ(station.barcode_mode(), 1);
+  test::RigOptions options;
+  options.barcode = -1;
+  options.first_address = "ABCDEF012345";
+  options.examples = false;
+  test::StationRig rig(std::move(options));
+  EXPECT_EQ(rig.log_text(), "");
+  EXPECT_EQ(rig.station->mac_digits(), digits("ABCDEF012345"));
+  EXPECT_EQ(rig.station->barcode_mode(), 1);
   std::int32_t value = -7;
-  EXPECT_EQ(store_.number_read(nullptr, settings::kBarCode, value), 0);
+  EXPECT_EQ(rig.store.number_read(nullptr, settings::kBarCode, value), 0);
   EXPECT_EQ(value, 1);
-  EXPECT_EQ(store_.number_read(nullptr, settings::kNetIF, value), 0);
+  EXPECT_EQ(rig.store.number_read(nullptr, settings::kNetIF, value), 0);
   EXPECT_EQ(value, 0);
-  EXPECT_TRUE(station.link().is_open());
+  EXPECT_TRUE(rig.station->snapshot()->adapter_open);
 }
 
-TEST_F(StationCycle, AdapterThatCannotBeOpenedIsReportedAtStartUp) {
-  store_.number_write(nullptr, settings::kNetIF, 3);
-  StationOptions options;
-  options.dir = dir_.path();
-  Station station(backend_, store_, log_, nullptr, options);
-  station.start_up();
-  EXPECT_EQ(log_.text(),
-            "Interface number out of range.inum:04,iIfNum:01\r\nOpen Network Interface Fail\r\n");
+// The adapter goes away while the station searches and comes back: the log says each once,
+// without blaming the board, and the station finds the next board without a restart.
+TEST_F(StationCycle, AnAdapterThatGoesAwayIsReopenedWhenItIsBack) {
+  make(0);
+  station().step();
+  station().step();
+  rig_->backend().set_present(false);
+  for (int i = 0; i < 30; ++i) station().step();
+  EXPECT_EQ(log(), "Waiting connecting to Target...\r\nNetwork Interface sim0 is gone\r\n");
+  EXPECT_FALSE(station().snapshot()->adapter_open);
+  EXPECT_EQ(station().snapshot()->adapter_problem, "sim0 is gone");
+  rig_->backend().set_present(true);
+  answerer_->answer = true;
+  ASSERT_TRUE(rig_->step_until([&] { return station().state() == StationState::kConnected; }));
+  EXPECT_EQ(log(), "Waiting connecting to Target...\r\nNetwork Interface sim0 is gone\r\n"
+                   "Network Interface sim0 is back\r\nConnected...\r\n");
+  EXPECT_TRUE(station().snapshot()->adapter_open);
 }
 
 }  // namespace

@@ -58,8 +58,13 @@ TEST(WindowsLink, FindsTheBoardBehindTheAdapterNamedInTheEnvironment) {
 
   // The board may still be starting: probe until it answers, a bounded number of times.
   int found = 0;
-  for (int attempt = 0; attempt < 100 && found == 0; ++attempt) found = link::find_target(link);
+  int attempts = 0;
+  while (attempts < 100 && found == 0) {
+    found = link::find_target(link);
+    ++attempts;
+  }
   ASSERT_EQ(found, 1) << "no Discovery Reply";
+  std::printf("board found after %d probe(s)\n", attempts);
   EXPECT_EQ(link::format_mac(link.target_mac()), env("SKAV_WINDOWS_BOARD_MAC"));
   link.close_link();
 }

@@ -78,6 +78,8 @@ class WpcapDevice : public link::FrameDevice {
     return sent;
   }
 
+  // -1 when the adapter failed (removed, disabled). A failed adapter answers at once on every
+  // call, so the rest of the time-out is slept first: a caller that polls does not spin.
   int receive(const std::uint8_t** frame, std::chrono::milliseconds timeout) override {
     if (pending_length_ > 0) {
       *frame = pending_;
@@ -86,7 +88,11 @@ class WpcapDevice : public link::FrameDevice {
     const Clock::time_point deadline = Clock::now() + timeout;
     for (;;) {
       int result = take(frame);
-      if (result != 0) return result;
+      if (result > 0) return result;
+      if (result < 0) {
+        if (DWORD ms = milliseconds_until(deadline); ms > 0) Sleep(ms);
+        return -1;
+      }
       if (Clock::now() >= deadline) return 0;
       wait(deadline);
     }

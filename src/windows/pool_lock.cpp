@@ -7,10 +7,10 @@ namespace skav::windows {
 
 namespace {
 
-// The locked byte: far past the holder's record, so that reading the record never touches it
-// (Windows locks are mandatory: a locked byte cannot be read by another handle).
-constexpr DWORD kLockOffsetHigh = 1;  // offset 4 GiB; the file stays small, locks may lie past
-                                      // its end
+// The locked byte lies at 4 GiB, far past the holder's record, so that reading the record
+// never touches it (Windows locks are mandatory: a locked byte cannot be read through another
+// handle). A lock may lie past the end of the file, which stays small.
+constexpr DWORD kLockOffsetHigh = 1;
 constexpr std::size_t kRecordSize = 512;
 
 bool lock_byte(HANDLE file) {

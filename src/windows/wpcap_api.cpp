@@ -12,8 +12,8 @@ void bind(Function& slot, SymbolLookup lookup, void* context, const char* name) 
   slot = reinterpret_cast<Function>(lookup(name, context));
 }
 
-void (*module_lookup(const char* name, void* module))() {
-  return reinterpret_cast<void (*)()>(GetProcAddress(static_cast<HMODULE>(module), name));
+AnyFunction module_lookup(const char* name, void* module) {
+  return reinterpret_cast<AnyFunction>(GetProcAddress(static_cast<HMODULE>(module), name));
 }
 
 std::string system_message(DWORD code) {
@@ -135,7 +135,9 @@ std::unique_ptr<WpcapLibrary> WpcapLibrary::load(std::string& error) {
     std::string npcap = std::string(system_dir) + "\\Npcap\\wpcap.dll";
     module = LoadLibraryExA(npcap.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
   }
-  if (module == nullptr) module = LoadLibraryA("wpcap.dll");
+  // System32 only: a wpcap.dll planted beside the program or in the working folder is not taken.
+  if (module == nullptr)
+    module = LoadLibraryExA("wpcap.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
   if (module == nullptr) {
     error = "wpcap.dll could not be loaded (" + system_message(GetLastError()) +
             "): install Npcap to use a network adapter";

@@ -42,8 +42,10 @@ struct WpcapApi {
   decltype(&pcap_sendqueue_transmit) sendqueue_transmit = nullptr;
 };
 
+// Any function; converted to its real type once found.
+using AnyFunction = void (*)();
 // Looks up one exported function by name; null when the library has none.
-using SymbolLookup = void (*(*)(const char* name, void* context))();
+using SymbolLookup = AnyFunction (*)(const char* name, void* context);
 
 // Fills the table through `lookup`. Under Wine (`under_wine`) the calls that Wine exports only
 // as stubs that end the process (pcap_setmintocopy, pcap_getevent, the send queue) are left
@@ -86,9 +88,9 @@ class WpcapLibrary {
   WpcapLibrary(const WpcapLibrary&) = delete;
   WpcapLibrary& operator=(const WpcapLibrary&) = delete;
 
-  // Loads Npcap's wpcap.dll from its own folder (System32\Npcap), else a wpcap.dll the system
-  // finds (WinPcap, Npcap in its compatible mode, Wine's). Null with `error` set to a text for
-  // the operator when there is none or it lacks a required function.
+  // Loads Npcap's wpcap.dll from its own folder (System32\Npcap), else the one in System32
+  // (WinPcap, Npcap in its compatible mode, Wine's), never one beside the program. Null with
+  // `error` set to a text for the operator when there is none or it lacks a required function.
   static std::unique_ptr<WpcapLibrary> load(std::string& error);
 
   const WpcapApi& api() const { return api_; }

@@ -196,7 +196,7 @@ std::string_view adapter_guid(std::string_view name) {
   return name.substr(open, close - open + 1);
 }
 
-WpcapBackend::WpcapBackend() : api_(load_library(load_error_)) {}
+WpcapBackend::WpcapBackend() { api_ = load_library(load_error_); }
 
 WpcapBackend::WpcapBackend(std::shared_ptr<const WpcapApi> api) : api_(std::move(api)) {
   if (!api_) {

@@ -5,35 +5,15 @@
 #include <cstdlib>
 #include <string>
 
+#include "self_process.h"
 #include "support/temp_dir.h"
 
 namespace skav::windows {
 namespace {
 
-std::string own_program() {
-  char program[MAX_PATH] = {};
-  GetModuleFileNameA(nullptr, program, MAX_PATH);
-  return program;
-}
-
-// Runs this test program again with one test selected and the environment given; its exit code.
-DWORD run_self(const std::string& filter, const std::string& lock_file) {
-  SetEnvironmentVariableA("SKAV_POOL_LOCK_FILE", lock_file.c_str());
-  SetEnvironmentVariableA("SKAV_POOL_LOCK_HOLDER", std::to_string(GetCurrentProcessId()).c_str());
-  std::string command = "\"" + own_program() + "\" --gtest_filter=" + filter;
-  STARTUPINFOA startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION process{};
-  BOOL started = CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                                nullptr, &startup, &process);
-  SetEnvironmentVariableA("SKAV_POOL_LOCK_FILE", nullptr);
-  if (!started) return 255;
-  WaitForSingleObject(process.hProcess, 60'000);
-  DWORD code = 255;
-  GetExitCodeProcess(process.hProcess, &code);
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
-  return code;
+std::vector<std::pair<std::string, std::string>> child_environment(const std::string& file) {
+  return {{"SKAV_POOL_LOCK_FILE", file},
+          {"SKAV_POOL_LOCK_HOLDER", std::to_string(GetCurrentProcessId())}};
 }
 
 TEST(PoolLock, ASecondHolderIsRefusedUntilTheFirstReleases) {
@@ -46,7 +26,7 @@ TEST(PoolLock, ASecondHolderIsRefusedUntilTheFirstReleases) {
   EXPECT_EQ(second.status, PoolLock::Status::kHeld);
   EXPECT_EQ(second.lock, nullptr);
   EXPECT_EQ(second.holder_pid, GetCurrentProcessId());
-  EXPECT_EQ(second.holder_program, own_program());
+  EXPECT_EQ(second.holder_program, test::own_program());
   first.lock.reset();
   EXPECT_EQ(PoolLock::acquire(file).status, PoolLock::Status::kAcquired);
 }
@@ -58,9 +38,10 @@ TEST(PoolLock, AnotherProcessLearnsWhoHoldsThePool) {
   {
     PoolLock::Result held = PoolLock::acquire(file);
     ASSERT_EQ(held.status, PoolLock::Status::kAcquired);
-    EXPECT_EQ(run_self("PoolLockChild.SeesTheParentHoldingThePool", file), 0u);
+    EXPECT_EQ(test::run_self("PoolLockChild.SeesTheParentHoldingThePool", child_environment(file)),
+              0u);
   }
-  EXPECT_EQ(run_self("PoolLockChild.TakesAFreePool", file), 0u);
+  EXPECT_EQ(test::run_self("PoolLockChild.TakesAFreePool", child_environment(file)), 0u);
 }
 
 TEST(PoolLock, ALockFileThatCannotBeMadeFails) {
@@ -78,7 +59,7 @@ TEST(PoolLockChild, SeesTheParentHoldingThePool) {
   PoolLock::Result result = PoolLock::acquire(child_lock_file());
   EXPECT_EQ(result.status, PoolLock::Status::kHeld);
   EXPECT_EQ(std::to_string(result.holder_pid), std::getenv("SKAV_POOL_LOCK_HOLDER"));
-  EXPECT_EQ(result.holder_program, own_program());  // the same test program
+  EXPECT_EQ(result.holder_program, test::own_program());  // the same test program
 }
 
 TEST(PoolLockChild, TakesAFreePool) {

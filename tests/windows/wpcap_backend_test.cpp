@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <set>
@@ -149,9 +150,9 @@ class WpcapFake : public ::testing::Test {
 };
 
 // Resolution: every name found, as in a full library; under Wine the stubs stay out.
-void (*any_symbol(const char* name, void* asked))() {
+AnyFunction any_symbol(const char* name, void* asked) {
   static_cast<std::set<std::string>*>(asked)->insert(name);
-  return reinterpret_cast<void (*)()>(&f_freecode);
+  return reinterpret_cast<AnyFunction>(&f_freecode);
 }
 
 TEST(WpcapResolve, UnderWineTheAbortingStubsAreNeitherLookedUpNorUsed) {
@@ -318,6 +319,20 @@ TEST_F(WpcapFake, AnEventWaitReturnsWhenTheDriverSignalsAFrame) {
   EXPECT_EQ(opened.device->receive(&frame, std::chrono::milliseconds(50)), 60);
   // The event stays set with nothing to take: the receive still ends at its time-out.
   EXPECT_EQ(opened.device->receive(&frame, std::chrono::milliseconds(20)), 0);
+}
+
+// A PC without Npcap: ctest runs this test alone with wpcap.dll hidden from Wine
+// (WINEDLLOVERRIDES=wpcap=, skav_windows_without_wpcap); skipped in the normal run.
+TEST(WpcapLoad, WithoutTheLibraryTheOperatorIsToldToInstallNpcap) {
+  if (std::getenv("SKAV_WPCAP_HIDDEN") == nullptr)
+    GTEST_SKIP() << "run with wpcap.dll hidden, as skav_windows_without_wpcap";
+  WpcapBackend backend;
+  EXPECT_NE(backend.load_error().find("wpcap.dll could not be loaded"), std::string::npos)
+      << backend.load_error();
+  EXPECT_NE(backend.load_error().find("install Npcap"), std::string::npos);
+  link::AdapterListing listing = backend.list_adapters();
+  EXPECT_FALSE(listing.ok);
+  EXPECT_EQ(listing.error, backend.load_error());
 }
 
 TEST(AdapterGuid, TakesTheBracedPartOfTheDeviceName) {

@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Cross-builds the Windows programs and their tests into build-windows/ (or
+# $SKAV_WINDOWS_BUILD_DIR) with Debian's MinGW-w64, after installing the Debian packages of
+# scripts/debian-packages.txt that are missing. Extra arguments go to cmake's configure step.
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(dirname "$here")
+build=${SKAV_WINDOWS_BUILD_DIR:-$root/build-windows}
+
+mapfile -t wanted < <(grep -v -E '^\s*(#|$)' "$here/debian-packages.txt")
+missing=()
+for p in "${wanted[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing Debian packages: ${missing[*]}"
+  sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo="sudo"
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+werror=OFF
+[ -n "${CI:-}" ] && werror=ON
+cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
+  -DCMAKE_BUILD_TYPE=${SKAV_BUILD_TYPE:-RelWithDebInfo} -DSKAV_WERROR=$werror "$@" >/dev/null
+cmake --build "$build" -j"$(nproc)"

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "core/settings/settings_store.h"
+
+namespace skav::windows {
+
+inline constexpr const char* kSettingsKey = "Software\\SKAV";
+
+// The settings in the registry: one key (by default HKEY_CURRENT_USER\Software\SKAV), created
+// on first use as a non-volatile key and opened for reading and writing by every call, closed
+// again before it returns. BarCode and NetIF are REG_DWORD values; MACHWID is REG_EXPAND_SZ
+// data of exactly its 12 characters, without a terminating zero. Reads do not look at a
+// value's type. Results are 0 or the registry's error code (ERROR_FILE_NOT_FOUND, 2, for a
+// missing value); when the key cannot be created or opened the call logs
+// "Could not create the registry key.\r\n".
+class RegistrySettingsStore : public settings::SettingsStore {
+ public:
+  explicit RegistrySettingsStore(HKEY root = HKEY_CURRENT_USER, std::string subkey = kSettingsKey);
+
+  int number_write(Log* log, std::string_view name, std::int32_t value) override;
+  // Reads at most 4 bytes; a longer value gives ERROR_MORE_DATA and leaves `value` as it was.
+  int number_read(Log* log, std::string_view name, std::int32_t& value) override;
+  int machwid_write(Log* log, const MacDigits::Digits& digits) override;
+  // A stored value of other than 12 characters (a terminating zero is not one) counts as
+  // missing: ERROR_FILE_NOT_FOUND, `digits` untouched.
+  int machwid_read(Log* log, MacDigits::Digits& digits) override;
+
+ private:
+  // Creates or opens the key; logs the message and returns the error when it cannot.
+  LONG open(Log* log, HKEY& key) const;
+
+  HKEY root_;
+  std::string subkey_;
+};
+
+}  // namespace skav::windows

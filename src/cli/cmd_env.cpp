@@ -35,13 +35,9 @@ int run_env(const EnvOptions& options) {
       return 1;
     }
   } else {
-    const std::filesystem::path store_path = settings::FileSettingsStore::path_for(options.settings, false);
-    // Reading would create a missing store; this command changes nothing, so it only looks.
-    std::error_code ec;
-    if (!store_path.empty() && std::filesystem::exists(store_path, ec)) {
-      settings::FileSettingsStore store(store_path);
-      store.machwid_read(&log, digits);
-    }
+    // This command stores nothing: it only looks, creating neither a store nor its lock file.
+    settings::FileSettingsStore(settings::FileSettingsStore::path_for(options.settings, false))
+        .machwid_peek(digits);
     // A run refuses such digits too: no image is built for them.
     if (!MacDigits::all_hex(digits)) {
       std::fprintf(stderr, "The stored MAC address %.12s is not 12 hexadecimal digits; give one with --mac\n",

@@ -88,16 +88,16 @@ class PcapDevice : public link::FrameDevice {
       int ready = poll(&pfd, 1, static_cast<int>(left.count()));
       if (ready < 0) {
         if (errno == EINTR) continue;
-        return idle_until(deadline);
+        return failed_until(deadline);
       }
       if (ready == 0) {
         if (Clock::now() >= deadline) return 0;
         continue;
       }
-      if ((pfd.revents & POLLIN) == 0) return idle_until(deadline);
+      if ((pfd.revents & POLLIN) == 0) return failed_until(deadline);
       int result = take(frame);
       if (result > 0) return result;
-      if (result < 0) return idle_until(deadline);
+      if (result < 0) return failed_until(deadline);
       // Readable yet nothing taken: should not happen; a short pause keeps it from spinning.
       if (Clock::now() >= deadline) return 0;
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -135,9 +135,9 @@ class PcapDevice : public link::FrameDevice {
     return static_cast<int>(header->caplen);
   }
 
-  static int idle_until(Clock::time_point deadline) {
+  static int failed_until(Clock::time_point deadline) {
     std::this_thread::sleep_until(deadline);
-    return 0;
+    return -1;
   }
 
   pcap_t* handle_;

@@ -69,6 +69,21 @@ TEST(SkavEnvCommand, WritesTheImageAndTakesTheAddressFromTheStoreWithoutChanging
   ASSERT_EQ(image.size(), 65536u);
   EXPECT_EQ(image.substr(31, 23), std::string("MAC0=00:11:22:33:44:55\0", 23));
   EXPECT_EQ(read_file(folder / "settings.reg"), store);
+  // It only looked: not even a lock file beside the store.
+  EXPECT_FALSE(std::filesystem::exists(folder / "settings.reg.lock"));
+}
+
+TEST(SkavEnvCommand, RefusesStoredDigitsThatAreNotHexadecimalAsARunWould) {
+  test::TempDir folder;
+  folder.write("settings.reg",
+               "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\SKAV]\r\n"
+               "\"MACHWID\"=hex(2):30,30,31,31,32,32,33,33,34,34,35,5a\r\n");
+  const std::string dir = folder.path().string();
+  test::ProgramResult run =
+      run_skav({"env", "-C", dir, "--settings", dir + "/settings.reg", "-o", dir + "/e.bin"});
+  EXPECT_EQ(run.exit_code, 1);
+  EXPECT_NE(run.err.find("00112233445Z is not 12 hexadecimal digits"), std::string::npos) << run.err;
+  EXPECT_FALSE(std::filesystem::exists(folder / "e.bin"));
 }
 
 TEST(SkavEnvCommand, WithoutAStoreUsesTheDefaultAddressAndCreatesNoStore) {

@@ -84,8 +84,10 @@ class FastClock : public Clock {
 
 class VethCable : public Cable {
  public:
-  VethCable(std::string station_end, link::OpenResult board)
-      : station_end_(std::move(station_end)), board_(std::move(board.device)) {
+  VethCable(std::string station_end, std::string board_end, link::OpenResult board)
+      : station_end_(std::move(station_end)),
+        board_end_name_(std::move(board_end)),
+        board_(std::move(board.device)) {
     thread_ = std::thread([this] { serve(); });
   }
   ~VethCable() override {
@@ -95,18 +97,38 @@ class VethCable : public Cable {
   link::FrameBackend& backend() override { return backend_; }
   Clock& clock() override { return clock_; }
   std::string adapter() const override { return station_end_; }
-  link::FrameDevice& board_end() override { return *board_; }
+  link::FrameDevice& board_end() override { return forward_; }
   void set_peer(Peer peer) override {
-    std::lock_guard lock(peer_mutex_);
+    std::lock_guard lock(mutex_);
     peer_ = std::move(peer);
+  }
+  bool reconnect() override {
+    link::OpenResult board = backend_.open_for_board(board_end_name_);
+    if (!board.device) return false;
+    std::lock_guard lock(mutex_);
+    board_ = std::move(board.device);
+    return true;
   }
 
  private:
+  // The boards send through this, so that they keep working across a reconnect.
+  class Forward : public link::FrameDevice {
+   public:
+    explicit Forward(VethCable& cable) : cable_(cable) {}
+    int send(const std::uint8_t* frame, std::size_t length) override {
+      return cable_.board_->send(frame, length);
+    }
+    int receive(const std::uint8_t**, std::chrono::milliseconds) override { return 0; }
+
+   private:
+    VethCable& cable_;
+  };
+
   void serve() {
     while (!stop_.load()) {
+      std::lock_guard lock(mutex_);
       const std::uint8_t* frame = nullptr;
       int length = board_->receive(&frame, std::chrono::milliseconds(10));
-      std::lock_guard lock(peer_mutex_);
       if (!peer_) continue;
       if (length > 0) {
         peer_(frame, static_cast<std::size_t>(length));
@@ -119,8 +141,10 @@ class VethCable : public Cable {
   pcap::PcapBackend backend_;
   FastClock clock_;
   std::string station_end_;
+  std::string board_end_name_;
+  std::mutex mutex_;  // the far end's device and peer; held while a frame is served
   std::unique_ptr<link::FrameDevice> board_;
-  std::mutex peer_mutex_;
+  Forward forward_{*this};
   Peer peer_;
   std::atomic<bool> stop_{false};
   std::thread thread_;
@@ -133,7 +157,7 @@ std::unique_ptr<Cable> direct_cable() { return std::make_unique<DirectCable>(); 
 std::unique_ptr<Cable> veth_cable(const std::string& station_end, const std::string& board_end) {
   link::OpenResult board = pcap::PcapBackend().open_for_board(board_end);
   if (!board.device) return nullptr;
-  return std::make_unique<VethCable>(station_end, std::move(board));
+  return std::make_unique<VethCable>(station_end, board_end, std::move(board));
 }
 
 std::vector<std::string> split_lines(const std::string& text) {

@@ -41,6 +41,8 @@ class Cable {
   virtual std::string adapter() const = 0;  // the station's adapter, by system name
   virtual link::FrameDevice& board_end() = 0;
   virtual void set_peer(Peer peer) = 0;
+  // Opens the far end again after its adapter was re-created. False where that cannot be.
+  virtual bool reconnect() { return false; }
 };
 
 // A cable whose board end is served on the thread that sends: every frame the station sends is
@@ -110,6 +112,7 @@ class StationRig {
   // Whoever takes the station's frames now (a null frame: a receive of the far end came back
   // empty, where the far end has a thread of its own).
   void set_peer(Peer peer) { cable_->set_peer(std::move(peer)); }
+  Cable& cable() { return *cable_; }
   // A line of `count` boards (MAC addresses counting up from `first.mac`) takes the cable.
   board::BoardLine& plug_line(const board::BoardOptions& first, int count);
 

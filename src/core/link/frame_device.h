@@ -51,7 +51,8 @@ class FrameDevice {
   virtual int send(const std::uint8_t* frame, std::size_t length) = 0;
   // Waits at most `timeout` for the next frame. Returns its length and points *frame at its
   // bytes, which stay valid until the next receive on this device; 0 when nothing arrived;
-  // -1 when the device itself failed (the adapter went down or away), at once.
+  // -1 when the device itself failed (the adapter went down or away), after the time-out all
+  // the same, so that a caller that polls does not spin.
   virtual int receive(const std::uint8_t** frame, std::chrono::milliseconds timeout) = 0;
   // Sends `count` frames, each the 14-byte `header` followed by payloads[i] (lengths[i] bytes),
   // in order; a refused frame does not keep the next ones back. Returns how many were sent.

@@ -625,25 +625,45 @@ int FileSettingsStore::machwid_write(Log* log, const MacDigits::Digits& digits) 
   });
 }
 
+namespace {
+
+// MACHWID of a store as the station's 12 characters: kOk, or kNotFound when there is no value
+// of 12 characters.
+int machwid_of(const RegDocument& doc, MacDigits::Digits& digits) {
+  const RegValue* found = find_value(doc, kMachwid);
+  std::vector<std::uint8_t> bytes;
+  if (found == nullptr || !value_bytes(found->data, bytes)) return kNotFound;
+  // A value entered with regedit is UTF-16: every second byte is zero.
+  bool utf16 = bytes.size() >= 2 && bytes.size() % 2 == 0;
+  for (std::size_t i = 1; utf16 && i < bytes.size(); i += 2) utf16 = bytes[i] == 0;
+  if (utf16) {
+    for (std::size_t i = 0; i < bytes.size() / 2; ++i) bytes[i] = bytes[2 * i];
+    bytes.resize(bytes.size() / 2);
+  }
+  // A terminating zero is not a character.
+  std::size_t length = 0;
+  while (length < bytes.size() && bytes[length] != 0) ++length;
+  if (length != kMachwidLength) return kNotFound;
+  for (std::size_t i = 0; i < kMachwidLength; ++i) digits[i] = static_cast<char>(bytes[i]);
+  return kOk;
+}
+
+}  // namespace
+
 int FileSettingsStore::machwid_read(Log* log, MacDigits::Digits& digits) {
-  return transact(log, path_, [&](const RegDocument& doc) {
-    const RegValue* found = find_value(doc, kMachwid);
-    std::vector<std::uint8_t> bytes;
-    if (found == nullptr || !value_bytes(found->data, bytes)) return Access{kNotFound, false};
-    // A value entered with regedit is UTF-16: every second byte is zero.
-    bool utf16 = bytes.size() >= 2 && bytes.size() % 2 == 0;
-    for (std::size_t i = 1; utf16 && i < bytes.size(); i += 2) utf16 = bytes[i] == 0;
-    if (utf16) {
-      for (std::size_t i = 0; i < bytes.size() / 2; ++i) bytes[i] = bytes[2 * i];
-      bytes.resize(bytes.size() / 2);
-    }
-    // A terminating zero is not a character.
-    std::size_t length = 0;
-    while (length < bytes.size() && bytes[length] != 0) ++length;
-    if (length != kMachwidLength) return Access{kNotFound, false};
-    for (std::size_t i = 0; i < kMachwidLength; ++i) digits[i] = static_cast<char>(bytes[i]);
-    return Access{kOk, false};
-  });
+  return transact(log, path_, [&](const RegDocument& doc) { return Access{machwid_of(doc, digits), false}; });
+}
+
+int FileSettingsStore::machwid_peek(MacDigits::Digits& digits) const {
+  // A write replaces the whole file at once, so reading without the lock sees the old store or
+  // the new one.
+  RegDocument doc;
+  bool exists = false;
+  mode_t mode = 0644;
+  Encoding encoding = Encoding::kPlain;
+  if (int err = load(path_, doc, exists, mode, encoding); err != 0) return err;
+  if (!exists) return kNotFound;
+  return machwid_of(doc, digits);
 }
 
 }  // namespace skav::settings

@@ -45,6 +45,9 @@ class FileSettingsStore : public SettingsStore {
   int number_read(Log* log, std::string_view name, std::int32_t& value) override;
   int machwid_write(Log* log, const MacDigits::Digits& digits) override;
   int machwid_read(Log* log, MacDigits::Digits& digits) override;
+  // MACHWID without taking the lock or creating anything (a store that does not exist gives
+  // kNotFound): for commands that only look. Logs nothing.
+  int machwid_peek(MacDigits::Digits& digits) const;
 
  private:
   std::filesystem::path path_;

@@ -1,0 +1,59 @@
+// An adapter that goes away mid-run and comes back: the log says so once, in the station's
+// words and without blaming the board, and the station reopens it by name without a restart.
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "support/netns.h"
+#include "support/rig.h"
+
+namespace skav {
+namespace {
+
+bool run(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()) == 0; }
+
+std::size_t count(const std::string& text, const std::string& part) {
+  std::size_t n = 0;
+  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+  return n;
+}
+
+TEST(AdapterLoss, TheStationSaysTheAdapterIsGoneAndReopensItWhenItIsBack) {
+  SKAV_REQUIRE_VETH_NAMESPACE();
+  test::RigOptions options;
+  options.cable = test::veth_cable();
+  ASSERT_TRUE(options.cable);
+  test::StationRig rig(std::move(options));
+  // A slow first board: the veth pair goes away while it works on a Status Frame.
+  board::BoardOptions slow;
+  slow.status_delay = std::chrono::milliseconds(200);
+  board::SimBoard* first = rig.plug(slow);
+  ASSERT_TRUE(rig.step_until([&] { return first->stats().headers >= 1; })) << rig.log_text();
+  ASSERT_TRUE(run("ip link del skav0"));
+  ASSERT_TRUE(rig.until_boards_done(1)) << rig.log_text();
+  EXPECT_NE(rig.log_text().find("Fail\r\nNetwork Interface skav0 is gone\r\n"), std::string::npos)
+      << rig.log_text();
+  EXPECT_EQ(rig.records().at(0).verdict, "adapter-lost");
+
+  // Searching without the adapter says nothing more.
+  rig.step_until([] { return false; }, std::chrono::milliseconds(1500));
+  EXPECT_EQ(count(rig.log_text(), "is gone"), 1u) << rig.log_text();
+  EXPECT_FALSE(rig.station->snapshot()->adapter_open);
+
+  ASSERT_TRUE(run("ip link add skav0 type veth peer name skav1 && ip link set skav0 up && "
+                  "ip link set skav1 up"));
+  ASSERT_TRUE(rig.cable().reconnect());
+  board::BoardOptions second;
+  second.mac = {0x02, 0x00, 0x00, 0x00, 0x00, 0x02};
+  board::SimBoard* healthy = rig.plug(second);
+  ASSERT_TRUE(rig.until_boards_done(2)) << rig.log_text();
+  EXPECT_EQ(count(rig.log_text(), "Network Interface skav0 is back\r\n"), 1u) << rig.log_text();
+  EXPECT_EQ(rig.log_text().find("Target not responding"), std::string::npos) << rig.log_text();
+  EXPECT_EQ(test::ethaddr_of(*healthy), test::written_address(1));
+  EXPECT_EQ(rig.records().at(1).verdict, "pass");
+}
+
+}  // namespace
+}  // namespace skav

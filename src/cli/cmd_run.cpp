@@ -6,12 +6,16 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <optional>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "app/station_setup.h"
 #include "cli/commands.h"
+#include "cli/port_output.h"
 #include "cli/settings_option.h"
 #include "app/stop_signal.h"
 #include "cli/terminal.h"
@@ -22,8 +26,10 @@ namespace skav::cli {
 namespace {
 
 struct RunOptions {
-  std::string interface;
-  int simulate = 0;  // boards; 0: real adapter
+  std::vector<std::string> interfaces;  // one port per adapter
+  int simulate = 0;  // boards per port; 0: real adapter
+  int ports = 1;     // simulated ports
+  std::string pool;
   bool barcode = false;
   bool no_barcode = false;
   std::string mac;
@@ -35,16 +41,18 @@ struct RunOptions {
 };
 
 // Status text and progress on standard error, from the station's snapshots; a progress line
-// only on a terminal.
+// only on a terminal, and only for a station of one port. With several ports each port's
+// status lines carry its prefix, "<port>: ".
 class CliEvents : public station::StationEvents {
  public:
-  CliEvents() : terminal_(isatty(STDERR_FILENO) == 1) {}
+  explicit CliEvents(std::string prefix = {})
+      : terminal_(prefix.empty() && isatty(STDERR_FILENO) == 1), prefix_(std::move(prefix)) {}
   void on_snapshot(std::shared_ptr<const station::StationSnapshot> snapshot) override {
     std::lock_guard lock(mutex_);
     if (snapshot->status_text != status_) {
       status_ = snapshot->status_text;
       clear_progress();
-      std::fprintf(stderr, "%s\n", status_.c_str());
+      std::fprintf(stderr, "%s%s\n", prefix_.c_str(), status_.c_str());
     }
     show_progress(*snapshot);
   }
@@ -71,6 +79,7 @@ class CliEvents : public station::StationEvents {
   }
   std::mutex mutex_;
   bool terminal_;
+  std::string prefix_;
   bool progress_shown_ = false;
   std::string status_;
 };
@@ -80,7 +89,7 @@ class CliEvents : public station::StationEvents {
 // character-at-a-time input without echo (the log echoes), and restored at the end.
 class KeyboardReader {
  public:
-  explicit KeyboardReader(station::Station& station) : station_(station) {
+  explicit KeyboardReader(std::function<void(char)> deliver) : deliver_(std::move(deliver)) {
     if (isatty(STDIN_FILENO) == 1 && tcgetattr(STDIN_FILENO, &saved_) == 0) {
       termios raw = saved_;
       raw.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
@@ -114,56 +123,128 @@ class KeyboardReader {
         after_cr = c == '\r';
         if (c == '\n' || c == '\r') c = 13;
         if (c == 0x7f) c = 8;
-        station_.post_key(c);
+        deliver_(c);
       }
     }
   }
 
-  station::Station& station_;
+  std::function<void(char)> deliver_;
   std::atomic<bool> stop_{false};
   std::thread thread_;
   termios saved_{};
   bool restore_ = false;
 };
 
+// The sinks of every port: with one port the log on standard output; with several each
+// port's log in its own file and prefixed on standard output.
+struct PortReports {
+  StdoutLog stdout_log;
+  PrefixedOutput prefixed;
+  std::vector<std::unique_ptr<PortLog>> logs;
+  std::vector<std::unique_ptr<CliEvents>> events;
+  std::vector<std::unique_ptr<PortEvents>> routed;
+};
+
+int total_boards(app::StationSetup& setup) {
+  int total = 0;
+  for (std::size_t i = 0; i < setup.port_count(); ++i) total += setup.station(i).boards_done();
+  return total;
+}
+
+// The pool has no address left and no port is programming a board: the line has stopped.
+bool line_stopped(app::StationSetup& setup, std::string& message) {
+  bool exhausted = false;
+  for (std::size_t i = 0; i < setup.port_count(); ++i) {
+    auto snapshot = setup.station(i).snapshot();
+    if (snapshot->run_status != station::kNoRun) return false;
+    if (snapshot->pool_exhausted) {
+      exhausted = true;
+      message = snapshot->pool_problem;
+    }
+  }
+  return exhausted;
+}
+
 int run_station(const RunOptions& options) {
-  StdoutLog log;
-  CliEvents events;
   app::SetupOptions setup_options;
   setup_options.program = "skav run";
-  setup_options.interface = options.interface;
+  if (options.interfaces.size() == 1) setup_options.interface = options.interfaces.front();
+  if (options.interfaces.size() > 1) setup_options.interfaces = options.interfaces;
   setup_options.simulate = options.simulate;
+  setup_options.ports = options.ports;
+  setup_options.pool = options.pool;
   if (options.barcode || options.no_barcode) setup_options.barcode = options.barcode;
   setup_options.mac = options.mac;
   setup_options.settings = options.settings;
   setup_options.timeout = std::chrono::seconds(options.timeout);
   setup_options.dir = options.dir;
   setup_options.tick = std::chrono::milliseconds(options.tick_ms);
+  const bool several = options.interfaces.size() > 1 || (options.simulate > 0 && options.ports > 1);
+  const std::size_t port_count = several ? std::max<std::size_t>(options.interfaces.size(),
+                                                                 static_cast<std::size_t>(options.ports))
+                                         : 1;
+  PortReports reports;
+  KeyRouter router(port_count);
+  std::string failed_log;
+  auto sinks = [&](std::size_t index, const std::string& port) -> app::PortSinks {
+    if (!several) {
+      reports.events.push_back(std::make_unique<CliEvents>());
+      reports.routed.push_back(std::make_unique<PortEvents>(index, router, *reports.events.back()));
+      return {&reports.stdout_log, reports.routed.back().get()};
+    }
+    std::string file = app::port_log_name(port);
+    auto log = std::make_unique<PortLog>(port, file, reports.prefixed);
+    if (!log->ok()) {
+      failed_log = file;
+      return {};
+    }
+    reports.logs.push_back(std::move(log));
+    reports.events.push_back(std::make_unique<CliEvents>(port + ": "));
+    reports.routed.push_back(std::make_unique<PortEvents>(index, router, *reports.events.back()));
+    return {reports.logs.back().get(), reports.routed.back().get()};
+  };
   std::unique_ptr<app::StationSetup> setup;
-  if (Status made = app::StationSetup::create(setup_options, log, &events, setup); !made.ok()) {
-    std::fprintf(stderr, "skav run: %s\n", made.message().c_str());
+  if (Status made = app::StationSetup::create(setup_options, sinks, setup); !made.ok()) {
+    if (!failed_log.empty())
+      std::fprintf(stderr, "skav run: cannot write the port's log %s\n", failed_log.c_str());
+    else
+      std::fprintf(stderr, "skav run: %s\n", made.message().c_str());
     return 1;
   }
-  station::Station& station = setup->station();
   const std::atomic<bool>& interrupted = app::install_stop_signals();
   setup->start();
-  // A station that cannot open its adapter cannot program the boards it was asked for.
-  station.wait_for([](const station::StationSnapshot& s) { return s.start_ups > 0; },
-                   std::chrono::seconds(60));
-  if (options.boards > 0 && !station.snapshot()->adapter_open) {
-    setup->stop();
-    return 1;
+  // A station that cannot open its adapters cannot program the boards it was asked for.
+  for (std::size_t i = 0; i < setup->port_count(); ++i) {
+    station::Station& station = setup->station(i);
+    station.wait_for([](const station::StationSnapshot& s) { return s.start_ups > 0; },
+                     std::chrono::seconds(60));
+    if (options.boards > 0 && !station.snapshot()->adapter_open) {
+      setup->stop();
+      return 1;
+    }
   }
+  std::string exhausted;
   {
-    KeyboardReader keyboard(station);
+    KeyboardReader keyboard([&](char c) {
+      if (std::optional<std::size_t> port = router.route(c)) setup->station(*port).post_key(c);
+    });
     while (!interrupted.load()) {
-      if (options.boards > 0 && station.wait_boards_done(options.boards, std::chrono::milliseconds(200)))
-        break;
-      if (options.boards == 0) std::this_thread::sleep_for(std::chrono::milliseconds(200));
+      if (line_stopped(*setup, exhausted)) break;
+      if (options.boards > 0 && total_boards(*setup) >= options.boards) break;
+      // Any port's news ends the wait early; the others are looked at within 200 ms.
+      setup->station(0).wait_for(
+          [&](const station::StationSnapshot& s) {
+            return s.pool_exhausted || (options.boards > 0 && s.boards_done >= options.boards);
+          },
+          std::chrono::milliseconds(200));
     }
     setup->stop();
   }
-  if (options.boards > 0 && station.boards_done() < options.boards) return 1;
+  if (!exhausted.empty()) {
+    std::fprintf(stderr, "skav run: the line has stopped: %s\n", exhausted.c_str());
+    return 1;
+  }
+  if (options.boards > 0 && total_boards(*setup) < options.boards) return 1;
   return 0;
 }
 
@@ -172,18 +253,23 @@ int run_station(const RunOptions& options) {
 void add_run_command(CLI::App& app, int& exit_code) {
   auto options = std::make_shared<RunOptions>();
   CLI::App* run = app.add_subcommand("run", "Run the station: program one board after another");
-  auto* interface =
-      run->add_option("--interface", options->interface, "Adapter (system name) leading to the boards");
-  run->add_option("--simulate", options->simulate,
-                  "Program N simulated boards over the in-process link (default 3)")
-      ->expected(0, 1)
-      ->default_str("3")
-      ->excludes(interface);
+  auto* interface = run->add_option("--interface", options->interfaces,
+                                    "Adapter (system name) leading to the boards; once per port");
+  auto* simulate = run->add_option("--simulate", options->simulate,
+                                   "Program N simulated boards (per port) over the in-process link (default 3)")
+                       ->expected(0, 1)
+                       ->default_str("3")
+                       ->excludes(interface);
+  run->add_option("--ports", options->ports, "With --simulate: K simulated ports")
+      ->check(CLI::Range(1, 16))
+      ->needs(simulate);
+  run->add_option("--pool", options->pool,
+                  "Address pool: file:PATH (default: the settings store) or postgresql://...");
   auto* barcode = run->add_flag("--barcode", options->barcode, "Ask for each board's MAC address");
   run->add_flag("--no-barcode", options->no_barcode, "Give each board the next MAC address")
       ->excludes(barcode);
   run->add_option("--mac", options->mac, "MAC address for the next board (12 hexadecimal digits)");
-  run->add_option("--boards", options->boards, "End after N boards")->check(CLI::PositiveNumber);
+  run->add_option("--boards", options->boards, "End after N boards (over all ports)")->check(CLI::PositiveNumber);
   add_settings_option(*run, options->settings);
   run->add_option("--timeout", options->timeout,
                   "Whole seconds of silence (1 or more) before a board is given up")

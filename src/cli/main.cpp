@@ -11,6 +11,8 @@ int main(int argc, char** argv) {
   skav::cli::add_env_command(app, exit_code);
   skav::cli::add_run_command(app, exit_code);
   skav::cli::add_bench_command(app, exit_code);
+  skav::cli::add_pool_command(app, exit_code);
+  skav::cli::add_records_command(app, exit_code);
   CLI11_PARSE(app, argc, argv);
   return exit_code;
 }

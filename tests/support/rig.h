@@ -92,6 +92,8 @@ struct RigOptions {
   std::optional<int> barcode_override;  // Barcode Mode for this station's life only
   std::function<bool()> allow_worker_start;
   bool start_up = true;  // carry out the start-up when the rig is made
+  // The address pool instead of the rig's own (the store's MACHWID).
+  settings::AddressPool* pool = nullptr;
   // Where the log and the events go instead of the rig's own (a window's, say).
   Log* log = nullptr;
   station::StationEvents* events = nullptr;

@@ -100,7 +100,9 @@ BoardRecord run_board(RunContext& context) {
   std::size_t ended_at = kStepSlots;
   bool started_diag = false;
 
-  AddressSource address{context.pool, context.digits, context.exact_address, context.link.open_name()};
+  AddressSource address{context.pool, context.digits, context.exact_address,
+                        context.link.open_name()};
+  address.observer = context.observer;
   EnvironmentResult environment = runner.run(plan.steps[0], [&] {
     return environment_step(context.log, channel, plan.steps[0], context.dir, address);
   });

@@ -127,12 +127,16 @@ class Station {
     std::string reason;
   };
   struct AddressTaken { MacDigits::Digits written, next; };
+  struct PoolAnswer {
+    settings::PoolCode code;
+    std::string message;
+  };
   struct RunEnded {
     std::shared_ptr<link::Link> link;
     BoardRecord record;
   };
   using Command = std::variant<StartUp, Key, ToggleBarcode, ApplyInterface, Planned, StepStarted,
-                               StepProgress, StepFinished, AddressTaken, RunEnded>;
+                               StepProgress, StepFinished, AddressTaken, PoolAnswer, RunEnded>;
   class RunNews;
 
   void post(Command command);
@@ -184,6 +188,9 @@ class Station {
   int boards_done_ = 0;
   int start_ups_ = 0;
   std::optional<BoardRecord> finished_record_;  // told to the events after its snapshot
+  bool pool_waiting_ = false;    // a run waits for the address pool to answer
+  bool pool_exhausted_ = false;  // the pool has no address left: no more boards are taken
+  std::string pool_problem_;
 
   std::atomic<bool> stop_{false};  // ends a run's transfers at their next wait
   std::thread worker_;

@@ -434,8 +434,7 @@ void Station::publish() {
     std::lock_guard lock(snapshot_mutex_);
     if (snapshot_) {
       next->sequence = snapshot_->sequence;
-      StationSnapshot previous = *snapshot_;
-      if (previous == *next && !finished_record_) return;
+      if (*snapshot_ == *next && !finished_record_) return;
     }
     ++next->sequence;
     snapshot_ = next;

@@ -13,6 +13,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "board/board_line.h"
@@ -47,7 +48,37 @@ class Cable {
 // handed to the peer at once, and what the peer sends back waits for the station. Nothing
 // waiting means silence, so the station's receive returns at once and moves the test's clock
 // on by its time-out instead of waiting it out.
+class DirectCable : public Cable {
+ public:
+  DirectCable();
+  ~DirectCable() override;
+  link::FrameBackend& backend() override;
+  ManualClock& clock() override { return clock_; }
+  std::string adapter() const override;
+  link::FrameDevice& board_end() override;
+  void set_peer(Peer peer) override;
+  // The device the station's adapter opens, for a test that puts a device of its own (a
+  // recorder) between it and the station's Link.
+  link::FrameDevice& station_end();
+
+ private:
+  class StationEnd;
+  class BoardEnd;
+  ManualClock clock_;
+  link::FrameQueue to_station_;
+  std::mutex peer_mutex_;
+  Peer peer_;
+  std::unique_ptr<StationEnd> station_end_;
+  std::unique_ptr<BoardEnd> board_end_;
+  std::unique_ptr<link::InMemoryBackend> backend_;
+};
 std::unique_ptr<Cable> direct_cable();
+
+// The peer that serves a simulated board, or a line of them: a frame is handled, a receive that
+// came back empty (a null frame) lets the board notice a stall.
+Peer serve(board::SimBoard& board);
+Peer serve(board::BoardLine& line);
+
 // The real libpcap link over a veth pair in a private network namespace, with the boards
 // served on a thread of their own on the far end; real time. The caller has entered the
 // namespace (SKAV_REQUIRE_VETH_NAMESPACE); empty when the far end cannot be opened.
@@ -116,6 +147,9 @@ class StationRig {
   std::vector<std::unique_ptr<board::SimBoard>> boards_;
   std::unique_ptr<board::BoardLine> line_;
 };
+
+// The first 12 characters of `text` as MAC Digits, hexadecimal or not.
+MacDigits::Digits digits_of(std::string_view text);
 
 // "02:00:00:0A:00:01" for the rig's first address plus `n`.
 std::string written_address(int n);

@@ -52,7 +52,8 @@ ExchangeResult read(Channel& channel, std::uint8_t type, std::uint32_t dst, Byte
 
 // Reads the region back and compares it with `expected`: success only when the status reports
 // it and every byte came back.
-ExchangeResult read_back(Channel& channel, std::uint8_t type, std::uint32_t dst, const Bytes& expected) {
+ExchangeResult read_back(Channel& channel, std::uint8_t type, std::uint32_t dst,
+                         const Bytes& expected) {
   bool equal = false;
   ExchangeResult result = transfer::command_exchange_compare(
       channel, header(type, transfer::kRead, dst, static_cast<std::uint32_t>(expected.size())),
@@ -317,7 +318,8 @@ TEST_F(SimBoardTest, SilenceAfterTheNthFrameReceivedOrSent) {
     ASSERT_TRUE(discover(rig.link()));
     Channel ch = rig.channel(std::chrono::milliseconds(200));
     EXPECT_EQ(write(ch, transfer::kNand, 0, {1}).outcome, Outcome::kTimeout);
-    EXPECT_EQ(sequence(rig.events()), (std::vector<std::string>{"S32785", "x", "H80", "T64", "H1"}));
+    EXPECT_EQ(sequence(rig.events()),
+              (std::vector<std::string>{"S32785", "x", "H80", "T64", "H1"}));
   }
 }
 

@@ -58,8 +58,7 @@ class Station::RunNews : public RunObserver {
 Station::Station(link::FrameBackend& backend, settings::SettingsStore& store,
                  settings::AddressPool& pool, Log& log, StationEvents* events,
                  StationOptions options)
-    : backend_(backend),
-      store_(store),
+    : store_(store),
       pool_(pool),
       log_(log),
       events_(events),

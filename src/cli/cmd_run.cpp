@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -192,7 +193,7 @@ int run_station(const RunOptions& options) {
       reports.routed.push_back(std::make_unique<PortEvents>(index, router, *reports.events.back()));
       return {&reports.stdout_log, reports.routed.back().get()};
     }
-    std::string file = app::port_log_name(port);
+    std::string file = (std::filesystem::path(options.dir) / app::port_log_name(port)).string();
     auto log = std::make_unique<PortLog>(port, file, reports.prefixed);
     if (!log->ok()) {
       failed_log = file;

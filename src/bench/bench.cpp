@@ -366,11 +366,21 @@ VethFigures veth_in_turns(const Workspace& work, const BenchOptions& options) {
 struct TwoPortFigures {
   std::vector<double> sequential;  // seconds for the two boards one after the other
   std::vector<double> together;    // seconds for the two boards at once
+  std::string load;                // the machine's load average (1 minute) before
   std::string error;
 };
 
+// The first field of /proc/loadavg: the machine is shared, and the row depends on its load.
+std::string load_average() {
+  std::ifstream in("/proc/loadavg");
+  std::string first;
+  in >> first;
+  return first.empty() ? "?" : first;
+}
+
 TwoPortFigures two_ports(const Workspace& work, const BenchOptions& options, bool modelled_wire) {
   TwoPortFigures figures;
+  figures.load = load_average();
   const char* board_ends[2] = {kBoardEnd, kSecondBoardEnd};
   const char* station_ends[2] = {kStationEnd, kSecondStationEnd};
   pid_t children[2] = {-1, -1};
@@ -440,7 +450,8 @@ void print_two_ports(std::FILE* out, const char* name, const TwoPortFigures& fig
     std::snprintf(ratio, sizeof ratio, "%s%.2f", i > 0 ? " " : "", figures.together[i] / figures.sequential[i]);
     each += ratio;
   }
-  std::fprintf(out, "%-34s %s\n", "   ratio of each repeat", each.c_str());
+  std::fprintf(out, "%-34s %s (load average before: %s)\n", "   ratio of each repeat", each.c_str(),
+               figures.load.c_str());
 }
 
 // CPU ticks (user + system) of a process, from /proc/<pid>/stat.

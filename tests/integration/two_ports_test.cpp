@@ -22,6 +22,15 @@ std::string written_address(const std::string& log) {
   return match[1];
 }
 
+// A port that finished its board first searches for its next one while the other port still
+// works: its log ends with the search's announcement, which a station that stopped after its one
+// board never logs.
+std::string without_next_search(std::string log) {
+  const std::string search = "Waiting connecting to Target...\r\n";
+  if (log.ends_with(search)) log.erase(log.size() - search.size());
+  return log;
+}
+
 class TwoPorts : public ::testing::Test {
  protected:
   TwoPorts() { dir_.copy_from(std::filesystem::path(SKAV_SOURCE_DIR) / "examples"); }
@@ -82,7 +91,7 @@ TEST_F(TwoPorts, BothBoardsProgrammedAndEachPortsLogIsWhatOnePortLogs) {
     test::ProgramResult one = station({a.station_end}, a.address, a.station_end + ".reg", 1);
     ASSERT_EQ(one.exit_code, 0) << one.err;
     EXPECT_EQ(peer->wait(20s), 0);
-    EXPECT_EQ(one.out, a.log) << a.station_end;
+    EXPECT_EQ(one.out, without_next_search(a.log)) << a.station_end;
   }
 }
 

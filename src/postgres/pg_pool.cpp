@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <mutex>
+#include <random>
 
 #include "core/settings/settings_store.h"
 #include "core/station/records.h"
@@ -82,6 +84,17 @@ std::int64_t number(const Result& result, int row, int column) {
 }
 
 std::string digits_text(std::int64_t value) { return MacDigits::text(address_digits(value)); }
+
+// A token that only this reservation's row carries.
+std::string new_claim() {
+  static std::mutex mutex;
+  static std::mt19937_64 random{std::random_device{}()};
+  std::lock_guard lock(mutex);
+  char text[40];
+  std::snprintf(text, sizeof text, "%016llx%016llx", static_cast<unsigned long long>(random()),
+                static_cast<unsigned long long>(random()));
+  return text;
+}
 
 // The server's notices ("relation ... already exists, skipping") are not for the operator.
 void quiet(void*, const char*) {}
@@ -233,7 +246,7 @@ Status init_range(const std::string& url, const MacDigits::Digits& first,
       // One row per address ever handed out; the key keeps it from being handed out twice.
       "CREATE TABLE IF NOT EXISTS skav_addresses (address bigint PRIMARY KEY, host text NOT NULL, "
       "port text NOT NULL, reserved_at timestamptz NOT NULL DEFAULT now(), outcome text, "
-      "finished_at timestamptz)",
+      "finished_at timestamptz, claim text)",
       records,
       "CREATE INDEX IF NOT EXISTS skav_records_ended_at ON skav_records (ended_at)",
   };
@@ -500,12 +513,28 @@ settings::PoolResult PgAddressPool::reserve_locked(const MacDigits::Digits& want
       return {PoolCode::kRefused, "the database has no address range (skav pool init)"};
     return {PoolCode::kRefused, reply.why};
   };
+  if (exact && !MacDigits::all_hex(wanted))
+    return {PoolCode::kRefused, MacDigits::text(wanted) + " is not 12 hexadecimal digits"};
+  if (in_doubt_ && (!exact || address_value(wanted) == in_doubt_->address)) {
+    Reply kept = run(connection_,
+                     "UPDATE skav_addresses SET port = $3, reserved_at = now() "
+                     "WHERE address = $1 AND claim = $2 AND outcome IS NULL RETURNING address",
+                     {std::to_string(in_doubt_->address), in_doubt_->claim, port});
+    if (!kept.ok && kept.transient) return {PoolCode::kUnavailable, describe_url(url_) + ": " + kept.why};
+    std::int64_t address = in_doubt_->address;
+    in_doubt_.reset();
+    if (kept.ok && PQntuples(kept.result.get()) == 1) {
+      out.address = address_digits(address);
+      out.next = address_digits(address + 1);
+      out.id = static_cast<std::uint64_t>(address);
+      return {};
+    }
+  }
+  const std::string claim = new_claim();
   Reply begun = run(connection_, "BEGIN");
   if (!begun.ok) return give_up(begun);
   std::int64_t address = 0, next = 0;
   if (exact) {
-    if (!MacDigits::all_hex(wanted))
-      return {PoolCode::kRefused, MacDigits::text(wanted) + " is not 12 hexadecimal digits"};
     address = address_value(wanted);
     Reply range = run(connection_, "SELECT first_address, last_address, next_address FROM skav_range");
     if (!range.ok) return give_up(range);
@@ -521,9 +550,9 @@ settings::PoolResult PgAddressPool::reserve_locked(const MacDigits::Digits& want
                                       digits_text(first) + "-" + digits_text(last)};
     }
     Reply taken = run(connection_,
-                      "INSERT INTO skav_addresses (address, host, port) VALUES ($1, $2, $3) "
+                      "INSERT INTO skav_addresses (address, host, port, claim) VALUES ($1, $2, $3, $4) "
                       "ON CONFLICT (address) DO NOTHING RETURNING address",
-                      {std::to_string(address), host_, port});
+                      {std::to_string(address), host_, port, claim});
     if (!taken.ok) return give_up(taken);
     if (PQntuples(taken.result.get()) == 0) {
       Reply holder = run(connection_,
@@ -558,15 +587,20 @@ settings::PoolResult PgAddressPool::reserve_locked(const MacDigits::Digits& want
       address = number(step.result, 0, 0);
       next = address + 1;
       Reply taken = run(connection_,
-                        "INSERT INTO skav_addresses (address, host, port) VALUES ($1, $2, $3) "
+                        "INSERT INTO skav_addresses (address, host, port, claim) VALUES ($1, $2, $3, $4) "
                         "ON CONFLICT (address) DO NOTHING RETURNING address",
-                        {std::to_string(address), host_, port});
+                        {std::to_string(address), host_, port, claim});
       if (!taken.ok) return give_up(taken);
       if (PQntuples(taken.result.get()) == 1) break;
     }
   }
   Reply committed = run(connection_, "COMMIT");
-  if (!committed.ok) return give_up(committed);
+  if (!committed.ok) {
+    // The server may have committed before the answer was lost: the address is then ours, and
+    // the next reservation looks for it by its claim before it takes another.
+    if (committed.transient) in_doubt_ = InDoubt{address, claim};
+    return give_up(committed);
+  }
   out.address = address_digits(address);
   out.next = address_digits(next);
   out.id = static_cast<std::uint64_t>(address);

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <deque>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -109,6 +110,10 @@ class PgAddressPool : public settings::AddressPool {
   std::size_t pending_records() const;
 
  private:
+  struct InDoubt {
+    std::int64_t address;
+    std::string claim;
+  };
   struct Pending {
     std::int64_t address;
     std::string port;
@@ -128,6 +133,7 @@ class PgAddressPool : public settings::AddressPool {
   mutable std::mutex mutex_;
   PGconn* connection_ = nullptr;
   std::deque<Pending> pending_;
+  std::optional<InDoubt> in_doubt_;  // a reservation whose commit was not answered
 };
 
 }  // namespace skav::postgres

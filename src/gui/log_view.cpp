@@ -100,6 +100,11 @@ void LogView::keyPressEvent(QKeyEvent* event) {
     copy();
     return;
   }
+  // As the context menu offers; never a character for the MAC entry.
+  if (event->matches(QKeySequence::SelectAll)) {
+    selectAll();
+    return;
+  }
   if (event->matches(QKeySequence::Cut) || event->matches(QKeySequence::Paste) ||
       event->matches(QKeySequence::Undo) || event->matches(QKeySequence::Redo))
     return;

@@ -11,8 +11,9 @@
 namespace skav::gui {
 
 // The log window: shows the log's bytes in a fixed-pitch font without wrapping. Only the
-// station changes it; the operator can select, scroll and copy. Typed characters, Enter (13)
-// and Backspace (8) go to the key handler; cursor, page, Home, End and Delete keys do nothing.
+// station changes it; the operator can select (Ctrl+A: all), scroll and copy. Typed
+// characters, Enter (13) and Backspace (8) go to the key handler; cursor, page, Home, End and
+// Delete keys do nothing.
 class LogView : public QPlainTextEdit {
   Q_OBJECT
 

@@ -39,6 +39,7 @@ class LogViewTest : public QObject {
   void document_pieces_and_trimmed_blocks();
   void command_line_options();
   void command_line_errors();
+  void ctrl_a_selects_the_whole_log_and_types_nothing();
 };
 
 void LogViewTest::keeps_the_exact_bytes_and_shows_line_ends_once() {
@@ -216,6 +217,21 @@ void LogViewTest::command_line_errors() {
     QVERIFY2(result.kind == ParseResult::kError, qPrintable(args.join(' ')));
     QVERIFY(!result.text.isEmpty());
   }
+}
+
+void LogViewTest::ctrl_a_selects_the_whole_log_and_types_nothing() {
+  LogView view;
+  QString typed;
+  view.set_key_handler([&typed](char c) { typed += QLatin1Char(c); });
+  view.append_bytes("Waiting connecting to Target...\r\nConnected...\r\nInput MAC Address : ");
+  QVERIFY(!view.textCursor().hasSelection());
+  QTest::keyClick(&view, Qt::Key_A, Qt::ControlModifier);
+  QCOMPARE(view.textCursor().selectedText(),
+           QStringLiteral("Waiting connecting to Target...\u2029Connected...\u2029Input MAC Address : "));
+  QVERIFY(typed.isEmpty());
+  // A plain "a" still goes to the MAC entry.
+  QTest::keyClick(&view, Qt::Key_A);
+  QCOMPARE(typed, QStringLiteral("a"));
 }
 
 QTEST_MAIN(LogViewTest)

@@ -93,6 +93,7 @@ void Station::stop() {
   if (worker_.joinable()) worker_.join();
   run_commands();
   if (link_) link_->close_link();
+  stopped_ = true;
   publish();
 }
 
@@ -430,6 +431,7 @@ void Station::publish() {
   next->board = board_;
   next->boards_done = boards_done_;
   next->start_ups = start_ups_;
+  next->stopped = stopped_;
   {
     std::lock_guard lock(snapshot_mutex_);
     if (snapshot_) {

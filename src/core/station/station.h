@@ -183,6 +183,7 @@ class Station {
   int boards_started_ = 0;
   int boards_done_ = 0;
   int start_ups_ = 0;
+  bool stopped_ = false;
   std::optional<BoardRecord> finished_record_;  // told to the events after its snapshot
 
   std::atomic<bool> stop_{false};  // ends a run's transfers at their next wait

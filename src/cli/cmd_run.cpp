@@ -2,16 +2,15 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <memory>
-#include <optional>
 #include <thread>
 
 #include "app/station_setup.h"
 #include "cli/commands.h"
+#include "cli/run_summary.h"
 #include "cli/settings_option.h"
 #include "app/stop_signal.h"
 #include "cli/terminal.h"
@@ -32,47 +31,6 @@ struct RunOptions {
   int timeout = 30;
   std::string dir = ".";
   int tick_ms = 100;  // the Station Cycle's period; shorter only for tests
-};
-
-// Status text and progress on standard error, from the station's snapshots; a progress line
-// only on a terminal.
-class CliEvents : public station::StationEvents {
- public:
-  CliEvents() : terminal_(isatty(STDERR_FILENO) == 1) {}
-  void on_snapshot(std::shared_ptr<const station::StationSnapshot> snapshot) override {
-    std::lock_guard lock(mutex_);
-    if (snapshot->status_text != status_) {
-      status_ = snapshot->status_text;
-      clear_progress();
-      std::fprintf(stderr, "%s\n", status_.c_str());
-    }
-    show_progress(*snapshot);
-  }
-
- private:
-  void show_progress(const station::StationSnapshot& snapshot) {
-    if (!terminal_) return;
-    const station::StepView* running = nullptr;
-    if (snapshot.board && !snapshot.board->finished)
-      for (const station::StepView& step : snapshot.board->steps)
-        if (step.state == station::StepView::State::kRunning && step.total > 0) running = &step;
-    if (running == nullptr) {
-      clear_progress();
-      return;
-    }
-    std::fprintf(stderr, "\r%s %3d%%", running->name(),
-                 static_cast<int>(std::min(running->done, running->total) * 100 / running->total));
-    progress_shown_ = true;
-  }
-  void clear_progress() {
-    if (!progress_shown_) return;
-    std::fprintf(stderr, "\r\033[K");
-    progress_shown_ = false;
-  }
-  std::mutex mutex_;
-  bool terminal_;
-  bool progress_shown_ = false;
-  std::string status_;
 };
 
 // The operator's characters from standard input: each byte one character; "\n", "\r" and
@@ -128,7 +86,8 @@ class KeyboardReader {
 
 int run_station(const RunOptions& options) {
   StdoutLog log;
-  CliEvents events;
+  RunSummary events(stderr, isatty(STDERR_FILENO) == 1);
+  log.set_before_write([&events] { events.clear_live(); });
   app::SetupOptions setup_options;
   setup_options.program = "skav run";
   setup_options.interface = options.interface;
@@ -163,6 +122,7 @@ int run_station(const RunOptions& options) {
     }
     setup->stop();
   }
+  events.finish();
   if (options.boards > 0 && station.boards_done() < options.boards) return 1;
   return 0;
 }

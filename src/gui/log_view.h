@@ -27,6 +27,8 @@ class LogView : public QPlainTextEdit {
   // Replaces the whole log.
   void set_bytes(std::string_view bytes);
   void clear_log();
+  // The font's size in points; the bytes shown do not change.
+  void set_point_size(int points);
   // The log exactly as appended.
   const std::string& bytes() const { return document_.bytes(); }
   const LogDocument& log_document() const { return document_; }

@@ -6,6 +6,7 @@
 #include <QAudioSink>
 #include <QMediaDevices>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <numbers>

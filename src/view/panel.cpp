@@ -16,10 +16,6 @@ using station::StationState;
 using station::StepView;
 using station::Verdict;
 
-bool ends_with(const std::string& text, const std::string& end) {
-  return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
-}
-
 // describe_step's line without its "<index> <name>: " head, which the row shows as its name.
 std::string without_head(const std::string& detail) {
   std::size_t colon = detail.find(": ");
@@ -170,7 +166,7 @@ std::vector<StepRow> step_rows(const BoardView& board) {
   for (const StepView& step : board.steps) {
     // A section the configuration does not name is no step of this line's run; one named but
     // unusable (a wrong Mem_type) stays, so that the engineer sees it skipped.
-    if (!step.used && ends_with(step.detail, "not configured")) continue;
+    if (!step.used && step.detail.ends_with("not configured")) continue;
     StepRow row;
     row.name = step.name();
     row.text = without_head(step.detail);

@@ -40,7 +40,6 @@ class LogViewTest : public QObject {
   void command_line_options();
   void command_line_errors();
   void ctrl_a_selects_the_whole_log_and_types_nothing();
-  void a_larger_font_keeps_the_bytes();
 };
 
 void LogViewTest::keeps_the_exact_bytes_and_shows_line_ends_once() {
@@ -244,17 +243,6 @@ void LogViewTest::ctrl_a_selects_the_whole_log_and_types_nothing() {
   // A plain "a" still goes to the MAC entry.
   QTest::keyClick(&view, Qt::Key_A);
   QCOMPARE(typed, QStringLiteral("a"));
-}
-
-void LogViewTest::a_larger_font_keeps_the_bytes() {
-  LogView view;
-  view.append_bytes("MAC Addr : 001122334455 Test...Pass\r\n");
-  const int before = view.font().pointSize();
-  view.set_point_size(before + 6);
-  QCOMPARE(view.font().pointSize(), before + 6);
-  QVERIFY(view.font().fixedPitch());
-  QCOMPARE(view.bytes(), std::string("MAC Addr : 001122334455 Test...Pass\r\n"));
-  QVERIFY(view_matches(view));
 }
 
 QTEST_MAIN(LogViewTest)

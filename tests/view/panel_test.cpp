@@ -79,23 +79,6 @@ INSTANTIATE_TEST_SUITE_P(
                 Word::kFail, Tone::kBad, "nothing configured: config.ini names no step", "skipped"}),
     [](const auto& param_info) { return std::string(param_info.param.name); });
 
-TEST(PanelSteps, AFinishedRunsRowsNameTheStepsAndSayWhyOneWasNotReached) {
-  test::StationRig rig;
-  board::BoardOptions options;
-  options.faults.silent_phase = board::SilentPhase::kMidData;
-  options.faults.silent_exchange = 3;
-  rig.plug(options);
-  ASSERT_TRUE(rig.until_boards_done(1));
-  std::vector<StepRow> rows = make_panel(*rig.station->snapshot()).steps;
-  ASSERT_EQ(rows.size(), 5u);
-  EXPECT_EQ(rows[0].name, "environment");
-  EXPECT_EQ(rows[1].name, "kernel");
-  EXPECT_EQ(rows[1].text, "no answer after 30 s");
-  EXPECT_EQ(rows[2].text, "not reached");
-  EXPECT_EQ(rows[4].name, "diag");
-  EXPECT_FALSE(rows[1].moving);
-}
-
 // A board whose run is in progress, with its plan and `slot` moving `done` of `total` bytes.
 StationSnapshot programming(StepSlot slot, std::uint64_t done, std::uint64_t total, double rate) {
   StationSnapshot s;

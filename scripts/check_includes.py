@@ -14,7 +14,7 @@ import sys
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 INCLUDE = re.compile(r'^\s*#\s*include\s*([<"])([^>"]+)[>"]', re.M)
 CORE_FOLDERS = ("link", "transfer", "config", "station", "settings")
-OUTSIDE_CORE = ("app/", "board/", "pcap/", "gui/", "cli/", "bench/", "windows/", "postgres/")
+OUTSIDE_CORE = ("app/", "board/", "pcap/", "gui/", "cli/", "bench/", "windows/", "postgres/", "view/")
 FOREIGN_LIBRARIES = ("Q", "pcap", "pqxx/", "libpq", "windows.h", "winsock")
 FRONT_ENDS = {"cli/": ("src/cli/", "tests/cli/"), "gui/": ("src/gui/", "tests/gui/")}
 

@@ -2,7 +2,6 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -17,6 +16,7 @@
 #include "app/station_setup.h"
 #include "cli/commands.h"
 #include "cli/port_output.h"
+#include "cli/run_summary.h"
 #include "cli/settings_option.h"
 #include "app/stop_signal.h"
 #include "cli/terminal.h"
@@ -39,50 +39,6 @@ struct RunOptions {
   int timeout = 30;
   std::string dir = ".";
   int tick_ms = 100;  // the Station Cycle's period; shorter only for tests
-};
-
-// Status text and progress on standard error, from the station's snapshots; a progress line
-// only on a terminal, and only for a station of one port. With several ports each port's
-// status lines carry its prefix, "<port>: ".
-class CliEvents : public station::StationEvents {
- public:
-  explicit CliEvents(std::string prefix = {})
-      : terminal_(prefix.empty() && isatty(STDERR_FILENO) == 1), prefix_(std::move(prefix)) {}
-  void on_snapshot(std::shared_ptr<const station::StationSnapshot> snapshot) override {
-    std::lock_guard lock(mutex_);
-    if (snapshot->status_text != status_) {
-      status_ = snapshot->status_text;
-      clear_progress();
-      std::fprintf(stderr, "%s%s\n", prefix_.c_str(), status_.c_str());
-    }
-    show_progress(*snapshot);
-  }
-
- private:
-  void show_progress(const station::StationSnapshot& snapshot) {
-    if (!terminal_) return;
-    const station::StepView* running = nullptr;
-    if (snapshot.board && !snapshot.board->finished)
-      for (const station::StepView& step : snapshot.board->steps)
-        if (step.state == station::StepView::State::kRunning && step.total > 0) running = &step;
-    if (running == nullptr) {
-      clear_progress();
-      return;
-    }
-    std::fprintf(stderr, "\r%s %3d%%", running->name(),
-                 static_cast<int>(std::min(running->done, running->total) * 100 / running->total));
-    progress_shown_ = true;
-  }
-  void clear_progress() {
-    if (!progress_shown_) return;
-    std::fprintf(stderr, "\r\033[K");
-    progress_shown_ = false;
-  }
-  std::mutex mutex_;
-  bool terminal_;
-  std::string prefix_;
-  bool progress_shown_ = false;
-  std::string status_;
 };
 
 // The operator's characters from standard input: each byte one character; "\n", "\r" and
@@ -142,7 +98,7 @@ struct PortReports {
   StdoutLog stdout_log;
   PrefixedOutput prefixed;
   std::vector<std::unique_ptr<PortLog>> logs;
-  std::vector<std::unique_ptr<CliEvents>> events;
+  std::vector<std::unique_ptr<RunSummary>> events;
   std::vector<std::unique_ptr<PortEvents>> routed;
 };
 
@@ -189,8 +145,10 @@ int run_station(const RunOptions& options) {
   std::string failed_log;
   auto sinks = [&](std::size_t index, const std::string& port) -> app::PortSinks {
     if (!several) {
-      reports.events.push_back(std::make_unique<CliEvents>());
-      reports.routed.push_back(std::make_unique<PortEvents>(index, router, *reports.events.back()));
+      reports.events.push_back(std::make_unique<RunSummary>(stderr, isatty(STDERR_FILENO) == 1));
+      RunSummary* summary = reports.events.back().get();
+      reports.stdout_log.set_before_write([summary] { summary->clear_live(); });
+      reports.routed.push_back(std::make_unique<PortEvents>(index, router, *summary));
       return {&reports.stdout_log, reports.routed.back().get()};
     }
     std::string file = (std::filesystem::path(options.dir) / app::port_log_name(port)).string();
@@ -200,7 +158,8 @@ int run_station(const RunOptions& options) {
       return {};
     }
     reports.logs.push_back(std::move(log));
-    reports.events.push_back(std::make_unique<CliEvents>(port + ": "));
+    // Several ports share standard error: no live line, and each line names its port.
+    reports.events.push_back(std::make_unique<RunSummary>(stderr, false, port + ": "));
     reports.routed.push_back(std::make_unique<PortEvents>(index, router, *reports.events.back()));
     return {reports.logs.back().get(), reports.routed.back().get()};
   };
@@ -241,6 +200,7 @@ int run_station(const RunOptions& options) {
     }
     setup->stop();
   }
+  for (auto& summary : reports.events) summary->finish();
   if (!exhausted.empty()) {
     std::fprintf(stderr, "skav run: the line has stopped: %s\n", exhausted.c_str());
     return 1;

@@ -95,6 +95,7 @@ void Station::stop() {
   if (worker_.joinable()) worker_.join();
   run_commands();
   if (link_) link_->close_link();
+  stopped_ = true;
   publish();
 }
 
@@ -443,6 +444,7 @@ void Station::publish() {
   next->pool_problem = pool_problem_;
   next->boards_done = boards_done_;
   next->start_ups = start_ups_;
+  next->stopped = stopped_;
   {
     std::lock_guard lock(snapshot_mutex_);
     if (snapshot_) {

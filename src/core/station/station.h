@@ -186,6 +186,7 @@ class Station {
   int boards_started_ = 0;
   int boards_done_ = 0;
   int start_ups_ = 0;
+  bool stopped_ = false;
   std::optional<BoardRecord> finished_record_;  // told to the events after its snapshot
   bool pool_waiting_ = false;    // a run waits for the address pool to answer
   bool pool_exhausted_ = false;  // the pool has no address left: no more boards are taken

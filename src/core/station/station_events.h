@@ -76,6 +76,7 @@ struct StationSnapshot {
   std::string pool_problem;
   int boards_done = 0;          // runs finished since the station started
   int start_ups = 0;            // start-ups carried out
+  bool stopped = false;         // stop() has ended the station and closed its link
   bool operator==(const StationSnapshot&) const = default;
 };
 

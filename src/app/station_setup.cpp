@@ -1,5 +1,8 @@
 #include "app/station_setup.h"
 
+#include <atomic>
+#include <functional>
+
 #include <unistd.h>
 
 #include <cctype>
@@ -157,6 +160,19 @@ Status StationSetup::create(const SetupOptions& options, const SinksFor& sinks,
   Log& setup_log = first.log != nullptr ? *first.log : no_log;
   if (Status made = setup->make_pool(options, setup_log); !made.ok()) return made;
 
+  // A line that ends after a number of boards starts exactly that many runs over all its
+  // ports, so that none is cut off mid-run at the end.
+  std::function<bool()> take_run;
+  if (options.boards > 0) {
+    auto runs_left = std::make_shared<std::atomic<int>>(options.boards);
+    take_run = [runs_left] {
+      int left = runs_left->load();
+      while (left > 0 && !runs_left->compare_exchange_weak(left, left - 1)) {
+      }
+      return left > 0;
+    };
+  }
+
   for (std::size_t i = 0; i < setup->ports_.size(); ++i) {
     Port& port = *setup->ports_[i];
     PortSinks port_sinks = i == 0 ? first : sinks(i, port.name);
@@ -165,6 +181,7 @@ Status StationSetup::create(const SetupOptions& options, const SinksFor& sinks,
     station_options.dir = options.dir;
     station_options.transfer_timeout = options.timeout;
     station_options.tick_period = options.tick;
+    station_options.take_run = take_run;
     if (options.barcode) station_options.barcode = *options.barcode ? 1 : 0;
     // A simulated port has one adapter, its own: it is the one to use, whatever the store holds.
     if (simulated || !port.name.empty()) station_options.interface = port.name;

@@ -59,6 +59,9 @@ struct SetupOptions {
   std::chrono::milliseconds timeout = transfer::kDefaultTimeout;
   std::filesystem::path dir = ".";
   std::chrono::milliseconds tick{100};
+  // The boards the station programs before it ends, over all its ports (0: no end): no run
+  // starts beyond that many.
+  int boards = 0;
 };
 
 // Where one port's station reports: its log and its events (null: none).

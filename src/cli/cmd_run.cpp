@@ -136,6 +136,7 @@ int run_station(const RunOptions& options) {
   setup_options.timeout = std::chrono::seconds(options.timeout);
   setup_options.dir = options.dir;
   setup_options.tick = std::chrono::milliseconds(options.tick_ms);
+  setup_options.boards = options.boards;
   const bool several = options.interfaces.size() > 1 || (options.simulate > 0 && options.ports > 1);
   const std::size_t port_count = several ? std::max<std::size_t>(options.interfaces.size(),
                                                                  static_cast<std::size_t>(options.ports))

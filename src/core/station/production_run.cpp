@@ -110,7 +110,7 @@ BoardRecord run_board(RunContext& context) {
     record.written_mac = MacDigits::colon_text(environment.written);
   if (environment.sent && context.observer != nullptr)
     context.observer->on_address_taken(environment.written, environment.next);
-  if (!transfer_completed(environment)) ended_at = 0;
+  if (!transfer_completed(environment) || environment.no_address) ended_at = 0;
 
   if (ended_at == kStepSlots) {
     ImageBuffer buffer;

@@ -369,6 +369,7 @@ void Station::tick() {
 }
 
 void Station::start_worker() {
+  if (options_.take_run && !options_.take_run()) return;
   bool allowed = !options_.allow_worker_start || options_.allow_worker_start();
   std::shared_ptr<link::Link> link = std::move(link_);
   if (allowed) {

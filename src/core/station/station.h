@@ -40,6 +40,9 @@ struct StationOptions {
   // The clock the link, the transfers and the station's waits read. The tick thread paces on
   // the system's clock whatever this is; tests that hand in a ManualClock drive step() instead.
   Clock* clock = nullptr;
+  // Asked before each run starts: false keeps the board waiting without a run (asked again on
+  // the next tick). A line that ends after a number of boards gives out that many runs.
+  std::function<bool()> take_run;
   // Test hook: returns false to make the next worker start fail.
   std::function<bool()> allow_worker_start;
 };

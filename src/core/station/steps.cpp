@@ -170,6 +170,7 @@ EnvironmentResult environment_step(Log* log, transfer::Channel& channel, const P
       log_sink(log, "No MAC address for this board: %s\r\n", reserved.message.c_str());
       result.verdict = Verdict::kFail;
       result.reason = reserved.message;
+      result.no_address = true;
       return result;
     }
     if (reservation.address != digits) {

@@ -52,6 +52,9 @@ struct EnvironmentResult : StepResult {
   bool sent = false;              // the image went out: the board may keep this address
   MacDigits::Digits next{};       // the MAC Digits for the next board (when sent)
   std::optional<settings::Reservation> reservation;  // the pool's, when the address was taken
+  // The pool gave no address (used up, or refused the operator's): the board must not be
+  // programmed without one, so the run ends here.
+  bool no_address = false;
 };
 
 // Write Environment Image: builds the 64 KiB image for the board's address (taken from the

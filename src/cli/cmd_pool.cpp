@@ -6,6 +6,7 @@
 
 #include "cli/commands.h"
 #include "core/mac_digits.h"
+#include "core/station/records.h"
 #include "postgres/pg_pool.h"
 
 namespace skav::cli {
@@ -80,16 +81,6 @@ int pool_status(const PoolOptions& options) {
   return 0;
 }
 
-std::string csv_field(const std::string& text) {
-  if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
-  std::string quoted = "\"";
-  for (char c : text) {
-    if (c == '"') quoted += '"';
-    quoted += c;
-  }
-  return quoted + "\"";
-}
-
 int records(const PoolOptions& options) {
   if (!usable_url("skav records", options.url)) return 1;
   postgres::RecordTable table;
@@ -100,7 +91,7 @@ int records(const PoolOptions& options) {
   if (options.csv) {
     auto line = [](const std::vector<std::string>& fields) {
       std::string text;
-      for (std::size_t i = 0; i < fields.size(); ++i) text += (i > 0 ? "," : "") + csv_field(fields[i]);
+      for (std::size_t i = 0; i < fields.size(); ++i) text += (i > 0 ? "," : "") + station::csv_field(fields[i]);
       std::printf("%s\n", text.c_str());
     };
     line(table.columns);

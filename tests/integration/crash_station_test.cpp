@@ -5,13 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <random>
@@ -25,49 +18,10 @@
 #include "support/netns.h"
 #include "support/run_program.h"
 
-extern char** environ;
-
 namespace skav {
 namespace {
 
 using namespace std::chrono_literals;
-
-// A child process with its output appended to a file; killed or awaited by the test.
-class Child {
- public:
-  Child(const std::vector<std::string>& argv, const std::filesystem::path& output) {
-    std::vector<char*> args;
-    for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
-    args.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, output.c_str(),
-                                     O_WRONLY | O_CREAT | O_APPEND, 0644);
-    posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
-    if (posix_spawn(&pid_, args[0], &actions, nullptr, args.data(), environ) != 0) pid_ = -1;
-    posix_spawn_file_actions_destroy(&actions);
-  }
-  ~Child() { kill_now(); }
-  Child(const Child&) = delete;
-  Child& operator=(const Child&) = delete;
-
-  bool started() const { return pid_ > 0; }
-  // SIGKILL, then reaps it. True when it was still running (the kill cut it short).
-  bool kill_now() {
-    if (pid_ <= 0) return false;
-    bool running = waitpid(pid_, nullptr, WNOHANG) == 0;
-    if (running) {
-      ::kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
-    pid_ = -1;
-    return running;
-  }
-
- private:
-  pid_t pid_ = -1;
-};
 
 std::uint64_t address_value(const std::string& text) {
   std::string digits;
@@ -178,7 +132,7 @@ TEST_F(CrashSafety, KilledAtRandomMomentsTheStationNeverGivesAnAddressTwice) {
   constexpr int kKills = 30;
   int cut_short = 0;
   for (int kill = 0; kill < kKills; ++kill) {
-    Child station(station_command(kill == 0), output);
+    test::BackgroundProgram station(station_command(kill == 0), output.string());
     ASSERT_TRUE(station.started());
     // The first station stores the starting address (--mac) as it starts; on a busy machine
     // that can take longer than the shortest pause below.

@@ -14,17 +14,6 @@ namespace skav::station {
 
 namespace {
 
-// Adapter names may come from the system: quote a field that holds a comma or a quote.
-std::string csv_field(const std::string& text) {
-  if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
-  std::string quoted = "\"";
-  for (char c : text) {
-    if (c == '"') quoted += '"';
-    quoted += c;
-  }
-  return quoted + "\"";
-}
-
 bool write_all(int fd, const std::string& text) {
   std::size_t done = 0;
   while (done < text.size()) {
@@ -39,6 +28,16 @@ bool write_all(int fd, const std::string& text) {
 }
 
 }  // namespace
+
+std::string csv_field(const std::string& text) {
+  if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+  std::string quoted = "\"";
+  for (char c : text) {
+    if (c == '"') quoted += '"';
+    quoted += c;
+  }
+  return quoted + "\"";
+}
 
 std::string iso8601_now() {
   std::time_t now = std::time(nullptr);

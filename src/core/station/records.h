@@ -34,6 +34,10 @@ std::string records_header();
 // The record's columns by name, in the header's order, as written.
 std::vector<std::pair<std::string, std::string>> record_columns(const BoardRecord& record);
 
+// A CSV field as written: quoted (quotes doubled) when it holds a comma, a quote or a line end,
+// as an adapter name from the system may.
+std::string csv_field(const std::string& text);
+
 // The line as written (with its "\n").
 std::string format_record(const BoardRecord& record);
 

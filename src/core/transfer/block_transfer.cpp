@@ -56,7 +56,10 @@ Outcome await_frame(Channel& channel, std::uint8_t* buffer, std::uint32_t capaci
 // wake-up as much earlier as its wake-ups came late. The stamp, not the moment this thread
 // took the frame, so that the station's own lateness does not add up from window to window. A
 // window later than foretold is waited for as before, frame by frame; a platform without
-// stamps is never paced.
+// stamps is never paced. A window whose frames came in one burst (a fast link: the board sends
+// them back to back), closer together than a wake-up comes late, is waited for on its first
+// frame instead: by the time the woken thread runs, the rest of the burst is there, and a timer
+// would only risk waking before the burst.
 class Pacer {
  public:
   explicit Pacer(Channel& channel) : channel_(channel) {}
@@ -72,18 +75,23 @@ class Pacer {
   std::optional<TimePoint> sleep(std::uint32_t frames) {
     if (!started_) return std::nullopt;
     if (span_ > Clock::duration::zero() && span_ <= channel_.timeout)
-      channel_.link.wait_frames(frames, start_ + span_);
+      channel_.link.wait_frames(burst_ ? 1 : frames, start_ + span_);
     return start_;
   }
+  // The window's first frame was taken (reading).
+  void first_taken() { first_ = channel_.link.last_arrival(); }
   // The window's last frame (or its acknowledgement) was taken.
   void learn() {
     span_ = Clock::duration::zero();
+    burst_ = false;
     if (!started_) return;
     std::optional<TimePoint> arrival = channel_.link.last_arrival();
     if (!arrival) return;
     Clock::duration span = *arrival - start_;
     // A round trip longer than a receive waits is not worth a timer.
     if (span <= link::kReadTimeout) span_ = span;
+    burst_ = first_ && *arrival - *first_ <= channel_.link.wake_lead();
+    first_.reset();
   }
 
  private:
@@ -91,6 +99,8 @@ class Pacer {
   TimePoint start_{};
   bool started_ = false;
   Clock::duration span_{};  // the last window's; zero when not known
+  std::optional<TimePoint> first_;  // when the window's first frame arrived, reading
+  bool burst_ = false;              // the last window's frames came in one burst
 };
 
 // The frames of the window that starts with `left` bytes to go.
@@ -137,6 +147,7 @@ Outcome block_receive(Channel& channel, std::uint8_t* data, std::uint32_t n) {
     std::optional<TimePoint> since;
     if (frames % kAckInterval == 0) since = pacer.sleep(window_frames(n - pos));
     if (Outcome o = await_frame(channel, data + pos, wanted, since); o != Outcome::kOk) return o;
+    if (frames % kAckInterval == 0) pacer.first_taken();
     ++frames;
     pos += wanted;
     if (pos == n) break;
@@ -170,6 +181,7 @@ Outcome block_receive_compare(Channel& channel, const std::uint8_t* expected, st
       return o;
     // Bytes a short frame did not bring are not the image's: the copy differs.
     if (length < wanted || std::memcmp(chunk, expected + pos, wanted) != 0) equal = false;
+    if (frames % kAckInterval == 0) pacer.first_taken();
     ++frames;
     pos += wanted;
     if (pos == n) break;

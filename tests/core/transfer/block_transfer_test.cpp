@@ -183,6 +183,9 @@ struct PaceCase {
   std::chrono::nanoseconds apart;
   int unpaced_wake_ups;  // per window before the station has timed one, or when it does not
   bool paced;            // the station sleeps until later windows are complete
+  // Frames a paced wait asks for: the acknowledgement, the whole window, or (a window that came
+  // in one burst) its first frame.
+  std::size_t wait_count;
   // The windows the station has not yet timed: writing, the first; reading, the first two (the
   // first was not asked for by an acknowledgement, so it times nothing).
   std::size_t unpaced() const { return !paced ? kPacedWindows : write ? 1 : 2; }
@@ -192,12 +195,12 @@ void PrintTo(const PaceCase& c, std::ostream* out) { *out << c.name; }
 
 constexpr std::chrono::nanoseconds kFrameTime{11568};  // a 1408-byte frame at 1 Gbit/s
 const PaceCase kPaceCases[] = {
-    {"WireWrite", true, std::chrono::microseconds(286), {}, 1, true},
-    {"VethWrite", true, std::chrono::microseconds(30), {}, 1, true},
-    {"WireRead", false, std::chrono::microseconds(112), kFrameTime, 16, true},
-    {"VethRead", false, std::chrono::microseconds(40), {}, 1, true},
+    {"WireWrite", true, std::chrono::microseconds(286), {}, 1, true, 1},
+    {"VethWrite", true, std::chrono::microseconds(30), {}, 1, true, 1},
+    {"WireRead", false, std::chrono::microseconds(112), kFrameTime, 16, true, 16},
+    {"VethRead", false, std::chrono::microseconds(40), {}, 1, true, 1},
     // A round trip longer than a receive waits anyway is not worth a timer.
-    {"SlowWrite", true, std::chrono::milliseconds(25), {}, 2, false},
+    {"SlowWrite", true, std::chrono::milliseconds(25), {}, 2, false, 0},
 };
 
 // One block of kPacedWindows full windows through the station, written or read back as the
@@ -280,7 +283,7 @@ TEST_P(Pacing, OnceAWindowIsTimedEachLaterOneCostsOneWakeUp) {
   }
   ASSERT_EQ(waits.size(), kPacedWindows - c.unpaced());
   for (std::size_t w = 0; w < waits.size(); ++w) {
-    EXPECT_EQ(waits[w].count, c.write ? 1u : kAckInterval);
+    EXPECT_EQ(waits[w].count, c.wait_count);
     EXPECT_EQ(waits[w].until, run.arrived[w + c.unpaced()]) << w;
   }
 }
@@ -324,6 +327,32 @@ INSTANTIATE_TEST_SUITE_P(ModelledBoards, Pacing, ::testing::ValuesIn(kPaceCases)
                          [](const ::testing::TestParamInfo<PaceCase>& param) {
                            return std::string(param.param.name);
                          });
+
+// Reading over a link whose wake-ups come 30 us late: a window whose frames all come within that
+// lateness is waited for on its first frame (the rest is there when the thread runs), one spread
+// wider on a timer; either way each window costs one wake-up once the link knows its lateness.
+TEST(Pacing, AWindowThatComesFasterThanAWakeUpIsWaitedForOnItsFirstFrame) {
+  constexpr std::chrono::microseconds kLate{30};
+  struct Case {
+    std::chrono::nanoseconds apart;  // spreads of 15 and 45 us over a window
+    std::size_t wait_count;
+  };
+  for (const Case& c : {Case{std::chrono::microseconds(1), 1}, Case{std::chrono::microseconds(3), 16}}) {
+    SCOPED_TRACE(c.apart.count());
+    LinkRig rig;
+    rig.set_wake_lateness(kLate);
+    const PaceCase read{"", false, std::chrono::microseconds(40), c.apart, 16, true, c.wait_count};
+    PacedRun run = run_paced(rig, read);
+    ASSERT_EQ(run.outcome, Outcome::kOk);
+    std::vector<LinkRig::Wait> waits = rig.waits();
+    ASSERT_EQ(waits.size(), kPacedWindows - read.unpaced());
+    // The first timed window teaches the link its lateness; the windows after it are waited
+    // for as their spread says.
+    for (std::size_t w = 1; w < waits.size(); ++w) EXPECT_EQ(waits[w].count, c.wait_count) << w;
+    for (std::size_t w = read.unpaced() + 1; w < kPacedWindows; ++w)
+      EXPECT_EQ(run.wake_ups[w], 1) << "window " << w;
+  }
+}
 
 // Window 4 comes 100 us later than the three before it: the station wakes when it should have
 // been complete, takes what came, waits for the rest frame by frame, and times the next window by

@@ -1,5 +1,6 @@
 #include "pcap/pcap_backend.h"
 
+#include <linux/if_packet.h>
 #include <net/if.h>
 #include <net/if_arp.h>
 #include <pcap/pcap.h>
@@ -222,6 +223,11 @@ link::OpenResult open_filtered(const std::string& name, std::uint16_t first, std
     return fail(std::string("pcap_setnonblock: ") + error, false);
   int fd = pcap_get_selectable_fd(handle);
   if (fd < 0) return fail("the adapter has no selectable descriptor", false);
+  // The frames this side sends never pass its own filter, yet the kernel would hand each to the
+  // socket (a clone and a filter run per frame) unless told to leave outgoing frames alone.
+  // An older kernel refuses the option; the filter still drops them there.
+  int one = 1;
+  setsockopt(fd, SOL_PACKET, PACKET_IGNORE_OUTGOING, &one, sizeof one);
   return {std::make_unique<PcapDevice>(handle, fd, std::move(wake_ups)), {}, false};
 }
 

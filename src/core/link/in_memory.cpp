@@ -27,6 +27,7 @@ int FrameQueue::pop(std::uint8_t* out, std::chrono::milliseconds timeout,
                     Clock::time_point* arrived) {
   std::unique_lock lock(mutex_);
   if (count_ == 0) {
+    if (timeout <= std::chrono::milliseconds::zero()) return 0;
     ++sleeps_;
     if (!ready_.wait_for(lock, timeout, [this] { return count_ > 0; })) return 0;
   }

@@ -326,6 +326,7 @@ TEST(FrameQueue, DropsFramesWhenFullAndKeepsOrderAcrossTheWrap) {
   EXPECT_EQ(queue.pop(out.data(), std::chrono::milliseconds(0)), 4);
   EXPECT_EQ(out[3], 4);
   EXPECT_EQ(queue.pop(out.data(), std::chrono::milliseconds(0)), 0);
+  EXPECT_EQ(queue.sleeps(), 0u) << "a pop that may not wait does not sleep";
 }
 
 // A wait for a whole window: it sleeps only when too few frames are queued, and ends when the

@@ -23,6 +23,7 @@
 
 #include "bench/netns.h"
 #include "bench/raw_reference.h"
+#include "bench/window_probe.h"
 #include "board/sim_board.h"
 #include "app/stop_signal.h"
 #include "board/wire_model.h"
@@ -79,6 +80,7 @@ struct StationFigures {
   double cpu_ms_per_mb = 0;  // station CPU per MB of image (written and read back)
   long peak_kib = 0;         // VmHWM of the process while programming
   std::string error;         // empty when every repeat passed
+  WindowFigures windows;     // per window, the measured repeats
 };
 
 // A scratch directory with config.ini and the image; removed with the object.
@@ -173,7 +175,8 @@ std::string connect(link::Link& link, const std::string& adapter) {
 // measured, against a connected board. `cpu_who` is RUSAGE_THREAD when the board shares the
 // process, else RUSAGE_SELF.
 StationFigures program_board(link::Link& link, const fs::path& dir, std::uint32_t size,
-                             int warm_ups, int repeats, int cpu_who) {
+                             int warm_ups, int repeats, int cpu_who,
+                             WindowProbe* probe = nullptr) {
   StationFigures figures;
   settings::FileSettingsStore store(dir / "bench.reg");
   settings::StoreAddressPool pool(store);
@@ -184,7 +187,10 @@ StationFigures program_board(link::Link& link, const fs::path& dir, std::uint32_
   reset_peak_memory();
   double cpu_before = 0;
   for (int r = 0; r < warm_ups + repeats; ++r) {
-    if (r == warm_ups) cpu_before = cpu_seconds(cpu_who);
+    if (r == warm_ups) {
+      cpu_before = cpu_seconds(cpu_who);
+      if (probe != nullptr) probe->take();
+    }
     log.clear();
     station::BoardRecord record = station::run_board(context);
     if (record.step(station::StepSlot::kFilesystem) != station::Verdict::kPass || timer.phases() != 2) {
@@ -199,21 +205,24 @@ StationFigures program_board(link::Link& link, const fs::path& dir, std::uint32_
   double cpu = cpu_seconds(cpu_who) - cpu_before;
   figures.cpu_ms_per_mb = cpu * 1000 / (size / 1e6 * repeats);
   figures.peak_kib = vm_hwm_kib();
+  if (probe != nullptr) figures.windows = probe->take();
   return figures;
 }
 
 StationFigures in_process(const Workspace& work, const BenchOptions& options) {
   link::InMemoryWire wire;
   link::InMemoryBackend backend(wire);
+  WindowProbe probe(backend, [&wire] { return wire.to_station().sleeps(); });
   board::SimBoard board(wire.board_end(), board::BoardOptions{});
   std::atomic<bool> stop{false};
   std::thread board_thread([&] { board.run(stop); });
   StationFigures figures;
   {
-    link::Link link(backend);
+    link::Link link(probe);
     figures.error = connect(link, link::InMemoryBackend::kAdapterName);
     if (figures.error.empty())
-      figures = program_board(link, work.dir(), options.size, 0, options.repeats, RUSAGE_THREAD);
+      figures = program_board(link, work.dir(), options.size, 0, options.repeats, RUSAGE_THREAD,
+                              &probe);
   }
   stop = true;
   board_thread.join();
@@ -256,11 +265,12 @@ StationFigures over_veth(const Workspace& work, const BenchOptions& options, boo
   if (child == 0) serve_sim_board(modelled_wire);
   {
     pcap::PcapBackend backend;
-    link::Link link(backend);
+    WindowProbe probe(backend, [&backend] { return backend.wake_ups(); });
+    link::Link link(probe);
     figures.error = connect(link, kStationEnd);
     if (figures.error.empty())
       figures = program_board(link, work.dir(), options.size, warm_ups, options.repeats,
-                              RUSAGE_SELF);
+                              RUSAGE_SELF, &probe);
   }
   end_child(child);
   return figures;
@@ -347,6 +357,7 @@ VethFigures veth_in_turns(const Workspace& work, const BenchOptions& options) {
     figures.station.read.push_back(station.read.front());
     cpu_ms_per_mb += station.cpu_ms_per_mb;
     figures.station.peak_kib = std::max(figures.station.peak_kib, station.peak_kib);
+    figures.station.windows.add(station.windows);
     ReferenceFigures reference = raw_reference(once);
     if (!reference.error.empty()) {
       figures.reference.error = reference.error;
@@ -532,6 +543,23 @@ void print_resources(std::FILE* out, const char* name, const StationFigures& fig
                name, figures.cpu_ms_per_mb, static_cast<double>(figures.peak_kib) / 1024, note);
 }
 
+// The station's turnaround per window (medians) and its wake-ups per window, both directions.
+void print_windows(std::FILE* out, const char* name, const StationFigures& figures) {
+  const WindowFigures& w = figures.windows;
+  auto per_window = [](std::uint64_t wake_ups, std::uint64_t windows) {
+    return windows > 0 ? static_cast<double>(wake_ups) / static_cast<double>(windows) : 0.0;
+  };
+  std::fprintf(out, "%-34s ack arrival -> next window leaving %.1f us, last frame -> ack leaving "
+                    "%.1f us (medians); wake-ups per window %.2f write, %.2f read (%llu, %llu "
+                    "windows)\n",
+               name, figure_of(w.write_turnaround_us).median,
+               figure_of(w.read_turnaround_us).median,
+               per_window(w.write_wake_ups, w.write_windows),
+               per_window(w.read_wake_ups, w.read_windows),
+               static_cast<unsigned long long>(w.write_windows),
+               static_cast<unsigned long long>(w.read_windows));
+}
+
 void print_ratio(std::FILE* out, const char* name, double write, double read) {
   std::fprintf(out, "%-34s %8.2f                      %8.2f\n", name, write, read);
 }
@@ -583,6 +611,7 @@ int run_bench(const BenchOptions& options, std::FILE* out) {
     std::fprintf(out, "b. veth pair: skipped (%s)\n", why.c_str());
     std::fprintf(out, "c. modelled 1 Gbit/s wire: skipped (%s)\n", why.c_str());
     print_resources(out, "a. station resources", memory, " (board included: same process)");
+    print_windows(out, "a. station per window", memory);
     std::fprintf(out, "idle station: skipped (%s)\n", why.c_str());
     return status;
   }
@@ -633,6 +662,9 @@ int run_bench(const BenchOptions& options, std::FILE* out) {
   print_resources(out, "a. station resources", memory, " (board included: same process)");
   if (veth.error.empty()) print_resources(out, "b. station resources", veth, "");
   if (wire.error.empty()) print_resources(out, "c. station resources", wire, "");
+  print_windows(out, "a. station per window", memory);
+  if (veth.error.empty()) print_windows(out, "b. station per window", veth);
+  if (wire.error.empty()) print_windows(out, "c. station per window", wire);
   std::fflush(out);
 
   IdleFigure idle = idle_station(work, options);

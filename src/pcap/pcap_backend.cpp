@@ -1,14 +1,17 @@
 #include "pcap/pcap_backend.h"
 
+#include <linux/if_packet.h>
 #include <net/if.h>
 #include <net/if_arp.h>
 #include <pcap/pcap.h>
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -25,7 +28,8 @@ constexpr int kSnapLength = static_cast<int>(link::kMaxFrame);
 
 class PcapDevice : public link::FrameDevice {
  public:
-  PcapDevice(pcap_t* handle, int fd) : handle_(handle), fd_(fd) {}
+  PcapDevice(pcap_t* handle, int fd, std::shared_ptr<std::atomic<std::uint64_t>> wake_ups)
+      : handle_(handle), fd_(fd), wake_ups_(std::move(wake_ups)) {}
   ~PcapDevice() override { pcap_close(handle_); }
   PcapDevice(const PcapDevice&) = delete;
   PcapDevice& operator=(const PcapDevice&) = delete;
@@ -86,6 +90,7 @@ class PcapDevice : public link::FrameDevice {
                                  : std::chrono::milliseconds(0);
       pollfd pfd{fd_, POLLIN, 0};
       int ready = poll(&pfd, 1, static_cast<int>(left.count()));
+      if (left.count() > 0) count_wake_up();
       if (ready < 0) {
         if (errno == EINTR) continue;
         return failed_until(deadline);
@@ -106,13 +111,14 @@ class PcapDevice : public link::FrameDevice {
 
   // ppoll for its microsecond time-out. A ring that already holds a frame, an interrupted
   // sleep and a failed handle all return at once; the receive that follows deals with them.
-  void wait_readable(std::chrono::nanoseconds length) override {
-    if (length <= std::chrono::nanoseconds::zero()) return;
-    auto left = length.count();
-    timespec timeout{static_cast<time_t>(left / 1'000'000'000),
-                     static_cast<long>(left % 1'000'000'000)};
-    pollfd pfd{fd_, POLLIN, 0};
-    ppoll(&pfd, 1, &timeout, nullptr);
+  void wait_readable(std::chrono::nanoseconds length) override { sleep(length, true); }
+
+  // The descriptor tells only whether a frame is waiting, so for more than one this is a timer:
+  // frames arriving meanwhile do not wake the thread. Either way the next receive looks in the
+  // ring first, where the frames that came are.
+  void wait_frames(std::size_t count, std::chrono::nanoseconds length) override {
+    sleep(length, count <= 1);
+    burst_ = true;
   }
 
   std::optional<std::chrono::system_clock::time_point> last_receive_stamp() const override {
@@ -134,6 +140,26 @@ class PcapDevice : public link::FrameDevice {
     return static_cast<int>(header->caplen);
   }
 
+  // ppoll until `length` has passed, or (`on_frame`) until a frame is waiting. The thread's
+  // timer slack (50 us by default) would make every timed wake-up that much late: it is set
+  // to 1 ns once, for the thread that waits on the link.
+  void sleep(std::chrono::nanoseconds length, bool on_frame) {
+    if (length <= std::chrono::nanoseconds::zero()) return;
+    thread_local bool slack_set = false;
+    if (!slack_set) {
+      prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+      slack_set = true;
+    }
+    auto left = length.count();
+    timespec timeout{static_cast<time_t>(left / 1'000'000'000),
+                     static_cast<long>(left % 1'000'000'000)};
+    pollfd pfd{fd_, POLLIN, 0};
+    ppoll(on_frame ? &pfd : nullptr, on_frame ? 1 : 0, &timeout, nullptr);
+    count_wake_up();
+  }
+
+  void count_wake_up() { wake_ups_->fetch_add(1, std::memory_order_relaxed); }
+
   static int failed_until(Clock::time_point deadline) {
     std::this_thread::sleep_until(deadline);
     return -1;
@@ -141,8 +167,9 @@ class PcapDevice : public link::FrameDevice {
 
   pcap_t* handle_;
   int fd_;
-  bool burst_ = false;  // the last receive took a frame
+  bool burst_ = false;  // the last receive took a frame, or a wait for frames ended
   std::chrono::system_clock::time_point stamp_{};
+  std::shared_ptr<std::atomic<std::uint64_t>> wake_ups_;
 };
 
 bool is_permission_status(int status) {
@@ -156,7 +183,8 @@ bool mentions_permission(const char* text) {
 }
 
 // Opens the adapter for the frames of two EtherTypes; the kernel drops all others.
-link::OpenResult open_filtered(const std::string& name, std::uint16_t first, std::uint16_t second) {
+link::OpenResult open_filtered(const std::string& name, std::uint16_t first, std::uint16_t second,
+                               std::shared_ptr<std::atomic<std::uint64_t>> wake_ups) {
   char filter[64];
   std::snprintf(filter, sizeof filter, "ether proto 0x%04x or ether proto 0x%04x", first, second);
   char error[PCAP_ERRBUF_SIZE] = {};
@@ -195,7 +223,12 @@ link::OpenResult open_filtered(const std::string& name, std::uint16_t first, std
     return fail(std::string("pcap_setnonblock: ") + error, false);
   int fd = pcap_get_selectable_fd(handle);
   if (fd < 0) return fail("the adapter has no selectable descriptor", false);
-  return {std::make_unique<PcapDevice>(handle, fd), {}, false};
+  // The frames this side sends never pass its own filter, yet the kernel would hand each to the
+  // socket (a clone and a filter run per frame) unless told to leave outgoing frames alone.
+  // An older kernel refuses the option; the filter still drops them there.
+  int one = 1;
+  setsockopt(fd, SOL_PACKET, PACKET_IGNORE_OUTGOING, &one, sizeof one);
+  return {std::make_unique<PcapDevice>(handle, fd, std::move(wake_ups)), {}, false};
 }
 
 }  // namespace
@@ -233,11 +266,13 @@ std::optional<link::Mac> PcapBackend::adapter_mac(const std::string& name) {
 }
 
 link::OpenResult PcapBackend::open(const std::string& name) {
-  return open_filtered(name, link::kEtherReply, link::kEtherTargetData);
+  return open_filtered(name, link::kEtherReply, link::kEtherTargetData, wake_ups_);
 }
 
 link::OpenResult PcapBackend::open_for_board(const std::string& name) {
-  return open_filtered(name, link::kEtherProbe, link::kEtherHostData);
+  return open_filtered(name, link::kEtherProbe, link::kEtherHostData, wake_ups_);
 }
+
+std::uint64_t PcapBackend::wake_ups() const { return wake_ups_->load(std::memory_order_relaxed); }
 
 }  // namespace skav::pcap

@@ -1,5 +1,9 @@
 #pragma once
 
+#include <atomic>
+#include <cstdint>
+#include <memory>
+
 #include "core/link/frame_device.h"
 
 namespace skav::pcap {
@@ -19,6 +23,14 @@ class PcapBackend : public link::FrameBackend {
   // Opens an adapter for the board's side: the filter passes the EtherTypes a board receives
   // (0x8011 and 0x8077) instead.
   link::OpenResult open_for_board(const std::string& name);
+
+  // How many times the devices opened here woke from a wait (returns from poll or ppoll that
+  // were given a time to sleep), for the benchmark's count of wake-ups per window.
+  std::uint64_t wake_ups() const;
+
+ private:
+  std::shared_ptr<std::atomic<std::uint64_t>> wake_ups_ =
+      std::make_shared<std::atomic<std::uint64_t>>(0);
 };
 
 }  // namespace skav::pcap

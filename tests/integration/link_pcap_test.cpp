@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -135,6 +136,36 @@ TEST_F(PcapLinkTest, WaitingForAFrameEndsWhenOneIsThereAndLeavesItToTheReceive) 
   std::vector<int> other;
   EXPECT_EQ(station_take(buffer, other), 100);
   EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + 100), pattern(100, 5));
+}
+
+// A window of frames waited for as a whole: one wake-up, then every frame from the ring without
+// waiting again; and each frame's receive stamp places its arrival on the link's clock.
+TEST_F(PcapLinkTest, AWaitForAWholeWindowWakesOnceAndTheReceivesTakeItFromTheRing) {
+  using std::chrono::steady_clock;
+  constexpr int kFrames = 16;
+  steady_clock::time_point sent = steady_clock::now();
+  for (int i = 0; i < kFrames; ++i) {
+    Bytes frame = data_frame(link::kEtherTargetData, pattern(1408, static_cast<std::uint8_t>(i)));
+    ASSERT_EQ(board_.device->send(frame.data(), frame.size()), 0);
+  }
+  const std::uint64_t before = backend_.wake_ups();
+  station_.wait_frames(kFrames, steady_clock::now() + std::chrono::milliseconds(5));
+  EXPECT_EQ(backend_.wake_ups() - before, 1u);
+  Bytes buffer(1408);
+  for (int i = 0; i < kFrames; ++i) {
+    ASSERT_EQ(station_.receive_data_frame(buffer.data(), 1408), 1408) << "frame " << i;
+    EXPECT_EQ(buffer, pattern(1408, static_cast<std::uint8_t>(i)));
+  }
+  EXPECT_EQ(backend_.wake_ups() - before, 1u) << "a receive after the wait woke again";
+  std::optional<steady_clock::time_point> arrival = station_.last_arrival();
+  ASSERT_TRUE(arrival.has_value());
+  // The stamp has microseconds only.
+  EXPECT_GE(*arrival, sent - std::chrono::microseconds(1));
+  EXPECT_LE(*arrival, steady_clock::now());
+
+  // A wait whose end has passed does not sleep.
+  station_.wait_frames(kFrames, steady_clock::now());
+  EXPECT_EQ(backend_.wake_ups() - before, 1u);
 }
 
 TEST_F(PcapLinkTest, FramesOfOtherEtherTypesNeverReachTheStation) {

@@ -60,18 +60,31 @@ class LinkRig::Recorder : public link::FrameDevice {
     return inner_.send(frame, length);
   }
   int receive(const std::uint8_t** frame, std::chrono::milliseconds timeout) override {
+    Clock::time_point before = clock_.now();
     int length = inner_.receive(frame, timeout);
+    if (clock_.now() != before) ++wake_ups;
     if (length > 0) record(false, *frame, static_cast<std::size_t>(length));
     return length;
   }
   void wait_readable(std::chrono::nanoseconds length) override {
     Clock::time_point asked = clock_.now();
-    waits.push_back({asked, asked + std::chrono::duration_cast<Clock::duration>(length)});
+    waits.push_back({asked, asked + std::chrono::duration_cast<Clock::duration>(length), 1});
     inner_.wait_readable(length);
+    if (clock_.now() != asked) ++wake_ups;
+  }
+  void wait_frames(std::size_t count, std::chrono::nanoseconds length) override {
+    Clock::time_point asked = clock_.now();
+    waits.push_back({asked, asked + std::chrono::duration_cast<Clock::duration>(length), count});
+    inner_.wait_frames(count, length);
+    if (clock_.now() != asked) ++wake_ups;
+  }
+  std::optional<std::chrono::nanoseconds> last_receive_age() const override {
+    return inner_.last_receive_age();
   }
 
   std::vector<WireEvent> events;
   std::vector<Wait> waits;
+  int wake_ups = 0;
 
  private:
   void record(bool sent, const std::uint8_t* frame, std::size_t length) {
@@ -145,12 +158,22 @@ std::vector<WireEvent> LinkRig::taken() const {
   return out;
 }
 
-void LinkRig::clear() { recorder_->events.clear(); }
+void LinkRig::clear() {
+  recorder_->events.clear();
+  recorder_->waits.clear();
+  recorder_->wake_ups = 0;
+}
 
 std::vector<LinkRig::Wait> LinkRig::waits() const { return recorder_->waits; }
 
-BlockFeeder::BlockFeeder(LinkRig& rig, std::vector<Bytes> frames, std::function<void()> before_each)
-    : rig_(rig), frames_(std::move(frames)), before_each_(std::move(before_each)) {
+int LinkRig::wake_ups() const { return recorder_->wake_ups; }
+
+BlockFeeder::BlockFeeder(LinkRig& rig, std::vector<Bytes> frames, std::function<void()> before_each,
+                         Delay delay)
+    : rig_(rig),
+      frames_(std::move(frames)),
+      before_each_(std::move(before_each)),
+      delay_(std::move(delay)) {
   rig_.script([this](std::uint16_t, const std::uint8_t*, std::size_t) {
     if (!done()) send_window();
   });
@@ -160,7 +183,11 @@ BlockFeeder::BlockFeeder(LinkRig& rig, std::vector<Bytes> frames, std::function<
 void BlockFeeder::send_window() {
   do {
     if (before_each_) before_each_();
-    rig_.send_data(frames_[next_]);
+    if (delay_) {
+      rig_.send_data_after(frames_[next_], delay_(next_));
+    } else {
+      rig_.send_data(frames_[next_]);
+    }
     ++next_;
   } while (next_ % transfer::kAckInterval != 0 && next_ < frames_.size());
 }

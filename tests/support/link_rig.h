@@ -99,18 +99,23 @@ class LinkRig {
   // A data frame that arrives `delay` from now on the clock.
   void send_data_after(const Bytes& payload, Clock::duration delay);
 
-  // What the station's side saw; clear() forgets it.
+  // What the station's side saw; clear() forgets it, its waits and its wake-ups.
   std::vector<WireEvent> events() const;
   std::vector<WireEvent> sent() const;   // the station's frames only
   std::vector<WireEvent> taken() const;  // the frames it took only
   void clear();
-  // The waits for a frame (Link::wait_for_frame) that reached the device: when, on the clock,
-  // and until when.
+  // The waits for frames (Link::wait_for_frame, Link::wait_frames) that reached the device:
+  // when, on the clock, until when at the latest, and for how many frames.
   struct Wait {
     Clock::time_point asked;
     Clock::time_point until;
+    std::size_t count = 1;
   };
   std::vector<Wait> waits() const;
+  // How many calls on the device slept: receives and waits during which the clock moved on.
+  int wake_ups() const;
+  // Timed waits for frames wake this late (see DirectCable::set_wake_lateness).
+  void set_wake_lateness(Clock::duration late) { cable_.set_wake_lateness(late); }
 
  private:
   class Recorder;
@@ -124,10 +129,13 @@ class LinkRig {
 
 // Sends a block's frames to the station as a board does: a window of up to 16 at once, the next
 // window whenever the station sends a frame (its acknowledgement). `before_each` runs before
-// every frame (to slip other frames in between).
+// every frame (to slip other frames in between). With `delay`, frame i (from 0) of the block
+// arrives that long after its window was sent, on the rig's clock; else at once.
 class BlockFeeder {
  public:
-  BlockFeeder(LinkRig& rig, std::vector<Bytes> frames, std::function<void()> before_each = {});
+  using Delay = std::function<Clock::duration(std::size_t frame)>;
+  BlockFeeder(LinkRig& rig, std::vector<Bytes> frames, std::function<void()> before_each = {},
+              Delay delay = {});
   bool done() const { return next_ == frames_.size(); }
 
  private:
@@ -135,6 +143,7 @@ class BlockFeeder {
   LinkRig& rig_;
   std::vector<Bytes> frames_;
   std::function<void()> before_each_;
+  Delay delay_;
   std::size_t next_ = 0;
 };
 

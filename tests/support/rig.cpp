@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <sstream>
@@ -23,23 +24,38 @@ class DirectCable::StationEnd : public link::FrameDevice {
   // that moves the clock on by the whole time-out.
   int receive(const std::uint8_t** frame, std::chrono::milliseconds timeout) override {
     *frame = buffer_.data();
-    if (!reach_next(timeout)) return 0;
+    if (!reach(1, timeout)) return 0;
     std::lock_guard lock(cable_.due_mutex_);
+    taken_due_ = cable_.due_.front();
     cable_.due_.pop_front();
     return cable_.to_station_.pop(buffer_.data(), std::chrono::milliseconds(0));
   }
   void wait_readable(std::chrono::nanoseconds length) override {
-    reach_next(std::chrono::duration_cast<Clock::duration>(length));
+    reach(1, std::chrono::duration_cast<Clock::duration>(length));
+  }
+  // Ends when the count-th frame arrives, if sooner than `length`. A wait that slept wakes late
+  // by the cable's wake lateness, as a thread does on a real machine.
+  void wait_frames(std::size_t count, std::chrono::nanoseconds length) override {
+    const Clock::time_point before = cable_.clock_.now();
+    reach(count, std::chrono::duration_cast<Clock::duration>(length));
+    if (cable_.clock_.now() != before) cable_.clock_.advance(cable_.wake_lateness_);
+  }
+  std::optional<std::chrono::nanoseconds> last_receive_age() const override {
+    if (!taken_due_) return std::nullopt;
+    return cable_.clock_.now() - *taken_due_;
   }
 
  private:
-  // Moves the clock on to the next frame's arrival if that comes within `within`, else by
-  // `within`. True when a frame has arrived.
-  bool reach_next(Clock::duration within) {
+  // Moves the clock on to the arrival of the count-th frame waiting if that comes within
+  // `within`, else by `within`. True when the frames have arrived.
+  bool reach(std::size_t count, Clock::duration within) {
     std::optional<Clock::time_point> due;
     {
       std::lock_guard lock(cable_.due_mutex_);
-      if (!cable_.due_.empty()) due = cable_.due_.front();
+      // Frames are taken in queue order: the count-th can be taken once all before it came.
+      if (count > 0 && cable_.due_.size() >= count)
+        due = *std::max_element(cable_.due_.begin(),
+                                cable_.due_.begin() + static_cast<std::ptrdiff_t>(count));
     }
     const Clock::time_point now = cable_.clock_.now();
     if (due && *due <= now) return true;
@@ -54,6 +70,7 @@ class DirectCable::StationEnd : public link::FrameDevice {
  private:
   DirectCable& cable_;
   std::array<std::uint8_t, link::kMaxFrame> buffer_{};
+  std::optional<Clock::time_point> taken_due_;  // when the frame last taken arrived
 };
 
 class DirectCable::BoardEnd : public link::FrameDevice {

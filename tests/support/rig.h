@@ -66,6 +66,8 @@ class DirectCable : public Cable {
   // Queues a frame for the station that arrives `delay` from now on the cable's clock: a
   // receive, or a wait for a frame, before then moves the clock on to it.
   void deliver_after(const std::uint8_t* frame, std::size_t length, Clock::duration delay);
+  // How late a wait for frames (FrameDevice::wait_frames) wakes up when it slept; 0 by default.
+  void set_wake_lateness(Clock::duration late) { wake_lateness_ = late; }
 
  private:
   class StationEnd;
@@ -74,6 +76,7 @@ class DirectCable : public Cable {
   link::FrameQueue to_station_;
   std::mutex due_mutex_;
   std::deque<Clock::time_point> due_;  // when each queued frame arrives, in queue order
+  Clock::duration wake_lateness_{};
   std::mutex peer_mutex_;
   Peer peer_;
   std::unique_ptr<StationEnd> station_end_;

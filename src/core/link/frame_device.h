@@ -62,9 +62,24 @@ class FrameDevice {
   // Sleeps until a frame is waiting or `length` has passed, whichever comes first; takes no
   // frame. This default returns at once: a receive waits anyway.
   virtual void wait_readable(std::chrono::nanoseconds length) { (void)length; }
+  // Sleeps until `count` frames are waiting or `length` has passed, whichever comes first,
+  // without waking for each frame as it arrives; takes no frame. A device that can only tell
+  // whether any frame is waiting sleeps the whole length when `count` is over 1. This default
+  // waits as wait_readable for one frame and returns at once for more: receives wait anyway.
+  virtual void wait_frames(std::size_t count, std::chrono::nanoseconds length) {
+    if (count <= 1) wait_readable(length);
+  }
   // When the platform stamped the frame last received (system clock), if it does.
   virtual std::optional<std::chrono::system_clock::time_point> last_receive_stamp() const {
     return std::nullopt;
+  }
+  // How long ago the frame last received arrived, by the platform's stamp; none without one.
+  // This default reads the stamp against the system clock.
+  virtual std::optional<std::chrono::nanoseconds> last_receive_age() const {
+    std::optional<std::chrono::system_clock::time_point> stamp = last_receive_stamp();
+    if (!stamp) return std::nullopt;
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::system_clock::now() -
+                                                                *stamp);
   }
 };
 

@@ -8,25 +8,49 @@ FrameQueue::FrameQueue(std::size_t slots) : slots_(slots) {}
 
 void FrameQueue::push(const std::uint8_t* frame, std::size_t length) {
   if (length > kMaxFrame) length = kMaxFrame;
+  bool wake = false;
   {
     std::lock_guard lock(mutex_);
     if (count_ == slots_.size()) return;
     Slot& slot = slots_[(head_ + count_) % slots_.size()];
     slot.length = static_cast<std::uint16_t>(length);
+    slot.arrived = Clock::now();
     std::memcpy(slot.bytes.data(), frame, length);
     ++count_;
+    // A thread waiting for a whole window is woken once, by its last frame.
+    wake = count_ == wanted_;
   }
-  ready_.notify_one();
+  if (wake) ready_.notify_one();
 }
 
-int FrameQueue::pop(std::uint8_t* out, std::chrono::milliseconds timeout) {
+int FrameQueue::pop(std::uint8_t* out, std::chrono::milliseconds timeout,
+                    Clock::time_point* arrived) {
   std::unique_lock lock(mutex_);
-  if (count_ == 0 && !ready_.wait_for(lock, timeout, [this] { return count_ > 0; })) return 0;
+  if (count_ == 0) {
+    if (timeout <= std::chrono::milliseconds::zero()) return 0;
+    ++sleeps_;
+    if (!ready_.wait_for(lock, timeout, [this] { return count_ > 0; })) return 0;
+  }
   Slot& slot = slots_[head_];
   std::memcpy(out, slot.bytes.data(), slot.length);
+  if (arrived != nullptr) *arrived = slot.arrived;
   head_ = (head_ + 1) % slots_.size();
   --count_;
   return slot.length;
+}
+
+void FrameQueue::wait_for(std::size_t count, std::chrono::nanoseconds length) {
+  std::unique_lock lock(mutex_);
+  if (count == 0 || count_ >= count || length <= std::chrono::nanoseconds::zero()) return;
+  ++sleeps_;
+  wanted_ = count;
+  ready_.wait_for(lock, length, [this, count] { return count_ >= count; });
+  wanted_ = 1;
+}
+
+std::uint64_t FrameQueue::sleeps() const {
+  std::lock_guard lock(mutex_);
+  return sleeps_;
 }
 
 std::size_t FrameQueue::size() const {
@@ -48,15 +72,27 @@ class InMemoryWire::End : public FrameDevice {
     return 0;
   }
   int receive(const std::uint8_t** frame, std::chrono::milliseconds timeout) override {
-    int n = in_.pop(buffer_.data(), timeout);
+    FrameQueue::Clock::time_point arrived{};
+    int n = in_.pop(buffer_.data(), timeout, &arrived);
     *frame = buffer_.data();
+    if (n > 0) arrived_ = arrived;
     return n;
+  }
+  void wait_readable(std::chrono::nanoseconds length) override { in_.wait_for(1, length); }
+  void wait_frames(std::size_t count, std::chrono::nanoseconds length) override {
+    in_.wait_for(count, length);
+  }
+  // The moment the frame was queued stands for its arrival stamp.
+  std::optional<std::chrono::nanoseconds> last_receive_age() const override {
+    if (!arrived_) return std::nullopt;
+    return FrameQueue::Clock::now() - *arrived_;
   }
 
  private:
   FrameQueue& out_;
   FrameQueue& in_;
   std::array<std::uint8_t, kMaxFrame> buffer_{};
+  std::optional<FrameQueue::Clock::time_point> arrived_;
 };
 
 InMemoryWire::InMemoryWire()
@@ -89,6 +125,12 @@ class Borrowed : public FrameDevice {
     return end_.send_frames(header, payloads, lengths, count);
   }
   void wait_readable(std::chrono::nanoseconds length) override { end_.wait_readable(length); }
+  void wait_frames(std::size_t count, std::chrono::nanoseconds length) override {
+    end_.wait_frames(count, length);
+  }
+  std::optional<std::chrono::nanoseconds> last_receive_age() const override {
+    return end_.last_receive_age();
+  }
 
  private:
   FrameDevice& end_;

@@ -19,15 +19,25 @@ namespace skav::link {
 class FrameQueue {
  public:
   explicit FrameQueue(std::size_t slots = 512);
+  using Clock = std::chrono::steady_clock;
+
   void push(const std::uint8_t* frame, std::size_t length);
   // Copies the oldest frame into `out` (kMaxFrame bytes); 0 when none came within `timeout`.
-  int pop(std::uint8_t* out, std::chrono::milliseconds timeout);
+  // `arrived`, when given, receives the moment the frame was pushed.
+  int pop(std::uint8_t* out, std::chrono::milliseconds timeout,
+          Clock::time_point* arrived = nullptr);
+  // Sleeps until `count` frames are queued or `length` has passed, whichever comes first;
+  // takes nothing. The frames pushed before the count-th do not wake the waiting thread.
+  void wait_for(std::size_t count, std::chrono::nanoseconds length);
+  // How many pops and waits have slept (found too few frames and waited for more).
+  std::uint64_t sleeps() const;
   std::size_t size() const;
   void clear();
 
  private:
   struct Slot {
     std::uint16_t length = 0;
+    Clock::time_point arrived{};
     std::array<std::uint8_t, kMaxFrame> bytes;
   };
   mutable std::mutex mutex_;
@@ -35,6 +45,8 @@ class FrameQueue {
   std::vector<Slot> slots_;
   std::size_t head_ = 0;
   std::size_t count_ = 0;
+  std::size_t wanted_ = 1;  // frames the waiting thread needs before it is woken
+  std::uint64_t sleeps_ = 0;
 };
 
 // An in-process Ethernet cable with two ends. Whatever one end sends, the other receives.

@@ -149,6 +149,36 @@ void Link::wait_for_frame(std::chrono::nanoseconds length) {
   if (device_ && !lost_) device_->wait_readable(length);
 }
 
+void Link::wait_frames(std::uint32_t count, Clock::time_point until) {
+  if (!device_ || lost_) return;
+  const Clock::time_point wake = until - wake_lead_;
+  const Clock::time_point now = clock_.now();
+  if (wake <= now) return;
+  device_->wait_frames(count, wake - now);
+  // A return before its time came with the frames, and says nothing of the timer.
+  if (Clock::time_point woke = clock_.now(); woke >= wake) note_lateness(woke - wake);
+}
+
+// The lead is the lower quartile of the recent lateness: asked that much earlier, three wake-ups
+// in four still come after their time (the frames are there, one wake-up takes them all), and
+// they come later by the spread of the lateness only, not by all of it.
+void Link::note_lateness(Clock::duration late) {
+  lateness_[lateness_count_ % kLatenessSamples] = late;
+  ++lateness_count_;
+  std::size_t n = std::min(lateness_count_, kLatenessSamples);
+  std::array<Clock::duration, kLatenessSamples> sorted = lateness_;
+  auto quartile = sorted.begin() + static_cast<std::ptrdiff_t>(n / 4);
+  std::nth_element(sorted.begin(), quartile, sorted.begin() + static_cast<std::ptrdiff_t>(n));
+  wake_lead_ = *quartile;
+}
+
+std::optional<Clock::time_point> Link::last_arrival() const {
+  if (!device_) return std::nullopt;
+  std::optional<std::chrono::nanoseconds> age = device_->last_receive_age();
+  if (!age) return std::nullopt;
+  return clock_.now() - std::chrono::duration_cast<Clock::duration>(*age);
+}
+
 int Link::send_probe() {
   // Only the header is written: the 46 payload bytes are whatever the last data frame left.
   write_header(transmit_.data(), kBroadcast, host_mac_, kEtherProbe);

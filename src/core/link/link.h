@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -64,6 +65,17 @@ class Link {
   // Sleeps until a frame is waiting or `length` has passed; takes nothing. Returns at once with
   // no adapter open.
   void wait_for_frame(std::chrono::nanoseconds length);
+  // Sleeps until `count` frames are waiting or the clock reaches `until`, whichever comes first,
+  // without waking for each frame (see FrameDevice::wait_frames); takes nothing. A wake-up comes
+  // late by some microseconds, more on a virtual machine: the link asks for it earlier by the
+  // lateness of its recent wake-ups (a low quantile, so that it is seldom early), so that it
+  // comes about at `until`. Returns at once when `until` has passed or no adapter is open.
+  void wait_frames(std::uint32_t count, Clock::time_point until);
+  // When the frame last received arrived, on this link's clock, by the platform's receive
+  // stamp; none when the platform gives none.
+  std::optional<Clock::time_point> last_arrival() const;
+  // How much earlier than asked wait_frames now asks the device to wake it.
+  Clock::duration wake_lead() const { return wake_lead_; }
 
   // The Discovery Probe: the 60-byte broadcast of EtherType 0x8011 built in the Transmit Frame,
   // whose 46 payload bytes stay as the last data frame left them. 0 sent; -1 refused or no
@@ -99,6 +111,7 @@ class Link {
  private:
   // One receive on the device: its length, or 0 (nothing, or the device failed: then lost_).
   int receive(const std::uint8_t** frame);
+  void note_lateness(Clock::duration late);
 
   FrameBackend& backend_;
   Clock& clock_;
@@ -112,6 +125,11 @@ class Link {
   Mac host_mac_{};
   Mac target_mac_{};
   std::array<std::uint8_t, kMaxFrame> transmit_{};
+  // How late the last wake-ups of wait_frames came, oldest overwritten first.
+  static constexpr std::size_t kLatenessSamples = 16;
+  std::array<Clock::duration, kLatenessSamples> lateness_{};
+  std::size_t lateness_count_ = 0;
+  Clock::duration wake_lead_{};
 };
 
 }  // namespace skav::link

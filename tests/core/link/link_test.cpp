@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
 
 #include "core/link/in_memory.h"
 #include "core/log.h"
@@ -325,6 +326,69 @@ TEST(FrameQueue, DropsFramesWhenFullAndKeepsOrderAcrossTheWrap) {
   EXPECT_EQ(queue.pop(out.data(), std::chrono::milliseconds(0)), 4);
   EXPECT_EQ(out[3], 4);
   EXPECT_EQ(queue.pop(out.data(), std::chrono::milliseconds(0)), 0);
+  EXPECT_EQ(queue.sleeps(), 0u) << "a pop that may not wait does not sleep";
+}
+
+// A wait for a whole window: it sleeps only when too few frames are queued, and ends when the
+// count-th frame is pushed (not the first) or when its bound has passed.
+TEST(FrameQueue, AWaitForFramesEndsWithTheLastOfThemOrAtItsBound) {
+  struct Case {
+    const char* name;
+    std::size_t queued;  // before the wait
+    std::size_t pushed;  // by another thread, one by one, during the wait
+    std::size_t count;
+    std::chrono::milliseconds bound;
+    bool sleeps;
+    std::size_t waiting_after;
+  };
+  const Case cases[] = {
+      {"AllThere", 16, 0, 16, std::chrono::milliseconds(500), false, 16},
+      {"MoreThanAsked", 3, 0, 1, std::chrono::milliseconds(500), false, 3},
+      {"NoTimeLeft", 0, 0, 16, std::chrono::milliseconds(0), false, 0},
+      {"EndsWithTheLast", 0, 16, 16, std::chrono::milliseconds(900), true, 16},
+      {"EndsAtTheBound", 5, 0, 16, std::chrono::milliseconds(1), true, 5},
+  };
+  const Bytes frame = pattern(60);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FrameQueue queue;
+    for (std::size_t i = 0; i < c.queued; ++i) queue.push(frame.data(), frame.size());
+    std::thread pusher([&] {
+      if (c.pushed == 0) return;
+      // The wait counts its sleep under the queue's lock, which it gives up only as it sleeps.
+      while (queue.sleeps() == 0) std::this_thread::yield();
+      for (std::size_t i = 0; i < c.pushed; ++i) {
+        queue.push(frame.data(), frame.size());
+        std::this_thread::yield();
+      }
+    });
+    queue.wait_for(c.count, c.bound);
+    // With frames still to come, the wait must not have ended before the last of them.
+    EXPECT_EQ(queue.size(), c.waiting_after);
+    EXPECT_EQ(queue.sleeps(), c.sleeps ? 1u : 0u);
+    pusher.join();
+  }
+}
+
+TEST(InMemoryWire, AFrameTakenIsStampedWithTheMomentItWasSent) {
+  InMemoryWire wire;
+  EXPECT_FALSE(wire.station_end().last_receive_age().has_value()) << "nothing taken yet";
+  const Bytes frame = make_frame(test::kAdapterMac, test::kTargetMac, kEtherTargetData, pattern(20));
+  const auto before = FrameQueue::Clock::now();
+  ASSERT_EQ(wire.board_end().send(frame.data(), frame.size()), 0);
+  const auto after = FrameQueue::Clock::now();
+  const std::uint8_t* taken = nullptr;
+  ASSERT_EQ(wire.station_end().receive(&taken, std::chrono::milliseconds(0)), static_cast<int>(frame.size()));
+  const auto received = FrameQueue::Clock::now();
+  std::optional<std::chrono::nanoseconds> age = wire.station_end().last_receive_age();
+  const auto now = FrameQueue::Clock::now();
+  ASSERT_TRUE(age.has_value());
+  // Sent between `before` and `after`, its age read between `received` and `now`.
+  EXPECT_GE(*age, received - after);
+  EXPECT_LE(*age, now - before);
+  // A receive that finds nothing keeps the stamp of the frame last taken.
+  EXPECT_EQ(wire.station_end().receive(&taken, std::chrono::milliseconds(0)), 0);
+  EXPECT_GE(*wire.station_end().last_receive_age(), *age);
 }
 
 TEST(InMemoryWire, WhatOneEndSendsTheOtherReceivesInOrder) {

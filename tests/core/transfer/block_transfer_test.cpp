@@ -171,48 +171,215 @@ TEST(BlockSend, AcknowledgementsOfAnyLengthAreAcceptedButEmptyOnesAreNot) {
   EXPECT_EQ(seq, expected);
 }
 
-// The board takes `round_trip` to acknowledge each window; the station learns it from the
-// window before.
-struct WakeCase {
-  std::chrono::microseconds round_trip;
-  bool anticipated;
+// A board at the end of a modelled wire, on the rig's clock. Writing, each window's
+// acknowledgement arrives `first` after the window left; reading, frame j (from 0) of each
+// window arrives `first + j * apart` after the acknowledgement that asked for it.
+constexpr std::uint32_t kPacedWindows = 8;
+
+struct PaceCase {
+  const char* name;
+  bool write;
+  std::chrono::nanoseconds first;
+  std::chrono::nanoseconds apart;
+  int unpaced_wake_ups;  // per window before the station has timed one, or when it does not
+  bool paced;            // the station sleeps until later windows are complete
+  // Frames a paced wait asks for: the acknowledgement, the whole window, or (a window that came
+  // in one burst) its first frame.
+  std::size_t wait_count;
+  // The windows the station has not yet timed: writing, the first; reading, the first two (the
+  // first was not asked for by an acknowledgement, so it times nothing).
+  std::size_t unpaced() const { return !paced ? kPacedWindows : write ? 1 : 2; }
 };
 
-TEST(BlockSend, ASlowAcknowledgementIsAnticipatedByOneWakeUpPerWindowBeforeItIsDue) {
-  constexpr std::uint32_t kWindows = 6;
-  const WakeCase cases[] = {
-      {std::chrono::microseconds(2000), true},
-      {std::chrono::microseconds(100), false},   // a fast wire: the receive itself is soon enough
-      {std::chrono::microseconds(25000), false},  // longer than a receive waits anyway
+void PrintTo(const PaceCase& c, std::ostream* out) { *out << c.name; }
+
+constexpr std::chrono::nanoseconds kFrameTime{11568};  // a 1408-byte frame at 1 Gbit/s
+const PaceCase kPaceCases[] = {
+    {"WireWrite", true, std::chrono::microseconds(286), {}, 1, true, 1},
+    {"VethWrite", true, std::chrono::microseconds(30), {}, 1, true, 1},
+    {"WireRead", false, std::chrono::microseconds(112), kFrameTime, 16, true, 16},
+    {"VethRead", false, std::chrono::microseconds(40), {}, 1, true, 1},
+    // A round trip longer than a receive waits anyway is not worth a timer.
+    {"SlowWrite", true, std::chrono::milliseconds(25), {}, 2, false, 0},
+};
+
+// One block of kPacedWindows full windows through the station, written or read back as the
+// case says, with the board going silent after `answered` windows (all when 0).
+struct PacedRun {
+  Outcome outcome = Outcome::kOk;
+  std::vector<int> wake_ups;  // per window, while the station waited for it
+  // Per window: when its last frame (or its acknowledgement) arrived, and when the station
+  // answered it (its acknowledgement, or the next window's first frame).
+  std::vector<Clock::time_point> arrived;
+  std::vector<Clock::time_point> answered;
+  Clock::time_point end;
+};
+
+PacedRun run_paced(LinkRig& rig, const PaceCase& c, std::uint32_t answered = 0,
+                   std::chrono::milliseconds timeout = kDefaultTimeout) {
+  PacedRun run;
+  const Bytes data = test::pattern(kPacedWindows * kAckInterval * kChunkSize);
+  const auto n = static_cast<std::uint32_t>(data.size());
+  Channel channel = rig.channel(timeout);
+  int mark = 0;
+  auto window_answered = [&] {
+    run.answered.push_back(rig.clock().now());
+    run.wake_ups.push_back(rig.wake_ups() - mark);
+    mark = rig.wake_ups();
   };
-  for (const WakeCase& c : cases) {
-    SCOPED_TRACE(c.round_trip.count());
-    LinkRig rig;
-    int frames = 0;
-    std::vector<Clock::time_point> window_start;
-    rig.script([&](std::uint16_t type, const std::uint8_t*, std::size_t) {
-      if (type != link::kEtherHostData) return;
-      if (frames++ % kAckInterval == 0) window_start.push_back(rig.clock().now());
-      if (frames % kAckInterval != 0) return;
-      rig.send_data_after(kPeerAck, c.round_trip);
+  std::uint32_t frames = 0;  // sent by the station (writing) or by the board (reading)
+  if (c.write) {
+    rig.script([&](std::uint16_t, const std::uint8_t*, std::size_t) {
+      if (frames % kAckInterval == 0 && frames > 0) window_answered();
+      if (++frames % kAckInterval != 0) return;
+      if (answered != 0 && frames / kAckInterval > answered) return;
+      run.arrived.push_back(rig.clock().now() + c.first);
+      rig.send_data_after(kPeerAck, c.first);
     });
-    Bytes data = test::pattern(kWindows * kChunkSize * kAckInterval);
-    Channel channel = rig.channel();
-    ASSERT_EQ(block_send(channel, data.data(), static_cast<std::uint32_t>(data.size())),
-              Outcome::kOk);
-    std::vector<test::LinkRig::Wait> waits = rig.waits();
-    if (!c.anticipated) {
-      EXPECT_TRUE(waits.empty());
-      continue;
-    }
-    // The first window's round trip is not known yet; every later one gets its wake-up, after
-    // the window went out and before its acknowledgement is due.
-    ASSERT_EQ(waits.size(), kWindows - 1);
-    for (std::size_t i = 0; i < waits.size(); ++i) {
-      EXPECT_GT(waits[i].until, window_start[i + 1]) << i;
-      EXPECT_LT(waits[i].until, window_start[i + 1] + c.round_trip) << i;
+    run.outcome = block_send(channel, data.data(), n);
+  } else {
+    std::vector<Bytes> chunks = test::chunks_of(data);
+    if (answered != 0) chunks.resize(answered * kAckInterval);
+    auto delay = [&](std::size_t frame) -> Clock::duration {
+      std::size_t j = frame % kAckInterval;
+      Clock::duration at = c.first + c.apart * static_cast<long>(j);
+      if (j + 1 == kAckInterval) run.arrived.push_back(rig.clock().now() + at);
+      return at;
+    };
+    // A window after the first is sent when the station acknowledged the one before.
+    auto before_each = [&] {
+      if (frames % kAckInterval == 0 && frames > 0) window_answered();
+      ++frames;
+    };
+    BlockFeeder feeder(rig, std::move(chunks), before_each, delay);
+    Bytes buffer(n);
+    run.outcome = block_receive(channel, buffer.data(), n);
+    if (run.outcome == Outcome::kOk) {
+      EXPECT_EQ(buffer, data);
     }
   }
+  if (run.outcome == Outcome::kOk) window_answered();
+  run.end = rig.clock().now();
+  return run;
+}
+
+class Pacing : public ::testing::TestWithParam<PaceCase> {};
+
+TEST_P(Pacing, OnceAWindowIsTimedEachLaterOneCostsOneWakeUp) {
+  const PaceCase& c = GetParam();
+  LinkRig rig;
+  PacedRun run = run_paced(rig, c);
+  ASSERT_EQ(run.outcome, Outcome::kOk);
+  ASSERT_EQ(run.wake_ups.size(), kPacedWindows);
+  for (std::size_t w = 0; w < kPacedWindows; ++w)
+    EXPECT_EQ(run.wake_ups[w], w < c.unpaced() ? c.unpaced_wake_ups : 1) << "window " << w;
+  // Each window is answered as soon as it is complete; the station waits on its timer for the
+  // whole window (or its acknowledgement), never longer than the window takes.
+  for (std::size_t w = 0; w < kPacedWindows; ++w) EXPECT_EQ(run.answered[w], run.arrived[w]) << w;
+  std::vector<LinkRig::Wait> waits = rig.waits();
+  if (!c.paced) {
+    EXPECT_TRUE(waits.empty());
+    return;
+  }
+  ASSERT_EQ(waits.size(), kPacedWindows - c.unpaced());
+  for (std::size_t w = 0; w < waits.size(); ++w) {
+    EXPECT_EQ(waits[w].count, c.wait_count);
+    EXPECT_EQ(waits[w].until, run.arrived[w + c.unpaced()]) << w;
+  }
+}
+
+// The wake-ups of the modelled machine come 30 us late: the link learns it and asks for them
+// that much earlier, so that the station still answers each window as it completes.
+TEST_P(Pacing, WakeUpsThatComeLateAreAskedForEarlier) {
+  const PaceCase& c = GetParam();
+  if (!c.paced) GTEST_SKIP() << "not paced";
+  constexpr std::chrono::microseconds kLate{30};
+  LinkRig rig;
+  rig.set_wake_lateness(kLate);
+  PacedRun run = run_paced(rig, c);
+  ASSERT_EQ(run.outcome, Outcome::kOk);
+  // The first paced window wakes late and teaches the link; every later one is on time.
+  const std::size_t first = c.unpaced();
+  EXPECT_EQ(run.answered[first], run.arrived[first] + kLate);
+  for (std::size_t w = first + 1; w < kPacedWindows; ++w) {
+    EXPECT_EQ(run.answered[w], run.arrived[w]) << w;
+    EXPECT_EQ(run.wake_ups[w], 1) << w;
+  }
+  EXPECT_EQ(rig.link().wake_lead(), kLate);
+}
+
+TEST_P(Pacing, ABoardThatFallsSilentStillTimesOutAfterTheTimeout) {
+  const PaceCase& c = GetParam();
+  constexpr std::chrono::milliseconds kTimeout{200};
+  LinkRig rig;
+  PacedRun run = run_paced(rig, c, 3, kTimeout);
+  EXPECT_EQ(run.outcome, Outcome::kTimeout);
+  ASSERT_EQ(run.arrived.size(), 3u);
+  // The station answered the third window as it arrived, starting the window that never came:
+  // the silence counts from there and ends at the first poll after the timeout.
+  Clock::duration silence = run.end - run.arrived.back();
+  EXPECT_GE(silence, kTimeout);
+  EXPECT_LE(silence, kTimeout + link::kReadTimeout);
+  for (const LinkRig::Wait& wait : rig.waits()) EXPECT_LE(wait.until - wait.asked, kTimeout);
+}
+
+INSTANTIATE_TEST_SUITE_P(ModelledBoards, Pacing, ::testing::ValuesIn(kPaceCases),
+                         [](const ::testing::TestParamInfo<PaceCase>& param) {
+                           return std::string(param.param.name);
+                         });
+
+// Reading over a link whose wake-ups come 30 us late: a window whose frames all come within that
+// lateness is waited for on its first frame (the rest is there when the thread runs), one spread
+// wider on a timer; either way each window costs one wake-up once the link knows its lateness.
+TEST(Pacing, AWindowThatComesFasterThanAWakeUpIsWaitedForOnItsFirstFrame) {
+  constexpr std::chrono::microseconds kLate{30};
+  struct Case {
+    std::chrono::nanoseconds apart;  // spreads of 15 and 45 us over a window
+    std::size_t wait_count;
+  };
+  for (const Case& c : {Case{std::chrono::microseconds(1), 1}, Case{std::chrono::microseconds(3), 16}}) {
+    SCOPED_TRACE(c.apart.count());
+    LinkRig rig;
+    rig.set_wake_lateness(kLate);
+    const PaceCase read{"", false, std::chrono::microseconds(40), c.apart, 16, true, c.wait_count};
+    PacedRun run = run_paced(rig, read);
+    ASSERT_EQ(run.outcome, Outcome::kOk);
+    std::vector<LinkRig::Wait> waits = rig.waits();
+    ASSERT_EQ(waits.size(), kPacedWindows - read.unpaced());
+    // The first timed window teaches the link its lateness; the windows after it are waited
+    // for as their spread says.
+    for (std::size_t w = 1; w < waits.size(); ++w) EXPECT_EQ(waits[w].count, c.wait_count) << w;
+    for (std::size_t w = read.unpaced() + 1; w < kPacedWindows; ++w)
+      EXPECT_EQ(run.wake_ups[w], 1) << "window " << w;
+  }
+}
+
+// Window 4 comes 100 us later than the three before it: the station wakes when it should have
+// been complete, takes what came, waits for the rest frame by frame, and times the next window by
+// this one.
+TEST(Pacing, AWindowLaterThanForetoldIsStillTakenWhole) {
+  LinkRig rig;
+  const Bytes data = test::pattern(6 * kAckInterval * kChunkSize, 9);
+  auto delay = [](std::size_t frame) -> Clock::duration {
+    Clock::duration late = frame / kAckInterval == 3 ? std::chrono::microseconds(100)
+                                                      : Clock::duration::zero();
+    return std::chrono::microseconds(112) + kFrameTime * static_cast<long>(frame % kAckInterval) +
+           late;
+  };
+  BlockFeeder feeder(rig, test::chunks_of(data), {}, delay);
+  Bytes buffer(data.size());
+  Channel channel = rig.channel();
+  ASSERT_EQ(block_receive(channel, buffer.data(), static_cast<std::uint32_t>(data.size())),
+            Outcome::kOk);
+  EXPECT_EQ(buffer, data);
+  EXPECT_EQ(sequence(rig.events()),
+            join({times(16, "T1408"), {"ACK"}, times(16, "T1408"), {"ACK"}, times(16, "T1408"),
+                  {"ACK"}, times(16, "T1408"), {"ACK"}, times(16, "T1408"), {"ACK"},
+                  times(16, "T1408"), {"ACK"}}));
+  // 16 for each of the first two windows (not yet timed), 1 for the third, the late one's timer
+  // and the 16 - 7 frames that had not come, 1 for the one after it (woken late, by the late
+  // one's time), and 1 for the last.
+  EXPECT_EQ(rig.wake_ups(), 2 * 16 + 1 + (1 + 9) + 1 + 1);
 }
 
 TEST(BlockTransfer, APeerThatFallsSilentMidBlockEndsTheTransferWithATimeout) {

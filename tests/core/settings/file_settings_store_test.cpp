@@ -407,6 +407,7 @@ TEST_F(FileSettingsStoreTest, ConcurrentWritersFromTwoThreadsKeepBothValues) {
   EXPECT_EQ(log_.text(), "");
 }
 
+#ifndef _WIN32
 class DefaultPathTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -449,6 +450,23 @@ TEST_F(DefaultPathTest, ASimulationKeepsOffTheRealStoreUnlessAStoreIsNamed) {
   ::setenv("SKAV_SETTINGS", "/tmp/station.reg", 1);
   EXPECT_EQ(FileSettingsStore::path_for("", true), "/tmp/station.reg");
 }
+
+#else
+// On Windows the per-user folder is %APPDATA%.
+TEST(DefaultPathWindows, ExplicitVariableThenAppData) {
+  const char* saved = std::getenv("APPDATA");
+  const std::string appdata = saved != nullptr ? saved : "";
+  _putenv_s("SKAV_SETTINGS", "");
+  _putenv_s("APPDATA", "C:\\Users\\op\\AppData\\Roaming");
+  EXPECT_EQ(FileSettingsStore::default_path(),
+            std::filesystem::path("C:\\Users\\op\\AppData\\Roaming") / "skav" / "settings.reg");
+  EXPECT_EQ(FileSettingsStore::path_for("", true).filename(), "simulate.reg");
+  _putenv_s("SKAV_SETTINGS", "C:\\station.reg");
+  EXPECT_EQ(FileSettingsStore::default_path(), "C:\\station.reg");
+  _putenv_s("SKAV_SETTINGS", "");
+  _putenv_s("APPDATA", appdata.c_str());
+}
+#endif
 
 }  // namespace
 }  // namespace skav::settings

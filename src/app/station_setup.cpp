@@ -1,11 +1,10 @@
 #include "app/station_setup.h"
 
+#include "app/platform.h"
 #include "board/board_line.h"
 #include "core/link/in_memory.h"
-#include "core/settings/file_settings_store.h"
 #include "core/settings/pool_hold.h"
 #include "core/settings/store_address_pool.h"
-#include "pcap/pcap_backend.h"
 
 namespace skav::app {
 
@@ -42,7 +41,7 @@ Status StationSetup::create(const SetupOptions& options, Log& log, station::Stat
     // The simulated link has one adapter: it is the one to use, whatever the store holds.
     station_options.interface = link::InMemoryBackend::kAdapterName;
   } else {
-    setup->backend_ = std::make_unique<pcap::PcapBackend>();
+    setup->backend_ = make_adapter_backend();
     if (!options.interface.empty()) {
       std::string name = find_adapter(*setup->backend_, options.interface);
       if (name.empty())
@@ -51,13 +50,14 @@ Status StationSetup::create(const SetupOptions& options, Log& log, station::Stat
     }
   }
 
-  setup->settings_path_ = settings::FileSettingsStore::path_for(options.settings, simulated);
-  if (setup->settings_path_.empty())
+  SettingsPlace place = settings_place(options.settings, simulated);
+  if (!place.store)
     return Status::error(ENOENT, "no settings file: set $HOME, $SKAV_SETTINGS or --settings");
+  setup->settings_path_ = place.pool_file;
   if (Status held = settings::PoolHold::acquire(setup->settings_path_, options.program, setup->hold_);
       !held.ok())
     return held;
-  setup->store_ = std::make_unique<settings::FileSettingsStore>(setup->settings_path_);
+  setup->store_ = std::move(place.store);
   setup->pool_ = std::make_unique<settings::StoreAddressPool>(*setup->store_);
   if (!options.mac.empty()) setup->pool_->write_next(&log, mac);
 

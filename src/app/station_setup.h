@@ -22,7 +22,6 @@ class FrameBackend;
 class InMemoryWire;
 }
 namespace skav::settings {
-class FileSettingsStore;
 class PoolHold;
 }
 
@@ -39,8 +38,8 @@ struct SetupOptions {
   board::BoardOptions board;  // the simulated boards' options (MAC addresses count up)
   std::optional<bool> barcode;
   std::string mac;  // 12 hexadecimal digits, or empty
-  // The settings file; empty: $SKAV_SETTINGS or the per-user one (simulate.reg beside it for
-  // a simulation, so that it never moves the real station's next address).
+  // The settings file; empty: the platform's per-user store (see settings_place in
+  // app/platform.h; a simulation has its own, so it never moves the real next address).
   std::filesystem::path settings;
   std::chrono::milliseconds timeout = transfer::kDefaultTimeout;
   std::filesystem::path dir = ".";
@@ -68,6 +67,7 @@ class StationSetup {
 
   station::Station& station() { return *station_; }
   settings::SettingsStore& store();
+  // The settings file (with the registry on Windows: the file whose lock holds the pool).
   const std::filesystem::path& settings_path() const { return settings_path_; }
   // The line of simulated boards; null on a real adapter.
   board::BoardLine* board_line() { return line_.get(); }
@@ -79,7 +79,7 @@ class StationSetup {
   std::unique_ptr<link::InMemoryWire> wire_;
   std::unique_ptr<link::FrameBackend> backend_;
   std::unique_ptr<board::BoardLine> line_;
-  std::unique_ptr<settings::FileSettingsStore> store_;
+  std::unique_ptr<settings::SettingsStore> store_;
   std::unique_ptr<settings::PoolHold> hold_;
   std::unique_ptr<settings::AddressPool> pool_;
   std::unique_ptr<station::Station> station_;

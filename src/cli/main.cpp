@@ -10,7 +10,9 @@ int main(int argc, char** argv) {
   skav::cli::add_config_command(app, exit_code);
   skav::cli::add_env_command(app, exit_code);
   skav::cli::add_run_command(app, exit_code);
-  skav::cli::add_bench_command(app, exit_code);
+#ifndef _WIN32
+  skav::cli::add_bench_command(app, exit_code);  // network namespaces and raw sockets: Linux
+#endif
   CLI11_PARSE(app, argc, argv);
   return exit_code;
 }

@@ -1,4 +1,8 @@
-#include "windows/pool_lock.h"
+// The address pool's hold on Windows: a lock on <store>.holder (LockFileEx on a byte far past
+// the holder's record), refused to a second holder in this process or another one, with a
+// message that names the holder, and free again once the holder lets go.
+
+#include "core/settings/pool_hold.h"
 
 #include <gtest/gtest.h>
 
@@ -8,64 +12,73 @@
 #include "self_process.h"
 #include "support/temp_dir.h"
 
-namespace skav::windows {
+namespace skav::settings {
 namespace {
 
-std::vector<std::pair<std::string, std::string>> child_environment(const std::string& file) {
-  return {{"SKAV_POOL_LOCK_FILE", file},
-          {"SKAV_POOL_LOCK_HOLDER", std::to_string(GetCurrentProcessId())}};
+std::vector<std::pair<std::string, std::string>> child_environment(const std::string& store) {
+  return {{"SKAV_POOL_STORE", store},
+          {"SKAV_POOL_HOLDER", std::to_string(GetCurrentProcessId())}};
 }
 
-TEST(PoolLock, ASecondHolderIsRefusedUntilTheFirstReleases) {
+TEST(PoolHoldWindows, ASecondHolderIsRefusedWithTheFirstNamedUntilItLetsGo) {
   test::TempDir dir;
-  const auto file = dir / "pool.lock";
-  PoolLock::Result first = PoolLock::acquire(file);
-  ASSERT_EQ(first.status, PoolLock::Status::kAcquired) << first.error;
-  ASSERT_NE(first.lock, nullptr);
-  PoolLock::Result second = PoolLock::acquire(file);
-  EXPECT_EQ(second.status, PoolLock::Status::kHeld);
-  EXPECT_EQ(second.lock, nullptr);
-  EXPECT_EQ(second.holder_pid, GetCurrentProcessId());
-  EXPECT_EQ(second.holder_program, test::own_program());
-  first.lock.reset();
-  EXPECT_EQ(PoolLock::acquire(file).status, PoolLock::Status::kAcquired);
+  const auto store = dir / "settings.reg";
+  std::unique_ptr<PoolHold> first;
+  ASSERT_TRUE(PoolHold::acquire(store, "skav run", first).ok());
+  std::unique_ptr<PoolHold> second;
+  Status refused = PoolHold::acquire(store, "skav-gui", second);
+  EXPECT_FALSE(refused.ok());
+  EXPECT_EQ(second, nullptr);
+  EXPECT_NE(refused.message().find("in use by skav run (process " +
+                                   std::to_string(GetCurrentProcessId()) + ")"),
+            std::string::npos)
+      << refused.message();
+  first.reset();
+  EXPECT_TRUE(PoolHold::acquire(store, "skav-gui", second).ok());
 }
 
 // Another process sees the pool held by this one, and takes it once this one lets go.
-TEST(PoolLock, AnotherProcessLearnsWhoHoldsThePool) {
+TEST(PoolHoldWindows, AnotherProcessLearnsWhoHoldsThePool) {
   test::TempDir dir;
-  const std::string file = (dir / "pool.lock").string();
+  const std::string store = (dir / "settings.reg").string();
   {
-    PoolLock::Result held = PoolLock::acquire(file);
-    ASSERT_EQ(held.status, PoolLock::Status::kAcquired);
-    EXPECT_EQ(test::run_self("PoolLockChild.SeesTheParentHoldingThePool", child_environment(file)),
+    std::unique_ptr<PoolHold> held;
+    ASSERT_TRUE(PoolHold::acquire(store, "the parent", held).ok());
+    EXPECT_EQ(test::run_self("PoolHoldChild.SeesTheParentHoldingThePool", child_environment(store)),
               0u);
   }
-  EXPECT_EQ(test::run_self("PoolLockChild.TakesAFreePool", child_environment(file)), 0u);
+  EXPECT_EQ(test::run_self("PoolHoldChild.TakesAFreePool", child_environment(store)), 0u);
 }
 
-TEST(PoolLock, ALockFileThatCannotBeMadeFails) {
+TEST(PoolHoldWindows, AHolderFileThatCannotBeMadeFails) {
   test::TempDir dir;
-  PoolLock::Result result = PoolLock::acquire(dir / "no-such-folder" / "pool.lock");
-  EXPECT_EQ(result.status, PoolLock::Status::kFailed);
-  EXPECT_EQ(result.error, static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+  // A folder in the holder file's place.
+  std::filesystem::create_directories(dir / "settings.reg.holder");
+  std::unique_ptr<PoolHold> hold;
+  Status failed = PoolHold::acquire(dir / "settings.reg", "skav run", hold);
+  EXPECT_FALSE(failed.ok());
+  EXPECT_EQ(failed.message().find("in use"), std::string::npos) << failed.message();
 }
 
 // The child's side of AnotherProcessLearnsWhoHoldsThePool; skipped when run on its own.
-const char* child_lock_file() { return std::getenv("SKAV_POOL_LOCK_FILE"); }
+const char* child_store() { return std::getenv("SKAV_POOL_STORE"); }
 
-TEST(PoolLockChild, SeesTheParentHoldingThePool) {
-  if (child_lock_file() == nullptr) GTEST_SKIP() << "run by PoolLock.AnotherProcess...";
-  PoolLock::Result result = PoolLock::acquire(child_lock_file());
-  EXPECT_EQ(result.status, PoolLock::Status::kHeld);
-  EXPECT_EQ(std::to_string(result.holder_pid), std::getenv("SKAV_POOL_LOCK_HOLDER"));
-  EXPECT_EQ(result.holder_program, test::own_program());  // the same test program
+TEST(PoolHoldChild, SeesTheParentHoldingThePool) {
+  if (child_store() == nullptr) GTEST_SKIP() << "run by PoolHoldWindows.AnotherProcess...";
+  std::unique_ptr<PoolHold> hold;
+  Status refused = PoolHold::acquire(child_store(), "the child", hold);
+  EXPECT_FALSE(refused.ok());
+  EXPECT_NE(refused.message().find(std::string("in use by the parent (process ") +
+                                   std::getenv("SKAV_POOL_HOLDER") + ")"),
+            std::string::npos)
+      << refused.message();
 }
 
-TEST(PoolLockChild, TakesAFreePool) {
-  if (child_lock_file() == nullptr) GTEST_SKIP() << "run by PoolLock.AnotherProcess...";
-  EXPECT_EQ(PoolLock::acquire(child_lock_file()).status, PoolLock::Status::kAcquired);
+TEST(PoolHoldChild, TakesAFreePool) {
+  if (child_store() == nullptr) GTEST_SKIP() << "run by PoolHoldWindows.AnotherProcess...";
+  std::unique_ptr<PoolHold> hold;
+  EXPECT_TRUE(PoolHold::acquire(child_store(), "the child", hold).ok());
 }
 
 }  // namespace
-}  // namespace skav::windows
+}  // namespace skav::settings

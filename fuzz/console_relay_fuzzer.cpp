@@ -4,16 +4,15 @@
 // frames as the diagnostic image's Text Blocks, and an end marker that closes any input. The log
 // must hold exactly the text of the blocks taken before the marker.
 
-#include <atomic>
 #include <cstdint>
 #include <cstring>
 #include <string>
 
 #include "core/log.h"
-#include "core/mac_digits.h"
-#include "core/settings/settings_store.h"
+#include "core/settings/address_pool.h"
 #include "core/station/production_run.h"
 #include "core/station/records.h"
+#include "core/station/steps.h"
 #include "core/transfer/command.h"
 #include "fuzz_support.h"
 
@@ -27,18 +26,26 @@ using skav::station::kTextBlockSize;
 
 constexpr std::size_t kMaxInputFrames = 400;  // with the run's own frames, below 512 slots
 
-// The run must not touch the settings: no environment is written.
-class NoSettings : public skav::settings::SettingsStore {
+// The run takes no address: no environment is written.
+class NoPool : public skav::settings::AddressPool {
  public:
-  int number_write(skav::Log*, std::string_view, std::int32_t) override { return fail(); }
-  int number_read(skav::Log*, std::string_view, std::int32_t&) override { return fail(); }
-  int machwid_write(skav::Log*, const skav::MacDigits::Digits&) override { return fail(); }
-  int machwid_read(skav::Log*, skav::MacDigits::Digits&) override { return fail(); }
+  int read_next(skav::Log*, skav::MacDigits::Digits&) override { return fail(); }
+  int write_next(skav::Log*, const skav::MacDigits::Digits&) override { return fail(); }
+  skav::settings::PoolResult reserve(skav::Log*, const skav::MacDigits::Digits&, bool,
+                                     const std::string&, skav::settings::Reservation&) override {
+    fail();
+    return {skav::settings::PoolCode::kRefused, "no pool"};
+  }
+  skav::Status finish(const skav::settings::Reservation&,
+                      const skav::settings::BoardOutcome&) override {
+    fail();
+    return {};
+  }
 
  private:
   static int fail() {
-    check(false, "the settings store is not used by a run without an environment");
-    return skav::settings::kNotFound;
+    check(false, "the address pool is not used by a run without an environment");
+    return 1;
   }
 };
 
@@ -54,7 +61,7 @@ const Setup& setup() {
     Setup r;
     r.dir = skav::fuzz::scratch_dir() / "relay";
     std::filesystem::create_directories(r.dir);
-    r.records = r.dir / "records.csv";
+    r.records = r.dir / skav::station::kRecordsFile;
     skav::fuzz::write_file(r.dir / "config.ini",
                            "[diag]\r\nFilename=diag.bin\r\nMem_type=mem\r\nCommand=exe\r\n"
                            "Mem_Src_addr=0x0\r\nMem_Dst_addr=0x80000000\r\n");
@@ -78,7 +85,6 @@ const Setup& setup() {
 struct RunResult {
   std::string log;
   skav::station::BoardRecord record;
-  int run_status = 0;
 };
 
 RunResult run(const Frame* frames, std::size_t count) {
@@ -90,17 +96,14 @@ RunResult run(const Frame* frames, std::size_t count) {
   rig.inject(s.marker);
 
   skav::StringLog log;
-  skav::MacDigits digits;
-  NoSettings store;
-  skav::station::RunContext context{&log, rig.link(), digits, store, s.dir,
-                                    std::chrono::milliseconds(50), nullptr, nullptr};
-  std::atomic<int> run_status{1};
-  RunResult result;
+  NoPool pool;
+  skav::station::RunContext context{&log, rig.link(), pool, s.dir};
+  context.timeout = std::chrono::milliseconds(50);
   std::error_code ignored;
   std::filesystem::remove(s.records, ignored);
-  skav::station::run_worker(context, run_status, result.record, s.records);
+  RunResult result;
+  result.record = skav::station::run_board(context);
   result.log = log.text();
-  result.run_status = run_status.load();
   return result;
 }
 
@@ -132,8 +135,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   while (count < kMaxInputFrames && cutter.next(frames[count])) ++count;
 
   RunResult result = run(frames, count);
-  check(result.run_status == 2, "the run ends with Run Status 2");
-  check(result.record.diag == skav::transfer::Verdict::kPass, "the diagnostic image passed");
+  check(result.record.step(skav::station::StepSlot::kDiag) == skav::station::Verdict::kPass,
+        "the diagnostic image passed and its text was relayed to the end");
   check(result.log == prologue_log + expected_text(frames, count),
         "the log holds the text of every block before the end marker, nothing else");
   return 0;

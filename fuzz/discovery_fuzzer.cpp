@@ -1,7 +1,8 @@
 // Target discovery fed with whatever frames the input describes. Three empty frames follow the
 // input's frames, so each of the three receive attempts finds something at once and no input
-// waits. The probe sent, the answer and the Target MAC are checked against the rule: the source
-// of the first Discovery Reply among the next three frames.
+// waits. The probe sent, the answer, the Target MAC and the time taken on the link's clock are
+// checked against the rule: the source of the first Discovery Reply among the next three
+// frames, a pause after each miss.
 
 #include <cstdint>
 #include <cstring>
@@ -33,8 +34,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (int i = 0; i < skav::link::kDiscoveryAttempts; ++i) frames[count++].length = 0;
   for (std::size_t i = 0; i < count; ++i) rig.inject(frames[i]);
 
-  int pauses = 0;
-  int found = skav::link::find_target(rig.link(), [&](std::chrono::milliseconds) { ++pauses; });
+  const skav::Clock::time_point start = rig.clock().now();
+  int found = skav::link::find_target(rig.link());
+  const skav::Clock::duration took = rig.clock().now() - start;
 
   int expected_found = 0;
   int expected_pauses = 0;
@@ -50,7 +52,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ++expected_pauses;
   }
   check(found == expected_found, "found exactly when one of the next three frames is a reply");
-  check(pauses == expected_pauses, "one pause after every miss");
+  check(took == expected_pauses * skav::link::kDiscoveryPause,
+        "one pause after every miss, and no receive waited");
   check(rig.link().target_mac() == expected_target,
         "the Target MAC is the reply's source, unchanged without a reply");
   std::size_t taken = static_cast<std::size_t>(expected_pauses + expected_found);

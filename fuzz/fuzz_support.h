@@ -18,6 +18,7 @@
 #include <string_view>
 #include <system_error>
 
+#include "core/clock.h"
 #include "core/link/frame_device.h"
 #include "core/link/in_memory.h"
 #include "core/link/link.h"
@@ -126,8 +127,10 @@ inline std::size_t accepted_payload(const Frame& frame) {
   return frame.length - link::kEthernetHeader;
 }
 
-// The station's Link opened on the station end of an in-process wire. One per process: the
-// queues are emptied before every input, so nothing carries over from one input to the next.
+// The station's Link opened on the station end of an in-process wire, on a clock of its own. One
+// per process: the queues are emptied before every input, so nothing carries over from one
+// input to the next. No input waits: a receive that finds nothing moves the clock on by its
+// time-out at once instead.
 class WireRig {
  public:
   static WireRig& get() {
@@ -137,6 +140,7 @@ class WireRig {
 
   link::Link& link() { return link_; }
   link::InMemoryWire& wire() { return wire_; }
+  ManualClock& clock() { return clock_; }
 
   void reset() {
     wire_.to_board().clear();
@@ -153,13 +157,39 @@ class WireRig {
   }
 
  private:
-  WireRig() : backend_(wire_, kHostMac), link_(backend_) {
+  // The station's end of the wire, whose silences pass on the rig's clock. (A frame of no bytes
+  // is taken at once, as any other.)
+  class StationEnd : public link::FrameDevice {
+   public:
+    StationEnd(link::InMemoryWire& wire, ManualClock& clock) : wire_(wire), clock_(clock) {}
+    int send(const std::uint8_t* frame, std::size_t length) override {
+      return wire_.station_end().send(frame, length);
+    }
+    int receive(const std::uint8_t** frame, std::chrono::milliseconds timeout) override {
+      if (wire_.to_station().size() == 0) {
+        clock_.advance(timeout);
+        return 0;
+      }
+      return wire_.station_end().receive(frame, std::chrono::milliseconds(0));
+    }
+
+   private:
+    link::InMemoryWire& wire_;
+    ManualClock& clock_;
+  };
+
+  WireRig()
+      : station_end_(wire_, clock_),
+        backend_(station_end_, kHostMac),
+        link_(backend_, clock_) {
     link::AdapterList list;
     link_.enumerate_adapters(nullptr, list);
     check(link_.open_adapter(nullptr, 1) == 1, "opening the in-process adapter");
   }
 
   link::InMemoryWire wire_;
+  ManualClock clock_;
+  StationEnd station_end_;
   link::InMemoryBackend backend_;
   link::Link link_;
 };

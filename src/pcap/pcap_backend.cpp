@@ -106,10 +106,9 @@ class PcapDevice : public link::FrameDevice {
 
   // ppoll for its microsecond time-out. A ring that already holds a frame, an interrupted
   // sleep and a failed handle all return at once; the receive that follows deals with them.
-  void wait_readable(Clock::time_point until) override {
-    Clock::time_point now = Clock::now();
-    if (until <= now) return;
-    auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(until - now).count();
+  void wait_readable(std::chrono::nanoseconds length) override {
+    if (length <= std::chrono::nanoseconds::zero()) return;
+    auto left = length.count();
     timespec timeout{static_cast<time_t>(left / 1'000'000'000),
                      static_cast<long>(left % 1'000'000'000)};
     pollfd pfd{fd_, POLLIN, 0};

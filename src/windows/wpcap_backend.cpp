@@ -100,8 +100,9 @@ class WpcapDevice : public link::FrameDevice {
 
   // Without an event handle there is no way to learn that a frame waits but to take it: the
   // frame taken is kept for the next receive (the library keeps its bytes until then).
-  void wait_readable(Clock::time_point until) override {
+  void wait_readable(std::chrono::nanoseconds length) override {
     if (pending_length_ > 0) return;
+    const Clock::time_point until = Clock::now() + length;
     if (paths_.waiting == Waiting::kEventHandle) {
       if (DWORD ms = milliseconds_until(until); ms > 0) WaitForSingleObject(event_, ms);
       return;

@@ -11,62 +11,90 @@
 
 namespace skav::test {
 
-namespace {
-
-class DirectCable : public Cable {
+class DirectCable::StationEnd : public link::FrameDevice {
  public:
-  DirectCable() : to_station_(4096), station_end_(*this), board_end_(*this), backend_(station_end_) {}
-  link::FrameBackend& backend() override { return backend_; }
-  Clock& clock() override { return clock_; }
-  std::string adapter() const override { return link::InMemoryBackend::kAdapterName; }
-  link::FrameDevice& board_end() override { return board_end_; }
-  void set_peer(Peer peer) override {
-    std::lock_guard lock(peer_mutex_);
-    peer_ = std::move(peer);
+  explicit StationEnd(DirectCable& cable) : cable_(cable) {}
+  int send(const std::uint8_t* frame, std::size_t length) override {
+    std::lock_guard lock(cable_.peer_mutex_);
+    if (cable_.peer_) cable_.peer_(frame, length);
+    return 0;
+  }
+  // Takes the next frame once it has arrived; nothing arriving within the time-out is a silence
+  // that moves the clock on by the whole time-out.
+  int receive(const std::uint8_t** frame, std::chrono::milliseconds timeout) override {
+    *frame = buffer_.data();
+    if (!reach_next(timeout)) return 0;
+    std::lock_guard lock(cable_.due_mutex_);
+    cable_.due_.pop_front();
+    return cable_.to_station_.pop(buffer_.data(), std::chrono::milliseconds(0));
+  }
+  void wait_readable(std::chrono::nanoseconds length) override {
+    reach_next(std::chrono::duration_cast<Clock::duration>(length));
   }
 
  private:
-  class StationEnd : public link::FrameDevice {
-   public:
-    explicit StationEnd(DirectCable& cable) : cable_(cable) {}
-    int send(const std::uint8_t* frame, std::size_t length) override {
-      std::lock_guard lock(cable_.peer_mutex_);
-      if (cable_.peer_) cable_.peer_(frame, length);
-      return 0;
+  // Moves the clock on to the next frame's arrival if that comes within `within`, else by
+  // `within`. True when a frame has arrived.
+  bool reach_next(Clock::duration within) {
+    std::optional<Clock::time_point> due;
+    {
+      std::lock_guard lock(cable_.due_mutex_);
+      if (!cable_.due_.empty()) due = cable_.due_.front();
     }
-    int receive(const std::uint8_t** frame, std::chrono::milliseconds timeout) override {
-      *frame = buffer_.data();
-      int length = cable_.to_station_.pop(buffer_.data(), std::chrono::milliseconds(0));
-      if (length == 0) cable_.clock_.advance(timeout);
-      return length;
+    const Clock::time_point now = cable_.clock_.now();
+    if (due && *due <= now) return true;
+    if (due && *due - now <= within) {
+      cable_.clock_.advance(*due - now);
+      return true;
     }
+    cable_.clock_.advance(within);
+    return false;
+  }
 
-   private:
-    DirectCable& cable_;
-    std::array<std::uint8_t, link::kMaxFrame> buffer_{};
-  };
-  class BoardEnd : public link::FrameDevice {
-   public:
-    explicit BoardEnd(DirectCable& cable) : cable_(cable) {}
-    int send(const std::uint8_t* frame, std::size_t length) override {
-      cable_.to_station_.push(frame, length);
-      return 0;
-    }
-    // The board is served by the cable, never by a receive of its own.
-    int receive(const std::uint8_t**, std::chrono::milliseconds) override { return 0; }
-
-   private:
-    DirectCable& cable_;
-  };
-
-  ManualClock clock_;
-  link::FrameQueue to_station_;
-  std::mutex peer_mutex_;
-  Peer peer_;
-  StationEnd station_end_;
-  BoardEnd board_end_;
-  link::InMemoryBackend backend_;
+ private:
+  DirectCable& cable_;
+  std::array<std::uint8_t, link::kMaxFrame> buffer_{};
 };
+
+class DirectCable::BoardEnd : public link::FrameDevice {
+ public:
+  explicit BoardEnd(DirectCable& cable) : cable_(cable) {}
+  int send(const std::uint8_t* frame, std::size_t length) override {
+    cable_.deliver_after(frame, length, Clock::duration::zero());
+    return 0;
+  }
+  // The board is served by the cable, never by a receive of its own.
+  int receive(const std::uint8_t**, std::chrono::milliseconds) override { return 0; }
+
+ private:
+  DirectCable& cable_;
+};
+
+DirectCable::DirectCable()
+    : to_station_(4096),
+      station_end_(std::make_unique<StationEnd>(*this)),
+      board_end_(std::make_unique<BoardEnd>(*this)),
+      backend_(std::make_unique<link::InMemoryBackend>(*station_end_)) {}
+
+DirectCable::~DirectCable() = default;
+
+link::FrameBackend& DirectCable::backend() { return *backend_; }
+std::string DirectCable::adapter() const { return link::InMemoryBackend::kAdapterName; }
+link::FrameDevice& DirectCable::board_end() { return *board_end_; }
+link::FrameDevice& DirectCable::station_end() { return *station_end_; }
+
+void DirectCable::deliver_after(const std::uint8_t* frame, std::size_t length, Clock::duration delay) {
+  std::lock_guard lock(due_mutex_);
+  due_.push_back(clock_.now() + delay);
+  to_station_.push(frame, length);
+}
+
+void DirectCable::set_peer(Peer peer) {
+  std::lock_guard lock(peer_mutex_);
+  peer_ = std::move(peer);
+}
+
+namespace {
 
 // Real time run faster: a time-out of a second passes in a quarter of one, so that a test of
 // a silent board over a real link does not wait it out. The link's own read time-out stays real.
@@ -154,6 +182,26 @@ class VethCable : public Cable {
 
 std::unique_ptr<Cable> direct_cable() { return std::make_unique<DirectCable>(); }
 
+Peer serve(board::SimBoard& board) {
+  return [&board](const std::uint8_t* frame, std::size_t length) {
+    if (frame != nullptr) {
+      board.handle_frame(frame, length);
+    } else {
+      board.on_idle();
+    }
+  };
+}
+
+Peer serve(board::BoardLine& line) {
+  return [&line](const std::uint8_t* frame, std::size_t length) {
+    if (frame != nullptr) {
+      line.handle_frame(frame, length);
+    } else {
+      line.on_idle();
+    }
+  };
+}
+
 std::unique_ptr<Cable> veth_cable(const std::string& station_end, const std::string& board_end) {
   link::OpenResult board = app::open_board_adapter(board_end);
   if (!board.device) return nullptr;
@@ -237,13 +285,7 @@ board::SimBoard* StationRig::make_board(const board::BoardOptions& options) {
 
 board::SimBoard* StationRig::plug(const board::BoardOptions& options) {
   board::SimBoard* board = make_board(options);
-  cable_->set_peer([board](const std::uint8_t* frame, std::size_t length) {
-    if (frame != nullptr) {
-      board->handle_frame(frame, length);
-    } else {
-      board->on_idle();
-    }
-  });
+  cable_->set_peer(serve(*board));
   return board;
 }
 
@@ -252,14 +294,7 @@ void StationRig::unplug() { cable_->set_peer(nullptr); }
 board::BoardLine& StationRig::plug_line(const board::BoardOptions& first, int count) {
   cable_->set_peer(nullptr);
   line_ = std::make_unique<board::BoardLine>(cable_->board_end(), first, count);
-  board::BoardLine* line = line_.get();
-  cable_->set_peer([line](const std::uint8_t* frame, std::size_t length) {
-    if (frame != nullptr) {
-      line->handle_frame(frame, length);
-    } else {
-      line->on_idle();
-    }
-  });
+  cable_->set_peer(serve(*line_));
   return *line_;
 }
 
@@ -308,6 +343,12 @@ void ProbeAnswerer::operator()(const std::uint8_t* frame, std::size_t length) {
   std::uint8_t reply[link::kMinFrame] = {};
   link::write_header(reply, link::kBroadcast, mac_, link::kEtherReply);
   board_end_.send(reply, sizeof reply);
+}
+
+MacDigits::Digits digits_of(std::string_view text) {
+  MacDigits::Digits digits{};
+  for (std::size_t i = 0; i < digits.size() && i < text.size(); ++i) digits[i] = text[i];
+  return digits;
 }
 
 std::string written_address(int n) {

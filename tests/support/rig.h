@@ -7,12 +7,14 @@
 
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <filesystem>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "board/board_line.h"
@@ -49,7 +51,42 @@ class Cable {
 // handed to the peer at once, and what the peer sends back waits for the station. Nothing
 // waiting means silence, so the station's receive returns at once and moves the test's clock
 // on by its time-out instead of waiting it out.
+class DirectCable : public Cable {
+ public:
+  DirectCable();
+  ~DirectCable() override;
+  link::FrameBackend& backend() override;
+  ManualClock& clock() override { return clock_; }
+  std::string adapter() const override;
+  link::FrameDevice& board_end() override;
+  void set_peer(Peer peer) override;
+  // The device the station's adapter opens, for a test that puts a device of its own (a
+  // recorder) between it and the station's Link.
+  link::FrameDevice& station_end();
+  // Queues a frame for the station that arrives `delay` from now on the cable's clock: a
+  // receive, or a wait for a frame, before then moves the clock on to it.
+  void deliver_after(const std::uint8_t* frame, std::size_t length, Clock::duration delay);
+
+ private:
+  class StationEnd;
+  class BoardEnd;
+  ManualClock clock_;
+  link::FrameQueue to_station_;
+  std::mutex due_mutex_;
+  std::deque<Clock::time_point> due_;  // when each queued frame arrives, in queue order
+  std::mutex peer_mutex_;
+  Peer peer_;
+  std::unique_ptr<StationEnd> station_end_;
+  std::unique_ptr<BoardEnd> board_end_;
+  std::unique_ptr<link::InMemoryBackend> backend_;
+};
 std::unique_ptr<Cable> direct_cable();
+
+// The peer that serves a simulated board, or a line of them: a frame is handled, a receive that
+// came back empty (a null frame) lets the board notice a stall.
+Peer serve(board::SimBoard& board);
+Peer serve(board::BoardLine& line);
+
 // The real libpcap link over a veth pair in a private network namespace, with the boards
 // served on a thread of their own on the far end, on a clock four times faster than real time
 // (a one-second time-out passes in 250 ms). The caller has entered the namespace
@@ -168,6 +205,9 @@ class ProbeAnswerer {
   link::FrameDevice& board_end_;
   link::Mac mac_;
 };
+
+// The first 12 characters of `text` as MAC Digits, hexadecimal or not.
+MacDigits::Digits digits_of(std::string_view text);
 
 // "02:00:00:0A:00:01" for the rig's first address plus `n`.
 std::string written_address(int n);

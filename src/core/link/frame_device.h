@@ -59,9 +59,9 @@ class FrameDevice {
   // This default sends them one by one.
   virtual std::size_t send_frames(const std::uint8_t* header, const std::uint8_t* const* payloads,
                                   const std::size_t* lengths, std::size_t count);
-  // Sleeps until a frame is waiting or `until` has passed, whichever comes first; takes no
+  // Sleeps until a frame is waiting or `length` has passed, whichever comes first; takes no
   // frame. This default returns at once: a receive waits anyway.
-  virtual void wait_readable(std::chrono::steady_clock::time_point until) { (void)until; }
+  virtual void wait_readable(std::chrono::nanoseconds length) { (void)length; }
   // When the platform stamped the frame last received (system clock), if it does.
   virtual std::optional<std::chrono::system_clock::time_point> last_receive_stamp() const {
     return std::nullopt;

@@ -88,9 +88,7 @@ class Borrowed : public FrameDevice {
     if (!present_->load()) return 0;
     return end_.send_frames(header, payloads, lengths, count);
   }
-  void wait_readable(std::chrono::steady_clock::time_point until) override {
-    end_.wait_readable(until);
-  }
+  void wait_readable(std::chrono::nanoseconds length) override { end_.wait_readable(length); }
 
  private:
   FrameDevice& end_;

@@ -145,8 +145,8 @@ int Link::receive_data_frame(std::uint8_t* buffer, std::uint32_t capacity) {
   return static_cast<int>(payload);
 }
 
-void Link::wait_for_frame(std::chrono::steady_clock::duration length) {
-  if (device_ && !lost_) device_->wait_readable(std::chrono::steady_clock::now() + length);
+void Link::wait_for_frame(std::chrono::nanoseconds length) {
+  if (device_ && !lost_) device_->wait_readable(length);
 }
 
 int Link::send_probe() {

@@ -61,9 +61,9 @@ class Link {
   // -2 a frame of another EtherType (or shorter than a header) was taken and dropped; -3 the
   // payload exceeded `capacity` and its first `capacity` bytes were copied.
   int receive_data_frame(std::uint8_t* buffer, std::uint32_t capacity);
-  // Sleeps until a frame is waiting or `length` of real time has passed; takes nothing.
-  // Returns at once with no adapter open.
-  void wait_for_frame(std::chrono::steady_clock::duration length);
+  // Sleeps until a frame is waiting or `length` has passed; takes nothing. Returns at once with
+  // no adapter open.
+  void wait_for_frame(std::chrono::nanoseconds length);
 
   // The Discovery Probe: the 60-byte broadcast of EtherType 0x8011 built in the Transmit Frame,
   // whose 46 payload bytes stay as the last data frame left them. 0 sent; -1 refused or no

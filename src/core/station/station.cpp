@@ -58,8 +58,7 @@ class Station::RunNews : public RunObserver {
 Station::Station(link::FrameBackend& backend, settings::SettingsStore& store,
                  settings::AddressPool& pool, Log& log, StationEvents* events,
                  StationOptions options)
-    : backend_(backend),
-      store_(store),
+    : store_(store),
       pool_(pool),
       log_(log),
       events_(events),
@@ -434,8 +433,7 @@ void Station::publish() {
     std::lock_guard lock(snapshot_mutex_);
     if (snapshot_) {
       next->sequence = snapshot_->sequence;
-      StationSnapshot previous = *snapshot_;
-      if (previous == *next && !finished_record_) return;
+      if (*snapshot_ == *next && !finished_record_) return;
     }
     ++next->sequence;
     snapshot_ = next;

@@ -153,7 +153,6 @@ class Station {
   // Publishes a snapshot when anything in it changed.
   void publish();
 
-  link::FrameBackend& backend_;
   settings::SettingsStore& store_;
   settings::AddressPool& pool_;
   Log& log_;

@@ -9,18 +9,14 @@
 #include <memory>
 #include <string>
 
+#include "support/rig.h"
 #include "support/temp_dir.h"
 
 namespace skav::config {
 namespace {
 
-MacDigits::Digits digits_of(const char* text) {
-  MacDigits::Digits d;
-  std::memcpy(d.data(), text, d.size());
-  return d;
-}
-
-std::string text_of(const MacDigits::Digits& d) { return std::string(d.data(), d.size()); }
+using test::digits_of;
+constexpr auto text_of = MacDigits::text;
 
 // The entry list as the image holds it: each entry and its zero, then the list's closing zero.
 std::string list_of(std::initializer_list<std::string> entries) {

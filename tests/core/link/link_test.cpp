@@ -6,7 +6,7 @@
 
 #include "core/link/in_memory.h"
 #include "core/log.h"
-#include "board_script.h"
+#include "support/link_rig.h"
 
 namespace skav::link {
 namespace {
@@ -15,14 +15,16 @@ using test::Bytes;
 using test::make_frame;
 using test::pattern;
 
+// The link on an adapter whose address is not the default one, and a board script that sends
+// frames to it and takes what it sent.
 class LinkTest : public ::testing::Test {
  protected:
-  LinkTest() : backend_(wire_, test::kHostMac), link_(backend_), board_(wire_.board_end()) {}
+  LinkTest() : rig_({test::kAdapterMac, false}), link_(rig_.link()) {}
 
   void open() {
     link_.enumerate_adapters(&log_, list_);
     ASSERT_EQ(link_.open_adapter(&log_, 1), 1) << log_.text();
-    link_.set_target_mac(test::kBoardMac);
+    link_.set_target_mac(test::kTargetMac);
   }
 
   // Receives one frame into a 1600-byte buffer filled with 0xEE beforehand.
@@ -30,14 +32,19 @@ class LinkTest : public ::testing::Test {
     received_.assign(1600, 0xEE);
     return link_.receive_data_frame(received_.data(), capacity);
   }
+  // The next frame the station sent that the test has not taken yet; empty when none.
+  Bytes take() {
+    std::vector<test::WireEvent> sent = rig_.sent();
+    if (taken_ >= sent.size()) return {};
+    return sent[taken_++].frame;
+  }
 
-  InMemoryWire wire_;
-  InMemoryBackend backend_;
-  Link link_;
-  test::BoardScript board_;
+  test::LinkRig rig_;
+  Link& link_;
   StringLog log_;
   AdapterList list_;
   Bytes received_;
+  std::size_t taken_ = 0;
 };
 
 // --- Send Data Frame ---
@@ -49,7 +56,7 @@ TEST_F(LinkTest, SendBuildsTheHeaderFromTargetMacHostMacAndEtherType8077) {
   const Bytes expected = {0x02, 0x00, 0x00, 0x00, 0x00, 0x09,  // Target MAC
                           0x02, 0x53, 0x4b, 0x41, 0x56, 0x10,  // Host MAC
                           0x80, 0x77, 0xde, 0xad, 0xbe};       // unpadded
-  EXPECT_EQ(board_.take(), expected);
+  EXPECT_EQ(take(), expected);
 }
 
 TEST_F(LinkTest, SendBoundaries) {
@@ -57,15 +64,15 @@ TEST_F(LinkTest, SendBoundaries) {
   const Bytes payload = pattern(1501);
 
   ASSERT_EQ(link_.send_data_frame(payload.data(), 1500), 0);
-  Bytes frame = board_.take();
+  Bytes frame = take();
   ASSERT_EQ(frame.size(), 1514u);
   EXPECT_EQ(Bytes(frame.begin() + 14, frame.end()), Bytes(payload.begin(), payload.begin() + 1500));
 
   EXPECT_EQ(link_.send_data_frame(payload.data(), 1501), -2);
-  EXPECT_EQ(wire_.to_board().size(), 0u) << "an oversized payload must send nothing";
+  EXPECT_TRUE(take().empty()) << "an oversized payload must send nothing";
 
   ASSERT_EQ(link_.send_data_frame(nullptr, 0), 0);
-  EXPECT_EQ(board_.take(), make_frame(test::kBoardMac, test::kHostMac, kEtherHostData));
+  EXPECT_EQ(take(), make_frame(test::kTargetMac, test::kAdapterMac, kEtherHostData));
 }
 
 // --- Receive Data Frame ---
@@ -73,8 +80,8 @@ TEST_F(LinkTest, SendBoundaries) {
 TEST_F(LinkTest, ReceiveCutsAPayloadLongerThanTheCapacity) {
   open();
   const Bytes payload = pattern(100, 7);
-  board_.send(make_frame(test::kOtherMac, test::kBoardMac, kEtherTargetData, payload));
-  board_.send(make_frame(test::kOtherMac, test::kBoardMac, kEtherTargetData, payload));
+  rig_.send(make_frame(test::kOtherMac, test::kTargetMac, kEtherTargetData, payload));
+  rig_.send(make_frame(test::kOtherMac, test::kTargetMac, kEtherTargetData, payload));
 
   EXPECT_EQ(receive(64), -3);
   EXPECT_EQ(Bytes(received_.begin(), received_.begin() + 64),
@@ -89,18 +96,18 @@ TEST_F(LinkTest, ReceiveCutsAPayloadLongerThanTheCapacity) {
 
 TEST_F(LinkTest, ReceiveIncludesTheFillOfAPaddedFrame) {
   open();
-  Bytes frame = make_frame(test::kHostMac, test::kBoardMac, kEtherTargetData, pattern(10, 1));
+  Bytes frame = make_frame(test::kAdapterMac, test::kTargetMac, kEtherTargetData, pattern(10, 1));
   frame.resize(kMinFrame, 0);
-  board_.send(frame);
+  rig_.send(frame);
   EXPECT_EQ(receive(1500), 46);
 }
 
 TEST_F(LinkTest, ReceiveDropsFramesOfOtherEtherTypes) {
   open();
   const Bytes data = pattern(50, 3);
-  board_.send(make_frame(test::kHostMac, test::kBoardMac, 0x0806, pattern(28)));  // ARP
-  board_.send(make_frame(test::kHostMac, test::kBoardMac, kEtherReply, pattern(46)));
-  board_.send(make_frame(test::kHostMac, test::kBoardMac, kEtherTargetData, data));
+  rig_.send(make_frame(test::kAdapterMac, test::kTargetMac, 0x0806, pattern(28)));  // ARP
+  rig_.send(make_frame(test::kAdapterMac, test::kTargetMac, kEtherReply, pattern(46)));
+  rig_.send(make_frame(test::kAdapterMac, test::kTargetMac, kEtherTargetData, data));
 
   EXPECT_EQ(receive(1500), -2);
   EXPECT_EQ(receive(1500), -2);
@@ -112,7 +119,7 @@ TEST_F(LinkTest, ReceiveDropsFramesOfOtherEtherTypes) {
 
 TEST_F(LinkTest, ReceiveDropsAFrameShorterThanAnEthernetHeader) {
   open();
-  board_.send(Bytes{0x01, 0x02, 0x03});
+  rig_.send(Bytes{0x01, 0x02, 0x03});
   EXPECT_EQ(receive(1500), -2);
   EXPECT_EQ(received_[0], 0xEE);
 }
@@ -120,7 +127,7 @@ TEST_F(LinkTest, ReceiveDropsAFrameShorterThanAnEthernetHeader) {
 // --- Enumerate Adapters ---
 
 TEST_F(LinkTest, EnumerationFailureLogsTheErrorAndLeavesTheListEmpty) {
-  backend_.fail_listing("no permission to list");
+  rig_.backend().fail_listing("no permission to list");
   list_.count = 5;
   link_.enumerate_adapters(&log_, list_);
   EXPECT_EQ(log_.text(), "Error in pcap_findalldevs: no permission to list\r\n");
@@ -135,7 +142,7 @@ TEST_F(LinkTest, EnumerationFailureLogsTheErrorAndLeavesTheListEmpty) {
 }
 
 TEST_F(LinkTest, EnumerationRefusedForLackOfPrivilegeAddsTheHint) {
-  backend_.fail_listing("socket: Operation not permitted", true);
+  rig_.backend().fail_listing("socket: Operation not permitted", true);
   link_.enumerate_adapters(&log_, list_);
   EXPECT_EQ(log_.text(),
             "Error in pcap_findalldevs: socket: Operation not permitted\r\n"
@@ -146,9 +153,9 @@ TEST_F(LinkTest, EnumerationRefusedForLackOfPrivilegeAddsTheHint) {
 
 TEST_F(LinkTest, AnAdapterWithoutDescriptionKeepsItsPositionUnderItsSystemName) {
   const std::string long_name = "enp0s31f6-with-a-rather-long-system-name";
-  backend_.add_adapter({"eth1", "Second port"});
-  backend_.add_adapter({long_name, ""});
-  backend_.add_adapter({"eth3", "Fourth port"});
+  rig_.backend().add_adapter({"eth1", "Second port"});
+  rig_.backend().add_adapter({long_name, ""});
+  rig_.backend().add_adapter({"eth3", "Fourth port"});
   link_.enumerate_adapters(&log_, list_);
 
   ASSERT_EQ(list_.count, 4);
@@ -166,7 +173,7 @@ TEST_F(LinkTest, AnAdapterWithoutDescriptionKeepsItsPositionUnderItsSystemName) 
 
 TEST_F(LinkTest, ASecondEnumerationStartsFromCountZero) {
   link_.enumerate_adapters(&log_, list_);
-  backend_.add_adapter({"eth1", "Second port"});
+  rig_.backend().add_adapter({"eth1", "Second port"});
   link_.enumerate_adapters(&log_, list_);
   EXPECT_EQ(list_.count, 2);
   EXPECT_EQ(list_.entries, (std::vector<std::string>{"Simulated board link", "Second port"}));
@@ -175,7 +182,7 @@ TEST_F(LinkTest, ASecondEnumerationStartsFromCountZero) {
 
 TEST_F(LinkTest, MoreThanSixteenAdaptersAreAllListedAndReachable) {
   for (int i = 2; i <= 20; ++i)
-    backend_.add_adapter({"eth" + std::to_string(i), "Port " + std::to_string(i)});
+    rig_.backend().add_adapter({"eth" + std::to_string(i), "Port " + std::to_string(i)});
   link_.enumerate_adapters(&log_, list_);
   ASSERT_EQ(list_.count, 20);
   ASSERT_EQ(list_.entries.size(), 20u);
@@ -191,8 +198,8 @@ TEST_F(LinkTest, MoreThanSixteenAdaptersAreAllListedAndReachable) {
 // --- Open Adapter ---
 
 TEST_F(LinkTest, AdapterNumbersOutsideOneToCountLogTheRangeMessage) {
-  backend_.add_adapter({"eth1", "Second port"});
-  backend_.add_adapter({"eth2", "Third port"});
+  rig_.backend().add_adapter({"eth1", "Second port"});
+  rig_.backend().add_adapter({"eth2", "Third port"});
   link_.enumerate_adapters(&log_, list_);
   ASSERT_EQ(list_.count, 3);
   EXPECT_EQ(link_.open_adapter(&log_, 0), 0);
@@ -219,7 +226,7 @@ TEST_F(LinkTest, AFailedOpenReleasesTheListUntilTheNextEnumeration) {
 }
 
 TEST_F(LinkTest, AFailedOpenLogsTheReasonAndLeavesNoDevice) {
-  backend_.fail_open(true, "The interface is down");
+  rig_.backend().fail_open(true, "The interface is down");
   link_.enumerate_adapters(&log_, list_);
   EXPECT_EQ(link_.open_adapter(&log_, 1), 0);
   EXPECT_EQ(log_.text(),
@@ -228,16 +235,16 @@ TEST_F(LinkTest, AFailedOpenLogsTheReasonAndLeavesNoDevice) {
   EXPECT_FALSE(link_.is_open());
   EXPECT_FALSE(link_.is_listed());
 
-  board_.send(make_frame(test::kHostMac, test::kBoardMac, kEtherTargetData, pattern(50)));
+  rig_.send(make_frame(test::kAdapterMac, test::kTargetMac, kEtherTargetData, pattern(50)));
   const Bytes payload = pattern(10);
   EXPECT_EQ(link_.send_data_frame(payload.data(), 10), -1);
   EXPECT_EQ(receive(1500), 0);
-  EXPECT_EQ(wire_.to_board().size(), 0u);
-  EXPECT_EQ(wire_.to_station().size(), 1u) << "no frame may be taken without an open adapter";
+  EXPECT_TRUE(rig_.sent().empty());
+  EXPECT_TRUE(rig_.taken().empty()) << "no frame may be taken without an open adapter";
 }
 
 TEST_F(LinkTest, AnOpenRefusedForLackOfPrivilegeAddsTheHint) {
-  backend_.fail_open(true, "socket: Operation not permitted", true);
+  rig_.backend().fail_open(true, "socket: Operation not permitted", true);
   link_.enumerate_adapters(&log_, list_);
   EXPECT_EQ(link_.open_adapter(&log_, 1), 0);
   EXPECT_EQ(log_.text(),
@@ -250,15 +257,56 @@ TEST_F(LinkTest, AnOpenRefusedForLackOfPrivilegeAddsTheHint) {
 
 TEST_F(LinkTest, OpenTakesTheAdaptersMacAsHostMacAndCloseLinkReleasesTheDevice) {
   open();
-  EXPECT_EQ(link_.host_mac(), test::kHostMac);
+  EXPECT_EQ(link_.host_mac(), test::kAdapterMac);
   EXPECT_EQ(link_.open_name(), "sim0");
   link_.close_link();
   EXPECT_FALSE(link_.is_open());
   EXPECT_FALSE(link_.is_listed());
-  EXPECT_EQ(link_.host_mac(), test::kHostMac) << "Close Link keeps the Host MAC";
-  EXPECT_EQ(link_.target_mac(), test::kBoardMac) << "Close Link keeps the Target MAC";
+  EXPECT_EQ(link_.host_mac(), test::kAdapterMac) << "Close Link keeps the Host MAC";
+  EXPECT_EQ(link_.target_mac(), test::kTargetMac) << "Close Link keeps the Target MAC";
   const Bytes payload = pattern(4);
   EXPECT_EQ(link_.send_data_frame(payload.data(), 4), -1);
+}
+
+// --- An adapter that goes away ---
+
+TEST_F(LinkTest, AnAdapterThatGoesAwayIsLostUntilItIsOpenedAgain) {
+  open();
+  rig_.send(make_frame(test::kAdapterMac, test::kTargetMac, kEtherTargetData, pattern(50)));
+  rig_.backend().set_present(false);
+  EXPECT_EQ(receive(1500), 0) << "the waiting frame is not taken from a lost adapter";
+  EXPECT_TRUE(link_.adapter_lost());
+  EXPECT_TRUE(link_.is_open());
+  EXPECT_EQ(link_.open_name(), "sim0") << "kept, so that the log can name it";
+  const Bytes payload = pattern(4);
+  EXPECT_EQ(link_.send_data_frame(payload.data(), 4), -1);
+  EXPECT_EQ(link_.send_probe(), -1);
+  EXPECT_EQ(link_.drain(10), 0);
+  // Nothing can come: a receive pauses the read time-out, so that a polling loop does not spin.
+  Clock::time_point before = rig_.clock().now();
+  EXPECT_EQ(receive(1500), 0);
+  EXPECT_EQ(rig_.clock().now() - before, kReadTimeout);
+  EXPECT_TRUE(rig_.taken().empty());
+
+  // Gone from the list too; back, it opens as new.
+  link_.enumerate_adapters(&log_, list_);
+  EXPECT_EQ(list_.count, 0);
+  rig_.backend().set_present(true);
+  link_.enumerate_adapters(&log_, list_);
+  ASSERT_EQ(link_.open_adapter(&log_, 1), 1);
+  EXPECT_FALSE(link_.adapter_lost());
+  EXPECT_EQ(receive(1500), 50);
+}
+
+TEST_F(LinkTest, DrainDropsOnlyTheFramesAlreadyWaitingAndNeverWaits) {
+  open();
+  for (int i = 0; i < 3; ++i) rig_.send(make_frame(test::kAdapterMac, test::kOtherMac, 0x0800, pattern(46)));
+  Clock::time_point before = rig_.clock().now();
+  EXPECT_EQ(link_.drain(2), 2);
+  EXPECT_EQ(link_.drain(5), 1);
+  EXPECT_EQ(link_.drain(5), 0);
+  EXPECT_EQ(rig_.clock().now(), before);
+  EXPECT_EQ(rig_.taken().size(), 3u);
 }
 
 // --- The in-process wire ---
@@ -277,6 +325,20 @@ TEST(FrameQueue, DropsFramesWhenFullAndKeepsOrderAcrossTheWrap) {
   EXPECT_EQ(queue.pop(out.data(), std::chrono::milliseconds(0)), 4);
   EXPECT_EQ(out[3], 4);
   EXPECT_EQ(queue.pop(out.data(), std::chrono::milliseconds(0)), 0);
+}
+
+TEST(InMemoryWire, WhatOneEndSendsTheOtherReceivesInOrder) {
+  InMemoryWire wire;
+  const Bytes first = make_frame(test::kTargetMac, test::kAdapterMac, kEtherHostData, pattern(10));
+  const Bytes second = make_frame(test::kAdapterMac, test::kTargetMac, kEtherTargetData, pattern(20));
+  ASSERT_EQ(wire.station_end().send(first.data(), first.size()), 0);
+  ASSERT_EQ(wire.station_end().send(second.data(), second.size()), 0);
+  const std::uint8_t* frame = nullptr;
+  ASSERT_EQ(wire.board_end().receive(&frame, std::chrono::milliseconds(0)), static_cast<int>(first.size()));
+  EXPECT_EQ(Bytes(frame, frame + first.size()), first);
+  ASSERT_EQ(wire.board_end().receive(&frame, std::chrono::milliseconds(0)), static_cast<int>(second.size()));
+  EXPECT_EQ(Bytes(frame, frame + second.size()), second);
+  EXPECT_EQ(wire.station_end().receive(&frame, std::chrono::milliseconds(0)), 0) << "nothing came back";
 }
 
 }  // namespace

@@ -15,11 +15,7 @@ namespace {
 constexpr link::Mac kBoardMac = {0x02, 0x00, 0x00, 0x00, 0x00, 0x2a};
 constexpr MacDigits::Digits kAllF = {'F', 'F', 'F', 'F', 'F', 'F', 'F', 'F', 'F', 'F', 'F', 'F'};
 
-MacDigits::Digits digits(const char* text) {
-  MacDigits::Digits d{};
-  std::memcpy(d.data(), text, d.size());
-  return d;
-}
+using test::digits_of;
 
 class StationCycle : public ::testing::Test {
  protected:
@@ -121,7 +117,7 @@ TEST_F(StationCycle, BarcodeModeAsksForTheAddressAndWaitsForTheEntry) {
   station().step();
   EXPECT_EQ(station().run_status(), kNoRun) << "no run before Enter";
   rig_->type("\r");
-  EXPECT_EQ(station().mac_digits(), digits("00a0c914c829"));
+  EXPECT_EQ(station().mac_digits(), digits_of("00a0c914c829"));
   station().step();
   EXPECT_NE(station().run_status(), kNoRun);
   ASSERT_TRUE(rig_->until_run_finished());
@@ -147,7 +143,7 @@ TEST_F(StationCycle, BarcodeEntryInterruptedByNewTakesOnlyWhatIsTypedAfterIt) {
   EXPECT_TRUE(station().entry_pending()) << "six characters are not an address";
   rig_->type("0200000000B1\r");
   EXPECT_FALSE(station().entry_pending());
-  EXPECT_EQ(station().mac_digits(), digits("0200000000B1"));
+  EXPECT_EQ(station().mac_digits(), digits_of("0200000000B1"));
 }
 
 TEST_F(StationCycle, StoredBarcodeModeTwoCountsAsOff) {
@@ -225,7 +221,7 @@ TEST_F(StationCycle, InterfaceChangeIsRefusedWhileARunIsInProgress) {
     ASSERT_TRUE(changed.wait_for(lock, std::chrono::seconds(10), [&] { return held; }));
   }
   ASSERT_EQ(station().run_status(), kRunning);
-  station().post_apply_interface(0, digits("0A0B0C0D0E0F"));
+  station().post_apply_interface(0, digits_of("0A0B0C0D0E0F"));
   station().run_commands();
   EXPECT_NE(log().find("Network Interface not changed: a board is being programmed\r\n"), std::string::npos);
   EXPECT_EQ(rig_->stored_address(), "0200000A0000");
@@ -235,7 +231,7 @@ TEST_F(StationCycle, InterfaceChangeIsRefusedWhileARunIsInProgress) {
   }
   changed.notify_all();
   ASSERT_TRUE(rig_->step_until([&] { return station().boards_done() == 1; })) << log();
-  EXPECT_NE(station().mac_digits(), digits("0A0B0C0D0E0F"));
+  EXPECT_NE(station().mac_digits(), digits_of("0A0B0C0D0E0F"));
 }
 
 TEST_F(StationCycle, StartUpRestoresStoredSettingsAndRepairsMissingOnes) {
@@ -245,7 +241,7 @@ TEST_F(StationCycle, StartUpRestoresStoredSettingsAndRepairsMissingOnes) {
   options.examples = false;
   test::StationRig rig(std::move(options));
   EXPECT_EQ(rig.log_text(), "");
-  EXPECT_EQ(rig.station->mac_digits(), digits("ABCDEF012345"));
+  EXPECT_EQ(rig.station->mac_digits(), digits_of("ABCDEF012345"));
   EXPECT_EQ(rig.station->barcode_mode(), 1);
   std::int32_t value = -7;
   EXPECT_EQ(rig.store.number_read(nullptr, settings::kBarCode, value), 0);

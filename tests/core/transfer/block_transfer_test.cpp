@@ -5,14 +5,15 @@
 #include <algorithm>
 #include <set>
 
-#include "core/transfer/station_harness.h"
+#include "support/link_rig.h"
 
 namespace skav::transfer {
 namespace {
 
-using test::ScriptedPeer;
+using test::BlockFeeder;
+using test::Bytes;
+using test::LinkRig;
 using test::sequence;
-using test::StationSide;
 
 std::vector<std::string> times(int n, const std::string& item) {
   return std::vector<std::string>(static_cast<std::size_t>(n), item);
@@ -24,7 +25,13 @@ std::vector<std::string> join(std::initializer_list<std::vector<std::string>> pa
   return out;
 }
 
-const std::uint8_t kPeerAck[64] = {'a', 'c', 'k'};
+const Bytes kPeerAck = [] {
+  Bytes ack(64, 0);
+  ack[0] = 'a';
+  ack[1] = 'c';
+  ack[2] = 'k';
+  return ack;
+}();
 const std::uint8_t kForeign[46] = {};
 
 // The block's frames as the table gives them: the data frames and where acknowledgements fall.
@@ -55,75 +62,30 @@ const BlockCase kCases[] = {
 
 TEST_P(BlockSequence, SendCutsFramesAndAwaitsEachAcknowledgementBeforeGoingOn) {
   const BlockCase& c = GetParam();
-  StationSide station;
-  std::mutex mutex;
-  std::vector<std::uint8_t> received;
+  LinkRig rig;
+  Bytes received;
   int frames = 0;
-  ScriptedPeer peer(station.wire().board_end(),
-                    [&](ScriptedPeer& self, std::uint16_t type, const std::uint8_t* p,
-                        std::size_t n) {
-                      if (type != link::kEtherHostData) return;
-                      std::lock_guard lock(mutex);
-                      received.insert(received.end(), p, p + n);
-                      if (c.ack_after.count(++frames) != 0) self.send_data(kPeerAck, 64);
-                    });
-  std::vector<std::uint8_t> data = test::pattern(c.n);
-  Channel channel = station.channel();
+  rig.script([&](std::uint16_t type, const std::uint8_t* p, std::size_t n) {
+    if (type != link::kEtherHostData) return;
+    received.insert(received.end(), p, p + n);
+    if (c.ack_after.count(++frames) != 0) rig.send_data(kPeerAck);
+  });
+  Bytes data = test::pattern(c.n);
+  Channel channel = rig.channel();
   ASSERT_EQ(block_send(channel, data.data(), c.n), Outcome::kOk);
-  EXPECT_EQ(sequence(station.recorder().events()), c.send_frames);
-  std::lock_guard lock(mutex);
+  EXPECT_EQ(sequence(rig.events()), c.send_frames);
   EXPECT_EQ(received, data);
 }
 
-// Sends the block's frames window by window: the first at once, the next on each station
-// acknowledgement.
-class WindowedSender {
- public:
-  WindowedSender(std::vector<std::uint8_t> data, std::uint32_t last_length = 0)
-      : data_(std::move(data)), last_length_(last_length) {}
-  void send_window(ScriptedPeer& peer) {
-    std::lock_guard lock(mutex_);
-    do {
-      std::size_t chunk = std::min<std::size_t>(kChunkSize, data_.size() - pos_);
-      std::size_t on_wire = chunk;
-      bool last = pos_ + chunk == data_.size();
-      if (last && last_length_ != 0) on_wire = last_length_;  // a padded last frame
-      std::vector<std::uint8_t> payload(on_wire, 0xEE);
-      std::copy_n(data_.begin() + static_cast<std::ptrdiff_t>(pos_), chunk, payload.begin());
-      if (before_each_) before_each_(peer);
-      peer.send_data(payload.data(), payload.size());
-      pos_ += chunk;
-      ++frames_;
-    } while (frames_ % kAckInterval != 0 && pos_ < data_.size());
-  }
-  bool done() {
-    std::lock_guard lock(mutex_);
-    return pos_ == data_.size();
-  }
-  std::function<void(ScriptedPeer&)> before_each_;
-
- private:
-  std::mutex mutex_;
-  std::vector<std::uint8_t> data_;
-  std::uint32_t last_length_;
-  std::size_t pos_ = 0;
-  int frames_ = 0;
-};
-
 TEST_P(BlockSequence, ReceiveCountsFramesAndAcknowledgesAfterEverySixteenthAndTheLast) {
   const BlockCase& c = GetParam();
-  StationSide station;
-  std::vector<std::uint8_t> data = test::pattern(c.n, 7);
-  WindowedSender sender(data);
-  ScriptedPeer peer(station.wire().board_end(),
-                    [&](ScriptedPeer& self, std::uint16_t, const std::uint8_t*, std::size_t) {
-                      if (!sender.done()) sender.send_window(self);
-                    });
-  if (c.n > 0) sender.send_window(peer);
-  std::vector<std::uint8_t> buffer(c.n + 1, 0x11);
-  Channel channel = station.channel();
+  LinkRig rig;
+  Bytes data = test::pattern(c.n, 7);
+  BlockFeeder feeder(rig, test::chunks_of(data));
+  Bytes buffer(c.n + 1, 0x11);
+  Channel channel = rig.channel();
   ASSERT_EQ(block_receive(channel, buffer.data(), c.n), Outcome::kOk);
-  EXPECT_EQ(sequence(station.recorder().events()), c.receive_frames);
+  EXPECT_EQ(sequence(rig.events()), c.receive_frames);
   EXPECT_TRUE(std::equal(data.begin(), data.end(), buffer.begin()));
   EXPECT_EQ(buffer[c.n], 0x11) << "a byte beyond the block was written";
 }
@@ -134,40 +96,32 @@ INSTANTIATE_TEST_SUITE_P(FrameTable, BlockSequence, ::testing::ValuesIn(kCases),
                          });
 
 TEST(BlockReceive, APaddedLastChunkStoresOnlyTheBytesThatRemain) {
-  StationSide station;
-  std::vector<std::uint8_t> data = test::pattern(1418, 3);
-  WindowedSender sender(data, 46);  // the 10-byte last chunk arrives padded to 46 bytes
-  ScriptedPeer peer(station.wire().board_end(),
-                    [](ScriptedPeer&, std::uint16_t, const std::uint8_t*, std::size_t) {});
-  sender.send_window(peer);
-  std::vector<std::uint8_t> buffer(1500, 0x11);
-  Channel channel = station.channel();
+  LinkRig rig;
+  Bytes data = test::pattern(1418, 3);
+  std::vector<Bytes> frames = test::chunks_of(data);
+  frames.back().resize(46, 0xEE);  // the 10-byte last chunk arrives padded to 46 bytes
+  BlockFeeder feeder(rig, frames);
+  Bytes buffer(1500, 0x11);
+  Channel channel = rig.channel();
   ASSERT_EQ(block_receive(channel, buffer.data(), 1418), Outcome::kOk);
-  EXPECT_EQ(sequence(station.recorder().events()),
-            (std::vector<std::string>{"T1408", "T46", "ACK"}));
+  EXPECT_EQ(sequence(rig.events()), (std::vector<std::string>{"T1408", "T46", "ACK"}));
   EXPECT_TRUE(std::equal(data.begin(), data.end(), buffer.begin()));
   EXPECT_TRUE(std::all_of(buffer.begin() + 1418, buffer.end(), [](auto b) { return b == 0x11; }));
 }
 
 TEST(BlockReceive, ForeignFramesAndEmptyPayloadsDoNotCountAsFrames) {
-  StationSide station;
-  std::vector<std::uint8_t> data = test::pattern(22529, 5);
-  WindowedSender sender(data);
-  sender.before_each_ = [](ScriptedPeer& peer) {
-    peer.send(0x0800, kForeign, sizeof kForeign);
-    peer.send(link::kEtherReply, kForeign, sizeof kForeign);
-    peer.send_data(nullptr, 0);
-  };
-  ScriptedPeer peer(station.wire().board_end(),
-                    [&](ScriptedPeer& self, std::uint16_t, const std::uint8_t*, std::size_t) {
-                      if (!sender.done()) sender.send_window(self);
-                    });
-  sender.send_window(peer);
-  std::vector<std::uint8_t> buffer(22529);
-  Channel channel = station.channel();
+  LinkRig rig;
+  Bytes data = test::pattern(22529, 5);
+  BlockFeeder feeder(rig, test::chunks_of(data), [&rig] {
+    rig.send(0x0800, kForeign, sizeof kForeign);
+    rig.send(link::kEtherReply, kForeign, sizeof kForeign);
+    rig.send_data({});
+  });
+  Bytes buffer(22529);
+  Channel channel = rig.channel();
   ASSERT_EQ(block_receive(channel, buffer.data(), 22529), Outcome::kOk);
   EXPECT_EQ(buffer, data);
-  std::vector<std::string> seq = sequence(station.recorder().events());
+  std::vector<std::string> seq = sequence(rig.events());
   EXPECT_EQ(std::count(seq.begin(), seq.end(), "T1408"), 16);
   EXPECT_EQ(std::count(seq.begin(), seq.end(), "x"), 2 * 17);
   EXPECT_EQ(std::count(seq.begin(), seq.end(), "T0"), 17);
@@ -178,42 +132,37 @@ TEST(BlockReceive, ForeignFramesAndEmptyPayloadsDoNotCountAsFrames) {
 }
 
 TEST(BlockReceive, TheAcknowledgementFrameIsSixtyFourBytesTaggedZZQ7) {
-  StationSide station;
-  ScriptedPeer peer(station.wire().board_end(),
-                    [](ScriptedPeer&, std::uint16_t, const std::uint8_t*, std::size_t) {});
-  std::uint8_t one = 0x42;
-  peer.send_data(&one, 1);
+  LinkRig rig;
+  rig.send_data({0x42});
   std::uint8_t buffer[1] = {};
-  Channel channel = station.channel();
+  Channel channel = rig.channel();
   ASSERT_EQ(block_receive(channel, buffer, 1), Outcome::kOk);
-  std::vector<test::WireEvent> events = station.recorder().events();
+  std::vector<test::WireEvent> events = rig.events();
   ASSERT_EQ(events.size(), 2u);
-  const std::vector<std::uint8_t>& ack = events[1].frame;
-  std::vector<std::uint8_t> expected = {0x02, 0x00, 0x00, 0x00, 0x00, 0x01,   // the target
-                                        0x02, 0x53, 0x4b, 0x41, 0x56, 0x00,   // the host
-                                        0x80, 0x77, 0x5A, 0x5A, 0x51, 0x37};  // "ZZQ7"
+  const Bytes& ack = events[1].frame;
+  Bytes expected = {0x02, 0x00, 0x00, 0x00, 0x00, 0x01,   // the target
+                    0x02, 0x53, 0x4b, 0x41, 0x56, 0x00,   // the host
+                    0x80, 0x77, 0x5A, 0x5A, 0x51, 0x37};  // "ZZQ7"
   expected.resize(14 + 64, 0);
   EXPECT_EQ(ack, expected);
   EXPECT_EQ(buffer[0], 0x42);
 }
 
 TEST(BlockSend, AcknowledgementsOfAnyLengthAreAcceptedButEmptyOnesAreNot) {
-  StationSide station;
+  LinkRig rig;
   int frames = 0;
-  std::uint8_t big[200] = {};
-  ScriptedPeer peer(station.wire().board_end(),
-                    [&](ScriptedPeer& self, std::uint16_t type, const std::uint8_t*, std::size_t) {
-                      if (type != link::kEtherHostData) return;
-                      ++frames;
-                      self.send(0x0806, kForeign, sizeof kForeign);
-                      self.send_data(nullptr, 0);  // neither frame is an acknowledgement
-                      if (frames == 16) self.send_data(kPeerAck, 46);
-                      if (frames == 17) self.send_data(big, sizeof big);
-                    });
-  std::vector<std::uint8_t> data = test::pattern(22529);
-  Channel channel = station.channel();
+  rig.script([&](std::uint16_t type, const std::uint8_t*, std::size_t) {
+    if (type != link::kEtherHostData) return;
+    ++frames;
+    rig.send(0x0806, kForeign, sizeof kForeign);
+    rig.send_data({});  // neither frame is an acknowledgement
+    if (frames == 16) rig.send_data(Bytes(kPeerAck.begin(), kPeerAck.begin() + 46));
+    if (frames == 17) rig.send_data(Bytes(200, 0));
+  });
+  Bytes data = test::pattern(22529);
+  Channel channel = rig.channel();
   ASSERT_EQ(block_send(channel, data.data(), 22529), Outcome::kOk);
-  std::vector<std::string> seq = sequence(station.recorder().events());
+  std::vector<std::string> seq = sequence(rig.events());
   // Frames 1 to 16 go out back to back; the station's reads after frame 16 find the foreign and
   // empty frames that followed earlier frames, all skipped, and go on only after the ack.
   std::vector<std::string> expected = times(16, "H1408");
@@ -222,51 +171,105 @@ TEST(BlockSend, AcknowledgementsOfAnyLengthAreAcceptedButEmptyOnesAreNot) {
   EXPECT_EQ(seq, expected);
 }
 
-TEST(BlockSend, ASlowAcknowledgementIsAnticipatedByOneBoundedWakeUpPerWindow) {
-  StationSide station;
-  int frames = 0;
-  ScriptedPeer peer(station.wire().board_end(),
-                    [&](ScriptedPeer& self, std::uint16_t type, const std::uint8_t*, std::size_t) {
-                      if (type != link::kEtherHostData || ++frames % 16 != 0) return;
-                      std::this_thread::sleep_for(std::chrono::milliseconds(2));
-                      self.send_data(kPeerAck, 64);
-                    });
+// The board takes `round_trip` to acknowledge each window; the station learns it from the
+// window before.
+struct WakeCase {
+  std::chrono::microseconds round_trip;
+  bool anticipated;
+};
+
+TEST(BlockSend, ASlowAcknowledgementIsAnticipatedByOneWakeUpPerWindowBeforeItIsDue) {
   constexpr std::uint32_t kWindows = 6;
-  std::vector<std::uint8_t> data = test::pattern(kWindows * kChunkSize * kAckInterval);
-  Channel channel = station.channel();
-  ASSERT_EQ(block_send(channel, data.data(), static_cast<std::uint32_t>(data.size())),
-            Outcome::kOk);
-  // The first window's round trip is not known yet; every later one is, and gets its wake-up
-  // unless the machine stalled that round trip past the read time-out.
-  auto waits = station.recorder().waits();
-  ASSERT_GE(waits.size(), 1u);
-  ASSERT_LE(waits.size(), kWindows - 1);
-  for (const auto& wait : waits)
-    EXPECT_LE(wait.until - wait.asked, link::kReadTimeout) << "never further than a receive";
+  const WakeCase cases[] = {
+      {std::chrono::microseconds(2000), true},
+      {std::chrono::microseconds(100), false},   // a fast wire: the receive itself is soon enough
+      {std::chrono::microseconds(25000), false},  // longer than a receive waits anyway
+  };
+  for (const WakeCase& c : cases) {
+    SCOPED_TRACE(c.round_trip.count());
+    LinkRig rig;
+    int frames = 0;
+    std::vector<Clock::time_point> window_start;
+    rig.script([&](std::uint16_t type, const std::uint8_t*, std::size_t) {
+      if (type != link::kEtherHostData) return;
+      if (frames++ % kAckInterval == 0) window_start.push_back(rig.clock().now());
+      if (frames % kAckInterval != 0) return;
+      rig.send_data_after(kPeerAck, c.round_trip);
+    });
+    Bytes data = test::pattern(kWindows * kChunkSize * kAckInterval);
+    Channel channel = rig.channel();
+    ASSERT_EQ(block_send(channel, data.data(), static_cast<std::uint32_t>(data.size())),
+              Outcome::kOk);
+    std::vector<test::LinkRig::Wait> waits = rig.waits();
+    if (!c.anticipated) {
+      EXPECT_TRUE(waits.empty());
+      continue;
+    }
+    // The first window's round trip is not known yet; every later one gets its wake-up, after
+    // the window went out and before its acknowledgement is due.
+    ASSERT_EQ(waits.size(), kWindows - 1);
+    for (std::size_t i = 0; i < waits.size(); ++i) {
+      EXPECT_GT(waits[i].until, window_start[i + 1]) << i;
+      EXPECT_LT(waits[i].until, window_start[i + 1] + c.round_trip) << i;
+    }
+  }
 }
 
 TEST(BlockTransfer, APeerThatFallsSilentMidBlockEndsTheTransferWithATimeout) {
-  StationSide station;
-  ScriptedPeer peer(station.wire().board_end(),
-                    [](ScriptedPeer&, std::uint16_t, const std::uint8_t*, std::size_t) {});
-  std::vector<std::uint8_t> data = test::pattern(45057);
-  Channel channel = station.channel(std::chrono::milliseconds(200));
+  LinkRig rig;
+  Bytes data = test::pattern(45057);
+  Channel channel = rig.channel(std::chrono::milliseconds(200));
+  Clock::time_point start = rig.clock().now();
   EXPECT_EQ(block_send(channel, data.data(), 45057), Outcome::kTimeout);
-  std::vector<std::string> seq = sequence(station.recorder().events());
-  EXPECT_EQ(seq, times(16, "H1408")) << "nothing may go out after an ack that never came";
+  EXPECT_EQ(sequence(rig.events()), times(16, "H1408"))
+      << "nothing may go out after an ack that never came";
+  EXPECT_GE(rig.clock().now() - start, channel.timeout) << "the silence lasted the timeout";
 
   // Receive: ten frames of the first window arrive, then nothing.
-  station.recorder().clear();
-  for (int i = 0; i < 10; ++i) peer.send_data(data.data(), kChunkSize);
-  std::vector<std::uint8_t> buffer(45057);
+  rig.clear();
+  for (int i = 0; i < 10; ++i) rig.send_data(Bytes(data.begin(), data.begin() + kChunkSize));
+  Bytes buffer(45057);
   EXPECT_EQ(block_receive(channel, buffer.data(), 45057), Outcome::kTimeout);
-  EXPECT_EQ(sequence(station.recorder().events()), times(10, "T1408"));
+  EXPECT_EQ(sequence(rig.events()), times(10, "T1408"));
+}
+
+TEST(BlockTransfer, AnAdapterThatGoesAwayEndsTheTransferAtOnceNotAfterTheTimeout) {
+  // Send: the adapter goes while the first window travels, before its acknowledgement.
+  {
+    LinkRig rig;
+    int frames = 0;
+    rig.script([&](std::uint16_t, const std::uint8_t*, std::size_t) {
+      if (++frames == 16) rig.backend().set_present(false);
+    });
+    Bytes data = test::pattern(45057);
+    Channel channel = rig.channel();
+    Clock::time_point start = rig.clock().now();
+    EXPECT_EQ(block_send(channel, data.data(), 45057), Outcome::kAdapterLost);
+    EXPECT_LE(rig.clock().now() - start, link::kReadTimeout) << "gone, not silent";
+    EXPECT_TRUE(rig.link().adapter_lost());
+    EXPECT_EQ(sequence(rig.events()), times(16, "H1408"));
+  }
+  // Receive: the adapter goes as the first window is acknowledged, with more frames waiting.
+  {
+    LinkRig rig;
+    Bytes data = test::pattern(45057);
+    for (const Bytes& chunk : test::chunks_of(data)) rig.send_data(chunk);
+    rig.script([&](std::uint16_t, const std::uint8_t*, std::size_t) {
+      rig.backend().set_present(false);
+    });
+    Bytes buffer(45057);
+    Channel channel = rig.channel();
+    Clock::time_point start = rig.clock().now();
+    EXPECT_EQ(block_receive(channel, buffer.data(), 45057), Outcome::kAdapterLost);
+    EXPECT_LE(rig.clock().now() - start, link::kReadTimeout) << "gone, not silent";
+    EXPECT_EQ(sequence(rig.events()), join({times(16, "T1408"), {"ACK"}}));
+  }
 }
 
 TEST(BlockTransfer, AStopRequestEndsAWaitWithStopped) {
-  StationSide station;
+  LinkRig rig;
   std::atomic<bool> stop{true};
-  Channel channel = station.channel();
+  Channel channel = rig.channel();
   channel.stop = &stop;
   std::uint8_t byte = 1;
   EXPECT_EQ(block_send(channel, &byte, 1), Outcome::kStopped);
@@ -281,22 +284,31 @@ class RecordingProgress : public ProgressObserver {
   std::vector<std::pair<std::uint64_t, std::uint64_t>> calls;
 };
 
-TEST(BlockTransfer, ProgressIsReportedOncePerAcknowledgementWindow) {
-  StationSide station;
+TEST(BlockTransfer, ProgressIsReportedAtTheStartAndOncePerAcknowledgementWindow) {
+  LinkRig rig;
   int frames = 0;
-  ScriptedPeer peer(station.wire().board_end(),
-                    [&](ScriptedPeer& self, std::uint16_t, const std::uint8_t*, std::size_t) {
-                      ++frames;
-                      if (frames == 16 || frames == 32 || frames == 33)
-                        self.send_data(kPeerAck, 64);
-                    });
+  rig.script([&](std::uint16_t, const std::uint8_t*, std::size_t) {
+    ++frames;
+    if (frames == 16 || frames == 32 || frames == 33) rig.send_data(kPeerAck);
+  });
   RecordingProgress progress;
-  Channel channel = station.channel();
+  Channel channel = rig.channel();
   channel.progress = &progress;
-  std::vector<std::uint8_t> data = test::pattern(45057);
+  Bytes data = test::pattern(45057);
   ASSERT_EQ(block_send(channel, data.data(), 45057), Outcome::kOk);
   using Call = std::pair<std::uint64_t, std::uint64_t>;
-  EXPECT_EQ(progress.calls, (std::vector<Call>{{22528, 45057}, {45056, 45057}, {45057, 45057}}));
+  EXPECT_EQ(progress.calls,
+            (std::vector<Call>{{0, 45057}, {22528, 45057}, {45056, 45057}, {45057, 45057}}));
+
+  // Receiving reports the same way; an empty block reports nothing.
+  progress.calls.clear();
+  BlockFeeder feeder(rig, test::chunks_of(data));
+  ASSERT_EQ(block_receive(channel, data.data(), 45057), Outcome::kOk);
+  EXPECT_EQ(progress.calls,
+            (std::vector<Call>{{0, 45057}, {22528, 45057}, {45056, 45057}, {45057, 45057}}));
+  progress.calls.clear();
+  ASSERT_EQ(block_send(channel, data.data(), 0), Outcome::kOk);
+  EXPECT_TRUE(progress.calls.empty());
 }
 
 }  // namespace

@@ -61,7 +61,8 @@ int sync_folder(const std::filesystem::path& folder);
 int append_synced(const std::filesystem::path& path, std::string_view header,
                   std::string_view text);
 
-// std::fopen for a path in the system's own encoding (wide on Windows). Null with errno set.
+// std::fopen for a path in the system's own encoding (wide on Windows). Null with errno set;
+// on Windows a folder gives EINVAL.
 std::FILE* open_file(const std::filesystem::path& path, const char* mode);
 
 // The local time of `when` and the local zone's offset from UTC in minutes (east positive).

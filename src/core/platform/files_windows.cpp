@@ -199,8 +199,16 @@ int append_synced(const fs::path& path, std::string_view header, std::string_vie
 }
 
 std::FILE* open_file(const fs::path& path, const char* mode) {
+  const std::wstring name = path.wstring();
+  // A folder is not a file to read (EINVAL, as its callers say on POSIX), rather than the
+  // EACCES that Windows gives.
+  DWORD attributes = GetFileAttributesW(name.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    errno = EINVAL;
+    return nullptr;
+  }
   std::wstring wide_mode(mode, mode + std::strlen(mode));
-  return _wfopen(path.wstring().c_str(), wide_mode.c_str());
+  return _wfopen(name.c_str(), wide_mode.c_str());
 }
 
 bool local_time(std::time_t when, std::tm& local, long& offset_minutes) {

@@ -1,5 +1,7 @@
 #include <windows.h>
 
+#include <atomic>
+
 #include "cli/keyboard.h"
 
 namespace skav::cli {
@@ -16,6 +18,7 @@ struct KeyboardReader::Console {
   DWORD type = FILE_TYPE_UNKNOWN;
   DWORD saved_mode = 0;
   bool is_console = false;
+  std::atomic<HANDLE> reader{nullptr};  // the reading thread, to cancel a read that blocks
 };
 
 KeyboardReader::KeyboardReader(station::Station& station)
@@ -32,12 +35,17 @@ KeyboardReader::KeyboardReader(station::Station& station)
 
 KeyboardReader::~KeyboardReader() {
   stop_ = true;
+  // A read that blocks (a pipe that cannot be peeked) is woken where the system can cancel it;
+  // otherwise it ends with its input.
+  if (HANDLE reader = console_->reader.load(); reader != nullptr) CancelSynchronousIo(reader);
   thread_.join();
+  if (HANDLE reader = console_->reader.load(); reader != nullptr) CloseHandle(reader);
   if (console_->is_console) SetConsoleMode(console_->input, console_->saved_mode);
 }
 
 void KeyboardReader::read_loop() {
   HANDLE input = console_->input;
+  bool blocking = false;  // the pipe cannot be peeked: each read waits for input
   while (!stop_.load()) {
     char buffer[256];
     DWORD got = 0;
@@ -54,10 +62,19 @@ void KeyboardReader::read_loop() {
         for (WORD r = 0; r < key.wRepeatCount && got < sizeof buffer; ++r)
           buffer[got++] = key.uChar.AsciiChar;
       }
-    } else if (console_->type == FILE_TYPE_PIPE) {
+    } else if (console_->type == FILE_TYPE_PIPE && !blocking) {
       // A pipe cannot be waited on: look, and sleep a little while it is empty.
       DWORD available = 0;
-      if (!PeekNamedPipe(input, nullptr, 0, nullptr, &available, nullptr)) return;  // closed
+      if (!PeekNamedPipe(input, nullptr, 0, nullptr, &available, nullptr)) {
+        if (GetLastError() == ERROR_BROKEN_PIPE) return;  // the writer is gone
+        // Wine's pipes from the Linux side cannot be peeked: read and wait instead.
+        HANDLE self = nullptr;
+        blocking = DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(),
+                                   &self, 0, FALSE, DUPLICATE_SAME_ACCESS) != 0;
+        if (!blocking) return;
+        console_->reader.store(self);
+        continue;
+      }
       if (available == 0) {
         Sleep(kWaitMs);
         continue;
@@ -66,7 +83,7 @@ void KeyboardReader::read_loop() {
                     nullptr) || got == 0)
         return;
     } else {
-      // A file (or none): reads do not block for long; its end ends the input.
+      // A file, or a pipe read by waiting: its end (or a cancelled read) ends the input.
       if (input == nullptr || input == INVALID_HANDLE_VALUE ||
           !ReadFile(input, buffer, sizeof buffer, &got, nullptr) || got == 0)
         return;

@@ -15,7 +15,7 @@ import sys
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 INCLUDE = re.compile(r'^\s*#\s*include\s*([<"])([^>"]+)[>"]', re.M)
 CORE_FOLDERS = ("link", "transfer", "config", "station", "settings")
-OUTSIDE_CORE = ("app/", "board/", "pcap/", "gui/", "cli/", "bench/", "windows/", "postgres/")
+OUTSIDE_CORE = ("app/", "board/", "pcap/", "gui/", "cli/", "bench/", "windows/", "postgres/", "view/")
 FOREIGN_LIBRARIES = ("Q", "pcap", "pqxx/", "libpq", "windows.h", "winsock")
 # The core's platform layer: its Windows twins may include the system's own header.
 PLATFORM_LAYER = "src/core/platform/"

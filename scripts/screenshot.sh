@@ -1,22 +1,28 @@
 #!/usr/bin/env bash
-# Makes docs/gui.png: the window after it has programmed simulated boards with the example
-# configuration, on a virtual X display. Builds skav-gui first if needed.
+# Makes the window's pictures for the documentation, with simulated boards and the example
+# configuration, on a virtual X display. Builds skav and skav-gui first if needed.
+#   docs/gui.png       a passing board mid-shift: earlier boards of the day are in the records
+#   docs/gui-fail.png  a board whose filesystem read-back differs
 #   SKAV_BUILD_DIR   build folder (default: build)
-#   SKAV_BOARDS      boards to program before the picture (default: 3)
+#   SKAV_BOARDS      boards in the window before docs/gui.png is taken (default: 3)
+#   SKAV_SHOT_SIZE   the window's size in pixels (default: 1280x800)
+#   SKAV_SHOT_DIR    where the pictures go (default: docs)
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(dirname "$here")
 build=${SKAV_BUILD_DIR:-$root/build}
 boards=${SKAV_BOARDS:-3}
-out=$root/docs/gui.png
+size=${SKAV_SHOT_SIZE:-1280x800}
+out_dir=${SKAV_SHOT_DIR:-$root/docs}
 
 command -v Xvfb >/dev/null || { echo "screenshot.sh: Xvfb is missing (apt-get install xvfb)" >&2; exit 1; }
 
 if [ ! -f "$build/CMakeCache.txt" ]; then
   cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release
 fi
-cmake --build "$build" --target skav-gui -j"$(nproc)"
+cmake --build "$build" --target skav skav-gui -j"$(nproc)"
 gui=$build/src/gui/skav-gui
+skav=$build/skav
 
 work=$(mktemp -d)
 xvfb_pid=
@@ -36,7 +42,7 @@ printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software
   >"$work/settings.reg"
 
 # Xvfb picks a free display itself and writes its number once it accepts clients.
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
+Xvfb -displayfd 3 -screen 0 1920x1080x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
 xvfb_pid=$!
 for _ in $(seq 100); do
   [ -s "$work/display" ] && break
@@ -46,18 +52,31 @@ done
 [ -s "$work/display" ] || { echo "screenshot.sh: Xvfb did not start" >&2; exit 1; }
 display=:$(tr -d '[:space:]' <"$work/display")
 
-# skav-gui grabs its own window once the boards are done (at most 120 s) and quits.
-mkdir -p "$(dirname "$out")"
-DISPLAY=$display QT_QPA_PLATFORM=xcb "$gui" --simulate="$boards" --settings "$work/settings.reg" \
-  -C "$work/line" --screenshot "$work/gui.png" --screenshot-timeout 120 &
-gui_pid=$!
-status=0
-wait "$gui_pid" || status=$?
-gui_pid=
-if [ "$status" -ne 0 ] || [ ! -s "$work/gui.png" ]; then
-  echo "screenshot.sh: skav-gui failed (exit $status)" >&2
-  exit 1
-fi
+# The day so far: eight boards programmed without the window.
+"$skav" run --simulate=8 --boards 8 --no-barcode --settings "$work/settings.reg" -C "$work/line" \
+  >/dev/null 2>"$work/earlier.log" || { cat "$work/earlier.log" >&2; exit 1; }
+
+# skav-gui grabs its own window once its boards are done (at most 120 s) and quits.
+shoot() {
+  local picture=$1 count=$2
+  shift 2
+  # Its own per-user choices (zoom, fold) stay at their defaults, whatever this user chose.
+  DISPLAY=$display QT_QPA_PLATFORM=xcb XDG_CONFIG_HOME=$work/config "$gui" --simulate="$count" --settings "$work/settings.reg" \
+    -C "$work/line" --size "$size" --screenshot "$work/shot.png" --screenshot-timeout 120 "$@" &
+  gui_pid=$!
+  local status=0
+  wait "$gui_pid" || status=$?
+  gui_pid=
+  if [ "$status" -ne 0 ] || [ ! -s "$work/shot.png" ]; then
+    echo "screenshot.sh: skav-gui failed (exit $status)" >&2
+    exit 1
+  fi
+  mkdir -p "$out_dir"
+  mv "$work/shot.png" "$out_dir/$picture"
+}
+
+# One board whose fourth read (the filesystem's read-back) comes back with a byte changed.
+shoot gui-fail.png 1 --simulate-corrupt-read 4
+shoot gui.png "$boards"
 records=$(($(wc -l <"$work/line/skav-records.csv") - 1))
-mv "$work/gui.png" "$out"
-echo "screenshot.sh: $out ($records boards programmed)"
+echo "screenshot.sh: $out_dir/gui.png and $out_dir/gui-fail.png at $size ($records boards in the records)"

@@ -1,12 +1,62 @@
 #include "app/station_setup.h"
 
+#include <atomic>
+#include <functional>
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
+#include <cctype>
+#include <set>
+
 #include "app/platform.h"
 #include "board/board_line.h"
 #include "core/link/in_memory.h"
+#include "core/settings/file_settings_store.h"
 #include "core/settings/pool_hold.h"
 #include "core/settings/store_address_pool.h"
+#ifndef _WIN32
+#include "postgres/pg_pool.h"
+#endif
 
 namespace skav::app {
+
+namespace {
+
+// The in-process link of one simulated port under the port's own name (sim1, sim2, ...), so
+// that the ports of one station tell their logs and records apart.
+class NamedSimBackend : public link::FrameBackend {
+ public:
+  NamedSimBackend(link::InMemoryWire& wire, std::string name) : inner_(wire), name_(std::move(name)) {}
+  link::AdapterListing list_adapters() override {
+    link::AdapterListing listing = inner_.list_adapters();
+    for (link::AdapterInfo& adapter : listing.adapters)
+      if (adapter.name == link::InMemoryBackend::kAdapterName) adapter.name = name_;
+    return listing;
+  }
+  std::optional<link::Mac> adapter_mac(const std::string& name) override {
+    return inner_.adapter_mac(inner_name(name));
+  }
+  link::OpenResult open(const std::string& name) override { return inner_.open(inner_name(name)); }
+
+ private:
+  std::string inner_name(const std::string& name) const {
+    return name == name_ ? link::InMemoryBackend::kAdapterName : name;
+  }
+  link::InMemoryBackend inner_;
+  std::string name_;
+};
+
+#ifndef _WIN32
+std::string host_name() {
+  char name[256] = {};
+  if (gethostname(name, sizeof name - 1) != 0 || name[0] == '\0') return "localhost";
+  return name;
+}
+#endif
+
+}  // namespace
 
 std::string find_adapter(link::FrameBackend& backend, const std::string& wanted) {
   link::AdapterListing listing = backend.list_adapters();
@@ -17,11 +67,60 @@ std::string find_adapter(link::FrameBackend& backend, const std::string& wanted)
   return {};
 }
 
+std::string port_log_name(const std::string& port) {
+  std::string name = port;
+  for (char& c : name) {
+    auto byte = static_cast<unsigned char>(c);
+    bool kept = (byte < 0x80 && std::isalnum(byte)) || c == '-' || c == '_' || c == '.';
+    if (!kept) c = '_';
+  }
+  return name + ".log";
+}
+
 StationSetup::StationSetup() = default;
 
 StationSetup::~StationSetup() { stop(); }
 
-Status StationSetup::create(const SetupOptions& options, Log& log, station::StationEvents* events,
+Status StationSetup::make_pool(const SetupOptions& options, Log& log) {
+  const std::string& pool = options.pool;
+#ifdef _WIN32
+  // The Windows build has no PostgreSQL client: a line's shared pool is reached from Linux.
+  if (pool.starts_with("postgres"))
+    return Status::error(EINVAL, "the Windows build has no PostgreSQL pool; use file:PATH");
+#else
+  if (postgres::is_postgres_url(pool)) {
+    if (Status checked = postgres::check_url(pool); !checked.ok()) return checked;
+    if (!options.mac.empty())
+      return Status::error(EINVAL, "--mac sets a station's own next address; the line's pool gives "
+                                   "the addresses of its range (skav pool init)");
+    auto shared = std::make_unique<postgres::PgAddressPool>(pool, options.host.empty() ? host_name() : options.host);
+    if (Status ready = shared->check_ready(); !ready.ok()) return ready;
+    pool_ = std::move(shared);
+    return {};
+  }
+#endif
+  std::filesystem::path pool_path = settings_path_;
+  if (!pool.empty()) {
+    if (!pool.starts_with("file:") || pool.size() == 5)
+      return Status::error(EINVAL, "--pool takes file:PATH or postgresql://..., not " + pool);
+    pool_path = std::filesystem::path(pool.substr(5));
+  }
+  if (Status held = settings::PoolHold::acquire(pool_path, options.program, hold_); !held.ok()) return held;
+  settings::SettingsStore* store = store_.get();
+  if (pool_path != settings_path_) {
+    pool_store_ = std::make_unique<settings::FileSettingsStore>(pool_path);
+    store = pool_store_.get();
+  }
+  pool_ = std::make_unique<settings::StoreAddressPool>(*store);
+  if (!options.mac.empty()) {
+    MacDigits::Digits mac{};
+    MacDigits::parse(options.mac, mac);
+    pool_->write_next(&log, mac);
+  }
+  return {};
+}
+
+Status StationSetup::create(const SetupOptions& options, const SinksFor& sinks,
                             std::unique_ptr<StationSetup>& out) {
   std::unique_ptr<StationSetup> setup(new StationSetup);
   const bool simulated = options.simulate > 0;
@@ -30,23 +129,36 @@ Status StationSetup::create(const SetupOptions& options, Log& log, station::Stat
   if (!options.mac.empty() && !MacDigits::parse(options.mac, mac))
     return Status::error(EINVAL, "--mac needs 12 hexadecimal digits, not " + options.mac);
 
-  station::StationOptions station_options;
-  station_options.dir = options.dir;
-  station_options.transfer_timeout = options.timeout;
-  station_options.tick_period = options.tick;
-  if (options.barcode) station_options.barcode = *options.barcode ? 1 : 0;
+  // The ports: each its own adapter access, and for a simulation its own wire and boards.
   if (simulated) {
-    setup->wire_ = std::make_unique<link::InMemoryWire>();
-    setup->backend_ = std::make_unique<link::InMemoryBackend>(*setup->wire_);
-    // The simulated link has one adapter: it is the one to use, whatever the store holds.
-    station_options.interface = link::InMemoryBackend::kAdapterName;
+    int ports = std::max(options.ports, 1);
+    for (int i = 0; i < ports; ++i) {
+      auto port = std::make_unique<Port>();
+      port->wire = std::make_unique<link::InMemoryWire>();
+      port->name = "sim" + std::to_string(i);
+      if (i == 0)
+        port->backend = std::make_unique<link::InMemoryBackend>(*port->wire);
+      else
+        port->backend = std::make_unique<NamedSimBackend>(*port->wire, port->name);
+      setup->ports_.push_back(std::move(port));
+    }
   } else {
-    setup->backend_ = make_adapter_backend();
-    if (!options.interface.empty()) {
-      std::string name = find_adapter(*setup->backend_, options.interface);
-      if (name.empty())
-        return Status::error(ENODEV, "no adapter named " + options.interface + " (see skav adapters)");
-      station_options.interface = name;
+    std::vector<std::string> wanted = options.interfaces;
+    if (wanted.empty()) wanted.push_back(options.interface);
+    std::set<std::string> names;
+    for (const std::string& interface : wanted) {
+      auto port = std::make_unique<Port>();
+      port->backend = make_adapter_backend();
+      if (!interface.empty()) {
+        port->name = find_adapter(*port->backend, interface);
+        if (port->name.empty())
+          return Status::error(ENODEV, "no adapter named " + interface + " (see skav adapters)");
+        if (!names.insert(port->name).second)
+          return Status::error(EINVAL, "adapter " + port->name + " is named twice");
+      } else if (wanted.size() > 1) {
+        return Status::error(EINVAL, "an empty adapter name among several");
+      }
+      setup->ports_.push_back(std::move(port));
     }
   }
 
@@ -54,20 +166,51 @@ Status StationSetup::create(const SetupOptions& options, Log& log, station::Stat
   if (!place.store)
     return Status::error(ENOENT, "no settings file: set $HOME, $SKAV_SETTINGS or --settings");
   setup->settings_path_ = place.pool_file;
-  if (Status held = settings::PoolHold::acquire(setup->settings_path_, options.program, setup->hold_);
-      !held.ok())
-    return held;
   setup->store_ = std::move(place.store);
-  setup->pool_ = std::make_unique<settings::StoreAddressPool>(*setup->store_);
-  if (!options.mac.empty()) setup->pool_->write_next(&log, mac);
 
-  if (simulated) {
-    // Finished boards are not kept: a long simulated shift must not grow.
-    setup->line_ = std::make_unique<board::BoardLine>(setup->wire_->board_end(), options.board,
-                                                      options.simulate, false);
+  PortSinks first = sinks(0, setup->ports_.front()->name);
+  StringLog no_log;
+  Log& setup_log = first.log != nullptr ? *first.log : no_log;
+  if (Status made = setup->make_pool(options, setup_log); !made.ok()) return made;
+
+  // A line that ends after a number of boards starts exactly that many runs over all its
+  // ports, so that none is cut off mid-run at the end.
+  std::function<bool()> take_run;
+  if (options.boards > 0) {
+    auto runs_left = std::make_shared<std::atomic<int>>(options.boards);
+    take_run = [runs_left] {
+      int left = runs_left->load();
+      while (left > 0 && !runs_left->compare_exchange_weak(left, left - 1)) {
+      }
+      return left > 0;
+    };
   }
-  setup->station_ = std::make_unique<station::Station>(*setup->backend_, *setup->store_,
-                                                       *setup->pool_, log, events, station_options);
+
+  for (std::size_t i = 0; i < setup->ports_.size(); ++i) {
+    Port& port = *setup->ports_[i];
+    PortSinks port_sinks = i == 0 ? first : sinks(i, port.name);
+    if (port_sinks.log == nullptr) return Status::error(EINVAL, "no log for port " + port.name);
+    station::StationOptions station_options;
+    station_options.dir = options.dir;
+    station_options.transfer_timeout = options.timeout;
+    station_options.tick_period = options.tick;
+    station_options.take_run = take_run;
+    if (options.barcode) station_options.barcode = *options.barcode ? 1 : 0;
+    // A simulated port has one adapter, its own: it is the one to use, whatever the store holds.
+    if (simulated || !port.name.empty()) station_options.interface = port.name;
+    if (simulated) {
+      // Every board of the station has its own MAC address: port k's boards follow port k-1's.
+      board::BoardOptions boards = options.board;
+      boards.mac = board::mac_plus(options.board.mac, static_cast<std::uint64_t>(i) *
+                                                          static_cast<std::uint64_t>(options.simulate));
+      // Finished boards are not kept: a long simulated shift must not grow.
+      port.line = std::make_unique<board::BoardLine>(port.wire->board_end(), boards,
+                                                     options.simulate, false);
+    }
+    port.station = std::make_unique<station::Station>(*port.backend, *setup->store_, *setup->pool_,
+                                                      *port_sinks.log, port_sinks.events,
+                                                      station_options);
+  }
   out = std::move(setup);
   return {};
 }
@@ -75,14 +218,18 @@ Status StationSetup::create(const SetupOptions& options, Log& log, station::Stat
 settings::SettingsStore& StationSetup::store() { return *store_; }
 
 void StationSetup::start() {
-  station_->post_start_up();
-  station_->start();
-  if (line_) line_->start();
+  for (auto& port : ports_) {
+    port->station->post_start_up();
+    port->station->start();
+    if (port->line) port->line->start();
+  }
 }
 
 void StationSetup::stop() {
-  if (station_) station_->stop();
-  if (line_) line_->stop();
+  for (auto& port : ports_)
+    if (port->station) port->station->stop();
+  for (auto& port : ports_)
+    if (port->line) port->line->stop();
 }
 
 }  // namespace skav::app

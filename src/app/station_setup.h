@@ -1,10 +1,13 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "board/sim_board.h"
 #include "core/log.h"
@@ -22,6 +25,7 @@ class FrameBackend;
 class InMemoryWire;
 }
 namespace skav::settings {
+class FileSettingsStore;
 class PoolHold;
 }
 
@@ -33,8 +37,19 @@ struct SetupOptions {
   std::string program = "skav";  // names the pool's holder to a second station
   // The adapter to use, by system name or description; empty: the stored NetIF.
   std::string interface;
-  // Simulated boards on an in-process link instead of a real adapter (0: real).
+  // Several adapters, one station (a port) for each, all on one address pool; when not empty
+  // it takes the place of `interface`.
+  std::vector<std::string> interfaces;
+  // Simulated boards on an in-process link instead of a real adapter (0: real): `simulate`
+  // boards on each of `ports` simulated ports (sim0, sim1, ...).
   int simulate = 0;
+  int ports = 1;
+  // Where the boards' addresses come from: "file:PATH" (the MACHWID of the settings store at
+  // PATH, held by this process alone), "postgresql://..." (a line's range, shared), or empty
+  // (the settings store's own MACHWID).
+  std::string pool;
+  // This station's name in a shared pool; empty: the host name.
+  std::string host;
   board::BoardOptions board;  // the simulated boards' options (MAC addresses count up)
   std::optional<bool> barcode;
   std::string mac;  // 12 hexadecimal digits, or empty
@@ -44,46 +59,80 @@ struct SetupOptions {
   std::chrono::milliseconds timeout = transfer::kDefaultTimeout;
   std::filesystem::path dir = ".";
   std::chrono::milliseconds tick{100};
+  // The boards the station programs before it ends, over all its ports (0: no end): no run
+  // starts beyond that many.
+  int boards = 0;
 };
 
-// A station with all it stands on: the adapter access (the platform's, or an in-process wire
-// with a line of simulated boards), the settings store, the address pool, held by this process
-// alone while it lives, and the station itself. Built the same way for every front end.
+// Where one port's station reports: its log and its events (null: none).
+struct PortSinks {
+  Log* log = nullptr;
+  station::StationEvents* events = nullptr;
+};
+// Gives the sinks of port `index` (from 0), named `port` (the adapter's system name).
+using SinksFor = std::function<PortSinks(std::size_t index, const std::string& port)>;
+
+// A station for each port with all it stands on: the adapter access (the platform's, or an
+// in-process wire with a line of simulated boards), the settings store, the address pool that
+// all ports share (a file pool held by this process alone while it lives), and the stations.
+// Built the same way for every front end.
 class StationSetup {
  public:
-  // Builds it. Fails, leaving nothing behind, with a message for the operator when the named
-  // adapter does not exist, `mac` is not 12 hexadecimal digits, or another station holds the
-  // address pool (the message names it).
-  static Status create(const SetupOptions& options, Log& log, station::StationEvents* events,
+  // Builds it. Fails, leaving nothing behind, with a message for the operator when a named
+  // adapter does not exist or is named twice, `mac` is not 12 hexadecimal digits, the pool URL
+  // is not one or carries a password, the line's database has no range, or another station
+  // holds a file pool (the message names it). The sinks must outlive the set-up.
+  static Status create(const SetupOptions& options, const SinksFor& sinks,
                        std::unique_ptr<StationSetup>& out);
+  // One port (or every port) reporting to `log` and `events`.
+  static Status create(const SetupOptions& options, Log& log, station::StationEvents* events,
+                       std::unique_ptr<StationSetup>& out) {
+    return create(options, [&log, events](std::size_t, const std::string&) {
+      return PortSinks{&log, events};
+    }, out);
+  }
   ~StationSetup();
   StationSetup(const StationSetup&) = delete;
   StationSetup& operator=(const StationSetup&) = delete;
 
-  // Posts the station's start-up, starts its thread and the simulated boards. Returns at once.
+  // Posts each station's start-up, starts its thread and the simulated boards. Returns at once.
   void start();
-  // Stops the station (ending a run at its next wait) and the simulated boards. Idempotent.
+  // Stops the stations (ending runs at their next wait) and the simulated boards. Idempotent.
   void stop();
 
-  station::Station& station() { return *station_; }
+  std::size_t port_count() const { return ports_.size(); }
+  // Port `index`'s adapter (system name), station and line of simulated boards (null on a
+  // real adapter). Without an index: the first port's, for front ends with one port.
+  const std::string& port_name(std::size_t index = 0) const { return ports_[index]->name; }
+  station::Station& station(std::size_t index = 0) { return *ports_[index]->station; }
+  board::BoardLine* board_line(std::size_t index = 0) { return ports_[index]->line.get(); }
   settings::SettingsStore& store();
+  settings::AddressPool& pool() { return *pool_; }
   // The settings file (with the registry on Windows: the file whose lock holds the pool).
   const std::filesystem::path& settings_path() const { return settings_path_; }
-  // The line of simulated boards; null on a real adapter.
-  board::BoardLine* board_line() { return line_.get(); }
 
  private:
+  struct Port {
+    std::string name;
+    std::unique_ptr<link::InMemoryWire> wire;
+    std::unique_ptr<link::FrameBackend> backend;
+    std::unique_ptr<board::BoardLine> line;
+    std::unique_ptr<station::Station> station;
+  };
   StationSetup();
+  Status make_pool(const SetupOptions& options, Log& log);
 
   std::filesystem::path settings_path_;
-  std::unique_ptr<link::InMemoryWire> wire_;
-  std::unique_ptr<link::FrameBackend> backend_;
-  std::unique_ptr<board::BoardLine> line_;
   std::unique_ptr<settings::SettingsStore> store_;
+  std::unique_ptr<settings::FileSettingsStore> pool_store_;  // a file pool apart from the settings
   std::unique_ptr<settings::PoolHold> hold_;
   std::unique_ptr<settings::AddressPool> pool_;
-  std::unique_ptr<station::Station> station_;
+  std::vector<std::unique_ptr<Port>> ports_;  // stations last: they stop before the rest goes
 };
+
+// The file name a port's log gets: the adapter's name with every character other than a
+// letter, a digit, '-', '_' or '.' replaced by '_', then ".log".
+std::string port_log_name(const std::string& port);
 
 // The adapter's system name for a name or a description the operator gave; empty when none
 // matches.

@@ -43,6 +43,9 @@ using Clock = std::chrono::steady_clock;
 
 constexpr const char* kStationEnd = "skav0";
 constexpr const char* kBoardEnd = "skav1";
+// The second port's veth pair.
+constexpr const char* kSecondStationEnd = "skav2";
+constexpr const char* kSecondBoardEnd = "skav3";
 constexpr const char* kImageName = "bench.img";
 constexpr std::chrono::seconds kTransferTimeout{10};
 constexpr int kDiscoveryTries = 200;
@@ -229,10 +232,10 @@ void end_child(pid_t pid) {
 }
 
 // A child process serving as the board until SIGTERM (or SIGINT).
-[[noreturn]] void serve_sim_board(bool modelled_wire) {
+[[noreturn]] void serve_sim_board(bool modelled_wire, const char* board_end = kBoardEnd) {
   const std::atomic<bool>& stop = app::install_stop_signals();
   pcap::PcapBackend backend;
-  link::OpenResult opened = backend.open_for_board(kBoardEnd);
+  link::OpenResult opened = backend.open_for_board(board_end);
   if (!opened.device) _exit(2);
   std::optional<board::WireModelDevice> modelled;
   link::FrameDevice* device = opened.device.get();
@@ -357,6 +360,100 @@ VethFigures veth_in_turns(const Workspace& work, const BenchOptions& options) {
   return figures;
 }
 
+// Two ports of one station: two boards, each at the far end of its own veth pair and served by
+// its own process, programmed by two station threads (each with its own link, as each port's
+// station has), first one after the other, then both at once; one pair of timings per repeat.
+struct TwoPortFigures {
+  std::vector<double> sequential;  // seconds for the two boards one after the other
+  std::vector<double> together;    // seconds for the two boards at once
+  std::string load;                // the machine's load average (1 minute) before
+  std::string error;
+};
+
+// The first field of /proc/loadavg: the machine is shared, and the row depends on its load.
+std::string load_average() {
+  std::ifstream in("/proc/loadavg");
+  std::string first;
+  in >> first;
+  return first.empty() ? "?" : first;
+}
+
+TwoPortFigures two_ports(const Workspace& work, const BenchOptions& options, bool modelled_wire) {
+  TwoPortFigures figures;
+  figures.load = load_average();
+  const char* board_ends[2] = {kBoardEnd, kSecondBoardEnd};
+  const char* station_ends[2] = {kStationEnd, kSecondStationEnd};
+  pid_t children[2] = {-1, -1};
+  for (int i = 0; i < 2; ++i) {
+    children[i] = fork();
+    if (children[i] < 0) {
+      figures.error = std::string("fork: ") + std::strerror(errno);
+      break;
+    }
+    if (children[i] == 0) serve_sim_board(modelled_wire, board_ends[i]);
+  }
+  if (figures.error.empty()) {
+    pcap::PcapBackend backends[2];
+    std::unique_ptr<link::Link> links[2];
+    for (int i = 0; i < 2 && figures.error.empty(); ++i) {
+      links[i] = std::make_unique<link::Link>(backends[i]);
+      std::string why = connect(*links[i], station_ends[i]);
+      if (!why.empty()) figures.error = std::string(station_ends[i]) + ": " + why;
+    }
+    settings::FileSettingsStore store(work.dir() / "ports.reg");
+    settings::StoreAddressPool pool(store);
+    // One board's run; false when its filesystem step did not pass.
+    auto program = [&](int port) {
+      StringLog log;
+      station::RunContext context{&log, *links[port], pool, work.dir(), kTransferTimeout, nullptr,
+                                  MacDigits::kDefault, false, nullptr};
+      return station::run_board(context).step(station::StepSlot::kFilesystem) == station::Verdict::kPass;
+    };
+    // Unmeasured: each board allocates its memory on its first write.
+    if (figures.error.empty() && (!program(0) || !program(1))) figures.error = "a board was not programmed";
+    for (int r = 0; r < options.repeats && figures.error.empty(); ++r) {
+      Clock::time_point start = Clock::now();
+      bool ok = program(0) && program(1);
+      Clock::time_point one_after_other = Clock::now();
+      bool results[2] = {false, false};
+      std::thread second([&] { results[1] = program(1); });
+      results[0] = program(0);
+      second.join();
+      Clock::time_point at_once = Clock::now();
+      if (!ok || !results[0] || !results[1]) {
+        figures.error = "a board was not programmed";
+        break;
+      }
+      figures.sequential.push_back(seconds_between(start, one_after_other));
+      figures.together.push_back(seconds_between(one_after_other, at_once));
+    }
+  }
+  for (pid_t child : children)
+    if (child > 0) end_child(child);
+  return figures;
+}
+
+void print_two_ports(std::FILE* out, const char* name, const TwoPortFigures& figures) {
+  if (!figures.error.empty()) {
+    std::fprintf(out, "%s: %s\n", name, figures.error.c_str());
+    return;
+  }
+  Figure sequential = figure_of(figures.sequential);
+  Figure together = figure_of(figures.together);
+  std::fprintf(out, "%-34s one after the other %.3f s (%.3f-%.3f), together %.3f s (%.3f-%.3f), "
+                    "ratio %.2f\n",
+               name, sequential.median, sequential.min, sequential.max, together.median, together.min,
+               together.max, together.median / sequential.median);
+  std::string each;
+  for (std::size_t i = 0; i < figures.together.size(); ++i) {
+    char ratio[16];
+    std::snprintf(ratio, sizeof ratio, "%s%.2f", i > 0 ? " " : "", figures.together[i] / figures.sequential[i]);
+    each += ratio;
+  }
+  std::fprintf(out, "%-34s %s (load average before: %s)\n", "   ratio of each repeat", each.c_str(),
+               figures.load.c_str());
+}
+
 // CPU ticks (user + system) of a process, from /proc/<pid>/stat.
 std::optional<long> cpu_ticks(pid_t pid) {
   std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
@@ -455,6 +552,20 @@ int run_bench(const BenchOptions& options, std::FILE* out) {
                "read-back MB/s median (min-max)");
   std::fflush(out);
 
+  if (options.ports_only) {
+    std::string why = enter_veth_namespace(kStationEnd, kBoardEnd);
+    if (why.empty()) why = add_veth_pair(kSecondStationEnd, kSecondBoardEnd);
+    if (!why.empty()) {
+      std::fprintf(out, "d. two ports: skipped (%s)\n", why.c_str());
+      return 1;
+    }
+    TwoPortFigures veth_ports = two_ports(work, options, false);
+    print_two_ports(out, "d. two ports, veth", veth_ports);
+    TwoPortFigures wire_ports = two_ports(work, options, true);
+    print_two_ports(out, "d. two ports, modelled wire", wire_ports);
+    return veth_ports.error.empty() && wire_ports.error.empty() ? 0 : 1;
+  }
+
   StationFigures memory = in_process(work, options);
   if (!memory.error.empty()) {
     std::fprintf(out, "a. in-process link: %s\n", memory.error.c_str());
@@ -505,6 +616,19 @@ int run_bench(const BenchOptions& options, std::FILE* out) {
     print_ratio(out, "c. protocol limit (MB/s)", limit, limit);
     print_ratio(out, "c. ratio station/limit", figure_of(wire.write).median / limit,
                 figure_of(wire.read).median / limit);
+  }
+  std::fflush(out);
+
+  std::string second_pair = add_veth_pair(kSecondStationEnd, kSecondBoardEnd);
+  if (!second_pair.empty()) {
+    std::fprintf(out, "d. two ports: %s\n", second_pair.c_str());
+    status = 1;
+  } else {
+    TwoPortFigures veth_ports = two_ports(work, options, false);
+    print_two_ports(out, "d. two ports, veth", veth_ports);
+    TwoPortFigures wire_ports = two_ports(work, options, true);
+    print_two_ports(out, "d. two ports, modelled wire", wire_ports);
+    if (!veth_ports.error.empty() || !wire_ports.error.empty()) status = 1;
   }
   print_resources(out, "a. station resources", memory, " (board included: same process)");
   if (veth.error.empty()) print_resources(out, "b. station resources", veth, "");

@@ -14,6 +14,7 @@ struct BenchOptions {
   std::uint32_t size = station::kImageCapacity;
   int repeats = 5;
   bool skip_veth = false;
+  bool ports_only = false;  // only the two-port row (needs root)
   int idle_seconds = 10;
   // The skav program, started as `skav run` for the idle measurement.
   std::string program = "/proc/self/exe";
@@ -22,7 +23,8 @@ struct BenchOptions {
 // Programs one simulated board (a filesystem section: nand, write, read back) through the
 // station's Section Download over the in-process link, then (as root, in a private network
 // namespace) over a veth pair next to a raw-socket reference, and over a modelled 1 Gbit/s
-// wire; then measures an idle searching station. Prints the figures to `out`. 0 when every
+// wire; programs two boards on two veth pairs one after the other and at once (two ports);
+// then measures an idle searching station. Prints the figures to `out`. 0 when every
 // measurement ran, 1 when one failed (the reason is printed).
 int run_bench(const BenchOptions& options, std::FILE* out);
 

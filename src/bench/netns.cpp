@@ -20,10 +20,14 @@ std::string enter_veth_namespace(const std::string& station_end, const std::stri
   if (unshare(CLONE_NEWNET) != 0)
     return std::string("unshare(CLONE_NEWNET): ") + std::strerror(errno);
   if (!run("ip link set lo up")) return "ip link set lo up failed";
+  // No IPv6 on the pairs: its router solicitations would be foreign frames on them.
+  run("sysctl -qw net.ipv6.conf.all.disable_ipv6=1 net.ipv6.conf.default.disable_ipv6=1");
+  return add_veth_pair(station_end, board_end);
+}
+
+std::string add_veth_pair(const std::string& station_end, const std::string& board_end) {
   if (!run("ip link add " + station_end + " type veth peer name " + board_end))
     return "cannot create a veth pair (ip link add ... type veth)";
-  // No IPv6 on the pair: its router solicitations would be foreign frames on it.
-  run("sysctl -qw net.ipv6.conf.all.disable_ipv6=1");
   if (!run("ip link set " + station_end + " up") || !run("ip link set " + board_end + " up"))
     return "cannot bring the veth pair up";
   return {};

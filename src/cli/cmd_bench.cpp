@@ -18,6 +18,8 @@ void add_bench_command(CLI::App& app, int& exit_code) {
       ->check(CLI::PositiveNumber);
   command->add_flag("--skip-veth", options->skip_veth,
                     "Only the in-process link (no veth pair, no root needed)");
+  command->add_flag("--ports-only", options->ports_only,
+                    "Only the two-port row: two boards on two veth pairs, apart and at once (root)");
   command->add_option("--idle-seconds", options->idle_seconds,
                       "How long the idle station is watched")
       ->capture_default_str()

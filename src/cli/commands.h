@@ -12,5 +12,7 @@ void add_config_command(CLI::App& app, int& exit_code);
 void add_env_command(CLI::App& app, int& exit_code);
 void add_run_command(CLI::App& app, int& exit_code);
 void add_bench_command(CLI::App& app, int& exit_code);
+void add_pool_command(CLI::App& app, int& exit_code);
+void add_records_command(CLI::App& app, int& exit_code);
 
 }  // namespace skav::cli

@@ -1,7 +1,5 @@
 #include "cli/keyboard.h"
 
-#include "core/station/station.h"
-
 namespace skav::cli {
 
 void KeyboardReader::post(const char* bytes, std::size_t count) {
@@ -14,7 +12,7 @@ void KeyboardReader::post(const char* bytes, std::size_t count) {
     after_cr_ = c == '\r';
     if (c == '\n' || c == '\r') c = 13;
     if (c == 0x7f) c = 8;
-    station_.post_key(c);
+    deliver_(c);
   }
 }
 

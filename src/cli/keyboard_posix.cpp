@@ -11,8 +11,8 @@ struct KeyboardReader::Console {
   bool restore = false;
 };
 
-KeyboardReader::KeyboardReader(station::Station& station)
-    : station_(station), console_(std::make_unique<Console>()) {
+KeyboardReader::KeyboardReader(std::function<void(char)> deliver)
+    : deliver_(std::move(deliver)), console_(std::make_unique<Console>()) {
   if (isatty(STDIN_FILENO) == 1 && tcgetattr(STDIN_FILENO, &console_->saved) == 0) {
     termios raw = console_->saved;
     raw.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));

@@ -21,8 +21,8 @@ struct KeyboardReader::Console {
   std::atomic<HANDLE> reader{nullptr};  // the reading thread, to cancel a read that blocks
 };
 
-KeyboardReader::KeyboardReader(station::Station& station)
-    : station_(station), console_(std::make_unique<Console>()) {
+KeyboardReader::KeyboardReader(std::function<void(char)> deliver)
+    : deliver_(std::move(deliver)), console_(std::make_unique<Console>()) {
   console_->input = GetStdHandle(STD_INPUT_HANDLE);
   console_->type = GetFileType(console_->input);
   if (console_->type == FILE_TYPE_CHAR && GetConsoleMode(console_->input, &console_->saved_mode)) {

@@ -33,6 +33,7 @@ StdoutLog::StdoutLog(std::FILE* out) : out_(out), terminal_(isatty(fileno(out)) 
 
 void StdoutLog::append(std::string_view text) {
   std::lock_guard lock(mutex_);
+  if (before_write_) before_write_();
   if (terminal_) {
     std::string shown = escape_for_terminal(text);
     std::fwrite(shown.data(), 1, shown.size(), out_);
@@ -44,6 +45,7 @@ void StdoutLog::append(std::string_view text) {
 
 void StdoutLog::erase_last() {
   std::lock_guard lock(mutex_);
+  if (before_write_) before_write_();
   std::fwrite("\b \b", 1, 3, out_);
   std::fflush(out_);
 }

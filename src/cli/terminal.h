@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdio>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -20,8 +21,12 @@ class StdoutLog : public Log {
   explicit StdoutLog(std::FILE* out = stdout);
   void append(std::string_view text) override;
   void erase_last() override;
+  // Called before every write, for a live line on the same terminal to give way to the log.
+  // Set it before the log is used.
+  void set_before_write(std::function<void()> before) { before_write_ = std::move(before); }
 
  private:
+  std::function<void()> before_write_;
   std::mutex mutex_;
   std::FILE* out_;
   bool terminal_;

@@ -44,7 +44,11 @@ ParseResult parse_command_line(const QStringList& arguments, CommandLine& out) {
   QCommandLineOption screenshot_timeout(QStringLiteral("screenshot-timeout"), QString(),
                                         QStringLiteral("S"));
   screenshot_timeout.setFlags(QCommandLineOption::HiddenFromHelp);
-  parser.addOptions({simulate, settings, dir, timeout, screenshot, screenshot_timeout});
+  QCommandLineOption size(QStringLiteral("size"), QString(), QStringLiteral("WxH"));
+  size.setFlags(QCommandLineOption::HiddenFromHelp);
+  QCommandLineOption corrupt_read(QStringLiteral("simulate-corrupt-read"), QString(), QStringLiteral("N"));
+  corrupt_read.setFlags(QCommandLineOption::HiddenFromHelp);
+  parser.addOptions({simulate, settings, dir, timeout, screenshot, screenshot_timeout, size, corrupt_read});
 
   // The parser has no optional values: take "--simulate=N" apart first.
   QStringList args;
@@ -98,6 +102,19 @@ ParseResult parse_command_line(const QStringList& arguments, CommandLine& out) {
       !parse_positive(parser.value(screenshot_timeout), out.screenshot_timeout)) {
     result.kind = ParseResult::kError;
     result.text = QStringLiteral("--screenshot-timeout needs a number of seconds above 0.");
+    return result;
+  }
+  if (parser.isSet(size)) {
+    const QStringList parts = parser.value(size).split(QLatin1Char('x'));
+    if (parts.size() != 2 || !parse_positive(parts[0], out.width) || !parse_positive(parts[1], out.height)) {
+      result.kind = ParseResult::kError;
+      result.text = QStringLiteral("--size needs WIDTHxHEIGHT in pixels.");
+      return result;
+    }
+  }
+  if (parser.isSet(corrupt_read) && !parse_positive(parser.value(corrupt_read), out.corrupt_read)) {
+    result.kind = ParseResult::kError;
+    result.text = QStringLiteral("--simulate-corrupt-read needs a number above 0.");
     return result;
   }
   return result;

@@ -16,6 +16,11 @@ struct CommandLine {
   // `simulate` boards are done (or after `screenshot_timeout` seconds) and quit.
   QString screenshot;
   int screenshot_timeout = 300;
+  // Hidden, for the documentation too: the window's size in pixels (0: its default), and a
+  // simulated board fault, the Nth read of each board sending one byte changed (0: none).
+  int width = 0;
+  int height = 0;
+  int corrupt_read = 0;
 };
 
 struct ParseResult {

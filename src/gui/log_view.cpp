@@ -1,6 +1,7 @@
 #include "gui/log_view.h"
 
 #include <QFont>
+#include <QFontDatabase>
 #include <QKeyEvent>
 #include <QScrollBar>
 #include <QTextBlock>
@@ -17,10 +18,12 @@ QString to_qstring(const std::string& latin1) {
 }  // namespace
 
 LogView::LogView(QWidget* parent) : QPlainTextEdit(parent) {
-  QFont font(QStringLiteral("Courier"));
-  font.setStyleHint(QFont::TypeWriter);
+  // The system's fixed-pitch font is a scalable outline font that stays crisp when zoomed.
+  QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+  font.setStyleHint(QFont::Monospace);
   font.setFixedPitch(true);
-  font.setPixelSize(14);
+  font.setWeight(QFont::Normal);
+  font.setPointSize(11);
   setFont(font);
   setLineWrapMode(QPlainTextEdit::NoWrap);
   setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
@@ -80,6 +83,12 @@ void LogView::clear_log() {
   clear();
 }
 
+void LogView::set_point_size(int points) {
+  QFont larger = font();
+  larger.setPointSize(points);
+  setFont(larger);
+}
+
 void LogView::rebuild() { setPlainText(to_qstring(document_.display_text())); }
 
 void LogView::show_end(bool follow, bool at_bottom) {
@@ -98,6 +107,11 @@ void LogView::show_end(bool follow, bool at_bottom) {
 void LogView::keyPressEvent(QKeyEvent* event) {
   if (event->matches(QKeySequence::Copy)) {
     copy();
+    return;
+  }
+  // As the context menu offers; never a character for the MAC entry.
+  if (event->matches(QKeySequence::SelectAll)) {
+    selectAll();
     return;
   }
   if (event->matches(QKeySequence::Cut) || event->matches(QKeySequence::Paste) ||

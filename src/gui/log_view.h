@@ -11,8 +11,9 @@
 namespace skav::gui {
 
 // The log window: shows the log's bytes in a fixed-pitch font without wrapping. Only the
-// station changes it; the operator can select, scroll and copy. Typed characters, Enter (13)
-// and Backspace (8) go to the key handler; cursor, page, Home, End and Delete keys do nothing.
+// station changes it; the operator can select (Ctrl+A: all), scroll and copy. Typed
+// characters, Enter (13) and Backspace (8) go to the key handler; cursor, page, Home, End and
+// Delete keys do nothing.
 class LogView : public QPlainTextEdit {
   Q_OBJECT
 
@@ -26,6 +27,8 @@ class LogView : public QPlainTextEdit {
   // Replaces the whole log.
   void set_bytes(std::string_view bytes);
   void clear_log();
+  // The font's size in points; the bytes shown do not change.
+  void set_point_size(int points);
   // The log exactly as appended.
   const std::string& bytes() const { return document_.bytes(); }
   const LogDocument& log_document() const { return document_; }

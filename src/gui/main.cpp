@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 
 #include "app/station_setup.h"
@@ -66,6 +67,7 @@ int main(int argc, char** argv) {
   setup_options.settings = options.settings.toStdString();
   setup_options.dir = options.dir.toStdString();
   if (options.timeout_seconds > 0) setup_options.timeout = std::chrono::seconds(options.timeout_seconds);
+  setup_options.board.faults.corrupt_read = options.corrupt_read;
   std::unique_ptr<skav::app::StationSetup> setup;
   if (skav::Status made = skav::app::StationSetup::create(setup_options, window.log(), &window.events(), setup);
       !made.ok()) {
@@ -74,6 +76,8 @@ int main(int argc, char** argv) {
     return 1;
   }
   window.set_station(&setup->station());
+  window.set_records_file(std::filesystem::path(setup_options.dir) / skav::station::kRecordsFile);
+  if (options.width > 0) window.resize(options.width, options.height);
   // A log file named on the command line is opened as Open would, start-up included.
   window.open_at_start(options.log_file);
   window.show();

@@ -9,16 +9,25 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QSaveFile>
+#include <QSettings>
 #include <QStatusBar>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include <algorithm>
 
 #include "core/station/station.h"
 #include "gui/about_dialog.h"
+#include "gui/alarm_tone.h"
 #include "gui/app_icon.h"
 #include "gui/bridges.h"
 #include "gui/interface_dialog.h"
 #include "gui/log_document.h"
 #include "gui/log_view.h"
+#include "gui/operator_panel.h"
+#include "view/panel.h"
 
 namespace skav::gui {
 
@@ -28,23 +37,64 @@ const QString kTitle = QStringLiteral("SKAV");
 // On this platform "*.*" would hide every file without an extension.
 const QString kFileFilter = QStringLiteral("All Files (*)");
 
+// The window's own per-user choices (not the station's settings).
+const QString kLogPointsKey = QStringLiteral("view/logPoints");
+const QString kSoundKey = QStringLiteral("view/sound");
+const QString kPanelKey = QStringLiteral("view/operatorPanel");
+constexpr int kLogPoints = 11;
+constexpr int kSmallestLogPoints = 6;
+constexpr int kLargestLogPoints = 48;
+
+QVariant read_choice(const QString& key, const QVariant& fallback) {
+  QSettings settings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("SKAV"),
+                     QStringLiteral("skav-gui"));
+  return settings.value(key, fallback);
+}
+
+void store_choice(const QString& key, const QVariant& value) {
+  QSettings settings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("SKAV"),
+                     QStringLiteral("skav-gui"));
+  settings.setValue(key, value);
+}
+
 }  // namespace
 
 MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
   setObjectName(QStringLiteral("mainWindow"));
   setWindowIcon(app_icon());
-  log_view_ = new LogView(this);
+  auto* central = new QWidget(this);
+  panel_ = new OperatorPanel(central);
+  log_view_ = new LogView(central);
   log_view_->setObjectName(QStringLiteral("logView"));
   log_view_->set_key_handler([this](char c) { key_char(c); });
-  setCentralWidget(log_view_);
+  log_view_->set_point_size(std::clamp(read_choice(kLogPointsKey, kLogPoints).toInt(),
+                                       kSmallestLogPoints, kLargestLogPoints));
+  auto* layout = new QVBoxLayout(central);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->setSpacing(4);
+  layout->addWidget(panel_);
+  layout->addWidget(log_view_, 1);
+  setCentralWidget(central);
   log_bridge_ = new LogBridge(*log_view_, this);
   event_bridge_ = new EventBridge(this);
+  tone_ = new AlarmTone(this);
+  alarm_ = [this] { tone_->play(); };
 
   create_menus();
   create_status_bar();
   set_file_path(QString());
-  resize(860, 600);
+  resize(1024, 720);
   log_view_->setFocus();
+  set_panel_shown(read_choice(kPanelKey, true).toBool());
+
+  shift_clock_.start();
+  shift_start_ = QTime::currentTime();
+  update_totals();
+  // Boards per hour move on while no board finishes.
+  auto* refresh = new QTimer(this);
+  connect(refresh, &QTimer::timeout, this, &MainWindow::update_totals);
+  refresh->start(std::chrono::seconds(30));
+  connect(panel_->totals()->reset_button(), &QPushButton::clicked, this, &MainWindow::reset_shift_totals);
 
   // Until the first tick sets the Status Pane text, the pane shows the idle "Ready".
   connect(event_bridge_, &EventBridge::status_text_changed, this, [this](const QString& text) {
@@ -54,16 +104,22 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
           [this](const QString& section, int percent) {
             progress_->setFormat(section + QStringLiteral(" %p%"));
             progress_->setValue(percent);
-            progress_->show();
+            show_progress(true);
           });
-  connect(event_bridge_, &EventBridge::progress_ended, progress_, &QWidget::hide);
+  connect(event_bridge_, &EventBridge::progress_ended, this, [this] { show_progress(false); });
   connect(event_bridge_, &EventBridge::run_active_changed, this,
           [this](bool active) { interface_action_->setEnabled(!active); });
-  connect(event_bridge_, &EventBridge::snapshot_changed, this, [this] { update_barcode_check(); });
-  connect(event_bridge_, &EventBridge::board_finished, this, [this] {
-    ++boards_finished_;
-    Q_EMIT board_finished(boards_finished_);
-  });
+  connect(event_bridge_, &EventBridge::snapshot_changed, this,
+          [this](const std::shared_ptr<const station::StationSnapshot>& snapshot) {
+            update_barcode_check();
+            show_snapshot(*snapshot);
+          });
+  connect(event_bridge_, &EventBridge::board_finished, this,
+          [this](const station::BoardRecord& record) {
+            count_board(record);
+            ++boards_finished_;
+            Q_EMIT board_finished(boards_finished_);
+          });
 }
 
 MainWindow::~MainWindow() = default;
@@ -103,6 +159,8 @@ void MainWindow::create_menus() {
   connect(barcode_action_, &QAction::triggered, this, &MainWindow::toggle_barcode);
   connect(view_menu_, &QMenu::aboutToShow, this, &MainWindow::update_barcode_check);
 
+  create_view_commands();
+
   QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
   QAction* about = help->addAction(QStringLiteral("&About SKAV..."));
   about->setObjectName(QStringLiteral("actionAbout"));
@@ -119,6 +177,98 @@ void MainWindow::create_menus() {
   accelerator("actionNew", QKeySequence(Qt::CTRL | Qt::Key_N), &MainWindow::new_log);
   accelerator("actionOpen", QKeySequence(Qt::CTRL | Qt::Key_O), &MainWindow::open_log);
   accelerator("actionSave", QKeySequence(Qt::CTRL | Qt::Key_S), &MainWindow::save_log);
+}
+
+void MainWindow::create_view_commands() {
+  view_menu_->addSeparator();
+  panel_action_ = view_menu_->addAction(QStringLiteral("Operator &Panel"));
+  panel_action_->setObjectName(QStringLiteral("actionOperatorPanel"));
+  panel_action_->setStatusTip(QStringLiteral("Show or hide the board's state, the steps and the totals"));
+  panel_action_->setCheckable(true);
+  panel_action_->setShortcut(QKeySequence(Qt::Key_F9));
+  connect(panel_action_, &QAction::triggered, this, [this](bool shown) {
+    set_panel_shown(shown);
+    store_choice(kPanelKey, shown);
+  });
+
+  zoom_in_action_ = view_menu_->addAction(QStringLiteral("Zoom &In"));
+  zoom_in_action_->setObjectName(QStringLiteral("actionZoomIn"));
+  zoom_in_action_->setStatusTip(QStringLiteral("Larger log text"));
+  // Ctrl+= as well: on most keyboards "+" needs Shift.
+  zoom_in_action_->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_Plus), QKeySequence(Qt::CTRL | Qt::Key_Equal)});
+  connect(zoom_in_action_, &QAction::triggered, this, [this] { zoom_log(1); });
+  zoom_out_action_ = view_menu_->addAction(QStringLiteral("Zoom &Out"));
+  zoom_out_action_->setObjectName(QStringLiteral("actionZoomOut"));
+  zoom_out_action_->setStatusTip(QStringLiteral("Smaller log text"));
+  zoom_out_action_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Minus));
+  connect(zoom_out_action_, &QAction::triggered, this, [this] { zoom_log(-1); });
+
+  sound_action_ = view_menu_->addAction(QStringLiteral("&Sound"));
+  sound_action_->setObjectName(QStringLiteral("actionSound"));
+  sound_action_->setStatusTip(QStringLiteral("A tone when a board fails or times out"));
+  sound_action_->setCheckable(true);
+  sound_action_->setChecked(read_choice(kSoundKey, true).toBool());
+  connect(sound_action_, &QAction::triggered, this, [](bool on) { store_choice(kSoundKey, on); });
+
+  reset_totals_action_ = view_menu_->addAction(QStringLiteral("&Reset Shift Totals"));
+  reset_totals_action_->setObjectName(QStringLiteral("actionResetTotals"));
+  reset_totals_action_->setStatusTip(QStringLiteral("Start the shift's count again"));
+  connect(reset_totals_action_, &QAction::triggered, this, &MainWindow::reset_shift_totals);
+}
+
+void MainWindow::set_panel_shown(bool shown) {
+  panel_->setVisible(shown);
+  panel_action_->setChecked(shown);
+  // The panel's steps show the transfer; folded, the status bar's bar does.
+  progress_->setVisible(progress_active_ && !shown);
+}
+
+void MainWindow::show_progress(bool active) {
+  progress_active_ = active;
+  progress_->setVisible(active && !panel_action_->isChecked());
+}
+
+int MainWindow::log_points() const { return log_view_->font().pointSize(); }
+
+void MainWindow::zoom_log(int points) {
+  int size = std::clamp(log_points() + points, kSmallestLogPoints, kLargestLogPoints);
+  log_view_->set_point_size(size);
+  store_choice(kLogPointsKey, size);
+}
+
+void MainWindow::show_snapshot(const station::StationSnapshot& snapshot) {
+  panel_->show_panel(view::make_panel(snapshot));
+}
+
+void MainWindow::count_board(const station::BoardRecord& record) {
+  shift_.add(record.overall);
+  if (today_) today_->add(record);
+  update_totals();
+  if (view::is_alarm(view::verdict_word(record.overall)) && sound_action_->isChecked() && alarm_) alarm_();
+}
+
+void MainWindow::reset_shift_totals() {
+  shift_ = view::Totals{};
+  shift_clock_.restart();
+  shift_start_ = QTime::currentTime();
+  update_totals();
+}
+
+void MainWindow::set_records_file(const std::filesystem::path& file) {
+  today_.emplace(file, view::today());
+  update_totals();
+}
+
+void MainWindow::update_totals() {
+  auto elapsed = std::chrono::seconds(shift_clock_.elapsed() / 1000);
+  panel_->totals()->show_totals(shift_, view::boards_per_hour(shift_.boards, elapsed),
+                                shift_start_.toString(QStringLiteral("HH:mm")),
+                                today_ ? today_->totals() : view::Totals{});
+}
+
+void MainWindow::resizeEvent(QResizeEvent* event) {
+  QMainWindow::resizeEvent(event);
+  panel_->fit_to(height());
 }
 
 void MainWindow::create_status_bar() {

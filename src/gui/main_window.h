@@ -1,15 +1,23 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QString>
+#include <QTime>
+
+#include <filesystem>
+#include <functional>
+#include <optional>
 
 #include "core/log.h"
 #include "core/station/station_events.h"
+#include "view/totals.h"
 
 class QAction;
 class QLabel;
 class QMenu;
 class QProgressBar;
+class QSettings;
 
 namespace skav::station {
 class Station;
@@ -17,12 +25,17 @@ class Station;
 
 namespace skav::gui {
 
+class AlarmTone;
 class EventBridge;
 class LogBridge;
 class LogView;
+class OperatorPanel;
 
-// The station's window: the log, the menus and accelerators, the status bar with the Status
-// Pane text, the lock-key indicators and a progress bar while a section is transferred.
+// The station's window: over the log, the operator's panel (the board's state in one word, the
+// run's steps, the shift's totals), which View, Operator Panel folds away; the menus and
+// accelerators; the status bar with the Status Pane text, the lock-key indicators and, while
+// the panel is folded, a progress bar while a section is transferred. The log's font size, the
+// sound and the panel's fold are remembered per user.
 class MainWindow : public QMainWindow {
   Q_OBJECT
 
@@ -56,6 +69,15 @@ class MainWindow : public QMainWindow {
   void show_interface_dialog();
   // View, Barcode.
   void toggle_barcode();
+  // View, Zoom In and Zoom Out: the log's font a point larger or smaller.
+  void zoom_log(int points);
+  // View, Reset Shift Totals: the shift's count starts again now.
+  void reset_shift_totals();
+  // Today's totals come from this records file (read now); the boards that finish add to them.
+  void set_records_file(const std::filesystem::path& file);
+  // What calls the operator when a board fails or times out (and View, Sound is on); by
+  // default a tone.
+  void set_alarm(std::function<void()> alarm) { alarm_ = std::move(alarm); }
 
   LogView* log_view() const { return log_view_; }
   // What the message pane shows now: a menu prompt while one is highlighted, else the
@@ -65,7 +87,16 @@ class MainWindow : public QMainWindow {
   QAction* interface_action() const { return interface_action_; }
   QAction* barcode_action() const { return barcode_action_; }
   QAction* status_bar_action() const { return status_bar_action_; }
+  QAction* panel_action() const { return panel_action_; }
+  QAction* zoom_in_action() const { return zoom_in_action_; }
+  QAction* zoom_out_action() const { return zoom_out_action_; }
+  QAction* sound_action() const { return sound_action_; }
+  QAction* reset_totals_action() const { return reset_totals_action_; }
   QMenu* view_menu() const { return view_menu_; }
+  OperatorPanel* operator_panel() const { return panel_; }
+  const view::Totals& shift_totals() const { return shift_; }
+  // The log's font size in points.
+  int log_points() const;
   // The name of the log's file, empty while it has none.
   const QString& file_path() const { return file_path_; }
   // Boards whose run finished since the window opened.
@@ -74,8 +105,17 @@ class MainWindow : public QMainWindow {
  Q_SIGNALS:
   void board_finished(int count);
 
+ protected:
+  void resizeEvent(QResizeEvent* event) override;
+
  private:
   void create_menus();
+  void create_view_commands();
+  void show_snapshot(const station::StationSnapshot& snapshot);
+  void count_board(const station::BoardRecord& record);
+  void update_totals();
+  void set_panel_shown(bool shown);
+  void show_progress(bool active);
   void create_status_bar();
   void set_file_path(const QString& path);
   void update_barcode_check();
@@ -94,6 +134,21 @@ class MainWindow : public QMainWindow {
   QAction* interface_action_ = nullptr;
   QAction* barcode_action_ = nullptr;
   QAction* status_bar_action_ = nullptr;
+  QAction* panel_action_ = nullptr;
+  QAction* zoom_in_action_ = nullptr;
+  QAction* zoom_out_action_ = nullptr;
+  QAction* sound_action_ = nullptr;
+  QAction* reset_totals_action_ = nullptr;
+  OperatorPanel* panel_ = nullptr;
+  bool progress_active_ = false;
+
+  view::Totals shift_;
+  QElapsedTimer shift_clock_;
+  QTime shift_start_;
+  std::optional<view::DayTotals> today_;
+  std::function<void()> alarm_;
+  AlarmTone* tone_ = nullptr;
+
   QString file_path_;
   int boards_finished_ = 0;
   int start_ups_ = 0;

@@ -39,6 +39,7 @@ class LogViewTest : public QObject {
   void document_pieces_and_trimmed_blocks();
   void command_line_options();
   void command_line_errors();
+  void ctrl_a_selects_the_whole_log_and_types_nothing();
 };
 
 void LogViewTest::keeps_the_exact_bytes_and_shows_line_ends_once() {
@@ -199,23 +200,49 @@ void LogViewTest::command_line_options() {
   QCOMPARE(parse({"shift.log"}, with_file).kind, ParseResult::kRun);
   QCOMPARE(with_file.log_file, QStringLiteral("shift.log"));
 
+  CommandLine documentation;
+  QCOMPARE(parse({"--size", "1280x800", "--simulate-corrupt-read", "4"}, documentation).kind,
+           ParseResult::kRun);
+  QCOMPARE(documentation.width, 1280);
+  QCOMPARE(documentation.height, 800);
+  QCOMPARE(documentation.corrupt_read, 4);
+
   CommandLine help;
   ParseResult shown = parse({"--help"}, help);
   QCOMPARE(shown.kind, ParseResult::kHelp);
   QVERIFY(shown.text.contains("--simulate"));
   QVERIFY(!shown.text.contains("--screenshot"));
+  QVERIFY(!shown.text.contains("--size"));
+  QVERIFY(!shown.text.contains("--simulate-corrupt-read"));
 }
 
 void LogViewTest::command_line_errors() {
   for (const QStringList& args :
        {QStringList{"--simulate=0"}, QStringList{"--simulate=x"}, QStringList{"--timeout", "-1"},
         QStringList{"--timeout", "soon"}, QStringList{"--timeout", "0.5"}, QStringList{"--timeout", "0"}, QStringList{"--settings"}, QStringList{"--bogus"},
-        QStringList{"first.log", "second.log"}}) {
+        QStringList{"first.log", "second.log"}, QStringList{"--size", "1280"},
+        QStringList{"--size", "x800"}, QStringList{"--size", "0x800"},
+        QStringList{"--simulate-corrupt-read", "0"}}) {
     CommandLine out;
     ParseResult result = parse(args, out);
     QVERIFY2(result.kind == ParseResult::kError, qPrintable(args.join(' ')));
     QVERIFY(!result.text.isEmpty());
   }
+}
+
+void LogViewTest::ctrl_a_selects_the_whole_log_and_types_nothing() {
+  LogView view;
+  QString typed;
+  view.set_key_handler([&typed](char c) { typed += QLatin1Char(c); });
+  view.append_bytes("Waiting connecting to Target...\r\nConnected...\r\nInput MAC Address : ");
+  QVERIFY(!view.textCursor().hasSelection());
+  QTest::keyClick(&view, Qt::Key_A, Qt::ControlModifier);
+  QCOMPARE(view.textCursor().selectedText(),
+           QStringLiteral("Waiting connecting to Target...\u2029Connected...\u2029Input MAC Address : "));
+  QVERIFY(typed.isEmpty());
+  // A plain "a" still goes to the MAC entry.
+  QTest::keyClick(&view, Qt::Key_A);
+  QCOMPARE(typed, QStringLiteral("a"));
 }
 
 QTEST_MAIN(LogViewTest)

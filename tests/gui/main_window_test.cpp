@@ -9,6 +9,7 @@
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSettings>
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
@@ -63,6 +64,11 @@ class MainWindowTest : public QObject {
   Q_OBJECT
 
  private Q_SLOTS:
+  // The window's own remembered choices go to a folder of the test's.
+  void initTestCase() {
+    QVERIFY(settings_dir_.isValid());
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings_dir_.path());
+  }
   void caption_and_menus();
   void status_bar_item_stays_checked();
   void barcode_item_follows_the_mode_and_is_stored();
@@ -80,6 +86,9 @@ class MainWindowTest : public QObject {
   void appends_from_other_threads_arrive_in_order();
   void progress_bar_shows_section_and_percent();
   void interface_item_disabled_while_a_run_is_active();
+
+ private:
+  QTemporaryDir settings_dir_;
 };
 
 void MainWindowTest::caption_and_menus() {
@@ -89,7 +98,8 @@ void MainWindowTest::caption_and_menus() {
            (QStringList{"&File", "&View", "&Help"}));
   QCOMPARE(action_texts(menu_named(window, "&File")->actions()), (QStringList{"--", "E&xit"}));
   QCOMPARE(action_texts(menu_named(window, "&View")->actions()),
-           (QStringList{"&Status Bar", "Interface", "Barcode"}));
+           (QStringList{"&Status Bar", "Interface", "Barcode", "--", "Operator &Panel", "Zoom &In",
+                        "Zoom &Out", "&Sound", "&Reset Shift Totals"}));
   QCOMPARE(action_texts(menu_named(window, "&Help")->actions()),
            (QStringList{"&About SKAV..."}));
 
@@ -431,9 +441,11 @@ std::shared_ptr<const skav::station::StationSnapshot> running(skav::station::Ste
 
 }  // namespace
 
+// With the operator's panel folded away, the status bar shows the transfer.
 void MainWindowTest::progress_bar_shows_section_and_percent() {
   MainWindow window;
   window.show();
+  if (window.panel_action()->isChecked()) window.panel_action()->trigger();
   QProgressBar* bar = window.progress_bar();
   QVERIFY(!bar->isVisible());
   std::thread worker([&window] {
@@ -453,6 +465,14 @@ void MainWindowTest::progress_bar_shows_section_and_percent() {
   ender.join();
   QCoreApplication::sendPostedEvents();
   QVERIFY(!bar->isVisible());
+
+  // Unfolded, the panel's steps show it instead.
+  window.panel_action()->trigger();
+  window.events().on_snapshot(running(skav::station::StepSlot::kKernel, 512, 2048));
+  QVERIFY(!bar->isVisible());
+  window.panel_action()->trigger();
+  QVERIFY(bar->isVisible());
+  window.panel_action()->trigger();
 }
 
 void MainWindowTest::interface_item_disabled_while_a_run_is_active() {

@@ -4,7 +4,7 @@
 
 namespace skav::gui::test {
 
-StationRig::StationRig(int barcode) {
+StationRig::StationRig(int barcode, const board::BoardOptions& board) {
   skav::test::RigOptions options;
   options.barcode = barcode;
   options.first_address = "";
@@ -12,7 +12,7 @@ StationRig::StationRig(int barcode) {
   options.log = &window.log();
   options.events = &window.events();
   core_ = std::make_unique<skav::test::StationRig>(std::move(options));
-  core_->plug_line(board::BoardOptions{}, 0);
+  core_->plug_line(board, 0);
   station = core_->station.get();
   window.set_station(station);
 }

@@ -18,7 +18,8 @@ namespace skav::gui::test {
 class StationRig {
  public:
   // `barcode` is stored before start-up unless negative (then nothing is stored: a first start).
-  explicit StationRig(int barcode = -1);
+  // Every board on the line is made with `board`.
+  explicit StationRig(int barcode = -1, const board::BoardOptions& board = {});
   ~StationRig();
   StationRig(const StationRig&) = delete;
   StationRig& operator=(const StationRig&) = delete;
@@ -34,6 +35,7 @@ class StationRig {
   std::string digits() const;
   std::filesystem::path settings_path() const { return core_->dir / "settings.reg"; }
   QString dir_path(const QString& name) const;
+  const std::filesystem::path& dir() const { return core_->dir.path(); }
   settings::FileSettingsStore& store() { return core_->store; }
 
   MainWindow window;

@@ -27,7 +27,9 @@ TEST(BenchCli, PrintsEveryRowForASmallImage) {
   for (const char* row : {"b. veth pair (station, libpcap)", "b. veth pair (raw reference)",
                           "b. ratio station/reference", "c. modelled 1 Gbit/s wire (station)",
                           "c. protocol limit (MB/s)", "c. ratio station/limit",
-                          "b. station resources", "c. station resources", "idle station: "})
+                          "b. station resources", "c. station resources", "idle station: ",
+                          "d. two ports, veth                 one after the other ",
+                          "d. two ports, modelled wire        one after the other "})
     EXPECT_NE(out.find(row), std::string::npos) << row << "\n" << out;
   EXPECT_NE(out.find("78.80"), std::string::npos) << out;  // the computed limit
   EXPECT_EQ(out.find("skipped"), std::string::npos) << out;

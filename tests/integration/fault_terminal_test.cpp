@@ -88,6 +88,10 @@ TEST_F(HostileDiagText, IntoAFileTheBoardsTextIsKeptAsItIs) {
   test::ProgramResult result = test::run_program(command(), 60s);
   EXPECT_EQ(result.exit_code, 0) << result.err;
   EXPECT_NE(result.out.find(kHostileText), std::string::npos) << result.out;
+  // Beside the log, on standard error: the board's line and the totals.
+  EXPECT_NE(result.err.find("\n1 PASS 00:11:22:33:44:55 "), std::string::npos) << result.err;
+  EXPECT_TRUE(result.err.ends_with("\n1 board: 1 passed, 0 failed\n")) << result.err;
+  EXPECT_EQ(result.out.find("1 board:"), std::string::npos) << "the log stays the log";
 }
 
 }  // namespace

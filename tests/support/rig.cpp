@@ -244,8 +244,9 @@ StationRig::StationRig(RigOptions options)
     station_options.interface = options.interface ? options.interface : cable_->adapter();
   station_options.barcode = options.barcode_override;
   station_options.allow_worker_start = options.allow_worker_start;
+  station_options.take_run = options.take_run;
   station = std::make_unique<station::Station>(
-      cable_->backend(), store, pool, options.log != nullptr ? *options.log : log,
+      cable_->backend(), store, options.pool != nullptr ? *options.pool : pool, options.log != nullptr ? *options.log : log,
       options.events != nullptr ? options.events : &events, station_options);
   if (options.start_up) {
     station->post_start_up();

@@ -128,7 +128,10 @@ struct RigOptions {
   bool stored_adapter = false;
   std::optional<int> barcode_override;  // Barcode Mode for this station's life only
   std::function<bool()> allow_worker_start;
+  std::function<bool()> take_run;
   bool start_up = true;  // carry out the start-up when the rig is made
+  // The address pool instead of the rig's own (the store's MACHWID).
+  settings::AddressPool* pool = nullptr;
   // Where the log and the events go instead of the rig's own (a window's, say).
   Log* log = nullptr;
   station::StationEvents* events = nullptr;

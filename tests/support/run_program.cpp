@@ -90,6 +90,41 @@ ProgramResult run_program(const std::vector<std::string>& argv, std::chrono::mil
   return result;
 }
 
+BackgroundProgram::BackgroundProgram(const std::vector<std::string>& argv, const std::string& output) {
+  std::vector<char*> args;
+  for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
+  args.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, output.c_str(),
+                                   O_WRONLY | O_CREAT | O_APPEND, 0644);
+  posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
+  if (posix_spawn(&pid_, args[0], &actions, nullptr, args.data(), environ) != 0) pid_ = -1;
+  posix_spawn_file_actions_destroy(&actions);
+}
+
+bool BackgroundProgram::kill_now() {
+  if (pid_ <= 0) return false;
+  bool running = waitpid(pid_, nullptr, WNOHANG) == 0;
+  if (running) {
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+  }
+  pid_ = -1;
+  return running;
+}
+
+int BackgroundProgram::wait(std::chrono::milliseconds limit) {
+  if (pid_ <= 0) return -1;
+  bool killed = false;
+  int status = reap(pid_, Clock::now() + limit, killed);
+  pid_ = -1;
+  if (WIFEXITED(status)) return WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
+  return -1;
+}
+
 int reap(pid_t pid, std::chrono::steady_clock::time_point deadline, bool& killed) {
   int status = 0;
   for (;;) {

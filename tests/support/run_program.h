@@ -19,6 +19,25 @@ struct ProgramResult {
 // output and error. A program still running after `limit` is killed and reported timed_out.
 ProgramResult run_program(const std::vector<std::string>& argv, std::chrono::milliseconds limit);
 
+// A program started in the background, its standard output and error going to `output`
+// (appended), standard input from /dev/null. Killed (SIGKILL) and reaped when the object goes.
+class BackgroundProgram {
+ public:
+  BackgroundProgram(const std::vector<std::string>& argv, const std::string& output);
+  ~BackgroundProgram() { kill_now(); }
+  BackgroundProgram(const BackgroundProgram&) = delete;
+  BackgroundProgram& operator=(const BackgroundProgram&) = delete;
+  bool started() const { return pid_ > 0; }
+  // SIGKILL, then reaps it. True when it was still running.
+  bool kill_now();
+  // Waits for it to end, killing it once `limit` has passed. Its exit code (128 + signal when
+  // killed by one); -1 when it was not started or was reaped already.
+  int wait(std::chrono::milliseconds limit);
+
+ private:
+  pid_t pid_ = -1;
+};
+
 // Waits for the child `pid` to end, killing it once `deadline` has passed (`killed` then
 // true). Returns its wait status.
 int reap(pid_t pid, std::chrono::steady_clock::time_point deadline, bool& killed);

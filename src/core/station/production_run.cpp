@@ -100,7 +100,9 @@ BoardRecord run_board(RunContext& context) {
   std::size_t ended_at = kStepSlots;
   bool started_diag = false;
 
-  AddressSource address{context.pool, context.digits, context.exact_address, context.link.open_name()};
+  AddressSource address{context.pool, context.digits, context.exact_address,
+                        context.link.open_name()};
+  address.observer = context.observer;
   EnvironmentResult environment = runner.run(plan.steps[0], [&] {
     return environment_step(context.log, channel, plan.steps[0], context.dir, address);
   });
@@ -108,7 +110,7 @@ BoardRecord run_board(RunContext& context) {
     record.written_mac = MacDigits::colon_text(environment.written);
   if (environment.sent && context.observer != nullptr)
     context.observer->on_address_taken(environment.written, environment.next);
-  if (!transfer_completed(environment)) ended_at = 0;
+  if (!transfer_completed(environment) || environment.no_address) ended_at = 0;
 
   if (ended_at == kStepSlots) {
     ImageBuffer buffer;

@@ -33,6 +33,13 @@ class RunObserver {
   virtual void on_step_finished(StepSlot slot, Verdict verdict, const std::string& reason) = 0;
   // The environment went out with `written`; the next board gets `next`.
   virtual void on_address_taken(const MacDigits::Digits& written, const MacDigits::Digits& next) = 0;
+  // The address pool's answer when it is news: kUnavailable when the run starts waiting for it
+  // (with the reason), kReserved when it answers again, kExhausted or kRefused when it gives no
+  // address (with its message).
+  virtual void on_pool_answer(settings::PoolCode code, const std::string& message) {
+    (void)code;
+    (void)message;
+  }
 };
 
 // What one Production Run works with. The run is the only user of `link` while it lasts.

@@ -50,6 +50,9 @@ class Station::RunNews : public RunObserver {
   void on_address_taken(const MacDigits::Digits& written, const MacDigits::Digits& next) override {
     station_.post(AddressTaken{written, next});
   }
+  void on_pool_answer(settings::PoolCode code, const std::string& message) override {
+    station_.post(PoolAnswer{code, message});
+  }
 
  private:
   Station& station_;
@@ -92,6 +95,7 @@ void Station::stop() {
   if (worker_.joinable()) worker_.join();
   run_commands();
   if (link_) link_->close_link();
+  stopped_ = true;
   publish();
 }
 
@@ -199,6 +203,12 @@ void Station::carry_out(Command& command) {
             if (!board_) return;
             board_->address = taken.written;
             board_->address_written = true;
+          },
+          [this](PoolAnswer& answer) {
+            pool_waiting_ = answer.code == settings::PoolCode::kUnavailable;
+            if (answer.code == settings::PoolCode::kExhausted) pool_exhausted_ = true;
+            if (answer.code != settings::PoolCode::kRefused)
+              pool_problem_ = answer.code == settings::PoolCode::kReserved ? "" : answer.message;
           },
           [this](RunEnded& ended) { take_back(ended); },
       },
@@ -324,6 +334,8 @@ void Station::tick() {
   status_text_ = format_status_text();
   switch (state_) {
     case StationState::kIdle:
+      // Without addresses the station takes no more boards.
+      if (pool_exhausted_) break;
       log_sink(&log_, "Waiting connecting to Target...\r\n");
       // Frames the last board sent after its run ended (late acknowledgements, a stray data
       // frame) would be taken as part of the next board's first exchange.
@@ -357,6 +369,7 @@ void Station::tick() {
 }
 
 void Station::start_worker() {
+  if (options_.take_run && !options_.take_run()) return;
   bool allowed = !options_.allow_worker_start || options_.allow_worker_start();
   std::shared_ptr<link::Link> link = std::move(link_);
   if (allowed) {
@@ -427,8 +440,12 @@ void Station::publish() {
   }
   next->adapter_problem = adapter_problem_;
   next->board = board_;
+  next->pool_waiting = pool_waiting_;
+  next->pool_exhausted = pool_exhausted_;
+  next->pool_problem = pool_problem_;
   next->boards_done = boards_done_;
   next->start_ups = start_ups_;
+  next->stopped = stopped_;
   {
     std::lock_guard lock(snapshot_mutex_);
     if (snapshot_) {

@@ -40,6 +40,9 @@ struct StationOptions {
   // The clock the link, the transfers and the station's waits read. The tick thread paces on
   // the system's clock whatever this is; tests that hand in a ManualClock drive step() instead.
   Clock* clock = nullptr;
+  // Asked before each run starts: false keeps the board waiting without a run (asked again on
+  // the next tick). A line that ends after a number of boards gives out that many runs.
+  std::function<bool()> take_run;
   // Test hook: returns false to make the next worker start fail.
   std::function<bool()> allow_worker_start;
 };
@@ -127,12 +130,16 @@ class Station {
     std::string reason;
   };
   struct AddressTaken { MacDigits::Digits written, next; };
+  struct PoolAnswer {
+    settings::PoolCode code;
+    std::string message;
+  };
   struct RunEnded {
     std::shared_ptr<link::Link> link;
     BoardRecord record;
   };
   using Command = std::variant<StartUp, Key, ToggleBarcode, ApplyInterface, Planned, StepStarted,
-                               StepProgress, StepFinished, AddressTaken, RunEnded>;
+                               StepProgress, StepFinished, AddressTaken, PoolAnswer, RunEnded>;
   class RunNews;
 
   void post(Command command);
@@ -182,7 +189,11 @@ class Station {
   int boards_started_ = 0;
   int boards_done_ = 0;
   int start_ups_ = 0;
+  bool stopped_ = false;
   std::optional<BoardRecord> finished_record_;  // told to the events after its snapshot
+  bool pool_waiting_ = false;    // a run waits for the address pool to answer
+  bool pool_exhausted_ = false;  // the pool has no address left: no more boards are taken
+  std::string pool_problem_;
 
   std::atomic<bool> stop_{false};  // ends a run's transfers at their next wait
   std::thread worker_;

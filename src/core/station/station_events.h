@@ -69,8 +69,14 @@ struct StationSnapshot {
   bool adapter_open = false;
   std::string adapter_problem;
   std::optional<BoardView> board;
+  // The address pool: a run waits for it to answer (`pool_problem` says why), or it has no
+  // address left (`pool_problem` has its message) and the station takes no more boards.
+  bool pool_waiting = false;
+  bool pool_exhausted = false;
+  std::string pool_problem;
   int boards_done = 0;          // runs finished since the station started
   int start_ups = 0;            // start-ups carried out
+  bool stopped = false;         // stop() has ended the station and closed its link
   bool operator==(const StationSnapshot&) const = default;
 };
 

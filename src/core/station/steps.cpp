@@ -11,6 +11,7 @@
 #include "core/config/environment.h"
 #include "core/link/discovery.h"
 #include "core/platform/files.h"
+#include "core/station/production_run.h"
 
 namespace skav::station {
 
@@ -84,10 +85,13 @@ settings::PoolResult reserve_address(Log* log, transfer::Channel& channel, Addre
         source.pool.reserve(log, source.digits, source.exact, source.port, reservation);
     if (result.code != settings::PoolCode::kUnavailable) {
       if (waiting && result.ok()) log_sink(log, "MAC address pool available again\r\n");
+      if (source.observer != nullptr && (waiting || !result.ok()))
+        source.observer->on_pool_answer(result.code, result.message);
       return result;
     }
     if (!waiting) {
       log_sink(log, "MAC address pool unavailable, waiting: %s\r\n", result.message.c_str());
+      if (source.observer != nullptr) source.observer->on_pool_answer(result.code, result.message);
       waiting = true;
     }
     if (channel.stopping()) return result;
@@ -156,6 +160,8 @@ EnvironmentResult environment_step(Log* log, transfer::Channel& channel, const P
     settings::Reservation reservation;
     settings::PoolResult reserved = reserve_address(log, channel, address, reservation);
     if (!reserved.ok()) {
+      // No address was taken: the record names none.
+      result.built = false;
       if (reserved.code == settings::PoolCode::kUnavailable) {
         result.outcome = Outcome::kStopped;
         result.verdict = Verdict::kStopped;
@@ -165,6 +171,7 @@ EnvironmentResult environment_step(Log* log, transfer::Channel& channel, const P
       log_sink(log, "No MAC address for this board: %s\r\n", reserved.message.c_str());
       result.verdict = Verdict::kFail;
       result.reason = reserved.message;
+      result.no_address = true;
       return result;
     }
     if (reservation.address != digits) {

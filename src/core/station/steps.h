@@ -33,6 +33,8 @@ struct StepResult {
 Status load_image(const std::filesystem::path& file, std::uint8_t* buffer, std::uint32_t capacity,
                   std::uint32_t& size);
 
+class RunObserver;
+
 // Where the environment step gets the board's address from.
 struct AddressSource {
   settings::AddressPool& pool;
@@ -41,6 +43,7 @@ struct AddressSource {
   std::string port;            // the adapter the board is on
   // How long to wait between attempts while the pool cannot be reached.
   std::chrono::milliseconds retry{2000};
+  RunObserver* observer = nullptr;  // told when the pool's answer is news
 };
 
 struct EnvironmentResult : StepResult {
@@ -49,6 +52,9 @@ struct EnvironmentResult : StepResult {
   bool sent = false;              // the image went out: the board may keep this address
   MacDigits::Digits next{};       // the MAC Digits for the next board (when sent)
   std::optional<settings::Reservation> reservation;  // the pool's, when the address was taken
+  // The pool gave no address (used up, or refused the operator's): the board must not be
+  // programmed without one, so the run ends here.
+  bool no_address = false;
 };
 
 // Write Environment Image: builds the 64 KiB image for the board's address (taken from the

@@ -198,6 +198,25 @@ TEST_F(StationCycle, FailedWorkerStartIsLoggedAndRetriedOnTheNextTick) {
   ASSERT_TRUE(rig_->step_until([&] { return station().boards_done() == 1; }));
 }
 
+// A line that ends after a number of boards gives out that many runs: a board connected after
+// them waits, untouched, and nothing is logged for it.
+TEST_F(StationCycle, NoRunStartsWithoutOneToTake) {
+  int runs_left = 1;
+  test::RigOptions options;
+  options.take_run = [&runs_left] { return runs_left-- > 0; };
+  make(0, std::move(options));
+  connect();
+  station().step();
+  ASSERT_TRUE(rig_->step_until([&] { return station().boards_done() == 1; }));
+  const std::string after_first = log();
+  answerer_->answer = true;
+  ASSERT_TRUE(rig_->step_until([&] { return station().state() == StationState::kConnected; }));
+  for (int i = 0; i < 20; ++i) station().step();
+  EXPECT_EQ(station().run_status(), kNoRun);
+  EXPECT_EQ(station().boards_done(), 1);
+  EXPECT_EQ(log(), after_first + "Waiting connecting to Target...\r\nConnected...\r\n");
+}
+
 // A run holds the link while it lasts: the Interface dialog's OK waits for no one and changes
 // nothing then.
 TEST_F(StationCycle, InterfaceChangeIsRefusedWhileARunIsInProgress) {

@@ -1,0 +1,70 @@
+#include "cli/run_summary.h"
+
+#include "view/panel.h"
+#include "view/summary.h"
+
+namespace skav::cli {
+
+RunSummary::RunSummary(std::FILE* out, bool terminal, std::string prefix)
+    : out_(out), terminal_(terminal), prefix_(std::move(prefix)) {}
+
+void RunSummary::write_line(const std::string& text) {
+  clear_live_line();
+  std::fprintf(out_, "%s%s\n", prefix_.c_str(), text.c_str());
+  std::fflush(out_);
+}
+
+void RunSummary::clear_live_line() {
+  if (!live_shown_) return;
+  std::fputs("\r\033[K", out_);
+  live_shown_ = false;
+}
+
+void RunSummary::on_snapshot(std::shared_ptr<const station::StationSnapshot> snapshot) {
+  std::lock_guard lock(mutex_);
+  if (snapshot->status_text != status_) {
+    status_ = snapshot->status_text;
+    write_line(status_);
+  }
+  view::Panel panel = view::make_panel(*snapshot);
+  std::string problem = panel.word == view::Word::kAdapterError ? panel.detail : std::string();
+  if (problem != adapter_problem_) {
+    adapter_problem_ = problem;
+    if (!problem.empty()) write_line(std::string(view::word_text(view::Word::kAdapterError)) + " " + problem);
+  }
+  board_ = snapshot->board;
+  if (!terminal_) return;
+  std::string live = board_ ? view::moving_line(*board_) : std::string();
+  if (live.empty()) {
+    clear_live_line();
+  } else {
+    std::fprintf(out_, "\r%s\033[K", live.c_str());
+    std::fflush(out_);
+    live_shown_ = true;
+  }
+}
+
+void RunSummary::on_board_finished(const station::BoardRecord& record) {
+  std::lock_guard lock(mutex_);
+  totals_.add(record.overall);
+  // The snapshot before this one shows the finished board with its steps' reasons.
+  if (board_ && board_->finished) write_line(view::board_summary(*board_));
+}
+
+void RunSummary::clear_live() {
+  std::lock_guard lock(mutex_);
+  clear_live_line();
+  std::fflush(out_);
+}
+
+void RunSummary::finish() {
+  std::lock_guard lock(mutex_);
+  write_line(view::totals_line(totals_));
+}
+
+view::Totals RunSummary::totals() const {
+  std::lock_guard lock(mutex_);
+  return totals_;
+}
+
+}  // namespace skav::cli

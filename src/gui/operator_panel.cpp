@@ -1,0 +1,258 @@
+#include "gui/operator_panel.h"
+
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <cmath>
+
+namespace skav::gui {
+
+namespace {
+
+QString text_of(const std::string& text) { return QString::fromStdString(text); }
+
+void set_points(QWidget* widget, int points, bool bold = false) {
+  QFont font = widget->font();
+  font.setPointSize(points);
+  font.setBold(bold);
+  widget->setFont(font);
+}
+
+QLabel* plain_label(QWidget* parent, const char* name) {
+  auto* label = new QLabel(parent);
+  label->setObjectName(QString::fromLatin1(name));
+  label->setTextFormat(Qt::PlainText);
+  return label;
+}
+
+QColor state_colour(view::StepState state) {
+  switch (state) {
+    case view::StepState::kPass: return QColor(0x1b, 0x6e, 0x2e);
+    case view::StepState::kFail: return QColor(0xb7, 0x1c, 0x1c);
+    case view::StepState::kRunning: return QColor(0x0d, 0x47, 0xa1);
+    case view::StepState::kWaiting:
+    case view::StepState::kSkipped: break;
+  }
+  return QColor(0x61, 0x61, 0x61);
+}
+
+QString count_text(int n, const char* one, const char* many) {
+  return QString::number(n) + QLatin1Char(' ') + QString::fromLatin1(n == 1 ? one : many);
+}
+
+}  // namespace
+
+VerdictPanel::VerdictPanel(QWidget* parent) : QFrame(parent) {
+  setObjectName(QStringLiteral("verdictPanel"));
+  setAutoFillBackground(true);
+  setFrameShape(QFrame::NoFrame);
+  board_ = plain_label(this, "boardLabel");
+  word_ = plain_label(this, "wordLabel");
+  detail_ = plain_label(this, "detailLabel");
+  // A long reason must not widen the window; it is cut at the panel's edge.
+  detail_->setMinimumWidth(1);
+  board_->setMinimumWidth(1);
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(16, 8, 16, 8);
+  layout->setSpacing(2);
+  layout->addWidget(board_);
+  layout->addWidget(word_);
+  layout->addWidget(detail_);
+  set_word_points(28);
+  show_panel(view::Panel{});
+}
+
+QColor VerdictPanel::background_of(view::Tone tone) {
+  switch (tone) {
+    case view::Tone::kGood: return QColor(0x2e, 0x7d, 0x32);
+    case view::Tone::kBad: return QColor(0xc6, 0x28, 0x28);
+    case view::Tone::kBusy: return QColor(0xd4, 0xe3, 0xf2);
+    case view::Tone::kNeutral: break;
+  }
+  return QColor(0xe3, 0xe3, 0xe3);
+}
+
+QColor VerdictPanel::text_colour_of(view::Tone tone) {
+  return tone == view::Tone::kGood || tone == view::Tone::kBad ? QColor(Qt::white) : QColor(0x1a, 0x1a, 0x1a);
+}
+
+QColor VerdictPanel::background() const { return palette().color(QPalette::Window); }
+
+void VerdictPanel::show_panel(const view::Panel& panel) {
+  QPalette colours = palette();
+  colours.setColor(QPalette::Window, background_of(panel.tone));
+  colours.setColor(QPalette::WindowText, text_colour_of(panel.tone));
+  setPalette(colours);
+  board_->setText(panel.board.empty() ? QStringLiteral("No board yet") : text_of(panel.board));
+  word_->setText(QString::fromLatin1(view::word_text(panel.word)));
+  detail_->setText(text_of(panel.detail));
+  detail_->setToolTip(text_of(panel.detail));
+}
+
+void VerdictPanel::set_word_points(int points) {
+  set_points(word_, points, true);
+  int line = std::max(12, points * 9 / 20);
+  set_points(board_, line);
+  set_points(detail_, line, true);
+}
+
+StepList::StepList(QWidget* parent) : QWidget(parent) {
+  setObjectName(QStringLiteral("stepList"));
+  auto* grid = new QGridLayout(this);
+  grid->setContentsMargins(16, 4, 16, 4);
+  grid->setHorizontalSpacing(16);
+  grid->setVerticalSpacing(2);
+  for (std::size_t i = 0; i < rows_.size(); ++i) {
+    Row& row = rows_[i];
+    int r = static_cast<int>(i);
+    row.name = plain_label(this, "stepName");
+    row.state = plain_label(this, "stepState");
+    row.bar = new QProgressBar(this);
+    row.bar->setObjectName(QStringLiteral("stepProgress"));
+    row.bar->setRange(0, 100);
+    row.bar->setTextVisible(true);
+    row.bar->setFormat(QStringLiteral("%p%"));
+    row.bar->hide();
+    row.text = plain_label(this, "stepText");
+    row.text->setMinimumWidth(1);
+    // The bar before the text, in one cell: without a bar the text starts there.
+    auto* cell = new QHBoxLayout;
+    cell->setSpacing(12);
+    cell->addWidget(row.bar);
+    cell->addWidget(row.text, 1);
+    grid->addWidget(row.name, r, 0);
+    grid->addWidget(row.state, r, 1);
+    grid->addLayout(cell, r, 2);
+  }
+  grid->setColumnStretch(2, 1);
+  set_text_points(12);
+}
+
+void StepList::set_text_points(int points) {
+  for (Row& row : rows_) {
+    set_points(row.name, points, true);
+    set_points(row.state, points, true);
+    set_points(row.text, points);
+    set_points(row.bar, std::max(9, points - 2));
+    // Wide enough for "skipped" and "running" in bold.
+    row.state->setMinimumWidth(row.state->fontMetrics().horizontalAdvance(QStringLiteral("running")) + 8);
+    row.name->setMinimumWidth(row.name->fontMetrics().horizontalAdvance(QStringLiteral("environment")) + 8);
+    row.bar->setFixedSize(row.text->fontMetrics().horizontalAdvance(QLatin1Char('0')) * 30,
+                          row.text->fontMetrics().height());
+  }
+}
+
+void StepList::show_rows(const std::vector<view::StepRow>& rows) {
+  shown_ = static_cast<int>(std::min(rows.size(), rows_.size()));
+  for (std::size_t i = 0; i < rows_.size(); ++i) {
+    Row& row = rows_[i];
+    if (i >= rows.size()) {
+      row.name->clear();
+      row.state->clear();
+      row.text->clear();
+      row.bar->hide();
+      continue;
+    }
+    const view::StepRow& shown = rows[i];
+    row.name->setText(text_of(shown.name));
+    row.state->setText(QString::fromLatin1(view::step_state_text(shown.state)));
+    QPalette colours = row.state->palette();
+    colours.setColor(QPalette::WindowText, state_colour(shown.state));
+    row.state->setPalette(colours);
+    row.bar->setVisible(shown.moving);
+    if (shown.moving) {
+      row.bar->setValue(shown.percent);
+      row.text->setText(text_of(shown.progress));
+    } else {
+      row.text->setText(text_of(shown.text));
+    }
+    row.text->setToolTip(text_of(shown.text));
+  }
+}
+
+TotalsPanel::TotalsPanel(QWidget* parent) : QFrame(parent) {
+  setObjectName(QStringLiteral("totalsPanel"));
+  setFrameShape(QFrame::StyledPanel);
+  shift_ = plain_label(this, "shiftLabel");
+  counts_ = plain_label(this, "shiftCounts");
+  rate_ = plain_label(this, "shiftRate");
+  today_ = plain_label(this, "todayLabel");
+  reset_ = new QPushButton(QStringLiteral("Reset"), this);
+  reset_->setObjectName(QStringLiteral("resetTotals"));
+  reset_->setFocusPolicy(Qt::NoFocus);  // the log keeps the keyboard for the MAC entry
+  reset_->setToolTip(QStringLiteral("Start the shift's totals again"));
+  auto* head = new QHBoxLayout;
+  head->addWidget(shift_, 1);
+  head->addWidget(reset_);
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(12, 6, 12, 6);
+  layout->setSpacing(2);
+  layout->addLayout(head);
+  layout->addWidget(counts_);
+  layout->addWidget(rate_);
+  layout->addStretch(1);
+  layout->addWidget(today_);
+  set_text_points(12);
+  show_totals(view::Totals{}, std::nullopt, QString(), view::Totals{});
+}
+
+void TotalsPanel::set_text_points(int points) {
+  set_points(shift_, points);
+  set_points(counts_, points + points / 3, true);
+  set_points(rate_, points);
+  set_points(today_, points);
+  set_points(reset_, std::max(9, points - 2));
+}
+
+void TotalsPanel::show_totals(const view::Totals& shift, std::optional<double> per_hour,
+                              const QString& since, const view::Totals& today) {
+  shift_->setText(since.isEmpty() ? QStringLiteral("This shift") : QStringLiteral("This shift, since ") + since);
+  counts_->setText(count_text(shift.boards, "board", "boards") + QStringLiteral("   ") +
+                   QString::number(shift.passed) + QStringLiteral(" passed   ") +
+                   QString::number(shift.failed) + QStringLiteral(" failed"));
+  std::optional<int> rate = shift.pass_rate();
+  QString rate_text = rate ? QString::number(*rate) + QStringLiteral("% passed") : QStringLiteral("no board yet");
+  rate_text += QStringLiteral("   ");
+  rate_text += per_hour ? QString::number(static_cast<int>(std::lround(*per_hour))) + QStringLiteral(" per hour")
+                        : QStringLiteral("\u2014 per hour");
+  rate_->setText(rate_text);
+  today_->setText(QStringLiteral("Today: ") + QString::fromStdString(view::totals_line(today)));
+}
+
+OperatorPanel::OperatorPanel(QWidget* parent) : QWidget(parent) {
+  setObjectName(QStringLiteral("operatorPanel"));
+  verdict_ = new VerdictPanel(this);
+  steps_ = new StepList(this);
+  totals_ = new TotalsPanel(this);
+  auto* top = new QHBoxLayout;
+  top->setSpacing(0);
+  top->addWidget(verdict_, 3);
+  top->addWidget(totals_, 1);
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->setSpacing(4);
+  layout->addLayout(top);
+  layout->addWidget(steps_);
+}
+
+void OperatorPanel::show_panel(const view::Panel& panel) {
+  verdict_->show_panel(panel);
+  steps_->show_rows(panel.steps);
+}
+
+void OperatorPanel::fit_to(int height) {
+  // 40 points (some 53 pixels) at 800 pixels, more on a larger screen, never below 28.
+  int word = std::clamp(height / 20, 28, 80);
+  int text = std::max(11, word / 3);
+  verdict_->set_word_points(word);
+  verdict_->setMinimumHeight(height / 10);
+  steps_->set_text_points(text);
+  totals_->set_text_points(text);
+}
+
+}  // namespace skav::gui

@@ -1,0 +1,113 @@
+// Several ports on one terminal: each port's lines prefixed on the shared output, its log byte
+// for byte in its own file, and the operator's typing sent to the prompt that opened first.
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+
+#include "app/station_setup.h"
+#include "cli/port_output.h"
+#include "support/temp_dir.h"
+
+namespace skav::cli {
+namespace {
+
+// The shared output written to a temporary file, read back.
+class Output {
+ public:
+  Output() : file_(std::tmpfile()), out_(file_) {}
+  ~Output() { std::fclose(file_); }
+  PrefixedOutput& out() { return out_; }
+  std::string text() {
+    std::fflush(file_);
+    std::rewind(file_);
+    std::string text;
+    char buffer[512];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, file_)) > 0;) text.append(buffer, n);
+    return text;
+  }
+
+ private:
+  std::FILE* file_;
+  PrefixedOutput out_;
+};
+
+TEST(PrefixedOutput, EachLineCarriesItsPortAndAnInterruptedLineIsTakenUpAgain) {
+  Output output;
+  PrefixedOutput& out = output.out();
+  out.append("eth1", "Waiting connecting to Target...\r\nConnected...\r\n");
+  out.append("eth1", "Find the UBOOT CONFIG file.....");
+  out.append("eth2", "Connected...\r\nInput MAC Address : ");
+  out.append("eth2", "00");
+  out.erase_last("eth2");
+  out.append("eth1", "Success\r\n");
+  out.erase_last("eth2");
+  out.append("eth2", "12");
+  EXPECT_EQ(output.text(),
+            "eth1: Waiting connecting to Target...\r\n"
+            "eth1: Connected...\r\n"
+            "eth1: Find the UBOOT CONFIG file.....\n"
+            "eth2: Connected...\r\n"
+            "eth2: Input MAC Address : 00\b \b\n"
+            "eth1: Find the UBOOT CONFIG file.....Success\r\n"
+            "eth2: Input MAC Address : 12");
+}
+
+TEST(PortLog, TheFileHoldsThePortsLogByteForByteAndTheOutputItsPrefixedLines) {
+  test::TempDir dir;
+  Output output;
+  {
+    PortLog log("eth1", (dir / "eth1.log").string(), output.out());
+    ASSERT_TRUE(log.ok());
+    log.append("Input MAC Address : 0");
+    log.append("1");
+    log.erase_last();
+    log.append("\x1b\r\n");
+  }
+  EXPECT_EQ(test::read_file(dir / "eth1.log"), "Input MAC Address : 01\b \b\x1b\r\n");
+  EXPECT_EQ(output.text(), "eth1: Input MAC Address : 01\b \b\x1b\r\n");
+  PortLog nowhere("eth1", (dir / "missing/eth1.log").string(), output.out());
+  EXPECT_FALSE(nowhere.ok());
+}
+
+TEST(PortLogName, EverythingButLettersDigitsDashUnderscoreAndDotBecomesUnderscore) {
+  EXPECT_EQ(app::port_log_name("eth0"), "eth0.log");
+  EXPECT_EQ(app::port_log_name("enp3s0f1.100"), "enp3s0f1.100.log");
+  EXPECT_EQ(app::port_log_name("usb-net_2"), "usb-net_2.log");
+  EXPECT_EQ(app::port_log_name("\\Device\\NPF_{1A2B}"), "_Device_NPF__1A2B_.log");
+  EXPECT_EQ(app::port_log_name("a b/c:\xc3\xa9"), "a_b_c___.log");
+}
+
+TEST(KeyRouter, TypingGoesToThePromptThatOpenedFirstAndStaysThereUntilEnter) {
+  KeyRouter router(3);
+  EXPECT_EQ(router.route('1'), std::nullopt) << "no prompt open: the key goes nowhere";
+  router.on_entry(2, true, 0);  // port 2 asks first
+  router.on_entry(0, true, 0);
+  EXPECT_EQ(router.route('0'), 2u);
+  router.on_entry(1, true, 0);
+  router.on_entry(2, true, 1);  // port 2 shows the first character
+  EXPECT_EQ(router.route('1'), 2u) << "an entry begun stays with its port";
+  EXPECT_EQ(router.route(13), 2u);
+  // Port 2's last snapshot still shows its entry pending: old news until the Enter is seen.
+  router.on_entry(2, true, 2);
+  EXPECT_EQ(router.route('a'), 0u) << "then the next prompt in the order they opened";
+  router.on_entry(2, false, 0);  // port 2 took its entry
+  EXPECT_EQ(router.route(13), 0u);
+  router.on_entry(0, true, 0);  // port 0 asks again (the entry was not 12 digits)
+  EXPECT_EQ(router.route('b'), 1u);
+  EXPECT_EQ(router.route(13), 1u);
+  router.on_entry(1, false, 0);
+  EXPECT_EQ(router.route('c'), 0u);
+  router.on_entry(0, false, 0);  // closed by a start-up meanwhile
+  EXPECT_EQ(router.route(13), std::nullopt);
+}
+
+TEST(KeyRouter, WithOnePortEveryKeyGoesToIt) {
+  KeyRouter router(1);
+  EXPECT_EQ(router.route('x'), 0u);
+  EXPECT_EQ(router.route(13), 0u);
+}
+
+}  // namespace
+}  // namespace skav::cli

@@ -1,0 +1,143 @@
+// `skav run`'s lines beside the log for a mixed series of simulated boards: one per board, the
+// live line only on a terminal, the totals at the end.
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+
+#include "cli/run_summary.h"
+#include "cli/terminal.h"
+#include "support/rig.h"
+
+namespace skav::cli {
+namespace {
+
+// Everything written to a stream in memory.
+class Captured {
+ public:
+  Captured() : file_(open_memstream(&data_, &size_)) {}
+  ~Captured() {
+    std::fclose(file_);
+    std::free(data_);
+  }
+  std::FILE* file() { return file_; }
+  std::string text() {
+    std::fflush(file_);
+    return std::string(data_, size_);
+  }
+
+ private:
+  char* data_ = nullptr;
+  std::size_t size_ = 0;
+  std::FILE* file_;
+};
+
+// The lines as a terminal shows them (what follows the last carriage return and the erase to
+// the line's end), those that start with a board's number.
+std::vector<std::string> board_lines(const std::string& text) {
+  std::vector<std::string> lines;
+  for (std::string line : test::split_lines(text)) {
+    if (std::size_t cr = line.rfind('\r'); cr != std::string::npos) line.erase(0, cr + 1);
+    if (line.starts_with("\033[K")) line.erase(0, 3);
+    if (!line.empty() && line[0] >= '1' && line[0] <= '9') lines.push_back(line);
+  }
+  return lines;
+}
+
+class RunSummaryTest : public ::testing::TestWithParam<bool> {};
+
+// Pass, a read-back that differs, a board that falls silent, pass.
+TEST_P(RunSummaryTest, OneLinePerBoardThenTheTotals) {
+  const bool terminal = GetParam();
+  Captured out;
+  RunSummary summary(out.file(), terminal);
+  test::RigOptions options;
+  options.events = &summary;
+  test::StationRig rig(std::move(options));
+  {
+    // A filesystem image large enough for its progress to be seen.
+    std::ofstream image(rig.dir / "images" / "rootfs.bin", std::ios::binary | std::ios::trunc);
+    image << std::string(3'000'000, '\x5a');
+  }
+  board::BoardOptions good, corrupt, silent;
+  corrupt.faults.corrupt_read = 4;  // the filesystem's read-back
+  silent.faults.silent_phase = board::SilentPhase::kMidData;
+  silent.faults.silent_exchange = 3;  // the kernel image
+  int done = 0;
+  for (const board::BoardOptions* board : {&good, &corrupt, &silent, &good}) {
+    rig.plug(*board);
+    ASSERT_TRUE(rig.until_boards_done(++done)) << out.text();
+  }
+  rig.station->stop();
+  summary.finish();
+
+  std::string text = out.text();
+  std::vector<std::string> lines = board_lines(text);
+  ASSERT_EQ(lines.size(), 5u) << text;
+  auto expect_line = [&](std::size_t i, const std::string& head, const std::string& tail) {
+    EXPECT_EQ(lines[i].rfind(head, 0), 0u) << lines[i];
+    EXPECT_TRUE(lines[i].ends_with(tail)) << lines[i];
+    // The seconds between the address and the failed steps.
+    EXPECT_NE(lines[i].find(" s"), std::string::npos) << lines[i];
+  };
+  expect_line(0, "1 PASS " + test::written_address(0) + " ", " s");
+  expect_line(1, "2 FAIL " + test::written_address(1) + " ", " s filesystem: read-back differs");
+  expect_line(2, "3 TIMEOUT " + test::written_address(2) + " ", " s kernel: no answer after 30 s");
+  expect_line(3, "4 PASS " + test::written_address(3) + " ", " s");
+  EXPECT_EQ(lines[4], "4 boards: 2 passed, 2 failed");
+  EXPECT_EQ(summary.totals(), (view::Totals{4, 2, 2}));
+  EXPECT_EQ(text.find("ADAPTER ERROR"), std::string::npos) << "the stop closed the link";
+
+  // The live line is rewritten in place on a terminal and never written elsewhere.
+  bool live = text.find("\rboard 1 filesystem ") != std::string::npos;
+  EXPECT_EQ(live, terminal) << text;
+  EXPECT_EQ(text.find('\r') != std::string::npos, terminal);
+}
+
+INSTANTIATE_TEST_SUITE_P(Streams, RunSummaryTest, ::testing::Bool(),
+                         [](const auto& param_info) { return param_info.param ? "Terminal" : "File"; });
+
+// On a terminal shared with the log, the live line is taken away before the log writes.
+TEST(RunSummaryLive, TheLiveLineGivesWayToTheLog) {
+  Captured err;
+  std::FILE* out = std::tmpfile();
+  ASSERT_NE(out, nullptr);
+  RunSummary summary(err.file(), true);
+  StdoutLog log(out);
+  log.set_before_write([&summary] { summary.clear_live(); });
+  auto snapshot = std::make_shared<station::StationSnapshot>();
+  station::BoardView& board = snapshot->board.emplace();
+  board.number = 5;
+  board.planned = true;
+  board.steps[1].slot = station::StepSlot::kKernel;
+  board.steps[1].used = true;
+  board.steps[1].state = station::StepView::State::kRunning;
+  board.steps[1].done = 50;
+  board.steps[1].total = 200;
+  summary.on_snapshot(snapshot);
+  EXPECT_EQ(err.text(), "\rboard 5 kernel  25% 50 of 200 bytes\033[K");
+  log.append("Success\r\n");
+  EXPECT_EQ(err.text(), "\rboard 5 kernel  25% 50 of 200 bytes\033[K\r\033[K");
+  log.append("more\r\n");
+  EXPECT_EQ(err.text(), "\rboard 5 kernel  25% 50 of 200 bytes\033[K\r\033[K") << "cleared once";
+  std::fclose(out);
+}
+
+TEST(RunSummaryAdapter, AnAdapterThatCannotBeOpenedIsSaidOnce) {
+  Captured out;
+  RunSummary summary(out.file(), false);
+  auto snapshot = std::make_shared<station::StationSnapshot>();
+  snapshot->start_ups = 1;
+  snapshot->adapter_problem = "eth7 cannot be opened: No such device";
+  summary.on_snapshot(snapshot);
+  summary.on_snapshot(snapshot);
+  auto fixed = std::make_shared<station::StationSnapshot>(*snapshot);
+  fixed->adapter_open = true;
+  fixed->adapter_problem.clear();
+  summary.on_snapshot(fixed);
+  EXPECT_EQ(out.text(), "ADAPTER ERROR eth7 cannot be opened: No such device\n");
+}
+
+}  // namespace
+}  // namespace skav::cli

@@ -1,0 +1,240 @@
+// The operator's panel over the log: the word and its colour for real runs and an adapter
+// that cannot be opened, the steps while data moves, the shift's and the day's totals, the
+// signal, and the remembered zoom and fold.
+
+#include <QAction>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <fstream>
+
+#include "core/station/station_events.h"
+#include "gui/log_view.h"
+#include "gui/main_window.h"
+#include "gui/operator_panel.h"
+#include "station_rig.h"
+
+using skav::gui::MainWindow;
+using skav::gui::VerdictPanel;
+using skav::gui::test::StationRig;
+using skav::station::Verdict;
+
+Q_DECLARE_METATYPE(skav::board::BoardFaults)
+
+namespace {
+
+bool reddish(const QColor& c) { return c.red() > 150 && c.green() < 100 && c.blue() < 100; }
+bool greenish(const QColor& c) { return c.green() > 100 && c.red() < 100 && c.blue() < 100; }
+bool neither(const QColor& c) { return !reddish(c) && !greenish(c); }
+
+skav::station::BoardRecord record_of(Verdict overall, const std::string& time) {
+  skav::station::BoardRecord record;
+  record.overall = overall;
+  record.time = time;
+  return record;
+}
+
+}  // namespace
+
+class OperatorPanelTest : public QObject {
+  Q_OBJECT
+
+ private Q_SLOTS:
+  void initTestCase() {
+    QVERIFY(settings_dir_.isValid());
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings_dir_.path());
+  }
+
+  void a_finished_run_shows_its_word_colour_and_failure_data() {
+    QTest::addColumn<skav::board::BoardFaults>("faults");
+    QTest::addColumn<QString>("word");
+    QTest::addColumn<bool>("good");
+    QTest::addColumn<QString>("detail");
+    QTest::addColumn<int>("alarms");
+    skav::board::BoardFaults pass, corrupt, silent;
+    corrupt.corrupt_read = 4;  // the filesystem's read-back
+    silent.silent_phase = skav::board::SilentPhase::kMidData;
+    silent.silent_exchange = 3;  // the kernel image
+    QTest::newRow("pass") << pass << "PASS" << true << "" << 0;
+    QTest::newRow("read-back differs") << corrupt << "FAIL" << false << "filesystem: read-back differs" << 1;
+    QTest::newRow("timeout") << silent << "TIMEOUT" << false << "kernel: no answer after 30 s" << 1;
+  }
+  void a_finished_run_shows_its_word_colour_and_failure() {
+    QFETCH(skav::board::BoardFaults, faults);
+    QFETCH(QString, word);
+    QFETCH(bool, good);
+    QFETCH(QString, detail);
+    QFETCH(int, alarms);
+    skav::board::BoardOptions board;
+    board.faults = faults;
+    StationRig rig(0, board);
+    int alarmed = 0;
+    rig.window.set_alarm([&alarmed] { ++alarmed; });
+    rig.window.sound_action()->setChecked(true);
+    rig.station->post_start_up();
+    rig.settle();
+    QVERIFY(rig.tick_until([&] { return rig.station->boards_done() >= 1; }));
+
+    VerdictPanel* verdict = rig.window.operator_panel()->verdict();
+    QCOMPARE(verdict->word_label()->text(), word);
+    QVERIFY2(good ? greenish(verdict->background()) : reddish(verdict->background()),
+             qPrintable(verdict->background().name()));
+    QCOMPARE(verdict->detail_label()->text(), detail);
+    QVERIFY(verdict->board_label()->text().startsWith(QStringLiteral("Board 1, address 00:11:22:33:44:55, ")));
+    QCOMPARE(alarmed, alarms);
+    // The log says it too, exactly as before.
+    QVERIFY(rig.log_text().find("Waiting connecting to Target...\r\nConnected...\r\n") == 0);
+  }
+
+  void an_adapter_that_cannot_be_opened_is_said_in_red_until_it_works() {
+    MainWindow window;
+    auto snapshot = std::make_shared<skav::station::StationSnapshot>();
+    snapshot->start_ups = 1;
+    snapshot->state = skav::station::StationState::kSearching;
+    snapshot->adapter = "enp3s0";
+    snapshot->adapter_problem = "enp3s0 cannot be opened: Operation not permitted";
+    window.events().on_snapshot(snapshot);
+    VerdictPanel* verdict = window.operator_panel()->verdict();
+    QCOMPARE(verdict->word_label()->text(), QStringLiteral("ADAPTER ERROR"));
+    QVERIFY(reddish(verdict->background()));
+    QCOMPARE(verdict->detail_label()->text(), QStringLiteral("enp3s0 cannot be opened: Operation not permitted"));
+
+    auto working = std::make_shared<skav::station::StationSnapshot>(*snapshot);
+    working->adapter_open = true;
+    working->adapter_problem.clear();
+    window.events().on_snapshot(working);
+    QCOMPARE(verdict->word_label()->text(), QStringLiteral("SEARCHING"));
+    QVERIFY(neither(verdict->background()));
+  }
+
+  void the_word_is_large_and_the_panel_a_tenth_of_the_window() {
+    for (QSize size : {QSize(1280, 800), QSize(1920, 1080)}) {
+      MainWindow window;
+      window.resize(size);
+      window.show();
+      QVERIFY(QTest::qWaitForWindowExposed(&window));
+      VerdictPanel* verdict = window.operator_panel()->verdict();
+      QVERIFY(verdict->word_label()->font().pointSize() >= 28);
+      QVERIFY(verdict->word_label()->font().bold());
+      QVERIFY2(verdict->height() * 10 >= window.height(), qPrintable(QString::number(verdict->height())));
+    }
+  }
+
+  void the_moving_step_shows_a_bar_with_its_rate() {
+    MainWindow window;
+    auto snapshot = std::make_shared<skav::station::StationSnapshot>();
+    snapshot->start_ups = 1;
+    snapshot->adapter_open = true;
+    snapshot->run_status = skav::station::kRunning;
+    skav::station::BoardView& board = snapshot->board.emplace();
+    board.planned = true;
+    for (std::size_t i = 0; i < skav::station::kStepSlots; ++i) {
+      board.steps[i].slot = static_cast<skav::station::StepSlot>(i);
+      board.steps[i].used = true;
+    }
+    skav::station::StepView& kernel = board.steps[1];
+    kernel.state = skav::station::StepView::State::kRunning;
+    kernel.done = 3'000'000;
+    kernel.total = 4'000'000;
+    kernel.bytes_per_second = 2e6;
+    window.events().on_snapshot(snapshot);
+
+    skav::gui::StepList* steps = window.operator_panel()->steps();
+    QCOMPARE(steps->row_count(), 5);
+    QCOMPARE(steps->state_label(1)->text(), QStringLiteral("running"));
+    QVERIFY(!steps->progress_bar(1)->isHidden());
+    QCOMPARE(steps->progress_bar(1)->value(), 75);
+    QCOMPARE(steps->text_label(1)->text(), QStringLiteral("3.0 of 4.0 MB, 2.0 MB/s, 1 s left"));
+    QVERIFY(steps->progress_bar(2)->isHidden());
+    QCOMPARE(window.operator_panel()->verdict()->word_label()->text(), QStringLiteral("PROGRAMMING"));
+  }
+
+  void totals_after_a_mixed_series_and_reset() {
+    MainWindow window;
+    int alarmed = 0;
+    window.set_alarm([&alarmed] { ++alarmed; });
+    window.sound_action()->setChecked(true);
+    const std::string now = skav::station::iso8601_now();
+    for (Verdict v : {Verdict::kPass, Verdict::kFail, Verdict::kPass, Verdict::kTimeout, Verdict::kPass})
+      window.events().on_board_finished(record_of(v, now));
+    skav::gui::TotalsPanel* totals = window.operator_panel()->totals();
+    QCOMPARE(totals->counts_label()->text(), QStringLiteral("5 boards   3 passed   2 failed"));
+    QVERIFY(totals->rate_label()->text().startsWith(QStringLiteral("60% passed")));
+    QCOMPARE(alarmed, 2);
+
+    // Without sound, a failure calls no one.
+    window.sound_action()->trigger();
+    window.events().on_board_finished(record_of(Verdict::kFail, now));
+    QCOMPARE(alarmed, 2);
+    window.sound_action()->trigger();
+
+    window.operator_panel()->totals()->reset_button()->click();
+    QCOMPARE(totals->counts_label()->text(), QStringLiteral("0 boards   0 passed   0 failed"));
+    window.events().on_board_finished(record_of(Verdict::kPass, now));
+    QCOMPARE(totals->counts_label()->text(), QStringLiteral("1 board   1 passed   0 failed"));
+    QVERIFY(totals->rate_label()->text().startsWith(QStringLiteral("100% passed")));
+  }
+
+  void todays_totals_come_from_the_records_and_grow() {
+    QTemporaryDir dir;
+    const std::string today = skav::station::iso8601_now().substr(0, 10);
+    const std::filesystem::path file = dir.filePath(QStringLiteral("skav-records.csv")).toStdString();
+    std::ofstream(file) << skav::station::records_header()
+                        << "2001-01-01T08:00:00+00:00,eth0,a,b,pass,pass,pass,pass,pass,pass,1.0\n"
+                        << today << "T08:00:00+00:00,eth0,a,b,pass,pass,pass,pass,pass,pass,1.0\n"
+                        << today << "T08:01:00+00:00,eth0,a,b,pass,fail,pass,pass,pass,fail,1.0\n";
+    MainWindow window;
+    window.set_records_file(file);
+    QLabel* label = window.operator_panel()->totals()->today_label();
+    QCOMPARE(label->text(), QStringLiteral("Today: 2 boards: 1 passed, 1 failed"));
+    window.events().on_board_finished(record_of(Verdict::kPass, today + "T09:00:00+00:00"));
+    QCOMPARE(label->text(), QStringLiteral("Today: 3 boards: 2 passed, 1 failed"));
+    // Reset starts the shift again, not the day.
+    window.reset_shift_totals();
+    QCOMPARE(label->text(), QStringLiteral("Today: 3 boards: 2 passed, 1 failed"));
+  }
+
+  void zoom_sound_and_fold_are_remembered() {
+    int points = 0;
+    {
+      MainWindow window;
+      window.show();
+      QVERIFY(QTest::qWaitForWindowActive(&window));
+      points = window.log_points();
+      window.log().append("log text\r\n");
+      QTest::keyClick(window.log_view(), Qt::Key_Plus, Qt::ControlModifier);
+      QTest::keyClick(window.log_view(), Qt::Key_Equal, Qt::ControlModifier);
+      QCOMPARE(window.log_points(), points + 2);
+      QTest::keyClick(window.log_view(), Qt::Key_Minus, Qt::ControlModifier);
+      QCOMPARE(window.log_points(), points + 1);
+      QCOMPARE(window.log_view()->bytes(), std::string("log text\r\n"));
+      if (window.sound_action()->isChecked()) window.sound_action()->trigger();
+      window.panel_action()->trigger();
+      QVERIFY(window.operator_panel()->isHidden());
+    }
+    {
+      MainWindow window;
+      QCOMPARE(window.log_points(), points + 1);
+      QVERIFY(!window.sound_action()->isChecked());
+      QVERIFY(!window.panel_action()->isChecked());
+      QVERIFY(window.operator_panel()->isHidden());
+      window.panel_action()->trigger();
+      window.sound_action()->trigger();
+      window.zoom_log(-1);
+    }
+    MainWindow window;
+    QCOMPARE(window.log_points(), points);
+    QVERIFY(window.sound_action()->isChecked());
+    QVERIFY(!window.operator_panel()->isHidden());
+  }
+
+ private:
+  QTemporaryDir settings_dir_;
+};
+
+QTEST_MAIN(OperatorPanelTest)
+#include "operator_panel_test.moc"

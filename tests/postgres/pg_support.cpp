@@ -1,0 +1,41 @@
+#include "postgres/pg_support.h"
+
+#include <unistd.h>
+
+#include <cstdlib>
+
+namespace skav::test {
+
+namespace {
+
+std::string env(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr ? value : "";
+}
+
+bool cluster(const char* action) {
+  std::string command = env("SKAV_TEST_PG_CLUSTER") + " " + action + " " + env("SKAV_TEST_PG_DIR");
+  return std::system(command.c_str()) == 0;
+}
+
+}  // namespace
+
+std::string PgServer::missing() {
+  if (!env("SKAV_TEST_PG_URL").empty()) return {};
+  std::string why = env("SKAV_TEST_PG_SKIP");
+  return why.empty() ? "run under scripts/pg-test-cluster.sh (ctest does)" : why;
+}
+
+std::string PgServer::new_database() {
+  static int count = 0;
+  std::string name = "t" + std::to_string(getpid()) + "_" + std::to_string(++count);
+  std::string dir = env("SKAV_TEST_PG_DIR");
+  std::string command = "createdb -h '" + dir + "' -U skav " + name;
+  if (std::system(command.c_str()) != 0) return {};
+  return "postgresql://skav@/" + name + "?host=" + dir;
+}
+
+bool PgServer::stop() { return cluster("stop"); }
+bool PgServer::start() { return cluster("start"); }
+
+}  // namespace skav::test

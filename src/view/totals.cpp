@@ -1,6 +1,7 @@
 #include "view/totals.h"
 
 #include <cctype>
+#include <cmath>
 #include <ctime>
 #include <fstream>
 #include <vector>
@@ -59,6 +60,22 @@ std::optional<double> boards_per_hour(int boards, std::chrono::seconds elapsed) 
 std::string totals_line(const Totals& totals) {
   return std::to_string(totals.boards) + (totals.boards == 1 ? " board: " : " boards: ") +
          std::to_string(totals.passed) + " passed, " + std::to_string(totals.failed) + " failed";
+}
+
+TotalsText totals_text(const Totals& shift, std::optional<double> per_hour,
+                       const std::string& since, const Totals& today) {
+  TotalsText text;
+  text.shift = since.empty() ? "This shift" : "This shift, since " + since;
+  text.counts = std::to_string(shift.boards) + (shift.boards == 1 ? " board   " : " boards   ") +
+                std::to_string(shift.passed) + " passed   " + std::to_string(shift.failed) +
+                " failed";
+  std::optional<int> rate = shift.pass_rate();
+  text.rate = rate ? std::to_string(*rate) + "% passed" : std::string("no board yet");
+  // No rate in the first minute: an em dash stands for it.
+  text.rate += per_hour ? "   " + std::to_string(std::lround(*per_hour)) + " per hour"
+                        : std::string("   \xE2\x80\x94 per hour");
+  text.today = "Today: " + totals_line(today);
+  return text;
 }
 
 std::string record_date(const std::string& time) {

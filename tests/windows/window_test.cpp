@@ -8,15 +8,20 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
+#include <memory>
 #include <set>
 #include <string>
 #include <tuple>
 #include <vector>
 
+#include "core/station/records.h"
 #include "core/station/station_events.h"
 #include "support/temp_dir.h"
+#include "view/totals.h"
 #include "windows/gui/dialogs.h"
 #include "windows/gui/main_window.h"
+#include "windows/gui/operator_panel.h"
 #include "windows/gui/resource.h"
 
 namespace skav::windows::gui {
@@ -207,6 +212,135 @@ TEST_F(WindowTest, SnapshotsSetTheStatusPaneAndTheViewMenu) {
   SendMessageA(window_.handle(), WM_INITMENUPOPUP, reinterpret_cast<WPARAM>(view), 1);
   EXPECT_FALSE(GetMenuState(view, ID_VIEW_BARCODE, MF_BYCOMMAND) & MF_CHECKED);
   EXPECT_FALSE(GetMenuState(view, ID_VIEW_INTERFACE, MF_BYCOMMAND) & MF_GRAYED);
+}
+
+HWND panel_of(HWND frame) { return FindWindowExA(frame, nullptr, OperatorPanel::kClass, nullptr); }
+
+int height_of(HWND window) {
+  RECT r{};
+  GetWindowRect(window, &r);
+  return r.bottom - r.top;
+}
+
+// The operator view's panel sits right above the log, with room for every step from the
+// start, so that the log does not move when a board's plan arrives.
+TEST_F(WindowTest, ThePanelSitsAboveTheLogWhichStaysPutWhenAPlanArrives) {
+  SKAV_REQUIRE_DISPLAY();
+  HWND panel = panel_of(window_.handle());
+  ASSERT_NE(panel, nullptr);
+  auto top_of_log = [&] {
+    RECT r{};
+    GetWindowRect(log_, &r);
+    POINT p{r.left, r.top};
+    ScreenToClient(window_.handle(), &p);
+    return p.y;
+  };
+  const int before = height_of(panel);
+  EXPECT_GT(before, 0);
+  EXPECT_EQ(top_of_log(), before);
+  auto snapshot = std::make_shared<station::StationSnapshot>();
+  snapshot->start_ups = 1;
+  snapshot->adapter_open = true;
+  station::BoardView board;
+  board.number = 1;
+  board.planned = true;
+  for (std::size_t i = 0; i < board.steps.size(); ++i) {
+    board.steps[i].slot = static_cast<station::StepSlot>(i);
+    board.steps[i].used = true;
+  }
+  snapshot->board = board;
+  window_.events().on_snapshot(snapshot);
+  pump();
+  EXPECT_EQ(window_.panel().panel().steps.size(), board.steps.size());
+  EXPECT_EQ(height_of(panel), before);
+  EXPECT_EQ(top_of_log(), before);
+}
+
+// The word's box takes its tone's colour: the panel painted into a bitmap, read at the box's
+// corner, where no text is drawn.
+TEST_F(WindowTest, TheWordsBoxIsPaintedInTheColourOfTheBoardsState) {
+  SKAV_REQUIRE_DISPLAY();
+  HWND panel = panel_of(window_.handle());
+  ASSERT_NE(panel, nullptr);
+  auto started = [] {
+    auto s = std::make_shared<station::StationSnapshot>();
+    s->start_ups = 1;
+    s->adapter_open = true;
+    s->adapter = "eth1";
+    return s;
+  };
+  auto with_board = [&](bool finished, station::Verdict overall) {
+    auto s = started();
+    station::BoardView board;
+    board.number = 1;
+    board.finished = finished;
+    board.overall = overall;
+    s->board = board;
+    s->run_status = finished ? station::kNoRun : station::kRunning;
+    return s;
+  };
+  auto adapter_gone = started();
+  adapter_gone->adapter_open = false;
+  adapter_gone->adapter_problem = "eth1 went away";
+  const std::vector<std::tuple<const char*, std::shared_ptr<station::StationSnapshot>, COLORREF>>
+      cases = {
+          {"starting", std::make_shared<station::StationSnapshot>(), RGB(0xe3, 0xe3, 0xe3)},
+          {"programming", with_board(false, station::Verdict::kSkipped), RGB(0xd4, 0xe3, 0xf2)},
+          {"pass", with_board(true, station::Verdict::kPass), RGB(0x2e, 0x7d, 0x32)},
+          {"fail", with_board(true, station::Verdict::kFail), RGB(0xc6, 0x28, 0x28)},
+          {"timeout", with_board(true, station::Verdict::kTimeout), RGB(0xc6, 0x28, 0x28)},
+          {"adapter error", adapter_gone, RGB(0xc6, 0x28, 0x28)},
+      };
+  RECT area{};
+  GetClientRect(panel, &area);
+  ASSERT_GT(area.right, 8);
+  HDC screen = GetDC(panel);
+  HDC dc = CreateCompatibleDC(screen);
+  HBITMAP bitmap = CreateCompatibleBitmap(screen, area.right, area.bottom);
+  ReleaseDC(panel, screen);
+  HGDIOBJ old = SelectObject(dc, bitmap);
+  for (const auto& [name, snapshot, colour] : cases) {
+    window_.events().on_snapshot(snapshot);
+    pump();
+    SendMessageA(panel, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dc), PRF_CLIENT);
+    EXPECT_EQ(GetPixel(dc, 2, 2), colour) << name;
+    // The totals' side keeps the window's own colour.
+    EXPECT_EQ(GetPixel(dc, area.right - 4, area.bottom / 4), GetSysColor(COLOR_3DFACE)) << name;
+  }
+  SelectObject(dc, old);
+  DeleteObject(bitmap);
+  DeleteDC(dc);
+}
+
+// Finished boards count in the shift's totals and in today's (with the records read at the
+// start); Reset starts the shift's count again and leaves the day's.
+TEST_F(WindowTest, TotalsCountFinishedBoardsAndResetStartsTheShiftAgain) {
+  SKAV_REQUIRE_DISPLAY();
+  test::TempDir dir;
+  const std::string today = view::today();
+  const std::filesystem::path records = dir.write(
+      station::kRecordsFile, station::records_header() + today +
+                                 "T06:00:00+00:00,eth0,02:00:00:00:00:01,,pass,pass,pass,pass,pass,pass,9.0\n");
+  window_.set_records_file(records);
+  const OperatorPanel& panel = window_.panel();
+  EXPECT_EQ(panel.totals().counts, "0 boards   0 passed   0 failed");
+  EXPECT_EQ(panel.totals().today, "Today: 1 board: 1 passed, 0 failed");
+  for (station::Verdict overall :
+       {station::Verdict::kPass, station::Verdict::kFail, station::Verdict::kPass}) {
+    station::BoardRecord record;
+    record.time = today + "T07:00:00+00:00";
+    record.overall = overall;
+    window_.events().on_board_finished(record);
+  }
+  pump();
+  EXPECT_EQ(panel.totals().counts, "3 boards   2 passed   1 failed");
+  EXPECT_EQ(panel.totals().rate.substr(0, 10), "67% passed");
+  EXPECT_EQ(panel.totals().today, "Today: 4 boards: 3 passed, 1 failed");
+  SendMessageA(panel.reset_button(), BM_CLICK, 0, 0);
+  pump();
+  EXPECT_EQ(panel.totals().counts, "0 boards   0 passed   0 failed");
+  EXPECT_EQ(panel.totals().rate.substr(0, 12), "no board yet");
+  EXPECT_EQ(panel.totals().today, "Today: 4 boards: 3 passed, 1 failed");
 }
 
 // The Network Interface dialog, driven step by step from a timer while it runs modally.

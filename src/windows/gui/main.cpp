@@ -12,6 +12,7 @@
 
 #include "app/station_setup.h"
 #include "board/board_line.h"
+#include "core/station/records.h"
 #include "windows/gui/main_window.h"
 
 namespace {
@@ -117,6 +118,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   window.set_station(&setup->station());
+  window.set_records_file(std::filesystem::path(setup_options.dir) / skav::station::kRecordsFile);
   // A log file named on the command line is opened as Open would, start-up included.
   window.open_at_start(options.log_file);
   ShowWindow(window.handle(), SW_SHOW);

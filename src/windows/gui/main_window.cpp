@@ -25,6 +25,9 @@ constexpr UINT kEventsArrived = WM_APP + 2;
 // The lock-key indicators follow the keys at this period, as an idle update would.
 constexpr UINT_PTR kIndicatorTimer = 1;
 constexpr UINT kIndicatorPeriodMs = 100;
+// Boards per hour move on while no board finishes.
+constexpr UINT_PTR kTotalsTimer = 2;
+constexpr UINT kTotalsPeriodMs = 30000;
 constexpr int kProgressWidth = 220;
 
 std::string load_string(HINSTANCE instance, UINT id) {
@@ -37,6 +40,16 @@ std::string load_string(HINSTANCE instance, UINT id) {
 std::string menu_prompt(HINSTANCE instance, UINT id) {
   std::string text = load_string(instance, id);
   return text.substr(0, text.find('\n'));
+}
+
+// The local time of day, "08:02".
+std::string clock_text() {
+  SYSTEMTIME now{};
+  GetLocalTime(&now);
+  char text[8];
+  std::snprintf(text, sizeof text, "%02u:%02u", static_cast<unsigned>(now.wHour) % 100u,
+                static_cast<unsigned>(now.wMinute) % 100u);
+  return text;
 }
 
 std::string file_name_of(const std::string& path) {
@@ -92,17 +105,18 @@ class MainWindow::WindowEvents : public station::StationEvents {
     pending_ = std::move(snapshot);
     post();
   }
-  void on_board_finished(const station::BoardRecord&) override {
+  void on_board_finished(const station::BoardRecord& record) override {
     std::lock_guard lock(mutex_);
-    ++finished_;
+    finished_.push_back(record);
     post();
   }
 
-  std::shared_ptr<const station::StationSnapshot> take(int& finished) {
+  // The latest snapshot (none if none came) and the boards finished since the last call.
+  std::shared_ptr<const station::StationSnapshot> take(std::vector<station::BoardRecord>& finished) {
     std::lock_guard lock(mutex_);
     posted_ = false;
-    finished = finished_;
-    finished_ = 0;
+    finished = std::move(finished_);
+    finished_.clear();
     return std::move(pending_);
   }
 
@@ -114,7 +128,7 @@ class MainWindow::WindowEvents : public station::StationEvents {
   const HWND& window_;
   std::mutex mutex_;
   std::shared_ptr<const station::StationSnapshot> pending_;
-  int finished_ = 0;
+  std::vector<station::BoardRecord> finished_;
   bool posted_ = false;
 };
 
@@ -155,7 +169,7 @@ bool MainWindow::create(HINSTANCE instance) {
   HMENU menu = LoadMenuA(instance, MAKEINTRESOURCEA(IDR_MAINFRAME));
   status_text_ = load_string(instance, IDS_IDLE_MESSAGE);
   frame_ = CreateWindowExA(0, kFrameClass, "", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
-                           860, 600, nullptr, menu, instance, this);
+                           1024, 720, nullptr, menu, instance, this);
   if (frame_ == nullptr) return false;
   set_file_path({});
   return true;
@@ -191,12 +205,18 @@ LRESULT MainWindow::on_message(UINT message, WPARAM wparam, LPARAM lparam) {
                           OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
                           FF_MODERN | DEFAULT_PITCH, "Courier");
       if (font_ != nullptr) SendMessageA(log_, WM_SETFONT, reinterpret_cast<WPARAM>(font_), TRUE);
+      if (!panel_.create(instance_, frame_)) return -1;
+      panel_.set_on_reset([this] { reset_shift_totals(); });
+      shift_start_ = std::chrono::steady_clock::now();
+      shift_since_ = clock_text();
       status_ = CreateWindowExA(0, STATUSCLASSNAMEA, "", WS_CHILD | WS_VISIBLE | SBARS_SIZEGRIP,
                                 0, 0, 0, 0, frame_,
                                 reinterpret_cast<HMENU>(static_cast<INT_PTR>(ID_STATUS_BAR)),
                                 instance_, nullptr);
       if (status_ == nullptr) return -1;
       SetTimer(frame_, kIndicatorTimer, kIndicatorPeriodMs, nullptr);
+      SetTimer(frame_, kTotalsTimer, kTotalsPeriodMs, nullptr);
+      update_totals();
       layout();
       show_message_pane();
       update_indicators();
@@ -210,6 +230,7 @@ LRESULT MainWindow::on_message(UINT message, WPARAM wparam, LPARAM lparam) {
       return 0;
     case WM_TIMER:
       if (wparam == kIndicatorTimer) update_indicators();
+      if (wparam == kTotalsTimer) update_totals();
       return 0;
     case WM_CTLCOLORSTATIC:
       // The read-only log keeps a window's white background, not a dialog's grey.
@@ -303,7 +324,12 @@ void MainWindow::layout() {
   GetClientRect(frame_, &client);
   GetWindowRect(status_, &bar);
   const int bar_height = bar.bottom - bar.top;
-  MoveWindow(log_, 0, 0, client.right, std::max(0L, client.bottom - bar_height), TRUE);
+  RECT frame{};
+  GetWindowRect(frame_, &frame);
+  panel_.fit_to(frame.bottom - frame.top);
+  const int top = panel_.height();
+  MoveWindow(panel_.handle(), 0, 0, client.right, top, TRUE);
+  MoveWindow(log_, 0, top, client.right, std::max(0L, client.bottom - bar_height - top), TRUE);
 
   // The message pane stretches; the progress (while a section is sent) and the three
   // indicators keep their widths at the right.
@@ -362,7 +388,7 @@ void MainWindow::show_progress(const station::StationSnapshot& snapshot) {
 }
 
 void MainWindow::apply_snapshot() {
-  int finished = 0;
+  std::vector<station::BoardRecord> finished;
   std::shared_ptr<const station::StationSnapshot> snapshot = window_events_->take(finished);
   if (snapshot != nullptr) {
     shown_ = std::move(snapshot);
@@ -371,11 +397,34 @@ void MainWindow::apply_snapshot() {
                                                : shown_->status_text;
     if (!menu_open_) show_message_pane();
     show_progress(*shown_);
+    panel_.show_panel(view::make_panel(*shown_));
   }
-  for (int i = 0; i < finished; ++i) {
+  for (const station::BoardRecord& record : finished) {
+    shift_.add(record.overall);
+    if (today_) today_->add(record);
+    update_totals();
     ++boards_finished_;
     if (on_board_finished_) on_board_finished_(boards_finished_);
   }
+}
+
+void MainWindow::set_records_file(const std::filesystem::path& file) {
+  today_.emplace(file, view::today());
+  update_totals();
+}
+
+void MainWindow::reset_shift_totals() {
+  shift_ = view::Totals{};
+  shift_start_ = std::chrono::steady_clock::now();
+  shift_since_ = clock_text();
+  update_totals();
+}
+
+void MainWindow::update_totals() {
+  const auto elapsed = std::chrono::duration_cast<std::chrono::seconds>(
+      std::chrono::steady_clock::now() - shift_start_);
+  panel_.show_totals(view::totals_text(shift_, view::boards_per_hour(shift_.boards, elapsed),
+                                       shift_since_, today_ ? today_->totals() : view::Totals{}));
 }
 
 void MainWindow::apply_queued_log() {

@@ -2,15 +2,21 @@
 
 #include <windows.h>
 
+#include <chrono>
 #include <cstddef>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "core/log.h"
 #include "core/station/station_events.h"
+#include "view/panel.h"
+#include "view/totals.h"
+#include "windows/gui/operator_panel.h"
 
 namespace skav::station {
 class Station;
@@ -18,10 +24,11 @@ class Station;
 
 namespace skav::windows::gui {
 
-// The station's window on Win32's own controls: the log in a read-only edit control, the menu
-// and accelerators of resource 128, and a status bar with the message pane and the CAP, NUM
-// and SCRL indicators (the real lock-key states). It renders the station's log and snapshots
-// and posts the operator's commands; no station logic lives here.
+// The station's window on Win32's own controls: the operator view's panel (the word, the board,
+// the steps, the shift's totals) above the log in a read-only edit control, the menu and accelerators of resource
+// 128, and a status bar with the message pane and the CAP, NUM and SCRL indicators (the real
+// lock-key states). It renders the station's log and snapshots and posts the operator's
+// commands; no station logic lives here.
 class MainWindow {
  public:
   // The log's limit in characters; past it the oldest lines go, kTrimSlack at a time.
@@ -54,6 +61,11 @@ class MainWindow {
   void set_on_board_finished(std::function<void(int count)> handler) {
     on_board_finished_ = std::move(handler);
   }
+  // The production records whose boards of today the panel counts; none: today's count starts
+  // at nothing.
+  void set_records_file(const std::filesystem::path& file);
+  const OperatorPanel& panel() const { return panel_; }
+
   // Writes a picture of the whole window, frame included, to a PNG file. False: not written.
   bool save_picture(const std::wstring& file) const;
 
@@ -80,6 +92,8 @@ class MainWindow {
   void show_message_pane();
   void update_indicators();
   void show_progress(const station::StationSnapshot& snapshot);
+  void reset_shift_totals();
+  void update_totals();
 
   // Commands.
   void new_log();
@@ -96,7 +110,6 @@ class MainWindow {
   HWND frame_ = nullptr;
   HWND log_ = nullptr;
   HWND status_ = nullptr;
-  HWND progress_ = nullptr;
   HACCEL accelerators_ = nullptr;
   HFONT font_ = nullptr;
   HICON icon_ = nullptr;
@@ -108,6 +121,12 @@ class MainWindow {
   station::Station* station_ = nullptr;
 
   std::shared_ptr<const station::StationSnapshot> shown_;  // the latest snapshot rendered
+  OperatorPanel panel_;
+  // The shift's count: since the window opened or the operator's Reset.
+  view::Totals shift_;
+  std::chrono::steady_clock::time_point shift_start_;
+  std::string shift_since_;  // when it started, "08:02"
+  std::optional<view::DayTotals> today_;
   std::string status_text_;   // the Status Pane text ("Ready" before the first)
   bool menu_open_ = false;    // a menu prompt covers the message pane
   bool progress_shown_ = false;

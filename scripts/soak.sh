@@ -36,6 +36,12 @@ start=$(date +%s.%N)
   </dev/null >"$work/out.log" 2>"$work/err.log" &
 pid=$!
 
+# Sampling starts once the first board has its record: before then the station is still opening
+# what it keeps open for the shift (the pool's holder file, the records file), which would count
+# as descriptors gained.
+while kill -0 "$pid" 2>/dev/null && [ "$(wc -l <"$work/skav-records.csv" 2>/dev/null || echo 0)" -lt 2 ]; do
+  sleep 0.05
+done
 # One sample every 0.2 s: VmRSS in KiB and the number of open descriptors.
 : >"$work/samples"
 while kill -0 "$pid" 2>/dev/null; do

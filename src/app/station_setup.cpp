@@ -203,6 +203,7 @@ Status StationSetup::create(const SetupOptions& options, const SinksFor& sinks,
       board::BoardOptions boards = options.board;
       boards.mac = board::mac_plus(options.board.mac, static_cast<std::uint64_t>(i) *
                                                           static_cast<std::uint64_t>(options.simulate));
+      if (options.faults_port >= 0 && static_cast<std::size_t>(options.faults_port) != i) boards.faults = {};
       // Finished boards are not kept: a long simulated shift must not grow.
       port.line = std::make_unique<board::BoardLine>(port.wire->board_end(), boards,
                                                      options.simulate, false);

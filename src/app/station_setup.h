@@ -51,6 +51,9 @@ struct SetupOptions {
   // This station's name in a shared pool; empty: the host name.
   std::string host;
   board::BoardOptions board;  // the simulated boards' options (MAC addresses count up)
+  // With several simulated ports: `board.faults` only on the boards of this port (from 0), the
+  // others are sound; -1: on every port.
+  int faults_port = -1;
   std::optional<bool> barcode;
   std::string mac;  // 12 hexadecimal digits, or empty
   // The settings file; empty: the platform's per-user store (see settings_place in

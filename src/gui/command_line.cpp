@@ -28,6 +28,18 @@ ParseResult parse_command_line(const QStringList& arguments, CommandLine& out) {
       QStringLiteral("--simulate[=N]: run against N (default %1) simulated boards over the "
                      "in-process link instead of a network adapter.")
           .arg(kDefaultSimulatedBoards));
+  QCommandLineOption ports(QStringLiteral("ports"),
+                           QStringLiteral("With --simulate: K simulated ports (1 to %1), a tile each.")
+                               .arg(kMaxPorts),
+                           QStringLiteral("K"));
+  QCommandLineOption interface(QStringLiteral("interface"),
+                               QStringLiteral("An adapter (system name or description) for this run "
+                                              "only; once per port."),
+                               QStringLiteral("NAME"));
+  QCommandLineOption pool(QStringLiteral("pool"),
+                          QStringLiteral("Address pool: file:PATH (default: the settings store) or "
+                                         "postgresql://... (a line's range)."),
+                          QStringLiteral("URL"));
   QCommandLineOption settings(QStringLiteral("settings"),
                               QStringLiteral("The settings file (default: the per-user one)."),
                               QStringLiteral("FILE"));
@@ -48,7 +60,10 @@ ParseResult parse_command_line(const QStringList& arguments, CommandLine& out) {
   size.setFlags(QCommandLineOption::HiddenFromHelp);
   QCommandLineOption corrupt_read(QStringLiteral("simulate-corrupt-read"), QString(), QStringLiteral("N"));
   corrupt_read.setFlags(QCommandLineOption::HiddenFromHelp);
-  parser.addOptions({simulate, settings, dir, timeout, screenshot, screenshot_timeout, size, corrupt_read});
+  QCommandLineOption fault_port(QStringLiteral("simulate-fault-port"), QString(), QStringLiteral("K"));
+  fault_port.setFlags(QCommandLineOption::HiddenFromHelp);
+  parser.addOptions({simulate, ports, interface, pool, settings, dir, timeout, screenshot, screenshot_timeout,
+                     size, corrupt_read, fault_port});
 
   // The parser has no optional values: take "--simulate=N" apart first.
   QStringList args;
@@ -90,6 +105,30 @@ ParseResult parse_command_line(const QStringList& arguments, CommandLine& out) {
   }
   if (!files.isEmpty()) out.log_file = files.first();
   if (parser.isSet(simulate)) out.simulate = boards > 0 ? boards : kDefaultSimulatedBoards;
+  out.interfaces = parser.values(interface);
+  if (out.simulate > 0 && !out.interfaces.isEmpty()) {
+    result.kind = ParseResult::kError;
+    result.text = QStringLiteral("--interface and --simulate exclude each other.");
+    return result;
+  }
+  if (parser.isSet(ports)) {
+    if (out.simulate == 0) {
+      result.kind = ParseResult::kError;
+      result.text = QStringLiteral("--ports needs --simulate (real ports: --interface once per port).");
+      return result;
+    }
+    if (!parse_positive(parser.value(ports), out.ports) || out.ports > kMaxPorts) {
+      result.kind = ParseResult::kError;
+      result.text = QStringLiteral("--ports needs a number from 1 to %1.").arg(kMaxPorts);
+      return result;
+    }
+  }
+  if (out.interfaces.size() > kMaxPorts) {
+    result.kind = ParseResult::kError;
+    result.text = QStringLiteral("At most %1 ports.").arg(kMaxPorts);
+    return result;
+  }
+  if (parser.isSet(pool)) out.pool = parser.value(pool);
   if (parser.isSet(settings)) out.settings = parser.value(settings);
   if (parser.isSet(dir)) out.dir = parser.value(dir);
   if (parser.isSet(timeout) && !parse_positive(parser.value(timeout), out.timeout_seconds)) {
@@ -116,6 +155,15 @@ ParseResult parse_command_line(const QStringList& arguments, CommandLine& out) {
     result.kind = ParseResult::kError;
     result.text = QStringLiteral("--simulate-corrupt-read needs a number above 0.");
     return result;
+  }
+  if (parser.isSet(fault_port)) {
+    bool ok = false;
+    out.fault_port = parser.value(fault_port).toInt(&ok);
+    if (!ok || out.fault_port < 0 || out.fault_port >= out.ports) {
+      result.kind = ParseResult::kError;
+      result.text = QStringLiteral("--simulate-fault-port needs a port from 0 to --ports minus 1.");
+      return result;
+    }
   }
   return result;
 }

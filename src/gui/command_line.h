@@ -5,9 +5,14 @@
 
 namespace skav::gui {
 
-// skav-gui [--simulate[=N]] [--settings FILE] [-C DIR] [--timeout S] [FILE]
+// skav-gui [--interface NAME... | --simulate[=N] [--ports K]] [--pool URL] [--settings FILE]
+//          [-C DIR] [--timeout S] [FILE]
 struct CommandLine {
   int simulate = 0;         // simulated boards on the in-process link; 0: the libpcap link
+  int ports = 1;            // simulated ports (with `simulate`)
+  // Adapters for this run only, one port each; empty: the stored choice.
+  QStringList interfaces;
+  QString pool;             // where the addresses come from; empty: the settings store
   QString settings;         // settings file; empty: the per-user default
   QString dir = QStringLiteral(".");  // where config.ini, the images and the records are
   int timeout_seconds = 0;  // a transfer's time-out; 0: the station's default
@@ -21,7 +26,11 @@ struct CommandLine {
   int width = 0;
   int height = 0;
   int corrupt_read = 0;
+  // With several simulated ports, the fault only on this port (from 0); -1: on every port.
+  int fault_port = -1;
 };
+
+inline constexpr int kMaxPorts = 16;
 
 struct ParseResult {
   enum Kind { kRun, kHelp, kVersion, kError } kind = kRun;

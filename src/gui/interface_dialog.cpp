@@ -6,9 +6,12 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPushButton>
 #include <QRegularExpressionValidator>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace skav::gui {
 
@@ -83,6 +86,59 @@ InterfaceDialog::InterfaceDialog(const std::vector<std::string>& adapters, int s
   fields_.front()->setFocus();
 }
 
+void InterfaceDialog::offer_ports(const std::vector<int>& ticked, bool running_several) {
+  if (ports_box_ != nullptr) return;
+  running_several_ = running_several;
+  ports_box_ = new QGroupBox(QStringLiteral("Several ports: a station on each ticked adapter"), this);
+  ports_box_->setObjectName(QStringLiteral("portsBox"));
+  ports_box_->setCheckable(true);
+  port_list_ = new QListWidget(ports_box_);
+  port_list_->setObjectName(QStringLiteral("portList"));
+  for (int i = 0; i < adapters_->count(); ++i) {
+    auto* item = new QListWidgetItem(adapters_->itemText(i), port_list_);
+    item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsUserCheckable);
+    bool on = std::find(ticked.begin(), ticked.end(), i) != ticked.end();
+    item->setCheckState(on ? Qt::Checked : Qt::Unchecked);
+  }
+  int rows = std::min(std::max(adapters_->count(), 2), 6);
+  port_list_->setFixedHeight(port_list_->sizeHintForRow(0) * rows + 2 * port_list_->frameWidth() + 4);
+  auto* note = new QLabel(
+      QStringLiteral("The ports change at the next start of skav-gui. The first ticked adapter "
+                     "is the one stored for a single port."),
+      ports_box_);
+  note->setWordWrap(true);
+  auto* box_layout = new QVBoxLayout(ports_box_);
+  box_layout->addWidget(port_list_);
+  box_layout->addWidget(note);
+  ports_box_->setChecked(ticked.size() >= 2);
+  // Below the list of adapters, before the address.
+  if (auto* layout = qobject_cast<QVBoxLayout*>(this->layout())) layout->insertWidget(2, ports_box_);
+  setTabOrder(adapters_, ports_box_);
+  setTabOrder(ports_box_, port_list_);
+
+  connect(ports_box_, &QGroupBox::toggled, this, [this] { follow_ticks(); });
+  connect(port_list_, &QListWidget::itemChanged, this, [this] { follow_ticks(); });
+  follow_ticks();
+}
+
+bool InterfaceDialog::several_ports() const { return ports_box_ != nullptr && ports_box_->isChecked(); }
+
+std::vector<int> InterfaceDialog::ticked_ports() const {
+  std::vector<int> ticked;
+  if (port_list_ == nullptr) return ticked;
+  for (int i = 0; i < port_list_->count(); ++i)
+    if (port_list_->item(i)->checkState() == Qt::Checked) ticked.push_back(i);
+  return ticked;
+}
+
+void InterfaceDialog::follow_ticks() {
+  // While several ports run, the list shows the first port's adapter: it keeps it.
+  adapters_->setEnabled(!running_several_ && !several_ports());
+  if (running_several_ || !several_ports()) return;
+  std::vector<int> ticked = ticked_ports();
+  if (!ticked.empty()) adapters_->setCurrentIndex(ticked.front());
+}
+
 int InterfaceDialog::selected_index() const { return adapters_->currentIndex(); }
 
 MacDigits::Digits InterfaceDialog::digits() const {
@@ -105,6 +161,11 @@ void InterfaceDialog::accept() {
       field->selectAll();
       return;
     }
+  }
+  if (several_ports() && ticked_ports().size() < 2) {
+    show_message(QStringLiteral("Tick two adapters or more for several ports, or switch Several ports off."));
+    port_list_->setFocus();
+    return;
   }
   if (apply_ && !apply_(selected_index(), digits())) {
     show_message(

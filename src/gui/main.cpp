@@ -5,13 +5,17 @@
 #include <QPixmap>
 #include <QTimer>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "app/station_setup.h"
 #include "board/board_line.h"
+#include "core/log.h"
 #include "core/station/station.h"
 #include "gui/app_icon.h"
 #include "gui/command_line.h"
@@ -60,36 +64,80 @@ int main(int argc, char** argv) {
       break;
   }
 
-  skav::gui::MainWindow window;
   skav::app::SetupOptions setup_options;
   setup_options.program = "skav-gui";
   setup_options.simulate = options.simulate;
+  setup_options.ports = options.ports;
+  setup_options.pool = options.pool.toStdString();
   setup_options.settings = options.settings.toStdString();
   setup_options.dir = options.dir.toStdString();
   if (options.timeout_seconds > 0) setup_options.timeout = std::chrono::seconds(options.timeout_seconds);
   setup_options.board.faults.corrupt_read = options.corrupt_read;
+  setup_options.faults_port = options.fault_port;
+  // The adapters named for this run, else the ports the Interface dialog chose, else one port on
+  // the stored NetIF.
+  std::vector<std::string> interfaces;
+  for (const QString& name : options.interfaces) interfaces.push_back(name.toStdString());
+  const bool stored_ports = options.simulate == 0 && interfaces.empty() &&
+                            skav::gui::MainWindow::stored_ports().size() > 1;
+  if (stored_ports)
+    for (const QString& name : skav::gui::MainWindow::stored_ports())
+      interfaces.push_back(name.toStdString());
+
+  std::unique_ptr<skav::gui::MainWindow> window;
   std::unique_ptr<skav::app::StationSetup> setup;
-  if (skav::Status made = skav::app::StationSetup::create(setup_options, window.log(), &window.events(), setup);
-      !made.ok()) {
+  auto make = [&](const std::vector<std::string>& ports) {
+    setup_options.interface = ports.size() == 1 ? ports.front() : std::string();
+    setup_options.interfaces = ports.size() > 1 ? ports : std::vector<std::string>{};
+    std::size_t count = options.simulate > 0 ? static_cast<std::size_t>(options.ports)
+                                             : std::max<std::size_t>(ports.size(), 1);
+    window = std::make_unique<skav::gui::MainWindow>();
+    window->set_port_count(static_cast<int>(count));
+    window->set_ports_choice(options.simulate == 0);
+    skav::gui::MainWindow* shown = window.get();
+    return skav::app::StationSetup::create(
+        setup_options,
+        [shown](std::size_t index, const std::string&) {
+          auto port = static_cast<int>(index);
+          if (port >= shown->port_count()) return skav::app::PortSinks{};
+          return skav::app::PortSinks{&shown->log(port), &shown->events(port)};
+        },
+        setup);
+  };
+  skav::Status made = make(interfaces);
+  if (!made.ok() && stored_ports) {
+    // The stored ports cannot all be opened (an adapter went away): one port on NetIF, so that
+    // the operator can choose again.
+    std::string why = made.message();
+    made = make({});
+    if (made.ok())
+      skav::log_sink(&window->log(), "Several ports not opened: %s\r\n", why.c_str());
+  }
+  if (!made.ok()) {
     std::fprintf(stderr, "skav-gui: %s\n", made.message().c_str());
     QMessageBox::critical(nullptr, QStringLiteral("SKAV"), QString::fromStdString(made.message()));
     return 1;
   }
-  window.set_station(&setup->station());
-  window.set_records_file(std::filesystem::path(setup_options.dir) / skav::station::kRecordsFile);
-  if (options.width > 0) window.resize(options.width, options.height);
+  const int ports = static_cast<int>(setup->port_count());
+  for (int i = 0; i < ports; ++i)
+    window->set_station(i, &setup->station(static_cast<std::size_t>(i)),
+                        QString::fromStdString(setup->port_name(static_cast<std::size_t>(i))));
+  window->set_records_file(std::filesystem::path(setup_options.dir) / skav::station::kRecordsFile);
+  if (options.width > 0) window->resize(options.width, options.height);
   // A log file named on the command line is opened as Open would, start-up included.
-  window.open_at_start(options.log_file);
-  window.show();
-  setup->station().start();
-  if (skav::board::BoardLine* line = setup->board_line()) line->start();
+  window->open_at_start(options.log_file);
+  window->show();
+  for (int i = 0; i < ports; ++i) {
+    setup->station(static_cast<std::size_t>(i)).start();
+    if (skav::board::BoardLine* line = setup->board_line(static_cast<std::size_t>(i))) line->start();
+  }
   if (!options.screenshot.isEmpty())
-    arrange_screenshot(app, window, options.screenshot, options.simulate > 0 ? options.simulate : 1,
-                       options.screenshot_timeout);
+    arrange_screenshot(app, *window, options.screenshot,
+                       options.simulate > 0 ? options.simulate * ports : 1, options.screenshot_timeout);
 
   int code = QApplication::exec();
   // Ends a run at its next wait and joins the station's threads before the window goes.
   setup->stop();
-  window.set_station(nullptr);
+  for (int i = 0; i < ports; ++i) window->set_station(i, nullptr, QString());
   return code;
 }

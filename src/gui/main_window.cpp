@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QSaveFile>
 #include <QSettings>
+#include <QStackedWidget>
 #include <QStatusBar>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -27,6 +28,7 @@
 #include "gui/log_document.h"
 #include "gui/log_view.h"
 #include "gui/operator_panel.h"
+#include "gui/port_tile.h"
 #include "view/panel.h"
 
 namespace skav::gui {
@@ -41,6 +43,7 @@ const QString kFileFilter = QStringLiteral("All Files (*)");
 const QString kLogPointsKey = QStringLiteral("view/logPoints");
 const QString kSoundKey = QStringLiteral("view/sound");
 const QString kPanelKey = QStringLiteral("view/operatorPanel");
+const QString kPortsKey = QStringLiteral("ports/adapters");
 constexpr int kLogPoints = 11;
 constexpr int kSmallestLogPoints = 6;
 constexpr int kLargestLogPoints = 48;
@@ -64,27 +67,23 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
   setWindowIcon(app_icon());
   auto* central = new QWidget(this);
   panel_ = new OperatorPanel(central);
-  log_view_ = new LogView(central);
-  log_view_->setObjectName(QStringLiteral("logView"));
-  log_view_->set_key_handler([this](char c) { key_char(c); });
-  log_view_->set_point_size(std::clamp(read_choice(kLogPointsKey, kLogPoints).toInt(),
-                                       kSmallestLogPoints, kLargestLogPoints));
+  logs_ = new QStackedWidget(central);
+  logs_->setObjectName(QStringLiteral("logs"));
   auto* layout = new QVBoxLayout(central);
   layout->setContentsMargins(0, 0, 0, 0);
   layout->setSpacing(4);
   layout->addWidget(panel_);
-  layout->addWidget(log_view_, 1);
+  layout->addWidget(logs_, 1);
   setCentralWidget(central);
-  log_bridge_ = new LogBridge(*log_view_, this);
-  event_bridge_ = new EventBridge(this);
   tone_ = new AlarmTone(this);
   alarm_ = [this] { tone_->play(); };
 
   create_menus();
   create_status_bar();
+  add_port();
   set_file_path(QString());
   resize(1024, 720);
-  log_view_->setFocus();
+  log_view()->setFocus();
   set_panel_shown(read_choice(kPanelKey, true).toBool());
 
   shift_clock_.start();
@@ -95,42 +94,130 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
   connect(refresh, &QTimer::timeout, this, &MainWindow::update_totals);
   refresh->start(std::chrono::seconds(30));
   connect(panel_->totals()->reset_button(), &QPushButton::clicked, this, &MainWindow::reset_shift_totals);
-
-  // Until the first tick sets the Status Pane text, the pane shows the idle "Ready".
-  connect(event_bridge_, &EventBridge::status_text_changed, this, [this](const QString& text) {
-    message_pane_->setText(text.isEmpty() ? QStringLiteral("Ready") : text);
-  });
-  connect(event_bridge_, &EventBridge::progress_changed, this,
-          [this](const QString& section, int percent) {
-            progress_->setFormat(section + QStringLiteral(" %p%"));
-            progress_->setValue(percent);
-            show_progress(true);
-          });
-  connect(event_bridge_, &EventBridge::progress_ended, this, [this] { show_progress(false); });
-  connect(event_bridge_, &EventBridge::run_active_changed, this,
-          [this](bool active) { interface_action_->setEnabled(!active); });
-  connect(event_bridge_, &EventBridge::snapshot_changed, this,
-          [this](const std::shared_ptr<const station::StationSnapshot>& snapshot) {
-            update_barcode_check();
-            show_snapshot(*snapshot);
-          });
-  connect(event_bridge_, &EventBridge::board_finished, this,
-          [this](const station::BoardRecord& record) {
-            count_board(record);
-            ++boards_finished_;
-            Q_EMIT board_finished(boards_finished_);
-          });
 }
 
 MainWindow::~MainWindow() = default;
 
-Log& MainWindow::log() { return *log_bridge_; }
+void MainWindow::add_port() {
+  const int index = port_count();
+  auto port = std::make_unique<Port>();
+  port->view = new LogView(logs_);
+  port->view->setObjectName(index == 0 ? QStringLiteral("logView") : QStringLiteral("logView%1").arg(index));
+  port->view->set_key_handler([this, index](char c) {
+    if (station::Station* station = ports_[static_cast<std::size_t>(index)]->station) station->post_key(c);
+  });
+  port->view->set_point_size(index > 0 ? log_points()
+                                        : std::clamp(read_choice(kLogPointsKey, kLogPoints).toInt(),
+                                                     kSmallestLogPoints, kLargestLogPoints));
+  logs_->addWidget(port->view);
+  port->log = new LogBridge(*port->view, this);
+  port->events = new EventBridge(this);
+  EventBridge* events = port->events;
+  ports_.push_back(std::move(port));
 
-station::StationEvents& MainWindow::events() { return *event_bridge_; }
+  // Until the first tick sets the Status Pane text, the pane shows the idle "Ready".
+  connect(events, &EventBridge::status_text_changed, this, [this, index] {
+    if (index == selected_) show_status_text(selected().events->latest());
+  });
+  connect(events, &EventBridge::progress_changed, this, [this, index](const QString& section, int percent) {
+    Port& moving = *ports_[static_cast<std::size_t>(index)];
+    moving.progress_active = true;
+    moving.progress_format = section + QStringLiteral(" %p%");
+    moving.progress_percent = percent;
+    if (index != selected_) return;
+    progress_->setFormat(moving.progress_format);
+    progress_->setValue(percent);
+    show_progress(true);
+  });
+  connect(events, &EventBridge::progress_ended, this, [this, index] {
+    ports_[static_cast<std::size_t>(index)]->progress_active = false;
+    if (index == selected_) show_progress(false);
+  });
+  // The Interface dialog reopens the first port's adapter, which a run holds while it lasts.
+  if (index == 0)
+    connect(events, &EventBridge::run_active_changed, this,
+            [this](bool active) { interface_action_->setEnabled(!active); });
+  connect(events, &EventBridge::snapshot_changed, this,
+          [this, index](const std::shared_ptr<const station::StationSnapshot>& snapshot) {
+            if (index == selected_) update_barcode_check();
+            show_snapshot(index, *snapshot);
+          });
+  connect(events, &EventBridge::board_finished, this, [this, index](const station::BoardRecord& record) {
+    count_board(index, record);
+    ++boards_finished_;
+    Q_EMIT board_finished(boards_finished_);
+  });
+}
 
-void MainWindow::set_station(station::Station* station) {
-  station_ = station;
+void MainWindow::set_port_count(int count) {
+  if (count <= port_count()) return;
+  while (port_count() < count) add_port();
+  panel_->make_tiles(count);
+  for (int i = 0; i < count; ++i) {
+    PortTile* tile = panel_->tile(i);
+    tile->set_name(QStringLiteral("Port %1").arg(i + 1));
+    tile->set_selected(i == selected_);
+    connect(tile, &PortTile::clicked, this, [this, i] { select_port(i); });
+  }
+  set_panel_shown(panel_action_->isChecked());
+  panel_->fit_to(height());
+  update_totals();
+}
+
+PortTile* MainWindow::port_tile(int port) const {
+  if (panel_->tile_count() == 0 || port < 0 || port >= panel_->tile_count()) return nullptr;
+  return panel_->tile(port);
+}
+
+Log& MainWindow::log(int port) { return *ports_[static_cast<std::size_t>(port)]->log; }
+
+station::StationEvents& MainWindow::events(int port) {
+  return *ports_[static_cast<std::size_t>(port)]->events;
+}
+
+LogView* MainWindow::log_view() const { return selected().view; }
+
+LogView* MainWindow::log_view(int port) const { return ports_[static_cast<std::size_t>(port)]->view; }
+
+const QString& MainWindow::file_path() const { return selected().file_path; }
+
+void MainWindow::set_station(int port, station::Station* station, const QString& name) {
+  ports_[static_cast<std::size_t>(port)]->station = station;
+  if (PortTile* tile = port_tile(port); tile != nullptr && !name.isEmpty()) tile->set_name(name);
+  if (port == selected_) update_barcode_check();
+}
+
+void MainWindow::select_port(int port) {
+  if (port < 0 || port >= port_count()) return;
+  selected_ = port;
+  Port& shown = selected();
+  logs_->setCurrentWidget(shown.view);
+  for (int i = 0; i < panel_->tile_count(); ++i) panel_->tile(i)->set_selected(i == port);
+  show_status_text(shown.events->latest());
+  progress_->setFormat(shown.progress_format);
+  progress_->setValue(shown.progress_percent);
+  show_progress(shown.progress_active);
   update_barcode_check();
+  set_file_path(shown.file_path);
+  // Typing goes to the log that has the keyboard: the selected port's.
+  shown.view->setFocus();
+}
+
+void MainWindow::show_status_text(const std::shared_ptr<const station::StationSnapshot>& snapshot) {
+  bool none = snapshot == nullptr || snapshot->status_text.empty();
+  message_pane_->setText(none ? QStringLiteral("Ready") : QString::fromStdString(snapshot->status_text));
+}
+
+QStringList MainWindow::stored_ports() { return read_choice(kPortsKey, QStringList()).toStringList(); }
+
+void MainWindow::store_ports(const QStringList& adapters) {
+  if (adapters.size() < 2) {
+    QSettings settings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("SKAV"),
+                       QStringLiteral("skav-gui"));
+    settings.remove(kPortsKey);
+  } else {
+    store_choice(kPortsKey, adapters);
+  }
 }
 
 void MainWindow::create_menus() {
@@ -217,7 +304,12 @@ void MainWindow::create_view_commands() {
 }
 
 void MainWindow::set_panel_shown(bool shown) {
-  panel_->setVisible(shown);
+  // With several ports the tiles stay, so that the operator can still choose a port.
+  if (panel_->tile_count() == 0) {
+    panel_->setVisible(shown);
+  } else {
+    panel_->set_compact(!shown);
+  }
   panel_action_->setChecked(shown);
   // The panel's steps show the transfer; folded, the status bar's bar does.
   progress_->setVisible(progress_active_ && !shown);
@@ -228,27 +320,37 @@ void MainWindow::show_progress(bool active) {
   progress_->setVisible(active && !panel_action_->isChecked());
 }
 
-int MainWindow::log_points() const { return log_view_->font().pointSize(); }
+int MainWindow::log_points() const { return log_view()->font().pointSize(); }
 
 void MainWindow::zoom_log(int points) {
   int size = std::clamp(log_points() + points, kSmallestLogPoints, kLargestLogPoints);
-  log_view_->set_point_size(size);
+  for (auto& port : ports_) port->view->set_point_size(size);
   store_choice(kLogPointsKey, size);
 }
 
-void MainWindow::show_snapshot(const station::StationSnapshot& snapshot) {
-  panel_->show_panel(view::make_panel(snapshot));
+void MainWindow::show_snapshot(int port, const station::StationSnapshot& snapshot) {
+  view::Panel panel = view::make_panel(snapshot);
+  if (panel_->tile_count() == 0) {
+    panel_->show_panel(panel);
+    return;
+  }
+  panel_->tile(port)->show_panel(panel, snapshot.entry_pending);
+  // A prompt that opened or closed: the operator's typing goes where an address is asked for.
+  if (prompts_.update(static_cast<std::size_t>(port), snapshot.entry_pending)) {
+    auto next = static_cast<int>(prompts_.port_for_typing(static_cast<std::size_t>(selected_)));
+    if (next != selected_) select_port(next);
+  }
 }
 
-void MainWindow::count_board(const station::BoardRecord& record) {
-  shift_.add(record.overall);
+void MainWindow::count_board(int port, const station::BoardRecord& record) {
+  ports_[static_cast<std::size_t>(port)]->totals.add(record.overall);
   if (today_) today_->add(record);
   update_totals();
   if (view::is_alarm(view::verdict_word(record.overall)) && sound_action_->isChecked() && alarm_) alarm_();
 }
 
 void MainWindow::reset_shift_totals() {
-  shift_ = view::Totals{};
+  for (auto& port : ports_) port->totals = view::Totals{};
   shift_clock_.restart();
   shift_start_ = QTime::currentTime();
   update_totals();
@@ -260,6 +362,10 @@ void MainWindow::set_records_file(const std::filesystem::path& file) {
 }
 
 void MainWindow::update_totals() {
+  shift_ = view::Totals{};
+  for (auto& port : ports_) shift_ += port->totals;
+  for (int i = 0; i < panel_->tile_count(); ++i)
+    panel_->tile(i)->show_totals(ports_[static_cast<std::size_t>(i)]->totals);
   auto elapsed = std::chrono::seconds(shift_clock_.elapsed() / 1000);
   panel_->totals()->show_totals(shift_, view::boards_per_hour(shift_.boards, elapsed),
                                 shift_start_.toString(QStringLiteral("HH:mm")),
@@ -305,30 +411,26 @@ QString MainWindow::message_text() const {
 }
 
 void MainWindow::set_file_path(const QString& path) {
-  file_path_ = path;
+  selected().file_path = path;
   QString name = path.isEmpty() ? QString() : QFileInfo(path).fileName();
   setWindowTitle(name + QStringLiteral(" - ") + kTitle);
 }
 
 void MainWindow::update_barcode_check() {
-  auto shown = event_bridge_->latest();
+  auto shown = selected().events->latest();
   barcode_action_->setChecked(shown != nullptr && shown->barcode_mode != 0);
-}
-
-void MainWindow::key_char(char c) {
-  if (station_ != nullptr) station_->post_key(c);
 }
 
 void MainWindow::new_log() {
   // Text the station sent before the command belongs to the old log.
-  log_bridge_->flush();
-  log_view_->clear_log();
+  selected().log->flush();
+  log_view()->clear_log();
   set_file_path(QString());
-  start_up();
+  start_up(selected_);
 }
 
-void MainWindow::start_up() {
-  if (station_ != nullptr) station_->post_start_up();
+void MainWindow::start_up(int port) {
+  if (station::Station* station = ports_[static_cast<std::size_t>(port)]->station) station->post_start_up();
   ++start_ups_;
 }
 
@@ -336,7 +438,9 @@ void MainWindow::open_at_start(const QString& path) {
   int before = start_ups_;
   if (!path.isEmpty()) open_file(path);
   // A file that could not be opened leaves a new log; the start-up runs all the same.
-  if (start_ups_ == before) start_up();
+  if (start_ups_ == before) start_up(selected_);
+  for (int i = 0; i < port_count(); ++i)
+    if (i != selected_) start_up(i);
 }
 
 void MainWindow::open_log() {
@@ -345,7 +449,7 @@ void MainWindow::open_log() {
 }
 
 bool MainWindow::open_file(const QString& path) {
-  log_bridge_->flush();
+  selected().log->flush();
   QFile file(path);
   if (!file.open(QIODevice::ReadOnly)) {
     QMessageBox::warning(this, kTitle,
@@ -366,15 +470,15 @@ bool MainWindow::open_file(const QString& path) {
                              .arg(QDir::toNativeSeparators(path), file.errorString()));
     return false;
   }
-  log_view_->set_bytes(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
+  log_view()->set_bytes(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
   set_file_path(path);
   // As after New, the station's start-up runs again.
-  start_up();
+  start_up(selected_);
   return true;
 }
 
 void MainWindow::save_log() {
-  QString path = file_path_;
+  QString path = file_path();
   if (path.isEmpty()) {
     path = QFileDialog::getSaveFileName(this, QStringLiteral("Save As"), QString(), kFileFilter);
     if (path.isEmpty()) return;
@@ -383,8 +487,8 @@ void MainWindow::save_log() {
 }
 
 bool MainWindow::save_to(const QString& path) {
-  log_bridge_->flush();
-  const std::string& bytes = log_view_->bytes();
+  selected().log->flush();
+  const std::string& bytes = log_view()->bytes();
   // Written beside the file and renamed over it, so a failed save never leaves half a log.
   QSaveFile file(path);
   bool ok = file.open(QIODevice::WriteOnly);
@@ -408,23 +512,43 @@ void MainWindow::show_about() {
 }
 
 void MainWindow::show_interface_dialog() {
-  if (station_ == nullptr) return;
-  std::shared_ptr<const station::StationSnapshot> shown = station_->snapshot();
+  station::Station* first = ports_.front()->station;
+  if (first == nullptr) return;
+  std::shared_ptr<const station::StationSnapshot> shown = first->snapshot();
+  const bool several = port_count() > 1;
   InterfaceDialog dialog(shown->adapters.entries, shown->selected_index, shown->digits, this);
-  dialog.set_apply([this](int index, const MacDigits::Digits& digits) {
+  if (ports_choice_) {
+    std::vector<int> ticked;
+    for (const QString& name : stored_ports())
+      if (int number = shown->adapters.number_of(name.toStdString()); number > 0)
+        ticked.push_back(number - 1);
+    dialog.offer_ports(ticked, several);
+  }
+  dialog.set_apply([this, first, several, &dialog, &shown](int index, const MacDigits::Digits& digits) {
     // The station refuses the change while a run holds the adapter.
-    if (station_->snapshot()->run_status != station::kNoRun) return false;
-    station_->post_apply_interface(index, digits);
+    if (first->snapshot()->run_status != station::kNoRun) return false;
+    // With several ports running, every port keeps its adapter until the next start: the
+    // first reopens its own and stores it as NetIF, with the address.
+    first->post_apply_interface(several ? first->snapshot()->selected_index : index, digits);
+    if (ports_choice_) {
+      QStringList adapters;
+      if (dialog.several_ports())
+        for (int i : dialog.ticked_ports())
+          adapters << QString::fromStdString(shown->adapters.names[static_cast<std::size_t>(i)]);
+      store_ports(adapters);
+    }
     return true;
   });
   dialog.exec();
 }
 
 void MainWindow::toggle_barcode() {
-  if (station_ == nullptr) return;
-  station_->post_toggle_barcode();
+  if (selected().station == nullptr) return;
+  // One stored BarCode for all ports: each port's station switches it.
+  for (auto& port : ports_)
+    if (port->station != nullptr) port->station->post_toggle_barcode();
   // The check mark follows the station's next snapshot; until then it shows the new mode.
-  auto shown = event_bridge_->latest();
+  auto shown = selected().events->latest();
   barcode_action_->setChecked(shown == nullptr || shown->barcode_mode == 0);
 }
 

@@ -5,12 +5,17 @@
 #include <QString>
 #include <QTime>
 
+#include <QStringList>
+
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
+#include <vector>
 
 #include "core/log.h"
 #include "core/station/station_events.h"
+#include "view/prompts.h"
 #include "view/totals.h"
 
 class QAction;
@@ -18,6 +23,7 @@ class QLabel;
 class QMenu;
 class QProgressBar;
 class QSettings;
+class QStackedWidget;
 
 namespace skav::station {
 class Station;
@@ -30,12 +36,16 @@ class EventBridge;
 class LogBridge;
 class LogView;
 class OperatorPanel;
+class PortTile;
 
 // The station's window: over the log, the operator's panel (the board's state in one word, the
 // run's steps, the shift's totals), which View, Operator Panel folds away; the menus and
 // accelerators; the status bar with the Status Pane text, the lock-key indicators and, while
 // the panel is folded, a progress bar while a section is transferred. The log's font size, the
 // sound and the panel's fold are remembered per user.
+// A station with several ports (one station each) gets a tile per port in place of the
+// board's panel and steps, the totals of all ports beside them, and one log per port: the
+// log, the status bar, File's commands and the MAC entry are the selected port's.
 class MainWindow : public QMainWindow {
   Q_OBJECT
 
@@ -43,12 +53,31 @@ class MainWindow : public QMainWindow {
   explicit MainWindow(QWidget* parent = nullptr);
   ~MainWindow() override;
 
-  // The log and the events to hand to the station; they live as long as the window.
-  Log& log();
-  station::StationEvents& events();
+  // Several ports: `count` (from 2) ports, each with its log, events and tile. Call once,
+  // before the stations are set; the window starts with one port, without tiles.
+  void set_port_count(int count);
+  int port_count() const { return static_cast<int>(ports_.size()); }
+  // The log and the events to hand to port `port`'s station; they live as long as the window.
+  Log& log(int port = 0);
+  station::StationEvents& events(int port = 0);
   // The station whose commands the window carries out (none: the commands only touch the
   // window). Must outlive the window or be reset to none first.
-  void set_station(station::Station* station);
+  void set_station(station::Station* station) { set_station(0, station, QString()); }
+  // Port `port`'s station, and the port's name (its adapter) for its tile.
+  void set_station(int port, station::Station* station, const QString& name);
+  // Shows port `port`: its tile is framed, the log and the status bar are its own, File's
+  // commands and the MAC entry go to it.
+  void select_port(int port);
+  int selected_port() const { return selected_; }
+  // Port `port`'s tile; none with one port.
+  PortTile* port_tile(int port) const;
+  // Whether the Interface dialog offers a choice of several ports and stores it per user (not
+  // for a simulation, whose ports come from its options).
+  void set_ports_choice(bool offered) { ports_choice_ = offered; }
+  // The adapters (system names) the Interface dialog chose as ports for the next start; fewer
+  // than two: one port, the stored NetIF.
+  static QStringList stored_ports();
+  static void store_ports(const QStringList& adapters);
 
   // Ctrl+N: empties the log, resets the caption and repeats the station's start-up.
   void new_log();
@@ -57,7 +86,8 @@ class MainWindow : public QMainWindow {
   // Loads a file as the log's bytes. A file over the log's limit is refused with
   // "The file is too large to open." and a new log follows. False: not loaded.
   bool open_file(const QString& path);
-  // At program start: opens `path` as the log (none: a new log) and runs the station's start-up.
+  // At program start: opens `path` as the (first port's) log (none: a new log) and runs every
+  // port's start-up.
   void open_at_start(const QString& path);
   // Ctrl+S: saves to the log's file, asking for one (Save As) while it has none.
   void save_log();
@@ -65,9 +95,11 @@ class MainWindow : public QMainWindow {
   // operator was told).
   bool save_to(const QString& path);
   void show_about();
-  // View, Interface: the Network Interface dialog, applied to the station on OK.
+  // View, Interface: the Network Interface dialog, applied to the station on OK. With several
+  // ports the first port's station takes the address and keeps its adapter; the choice of
+  // ports takes effect at the next start.
   void show_interface_dialog();
-  // View, Barcode.
+  // View, Barcode (on every port).
   void toggle_barcode();
   // View, Zoom In and Zoom Out: the log's font a point larger or smaller.
   void zoom_log(int points);
@@ -79,7 +111,9 @@ class MainWindow : public QMainWindow {
   // default a tone.
   void set_alarm(std::function<void()> alarm) { alarm_ = std::move(alarm); }
 
-  LogView* log_view() const { return log_view_; }
+  // The selected port's log, or port `port`'s.
+  LogView* log_view() const;
+  LogView* log_view(int port) const;
   // What the message pane shows now: a menu prompt while one is highlighted, else the
   // Status Pane text ("Ready" before the first one).
   QString message_text() const;
@@ -94,11 +128,12 @@ class MainWindow : public QMainWindow {
   QAction* reset_totals_action() const { return reset_totals_action_; }
   QMenu* view_menu() const { return view_menu_; }
   OperatorPanel* operator_panel() const { return panel_; }
+  // The shift's totals over all ports.
   const view::Totals& shift_totals() const { return shift_; }
   // The log's font size in points.
   int log_points() const;
-  // The name of the log's file, empty while it has none.
-  const QString& file_path() const { return file_path_; }
+  // The name of the (selected port's) log's file, empty while it has none.
+  const QString& file_path() const;
   // Boards whose run finished since the window opened.
   int boards_finished() const { return boards_finished_; }
 
@@ -109,24 +144,40 @@ class MainWindow : public QMainWindow {
   void resizeEvent(QResizeEvent* event) override;
 
  private:
+  // One port's log, events, station and what the window shows of it.
+  struct Port {
+    LogView* view = nullptr;
+    LogBridge* log = nullptr;
+    EventBridge* events = nullptr;
+    station::Station* station = nullptr;
+    QString file_path;
+    view::Totals totals;  // this port's boards this shift
+    bool progress_active = false;
+    QString progress_format;
+    int progress_percent = 0;
+  };
+
+  void add_port();
+  Port& selected() const { return *ports_[static_cast<std::size_t>(selected_)]; }
   void create_menus();
   void create_view_commands();
-  void show_snapshot(const station::StationSnapshot& snapshot);
-  void count_board(const station::BoardRecord& record);
+  void show_snapshot(int port, const station::StationSnapshot& snapshot);
+  void count_board(int port, const station::BoardRecord& record);
   void update_totals();
   void set_panel_shown(bool shown);
   void show_progress(bool active);
+  void show_status_text(const std::shared_ptr<const station::StationSnapshot>& snapshot);
   void create_status_bar();
   void set_file_path(const QString& path);
   void update_barcode_check();
-  void key_char(char c);
-  // Posts the station's start-up (after New, Open and at program start).
-  void start_up();
+  // Posts port `port`'s start-up (after New, Open and at program start).
+  void start_up(int port);
 
-  LogView* log_view_ = nullptr;
-  LogBridge* log_bridge_ = nullptr;
-  EventBridge* event_bridge_ = nullptr;
-  station::Station* station_ = nullptr;
+  std::vector<std::unique_ptr<Port>> ports_;
+  int selected_ = 0;
+  QStackedWidget* logs_ = nullptr;
+  view::OpenPrompts prompts_;
+  bool ports_choice_ = false;
 
   QLabel* message_pane_ = nullptr;
   QProgressBar* progress_ = nullptr;
@@ -149,7 +200,6 @@ class MainWindow : public QMainWindow {
   std::function<void()> alarm_;
   AlarmTone* tone_ = nullptr;
 
-  QString file_path_;
   int boards_finished_ = 0;
   int start_ups_ = 0;
 };

@@ -9,6 +9,8 @@
 
 #include <algorithm>
 
+#include "gui/port_tile.h"
+
 namespace skav::gui {
 
 namespace {
@@ -137,9 +139,16 @@ void StepList::set_text_points(int points) {
     // Wide enough for "skipped" and "running" in bold.
     row.state->setMinimumWidth(row.state->fontMetrics().horizontalAdvance(QStringLiteral("running")) + 8);
     row.name->setMinimumWidth(row.name->fontMetrics().horizontalAdvance(QStringLiteral("environment")) + 8);
-    row.bar->setFixedSize(row.text->fontMetrics().horizontalAdvance(QLatin1Char('0')) * 30,
+    row.bar->setFixedSize(row.text->fontMetrics().horizontalAdvance(QLatin1Char('0')) * bar_chars_,
                           row.text->fontMetrics().height());
   }
+}
+
+void StepList::set_bar_chars(int chars) {
+  bar_chars_ = chars;
+  for (Row& row : rows_)
+    row.bar->setFixedSize(row.text->fontMetrics().horizontalAdvance(QLatin1Char('0')) * bar_chars_,
+                          row.text->fontMetrics().height());
 }
 
 void StepList::show_rows(const std::vector<view::StepRow>& rows) {
@@ -163,6 +172,8 @@ void StepList::show_rows(const std::vector<view::StepRow>& rows) {
     if (shown.moving) {
       row.bar->setValue(shown.percent);
       row.text->setText(text_of(shown.progress));
+    } else if (brief_ && shown.state != view::StepState::kFail && shown.state != view::StepState::kSkipped) {
+      row.text->clear();
     } else {
       row.text->setText(text_of(shown.text));
     }
@@ -218,15 +229,44 @@ OperatorPanel::OperatorPanel(QWidget* parent) : QWidget(parent) {
   verdict_ = new VerdictPanel(this);
   steps_ = new StepList(this);
   totals_ = new TotalsPanel(this);
-  auto* top = new QHBoxLayout;
-  top->setSpacing(0);
-  top->addWidget(verdict_, 3);
-  top->addWidget(totals_, 1);
+  top_ = new QHBoxLayout;
+  top_->setSpacing(0);
+  top_->addWidget(verdict_, 3);
+  top_->addWidget(totals_, 1);
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
   layout->setSpacing(4);
-  layout->addLayout(top);
+  layout->addLayout(top_);
   layout->addWidget(steps_);
+}
+
+void OperatorPanel::make_tiles(int count) {
+  if (!tiles_.empty() || count < 2) return;
+  verdict_->hide();
+  steps_->hide();
+  tile_grid_ = new QWidget(this);
+  tile_grid_->setObjectName(QStringLiteral("portTiles"));
+  auto* grid = new QGridLayout(tile_grid_);
+  grid->setContentsMargins(0, 0, 4, 0);
+  grid->setSpacing(4);
+  tile_rows_ = (count + 3) / 4;
+  int columns = (count + tile_rows_ - 1) / tile_rows_;
+  for (int i = 0; i < count; ++i) {
+    auto* tile = new PortTile(tile_grid_);
+    grid->addWidget(tile, i / columns, i % columns);
+    tiles_.push_back(tile);
+  }
+  for (int c = 0; c < columns; ++c) grid->setColumnStretch(c, 1);
+  top_->insertWidget(0, tile_grid_, 3);
+  set_compact(compact_);
+}
+
+void OperatorPanel::set_compact(bool compact) {
+  compact_ = compact;
+  if (tiles_.empty()) return;
+  // More than two rows of tiles leave no room for steps.
+  for (PortTile* tile : tiles_) tile->set_steps_shown(!compact && tile_rows_ <= 2);
+  totals_->setVisible(!compact);
 }
 
 void OperatorPanel::show_panel(const view::Panel& panel) {
@@ -238,6 +278,13 @@ void OperatorPanel::fit_to(int height) {
   // 40 points (some 53 pixels) at 800 pixels, more on a larger screen, never below 28.
   int word = std::clamp(height / 20, 28, 80);
   int text = std::max(11, word / 3);
+  if (!tiles_.empty()) {
+    // A tile's word: 28 points at 800 pixels in one row, smaller in more rows.
+    int tile_word = std::clamp(height / (28 * tile_rows_), 14, 56);
+    for (PortTile* tile : tiles_) tile->set_text_points(tile_word, std::max(9, text - 2));
+    totals_->set_text_points(text);
+    return;
+  }
   verdict_->set_word_points(word);
   verdict_->setMinimumHeight(height / 10);
   steps_->set_text_points(text);

@@ -12,11 +12,14 @@
 #include "view/panel.h"
 #include "view/totals.h"
 
+class QHBoxLayout;
 class QLabel;
 class QProgressBar;
 class QPushButton;
 
 namespace skav::gui {
+
+class PortTile;
 
 // The board in progress or the last one: its number and address, its state in one large word
 // on a background of the same meaning, and the line that says what failed.
@@ -51,6 +54,11 @@ class StepList : public QWidget {
   explicit StepList(QWidget* parent = nullptr);
   void show_rows(const std::vector<view::StepRow>& rows);
   void set_text_points(int points);
+  // The progress bar's width in characters of the text (30 unless set).
+  void set_bar_chars(int chars);
+  // Brief: a row's text only says why a step failed or was skipped (what each step does stays
+  // in its tooltip).
+  void set_brief(bool brief) { brief_ = brief; }
 
   int row_count() const { return shown_; }
   QLabel* name_label(int row) const { return rows_[static_cast<std::size_t>(row)].name; }
@@ -68,6 +76,8 @@ class StepList : public QWidget {
   // Every row stays in the layout, empty when unused, so that the log below does not move.
   std::array<Row, station::kStepSlots> rows_{};
   int shown_ = 0;
+  int bar_chars_ = 30;
+  bool brief_ = false;
 };
 
 // The shift's totals since the window opened (or since Reset), and today's from the records.
@@ -95,7 +105,8 @@ class TotalsPanel : public QFrame {
   QPushButton* reset_;
 };
 
-// The three above, as they sit over the log.
+// The three above, as they sit over the log. With several ports, a tile for each port takes
+// the place of the board's panel and steps; the totals (of all ports) stay beside the tiles.
 class OperatorPanel : public QWidget {
   Q_OBJECT
 
@@ -103,8 +114,15 @@ class OperatorPanel : public QWidget {
   explicit OperatorPanel(QWidget* parent = nullptr);
   void show_panel(const view::Panel& panel);
   // Sizes the text for a window `height` pixels high: the word at least 28 points, the panel
-  // at least a tenth of the window.
+  // at least a tenth of the window. Tiles get a smaller word, the smaller the more rows.
   void fit_to(int height);
+
+  // Makes `count` tiles (2 or more), in rows of at most four. Once; the window names them.
+  void make_tiles(int count);
+  int tile_count() const { return static_cast<int>(tiles_.size()); }
+  PortTile* tile(int port) const { return tiles_[static_cast<std::size_t>(port)]; }
+  // Folded, with tiles: each keeps its word, the steps and the totals go.
+  void set_compact(bool compact);
 
   VerdictPanel* verdict() const { return verdict_; }
   StepList* steps() const { return steps_; }
@@ -114,6 +132,11 @@ class OperatorPanel : public QWidget {
   VerdictPanel* verdict_;
   StepList* steps_;
   TotalsPanel* totals_;
+  QHBoxLayout* top_ = nullptr;
+  QWidget* tile_grid_ = nullptr;
+  std::vector<PortTile*> tiles_;
+  int tile_rows_ = 0;
+  bool compact_ = false;
 };
 
 }  // namespace skav::gui

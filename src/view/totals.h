@@ -25,6 +25,13 @@ struct Totals {
       ++failed;
     }
   }
+  // Several ports' totals as one.
+  Totals& operator+=(const Totals& other) {
+    boards += other.boards;
+    passed += other.passed;
+    failed += other.failed;
+    return *this;
+  }
   // Percent of the boards that passed; none before the first board.
   std::optional<int> pass_rate() const;
   bool operator==(const Totals&) const = default;

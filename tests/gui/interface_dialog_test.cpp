@@ -1,8 +1,12 @@
 #include <QApplication>
 #include <QComboBox>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPushButton>
+#include <QSettings>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -15,6 +19,7 @@
 
 using skav::MacDigits;
 using skav::gui::InterfaceDialog;
+using skav::gui::MainWindow;
 using skav::gui::test::StationRig;
 
 namespace {
@@ -45,6 +50,10 @@ QPushButton* button(InterfaceDialog& dialog, const QString& text) {
   return nullptr;
 }
 
+void tick(QListWidget* list, int row, bool on) {
+  list->item(row)->setCheckState(on ? Qt::Checked : Qt::Unchecked);
+}
+
 }  // namespace
 
 class InterfaceDialogTest : public QObject {
@@ -58,6 +67,11 @@ class InterfaceDialogTest : public QObject {
   void a_refused_apply_keeps_the_dialog_open();
   void ok_stores_the_changed_pair_in_the_station_and_the_settings();
   void enter_is_ok_and_escape_is_cancel();
+  void several_ports_need_two_ticked_and_lead_the_list();
+  void the_window_stores_and_restores_a_choice_of_two_ports();
+
+ private:
+  QTemporaryDir settings_dir_;
 };
 
 void InterfaceDialogTest::shows_the_pairs_the_list_and_its_texts() {
@@ -192,6 +206,91 @@ void InterfaceDialogTest::enter_is_ok_and_escape_is_cancel() {
   rig.settle();
   QVERIFY(ran);
   QCOMPARE(rig.digits(), std::string("a01122334455"));
+}
+
+void InterfaceDialogTest::several_ports_need_two_ticked_and_lead_the_list() {
+  InterfaceDialog dialog({"eth0", "eth1", "eth2"}, 0, digits_of("001122334455"));
+  QVERIFY(dialog.ports_box() == nullptr);  // only where offered
+  dialog.offer_ports({}, false);
+  int applied_index = -2;
+  dialog.set_apply([&applied_index](int index, const MacDigits::Digits&) {
+    applied_index = index;
+    return true;
+  });
+  dialog.show();
+  QVERIFY(!dialog.several_ports());
+  QVERIFY(dialog.adapter_box()->isEnabled());
+
+  dialog.ports_box()->setChecked(true);
+  tick(dialog.port_list(), 2, true);
+  // The list's adapter is the first ticked, and only the ticks choose it.
+  QCOMPARE(dialog.selected_index(), 2);
+  QVERIFY(!dialog.adapter_box()->isEnabled());
+  dialog.accept();
+  QCOMPARE(applied_index, -2);
+  QVERIFY(dialog.isVisible());
+  QVERIFY(dialog.message_label()->isVisible());
+
+  tick(dialog.port_list(), 1, true);
+  QCOMPARE(dialog.selected_index(), 1);
+  dialog.accept();
+  QCOMPARE(applied_index, 1);
+  QCOMPARE(dialog.ticked_ports(), (std::vector<int>{1, 2}));
+  QVERIFY(!dialog.isVisible());
+
+  // While several ports run, the list keeps showing the first port's adapter.
+  InterfaceDialog running({"eth0", "eth1", "eth2"}, 1, digits_of("001122334455"));
+  running.offer_ports({1, 2}, true);
+  QVERIFY(running.several_ports());
+  tick(running.port_list(), 0, true);
+  QCOMPARE(running.selected_index(), 1);
+  QVERIFY(!running.adapter_box()->isEnabled());
+}
+
+void InterfaceDialogTest::the_window_stores_and_restores_a_choice_of_two_ports() {
+  QVERIFY(settings_dir_.isValid());
+  QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings_dir_.path());
+  StationRig rig(0);
+  rig.backend().add_adapter({"eth1", "First port"});
+  rig.backend().add_adapter({"eth2", "Second port"});
+  rig.window.set_ports_choice(true);
+  rig.station->post_start_up();
+  rig.settle();
+  bool ran = false;
+  with_next_dialog(
+      [](InterfaceDialog& dialog) {
+        QVERIFY(!dialog.several_ports());
+        dialog.ports_box()->setChecked(true);
+        tick(dialog.port_list(), 1, true);
+        tick(dialog.port_list(), 2, true);
+        QTest::mouseClick(button(dialog, "OK"), Qt::LeftButton);
+      },
+      ran);
+  rig.window.show_interface_dialog();
+  rig.settle();
+  QVERIFY(ran);
+  QCOMPARE(MainWindow::stored_ports(), (QStringList{"eth1", "eth2"}));
+  // NetIF keeps the first of them.
+  skav::settings::FileSettingsStore reread(rig.settings_path());
+  std::int32_t net_if = -1;
+  QCOMPARE(reread.number_read(nullptr, skav::settings::kNetIF, net_if), skav::settings::kOk);
+  QCOMPARE(net_if, 1);
+
+  // The next dialog shows the choice; switched off, one port is stored again.
+  ran = false;
+  std::vector<int> shown;
+  with_next_dialog(
+      [&shown](InterfaceDialog& dialog) {
+        if (dialog.several_ports()) shown = dialog.ticked_ports();
+        dialog.ports_box()->setChecked(false);
+        QTest::mouseClick(button(dialog, "OK"), Qt::LeftButton);
+      },
+      ran);
+  rig.window.show_interface_dialog();
+  rig.settle();
+  QVERIFY(ran);
+  QCOMPARE(shown, (std::vector<int>{1, 2}));
+  QVERIFY(MainWindow::stored_ports().isEmpty());
 }
 
 QTEST_MAIN(InterfaceDialogTest)

@@ -206,6 +206,21 @@ void LogViewTest::command_line_options() {
   QCOMPARE(documentation.width, 1280);
   QCOMPARE(documentation.height, 800);
   QCOMPARE(documentation.corrupt_read, 4);
+  QCOMPARE(documentation.fault_port, -1);
+
+  CommandLine ports;
+  QCOMPARE(parse({"--simulate=2", "--ports", "3", "--simulate-fault-port", "2"}, ports).kind,
+           ParseResult::kRun);
+  QCOMPARE(ports.ports, 3);
+  QCOMPARE(ports.fault_port, 2);
+  CommandLine adapters;
+  QCOMPARE(parse({"--interface", "eth1", "--interface", "eth2", "--pool", "postgresql://line@db/skav"},
+                 adapters)
+               .kind,
+           ParseResult::kRun);
+  QCOMPARE(adapters.interfaces, (QStringList{"eth1", "eth2"}));
+  QCOMPARE(adapters.pool, QStringLiteral("postgresql://line@db/skav"));
+  QCOMPARE(adapters.simulate, 0);
 
   CommandLine help;
   ParseResult shown = parse({"--help"}, help);
@@ -214,6 +229,9 @@ void LogViewTest::command_line_options() {
   QVERIFY(!shown.text.contains("--screenshot"));
   QVERIFY(!shown.text.contains("--size"));
   QVERIFY(!shown.text.contains("--simulate-corrupt-read"));
+  QVERIFY(!shown.text.contains("--simulate-fault-port"));
+  QVERIFY(shown.text.contains("--ports"));
+  QVERIFY(shown.text.contains("--interface"));
 }
 
 void LogViewTest::command_line_errors() {
@@ -222,7 +240,10 @@ void LogViewTest::command_line_errors() {
         QStringList{"--timeout", "soon"}, QStringList{"--timeout", "0.5"}, QStringList{"--timeout", "0"}, QStringList{"--settings"}, QStringList{"--bogus"},
         QStringList{"first.log", "second.log"}, QStringList{"--size", "1280"},
         QStringList{"--size", "x800"}, QStringList{"--size", "0x800"},
-        QStringList{"--simulate-corrupt-read", "0"}}) {
+        QStringList{"--simulate-corrupt-read", "0"}, QStringList{"--ports", "2"},
+        QStringList{"--simulate", "--ports", "0"}, QStringList{"--simulate", "--ports", "17"},
+        QStringList{"--simulate", "--interface", "eth1"},
+        QStringList{"--simulate", "--ports", "2", "--simulate-fault-port", "2"}}) {
     CommandLine out;
     ParseResult result = parse(args, out);
     QVERIFY2(result.kind == ParseResult::kError, qPrintable(args.join(' ')));

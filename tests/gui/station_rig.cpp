@@ -1,25 +1,58 @@
 #include "station_rig.h"
 
+#include <chrono>
+#include <thread>
+
 #include "gui/log_view.h"
 
 namespace skav::gui::test {
 
 StationRig::StationRig(int barcode, const board::BoardOptions& board) {
+  add_port(barcode, board, 0);
+}
+
+StationRig::StationRig(int barcode, const std::vector<board::BoardOptions>& boards) {
+  window.set_port_count(static_cast<int>(boards.size()));
+  for (const board::BoardOptions& board : boards) add_port(barcode, board, 1);
+}
+
+void StationRig::add_port(int barcode, const board::BoardOptions& board, int line_length) {
+  const int port = static_cast<int>(cores_.size());
   skav::test::RigOptions options;
   options.barcode = barcode;
   options.first_address = "";
   options.start_up = false;
-  options.log = &window.log();
-  options.events = &window.events();
-  core_ = std::make_unique<skav::test::StationRig>(std::move(options));
-  core_->plug_line(board, 0);
-  station = core_->station.get();
-  window.set_station(station);
+  options.log = &window.log(port);
+  options.events = &window.events(port);
+  if (port > 0) options.pool = &cores_.front()->pool;
+  cores_.push_back(std::make_unique<skav::test::StationRig>(std::move(options)));
+  cores_.back()->plug_line(board, line_length);
+  stations.push_back(cores_.back()->station.get());
+  station = stations.front();
+  window.set_station(port, stations.back(), QStringLiteral("port%1").arg(port));
 }
 
 StationRig::~StationRig() {
-  station->stop();
-  window.set_station(nullptr);
+  for (std::size_t i = 0; i < stations.size(); ++i) {
+    stations[i]->stop();
+    window.set_station(static_cast<int>(i), nullptr, QString());
+  }
+}
+
+void StationRig::settle() {
+  for (station::Station* each : stations) each->run_commands();
+}
+
+bool StationRig::tick_until(const std::function<bool()>& done) {
+  if (cores_.size() == 1) return cores_.front()->step_until(done);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (std::chrono::steady_clock::now() < deadline) {
+    for (station::Station* each : stations) each->step();
+    if (done()) return true;
+    // The runs' workers do their work on their own threads; give them a moment.
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
+  }
+  return false;
 }
 
 std::string StationRig::log_text() const { return window.log_view()->bytes(); }
@@ -27,7 +60,7 @@ std::string StationRig::log_text() const { return window.log_view()->bytes(); }
 std::string StationRig::digits() const { return MacDigits::text(station->mac_digits()); }
 
 QString StationRig::dir_path(const QString& name) const {
-  return QString::fromStdString((core_->dir / name.toStdString()).string());
+  return QString::fromStdString((cores_.front()->dir / name.toStdString()).string());
 }
 
 }  // namespace skav::gui::test

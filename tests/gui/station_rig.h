@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "gui/main_window.h"
 #include "support/rig.h"
@@ -15,34 +16,43 @@ namespace skav::gui::test {
 // A window with its station on the shared test rig: the direct cable with a simulated board
 // answering at once, settings and working folder in a temporary directory, the test's clock.
 // The station is not started: tests drive it with settle() and tick_until().
+// With several ports, each port is such a rig of its own (its cable, its folder and settings)
+// and a tile of the window; every port takes its addresses from the first port's pool.
 class StationRig {
  public:
   // `barcode` is stored before start-up unless negative (then nothing is stored: a first start).
   // Every board on the line is made with `board`.
   explicit StationRig(int barcode = -1, const board::BoardOptions& board = {});
+  // A port for each of `boards` (two or more), each with a line of one board made with it.
+  StationRig(int barcode, const std::vector<board::BoardOptions>& boards);
   ~StationRig();
   StationRig(const StationRig&) = delete;
   StationRig& operator=(const StationRig&) = delete;
 
-  // Carries out what the window posted to the station.
-  void settle() { station->run_commands(); }
-  // Ticks until `done` holds (bounded). True when it held.
-  bool tick_until(const std::function<bool()>& done) { return core_->step_until(done); }
-  // Ticks until the station asks for the MAC address.
+  // Carries out what the window posted to the stations.
+  void settle();
+  // Ticks every port until `done` holds (bounded). True when it held.
+  bool tick_until(const std::function<bool()>& done);
+  // Ticks until the (first port's) station asks for the MAC address.
   bool until_entry_pending() { return tick_until([this] { return station->entry_pending(); }); }
 
+  // The selected port's log.
   std::string log_text() const;
   std::string digits() const;
-  std::filesystem::path settings_path() const { return core_->dir / "settings.reg"; }
+  std::filesystem::path settings_path() const { return cores_.front()->dir / "settings.reg"; }
   QString dir_path(const QString& name) const;
-  const std::filesystem::path& dir() const { return core_->dir.path(); }
-  settings::FileSettingsStore& store() { return core_->store; }
+  const std::filesystem::path& dir() const { return cores_.front()->dir.path(); }
+  settings::FileSettingsStore& store() { return cores_.front()->store; }
+  link::InMemoryBackend& backend() { return cores_.front()->backend(); }
 
   MainWindow window;
-  station::Station* station = nullptr;
+  station::Station* station = nullptr;  // the first port's
+  std::vector<station::Station*> stations;
 
  private:
-  std::unique_ptr<skav::test::StationRig> core_;
+  void add_port(int barcode, const board::BoardOptions& board, int line_length);
+
+  std::vector<std::unique_ptr<skav::test::StationRig>> cores_;
 };
 
 }  // namespace skav::gui::test

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -55,6 +56,9 @@ class AddressPool {
                              const std::string& port, Reservation& out) = 0;
   // Records how the board that received `reservation` ended.
   virtual Status finish(const Reservation& reservation, const BoardOutcome& outcome) = 0;
+  // The next address as this process last read, set or handed it out, without asking the
+  // store: what every port of the process shows. None where the pool keeps no such address.
+  virtual std::optional<MacDigits::Digits> known_next() const { return std::nullopt; }
 };
 
 }  // namespace skav::settings

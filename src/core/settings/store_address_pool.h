@@ -28,10 +28,12 @@ class StoreAddressPool : public AddressPool {
                      const std::string& port, Reservation& out) override;
   // The production records keep the outcome; the store has nothing to add.
   Status finish(const Reservation&, const BoardOutcome&) override { return {}; }
+  std::optional<MacDigits::Digits> known_next() const override;
 
  private:
   SettingsStore& store_;
-  std::mutex mutex_;  // one reservation at a time among the ports of a process
+  mutable std::mutex mutex_;  // one reservation at a time among the ports of a process
+  std::optional<MacDigits::Digits> known_;
 };
 
 }  // namespace skav::settings

@@ -331,6 +331,10 @@ void Station::retry_lost_adapter() {
 }
 
 void Station::tick() {
+  // Ports that share a pool show the address it gives next, whichever of them took the last.
+  // The operator's own entry is not replaced.
+  if (!mac_entry_.pending() && !entered_)
+    if (std::optional<MacDigits::Digits> next = pool_.known_next()) digits_ = *next;
   status_text_ = format_status_text();
   switch (state_) {
     case StationState::kIdle:

@@ -124,5 +124,35 @@ TEST(PoolAnswer, AnExhaustedPoolStopsTheStationTakingBoards) {
   EXPECT_EQ(rig.records()[1].environment, "fail");
 }
 
+// Two ports on one pool: the port that did not take the last address still shows the one the
+// pool gives next, not the one it read at start-up.
+TEST(PoolAnswer, PortsOnOnePoolShowTheSameNextAddress) {
+  test::RigOptions first;
+  first.barcode = 0;
+  test::StationRig a(std::move(first));
+  test::RigOptions second;
+  second.barcode = 0;
+  second.pool = &a.pool;
+  test::StationRig b(std::move(second));
+  auto shown = [](test::StationRig& rig) {
+    rig.station->step();
+    return rig.station->snapshot()->status_text;
+  };
+  EXPECT_NE(shown(b).find("[02-00-00-0A-00-00]"), std::string::npos) << shown(b);
+
+  a.plug_line(board::BoardOptions{}, 1);
+  ASSERT_TRUE(a.until_boards_done(1)) << a.log_text();
+  EXPECT_EQ(a.stored_address(), "0200000A0001");
+  EXPECT_NE(shown(a).find("[02-00-00-0A-00-01]"), std::string::npos) << shown(a);
+  EXPECT_NE(shown(b).find("[02-00-00-0A-00-01]"), std::string::npos) << shown(b);
+
+  // The address the operator sets in one port's Interface dialog is the next for every port.
+  MacDigits::Digits set{};
+  ASSERT_TRUE(MacDigits::parse("0200000B0000", set));
+  b.station->post_apply_interface(b.station->snapshot()->selected_index, set);
+  EXPECT_NE(shown(b).find("[02-00-00-0B-00-00]"), std::string::npos) << shown(b);
+  EXPECT_NE(shown(a).find("[02-00-00-0B-00-00]"), std::string::npos) << shown(a);
+}
+
 }  // namespace
 }  // namespace skav::station

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Cross-builds the Windows programs and their tests into build-windows/ (or
 # $SKAV_WINDOWS_BUILD_DIR) with Debian's MinGW-w64, after installing the Debian packages of
-# scripts/debian-packages.txt that are missing. Extra arguments go to cmake's configure step.
+# scripts/debian-packages.txt that are missing, then makes the distribution in dist/:
+# skav-windows-x86_64.zip (the programs, the README, examples/) and the installer
+# skav-setup.exe (NSIS). Extra arguments go to cmake's configure step.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(dirname "$here")
@@ -23,5 +25,23 @@ fi
 werror=OFF
 [ -n "${CI:-}" ] && werror=ON
 cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
-  -DCMAKE_BUILD_TYPE=${SKAV_BUILD_TYPE:-RelWithDebInfo} -DSKAV_WERROR=$werror "$@" >/dev/null
+  -DCMAKE_BUILD_TYPE=${SKAV_BUILD_TYPE:-Release} -DSKAV_WERROR=$werror "$@" >/dev/null
 cmake --build "$build" -j"$(nproc)"
+
+# The distribution: the programs without their symbols, the README and the examples.
+dist=${SKAV_DIST_DIR:-$root/dist}
+stage=$build/stage
+rm -rf "$stage"
+mkdir -p "$stage" "$dist"
+for program in skav skav-gui; do
+  x86_64-w64-mingw32-strip -o "$stage/$program.exe" "$build/src/windows/$program.exe"
+done
+cp "$root/README.md" "$stage/"
+cp -r "$root/examples" "$stage/"
+rm -f "$dist/skav-windows-x86_64.zip"
+(cd "$stage" && cmake -E tar cf "$dist/skav-windows-x86_64.zip" --format=zip \
+  skav.exe skav-gui.exe README.md examples)
+version=$(sed -n 's/^project(skav VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt")
+makensis -V2 -DSTAGE="$stage" -DOUTFILE="$dist/skav-setup.exe" -DVERSION="$version" \
+  "$root/installer/skav.nsi"
+echo "Windows distribution: $dist/skav-windows-x86_64.zip, $dist/skav-setup.exe"

@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
-# Cross-builds the Windows programs (scripts/build-windows.sh) and runs their tests under Wine,
-# headless, in a private Wine prefix made in a temporary folder and removed afterwards, also on
-# failure. As root, the tests run in a private network namespace with a veth pair whose far
-# end has a simulated board (`skav board` of the Linux build, $SKAV_BUILD_DIR or build/), so
-# the Windows link's own test finds that board; otherwise that test skips. Exits non-zero on
-# any failure. Arguments go to ctest (e.g. -V -R link).
+# Cross-builds the Windows programs and the installer (scripts/build-windows.sh) and runs their
+# tests under Wine in a private Wine prefix made in a temporary folder, with a virtual display
+# (Xvfb) for the window's tests; both are removed afterwards, also on failure. As root, the
+# tests run in a private network namespace with a veth pair whose far end has a simulated board
+# (`skav board` of the Linux build, $SKAV_BUILD_DIR or build/), so that the Windows link's own
+# test finds that board, and the end-to-end test (tests/windows/end_to_end.sh) makes a pair of
+# its own; otherwise those tests skip. Exits non-zero on any failure. Arguments go to ctest
+# (e.g. -V -R link).
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(dirname "$here")
@@ -23,21 +25,26 @@ if [ "${SKAV_WINDOWS_IN_NAMESPACE:-}" != 1 ]; then
     exec env SKAV_WINDOWS_IN_NAMESPACE=1 unshare --net -- "$0" "$@"
   fi
   if [ ! -x "$linux_skav" ]; then
-    echo "No Linux build of skav at $linux_skav: the Windows link test skips"
+    echo "No Linux build of skav at $linux_skav: the Windows link and end-to-end tests skip"
   else
-    echo "No private network namespace (needs root): the Windows link test skips"
+    echo "No private network namespace (needs root): the Windows link and end-to-end tests skip"
   fi
 fi
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/skav-wine.XXXXXX")
 prefix=$work/prefix
 board_pid=
+xvfb_pid=
 cleanup() {
   if [ -n "$board_pid" ]; then
     kill "$board_pid" 2>/dev/null || true
     wait "$board_pid" 2>/dev/null || true
   fi
   WINEPREFIX=$prefix wineserver -k 2>/dev/null || true
+  if [ -n "$xvfb_pid" ]; then
+    kill "$xvfb_pid" 2>/dev/null || true
+    wait "$xvfb_pid" 2>/dev/null || true
+  fi
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -49,14 +56,30 @@ if [ "${SKAV_WINDOWS_IN_NAMESPACE:-}" = 1 ]; then
   ip link set "$board_end" up
   "$linux_skav" board --interface "$board_end" --mac "$board_mac" >"$work/board.log" 2>&1 &
   board_pid=$!
+  export SKAV_LINUX_SKAV=$linux_skav
   export SKAV_WINDOWS_ADAPTER=$station_end
   export SKAV_WINDOWS_ADAPTER_MAC=$station_mac
   export SKAV_WINDOWS_BOARD_MAC=$board_mac
 fi
 
-# Headless: no display, no debug output, no offer to install Mono or Gecko.
+# Headless: a display of our own for the window's tests, no debug output, no offer to install
+# Mono or Gecko.
 export WINEPREFIX=$prefix WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 unset DISPLAY WAYLAND_DISPLAY
+# Xvfb picks a free display itself and writes its number once it accepts clients.
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
+xvfb_pid=$!
+for _ in $(seq 100); do
+  [ -s "$work/display" ] && break
+  kill -0 "$xvfb_pid" 2>/dev/null || break
+  sleep 0.1
+done
+if [ -s "$work/display" ]; then
+  export DISPLAY=:$(tr -d '[:space:]' <"$work/display")
+else
+  echo "Xvfb did not start: the window's tests skip"
+  cat "$work/xvfb.log"
+fi
 start=$SECONDS
 wineboot -i >/dev/null 2>&1
 wineserver -w

@@ -3,18 +3,22 @@
 #include <atomic>
 #include <functional>
 
+#ifndef _WIN32
 #include <unistd.h>
+#endif
 
 #include <cctype>
 #include <set>
 
+#include "app/platform.h"
 #include "board/board_line.h"
 #include "core/link/in_memory.h"
 #include "core/settings/file_settings_store.h"
 #include "core/settings/pool_hold.h"
 #include "core/settings/store_address_pool.h"
-#include "pcap/pcap_backend.h"
+#ifndef _WIN32
 #include "postgres/pg_pool.h"
+#endif
 
 namespace skav::app {
 
@@ -44,11 +48,13 @@ class NamedSimBackend : public link::FrameBackend {
   std::string name_;
 };
 
+#ifndef _WIN32
 std::string host_name() {
   char name[256] = {};
   if (gethostname(name, sizeof name - 1) != 0 || name[0] == '\0') return "localhost";
   return name;
 }
+#endif
 
 }  // namespace
 
@@ -77,6 +83,11 @@ StationSetup::~StationSetup() { stop(); }
 
 Status StationSetup::make_pool(const SetupOptions& options, Log& log) {
   const std::string& pool = options.pool;
+#ifdef _WIN32
+  // The Windows build has no PostgreSQL client: a line's shared pool is reached from Linux.
+  if (pool.starts_with("postgres"))
+    return Status::error(EINVAL, "the Windows build has no PostgreSQL pool; use file:PATH");
+#else
   if (postgres::is_postgres_url(pool)) {
     if (Status checked = postgres::check_url(pool); !checked.ok()) return checked;
     if (!options.mac.empty())
@@ -87,6 +98,7 @@ Status StationSetup::make_pool(const SetupOptions& options, Log& log) {
     pool_ = std::move(shared);
     return {};
   }
+#endif
   std::filesystem::path pool_path = settings_path_;
   if (!pool.empty()) {
     if (!pool.starts_with("file:") || pool.size() == 5)
@@ -136,7 +148,7 @@ Status StationSetup::create(const SetupOptions& options, const SinksFor& sinks,
     std::set<std::string> names;
     for (const std::string& interface : wanted) {
       auto port = std::make_unique<Port>();
-      port->backend = std::make_unique<pcap::PcapBackend>();
+      port->backend = make_adapter_backend();
       if (!interface.empty()) {
         port->name = find_adapter(*port->backend, interface);
         if (port->name.empty())
@@ -150,10 +162,11 @@ Status StationSetup::create(const SetupOptions& options, const SinksFor& sinks,
     }
   }
 
-  setup->settings_path_ = settings::FileSettingsStore::path_for(options.settings, simulated);
-  if (setup->settings_path_.empty())
+  SettingsPlace place = settings_place(options.settings, simulated);
+  if (!place.store)
     return Status::error(ENOENT, "no settings file: set $HOME, $SKAV_SETTINGS or --settings");
-  setup->store_ = std::make_unique<settings::FileSettingsStore>(setup->settings_path_);
+  setup->settings_path_ = place.pool_file;
+  setup->store_ = std::move(place.store);
 
   PortSinks first = sinks(0, setup->ports_.front()->name);
   StringLog no_log;

@@ -56,8 +56,8 @@ struct SetupOptions {
   int faults_port = -1;
   std::optional<bool> barcode;
   std::string mac;  // 12 hexadecimal digits, or empty
-  // The settings file; empty: $SKAV_SETTINGS or the per-user one (simulate.reg beside it for
-  // a simulation, so that it never moves the real station's next address).
+  // The settings file; empty: the platform's per-user store (see settings_place in
+  // app/platform.h; a simulation has its own, so it never moves the real next address).
   std::filesystem::path settings;
   std::chrono::milliseconds timeout = transfer::kDefaultTimeout;
   std::filesystem::path dir = ".";
@@ -111,6 +111,7 @@ class StationSetup {
   board::BoardLine* board_line(std::size_t index = 0) { return ports_[index]->line.get(); }
   settings::SettingsStore& store();
   settings::AddressPool& pool() { return *pool_; }
+  // The settings file (with the registry on Windows: the file whose lock holds the pool).
   const std::filesystem::path& settings_path() const { return settings_path_; }
 
  private:
@@ -125,7 +126,7 @@ class StationSetup {
   Status make_pool(const SetupOptions& options, Log& log);
 
   std::filesystem::path settings_path_;
-  std::unique_ptr<settings::FileSettingsStore> store_;
+  std::unique_ptr<settings::SettingsStore> store_;
   std::unique_ptr<settings::FileSettingsStore> pool_store_;  // a file pool apart from the settings
   std::unique_ptr<settings::PoolHold> hold_;
   std::unique_ptr<settings::AddressPool> pool_;

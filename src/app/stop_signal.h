@@ -4,8 +4,9 @@
 
 namespace skav::app {
 
-// Makes SIGINT and SIGTERM ask a long-running command to end instead of killing it: installs
-// the handlers (again clearing the request) and returns the flag they set.
+// Makes SIGINT and SIGTERM (on Windows Ctrl+C, Ctrl+Break and closing the console) ask a
+// long-running command to end instead of killing it: installs the handlers (again clearing
+// the request) and returns the flag they set.
 const std::atomic<bool>& install_stop_signals();
 
 }  // namespace skav::app

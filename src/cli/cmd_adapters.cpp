@@ -1,19 +1,20 @@
 #include <cstdio>
+#include <memory>
 #include <string_view>
 
+#include "app/platform.h"
 #include "cli/commands.h"
 #include "cli/terminal.h"
 #include "core/link/link.h"
 #include "core/log.h"
-#include "pcap/pcap_backend.h"
 
 namespace skav::cli {
 
 namespace {
 
 int list_adapters() {
-  pcap::PcapBackend backend;
-  link::Link link(backend);
+  std::unique_ptr<link::FrameBackend> backend = app::make_adapter_backend();
+  link::Link link(*backend);
   StderrLog log;
   link::AdapterList list;
   link.enumerate_adapters(&log, list);

@@ -2,11 +2,11 @@
 #include <memory>
 #include <string>
 
+#include "app/platform.h"
 #include "board/board_line.h"
 #include "cli/commands.h"
 #include "app/stop_signal.h"
 #include "core/link/mac.h"
-#include "pcap/pcap_backend.h"
 
 namespace skav::cli {
 
@@ -26,8 +26,7 @@ int run_board(const BoardArgs& args) {
                  args.mac.c_str());
     return 1;
   }
-  pcap::PcapBackend backend;
-  link::OpenResult opened = backend.open_for_board(args.interface);
+  link::OpenResult opened = app::open_board_adapter(args.interface);
   if (!opened.device) {
     std::fprintf(stderr,
                  "skav board: cannot open %s: %s\n"

@@ -4,12 +4,12 @@
 #include <string>
 #include <string_view>
 
+#include "app/platform.h"
 #include "cli/commands.h"
 #include "cli/terminal.h"
 #include "core/link/discovery.h"
 #include "core/link/link.h"
 #include "core/log.h"
-#include "pcap/pcap_backend.h"
 
 namespace skav::cli {
 
@@ -23,8 +23,8 @@ struct DiscoverOptions {
 // Probes on the named adapter until a board answers or the time-out ends. 0 found (its MAC
 // address printed on standard output); 1 not found, or the adapter could not be used.
 int discover(const DiscoverOptions& options) {
-  pcap::PcapBackend backend;
-  link::Link link(backend);
+  std::unique_ptr<link::FrameBackend> backend = app::make_adapter_backend();
+  link::Link link(*backend);
   StderrLog log;
   link::AdapterList list;
   link.enumerate_adapters(&log, list);

@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 
+#include "app/platform.h"
 #include "cli/commands.h"
 #include "cli/settings_option.h"
 #include "cli/terminal.h"
@@ -11,7 +12,6 @@
 #include "core/config/section_table.h"
 #include "core/log.h"
 #include "core/mac_digits.h"
-#include "core/settings/file_settings_store.h"
 #include "core/station/plan.h"
 
 namespace skav::cli {
@@ -36,8 +36,7 @@ int run_env(const EnvOptions& options) {
     }
   } else {
     // This command stores nothing: it only looks, creating neither a store nor its lock file.
-    settings::FileSettingsStore(settings::FileSettingsStore::path_for(options.settings, false))
-        .machwid_peek(digits);
+    app::peek_machwid(options.settings, digits);
     // A run refuses such digits too: no image is built for them.
     if (!MacDigits::all_hex(digits)) {
       std::fprintf(stderr, "The stored MAC address %.12s is not 12 hexadecimal digits; give one with --mac\n",

@@ -1,5 +1,3 @@
-#include <poll.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -15,6 +13,7 @@
 
 #include "app/station_setup.h"
 #include "cli/commands.h"
+#include "cli/keyboard.h"
 #include "cli/port_output.h"
 #include "cli/run_summary.h"
 #include "cli/settings_option.h"
@@ -39,57 +38,6 @@ struct RunOptions {
   int timeout = 30;
   std::string dir = ".";
   int tick_ms = 100;  // the Station Cycle's period; shorter only for tests
-};
-
-// The operator's characters from standard input: each byte one character; "\n", "\r" and
-// "\r\n" are one Enter; 0x08 and 0x7f are Backspace. A terminal is switched to
-// character-at-a-time input without echo (the log echoes), and restored at the end.
-class KeyboardReader {
- public:
-  explicit KeyboardReader(std::function<void(char)> deliver) : deliver_(std::move(deliver)) {
-    if (isatty(STDIN_FILENO) == 1 && tcgetattr(STDIN_FILENO, &saved_) == 0) {
-      termios raw = saved_;
-      raw.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
-      raw.c_cc[VMIN] = 1;
-      raw.c_cc[VTIME] = 0;
-      restore_ = tcsetattr(STDIN_FILENO, TCSANOW, &raw) == 0;
-    }
-    thread_ = std::thread([this] { read_loop(); });
-  }
-  ~KeyboardReader() {
-    stop_ = true;
-    thread_.join();
-    if (restore_) tcsetattr(STDIN_FILENO, TCSANOW, &saved_);
-  }
-
- private:
-  void read_loop() {
-    bool after_cr = false;
-    while (!stop_.load()) {
-      pollfd pfd{STDIN_FILENO, POLLIN, 0};
-      if (poll(&pfd, 1, 100) <= 0) continue;
-      char buffer[256];
-      ssize_t n = read(STDIN_FILENO, buffer, sizeof buffer);
-      if (n <= 0) return;  // end of input: the station goes on without an operator
-      for (ssize_t i = 0; i < n; ++i) {
-        char c = buffer[i];
-        if (c == '\n' && after_cr) {
-          after_cr = false;
-          continue;
-        }
-        after_cr = c == '\r';
-        if (c == '\n' || c == '\r') c = 13;
-        if (c == 0x7f) c = 8;
-        deliver_(c);
-      }
-    }
-  }
-
-  std::function<void(char)> deliver_;
-  std::atomic<bool> stop_{false};
-  std::thread thread_;
-  termios saved_{};
-  bool restore_ = false;
 };
 
 // The sinks of every port: with one port the log on standard output; with several each

@@ -10,9 +10,12 @@ int main(int argc, char** argv) {
   skav::cli::add_config_command(app, exit_code);
   skav::cli::add_env_command(app, exit_code);
   skav::cli::add_run_command(app, exit_code);
+#ifndef _WIN32
+  // Network namespaces and raw sockets, and the PostgreSQL client: Linux only.
   skav::cli::add_bench_command(app, exit_code);
   skav::cli::add_pool_command(app, exit_code);
   skav::cli::add_records_command(app, exit_code);
+#endif
   CLI11_PARSE(app, argc, argv);
   return exit_code;
 }

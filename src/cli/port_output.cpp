@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+#include "core/platform/files.h"
+
 namespace skav::cli {
 
 PrefixedOutput::PrefixedOutput(std::FILE* out) : out_(out), terminal_(isatty(fileno(out)) == 1) {}
@@ -54,7 +56,7 @@ void PrefixedOutput::erase_last(const std::string& port) {
 }
 
 PortLog::PortLog(std::string port, const std::string& file, PrefixedOutput& out)
-    : port_(std::move(port)), file_(std::fopen(file.c_str(), "wb")), out_(out) {
+    : port_(std::move(port)), file_(platform::open_file(file, "wb")), out_(out) {
   if (file_ != nullptr) file_log_ = std::make_unique<StdoutLog>(file_);
 }
 

@@ -1,6 +1,10 @@
 #include "cli/terminal.h"
 
 #include <unistd.h>
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#endif
 
 namespace skav::cli {
 
@@ -21,7 +25,11 @@ std::string escape_for_terminal(std::string_view text) {
   return out;
 }
 
-StdoutLog::StdoutLog(std::FILE* out) : out_(out), terminal_(isatty(fileno(out)) == 1) {}
+StdoutLog::StdoutLog(std::FILE* out) : out_(out), terminal_(isatty(fileno(out)) == 1) {
+#ifdef _WIN32
+  _setmode(_fileno(out), _O_BINARY);  // the log's own "\r\n", not one with a CR added
+#endif
+}
 
 void StdoutLog::append(std::string_view text) {
   std::lock_guard lock(mutex_);

@@ -5,6 +5,14 @@
 #include <string>
 #include <string_view>
 
+// The C99 printf of the C library; on Windows MinGW's own (__USE_MINGW_ANSI_STDIO), which
+// knows %zu and %ju, unlike the system's.
+#if defined(__MINGW32__)
+#define SKAV_PRINTF gnu_printf
+#else
+#define SKAV_PRINTF printf
+#endif
+
 namespace skav {
 
 // Where every progress and failure message of the station goes. The command line, the window
@@ -21,7 +29,7 @@ class Log {
 // The log sink: formats printf-style into a 1024-byte buffer (at most 1023 characters kept,
 // the rest cut off) and appends the text to the log, adding nothing. Without a log it only
 // formats. Returns the number of characters kept.
-int log_sink(Log* log, const char* format, ...) __attribute__((format(printf, 2, 3)));
+int log_sink(Log* log, const char* format, ...) __attribute__((format(SKAV_PRINTF, 2, 3)));
 
 inline constexpr std::size_t kLogSinkBuffer = 1024;
 

@@ -8,7 +8,6 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
-#include <cmath>
 
 #include "gui/port_tile.h"
 
@@ -41,10 +40,6 @@ QColor state_colour(view::StepState state) {
     case view::StepState::kSkipped: break;
   }
   return QColor(0x61, 0x61, 0x61);
-}
-
-QString count_text(int n, const char* one, const char* many) {
-  return QString::number(n) + QLatin1Char(' ') + QString::fromLatin1(n == 1 ? one : many);
 }
 
 }  // namespace
@@ -222,17 +217,11 @@ void TotalsPanel::set_text_points(int points) {
 
 void TotalsPanel::show_totals(const view::Totals& shift, std::optional<double> per_hour,
                               const QString& since, const view::Totals& today) {
-  shift_->setText(since.isEmpty() ? QStringLiteral("This shift") : QStringLiteral("This shift, since ") + since);
-  counts_->setText(count_text(shift.boards, "board", "boards") + QStringLiteral("   ") +
-                   QString::number(shift.passed) + QStringLiteral(" passed   ") +
-                   QString::number(shift.failed) + QStringLiteral(" failed"));
-  std::optional<int> rate = shift.pass_rate();
-  QString rate_text = rate ? QString::number(*rate) + QStringLiteral("% passed") : QStringLiteral("no board yet");
-  rate_text += QStringLiteral("   ");
-  rate_text += per_hour ? QString::number(static_cast<int>(std::lround(*per_hour))) + QStringLiteral(" per hour")
-                        : QStringLiteral("\u2014 per hour");
-  rate_->setText(rate_text);
-  today_->setText(QStringLiteral("Today: ") + QString::fromStdString(view::totals_line(today)));
+  view::TotalsText text = view::totals_text(shift, per_hour, since.toStdString(), today);
+  shift_->setText(text_of(text.shift));
+  counts_->setText(text_of(text.counts));
+  rate_->setText(text_of(text.rate));
+  today_->setText(text_of(text.today));
 }
 
 OperatorPanel::OperatorPanel(QWidget* parent) : QWidget(parent) {

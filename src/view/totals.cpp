@@ -1,9 +1,12 @@
 #include "view/totals.h"
 
 #include <cctype>
+#include <cmath>
 #include <ctime>
 #include <fstream>
 #include <vector>
+
+#include "core/platform/files.h"
 
 namespace skav::view {
 
@@ -59,6 +62,22 @@ std::string totals_line(const Totals& totals) {
          std::to_string(totals.passed) + " passed, " + std::to_string(totals.failed) + " failed";
 }
 
+TotalsText totals_text(const Totals& shift, std::optional<double> per_hour,
+                       const std::string& since, const Totals& today) {
+  TotalsText text;
+  text.shift = since.empty() ? "This shift" : "This shift, since " + since;
+  text.counts = std::to_string(shift.boards) + (shift.boards == 1 ? " board   " : " boards   ") +
+                std::to_string(shift.passed) + " passed   " + std::to_string(shift.failed) +
+                " failed";
+  std::optional<int> rate = shift.pass_rate();
+  text.rate = rate ? std::to_string(*rate) + "% passed" : std::string("no board yet");
+  // No rate in the first minute: an em dash stands for it.
+  text.rate += per_hour ? "   " + std::to_string(std::lround(*per_hour)) + " per hour"
+                        : std::string("   \xE2\x80\x94 per hour");
+  text.today = "Today: " + totals_line(today);
+  return text;
+}
+
 std::string record_date(const std::string& time) {
   if (time.size() < 10 || time[4] != '-' || time[7] != '-') return {};
   for (std::size_t i : {0, 1, 2, 3, 5, 6, 8, 9})
@@ -69,7 +88,8 @@ std::string record_date(const std::string& time) {
 std::string today() {
   std::time_t now = std::time(nullptr);
   std::tm local{};
-  localtime_r(&now, &local);
+  long offset = 0;
+  platform::local_time(now, local, offset);
   char text[16];
   std::strftime(text, sizeof text, "%Y-%m-%d", &local);
   return text;

@@ -43,6 +43,17 @@ std::optional<double> boards_per_hour(int boards, std::chrono::seconds elapsed);
 // "12 boards: 11 passed, 1 failed" ("1 board: ...").
 std::string totals_line(const Totals& totals);
 
+// The shift's and the day's totals in the words every window shows them in (UTF-8).
+struct TotalsText {
+  std::string shift;   // "This shift, since 08:02"; "This shift" when `since` is empty
+  std::string counts;  // "5 boards   3 passed   2 failed"
+  std::string rate;    // "60% passed   12 per hour"; "no board yet   — per hour"
+  std::string today;   // "Today: 12 boards: 11 passed, 1 failed"
+  bool operator==(const TotalsText&) const = default;
+};
+TotalsText totals_text(const Totals& shift, std::optional<double> per_hour,
+                       const std::string& since, const Totals& today);
+
 // The totals of one calendar day (local time) from the production records, carried on as
 // boards finish; a record of a later day starts that day's totals afresh.
 class DayTotals {

@@ -54,6 +54,18 @@ int RegistrySettingsStore::machwid_write(Log* log, const MacDigits::Digits& digi
 int RegistrySettingsStore::machwid_read(Log* log, MacDigits::Digits& digits) {
   HKEY key = nullptr;
   if (LONG result = open(log, key); result != ERROR_SUCCESS) return static_cast<int>(result);
+  return read_machwid(key, digits);
+}
+
+int RegistrySettingsStore::machwid_peek(MacDigits::Digits& digits) const {
+  HKEY key = nullptr;
+  if (LONG result = RegOpenKeyExA(root_, subkey_.c_str(), 0, KEY_READ, &key);
+      result != ERROR_SUCCESS)
+    return static_cast<int>(result);
+  return read_machwid(key, digits);
+}
+
+int RegistrySettingsStore::read_machwid(HKEY key, MacDigits::Digits& digits) {
   // Room for the 12 characters and a terminating zero; anything longer is ERROR_MORE_DATA.
   char data[sizeof(MacDigits::Digits) + 1] = {};
   DWORD size = sizeof data;

@@ -9,6 +9,8 @@
 namespace skav::windows {
 
 inline constexpr const char* kSettingsKey = "Software\\SKAV";
+// Simulated runs keep their settings apart, so that they never move the real next address.
+inline constexpr const char* kSimulationKey = "Software\\SKAV\\Simulation";
 
 // The settings in the registry: one key (by default HKEY_CURRENT_USER\Software\SKAV), created
 // on first use as a non-volatile key and opened for reading and writing by every call, closed
@@ -28,10 +30,15 @@ class RegistrySettingsStore : public settings::SettingsStore {
   // A stored value of other than 12 characters (a terminating zero is not one) counts as
   // missing: ERROR_FILE_NOT_FOUND, `digits` untouched.
   int machwid_read(Log* log, MacDigits::Digits& digits) override;
+  // MACHWID as machwid_read gives it, but only looking: the key is opened for reading and never
+  // created (a missing key gives ERROR_FILE_NOT_FOUND). Logs nothing.
+  int machwid_peek(MacDigits::Digits& digits) const;
 
  private:
   // Creates or opens the key; logs the message and returns the error when it cannot.
   LONG open(Log* log, HKEY& key) const;
+  // Reads MACHWID from the open `key` and closes it.
+  static int read_machwid(HKEY key, MacDigits::Digits& digits);
 
   HKEY root_;
   std::string subkey_;

@@ -8,7 +8,7 @@
 #include <sstream>
 #include <thread>
 
-#include "pcap/pcap_backend.h"
+#include "app/platform.h"
 
 namespace skav::test {
 
@@ -139,7 +139,7 @@ class VethCable : public Cable {
     stop_ = true;
     thread_.join();
   }
-  link::FrameBackend& backend() override { return backend_; }
+  link::FrameBackend& backend() override { return *backend_; }
   Clock& clock() override { return clock_; }
   std::string adapter() const override { return station_end_; }
   link::FrameDevice& board_end() override { return forward_; }
@@ -148,7 +148,7 @@ class VethCable : public Cable {
     peer_ = std::move(peer);
   }
   bool reconnect() override {
-    link::OpenResult board = backend_.open_for_board(board_end_name_);
+    link::OpenResult board = app::open_board_adapter(board_end_name_);
     if (!board.device) return false;
     std::lock_guard lock(mutex_);
     board_ = std::move(board.device);
@@ -183,7 +183,7 @@ class VethCable : public Cable {
     }
   }
 
-  pcap::PcapBackend backend_;
+  std::unique_ptr<link::FrameBackend> backend_ = app::make_adapter_backend();
   FastClock clock_;
   std::string station_end_;
   std::string board_end_name_;
@@ -220,7 +220,7 @@ Peer serve(board::BoardLine& line) {
 }
 
 std::unique_ptr<Cable> veth_cable(const std::string& station_end, const std::string& board_end) {
-  link::OpenResult board = pcap::PcapBackend().open_for_board(board_end);
+  link::OpenResult board = app::open_board_adapter(board_end);
   if (!board.device) return nullptr;
   return std::make_unique<VethCable>(station_end, board_end, std::move(board));
 }

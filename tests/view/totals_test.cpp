@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <optional>
+#include <string>
+#include <vector>
 
 #include "support/temp_dir.h"
 #include "view/totals.h"
@@ -34,6 +37,40 @@ TEST(Totals, BoardsPerHourNeedAMinute) {
   EXPECT_DOUBLE_EQ(*boards_per_hour(3, seconds(60)), 180.0);
   EXPECT_DOUBLE_EQ(*boards_per_hour(12, seconds(7200)), 6.0);
   EXPECT_DOUBLE_EQ(*boards_per_hour(0, seconds(600)), 0.0);
+}
+
+// The words every window shows the totals in: singular and plural, the rate rounded, no rate
+// before the first board nor boards per hour before the first minute.
+TEST(Totals, TextInTheWindowsWords) {
+  struct Case {
+    Totals shift;
+    std::optional<double> per_hour;
+    std::string since;
+    Totals today;
+    TotalsText expected;
+  };
+  const std::vector<Case> cases = {
+      {{}, std::nullopt, "", {},
+       {"This shift", "0 boards   0 passed   0 failed", "no board yet   \xE2\x80\x94 per hour",
+        "Today: 0 boards: 0 passed, 0 failed"}},
+      {{1, 1, 0}, std::nullopt, "08:02", {4, 3, 1},
+       {"This shift, since 08:02", "1 board   1 passed   0 failed",
+        "100% passed   \xE2\x80\x94 per hour", "Today: 4 boards: 3 passed, 1 failed"}},
+      {{3, 2, 1}, 11.5, "14:30", {1, 0, 1},
+       {"This shift, since 14:30", "3 boards   2 passed   1 failed", "67% passed   12 per hour",
+        "Today: 1 board: 0 passed, 1 failed"}},
+      {{0, 0, 0}, 0.0, "06:00", {},
+       {"This shift, since 06:00", "0 boards   0 passed   0 failed", "no board yet   0 per hour",
+        "Today: 0 boards: 0 passed, 0 failed"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.expected.counts + " / " + c.expected.rate);
+    TotalsText text = totals_text(c.shift, c.per_hour, c.since, c.today);
+    EXPECT_EQ(text.shift, c.expected.shift);
+    EXPECT_EQ(text.counts, c.expected.counts);
+    EXPECT_EQ(text.rate, c.expected.rate);
+    EXPECT_EQ(text.today, c.expected.today);
+  }
 }
 
 TEST(Totals, RecordDateIsTheTimesLocalDate) {

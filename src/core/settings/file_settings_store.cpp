@@ -1,11 +1,6 @@
 #include "core/settings/file_settings_store.h"
 
-#include <fcntl.h>
-#include <pwd.h>
 #include <strings.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
@@ -18,6 +13,7 @@
 #include <vector>
 
 #include "core/hex.h"
+#include "core/platform/files.h"
 
 namespace skav::settings {
 
@@ -28,7 +24,7 @@ namespace fs = std::filesystem;
 constexpr std::string_view kVersionLine = "Windows Registry Editor Version 5.00";
 constexpr std::string_view kOldVersionLine = "REGEDIT4";
 constexpr std::string_view kKeyName = "HKEY_CURRENT_USER\\Software\\SKAV";
-constexpr off_t kMaxStoreSize = 1 << 20;  // a real store has a few hundred bytes
+constexpr std::size_t kMaxStoreSize = 1 << 20;  // a real store has a few hundred bytes
 // Another caller holds the lock only for one read-modify-write; waiting longer than this means
 // it hangs, and the call fails rather than waiting for ever.
 constexpr auto kLockWait = std::chrono::seconds(10);
@@ -365,78 +361,25 @@ int fail(Log* log, int err) {
   return failure_code(err);
 }
 
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd = -1) : fd_(fd) {}
-  ~FileDescriptor() { reset(); }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  int get() const { return fd_; }
-  void reset(int fd = -1) {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = fd;
-  }
-  // Closes now and reports the error of close, which for a written file can be a write error.
-  int close() {
-    int fd = fd_;
-    fd_ = -1;
-    return (fd >= 0 && ::close(fd) != 0) ? errno : 0;
-  }
-
- private:
-  int fd_;
-};
-
-// Takes the exclusive lock of the file at `path`, held until `lock` closes. Waits at most
+// Takes the exclusive lock of the file at `path`, held until `lock` goes. Waits at most
 // kLockWait for another caller to release it.
-int take_lock(const fs::path& path, FileDescriptor& lock) {
-  lock.reset(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOCTTY, 0644));
-  if (lock.get() < 0) return errno;
+int take_lock(const fs::path& path, std::unique_ptr<platform::FileLock>& lock) {
   const auto deadline = std::chrono::steady_clock::now() + kLockWait;
   for (;;) {
-    if (::flock(lock.get(), LOCK_EX | LOCK_NB) == 0) return 0;
-    if (errno == EINTR) continue;
-    if (errno != EWOULDBLOCK) return errno;
+    int err = platform::FileLock::try_lock(path, lock);
+    if (err != EWOULDBLOCK) return err;
     if (std::chrono::steady_clock::now() >= deadline) return ETIMEDOUT;
     std::this_thread::sleep_for(kLockPoll);
   }
 }
 
-int sync_folder(const fs::path& folder) {
-  fs::path name = folder.empty() ? fs::path(".") : folder;
-  int fd = ::open(name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return errno;
-  FileDescriptor dir(fd);
-  if (::fsync(fd) != 0 && errno != EINVAL && errno != EROFS) return errno;
-  return 0;
-}
-
 // Reads the store. `exists` is false (and the result 0) when there is no file yet. An empty
 // file (or one holding only a byte-order mark) is a store without values.
-int load(const fs::path& path, RegDocument& doc, bool& exists, mode_t& mode, Encoding& encoding) {
+int load(const fs::path& path, RegDocument& doc, bool& exists, Encoding& encoding) {
   encoding = Encoding::kPlain;
-  exists = false;
-  // O_NONBLOCK: a fifo in the store's place must not hang the call; regular files ignore it.
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-  if (fd < 0) return errno == ENOENT ? 0 : errno;
-  FileDescriptor file(fd);
-  exists = true;
-  struct stat st {};
-  if (::fstat(fd, &st) != 0) return errno;
-  if (S_ISDIR(st.st_mode)) return EISDIR;
-  if (!S_ISREG(st.st_mode)) return EINVAL;
-  if (st.st_size > kMaxStoreSize) return EFBIG;
-  mode = st.st_mode & 07777;
   std::string text;
-  char buffer[4096];
-  for (;;) {
-    ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return errno;
-    if (n == 0) break;
-    text.append(buffer, static_cast<std::size_t>(n));
-    if (text.size() > static_cast<std::size_t>(kMaxStoreSize)) return EFBIG;
-  }
+  if (int err = platform::read_small_file(path, kMaxStoreSize, text, exists); err != 0) return err;
+  if (!exists) return 0;
   std::string_view content = text;
   std::string decoded;
   if (content.substr(0, 2) == kUtf16LeMark) {
@@ -464,36 +407,6 @@ std::string encode(std::string_view text, Encoding encoding) {
   return std::string(text);
 }
 
-int write_all(int fd, std::string_view text) {
-  while (!text.empty()) {
-    ssize_t n = ::write(fd, text.data(), text.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return errno;
-    text.remove_prefix(static_cast<std::size_t>(n));
-  }
-  return 0;
-}
-
-// Replaces the store with `text`: a temporary file in the same folder, synced, then renamed
-// over the store, and the folder synced so that the rename itself survives a power cut.
-int save(const fs::path& path, const fs::path& temp, std::string_view text, bool keep_mode,
-         mode_t mode) {
-  if (::unlink(temp.c_str()) != 0 && errno != ENOENT) return errno;  // a stale, interrupted write
-  int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0644);
-  if (fd < 0) return errno;
-  FileDescriptor file(fd);
-  int err = write_all(fd, text);
-  if (err == 0 && keep_mode && ::fchmod(fd, mode) != 0) err = errno;
-  if (err == 0 && ::fsync(fd) != 0) err = errno;
-  if (int close_err = file.close(); err == 0) err = close_err;
-  if (err == 0 && ::rename(temp.c_str(), path.c_str()) != 0) err = errno;
-  if (err != 0) {
-    ::unlink(temp.c_str());
-    return err;
-  }
-  return sync_folder(path.parent_path());
-}
-
 fs::path with_suffix(const fs::path& path, const char* suffix) {
   fs::path result = path;
   result += suffix;
@@ -515,20 +428,19 @@ int transact(Log* log, const fs::path& path, Operate&& operate) {
   if (!folder.empty() && !fs::is_directory(folder, ec)) {
     fs::create_directories(folder, ec);
     if (ec) return fail(log, ec.value());
-    sync_folder(folder.parent_path());
+    platform::sync_folder(folder.parent_path());
   }
-  FileDescriptor lock;
+  std::unique_ptr<platform::FileLock> lock;
   if (int err = take_lock(with_suffix(path, ".lock"), lock); err != 0) return fail(log, err);
 
   RegDocument doc;
   bool exists = false;
-  mode_t mode = 0644;
   Encoding encoding = Encoding::kPlain;
-  if (int err = load(path, doc, exists, mode, encoding); err != 0) return fail(log, err);
+  if (int err = load(path, doc, exists, encoding); err != 0) return fail(log, err);
   live_station_key(doc);  // a new store gets the key's heading
   Access access = operate(doc);
   if (access.changed || !exists) {
-    int err = save(path, with_suffix(path, ".tmp"), encode(serialize(doc), encoding), exists, mode);
+    int err = platform::replace_file(path, with_suffix(path, ".tmp"), encode(serialize(doc), encoding));
     if (err != 0) return fail(log, err);
   }
   return access.result;
@@ -554,24 +466,9 @@ std::filesystem::path FileSettingsStore::default_path() {
       explicit_path != nullptr && *explicit_path != '\0') {
     return explicit_path;
   }
-  if (const char* config = std::getenv("XDG_CONFIG_HOME");
-      config != nullptr && config[0] == '/') {  // a relative value is invalid and ignored
-    return fs::path(config) / "skav" / "settings.reg";
-  }
-  fs::path home;
-  if (const char* env_home = std::getenv("HOME"); env_home != nullptr && *env_home != '\0') {
-    home = env_home;
-  } else {
-    struct passwd entry {};
-    struct passwd* found = nullptr;
-    std::vector<char> buffer(16384);
-    if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 &&
-        found != nullptr && found->pw_dir != nullptr) {
-      home = found->pw_dir;
-    }
-  }
-  if (home.empty()) return {};
-  return home / ".config" / "skav" / "settings.reg";
+  fs::path folder = platform::user_config_folder();
+  if (folder.empty()) return {};
+  return folder / "skav" / "settings.reg";
 }
 
 std::filesystem::path FileSettingsStore::path_for(const std::filesystem::path& given,
@@ -659,9 +556,8 @@ int FileSettingsStore::machwid_peek(MacDigits::Digits& digits) const {
   // the new one.
   RegDocument doc;
   bool exists = false;
-  mode_t mode = 0644;
   Encoding encoding = Encoding::kPlain;
-  if (int err = load(path_, doc, exists, mode, encoding); err != 0) return err;
+  if (int err = load(path_, doc, exists, encoding); err != 0) return err;
   if (!exists) return kNotFound;
   return machwid_of(doc, digits);
 }

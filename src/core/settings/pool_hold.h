@@ -6,6 +6,10 @@
 
 #include "core/status.h"
 
+namespace skav::platform {
+class FileLock;
+}
+
 namespace skav::settings {
 
 // A claim that one process alone hands out a pool's addresses: held from acquire() until it
@@ -24,8 +28,8 @@ class PoolHold {
                         std::unique_ptr<PoolHold>& out);
 
  private:
-  explicit PoolHold(int handle) : handle_(handle) {}
-  int handle_;
+  explicit PoolHold(std::unique_ptr<platform::FileLock> lock);
+  std::unique_ptr<platform::FileLock> lock_;
 };
 
 }  // namespace skav::settings

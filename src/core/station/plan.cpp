@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "core/config/ini.h"
+#include "core/log.h"
 
 namespace skav::station {
 
@@ -13,7 +14,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+std::string format(const char* fmt, ...) __attribute__((format(SKAV_PRINTF, 1, 2)));
 
 std::string format(const char* fmt, ...) {
   char buffer[512];

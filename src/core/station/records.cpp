@@ -1,33 +1,14 @@
 #include "core/station/records.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 
+#include "core/platform/files.h"
+
 namespace skav::station {
-
-namespace {
-
-bool write_all(int fd, const std::string& text) {
-  std::size_t done = 0;
-  while (done < text.size()) {
-    ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
-}  // namespace
 
 std::string csv_field(const std::string& text) {
   if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
@@ -42,11 +23,11 @@ std::string csv_field(const std::string& text) {
 std::string iso8601_now() {
   std::time_t now = std::time(nullptr);
   std::tm local{};
-  localtime_r(&now, &local);
+  long offset = 0;  // minutes east of UTC
+  platform::local_time(now, local, offset);
   char stamp[24];
   std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%S", &local);
   // ISO 8601's extended form of the zone offset: +01:00.
-  long offset = local.tm_gmtoff / 60;
   char text[64];
   std::snprintf(text, sizeof text, "%s%c%02ld:%02ld", stamp, offset < 0 ? '-' : '+',
                 std::labs(offset) / 60, std::labs(offset) % 60);
@@ -92,20 +73,10 @@ std::string format_record(const BoardRecord& r) {
 }
 
 Status append_record(const std::filesystem::path& file, const BoardRecord& record) {
-  int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-  if (fd < 0) {
-    int error = errno;
+  // One write per line, so a crash leaves whole lines only; synced before the next board.
+  if (int error = platform::append_synced(file, records_header(), format_record(record));
+      error != 0)
     return Status::error(error, file.string() + ": " + std::strerror(error));
-  }
-  struct stat info {};
-  std::string text;
-  if (::fstat(fd, &info) == 0 && info.st_size == 0) text = records_header();
-  text += format_record(record);
-  // One write per line, so a crash leaves whole lines only; fsync before the next board.
-  bool ok = write_all(fd, text) && ::fsync(fd) == 0;
-  int error = errno;
-  ::close(fd);
-  if (!ok) return Status::error(error, file.string() + ": " + std::strerror(error));
   return {};
 }
 

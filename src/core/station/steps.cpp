@@ -10,6 +10,7 @@
 
 #include "core/config/environment.h"
 #include "core/link/discovery.h"
+#include "core/platform/files.h"
 #include "core/station/production_run.h"
 
 namespace skav::station {
@@ -104,7 +105,7 @@ settings::PoolResult reserve_address(Log* log, transfer::Channel& channel, Addre
 Status load_image(const fs::path& file_path, std::uint8_t* buffer, std::uint32_t capacity,
                   std::uint32_t& size) {
   size = 0;
-  File file(std::fopen(file_path.c_str(), "rb"));
+  File file(platform::open_file(file_path, "rb"));
   if (!file) {
     int error = errno;
     return Status::error(error, file_path.string() + ": " + std::strerror(error));

@@ -3,13 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <functional>
 #include <iterator>
-#include <latch>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
@@ -375,16 +376,25 @@ TEST_F(FileSettingsStoreTest, WriteInterruptedBeforeItsRenameKeepsThePreviousSto
 
 TEST_F(FileSettingsStoreTest, ConcurrentWritersFromTwoThreadsKeepBothValues) {
   constexpr int kRounds = 25;
-  std::latch start(2);
+  // Both start together. (Not std::latch: libstdc++ 12's atomic wait can miss its wake-up
+  // where there is no futex, as with MinGW's threads, and hang the test.)
+  std::mutex gate;
+  std::condition_variable opened;
+  int waiting = 0;
+  auto arrive_and_wait = [&] {
+    std::unique_lock lock(gate);
+    if (++waiting == 2) opened.notify_all();
+    opened.wait(lock, [&] { return waiting == 2; });
+  };
   // Separate store objects, as two processes would have.
   std::thread numbers([&] {
     FileSettingsStore store(store_path());
-    start.arrive_and_wait();
+    arrive_and_wait();
     for (int i = 1; i <= kRounds; ++i) store.number_write(&log_, kNetIF, i);
   });
   std::thread addresses([&] {
     FileSettingsStore store(store_path());
-    start.arrive_and_wait();
+    arrive_and_wait();
     for (int i = 1; i <= kRounds; ++i) {
       char text[13];
       std::snprintf(text, sizeof text, "%012d", i);
@@ -407,6 +417,7 @@ TEST_F(FileSettingsStoreTest, ConcurrentWritersFromTwoThreadsKeepBothValues) {
   EXPECT_EQ(log_.text(), "");
 }
 
+#ifndef _WIN32
 class DefaultPathTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -449,6 +460,23 @@ TEST_F(DefaultPathTest, ASimulationKeepsOffTheRealStoreUnlessAStoreIsNamed) {
   ::setenv("SKAV_SETTINGS", "/tmp/station.reg", 1);
   EXPECT_EQ(FileSettingsStore::path_for("", true), "/tmp/station.reg");
 }
+
+#else
+// On Windows the per-user folder is %APPDATA%.
+TEST(DefaultPathWindows, ExplicitVariableThenAppData) {
+  const char* saved = std::getenv("APPDATA");
+  const std::string appdata = saved != nullptr ? saved : "";
+  _putenv_s("SKAV_SETTINGS", "");
+  _putenv_s("APPDATA", "C:\\Users\\op\\AppData\\Roaming");
+  EXPECT_EQ(FileSettingsStore::default_path(),
+            std::filesystem::path("C:\\Users\\op\\AppData\\Roaming") / "skav" / "settings.reg");
+  EXPECT_EQ(FileSettingsStore::path_for("", true).filename(), "simulate.reg");
+  _putenv_s("SKAV_SETTINGS", "C:\\station.reg");
+  EXPECT_EQ(FileSettingsStore::default_path(), "C:\\station.reg");
+  _putenv_s("SKAV_SETTINGS", "");
+  _putenv_s("APPDATA", appdata.c_str());
+}
+#endif
 
 }  // namespace
 }  // namespace skav::settings

@@ -1,12 +1,11 @@
 #include "core/station/steps.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -51,12 +50,12 @@ std::vector<WireEvent> headers(const std::vector<WireEvent>& events) {
   return out;
 }
 
-// A file of `size` bytes that takes no disk space.
+// A file of `size` bytes that takes no disk space (grown without writing).
 void sparse_file(const std::filesystem::path& path, std::uintmax_t size) {
-  int fd = ::open(path.c_str(), O_CREAT | O_WRONLY, 0600);
-  ASSERT_GE(fd, 0);
-  ASSERT_EQ(::ftruncate(fd, static_cast<off_t>(size)), 0);
-  ::close(fd);
+  std::ofstream(path, std::ios::binary).close();
+  std::error_code ec;
+  std::filesystem::resize_file(path, size, ec);
+  ASSERT_FALSE(ec) << ec.message();
 }
 
 // The steps of a run over a Link of the test's own, with a simulated board (or a script) at the

@@ -1,0 +1,59 @@
+#!/usr/bin/env bash
+# Makes docs/gui-windows.png: skav-gui.exe under Wine on a virtual X display, after it has
+# programmed simulated boards with the example configuration. Builds the Windows programs first
+# when they are missing (scripts/build-windows.sh). The Wine prefix and the display are its own
+# and are removed afterwards.
+#   SKAV_WINDOWS_BUILD_DIR   build folder (default: build-windows)
+#   SKAV_BOARDS              boards to program before the picture (default: 3)
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(dirname "$here")
+build=${SKAV_WINDOWS_BUILD_DIR:-$root/build-windows}
+boards=${SKAV_BOARDS:-3}
+out=$root/docs/gui-windows.png
+
+[ -x "$build/src/windows/skav-gui.exe" ] || "$here/build-windows.sh"
+gui=$build/src/windows/skav-gui.exe
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/skav-shot.XXXXXX")
+xvfb_pid=
+cleanup() {
+  WINEPREFIX=$work/prefix wineserver -k 2>/dev/null || true
+  if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null || true; wait "$xvfb_pid" 2>/dev/null || true; fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# A copy of the examples to work in, and settings of our own: Barcode Mode off, so the boards
+# are programmed without anyone typing their addresses.
+mkdir -p "$work/line"
+cp -r "$root/examples/." "$work/line/"
+printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\SKAV]\r\n"BarCode"=dword:00000000\r\n' \
+  >"$work/settings.reg"
+
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
+xvfb_pid=$!
+for _ in $(seq 100); do
+  [ -s "$work/display" ] && break
+  kill -0 "$xvfb_pid" 2>/dev/null || { cat "$work/xvfb.log" >&2; exit 1; }
+  sleep 0.1
+done
+[ -s "$work/display" ] || { echo "screenshot-windows.sh: Xvfb did not start" >&2; exit 1; }
+export DISPLAY=:$(tr -d '[:space:]' <"$work/display")
+export WINEPREFIX=$work/prefix WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+wineboot -i >/dev/null 2>&1
+# Without a window manager Wine draws the window's caption and frame itself, as Windows does.
+wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /t REG_SZ /d N /f >/dev/null
+
+status=0
+wine "$gui" --simulate="$boards" --settings "$(winepath -w "$work/settings.reg")" \
+  -C "$(winepath -w "$work/line")" --screenshot "$(winepath -w "$work/gui.png")" \
+  --screenshot-timeout 120 || status=$?
+if [ "$status" -ne 0 ] || [ ! -s "$work/gui.png" ]; then
+  echo "screenshot-windows.sh: skav-gui.exe failed (exit $status)" >&2
+  exit 1
+fi
+records=$(($(wc -l <"$work/line/skav-records.csv") - 1))
+mkdir -p "$(dirname "$out")"
+mv "$work/gui.png" "$out"
+echo "screenshot-windows.sh: $out ($records boards programmed)"

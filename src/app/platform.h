@@ -1,0 +1,38 @@
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "core/link/frame_device.h"
+#include "core/mac_digits.h"
+#include "core/settings/settings_store.h"
+
+namespace skav::app {
+
+// The platform's adapter access: libpcap on Linux, the capture library's Windows port
+// (wpcap.dll, loaded at run time) on Windows.
+std::unique_ptr<link::FrameBackend> make_adapter_backend();
+
+// Opens an adapter for a simulated board's side (it receives 0x8011 and 0x8077).
+link::OpenResult open_board_adapter(const std::string& name);
+
+// Where a station keeps its settings, and the file whose lock gives it the address pool.
+struct SettingsPlace {
+  std::unique_ptr<settings::SettingsStore> store;
+  std::filesystem::path pool_file;  // PoolHold claims the pool of this path
+  std::string description;          // for messages: the file, or the registry key
+};
+
+// The store a front end uses: the file `given` when not empty; otherwise the platform's own
+// per-user store: on Linux the settings file (simulate.reg beside it for a simulation), on
+// Windows the registry key HKEY_CURRENT_USER\Software\SKAV (Software\SKAV\Simulation for a
+// simulation), so that a simulation never moves the real station's next address. Empty
+// `store` when no place is known.
+SettingsPlace settings_place(const std::filesystem::path& given, bool simulated);
+
+// MACHWID of the store settings_place(given, false) names, without creating anything or
+// taking a lock: for commands that only look. 0, or non-zero with `digits` untouched.
+int peek_machwid(const std::filesystem::path& given, MacDigits::Digits& digits);
+
+}  // namespace skav::app

@@ -1,0 +1,41 @@
+#include "app/platform.h"
+#include "core/platform/files.h"
+#include "core/settings/file_settings_store.h"
+#include "windows/registry_settings_store.h"
+#include "windows/wpcap_backend.h"
+
+namespace skav::app {
+
+std::unique_ptr<link::FrameBackend> make_adapter_backend() {
+  return std::make_unique<windows::WpcapBackend>();
+}
+
+link::OpenResult open_board_adapter(const std::string& name) {
+  return windows::WpcapBackend().open_for_board(name);
+}
+
+SettingsPlace settings_place(const std::filesystem::path& given, bool simulated) {
+  SettingsPlace place;
+  if (!given.empty()) {
+    place.store = std::make_unique<settings::FileSettingsStore>(given);
+    place.pool_file = given;
+    place.description = given.string();
+    return place;
+  }
+  // The registry key has no file to lock: the pool's lock file lies in the user's
+  // application data, one per key.
+  std::filesystem::path folder = platform::user_config_folder();
+  if (folder.empty()) return place;
+  const std::string key = simulated ? windows::kSimulationKey : windows::kSettingsKey;
+  place.store = std::make_unique<windows::RegistrySettingsStore>(HKEY_CURRENT_USER, key);
+  place.pool_file = folder / "SKAV" / (simulated ? "simulation" : "registry");
+  place.description = "HKEY_CURRENT_USER\\" + key;
+  return place;
+}
+
+int peek_machwid(const std::filesystem::path& given, MacDigits::Digits& digits) {
+  if (!given.empty()) return settings::FileSettingsStore(given).machwid_peek(digits);
+  return windows::RegistrySettingsStore().machwid_peek(digits);
+}
+
+}  // namespace skav::app

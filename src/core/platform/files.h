@@ -1,0 +1,75 @@
+#pragma once
+
+// The few file-system services the core needs that differ between POSIX and Windows:
+// files_posix.cpp and files_windows.cpp implement them. Results are 0 or an errno value
+// (on Windows the system's error is mapped to the nearest one), so messages can use strerror.
+
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace skav::platform {
+
+// An exclusive lock on a lock file (created when absent), held until the object goes, and
+// dropped by the system when the process ends in any way. The file's bytes stay readable and
+// writable through the lock, so a holder can record who it is for others to read.
+class FileLock {
+ public:
+  ~FileLock();
+  FileLock(const FileLock&) = delete;
+  FileLock& operator=(const FileLock&) = delete;
+
+  // Tries once, without waiting. 0 locked (`out` set); EWOULDBLOCK when another holder has it
+  // (`holder` then holds that holder's record, possibly empty); another errno value when the
+  // file cannot be opened or locked.
+  static int try_lock(const std::filesystem::path& path, std::unique_ptr<FileLock>& out,
+                      std::string* holder = nullptr);
+
+  // Replaces the file's bytes with `record` (at most a few hundred bytes), for others to read.
+  void write_record(std::string_view record);
+
+ private:
+  struct Handle;
+  explicit FileLock(std::unique_ptr<Handle> handle);
+  std::unique_ptr<Handle> handle_;
+};
+
+// This process's id, for holder records.
+long process_id();
+
+// Reads a regular file of at most `max_size` bytes whole. 0 with `exists` false when there is
+// no such file; EISDIR for a folder, EINVAL for anything else that is not a regular file,
+// EFBIG when it is larger. A fifo in its place does not block the call.
+int read_small_file(const std::filesystem::path& path, std::size_t max_size, std::string& text,
+                    bool& exists);
+
+// Replaces the file at `path` atomically with `text`: written to `temp` (a stale one is
+// removed first), synced, given the permissions the old file had (POSIX), renamed over `path`,
+// and the folder synced, so that a crash leaves either the old or the new file. On failure the
+// temporary file is removed and `path` is untouched.
+int replace_file(const std::filesystem::path& path, const std::filesystem::path& temp,
+                 std::string_view text);
+
+// Makes a rename or creation in `folder` durable (a no-op where the system does not need it).
+int sync_folder(const std::filesystem::path& folder);
+
+// Appends `text` to the file (created when absent; `header` is written first when the file is
+// empty) in one write, and syncs it before returning.
+int append_synced(const std::filesystem::path& path, std::string_view header,
+                  std::string_view text);
+
+// std::fopen for a path in the system's own encoding (wide on Windows). Null with errno set;
+// on Windows a folder gives EINVAL.
+std::FILE* open_file(const std::filesystem::path& path, const char* mode);
+
+// The local time of `when` and the local zone's offset from UTC in minutes (east positive).
+bool local_time(std::time_t when, std::tm& local, long& offset_minutes);
+
+// The folder for per-user configuration: $XDG_CONFIG_HOME or ~/.config on POSIX, %APPDATA%
+// on Windows. Empty when none is known.
+std::filesystem::path user_config_folder();
+
+}  // namespace skav::platform

@@ -1,0 +1,40 @@
+#include "core/settings/pool_hold.h"
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+#include <system_error>
+
+#include "core/platform/files.h"
+
+namespace skav::settings {
+
+PoolHold::PoolHold(std::unique_ptr<platform::FileLock> lock) : lock_(std::move(lock)) {}
+
+PoolHold::~PoolHold() = default;
+
+Status PoolHold::acquire(const std::filesystem::path& store, const std::string& program,
+                         std::unique_ptr<PoolHold>& out) {
+  std::filesystem::path file = store;
+  file += ".holder";
+  std::error_code ec;
+  if (file.has_parent_path()) std::filesystem::create_directories(file.parent_path(), ec);
+  // The lock goes with the process: the system drops it when the process dies, so a killed
+  // station never leaves the pool claimed.
+  std::unique_ptr<platform::FileLock> lock;
+  std::string holder;
+  if (int error = platform::FileLock::try_lock(file, lock, &holder); error != 0) {
+    if (error == EWOULDBLOCK) {
+      while (!holder.empty() && (holder.back() == '\n' || holder.back() == '\r')) holder.pop_back();
+      return Status::error(error, "the MAC address pool of " + store.string() + " is in use by " +
+                                      (holder.empty() ? std::string("another station") : holder));
+    }
+    return Status::error(error, file.string() + ": " + std::strerror(error));
+  }
+  // Naming the holder serves a second station's message; the claim holds without it.
+  lock->write_record(program + " (process " + std::to_string(platform::process_id()) + ")\n");
+  out.reset(new PoolHold(std::move(lock)));
+  return {};
+}
+
+}  // namespace skav::settings

@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Installs the Debian packages of scripts/debian-packages.txt that are missing (apt-get, as root
+# or through sudo). The one package list of every build and test script.
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+
+mapfile -t wanted < <(grep -v -E '^\s*(#|$)' "$here/debian-packages.txt")
+missing=()
+for p in "${wanted[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing Debian packages: ${missing[*]}"
+  sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo="sudo"
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi

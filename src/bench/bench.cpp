@@ -33,6 +33,7 @@
 #include "core/settings/file_settings_store.h"
 #include "core/settings/store_address_pool.h"
 #include "core/station/production_run.h"
+#include "core/station/steps.h"
 #include "pcap/pcap_backend.h"
 
 namespace skav::bench {
@@ -182,8 +183,9 @@ StationFigures program_board(link::Link& link, const fs::path& dir, std::uint32_
   settings::StoreAddressPool pool(store);
   StringLog log;
   PhaseTimer timer;
+  station::ImageBuffer images;  // kept from repeat to repeat, as a station keeps it
   station::RunContext context{&log, link, pool, dir, kTransferTimeout, nullptr,
-                              MacDigits::kDefault, false, &timer};
+                              MacDigits::kDefault, false, &timer, &images};
   reset_peak_memory();
   double cpu_before = 0;
   for (int r = 0; r < warm_ups + repeats; ++r) {

@@ -113,7 +113,8 @@ BoardRecord run_board(RunContext& context) {
   if (!transfer_completed(environment) || environment.no_address) ended_at = 0;
 
   if (ended_at == kStepSlots) {
-    ImageBuffer buffer;
+    ImageBuffer own;
+    ImageBuffer& buffer = context.images != nullptr ? *context.images : own;
     bool any = std::any_of(plan.steps.begin(), plan.steps.end(), [](const PlanStep& step) {
       return step.kind == StepKind::kImage && step.used;
     });

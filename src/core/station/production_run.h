@@ -17,6 +17,8 @@
 
 namespace skav::station {
 
+class ImageBuffer;
+
 // What a run tells the station while it goes, on the run's own thread. Implementations hand
 // the news on and return quickly.
 class RunObserver {
@@ -53,6 +55,8 @@ struct RunContext {
   MacDigits::Digits digits = MacDigits::kDefault;  // the station's MAC Digits at the start
   bool exact_address = false;  // the operator entered them: the board gets exactly these
   RunObserver* observer = nullptr;
+  // The image buffer kept from board to board (a station's); none: the run has one of its own.
+  ImageBuffer* images = nullptr;
 };
 
 // The Production Run of one board: reads config.ini into the run's plan, writes the

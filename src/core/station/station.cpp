@@ -404,7 +404,7 @@ void Station::start_worker() {
 BoardRecord Station::run_worker(link::Link& link, MacDigits::Digits digits, bool exact) {
   RunNews news(*this);
   RunContext context{&log_, link, pool_, options_.dir, options_.transfer_timeout, &stop_,
-                     digits, exact, &news};
+                     digits, exact, &news, &images_};
   return run_board(context);
 }
 

@@ -24,6 +24,7 @@
 #include "core/station/production_run.h"
 #include "core/station/records.h"
 #include "core/station/station_events.h"
+#include "core/station/steps.h"
 #include "core/transfer/block_transfer.h"
 
 namespace skav::station {
@@ -196,6 +197,7 @@ class Station {
   std::string pool_problem_;
 
   std::atomic<bool> stop_{false};  // ends a run's transfers at their next wait
+  ImageBuffer images_;  // the worker's while a run lasts, kept for the next board
   std::thread worker_;
   std::thread thread_;
 

@@ -123,7 +123,11 @@ Status load_image(const fs::path& file_path, std::uint8_t* buffer, std::uint32_t
 }
 
 bool ImageBuffer::obtain(std::uint32_t capacity) {
-  data_ = obtain_buffer(capacity);
+  if (data_ == nullptr || allocated_ < capacity) {
+    data_.reset();  // the old memory goes before the new is asked for
+    data_ = obtain_buffer(capacity);
+    allocated_ = data_ ? capacity : 0;
+  }
   capacity_ = data_ ? capacity : 0;
   return data_ != nullptr;
 }

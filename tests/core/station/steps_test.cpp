@@ -472,6 +472,26 @@ TEST_F(Steps, ProgressCoversTheDataPhasesOnly) {
   EXPECT_EQ(progress.calls, (std::vector<std::string>{"0/100", "100/100"}));
 }
 
+// A station keeps its image buffer from board to board: the memory stays, but a step loads no
+// more than this board's plan allows, even where an earlier board's images were larger.
+TEST_F(Steps, AKeptBufferKeepsItsMemoryAndThisBoardsLimit) {
+  rig_.plug();
+  write_image("kernel.bin", 100);
+  RunPlan p = plan(section("kernel", "kernel.bin", "nand", "write", 0, 0));
+  ImageBuffer buffer;
+  ASSERT_TRUE(buffer.obtain(3000));
+  const std::uint8_t* memory = buffer.data();
+  ASSERT_TRUE(buffer.obtain(p.largest_image()));
+  EXPECT_EQ(buffer.data(), memory);
+  EXPECT_EQ(buffer.capacity(), 100u);
+  transfer::Channel channel = rig_.channel();
+  EXPECT_EQ(image_step(&log_, channel, p.step(StepSlot::kKernel), buffer).verdict, Verdict::kPass);
+  write_image("kernel.bin", 200);  // grew after the plan was made
+  EXPECT_EQ(image_step(&log_, channel, p.step(StepSlot::kKernel), buffer).verdict, Verdict::kFail);
+  ASSERT_TRUE(buffer.obtain(5000));
+  EXPECT_EQ(buffer.capacity(), 5000u);
+}
+
 // --- The diagnostic image ---
 
 TEST_F(Steps, TheDiagImageIsSentAsExeToMemAndReportedOnTheProgressLine) {

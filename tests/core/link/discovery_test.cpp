@@ -105,7 +105,9 @@ Bytes numbered_block(std::uint32_t n) {
 TEST(DiscoveryProbe, AfterABlockSendItCarriesTheFirstBytesOfTheLastDataFrameSent) {
   const Bytes header = {0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0x02, 0x53, 0x4b, 0x41, 0x56, 0x00, 0x80, 0x11};
   auto probe = [&header](Bytes payload) {
-    Bytes frame = header;
+    Bytes frame;
+    frame.reserve(header.size() + payload.size());
+    frame.insert(frame.end(), header.begin(), header.end());
     frame.insert(frame.end(), payload.begin(), payload.end());
     return frame;
   };

@@ -550,7 +550,8 @@ void MainWindow::open_at_start(const std::string& path) {
   }
 }
 
-void MainWindow::open_log() {
+// The platform's Open or Save As dialog over all files; empty when the operator cancelled.
+std::string MainWindow::choose_file(bool save) const {
   char path[MAX_PATH] = {};
   OPENFILENAMEA dialog{};
   dialog.lStructSize = sizeof dialog;
@@ -558,8 +559,15 @@ void MainWindow::open_log() {
   dialog.lpstrFilter = "All Files (*.*)\0*.*\0";
   dialog.lpstrFile = path;
   dialog.nMaxFile = MAX_PATH;
-  dialog.Flags = OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY;
-  if (GetOpenFileNameA(&dialog)) open_file(path);
+  dialog.Flags = OFN_PATHMUSTEXIST | OFN_HIDEREADONLY |
+                 (save ? OFN_OVERWRITEPROMPT : OFN_FILEMUSTEXIST);
+  bool chosen = save ? GetSaveFileNameA(&dialog) : GetOpenFileNameA(&dialog);
+  return chosen ? path : std::string();
+}
+
+void MainWindow::open_log() {
+  std::string path = choose_file(false);
+  if (!path.empty()) open_file(path);
 }
 
 bool MainWindow::open_file(const std::string& path) {
@@ -587,19 +595,8 @@ bool MainWindow::open_file(const std::string& path) {
 
 void MainWindow::save_log() {
   std::string path = file_path_;
-  if (path.empty()) {
-    char chosen[MAX_PATH] = {};
-    OPENFILENAMEA dialog{};
-    dialog.lStructSize = sizeof dialog;
-    dialog.hwndOwner = frame_;
-    dialog.lpstrFilter = "All Files (*.*)\0*.*\0";
-    dialog.lpstrFile = chosen;
-    dialog.nMaxFile = MAX_PATH;
-    dialog.Flags = OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY;
-    if (!GetSaveFileNameA(&dialog)) return;
-    path = chosen;
-  }
-  save_to(path);
+  if (path.empty()) path = choose_file(true);
+  if (!path.empty()) save_to(path);
 }
 
 bool MainWindow::save_to(const std::string& path) {

@@ -97,6 +97,7 @@ class MainWindow {
 
   // Commands.
   void new_log();
+  std::string choose_file(bool save) const;
   void open_log();
   bool open_file(const std::string& path);
   void save_log();

@@ -79,6 +79,11 @@ struct StationFigures {
   std::vector<double> write;  // MB/s per repeat
   std::vector<double> read;
   double cpu_ms_per_mb = 0;  // station CPU per MB of image (written and read back)
+  // Of it, the programming thread's while writing and while reading back, per MB of image.
+  double write_cpu_ms_per_mb = 0;
+  double read_cpu_ms_per_mb = 0;
+  // The first, unmeasured board's, when there was one: its image buffer is faulted in then.
+  double first_cpu_ms_per_mb = 0;
   long peak_kib = 0;         // VmHWM of the process while programming
   std::string error;         // empty when every repeat passed
   WindowFigures windows;     // per window, the measured repeats
@@ -120,8 +125,14 @@ class PhaseTimer : public station::RunObserver {
   void on_planned(const station::RunPlan&) override {}
   void on_step_started(station::StepSlot) override { phases_ = 0; }
   void on_step_progress(station::StepSlot, std::uint64_t done, std::uint64_t total, double) override {
-    if (done == 0 && phases_ == 0) begin_ = Clock::now();
-    if (done == total && phases_ < 2) ends_[phases_++] = Clock::now();
+    if (done == 0 && phases_ == 0) {
+      begin_ = Clock::now();
+      cpu_begin_ = thread_cpu();
+    }
+    if (done == total && phases_ < 2) {
+      cpu_ends_[phases_] = thread_cpu();
+      ends_[phases_++] = Clock::now();
+    }
   }
   void on_step_finished(station::StepSlot, station::Verdict verdict, const std::string& reason) override {
     if (verdict != station::Verdict::kPass && verdict != station::Verdict::kSkipped) failure_ = reason;
@@ -131,10 +142,20 @@ class PhaseTimer : public station::RunObserver {
   int phases() const { return phases_; }
   Clock::time_point begin() const { return begin_; }
   Clock::time_point end(int phase) const { return ends_[phase]; }
+  // The programming thread's CPU time in seconds spent writing (phase 0) or reading back (1).
+  double cpu(int phase) const { return cpu_ends_[phase] - (phase == 0 ? cpu_begin_ : cpu_ends_[0]); }
   std::string take_failure() { return std::exchange(failure_, {}); }
 
  private:
+  static double thread_cpu() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
+  }
+
   Clock::time_point begin_{};
+  double cpu_begin_ = 0;
+  double cpu_ends_[2]{};
   int phases_ = 0;
   Clock::time_point ends_[2]{};
   std::string failure_;
@@ -172,7 +193,8 @@ std::string connect(link::Link& link, const std::string& adapter) {
 }
 
 // Runs the station's Production Run (the workspace configures one filesystem section)
-// `warm_ups` times unmeasured (a new board's memory is not yet allocated), then `repeats` times
+// `warm_ups` times unmeasured (a new board's memory is not yet allocated, nor the station's
+// image buffer faulted in: a station pays that once, not per board), then `repeats` times
 // measured, against a connected board. `cpu_who` is RUSAGE_THREAD when the board shares the
 // process, else RUSAGE_SELF.
 StationFigures program_board(link::Link& link, const fs::path& dir, std::uint32_t size,
@@ -187,12 +209,15 @@ StationFigures program_board(link::Link& link, const fs::path& dir, std::uint32_
   station::RunContext context{&log, link, pool, dir, kTransferTimeout, nullptr,
                               MacDigits::kDefault, false, &timer, &images};
   reset_peak_memory();
-  double cpu_before = 0;
+  double cpu_before = cpu_seconds(cpu_who);
+  double phase_cpu[2]{};
   for (int r = 0; r < warm_ups + repeats; ++r) {
-    if (r == warm_ups) {
-      cpu_before = cpu_seconds(cpu_who);
-      if (probe != nullptr) probe->take();
+    if (r == warm_ups && r > 0) {
+      double now = cpu_seconds(cpu_who);
+      figures.first_cpu_ms_per_mb = (now - cpu_before) * 1000 / (size / 1e6 * warm_ups);
+      cpu_before = now;
     }
+    if (r == warm_ups && probe != nullptr) probe->take();
     log.clear();
     station::BoardRecord record = station::run_board(context);
     if (record.step(station::StepSlot::kFilesystem) != station::Verdict::kPass || timer.phases() != 2) {
@@ -200,12 +225,16 @@ StationFigures program_board(link::Link& link, const fs::path& dir, std::uint32_
       return figures;
     }
     if (r < warm_ups) continue;
+    phase_cpu[0] += timer.cpu(0);
+    phase_cpu[1] += timer.cpu(1);
     double mb = size / 1e6;
     figures.write.push_back(mb / seconds_between(timer.begin(), timer.end(0)));
     figures.read.push_back(mb / seconds_between(timer.end(0), timer.end(1)));
   }
   double cpu = cpu_seconds(cpu_who) - cpu_before;
   figures.cpu_ms_per_mb = cpu * 1000 / (size / 1e6 * repeats);
+  figures.write_cpu_ms_per_mb = phase_cpu[0] * 1000 / (size / 1e6 * repeats);
+  figures.read_cpu_ms_per_mb = phase_cpu[1] * 1000 / (size / 1e6 * repeats);
   figures.peak_kib = vm_hwm_kib();
   if (probe != nullptr) figures.windows = probe->take();
   return figures;
@@ -347,6 +376,9 @@ VethFigures veth_in_turns(const Workspace& work, const BenchOptions& options) {
   BenchOptions once = options;
   once.repeats = 1;
   double cpu_ms_per_mb = 0;
+  double write_cpu = 0;
+  double read_cpu = 0;
+  double first_cpu = 0;
   for (int r = 0; r < options.repeats; ++r) {
     // The raw reference's board fills its memory before it is timed; the station's board gets
     // one unmeasured programming for the same.
@@ -358,6 +390,9 @@ VethFigures veth_in_turns(const Workspace& work, const BenchOptions& options) {
     figures.station.write.push_back(station.write.front());
     figures.station.read.push_back(station.read.front());
     cpu_ms_per_mb += station.cpu_ms_per_mb;
+    first_cpu += station.first_cpu_ms_per_mb;
+    write_cpu += station.write_cpu_ms_per_mb;
+    read_cpu += station.read_cpu_ms_per_mb;
     figures.station.peak_kib = std::max(figures.station.peak_kib, station.peak_kib);
     figures.station.windows.add(station.windows);
     ReferenceFigures reference = raw_reference(once);
@@ -368,8 +403,12 @@ VethFigures veth_in_turns(const Workspace& work, const BenchOptions& options) {
     figures.reference.write.push_back(reference.write.front());
     figures.reference.read.push_back(reference.read.front());
   }
-  if (std::size_t turns = figures.station.write.size(); turns > 0)
+  if (std::size_t turns = figures.station.write.size(); turns > 0) {
     figures.station.cpu_ms_per_mb = cpu_ms_per_mb / static_cast<double>(turns);
+    figures.station.write_cpu_ms_per_mb = write_cpu / static_cast<double>(turns);
+    figures.station.read_cpu_ms_per_mb = read_cpu / static_cast<double>(turns);
+    figures.station.first_cpu_ms_per_mb = first_cpu / static_cast<double>(turns);
+  }
   return figures;
 }
 
@@ -540,9 +579,16 @@ void print_station(std::FILE* out, const char* name, const StationFigures& figur
 
 void print_resources(std::FILE* out, const char* name, const StationFigures& figures,
                      const char* note) {
-  std::fprintf(out, "%-34s CPU %.2f ms per MB of image (written and read back), peak memory "
-                    "%.1f MiB%s\n",
-               name, figures.cpu_ms_per_mb, static_cast<double>(figures.peak_kib) / 1024, note);
+  std::fprintf(out, "%-34s CPU %.2f ms per MB of image (written and read back; writing %.2f, "
+                    "reading back %.2f, the rest of the run %.2f), peak memory %.1f MiB%s\n",
+               name, figures.cpu_ms_per_mb, figures.write_cpu_ms_per_mb,
+               figures.read_cpu_ms_per_mb,
+               figures.cpu_ms_per_mb - figures.write_cpu_ms_per_mb - figures.read_cpu_ms_per_mb,
+               static_cast<double>(figures.peak_kib) / 1024, note);
+  if (figures.first_cpu_ms_per_mb > 0)
+    std::fprintf(out, "%-34s the first board, unmeasured above: CPU %.2f ms per MB (the image "
+                      "buffer's pages are faulted in once)\n",
+                 "", figures.first_cpu_ms_per_mb);
 }
 
 // The station's turnaround per window (medians) and its wake-ups per window, both directions.
@@ -567,6 +613,14 @@ void print_ratio(std::FILE* out, const char* name, double write, double read) {
 }
 
 }  // namespace
+
+void print_wire(std::FILE* out, const StationFigures& wire) {
+  double limit = board::protocol_limit(board::WireParameters{}) / 1e6;
+  print_station(out, "c. modelled 1 Gbit/s wire (station)", wire);
+  print_ratio(out, "c. protocol limit (MB/s)", limit, limit);
+  print_ratio(out, "c. ratio station/limit", figure_of(wire.write).median / limit,
+              figure_of(wire.read).median / limit);
+}
 
 int run_bench(const BenchOptions& options, std::FILE* out) {
   int status = 0;
@@ -594,6 +648,22 @@ int run_bench(const BenchOptions& options, std::FILE* out) {
     TwoPortFigures wire_ports = two_ports(work, options, true);
     print_two_ports(out, "d. two ports, modelled wire", wire_ports);
     return veth_ports.error.empty() && wire_ports.error.empty() ? 0 : 1;
+  }
+
+  if (options.wire_only) {
+    if (std::string why = enter_veth_namespace(kStationEnd, kBoardEnd); !why.empty()) {
+      std::fprintf(out, "c. modelled 1 Gbit/s wire: skipped (%s)\n", why.c_str());
+      return 1;
+    }
+    StationFigures wire = over_veth(work, options, true, 1);
+    if (!wire.error.empty()) {
+      std::fprintf(out, "c. modelled wire, station: %s\n", wire.error.c_str());
+      return 1;
+    }
+    print_wire(out, wire);
+    print_resources(out, "c. station resources", wire, "");
+    print_windows(out, "c. station per window", wire);
+    return 0;
   }
 
   StationFigures memory = in_process(work, options);
@@ -637,16 +707,12 @@ int run_bench(const BenchOptions& options, std::FILE* out) {
                 figure_of(veth.read).median / figure_of(reference.read).median);
   std::fflush(out);
 
-  StationFigures wire = over_veth(work, options, true, 0);
-  double limit = board::protocol_limit(board::WireParameters{}) / 1e6;
+  StationFigures wire = over_veth(work, options, true, 1);
   if (!wire.error.empty()) {
     std::fprintf(out, "c. modelled wire, station: %s\n", wire.error.c_str());
     status = 1;
   } else {
-    print_station(out, "c. modelled 1 Gbit/s wire (station)", wire);
-    print_ratio(out, "c. protocol limit (MB/s)", limit, limit);
-    print_ratio(out, "c. ratio station/limit", figure_of(wire.write).median / limit,
-                figure_of(wire.read).median / limit);
+    print_wire(out, wire);
   }
   std::fflush(out);
 

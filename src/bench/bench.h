@@ -15,6 +15,7 @@ struct BenchOptions {
   int repeats = 5;
   bool skip_veth = false;
   bool ports_only = false;  // only the two-port row (needs root)
+  bool wire_only = false;   // only the modelled wire (c; needs root)
   int idle_seconds = 10;
   // The skav program, started as `skav run` for the idle measurement.
   std::string program = "/proc/self/exe";

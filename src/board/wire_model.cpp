@@ -17,9 +17,12 @@ namespace {
 constexpr std::size_t kCheckSequence = 4;
 constexpr std::size_t kPreamble = 8;
 constexpr std::size_t kInterFrameGap = 12;
-// The last stretch of a precise sleep is spun: a timer wake-up comes late by some tens of
-// microseconds in a virtual machine.
-constexpr std::chrono::microseconds kSpinMargin{40};
+// The last stretch of a precise sleep is spun. A timer wake-up may come later than that (by some
+// tens of microseconds in a virtual machine, when the vCPU had halted): the frame then leaves
+// late, which can only slow the modelled wire, never make the far end look faster. A longer
+// spin would take its CPU from the station, and from the other port's board when two run at
+// once (with frames 11.6 us apart the model would spin through every window it sends).
+constexpr std::chrono::microseconds kSpinMargin{10};
 
 }  // namespace
 
@@ -110,7 +113,19 @@ int WireModelDevice::send(const std::uint8_t* frame, std::size_t length) {
 }
 
 int WireModelDevice::receive(const std::uint8_t** frame, std::chrono::milliseconds timeout) {
-  int length = inner_.receive(frame, timeout);
+  // The far end's frames reach the inner device at once, well ahead of their modelled arrival,
+  // and none can arrive before the one last taken. So when the inner device is empty, the board
+  // sleeps on a timer until that arrival before it waits on the socket: a board asleep on the
+  // socket is woken by every frame that finds it so, and on a veth pair each of those wake-ups
+  // is paid by the sender's CPU (the station's, mid-window), a cost no real board puts on it.
+  // The first frame of a window still wakes the board at once, which keeps its answers timely
+  // when the machine is busy.
+  int length = inner_.receive(frame, std::chrono::milliseconds(0));
+  if (length == 0) {
+    if (WireClock::time_point now = WireClock::now(); last_arrival_ > now)
+      inner_.wait_frames(kTimerOnly, std::min<WireClock::duration>(last_arrival_ - now, timeout));
+    length = inner_.receive(frame, timeout);
+  }
   if (length <= 0) return length;
   // The frame entered the wire when the far end sent it: the platform's stamp tells when that
   // was, however late this thread woke up to take it.

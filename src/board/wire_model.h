@@ -80,6 +80,9 @@ class WireModelDevice : public link::FrameDevice {
 
   void transmit_loop();
 
+  // Asked of the inner device's wait_frames: more than one frame, so that it sleeps on a timer.
+  static constexpr std::size_t kTimerOnly = 2;
+
   link::FrameDevice& inner_;
   WireDirection inbound_;
   WireDirection outbound_;

@@ -5,6 +5,7 @@
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 namespace skav::board {
@@ -72,6 +73,10 @@ class ScriptedDevice : public link::FrameDevice {
     *frame = queued[next].data();
     return static_cast<int>(queued[next++].size());
   }
+  // Recorded, not slept: the test reads what the model asked for.
+  void wait_frames(std::size_t count, std::chrono::nanoseconds length) override {
+    waits.push_back({count, length});
+  }
   bool wait_sent(std::size_t count) {
     std::unique_lock lock(mutex);
     return changed.wait_for(lock, std::chrono::seconds(5), [&] { return sent.size() >= count; });
@@ -82,6 +87,7 @@ class ScriptedDevice : public link::FrameDevice {
   std::vector<WireClock::time_point> sent_at;
   std::vector<std::vector<std::uint8_t>> queued;
   std::size_t next = 0;
+  std::vector<std::pair<std::size_t, nanoseconds>> waits;  // the board thread's only
 };
 
 TEST(WireModel, DevicePassesFramesUnchangedAndInOrder) {
@@ -122,6 +128,31 @@ TEST(WireModel, AnAnswerLeavesNoEarlierThanItsQuestionArrivedAndItCrossedTheWire
   std::lock_guard lock(inner.mutex);
   // In: the question's 11.568 us and 2 ms; out: the answer's 0.672 us and 2 ms.
   EXPECT_GE(inner.sent_at[0], received + 2 * propagation + nanoseconds(11568 + 672));
+}
+
+TEST(WireModel, AnEmptyDeviceIsSleptOnATimerUntilTheLastFrameTakenHasArrived) {
+  ScriptedDevice inner;
+  inner.queued = {std::vector<std::uint8_t>(1422, 0x11), std::vector<std::uint8_t>(1422, 0x22)};
+  const nanoseconds propagation(2'000'000);
+  WireModelDevice device(inner, WireParameters{1'000'000'000, propagation});
+  const std::uint8_t* frame = nullptr;
+  // Frames already there are taken without a wait.
+  ASSERT_EQ(device.receive(&frame, std::chrono::milliseconds(20)), 1422);
+  ASSERT_EQ(device.receive(&frame, std::chrono::milliseconds(20)), 1422);
+  EXPECT_TRUE(inner.waits.empty());
+  // Nothing waiting: a timer (more than one frame asked for, so the socket does not wake it)
+  // until the second frame's modelled arrival, some 2 ms away, never beyond the time-out.
+  EXPECT_EQ(device.receive(&frame, std::chrono::milliseconds(20)), 0);
+  ASSERT_EQ(inner.waits.size(), 1u);
+  EXPECT_GT(inner.waits[0].first, 1u);
+  EXPECT_GT(inner.waits[0].second, propagation / 2);
+  EXPECT_LE(inner.waits[0].second, propagation + 2 * nanoseconds(11568));
+  // Once that arrival has passed, the board waits on the device again (an idle board must not
+  // sleep on a timer).
+  std::this_thread::sleep_for(propagation + nanoseconds(100'000));
+  inner.waits.clear();
+  EXPECT_EQ(device.receive(&frame, std::chrono::milliseconds(20)), 0);
+  EXPECT_TRUE(inner.waits.empty());
 }
 
 }  // namespace

@@ -17,12 +17,17 @@ namespace {
 constexpr std::size_t kCheckSequence = 4;
 constexpr std::size_t kPreamble = 8;
 constexpr std::size_t kInterFrameGap = 12;
-// The last stretch of a precise sleep is spun. A timer wake-up may come later than that (by some
-// tens of microseconds in a virtual machine, when the vCPU had halted): the frame then leaves
-// late, which can only slow the modelled wire, never make the far end look faster. A longer
-// spin would take its CPU from the station, and from the other port's board when two run at
-// once (with frames 11.6 us apart the model would spin through every window it sends).
-constexpr std::chrono::microseconds kSpinMargin{10};
+// The last stretch of a precise sleep is spun: a timer wake-up comes late by some tens of
+// microseconds in a virtual machine when the vCPU had halted, so a frame after a pause (an
+// acknowledgement, a window's first frame) is spun for over the last 40 us. Between the frames
+// of a window, 11.6 us apart, the CPU has had no time to halt and wake-ups come nearly on time:
+// there 10 us is spun, or the model would spin through every window it sends, taking a core
+// from the station and from the other port's board when two run at once. A wake-up later than
+// its margin makes the frame late, which can only slow the modelled wire, never flatter the
+// far end.
+constexpr std::chrono::microseconds kSpinMargin{40};
+constexpr std::chrono::microseconds kStreamingSpinMargin{10};
+constexpr std::chrono::microseconds kStreaming{100};  // a frame this soon after the last
 
 }  // namespace
 
@@ -55,14 +60,14 @@ WireClock::time_point WireDirection::arrival(WireClock::time_point sent,
   return free_ + parameters_.propagation;
 }
 
-void sleep_precisely_until(WireClock::time_point deadline) {
+void sleep_precisely_until(WireClock::time_point deadline, std::chrono::nanoseconds spin) {
   // Timer slack is per thread; the default 50 us would swamp the modelled delays.
   thread_local bool slack_set = false;
   if (!slack_set) {
     prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
     slack_set = true;
   }
-  WireClock::time_point wake = deadline - kSpinMargin;
+  WireClock::time_point wake = deadline - spin;
   for (;;) {
     WireClock::time_point now = WireClock::now();
     if (now >= deadline) return;
@@ -155,8 +160,10 @@ void WireModelDevice::transmit_loop() {
     Pending& slot = pending_[head_];
     lock.unlock();
     // The board thread only appends behind the head: the head slot is this thread's.
-    sleep_precisely_until(slot.due);
+    bool streaming = slot.due - last_sent_ < kStreaming;
+    sleep_precisely_until(slot.due, streaming ? kStreamingSpinMargin : kSpinMargin);
     inner_.send(slot.bytes, slot.length);
+    last_sent_ = slot.due;
     lock.lock();
     head_ = (head_ + 1) % kSlots;
     --count_;

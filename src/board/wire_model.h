@@ -47,8 +47,9 @@ class WireDirection {
 };
 
 // Sleeps until `deadline` with microsecond precision: an absolute-time sleep with a 1 ns timer
-// slack for the calling thread, then a short spin over the last few microseconds.
-void sleep_precisely_until(WireClock::time_point deadline);
+// slack for the calling thread, then a spin over the last `spin` (default 40 us).
+void sleep_precisely_until(WireClock::time_point deadline,
+                           std::chrono::nanoseconds spin = std::chrono::microseconds(40));
 
 // A FrameDevice seen through a modelled wire, for the simulated board. Frames received are
 // handed on at once (nothing the board does with them is visible until it answers), but each
@@ -88,6 +89,7 @@ class WireModelDevice : public link::FrameDevice {
   WireDirection outbound_;
   WireClock::time_point last_arrival_{};
   WireClock::duration taken_late_{};  // how long after its arrival the last frame was taken
+  WireClock::time_point last_sent_{};  // the transmitting thread's: when its last frame was due
 
   std::mutex mutex_;
   std::condition_variable changed_;

@@ -127,9 +127,12 @@ int WireModelDevice::receive(const std::uint8_t** frame, std::chrono::millisecon
   // when the machine is busy.
   int length = inner_.receive(frame, std::chrono::milliseconds(0));
   if (length == 0) {
-    if (WireClock::time_point now = WireClock::now(); last_arrival_ > now)
-      inner_.wait_frames(kTimerOnly, std::min<WireClock::duration>(last_arrival_ - now, timeout));
-    length = inner_.receive(frame, timeout);
+    WireClock::time_point start = WireClock::now();
+    if (last_arrival_ > start)
+      inner_.wait_frames(kTimerOnly, std::min<WireClock::duration>(last_arrival_ - start, timeout));
+    // The timer's sleep counts against the time-out.
+    auto slept = std::chrono::ceil<std::chrono::milliseconds>(WireClock::now() - start);
+    length = inner_.receive(frame, std::max(std::chrono::milliseconds(0), timeout - slept));
   }
   if (length <= 0) return length;
   // The frame entered the wire when the far end sent it: the platform's stamp tells when that

@@ -133,7 +133,8 @@ TEST(WireModel, AnAnswerLeavesNoEarlierThanItsQuestionArrivedAndItCrossedTheWire
 TEST(WireModel, AnEmptyDeviceIsSleptOnATimerUntilTheLastFrameTakenHasArrived) {
   ScriptedDevice inner;
   inner.queued = {std::vector<std::uint8_t>(1422, 0x11), std::vector<std::uint8_t>(1422, 0x22)};
-  const nanoseconds propagation(2'000'000);
+  // Long enough that a slow machine still finds the arrival ahead when the device runs empty.
+  const nanoseconds propagation(100'000'000);
   WireModelDevice device(inner, WireParameters{1'000'000'000, propagation});
   const std::uint8_t* frame = nullptr;
   // Frames already there are taken without a wait.
@@ -141,15 +142,19 @@ TEST(WireModel, AnEmptyDeviceIsSleptOnATimerUntilTheLastFrameTakenHasArrived) {
   ASSERT_EQ(device.receive(&frame, std::chrono::milliseconds(20)), 1422);
   EXPECT_TRUE(inner.waits.empty());
   // Nothing waiting: a timer (more than one frame asked for, so the socket does not wake it)
-  // until the second frame's modelled arrival, some 2 ms away, never beyond the time-out.
+  // until the second frame's modelled arrival, some 100 ms away, but never beyond the time-out.
   EXPECT_EQ(device.receive(&frame, std::chrono::milliseconds(20)), 0);
   ASSERT_EQ(inner.waits.size(), 1u);
   EXPECT_GT(inner.waits[0].first, 1u);
-  EXPECT_GT(inner.waits[0].second, propagation / 2);
+  EXPECT_EQ(inner.waits[0].second, std::chrono::milliseconds(20));
+  inner.waits.clear();
+  EXPECT_EQ(device.receive(&frame, std::chrono::seconds(1)), 0);
+  ASSERT_EQ(inner.waits.size(), 1u);
+  EXPECT_GT(inner.waits[0].second, nanoseconds(0));
   EXPECT_LE(inner.waits[0].second, propagation + 2 * nanoseconds(11568));
   // Once that arrival has passed, the board waits on the device again (an idle board must not
   // sleep on a timer).
-  std::this_thread::sleep_for(propagation + nanoseconds(100'000));
+  std::this_thread::sleep_for(propagation + std::chrono::milliseconds(1));
   inner.waits.clear();
   EXPECT_EQ(device.receive(&frame, std::chrono::milliseconds(20)), 0);
   EXPECT_TRUE(inner.waits.empty());

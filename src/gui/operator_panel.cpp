@@ -31,16 +31,7 @@ QLabel* plain_label(QWidget* parent, const char* name) {
   return label;
 }
 
-QColor state_colour(view::StepState state) {
-  switch (state) {
-    case view::StepState::kPass: return QColor(0x1b, 0x6e, 0x2e);
-    case view::StepState::kFail: return QColor(0xb7, 0x1c, 0x1c);
-    case view::StepState::kRunning: return QColor(0x0d, 0x47, 0xa1);
-    case view::StepState::kWaiting:
-    case view::StepState::kSkipped: break;
-  }
-  return QColor(0x61, 0x61, 0x61);
-}
+QColor qt_colour(view::Rgb rgb) { return QColor(rgb.red, rgb.green, rgb.blue); }
 
 }  // namespace
 
@@ -64,26 +55,13 @@ VerdictPanel::VerdictPanel(QWidget* parent) : QFrame(parent) {
   show_panel(view::Panel{});
 }
 
-QColor VerdictPanel::background_of(view::Tone tone) {
-  switch (tone) {
-    case view::Tone::kGood: return QColor(0x2e, 0x7d, 0x32);
-    case view::Tone::kBad: return QColor(0xc6, 0x28, 0x28);
-    case view::Tone::kBusy: return QColor(0xd4, 0xe3, 0xf2);
-    case view::Tone::kNeutral: break;
-  }
-  return QColor(0xe3, 0xe3, 0xe3);
-}
-
-QColor VerdictPanel::text_colour_of(view::Tone tone) {
-  return tone == view::Tone::kGood || tone == view::Tone::kBad ? QColor(Qt::white) : QColor(0x1a, 0x1a, 0x1a);
-}
 
 QColor VerdictPanel::background() const { return palette().color(QPalette::Window); }
 
 void VerdictPanel::show_panel(const view::Panel& panel) {
   QPalette colours = palette();
-  colours.setColor(QPalette::Window, background_of(panel.tone));
-  colours.setColor(QPalette::WindowText, text_colour_of(panel.tone));
+  colours.setColor(QPalette::Window, qt_colour(view::background_of(panel.tone)));
+  colours.setColor(QPalette::WindowText, qt_colour(view::text_colour_of(panel.tone)));
   setPalette(colours);
   board_->setText(panel.board.empty() ? QStringLiteral("No board yet") : text_of(panel.board));
   word_->setText(QString::fromLatin1(view::word_text(panel.word)));
@@ -166,7 +144,7 @@ void StepList::show_rows(const std::vector<view::StepRow>& rows) {
     row.name->setText(text_of(shown.name));
     row.state->setText(QString::fromLatin1(view::step_state_text(shown.state)));
     QPalette colours = row.state->palette();
-    colours.setColor(QPalette::WindowText, state_colour(shown.state));
+    colours.setColor(QPalette::WindowText, qt_colour(view::state_colour(shown.state)));
     row.state->setPalette(colours);
     row.bar->setVisible(shown.moving);
     if (shown.moving) {

@@ -32,8 +32,6 @@ class VerdictPanel : public QFrame {
   // The word's size in points; the two lines around it are about half of it.
   void set_word_points(int points);
 
-  static QColor background_of(view::Tone tone);
-  static QColor text_colour_of(view::Tone tone);
   QColor background() const;
   QLabel* board_label() const { return board_; }
   QLabel* word_label() const { return word_; }

@@ -143,6 +143,32 @@ const char* step_state_text(StepState state) {
   return "";
 }
 
+Rgb background_of(Tone tone) {
+  switch (tone) {
+    case Tone::kGood: return {0x2e, 0x7d, 0x32};
+    case Tone::kBad: return {0xc6, 0x28, 0x28};
+    case Tone::kBusy: return {0xd4, 0xe3, 0xf2};
+    case Tone::kNeutral: break;
+  }
+  return {0xe3, 0xe3, 0xe3};
+}
+
+Rgb text_colour_of(Tone tone) {
+  if (tone == Tone::kGood || tone == Tone::kBad) return {0xff, 0xff, 0xff};
+  return {0x1a, 0x1a, 0x1a};
+}
+
+Rgb state_colour(StepState state) {
+  switch (state) {
+    case StepState::kPass: return {0x1b, 0x6e, 0x2e};
+    case StepState::kFail: return {0xb7, 0x1c, 0x1c};
+    case StepState::kRunning: return {0x0d, 0x47, 0xa1};
+    case StepState::kWaiting:
+    case StepState::kSkipped: break;
+  }
+  return {0x61, 0x61, 0x61};
+}
+
 std::string rate_text(double bytes_per_second) {
   if (bytes_per_second <= 0) return "";
   return format("%.1f MB/s", bytes_per_second / 1e6);

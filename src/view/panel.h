@@ -43,6 +43,15 @@ enum class StepState { kWaiting, kRunning, kPass, kFail, kSkipped };
 // "waiting", "running", "pass", "fail", "skipped".
 const char* step_state_text(StepState state);
 
+// The panel's colours, one palette for every window: the word's background and text by tone
+// (white on the green and red that call the eye), and a step's state as text colour.
+struct Rgb {
+  std::uint8_t red, green, blue;
+};
+Rgb background_of(Tone tone);
+Rgb text_colour_of(Tone tone);
+Rgb state_colour(StepState state);
+
 // One step of the run's plan as a row: environment, each configured section, the diagnostic.
 struct StepRow {
   std::string name;  // "kernel"

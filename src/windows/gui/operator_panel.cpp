@@ -61,6 +61,8 @@ void draw_line(HDC dc, HFONT font, const std::string& text, RECT box, UINT align
   SelectObject(dc, old);
 }
 
+COLORREF colorref(view::Rgb rgb) { return RGB(rgb.red, rgb.green, rgb.blue); }
+
 void fill(HDC dc, const RECT& box, COLORREF colour) {
   HBRUSH brush = CreateSolidBrush(colour);
   FillRect(dc, &box, brush);
@@ -68,32 +70,6 @@ void fill(HDC dc, const RECT& box, COLORREF colour) {
 }
 
 }  // namespace
-
-COLORREF OperatorPanel::background_of(view::Tone tone) {
-  switch (tone) {
-    case view::Tone::kGood: return RGB(0x2e, 0x7d, 0x32);
-    case view::Tone::kBad: return RGB(0xc6, 0x28, 0x28);
-    case view::Tone::kBusy: return RGB(0xd4, 0xe3, 0xf2);
-    case view::Tone::kNeutral: break;
-  }
-  return RGB(0xe3, 0xe3, 0xe3);
-}
-
-COLORREF OperatorPanel::text_colour_of(view::Tone tone) {
-  return tone == view::Tone::kGood || tone == view::Tone::kBad ? RGB(0xff, 0xff, 0xff)
-                                                               : RGB(0x1a, 0x1a, 0x1a);
-}
-
-COLORREF OperatorPanel::state_colour(view::StepState state) {
-  switch (state) {
-    case view::StepState::kPass: return RGB(0x1b, 0x6e, 0x2e);
-    case view::StepState::kFail: return RGB(0xb7, 0x1c, 0x1c);
-    case view::StepState::kRunning: return RGB(0x0d, 0x47, 0xa1);
-    case view::StepState::kWaiting:
-    case view::StepState::kSkipped: break;
-  }
-  return RGB(0x61, 0x61, 0x61);
-}
 
 OperatorPanel::~OperatorPanel() { free_fonts(); }
 
@@ -262,8 +238,8 @@ int OperatorPanel::totals_width(HDC dc) const {
 }
 
 void OperatorPanel::paint_verdict(HDC dc, const RECT& box) const {
-  fill(dc, box, background_of(panel_.tone));
-  SetTextColor(dc, text_colour_of(panel_.tone));
+  fill(dc, box, colorref(view::background_of(panel_.tone)));
+  SetTextColor(dc, colorref(view::text_colour_of(panel_.tone)));
   RECT line{box.left + kVerdictMarginX, box.top + kVerdictMarginY, box.right - kVerdictMarginX, 0};
   line.bottom = line.top + line_line_;
   draw_line(dc, line_font_, panel_.board.empty() ? std::string("No board yet") : panel_.board, line);
@@ -310,7 +286,7 @@ void OperatorPanel::paint_steps(HDC dc, const RECT& box) const {
     draw_line(dc, bold_font_, row.name, cell);
     cell.left = cell.right + kColumnGap;
     cell.right = cell.left + state_width_;
-    SetTextColor(dc, state_colour(row.state));
+    SetTextColor(dc, colorref(view::state_colour(row.state)));
     draw_line(dc, bold_font_, view::step_state_text(row.state), cell);
     cell.left = cell.right + kColumnGap;
     cell.right = box.right - kVerdictMarginX;

@@ -44,11 +44,6 @@ class OperatorPanel {
   // Called when the operator presses Reset.
   void set_on_reset(std::function<void()> on_reset) { on_reset_ = std::move(on_reset); }
 
-  // The background and text colours of the word for a tone (those of the Qt window).
-  static COLORREF background_of(view::Tone tone);
-  static COLORREF text_colour_of(view::Tone tone);
-  static COLORREF state_colour(view::StepState state);
-
  private:
   static LRESULT CALLBACK proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
   void paint(HDC dc, const RECT& area) const;

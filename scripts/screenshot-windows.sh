@@ -31,15 +31,9 @@ cp -r "$root/examples/." "$work/line/"
 printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\SKAV]\r\n"BarCode"=dword:00000000\r\n' \
   >"$work/settings.reg"
 
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
-xvfb_pid=$!
-for _ in $(seq 100); do
-  [ -s "$work/display" ] && break
-  kill -0 "$xvfb_pid" 2>/dev/null || { cat "$work/xvfb.log" >&2; exit 1; }
-  sleep 0.1
-done
-[ -s "$work/display" ] || { echo "screenshot-windows.sh: Xvfb did not start" >&2; exit 1; }
-export DISPLAY=:$(tr -d '[:space:]' <"$work/display")
+. "$here/xvfb.sh"
+start_xvfb "$work" 1024x768x24 || { echo "screenshot-windows.sh: Xvfb did not start" >&2; cat "$work/xvfb.log" >&2; exit 1; }
+export DISPLAY=$xvfb_display
 export WINEPREFIX=$work/prefix WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 wineboot -i >/dev/null 2>&1
 # Without a window manager Wine draws the window's caption and frame itself, as Windows does.

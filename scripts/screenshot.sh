@@ -42,16 +42,9 @@ cp -r "$root/examples/." "$work/line/"
 printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\SKAV]\r\n"BarCode"=dword:00000000\r\n' \
   >"$work/settings.reg"
 
-# Xvfb picks a free display itself and writes its number once it accepts clients.
-Xvfb -displayfd 3 -screen 0 1920x1080x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
-xvfb_pid=$!
-for _ in $(seq 100); do
-  [ -s "$work/display" ] && break
-  kill -0 "$xvfb_pid" 2>/dev/null || { cat "$work/xvfb.log" >&2; exit 1; }
-  sleep 0.1
-done
-[ -s "$work/display" ] || { echo "screenshot.sh: Xvfb did not start" >&2; exit 1; }
-display=:$(tr -d '[:space:]' <"$work/display")
+. "$here/xvfb.sh"
+start_xvfb "$work" 1920x1080x24 || { echo "screenshot.sh: Xvfb did not start" >&2; cat "$work/xvfb.log" >&2; exit 1; }
+display=$xvfb_display
 
 # The day so far: eight boards programmed without the window.
 "$skav" run --simulate=8 --boards 8 --no-barcode --settings "$work/settings.reg" -C "$work/line" \

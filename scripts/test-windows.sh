@@ -66,16 +66,9 @@ fi
 # Mono or Gecko.
 export WINEPREFIX=$prefix WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 unset DISPLAY WAYLAND_DISPLAY
-# Xvfb picks a free display itself and writes its number once it accepts clients.
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
-xvfb_pid=$!
-for _ in $(seq 100); do
-  [ -s "$work/display" ] && break
-  kill -0 "$xvfb_pid" 2>/dev/null || break
-  sleep 0.1
-done
-if [ -s "$work/display" ]; then
-  export DISPLAY=:$(tr -d '[:space:]' <"$work/display")
+. "$here/xvfb.sh"
+if start_xvfb "$work" 1024x768x24; then
+  export DISPLAY=$xvfb_display
 else
   echo "Xvfb did not start: the window's tests skip"
   cat "$work/xvfb.log"

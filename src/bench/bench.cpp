@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "bench/netns.h"
+#include "bench/platform_costs.h"
 #include "bench/raw_reference.h"
 #include "bench/window_probe.h"
 #include "board/sim_board.h"
@@ -252,7 +253,7 @@ StationFigures in_process(const Workspace& work, const BenchOptions& options) {
     link::Link link(probe);
     figures.error = connect(link, link::InMemoryBackend::kAdapterName);
     if (figures.error.empty())
-      figures = program_board(link, work.dir(), options.size, 0, options.repeats, RUSAGE_THREAD,
+      figures = program_board(link, work.dir(), options.size, 1, options.repeats, RUSAGE_THREAD,
                               &probe);
   }
   stop = true;
@@ -310,6 +311,7 @@ StationFigures over_veth(const Workspace& work, const BenchOptions& options, boo
 struct ReferenceFigures {
   std::vector<double> write;
   std::vector<double> read;
+  double cpu_ms_per_mb = 0;  // the station end's thread, written and read back
   std::string error;
 };
 
@@ -347,15 +349,20 @@ ReferenceFigures raw_reference(const BenchOptions& options) {
   std::vector<std::uint8_t> back(options.size);
   bool ready = station.await_signal();
   double mb = options.size / 1e6;
+  double cpu = 0;
   for (int r = 0; ready && r < options.repeats; ++r) {
+    double cpu_before = cpu_seconds(RUSAGE_THREAD);
     Clock::time_point start = Clock::now();
     if (!station.send_block(sent.data(), options.size)) break;
     Clock::time_point written = Clock::now();
     if (!station.send_signal() || !station.receive_block(back.data(), options.size)) break;
     Clock::time_point read = Clock::now();
+    cpu += cpu_seconds(RUSAGE_THREAD) - cpu_before;
     figures.write.push_back(mb / seconds_between(start, written));
     figures.read.push_back(mb / seconds_between(written, read));
   }
+  if (!figures.read.empty())
+    figures.cpu_ms_per_mb = cpu * 1000 / (mb * static_cast<double>(figures.read.size()));
   end_child(child);
   if (static_cast<int>(figures.read.size()) != options.repeats)
     figures.error = "the raw reference's transfer stalled";
@@ -402,7 +409,10 @@ VethFigures veth_in_turns(const Workspace& work, const BenchOptions& options) {
     }
     figures.reference.write.push_back(reference.write.front());
     figures.reference.read.push_back(reference.read.front());
+    figures.reference.cpu_ms_per_mb += reference.cpu_ms_per_mb;
   }
+  if (std::size_t turns = figures.reference.read.size(); turns > 0)
+    figures.reference.cpu_ms_per_mb /= static_cast<double>(turns);
   if (std::size_t turns = figures.station.write.size(); turns > 0) {
     figures.station.cpu_ms_per_mb = cpu_ms_per_mb / static_cast<double>(turns);
     figures.station.write_cpu_ms_per_mb = write_cpu / static_cast<double>(turns);
@@ -622,6 +632,23 @@ void print_wire(std::FILE* out, const StationFigures& wire) {
               figure_of(wire.read).median / limit);
 }
 
+// The platform's own cost of a window's events, beside which the station's CPU is read.
+int print_platform(std::FILE* out) {
+  PlatformCosts costs = measure_platform_costs(kStationEnd, kBoardEnd);
+  if (!costs.error.empty()) {
+    std::fprintf(out, "c. platform, per window: %s\n", costs.error.c_str());
+    return 1;
+  }
+  std::fprintf(out, "%-34s 16 frames sent %.1f us, an acknowledgement sent %.1f us, a wait ended "
+                    "by a frame %.1f us, by its timer %.1f us (CPU per event, each alone)\n",
+               "c. platform, per window", costs.send_window_us, costs.send_ack_us,
+               costs.woken_wait_us, costs.timed_wait_us);
+  std::fprintf(out, "%-34s one window each way: %.2f ms per MB of image before the station does "
+                    "anything else\n",
+               "", costs.floor_ms_per_mb());
+  return 0;
+}
+
 int run_bench(const BenchOptions& options, std::FILE* out) {
   int status = 0;
   Workspace work(options.size);
@@ -663,7 +690,7 @@ int run_bench(const BenchOptions& options, std::FILE* out) {
     print_wire(out, wire);
     print_resources(out, "c. station resources", wire, "");
     print_windows(out, "c. station per window", wire);
-    return 0;
+    return print_platform(out);
   }
 
   StationFigures memory = in_process(work, options);
@@ -729,10 +756,15 @@ int run_bench(const BenchOptions& options, std::FILE* out) {
   }
   print_resources(out, "a. station resources", memory, " (board included: same process)");
   if (veth.error.empty()) print_resources(out, "b. station resources", veth, "");
+  if (reference.error.empty())
+    std::fprintf(out, "%-34s CPU %.2f ms per MB of image (written and read back; its end of the "
+                      "pair, a system call for each frame)\n",
+                 "b. raw reference resources", reference.cpu_ms_per_mb);
   if (wire.error.empty()) print_resources(out, "c. station resources", wire, "");
   print_windows(out, "a. station per window", memory);
   if (veth.error.empty()) print_windows(out, "b. station per window", veth);
   if (wire.error.empty()) print_windows(out, "c. station per window", wire);
+  if (print_platform(out) != 0) status = 1;
   std::fflush(out);
 
   IdleFigure idle = idle_station(work, options);

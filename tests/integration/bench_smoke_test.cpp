@@ -27,7 +27,8 @@ TEST(BenchCli, PrintsEveryRowForASmallImage) {
   for (const char* row : {"b. veth pair (station, libpcap)", "b. veth pair (raw reference)",
                           "b. ratio station/reference", "c. modelled 1 Gbit/s wire (station)",
                           "c. protocol limit (MB/s)", "c. ratio station/limit",
-                          "b. station resources", "c. station resources", "idle station: ",
+                          "b. station resources", "b. raw reference resources",
+                          "c. station resources", "c. platform, per window", "idle station: ",
                           "d. two ports, veth                 one after the other ",
                           "d. two ports, modelled wire        one after the other "})
     EXPECT_NE(out.find(row), std::string::npos) << row << "\n" << out;

@@ -72,6 +72,7 @@ double reading_cost_us() {
   _exit(0);
 }
 
+// Ends a child that is still running, and reaps it either way.
 void end(pid_t child) {
   kill(child, SIGKILL);
   waitpid(child, nullptr, 0);
@@ -129,6 +130,9 @@ PlatformCosts measure_platform_costs(const char* station_end, const char* board_
       break;
     }
   }
+  // A far end that could not open its socket has left: the sends above found nobody there.
+  if (costs.error.empty() && waitpid(child, nullptr, WNOHANG) != 0)
+    costs.error = "the far end could not open " + std::string(board_end);
   end(child);
   if (!costs.error.empty()) return costs;
   costs.send_window_us = window_total / kEvents;

@@ -138,7 +138,7 @@ PlatformCosts measure_platform_costs(const char* station_end, const char* board_
   costs.send_window_us = window_total / kEvents;
   costs.send_ack_us = ack_total / kEvents;
 
-  // Frames the far end sent before are gone from the ring before the far end sends again.
+  // The ring starts empty, so that each wait below is ended by a frame sent after it began.
   const std::uint8_t* frame = nullptr;
   while (device.receive(&frame, std::chrono::milliseconds(0)) > 0) {
   }
@@ -167,7 +167,8 @@ PlatformCosts measure_platform_costs(const char* station_end, const char* board_
   costs.woken_wait_us = woken_total / kEvents;
 
   before = thread_cpu_us();
-  for (int i = 0; i < kEvents; ++i) device.wait_frames(kWindowFrames, std::chrono::microseconds(150));
+  for (int i = 0; i < kEvents; ++i)
+    device.wait_frames(kWindowFrames, std::chrono::microseconds(150));
   costs.timed_wait_us = (thread_cpu_us() - before) / kEvents;
   return costs;
 }

@@ -21,7 +21,7 @@ void add_bench_command(CLI::App& app, int& exit_code) {
   command->add_flag("--ports-only", options->ports_only,
                     "Only the two-port row: two boards on two veth pairs, apart and at once (root)");
   command->add_flag("--wire-only", options->wire_only,
-                    "Only the modelled 1 Gbit/s wire (c), for profiling the station there (root)");
+                    "Only the modelled 1 Gbit/s wire (c) and the platform's floor, for profiling (root)");
   command->add_option("--idle-seconds", options->idle_seconds,
                       "How long the idle station is watched")
       ->capture_default_str()

@@ -21,6 +21,7 @@
 #include <utility>
 #include <vector>
 
+#include "bench/child.h"
 #include "bench/netns.h"
 #include "bench/platform_costs.h"
 #include "bench/raw_reference.h"
@@ -289,7 +290,7 @@ void end_child(pid_t pid) {
 StationFigures over_veth(const Workspace& work, const BenchOptions& options, bool modelled_wire,
                          int warm_ups) {
   StationFigures figures;
-  pid_t child = fork();
+  pid_t child = fork_bound_child();
   if (child < 0) {
     figures.error = std::string("fork: ") + std::strerror(errno);
     return figures;
@@ -327,7 +328,7 @@ ReferenceFigures raw_reference(const BenchOptions& options) {
   std::minstd_rand random(11);
   for (std::uint8_t& byte : sent) byte = static_cast<std::uint8_t>(random() >> 8);
 
-  pid_t child = fork();
+  pid_t child = fork_bound_child();
   if (child < 0) {
     figures.error = std::string("fork: ") + std::strerror(errno);
     return figures;
@@ -447,7 +448,7 @@ TwoPortFigures two_ports(const Workspace& work, const BenchOptions& options, boo
   const char* station_ends[2] = {kStationEnd, kSecondStationEnd};
   pid_t children[2] = {-1, -1};
   for (int i = 0; i < 2; ++i) {
-    children[i] = fork();
+    children[i] = fork_bound_child();
     if (children[i] < 0) {
       figures.error = std::string("fork: ") + std::strerror(errno);
       break;
@@ -543,7 +544,7 @@ IdleFigure idle_station(const Workspace& work, const BenchOptions& options) {
   IdleFigure idle;
   std::string settings = (work.dir() / "idle.reg").string();
   std::string dir = work.dir().string();
-  pid_t child = fork();
+  pid_t child = fork_bound_child();
   if (child < 0) {
     idle.error = std::string("fork: ") + std::strerror(errno);
     return idle;

@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/child.h"
 #include "core/link/frame_device.h"
 #include "core/transfer/block_transfer.h"
 #include "pcap/pcap_backend.h"
@@ -96,7 +97,7 @@ PlatformCosts measure_platform_costs(const char* station_end, const char* board_
   link::FrameDevice& device = *opened.device;
   const double reading = reading_cost_us();
 
-  pid_t child = fork();
+  pid_t child = fork_bound_child();
   if (child < 0) {
     costs.error = std::string("fork: ") + std::strerror(errno);
     return costs;
@@ -142,7 +143,7 @@ PlatformCosts measure_platform_costs(const char* station_end, const char* board_
   const std::uint8_t* frame = nullptr;
   while (device.receive(&frame, std::chrono::milliseconds(0)) > 0) {
   }
-  child = fork();
+  child = fork_bound_child();
   if (child < 0) {
     costs.error = std::string("fork: ") + std::strerror(errno);
     return costs;

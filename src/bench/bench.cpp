@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "bench/child.h"
+#include "bench/cpu_time.h"
 #include "bench/netns.h"
 #include "bench/platform_costs.h"
 #include "bench/raw_reference.h"
@@ -129,10 +130,10 @@ class PhaseTimer : public station::RunObserver {
   void on_step_progress(station::StepSlot, std::uint64_t done, std::uint64_t total, double) override {
     if (done == 0 && phases_ == 0) {
       begin_ = Clock::now();
-      cpu_begin_ = thread_cpu();
+      cpu_begin_ = thread_cpu_seconds();
     }
     if (done == total && phases_ < 2) {
-      cpu_ends_[phases_] = thread_cpu();
+      cpu_ends_[phases_] = thread_cpu_seconds();
       ends_[phases_++] = Clock::now();
     }
   }
@@ -149,12 +150,6 @@ class PhaseTimer : public station::RunObserver {
   std::string take_failure() { return std::exchange(failure_, {}); }
 
  private:
-  static double thread_cpu() {
-    timespec t{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
-  }
-
   Clock::time_point begin_{};
   double cpu_begin_ = 0;
   double cpu_ends_[2]{};
@@ -352,13 +347,13 @@ ReferenceFigures raw_reference(const BenchOptions& options) {
   double mb = options.size / 1e6;
   double cpu = 0;
   for (int r = 0; ready && r < options.repeats; ++r) {
-    double cpu_before = cpu_seconds(RUSAGE_THREAD);
+    double cpu_before = thread_cpu_seconds();
     Clock::time_point start = Clock::now();
     if (!station.send_block(sent.data(), options.size)) break;
     Clock::time_point written = Clock::now();
     if (!station.send_signal() || !station.receive_block(back.data(), options.size)) break;
     Clock::time_point read = Clock::now();
-    cpu += cpu_seconds(RUSAGE_THREAD) - cpu_before;
+    cpu += thread_cpu_seconds() - cpu_before;
     figures.write.push_back(mb / seconds_between(start, written));
     figures.read.push_back(mb / seconds_between(written, read));
   }
@@ -383,10 +378,7 @@ VethFigures veth_in_turns(const Workspace& work, const BenchOptions& options) {
   VethFigures figures;
   BenchOptions once = options;
   once.repeats = 1;
-  double cpu_ms_per_mb = 0;
-  double write_cpu = 0;
-  double read_cpu = 0;
-  double first_cpu = 0;
+  StationFigures& station_total = figures.station;  // CPU summed over the turns, then averaged
   for (int r = 0; r < options.repeats; ++r) {
     // The raw reference's board fills its memory before it is timed; the station's board gets
     // one unmeasured programming for the same.
@@ -397,10 +389,10 @@ VethFigures veth_in_turns(const Workspace& work, const BenchOptions& options) {
     }
     figures.station.write.push_back(station.write.front());
     figures.station.read.push_back(station.read.front());
-    cpu_ms_per_mb += station.cpu_ms_per_mb;
-    first_cpu += station.first_cpu_ms_per_mb;
-    write_cpu += station.write_cpu_ms_per_mb;
-    read_cpu += station.read_cpu_ms_per_mb;
+    station_total.cpu_ms_per_mb += station.cpu_ms_per_mb;
+    station_total.write_cpu_ms_per_mb += station.write_cpu_ms_per_mb;
+    station_total.read_cpu_ms_per_mb += station.read_cpu_ms_per_mb;
+    station_total.first_cpu_ms_per_mb += station.first_cpu_ms_per_mb;
     figures.station.peak_kib = std::max(figures.station.peak_kib, station.peak_kib);
     figures.station.windows.add(station.windows);
     ReferenceFigures reference = raw_reference(once);
@@ -414,12 +406,10 @@ VethFigures veth_in_turns(const Workspace& work, const BenchOptions& options) {
   }
   if (std::size_t turns = figures.reference.read.size(); turns > 0)
     figures.reference.cpu_ms_per_mb /= static_cast<double>(turns);
-  if (std::size_t turns = figures.station.write.size(); turns > 0) {
-    figures.station.cpu_ms_per_mb = cpu_ms_per_mb / static_cast<double>(turns);
-    figures.station.write_cpu_ms_per_mb = write_cpu / static_cast<double>(turns);
-    figures.station.read_cpu_ms_per_mb = read_cpu / static_cast<double>(turns);
-    figures.station.first_cpu_ms_per_mb = first_cpu / static_cast<double>(turns);
-  }
+  if (std::size_t turns = station_total.write.size(); turns > 0)
+    for (double* sum : {&station_total.cpu_ms_per_mb, &station_total.write_cpu_ms_per_mb,
+                        &station_total.read_cpu_ms_per_mb, &station_total.first_cpu_ms_per_mb})
+      *sum /= static_cast<double>(turns);
   return figures;
 }
 
@@ -623,8 +613,6 @@ void print_ratio(std::FILE* out, const char* name, double write, double read) {
   std::fprintf(out, "%-34s %8.2f                      %8.2f\n", name, write, read);
 }
 
-}  // namespace
-
 void print_wire(std::FILE* out, const StationFigures& wire) {
   double limit = board::protocol_limit(board::WireParameters{}) / 1e6;
   print_station(out, "c. modelled 1 Gbit/s wire (station)", wire);
@@ -649,6 +637,8 @@ int print_platform(std::FILE* out) {
                "", costs.floor_ms_per_mb());
   return 0;
 }
+
+}  // namespace
 
 int run_bench(const BenchOptions& options, std::FILE* out) {
   int status = 0;

@@ -2,7 +2,6 @@
 
 #include <signal.h>
 #include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <array>
@@ -13,6 +12,7 @@
 #include <vector>
 
 #include "bench/child.h"
+#include "bench/cpu_time.h"
 #include "core/link/frame_device.h"
 #include "core/transfer/block_transfer.h"
 #include "pcap/pcap_backend.h"
@@ -28,11 +28,7 @@ constexpr auto kPause = std::chrono::microseconds(300);
 constexpr std::uint32_t kWindowFrames = transfer::kAckInterval;
 const link::Mac kFarEnd = {0x02, 0x00, 0x00, 0x00, 0x00, 0x02};
 
-double thread_cpu_us() {
-  timespec t{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-  return static_cast<double>(t.tv_sec) * 1e6 + static_cast<double>(t.tv_nsec) / 1e3;
-}
+double thread_cpu_us() { return thread_cpu_seconds() * 1e6; }
 
 // What reading the thread's CPU time twice costs, to be taken off each event's figure.
 double reading_cost_us() {

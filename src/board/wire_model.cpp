@@ -24,8 +24,7 @@ constexpr std::size_t kInterFrameGap = 12;
 // there 10 us is spun, or the model would spin through every window it sends, taking a core
 // from the station and from the other port's board when two run at once. A wake-up later than
 // its margin makes the frame late, which can only slow the modelled wire, never flatter the
-// far end.
-constexpr std::chrono::microseconds kSpinMargin{40};
+// far end. kSpinMargin (wire_model.h) is the 40 us.
 constexpr std::chrono::microseconds kStreamingSpinMargin{10};
 constexpr std::chrono::microseconds kStreaming{100};  // a frame this soon after the last
 

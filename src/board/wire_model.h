@@ -46,10 +46,13 @@ class WireDirection {
   WireClock::time_point free_{};
 };
 
+// How much of a precise sleep is spun after a pause (see wire_model.cpp).
+inline constexpr std::chrono::microseconds kSpinMargin{40};
+
 // Sleeps until `deadline` with microsecond precision: an absolute-time sleep with a 1 ns timer
-// slack for the calling thread, then a spin over the last `spin` (default 40 us).
+// slack for the calling thread, then a spin over the last `spin`.
 void sleep_precisely_until(WireClock::time_point deadline,
-                           std::chrono::nanoseconds spin = std::chrono::microseconds(40));
+                           std::chrono::nanoseconds spin = kSpinMargin);
 
 // A FrameDevice seen through a modelled wire, for the simulated board. Frames received are
 // handed on at once (nothing the board does with them is visible until it answers), but each

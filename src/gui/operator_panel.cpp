@@ -55,7 +55,6 @@ VerdictPanel::VerdictPanel(QWidget* parent) : QFrame(parent) {
   show_panel(view::Panel{});
 }
 
-
 QColor VerdictPanel::background() const { return palette().color(QPalette::Window); }
 
 void VerdictPanel::show_panel(const view::Panel& panel) {

@@ -24,7 +24,6 @@
 #include "bench/child.h"
 #include "bench/cpu_time.h"
 #include "bench/netns.h"
-#include "bench/packet_socket.h"
 #include "bench/platform_costs.h"
 #include "bench/raw_reference.h"
 #include "bench/window_probe.h"
@@ -272,7 +271,8 @@ void end_child(pid_t pid) {
 // A child process serving as the board until SIGTERM (or SIGINT).
 [[noreturn]] void serve_sim_board(bool modelled_wire, const char* board_end = kBoardEnd) {
   const std::atomic<bool>& stop = app::install_stop_signals();
-  link::OpenResult opened = open_board_end(board_end);
+  pcap::PcapBackend backend;
+  link::OpenResult opened = backend.open_for_board(board_end);
   if (!opened.device) _exit(2);
   std::optional<board::WireModelDevice> modelled;
   link::FrameDevice* device = opened.device.get();

@@ -13,7 +13,6 @@
 
 #include "bench/child.h"
 #include "bench/cpu_time.h"
-#include "bench/packet_socket.h"
 #include "core/link/frame_device.h"
 #include "core/transfer/block_transfer.h"
 #include "pcap/pcap_backend.h"
@@ -43,7 +42,8 @@ double reading_cost_us() {
 
 // The far end, taking whatever comes in and never woken by it: a timer every millisecond.
 [[noreturn]] void take_on_a_timer(const char* board_end) {
-  link::OpenResult opened = open_board_end(board_end);
+  pcap::PcapBackend backend;
+  link::OpenResult opened = backend.open_for_board(board_end);
   if (!opened.device) _exit(2);
   for (;;) {
     const std::uint8_t* frame = nullptr;
@@ -56,7 +56,8 @@ double reading_cost_us() {
 // The far end sending `count` 60-byte data frames, kPause apart, after a start-up pause in which
 // the station begins to wait.
 [[noreturn]] void send_apart(const char* board_end, int count) {
-  link::OpenResult opened = open_board_end(board_end);
+  pcap::PcapBackend backend;
+  link::OpenResult opened = backend.open_for_board(board_end);
   if (!opened.device) _exit(2);
   std::array<std::uint8_t, link::kMinFrame> frame{};
   link::write_header(frame.data(), link::kBroadcast, kFarEnd, link::kEtherTargetData);

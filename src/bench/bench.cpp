@@ -610,7 +610,7 @@ void print_windows(std::FILE* out, const char* name, const StationFigures& figur
 }
 
 void print_ratio(std::FILE* out, const char* name, double write, double read) {
-  std::fprintf(out, "%-34s %8.2f                      %8.2f\n", name, write, read);
+  std::fprintf(out, "%-34s %8.3f                      %8.3f\n", name, write, read);
 }
 
 void print_wire(std::FILE* out, const StationFigures& wire) {

@@ -609,14 +609,15 @@ void print_windows(std::FILE* out, const char* name, const StationFigures& figur
                static_cast<unsigned long long>(w.read_windows));
 }
 
-void print_ratio(std::FILE* out, const char* name, double write, double read) {
-  std::fprintf(out, "%-34s %8.3f                      %8.3f\n", name, write, read);
+// Ratios to three places: a run just under 0.9 must not print as 0.90.
+void print_ratio(std::FILE* out, const char* name, double write, double read, int places = 3) {
+  std::fprintf(out, "%-34s %8.*f                      %8.*f\n", name, places, write, places, read);
 }
 
 void print_wire(std::FILE* out, const StationFigures& wire) {
   double limit = board::protocol_limit(board::WireParameters{}) / 1e6;
   print_station(out, "c. modelled 1 Gbit/s wire (station)", wire);
-  print_ratio(out, "c. protocol limit (MB/s)", limit, limit);
+  print_ratio(out, "c. protocol limit (MB/s)", limit, limit, 2);
   print_ratio(out, "c. ratio station/limit", figure_of(wire.write).median / limit,
               figure_of(wire.read).median / limit);
 }

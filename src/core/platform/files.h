@@ -4,6 +4,7 @@
 // files_posix.cpp and files_windows.cpp implement them. Results are 0 or an errno value
 // (on Windows the system's error is mapped to the nearest one), so messages can use strerror.
 
+#include <chrono>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
@@ -56,8 +57,14 @@ int replace_file(const std::filesystem::path& path, const std::filesystem::path&
 // Makes a rename or creation in `folder` durable (a no-op where the system does not need it).
 int sync_folder(const std::filesystem::path& folder);
 
+// How long append_synced waits for another writer's turn: tries, and the pause between them.
+inline constexpr int kAppendLockTries = 5000;
+inline constexpr std::chrono::microseconds kAppendLockPause{1000};
+
 // Appends `text` to the file (created when absent; `header` is written first when the file is
-// empty) in one write, and syncs it before returning.
+// empty) in one write, and syncs it before returning. Writers in other threads or processes
+// are taken one at a time, so that only one of them writes the header; one that waits longer
+// than kAppendLockTries x kAppendLockPause (5 s) writes without its turn.
 int append_synced(const std::filesystem::path& path, std::string_view header,
                   std::string_view text);
 

@@ -141,6 +141,15 @@ int replace_file(const fs::path& path, const fs::path& temp, std::string_view te
 int append_synced(const fs::path& path, std::string_view header, std::string_view text) {
   Descriptor fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
   if (fd.get() < 0) return errno;
+  // Writers that find the file empty at once (two ports, two stations on one folder) would each
+  // write the header: the emptiness test and the write are made under an exclusive lock. A lock
+  // held past the bound (a writer hung elsewhere) does not keep the line back; it is written
+  // anyway. The lock goes with the descriptor.
+  for (int tries = 0; ::flock(fd.get(), LOCK_EX | LOCK_NB) != 0 && tries < kAppendLockTries;
+       ++tries) {
+    if (errno != EINTR && errno != EWOULDBLOCK) break;
+    ::usleep(static_cast<useconds_t>(kAppendLockPause.count()));
+  }
   struct stat info {};
   std::string all;
   if (::fstat(fd.get(), &info) == 0 && info.st_size == 0) all = header;

@@ -184,10 +184,22 @@ int replace_file(const fs::path& path, const fs::path& temp, std::string_view te
 }
 
 int append_synced(const fs::path& path, std::string_view header, std::string_view text) {
-  platform::Handle file(CreateFileW(path.wstring().c_str(), FILE_APPEND_DATA,
+  // Read access only so that the handle may hold a lock; writes still only append.
+  platform::Handle file(CreateFileW(path.wstring().c_str(), FILE_APPEND_DATA | GENERIC_READ,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
                                     FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.valid()) return last_errno();
+  // Writers that find the file empty at once would each write the header: the size test and
+  // the write are made under an exclusive lock on a byte far past any data. A lock held past
+  // the bound does not keep the line back; it is written anyway. Closing the handle drops it.
+  OVERLAPPED at = lock_position();
+  for (int tries = 0;
+       !LockFileEx(file.get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at) &&
+       tries < kAppendLockTries;
+       ++tries) {
+    if (GetLastError() != ERROR_LOCK_VIOLATION) break;
+    Sleep(static_cast<DWORD>(kAppendLockPause.count() / 1000));
+  }
   LARGE_INTEGER size{};
   std::string all;
   if (GetFileSizeEx(file.get(), &size) && size.QuadPart == 0) all = header;

@@ -3,8 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <latch>
 #include <regex>
 #include <sstream>
+#include <thread>
+#include <vector>
 
 #include "support/temp_dir.h"
 
@@ -38,6 +41,29 @@ TEST(Records, FileStartsWithTheHeaderAndGetsOneLinePerBoard) {
   EXPECT_EQ(read_file(dir / kRecordsFile),
             "time,adapter,board_mac,written_mac,environment,kernel,uboot,filesystem,diag,verdict,"
             "seconds\n" + line + line);
+}
+
+// Ports (or stations sharing the folder) that finish their first boards at once: the new file
+// gets one header, and every board its line.
+TEST(Records, BoardsFinishingAtOnceOnANewFileGiveOneHeaderAndEveryLine) {
+  constexpr int kRounds = 40;
+  constexpr int kWriters = 4;
+  test::TempDir dir;
+  for (int round = 0; round < kRounds; ++round) {
+    std::filesystem::path file = dir / ("records-" + std::to_string(round) + ".csv");
+    std::latch start(kWriters);
+    std::vector<std::thread> writers;
+    for (int i = 0; i < kWriters; ++i)
+      writers.emplace_back([&] {
+        start.arrive_and_wait();
+        EXPECT_TRUE(append_record(file, sample()).ok());
+      });
+    for (std::thread& writer : writers) writer.join();
+    std::string text = read_file(file);
+    std::string expected = records_header();
+    for (int i = 0; i < kWriters; ++i) expected += format_record(sample());
+    ASSERT_EQ(text, expected) << "round " << round;
+  }
 }
 
 TEST(Records, AnAdapterNameWithACommaIsQuoted) {

@@ -1,7 +1,6 @@
 #include "bench/bench.h"
 
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -255,17 +254,6 @@ StationFigures in_process(const Workspace& work, const BenchOptions& options) {
   stop = true;
   board_thread.join();
   return figures;
-}
-
-// Ends a child: SIGTERM, then a bounded wait, then SIGKILL.
-void end_child(pid_t pid) {
-  kill(pid, SIGTERM);
-  for (int i = 0; i < 100; ++i) {
-    if (waitpid(pid, nullptr, WNOHANG) == pid) return;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  kill(pid, SIGKILL);
-  waitpid(pid, nullptr, 0);
 }
 
 // A child process serving as the board until SIGTERM (or SIGINT).

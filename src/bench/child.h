@@ -11,4 +11,7 @@ namespace skav::bench {
 // (the child is tied to the forking thread). Returns what fork() returns.
 pid_t fork_bound_child();
 
+// Ends a child and reaps it: SIGTERM, a wait of at most 5 s, then SIGKILL.
+void end_child(pid_t pid);
+
 }  // namespace skav::bench

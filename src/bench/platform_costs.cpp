@@ -1,6 +1,5 @@
 #include "bench/platform_costs.h"
 
-#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -69,12 +68,6 @@ double reading_cost_us() {
   _exit(0);
 }
 
-// Ends a child that is still running, and reaps it either way.
-void end(pid_t child) {
-  kill(child, SIGKILL);
-  waitpid(child, nullptr, 0);
-}
-
 }  // namespace
 
 double PlatformCosts::floor_ms_per_mb() const {
@@ -130,7 +123,7 @@ PlatformCosts measure_platform_costs(const char* station_end, const char* board_
   // A far end that could not open its socket has left: the sends above found nobody there.
   if (costs.error.empty() && waitpid(child, nullptr, WNOHANG) != 0)
     costs.error = "the far end could not open " + std::string(board_end);
-  end(child);
+  end_child(child);
   if (!costs.error.empty()) return costs;
   costs.send_window_us = window_total / kEvents;
   costs.send_ack_us = ack_total / kEvents;
@@ -156,7 +149,7 @@ PlatformCosts measure_platform_costs(const char* station_end, const char* board_
       ++silent;
   }
   double woken_total = thread_cpu_us() - before;
-  end(child);
+  end_child(child);
   if (taken < kEvents) {
     costs.error = "the far end's frames did not come";
     return costs;

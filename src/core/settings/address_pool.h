@@ -54,6 +54,13 @@ class AddressPool {
   // adapter the board is on.
   virtual PoolResult reserve(Log* log, const MacDigits::Digits& wanted, bool exact,
                              const std::string& port, Reservation& out) = 0;
+  // Whether a board could be given an address now, without taking one: the store (or database)
+  // can be read and written and holds a usable next address. Not kReserved: what is wrong, for
+  // the operator; the station takes no board until a later check passes.
+  virtual PoolResult check(Log* log) {
+    (void)log;
+    return {};
+  }
   // Records how the board that received `reservation` ended.
   virtual Status finish(const Reservation& reservation, const BoardOutcome& outcome) = 0;
   // The next address as this process last read, set or handed it out, without asking the

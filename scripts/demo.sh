@@ -1,14 +1,14 @@
 #!/usr/bin/env bash
-# Builds SKAV and programs three simulated boards with the example configuration.
+# Builds the station program (only it) and programs three simulated boards with the example configuration.
 # As root, the station and the boards talk over the real libpcap link: a veth pair in a private
 # network namespace, with `skav board` on the far end. Otherwise they use the in-process link.
 # Everything it starts (namespace, board, temporary files) is removed at the end.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(dirname "$here")
-build=${SKAV_BUILD_DIR:-$root/build}
+build=${SKAV_DEMO_BUILD_DIR:-$root/build-demo}
 boards=${SKAV_DEMO_BOARDS:-3}
-"$here/setup.sh"
+SKAV_DEMO_BUILD_DIR=$build "$here/setup.sh" --demo
 skav="$build/skav"
 
 work=$(mktemp -d /tmp/skav-demo.XXXXXX)

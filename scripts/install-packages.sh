@@ -1,10 +1,14 @@
 #!/usr/bin/env bash
 # Installs the Debian packages of scripts/debian-packages.txt that are missing (apt-get, as root
-# or through sudo). The one package list of every build and test script.
+# or through sudo). The one package list of every build and test script. With --demo, only the
+# packages marked "demo" there: what the station program and the demo need.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 
-mapfile -t wanted < <(grep -v -E '^\s*(#|$)' "$here/debian-packages.txt")
+only=
+[ "${1:-}" = --demo ] && only=demo
+mapfile -t wanted < <(awk -v only="$only" '/^[[:space:]]*(#|$)/ { next }
+  only == "" || $2 == only { print $1 }' "$here/debian-packages.txt")
 missing=()
 for p in "${wanted[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

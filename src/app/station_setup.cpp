@@ -227,6 +227,8 @@ void StationSetup::start() {
 }
 
 void StationSetup::stop() {
+  // A run waiting on the pool's database would otherwise hold its station for the call's limit.
+  if (pool_) pool_->interrupt();
   for (auto& port : ports_)
     if (port->station) port->station->stop();
   for (auto& port : ports_)

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
 #include <algorithm>
 #include <map>
 #include <set>
@@ -201,6 +203,7 @@ TEST_F(Line, AStationWaitsWhileTheDatabaseIsAwayAndGoesOnByItself) {
   std::string out = station.output();
   EXPECT_EQ(count_of(out, "MAC address pool unavailable, waiting: "), 1) << out;
   EXPECT_EQ(count_of(out, "MAC address pool available again\r\n"), 1) << out;
+  EXPECT_EQ(out.find("\n\t"), std::string::npos) << "libpq's lines unfolded: " << out;
   std::set<std::string> written;
   for (const auto& row : csv_rows(station.records())) {
     EXPECT_EQ(row[10 - 1], "pass");
@@ -237,6 +240,27 @@ TEST_F(Line, AUsedUpRangeStopsTheLineWithoutWrapping) {
   EXPECT_EQ(listed.exit_code, 0) << listed.err;
   EXPECT_EQ(count_of(listed.out, "\n"), 3) << listed.out;
   EXPECT_EQ(listed.out.find("host,port,time,adapter,board_mac,written_mac,"), 0u) << listed.out;
+}
+
+TEST_F(Line, AStalledDatabaseIsSaidUnavailableAndCtrlCEndsTheStation) {
+  SKAV_REQUIRE_POSTGRES();
+  constexpr int kBoards = 40;
+  make_range("020000000000", "0200000000FF");
+  Station station(url_);
+  station.start(kBoards, 25);
+  ASSERT_TRUE(eventually([&] { return csv_rows(station.records()).size() >= 2; }, 60s))
+      << station.output();
+  {
+    PgServer::Frozen frozen;
+    ASSERT_TRUE(frozen.ok());
+    EXPECT_TRUE(eventually([&] {
+      return station.output().find("MAC address pool unavailable, waiting: ") != std::string::npos;
+    }, 60s)) << station.output();
+    station.program().send(SIGINT);
+    // Ended by the interrupt while the server still says nothing: not killed at this bound.
+    EXPECT_EQ(station.program().wait(60s), 1) << station.output();
+  }
+  EXPECT_LT(csv_rows(station.records()).size(), static_cast<std::size_t>(kBoards));
 }
 
 }  // namespace

@@ -2,7 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
 #include <atomic>
+#include <future>
+#include <optional>
 #include <set>
 #include <thread>
 #include <vector>
@@ -10,6 +16,7 @@
 #include "app/station_setup.h"
 #include "core/log.h"
 #include "core/station/records.h"
+#include "postgres/connection.h"
 #include "postgres/pg_pool.h"
 #include "postgres/pg_support.h"
 #include "support/temp_dir.h"
@@ -17,6 +24,7 @@
 namespace skav {
 namespace {
 
+using namespace std::chrono_literals;
 using postgres::PgAddressPool;
 using settings::PoolCode;
 using settings::PoolResult;
@@ -87,6 +95,81 @@ TEST(PgUrl, PasswordsAndForeignSchemesAreRefusedAndMessagesCarryNoSecret) {
   }
   EXPECT_EQ(postgres::describe_url("postgresql://line@db.example:5433/skav"),
             "database skav as line on db.example port 5433");
+}
+
+TEST(PgText, LibpqsMessagesComeOnOneLine) {
+  struct Case {
+    const char* text;
+    const char* line;
+  } cases[] = {
+      {"connection to server on socket \"/run/x/.s.PGSQL.5432\" failed: No such file or directory\n"
+       "\tIs the server running locally and accepting connections on that socket?\n",
+       "connection to server on socket \"/run/x/.s.PGSQL.5432\" failed: No such file or directory; "
+       "Is the server running locally and accepting connections on that socket?"},
+      {"ERROR:  duplicate key\nDETAIL:  Key (id)=(1) already exists.\r\n", "ERROR:  duplicate key; DETAIL:  Key (id)=(1) already exists."},
+      {"one\n", "one"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(postgres::one_line(c.text), c.line);
+}
+
+// A server that takes connections and never answers, and time that passes at once: each wait
+// for the server's socket moves a ManualClock on by the wait's length.
+class SilentServer {
+ public:
+  SilentServer() {
+    socket_ = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::string path = (dir_ / ".s.PGSQL.5432").string();
+    path.copy(address.sun_path, sizeof address.sun_path - 1);
+    EXPECT_EQ(::bind(socket_, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    EXPECT_EQ(::listen(socket_, 8), 0);
+  }
+  ~SilentServer() { ::close(socket_); }
+  std::string url() const { return "postgresql:///skav?host=" + dir_.path().string(); }
+
+ private:
+  test::TempDir dir_;
+  int socket_ = -1;
+};
+
+class PassingTime : public postgres::SocketWait {
+ public:
+  Clock& clock() override { return clock_; }
+  bool wait(int, bool, Clock::duration at_most) override {
+    if (before_wait) before_wait(clock_.now().time_since_epoch());
+    clock_.advance(at_most);
+    return false;
+  }
+  std::function<void(Clock::duration)> before_wait;
+
+ private:
+  ManualClock clock_;
+};
+
+TEST(PgDeadline, ASilentServerIsGivenUpAtTheLimitAndAStopEndsTheWaitSooner) {
+  struct Case {
+    std::optional<Clock::duration> stop_at;
+    Clock::duration ends_at;
+    const char* says;
+  } cases[] = {
+      {std::nullopt, postgres::kConnectLimit, "no connection within 5 s"},
+      {2s, 2s + postgres::kStopGrace, "no connection before the station stopped"},
+  };
+  for (const Case& c : cases) {
+    SilentServer server;
+    PassingTime time;
+    PgAddressPool pool(server.url(), "station-a", time);
+    time.before_wait = [&](Clock::duration now) {
+      if (c.stop_at && now >= *c.stop_at) pool.interrupt();
+    };
+    Reservation none;
+    StringLog log;
+    PoolResult result = pool.reserve(&log, MacDigits::kDefault, false, "eth1", none);
+    EXPECT_EQ(result.code, PoolCode::kUnavailable);
+    EXPECT_NE(result.message.find(c.says), std::string::npos) << result.message;
+    EXPECT_EQ(time.clock().now().time_since_epoch(), c.ends_at) << c.says;
+  }
 }
 
 TEST(PgUrl, AddressesAreTheir48BitValue) {
@@ -290,6 +373,45 @@ TEST_F(PgPool, ARangeIsSetOnceAndAStationWithoutOneIsRefused) {
   EXPECT_EQ(status().last, postgres::address_value(digits("00112233000F")));
   EXPECT_EQ(PgAddressPool(url_, "a").write_next(&log_, digits("001122330005")), EPERM);
   EXPECT_EQ(log_.text(), "MAC address not changed: the line's address pool gives every board its address\r\n");
+}
+
+TEST_F(PgPool, AStalledServerIsCountedAwayAndAStopEndsTheWait) {
+  SKAV_REQUIRE_POSTGRES();
+  make_range("020000000000", "0200000000FF");
+  PgAddressPool pool(url_, "station-a");
+  Reservation first;
+  ASSERT_TRUE(take(pool, "eth1", first).ok());
+  PoolResult answered, stopped;
+  std::promise<void> answered_done, stopped_done;
+  std::thread caller;
+  {
+    PgServer::Frozen frozen;
+    ASSERT_TRUE(frozen.ok());
+    caller = std::thread([&] {
+      StringLog log;
+      Reservation none;
+      // Connected: the statement is not answered.
+      answered = pool.reserve(&log, MacDigits::kDefault, false, "eth1", none);
+      answered_done.set_value();
+      // Connecting again: the server takes the connection and says nothing, until the stop.
+      stopped = pool.reserve(&log, MacDigits::kDefault, false, "eth1", none);
+      stopped_done.set_value();
+    });
+    // Bounds of this test's own, far above the pool's.
+    EXPECT_EQ(answered_done.get_future().wait_for(120s), std::future_status::ready);
+    pool.interrupt();
+    EXPECT_EQ(stopped_done.get_future().wait_for(120s), std::future_status::ready);
+  }
+  caller.join();
+  EXPECT_EQ(answered.code, PoolCode::kUnavailable);
+  EXPECT_NE(answered.message.find("no answer within"), std::string::npos) << answered.message;
+  EXPECT_EQ(stopped.code, PoolCode::kUnavailable);
+  EXPECT_NE(stopped.message.find("before the station stopped"), std::string::npos) << stopped.message;
+  // The server back, a new pool goes on after the address the first one took.
+  PgAddressPool again(url_, "station-a");
+  Reservation next;
+  ASSERT_TRUE(take(again, "eth1", next).ok());
+  EXPECT_EQ(MacDigits::text(next.address), "020000000001");
 }
 
 }  // namespace

@@ -8,7 +8,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
+#include <set>
 
 namespace skav::postgres {
 
@@ -94,6 +96,33 @@ std::string one_line(const std::string& text) {
   return out;
 }
 
+std::string masked(const std::string& text) {
+  static const std::set<std::string> names = [] {
+    std::set<std::string> keywords;
+    PQconninfoOption* options = PQconndefaults();
+    for (PQconninfoOption* o = options; o != nullptr && o->keyword != nullptr; ++o)
+      keywords.insert(o->keyword);
+    PQconninfoFree(options);
+    keywords.erase("password");
+    return keywords;
+  }();
+  std::string out;
+  std::size_t at = 0;
+  for (;;) {
+    std::size_t open = text.find('"', at);
+    std::size_t close = open == std::string::npos ? open : text.find('"', open + 1);
+    if (close == std::string::npos) {
+      // An unpaired quote: whatever follows it may be the secret.
+      out += open == std::string::npos ? text.substr(at) : text.substr(at, open - at) + "\"...";
+      return out;
+    }
+    std::string quoted = text.substr(open + 1, close - open - 1);
+    bool kept = names.contains(quoted) || (quoted.size() == 1 && !std::isalnum(static_cast<unsigned char>(quoted[0])));
+    out += text.substr(at, open - at) + "\"" + (kept ? quoted : "...") + "\"";
+    at = close + 1;
+  }
+}
+
 bool Connection::open(const std::string& url, const char* name, Clock::time_point until,
                       std::string& why) {
   close();
@@ -119,7 +148,7 @@ bool Connection::open(const std::string& url, const char* name, Clock::time_poin
     state = PQconnectPoll(connection_);
   }
   if (state != PGRES_POLLING_OK) {
-    why = one_line(PQerrorMessage(connection_));
+    why = masked(one_line(PQerrorMessage(connection_)));
     close();
     return false;
   }

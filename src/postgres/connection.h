@@ -77,6 +77,10 @@ bool transient_state(const std::string& state);
 // libpq's text on one line (its continuation lines become "; "), without a trailing newline.
 std::string one_line(const std::string& text);
 
+// libpq's text about a connection string, with every quoted value but an option's name masked:
+// its messages quote the text they could not take, which may hold a password.
+std::string masked(const std::string& text);
+
 // One connection to the server in libpq's non-blocking mode: every wait is bounded by the
 // caller's time and the pool's stop.
 class Connection {
@@ -87,7 +91,7 @@ class Connection {
   Connection& operator=(const Connection&) = delete;
 
   // Connects to `url` (a URL or key=value settings; its own settings win over ours), by `until`
-  // at the latest (and within kConnectLimit). False, with `why` on one line, when it
+  // at the latest (and within kConnectLimit). False, with `why` on one line and masked, when it
   // could not.
   bool open(const std::string& url, const char* name, Clock::time_point until, std::string& why);
   bool is_open() const;

@@ -106,12 +106,18 @@ Status check_url(const std::string& url) {
   char* error = nullptr;
   std::unique_ptr<PQconninfoOption, ConninfoFree> options(PQconninfoParse(url.c_str(), &error));
   if (!options) {
-    std::string why = error ? one_line(error) : "out of memory";
+    std::string why = error ? masked(one_line(error)) : "out of memory";
     PQfreemem(error);
     return Status::error(EINVAL, "the pool URL does not parse: " + why);
   }
   for (PQconninfoOption* o = options.get(); o->keyword != nullptr; ++o) {
-    if (std::string(o->keyword) == "password" && o->val != nullptr && o->val[0] != '\0')
+    std::string key = o->keyword;
+    std::string val = o->val != nullptr ? o->val : "";
+    // "user:secret/db" without its "@" reads as host "user", port "secret": a port that is not
+    // a number is not shown back.
+    if (key == "port" && val.find_first_not_of("0123456789,") != std::string::npos)
+      return Status::error(EINVAL, "the pool URL's port is not a number (is the URL missing an \"@\"?)");
+    if (key == "password" && !val.empty())
       return Status::error(EINVAL,
                            "the pool URL carries a password; leave it out and put it in "
                            "~/.pgpass, PGPASSWORD or a service file (pg_service.conf)");

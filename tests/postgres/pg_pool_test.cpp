@@ -86,6 +86,11 @@ TEST(PgUrl, PasswordsAndForeignSchemesAreRefusedAndMessagesCarryNoSecret) {
       {"postgresql://line@db.example/skav?password=s3cret", false, "PGPASSWORD"},
       {"mysql://line@db.example/skav", false, "postgresql://"},
       {"postgresql://line@db.example/skav?nonsense=1", false, "does not parse"},
+      // Mistyped: libpq's own messages quote what they could not take.
+      {"postgresql://line:s3cret/skav", false, "port is not a number"},
+      {"postgresql://line:s3c ret@db.example/skav", false, "~/.pgpass"},
+      {"postgresql://line:s3cret@[::1/skav", false, "does not parse"},
+      {"postgresql://line@db.example/skav?password=s3cret&x", false, "does not parse"},
   };
   for (const Case& c : cases) {
     Status checked = postgres::check_url(c.url);

@@ -35,6 +35,17 @@ std::int64_t number(const Result& result, int row, int column) {
 
 std::string digits_text(std::int64_t value) { return MacDigits::text(address_digits(value)); }
 
+// Bit 0 of the first byte: an address of a group (multicast and broadcast), never a board's.
+bool group_address(std::int64_t value) { return ((value >> 40) & 1) != 0; }
+
+// The lowest group address in [low, high], or -1. A range either starts in a group address's
+// first byte or, spanning two first bytes, holds one of them.
+std::int64_t first_group_address(std::int64_t low, std::int64_t high) {
+  if (group_address(low)) return low;
+  std::int64_t next_byte = ((low >> 40) + 1) << 40;
+  return next_byte <= high ? next_byte : -1;
+}
+
 // A token that only this reservation's row carries.
 std::string new_claim() {
   static std::mutex mutex;
@@ -163,6 +174,10 @@ Status init_range(const std::string& url, const MacDigits::Digits& first,
   std::int64_t low = address_value(first), high = address_value(last);
   if (low > high)
     return Status::error(EINVAL, "the range's first address lies after its last");
+  if (std::int64_t group = first_group_address(low, high); group >= 0)
+    return Status::error(EINVAL, "the range holds group (multicast) addresses, " + digits_text(group) +
+                                     " first: a board's address needs bit 0 of its first byte "
+                                     "clear (the range must lie within one even first byte)");
   Session session(url);
   if (!session.ok()) return session.failure(url);
   std::string records = "CREATE TABLE IF NOT EXISTS skav_records ("
@@ -172,6 +187,9 @@ Status init_range(const std::string& url, const MacDigits::Digits& first,
   records += ")";
   const std::string statements[] = {
       "BEGIN",
+      // Inits at once on a new database queue here: the one behind finds the tables and the
+      // range of the one before instead of tripping over its half-made catalogue entries.
+      "SELECT pg_advisory_xact_lock(hashtext('skav pool init'))",
       // One row: the range, and where the search for the next free address starts.
       "CREATE TABLE IF NOT EXISTS skav_range (id int PRIMARY KEY CHECK (id = 1), "
       "first_address bigint NOT NULL, last_address bigint NOT NULL, next_address bigint NOT NULL, "
@@ -471,6 +489,10 @@ settings::PoolResult PgAddressPool::reserve_locked(const MacDigits::Digits& want
   std::int64_t address = 0, next = 0;
   if (exact) {
     address = address_value(wanted);
+    if (group_address(address)) {
+      run("ROLLBACK");
+      return {PoolCode::kRefused, MacDigits::text(wanted) + " is a group (multicast) address: no board gets one"};
+    }
     Reply range = run("SELECT first_address, last_address, next_address FROM skav_range");
     if (!range.ok) return give_up(range);
     if (PQntuples(range.result.get()) != 1) {
@@ -518,6 +540,12 @@ settings::PoolResult PgAddressPool::reserve_locked(const MacDigits::Digits& want
       }
       address = number(step.result, 0, 0);
       next = address + 1;
+      if (group_address(address)) {
+        // A range set before such ranges were refused: the line stops rather than hand it out.
+        run("ROLLBACK");
+        return {PoolCode::kExhausted, "the line's address range reaches the group (multicast) address " +
+                                          digits_text(address) + ", which no board gets"};
+      }
       Reply taken = run("INSERT INTO skav_addresses (address, host, port, claim) VALUES ($1, $2, $3, $4) "
                         "ON CONFLICT (address) DO NOTHING RETURNING address",
                         {std::to_string(address), host_, port, claim});

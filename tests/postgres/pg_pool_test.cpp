@@ -177,6 +177,27 @@ TEST(PgDeadline, ASilentServerIsGivenUpAtTheLimitAndAStopEndsTheWaitSooner) {
   }
 }
 
+TEST(PgRange, GroupAddressesAreRefused) {
+  struct Case {
+    const char* first;
+    const char* last;
+    const char* group;
+  } cases[] = {
+      {"010000000000", "010000000010", "010000000000"},
+      {"00FFFFFFFFF0", "010000000005", "010000000000"},  // carries into a group first byte
+      {"FFFFFFFFFFFF", "FFFFFFFFFFFF", "FFFFFFFFFFFF"},  // broadcast
+      {"000000000000", "FFFFFFFFFFFF", "010000000000"},  // the whole address space
+  };
+  for (const Case& c : cases) {
+    // Refused before anything connects: no server needed.
+    Status made = postgres::init_range("postgresql:///skav?host=/nonexistent", digits(c.first), digits(c.last));
+    EXPECT_FALSE(made.ok()) << c.first;
+    EXPECT_NE(made.message().find(std::string("group (multicast) addresses, ") + c.group + " first"),
+              std::string::npos)
+        << made.message();
+  }
+}
+
 TEST(PgUrl, AddressesAreTheir48BitValue) {
   EXPECT_EQ(postgres::address_value(digits("000000000000")), 0);
   EXPECT_EQ(postgres::address_value(digits("0011223344fF")), 0x0011223344ffLL);
@@ -378,6 +399,28 @@ TEST_F(PgPool, ARangeIsSetOnceAndAStationWithoutOneIsRefused) {
   EXPECT_EQ(status().last, postgres::address_value(digits("00112233000F")));
   EXPECT_EQ(PgAddressPool(url_, "a").write_next(&log_, digits("001122330005")), EPERM);
   EXPECT_EQ(log_.text(), "MAC address not changed: the line's address pool gives every board its address\r\n");
+}
+
+TEST_F(PgPool, InitsAtOnceOnANewDatabaseSetOneRange) {
+  SKAV_REQUIRE_POSTGRES();
+  url_ = PgServer::new_database();
+  ASSERT_FALSE(url_.empty());
+  std::vector<Status> made(4);
+  std::vector<std::thread> inits;
+  for (Status& result : made)
+    inits.emplace_back([this, &result] {
+      result = postgres::init_range(url_, digits("020000000000"), digits("0200000000FF"));
+    });
+  for (std::thread& t : inits) t.join();
+  int set = 0;
+  for (const Status& result : made) {
+    if (result.ok()) ++set;
+    else
+      EXPECT_NE(result.message().find("the pool has a range already (020000000000-0200000000FF)"),
+                std::string::npos)
+          << result.message();
+  }
+  EXPECT_EQ(set, 1);
 }
 
 TEST_F(PgPool, AStalledServerIsCountedAwayAndAStopEndsTheWait) {

@@ -46,6 +46,13 @@ std::int64_t first_group_address(std::int64_t low, std::int64_t high) {
   return next_byte <= high ? next_byte : -1;
 }
 
+// What a station shows as the next board's address after `address` was taken: the range's next,
+// or, once the range is used up, the taken address itself (never one outside the range; the
+// next reservation says that the range is used up).
+std::int64_t shown_next(std::int64_t address, std::int64_t next, std::int64_t last) {
+  return next <= last ? next : address;
+}
+
 // A token that only this reservation's row carries.
 std::string new_claim() {
   static std::mutex mutex;
@@ -364,7 +371,8 @@ int PgAddressPool::read_next(Log*, MacDigits::Digits& digits) {
   start_call();
   std::string why;
   if (!connect(why)) return settings::kOk;
-  Reply range = run("SELECT least(next_address, last_address) FROM skav_range");
+  // A used-up range has no next address to show: the digits stay as they are.
+  Reply range = run("SELECT next_address FROM skav_range WHERE next_address <= last_address");
   if (!range.ok) {
     if (range.transient) drop_connection();
     return settings::kOk;
@@ -471,14 +479,15 @@ settings::PoolResult PgAddressPool::reserve_locked(const MacDigits::Digits& want
     return {PoolCode::kRefused, MacDigits::text(wanted) + " is not 12 hexadecimal digits"};
   if (in_doubt_ && (!exact || address_value(wanted) == in_doubt_->address)) {
     Reply kept = run("UPDATE skav_addresses SET port = $3, reserved_at = now() "
-                     "WHERE address = $1 AND claim = $2 AND outcome IS NULL RETURNING address",
+                     "WHERE address = $1 AND claim = $2 AND outcome IS NULL "
+                     "RETURNING address, (SELECT last_address FROM skav_range)",
                      {std::to_string(in_doubt_->address), in_doubt_->claim, port});
     if (!kept.ok && kept.transient) return {PoolCode::kUnavailable, describe_url(url_) + ": " + kept.why};
     std::int64_t address = in_doubt_->address;
     in_doubt_.reset();
     if (kept.ok && PQntuples(kept.result.get()) == 1) {
       out.address = address_digits(address);
-      out.next = address_digits(address + 1);
+      out.next = address_digits(shown_next(address, address + 1, number(kept.result, 0, 1)));
       out.id = static_cast<std::uint64_t>(address);
       return {};
     }
@@ -486,7 +495,7 @@ settings::PoolResult PgAddressPool::reserve_locked(const MacDigits::Digits& want
   const std::string claim = new_claim();
   Reply begun = run("BEGIN");
   if (!begun.ok) return give_up(begun);
-  std::int64_t address = 0, next = 0;
+  std::int64_t address = 0, next = 0, last = 0;
   if (exact) {
     address = address_value(wanted);
     if (group_address(address)) {
@@ -499,7 +508,8 @@ settings::PoolResult PgAddressPool::reserve_locked(const MacDigits::Digits& want
       run("ROLLBACK");
       return {PoolCode::kRefused, "the database has no address range (skav pool init)"};
     }
-    std::int64_t first = number(range.result, 0, 0), last = number(range.result, 0, 1);
+    std::int64_t first = number(range.result, 0, 0);
+    last = number(range.result, 0, 1);
     next = number(range.result, 0, 2);
     if (address < first || address > last) {
       run("ROLLBACK");
@@ -539,6 +549,7 @@ settings::PoolResult PgAddressPool::reserve_locked(const MacDigits::Digits& want
                                           " is used up"};
       }
       address = number(step.result, 0, 0);
+      last = number(step.result, 0, 2);
       next = address + 1;
       if (group_address(address)) {
         // A range set before such ranges were refused: the line stops rather than hand it out.
@@ -561,7 +572,7 @@ settings::PoolResult PgAddressPool::reserve_locked(const MacDigits::Digits& want
     return give_up(committed);
   }
   out.address = address_digits(address);
-  out.next = address_digits(next);
+  out.next = address_digits(shown_next(address, next, last));
   out.id = static_cast<std::uint64_t>(address);
   return {};
 }

@@ -241,13 +241,19 @@ TEST_F(PgPool, AddressesComeInOrderUntilTheRangeIsUsedUpAndNeverWrap) {
   MacDigits::Digits shown = MacDigits::kDefault;
   EXPECT_EQ(pool.read_next(&log_, shown), 0);
   EXPECT_EQ(MacDigits::text(shown), "0011223300FD");
-  const char* expected[] = {"0011223300FD", "0011223300FE", "0011223300FF"};
-  for (const char* address : expected) {
+  // The address shown next never lies outside the range: after the last, the last stays.
+  const char* expected[][2] = {{"0011223300FD", "0011223300FE"},
+                               {"0011223300FE", "0011223300FF"},
+                               {"0011223300FF", "0011223300FF"}};
+  for (const auto& [address, next] : expected) {
     Reservation r;
     ASSERT_TRUE(take(pool, "eth1", r).ok());
     EXPECT_EQ(MacDigits::text(r.address), address);
-    EXPECT_EQ(postgres::address_value(r.next), postgres::address_value(r.address) + 1);
+    EXPECT_EQ(MacDigits::text(r.next), next);
   }
+  shown = digits("0011223300FF");
+  EXPECT_EQ(pool.read_next(&log_, shown), 0);
+  EXPECT_EQ(MacDigits::text(shown), "0011223300FF") << "a used-up range shows no next address";
   Reservation none;
   PoolResult exhausted = take(pool, "eth1", none);
   EXPECT_EQ(exhausted.code, PoolCode::kExhausted);

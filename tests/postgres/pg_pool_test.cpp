@@ -102,21 +102,6 @@ TEST(PgUrl, PasswordsAndForeignSchemesAreRefusedAndMessagesCarryNoSecret) {
             "database skav as line on db.example port 5433");
 }
 
-TEST(PgText, LibpqsMessagesComeOnOneLine) {
-  struct Case {
-    const char* text;
-    const char* line;
-  } cases[] = {
-      {"connection to server on socket \"/run/x/.s.PGSQL.5432\" failed: No such file or directory\n"
-       "\tIs the server running locally and accepting connections on that socket?\n",
-       "connection to server on socket \"/run/x/.s.PGSQL.5432\" failed: No such file or directory; "
-       "Is the server running locally and accepting connections on that socket?"},
-      {"ERROR:  duplicate key\nDETAIL:  Key (id)=(1) already exists.\r\n", "ERROR:  duplicate key; DETAIL:  Key (id)=(1) already exists."},
-      {"one\n", "one"},
-  };
-  for (const Case& c : cases) EXPECT_EQ(postgres::one_line(c.text), c.line);
-}
-
 // A server that takes connections and never answers, and time that passes at once: each wait
 // for the server's socket moves a ManualClock on by the wait's length.
 class SilentServer {
@@ -461,11 +446,6 @@ TEST_F(PgPool, AStalledServerIsCountedAwayAndAStopEndsTheWait) {
   EXPECT_NE(answered.message.find("no answer within"), std::string::npos) << answered.message;
   EXPECT_EQ(stopped.code, PoolCode::kUnavailable);
   EXPECT_NE(stopped.message.find("before the station stopped"), std::string::npos) << stopped.message;
-  // The server back, a new pool goes on after the address the first one took.
-  PgAddressPool again(url_, "station-a");
-  Reservation next;
-  ASSERT_TRUE(take(again, "eth1", next).ok());
-  EXPECT_EQ(MacDigits::text(next.address), "020000000001");
 }
 
 }  // namespace

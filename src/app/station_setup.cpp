@@ -102,7 +102,12 @@ Status StationSetup::make_pool(const SetupOptions& options, Log& log) {
   std::filesystem::path pool_path = settings_path_;
   if (!pool.empty()) {
     if (!pool.starts_with("file:") || pool.size() == 5)
-      return Status::error(EINVAL, "--pool takes file:PATH or postgresql://..., not " + pool);
+      // The value is not shown back: a connection string of another form may hold a password.
+      return Status::error(EINVAL, "--pool takes file:PATH or postgresql://..." +
+                                       (pool.find('=') != std::string::npos
+                                            ? std::string(" (not key=value settings: name them in a "
+                                                          "service file, postgresql:///?service=NAME)")
+                                            : std::string()));
     pool_path = std::filesystem::path(pool.substr(5));
   }
   if (Status held = settings::PoolHold::acquire(pool_path, options.program, hold_); !held.ok()) return held;
@@ -227,6 +232,8 @@ void StationSetup::start() {
 }
 
 void StationSetup::stop() {
+  // A run waiting on the pool's database would otherwise hold its station for the call's limit.
+  if (pool_) pool_->interrupt();
   for (auto& port : ports_)
     if (port->station) port->station->stop();
   for (auto& port : ports_)

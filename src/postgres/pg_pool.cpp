@@ -1,5 +1,7 @@
 #include "postgres/pg_pool.h"
 
+#include "postgres/connection.h"
+
 #include <libpq-fe.h>
 
 #include <cerrno>
@@ -16,64 +18,12 @@ namespace skav::postgres {
 
 namespace {
 
-// Every wait on the server is bounded: the connection (seconds), a statement (it may wait for
-// another station's short transaction on the range), and unacknowledged TCP data (ms).
-constexpr const char* kConnectTimeout = "5";
-constexpr const char* kStatementTimeout = "SET statement_timeout = 15000";
-constexpr const char* kTcpUserTimeout = "15000";
-
-struct ResultFree {
-  void operator()(PGresult* result) const { PQclear(result); }
-};
-using Result = std::unique_ptr<PGresult, ResultFree>;
+// The server ends a statement the station has given up on by itself, too.
+constexpr const char* kStatementTimeout = "SET statement_timeout = 12000";
 
 struct ConninfoFree {
   void operator()(PQconninfoOption* options) const { PQconninfoFree(options); }
 };
-
-// Server errors after which the same request may well succeed later: the connection or the
-// server went away, the server is starting or shutting down, out of resources, a statement
-// time-out, a serialisation failure or a deadlock.
-bool transient_state(const std::string& state) {
-  return state.starts_with("08") || state.starts_with("53") || state.starts_with("57P") ||
-         state.starts_with("40") || state == "57014";
-}
-
-std::string trimmed(std::string text) {
-  while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
-  return text;
-}
-
-// One request to the server and how it ended.
-struct Reply {
-  Result result;
-  bool ok = false;
-  bool transient = false;  // the request may succeed later (or the connection broke)
-  std::string state;       // SQLSTATE of a failure
-  std::string why;         // the server's message of a failure
-};
-
-Reply run(PGconn* connection, const char* sql, const std::vector<std::string>& params = {}) {
-  std::vector<const char*> values;
-  for (const std::string& p : params) values.push_back(p.c_str());
-  Reply reply;
-  reply.result.reset(PQexecParams(connection, sql, static_cast<int>(values.size()), nullptr,
-                                  values.data(), nullptr, nullptr, 0));
-  ExecStatusType status = reply.result ? PQresultStatus(reply.result.get()) : PGRES_FATAL_ERROR;
-  if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK) {
-    reply.ok = true;
-    return reply;
-  }
-  if (reply.result) {
-    const char* state = PQresultErrorField(reply.result.get(), PG_DIAG_SQLSTATE);
-    if (state != nullptr) reply.state = state;
-    reply.why = trimmed(PQresultErrorMessage(reply.result.get()));
-  }
-  if (reply.why.empty()) reply.why = trimmed(PQerrorMessage(connection));
-  reply.transient = PQstatus(connection) == CONNECTION_BAD || reply.state.empty() ||
-                    transient_state(reply.state);
-  return reply;
-}
 
 std::string value(const Result& result, int row, int column) {
   return PQgetisnull(result.get(), row, column) ? std::string() : PQgetvalue(result.get(), row, column);
@@ -84,6 +34,24 @@ std::int64_t number(const Result& result, int row, int column) {
 }
 
 std::string digits_text(std::int64_t value) { return MacDigits::text(address_digits(value)); }
+
+// Bit 0 of the first byte: an address of a group (multicast and broadcast), never a board's.
+bool group_address(std::int64_t value) { return ((value >> 40) & 1) != 0; }
+
+// The lowest group address in [low, high], or -1. A range either starts in a group address's
+// first byte or, spanning two first bytes, holds one of them.
+std::int64_t first_group_address(std::int64_t low, std::int64_t high) {
+  if (group_address(low)) return low;
+  std::int64_t next_byte = ((low >> 40) + 1) << 40;
+  return next_byte <= high ? next_byte : -1;
+}
+
+// What a station shows as the next board's address after `address` was taken: the range's next,
+// or, once the range is used up, the taken address itself (never one outside the range; the
+// next reservation says that the range is used up).
+std::int64_t shown_next(std::int64_t address, std::int64_t next, std::int64_t last) {
+  return next <= last ? next : address;
+}
 
 // A token that only this reservation's row carries.
 std::string new_claim() {
@@ -96,47 +64,24 @@ std::string new_claim() {
   return text;
 }
 
-// The server's notices ("relation ... already exists, skipping") are not for the operator.
-void quiet(void*, const char*) {}
-
-// Connects with bounded waits; the URL's own settings come last and win.
-PGconn* open_connection(const std::string& url, const char* name, std::string& why) {
-  const char* keys[] = {"connect_timeout", "tcp_user_timeout", "application_name", "dbname", nullptr};
-  const char* values[] = {kConnectTimeout, kTcpUserTimeout, name, url.c_str(), nullptr};
-  PGconn* connection = PQconnectdbParams(keys, values, 1);
-  if (connection == nullptr) {
-    why = "out of memory";
-    return nullptr;
-  }
-  if (PQstatus(connection) != CONNECTION_OK) {
-    why = trimmed(PQerrorMessage(connection));
-    PQfinish(connection);
-    return nullptr;
-  }
-  PQsetNoticeProcessor(connection, quiet, nullptr);
-  return connection;
-}
-
-// A short-lived connection for the line's commands (init, status, records).
+// A short-lived connection for the line's commands (init, status, records): each statement
+// has its own limit.
 class Session {
  public:
   explicit Session(const std::string& url) {
-    connection_ = open_connection(url, "skav", why_);
-    if (connection_ != nullptr) run(connection_, kStatementTimeout);
+    if (connection_.open(url, "skav", bounds_.clock().now() + kConnectLimit, why_)) run(kStatementTimeout);
   }
-  ~Session() {
-    if (connection_) PQfinish(connection_);
-  }
-  Session(const Session&) = delete;
-  Session& operator=(const Session&) = delete;
   bool ok() const { return why_.empty(); }
   Status failure(const std::string& url) const {
     return Status::error(EIO, "cannot connect to " + describe_url(url) + ": " + why_);
   }
-  PGconn* get() const { return connection_; }
+  Reply run(const char* sql, const std::vector<std::string>& params = {}) {
+    return connection_.run(sql, params, bounds_.clock().now() + kCallLimit);
+  }
 
  private:
-  PGconn* connection_ = nullptr;
+  Bounds bounds_;
+  Connection connection_{bounds_};
   std::string why_;
 };
 
@@ -179,12 +124,18 @@ Status check_url(const std::string& url) {
   char* error = nullptr;
   std::unique_ptr<PQconninfoOption, ConninfoFree> options(PQconninfoParse(url.c_str(), &error));
   if (!options) {
-    std::string why = error ? trimmed(error) : "out of memory";
+    std::string why = error ? masked(one_line(error)) : "out of memory";
     PQfreemem(error);
     return Status::error(EINVAL, "the pool URL does not parse: " + why);
   }
   for (PQconninfoOption* o = options.get(); o->keyword != nullptr; ++o) {
-    if (std::string(o->keyword) == "password" && o->val != nullptr && o->val[0] != '\0')
+    std::string key = o->keyword;
+    std::string val = o->val != nullptr ? o->val : "";
+    // "user:secret/db" without its "@" reads as host "user", port "secret": a port that is not
+    // a number is not shown back.
+    if (key == "port" && val.find_first_not_of("0123456789,") != std::string::npos)
+      return Status::error(EINVAL, "the pool URL's port is not a number (is the URL missing an \"@\"?)");
+    if (key == "password" && !val.empty())
       return Status::error(EINVAL,
                            "the pool URL carries a password; leave it out and put it in "
                            "~/.pgpass, PGPASSWORD or a service file (pg_service.conf)");
@@ -230,6 +181,10 @@ Status init_range(const std::string& url, const MacDigits::Digits& first,
   std::int64_t low = address_value(first), high = address_value(last);
   if (low > high)
     return Status::error(EINVAL, "the range's first address lies after its last");
+  if (std::int64_t group = first_group_address(low, high); group >= 0)
+    return Status::error(EINVAL, "the range holds group (multicast) addresses, " + digits_text(group) +
+                                     " first: a board's address needs bit 0 of its first byte "
+                                     "clear (the range must lie within one even first byte)");
   Session session(url);
   if (!session.ok()) return session.failure(url);
   std::string records = "CREATE TABLE IF NOT EXISTS skav_records ("
@@ -239,6 +194,9 @@ Status init_range(const std::string& url, const MacDigits::Digits& first,
   records += ")";
   const std::string statements[] = {
       "BEGIN",
+      // Inits at once on a new database queue here: the one behind finds the tables and the
+      // range of the one before instead of tripping over its half-made catalogue entries.
+      "SELECT pg_advisory_xact_lock(hashtext('skav pool init'))",
       // One row: the range, and where the search for the next free address starts.
       "CREATE TABLE IF NOT EXISTS skav_range (id int PRIMARY KEY CHECK (id = 1), "
       "first_address bigint NOT NULL, last_address bigint NOT NULL, next_address bigint NOT NULL, "
@@ -251,17 +209,16 @@ Status init_range(const std::string& url, const MacDigits::Digits& first,
       "CREATE INDEX IF NOT EXISTS skav_records_ended_at ON skav_records (ended_at)",
   };
   for (const std::string& sql : statements) {
-    Reply reply = run(session.get(), sql.c_str());
+    Reply reply = session.run(sql.c_str());
     if (!reply.ok) return failed("cannot create the pool's tables", reply);
   }
-  Reply inserted = run(session.get(),
-                       "INSERT INTO skav_range VALUES (1, $1, $2, $1) ON CONFLICT (id) DO NOTHING "
+  Reply inserted = session.run("INSERT INTO skav_range VALUES (1, $1, $2, $1) ON CONFLICT (id) DO NOTHING "
                        "RETURNING id",
                        {std::to_string(low), std::to_string(high)});
   if (!inserted.ok) return failed("cannot set the range", inserted);
   if (PQntuples(inserted.result.get()) == 0) {
-    run(session.get(), "ROLLBACK");
-    Reply existing = run(session.get(), "SELECT first_address, last_address FROM skav_range");
+    session.run("ROLLBACK");
+    Reply existing = session.run("SELECT first_address, last_address FROM skav_range");
     std::string range = existing.ok && PQntuples(existing.result.get()) == 1
                             ? digits_text(number(existing.result, 0, 0)) + "-" +
                                   digits_text(number(existing.result, 0, 1))
@@ -269,7 +226,7 @@ Status init_range(const std::string& url, const MacDigits::Digits& first,
     return Status::error(EEXIST, "the pool has a range already (" + range +
                                      "); a range once handed out is never replaced");
   }
-  Reply committed = run(session.get(), "COMMIT");
+  Reply committed = session.run("COMMIT");
   if (!committed.ok) return failed("cannot set the range", committed);
   return {};
 }
@@ -278,8 +235,8 @@ Status read_status(const std::string& url, RangeStatus& out) {
   Session session(url);
   if (!session.ok()) return session.failure(url);
   // One snapshot of the tables for all the figures.
-  run(session.get(), "BEGIN ISOLATION LEVEL REPEATABLE READ");
-  Reply range = run(session.get(), "SELECT first_address, last_address, next_address FROM skav_range");
+  session.run("BEGIN ISOLATION LEVEL REPEATABLE READ");
+  Reply range = session.run("SELECT first_address, last_address, next_address FROM skav_range");
   if (!range.ok) {
     if (range.state == "42P01") return Status::error(ENOENT, "the database has no address range (skav pool init)");
     return failed("cannot read the range", range);
@@ -290,16 +247,14 @@ Status read_status(const std::string& url, RangeStatus& out) {
   out.first = number(range.result, 0, 0);
   out.last = number(range.result, 0, 1);
   out.next = number(range.result, 0, 2);
-  Reply counts = run(session.get(),
-                     "SELECT count(*) FILTER (WHERE address BETWEEN $1 AND $2), "
+  Reply counts = session.run("SELECT count(*) FILTER (WHERE address BETWEEN $1 AND $2), "
                      "count(*) FILTER (WHERE outcome IS NOT NULL) FROM skav_addresses",
                      {std::to_string(out.first), std::to_string(out.last)});
   if (!counts.ok) return failed("cannot count the addresses", counts);
   out.used = number(counts.result, 0, 0);
   out.finished = number(counts.result, 0, 1);
   out.free = out.last - out.first + 1 - out.used;
-  Reply last = run(session.get(),
-                   "SELECT address, host, port, reserved_at FROM skav_addresses "
+  Reply last = session.run("SELECT address, host, port, reserved_at FROM skav_addresses "
                    "ORDER BY reserved_at DESC, address DESC LIMIT 1");
   if (!last.ok) return failed("cannot read the last address", last);
   if (PQntuples(last.result.get()) == 1) {
@@ -308,8 +263,7 @@ Status read_status(const std::string& url, RangeStatus& out) {
     out.last_port = value(last.result, 0, 2);
     out.last_time = value(last.result, 0, 3);
   }
-  Reply stations = run(session.get(),
-                       "SELECT host, port, count(*), count(outcome), "
+  Reply stations = session.run("SELECT host, port, count(*), count(outcome), "
                        "(array_agg(address ORDER BY reserved_at DESC, address DESC))[1], max(reserved_at) "
                        "FROM skav_addresses GROUP BY host, port ORDER BY host, port");
   if (!stations.ok) return failed("cannot read the stations", stations);
@@ -323,7 +277,7 @@ Status read_status(const std::string& url, RangeStatus& out) {
     use.last_time = value(stations.result, row, 5);
     out.stations.push_back(std::move(use));
   }
-  run(session.get(), "COMMIT");
+  session.run("COMMIT");
   return {};
 }
 
@@ -343,7 +297,7 @@ Status read_records(const std::string& url, const std::string& since, RecordTabl
     params.push_back(since);
   }
   sql += " ORDER BY ended_at, address";
-  Reply rows = run(session.get(), sql.c_str(), params);
+  Reply rows = session.run(sql.c_str(), params);
   if (!rows.ok) {
     if (rows.state == "42P01") return Status::error(ENOENT, "the database has no records table (skav pool init)");
     if (rows.state.starts_with("22")) return Status::error(EINVAL, "--since: " + rows.why);
@@ -358,22 +312,21 @@ Status read_records(const std::string& url, const std::string& since, RecordTabl
   return {};
 }
 
-PgAddressPool::PgAddressPool(std::string url, std::string station_host)
-    : url_(std::move(url)), host_(std::move(station_host)) {}
+PgAddressPool::PgAddressPool(std::string url, std::string station_host, SocketWait& waits)
+    : url_(std::move(url)), host_(std::move(station_host)), bounds_(waits) {}
 
 PgAddressPool::~PgAddressPool() {
   std::lock_guard lock(mutex_);
+  start_call();
   std::string why;
   if (!pending_.empty()) send_pending(why);
   drop_connection();
 }
 
 bool PgAddressPool::connect(std::string& why) {
-  if (connection_ != nullptr && PQstatus(connection_) == CONNECTION_OK) return true;
-  drop_connection();
-  connection_ = open_connection(url_, "skav station", why);
-  if (connection_ == nullptr) return false;
-  Reply set = run(connection_, kStatementTimeout);
+  if (connection_.is_open()) return true;
+  if (!connection_.open(url_, "skav station", until_, why)) return false;
+  Reply set = run(kStatementTimeout);
   if (!set.ok) {
     why = set.why;
     drop_connection();
@@ -382,13 +335,19 @@ bool PgAddressPool::connect(std::string& why) {
   return true;
 }
 
-void PgAddressPool::drop_connection() {
-  if (connection_ != nullptr) PQfinish(connection_);
-  connection_ = nullptr;
+void PgAddressPool::drop_connection() { connection_.close(); }
+
+void PgAddressPool::interrupt() { bounds_.stop(kStopGrace); }
+
+void PgAddressPool::start_call() { until_ = bounds_.clock().now() + kCallLimit; }
+
+Reply PgAddressPool::run(const char* sql, const std::vector<std::string>& params) {
+  return connection_.run(sql, params, until_);
 }
 
 Status PgAddressPool::check_ready() {
   std::lock_guard lock(mutex_);
+  start_call();
   std::string why;
   if (!connect(why)) {
     // A server that refuses this role or database will not change its mind by itself.
@@ -399,7 +358,7 @@ Status PgAddressPool::check_ready() {
       return Status::error(EACCES, "cannot use " + describe_url(url_) + ": " + why);
     return {};
   }
-  Reply range = run(connection_, "SELECT first_address, last_address FROM skav_range");
+  Reply range = run("SELECT first_address, last_address FROM skav_range");
   if (!range.ok && !range.transient)
     return Status::error(ENOENT, describe_url(url_) + " has no address range (skav pool init): " + range.why);
   if (range.ok && PQntuples(range.result.get()) != 1)
@@ -409,9 +368,11 @@ Status PgAddressPool::check_ready() {
 
 int PgAddressPool::read_next(Log*, MacDigits::Digits& digits) {
   std::lock_guard lock(mutex_);
+  start_call();
   std::string why;
   if (!connect(why)) return settings::kOk;
-  Reply range = run(connection_, "SELECT least(next_address, last_address) FROM skav_range");
+  // A used-up range has no next address to show: the digits stay as they are.
+  Reply range = run("SELECT next_address FROM skav_range WHERE next_address <= last_address");
   if (!range.ok) {
     if (range.transient) drop_connection();
     return settings::kOk;
@@ -440,21 +401,20 @@ PgAddressPool::Answer PgAddressPool::store_outcome(const Pending& pending, std::
   }
   // A record sent again after its commit's answer was lost is already there.
   sql += values + ") ON CONFLICT (address) DO NOTHING";
-  Reply begun = run(connection_, "BEGIN");
-  Reply marked = begun.ok ? run(connection_,
-                                "UPDATE skav_addresses SET outcome = $2, finished_at = now() "
+  Reply begun = run("BEGIN");
+  Reply marked = begun.ok ? run("UPDATE skav_addresses SET outcome = $2, finished_at = now() "
                                 "WHERE address = $1",
                                 {address, pending.outcome.verdict})
                           : std::move(begun);
-  Reply stored = marked.ok ? run(connection_, sql.c_str(), params) : std::move(marked);
-  Reply committed = stored.ok ? run(connection_, "COMMIT") : std::move(stored);
+  Reply stored = marked.ok ? run(sql.c_str(), params) : std::move(marked);
+  Reply committed = stored.ok ? run("COMMIT") : std::move(stored);
   if (committed.ok) return Answer::kDone;
   why = committed.why;
   if (committed.transient) {
     drop_connection();
     return Answer::kUnavailable;
   }
-  run(connection_, "ROLLBACK");
+  run("ROLLBACK");
   return Answer::kFailed;
 }
 
@@ -472,6 +432,7 @@ PgAddressPool::Answer PgAddressPool::send_pending(std::string& why) {
 Status PgAddressPool::finish(const settings::Reservation& reservation,
                              const settings::BoardOutcome& outcome) {
   std::lock_guard lock(mutex_);
+  start_call();
   std::string port;
   for (const auto& [name, text] : outcome.columns)
     if (name == "adapter") port = text;
@@ -493,6 +454,7 @@ std::size_t PgAddressPool::pending_records() const {
 settings::PoolResult PgAddressPool::reserve(Log*, const MacDigits::Digits& wanted, bool exact,
                                             const std::string& port, settings::Reservation& out) {
   std::lock_guard lock(mutex_);
+  start_call();
   std::string why;
   if (!connect(why)) return {settings::PoolCode::kUnavailable, describe_url(url_) + ": " + why};
   if (send_pending(why) == Answer::kUnavailable)
@@ -507,7 +469,7 @@ settings::PoolResult PgAddressPool::reserve_locked(const MacDigits::Digits& want
                                                    settings::Reservation& out) {
   using settings::PoolCode;
   auto give_up = [this](Reply& reply) -> settings::PoolResult {
-    run(connection_, "ROLLBACK");
+    run("ROLLBACK");
     if (reply.transient) return {PoolCode::kUnavailable, describe_url(url_) + ": " + reply.why};
     if (reply.state == "42P01")
       return {PoolCode::kRefused, "the database has no address range (skav pool init)"};
@@ -516,49 +478,52 @@ settings::PoolResult PgAddressPool::reserve_locked(const MacDigits::Digits& want
   if (exact && !MacDigits::all_hex(wanted))
     return {PoolCode::kRefused, MacDigits::text(wanted) + " is not 12 hexadecimal digits"};
   if (in_doubt_ && (!exact || address_value(wanted) == in_doubt_->address)) {
-    Reply kept = run(connection_,
-                     "UPDATE skav_addresses SET port = $3, reserved_at = now() "
-                     "WHERE address = $1 AND claim = $2 AND outcome IS NULL RETURNING address",
+    Reply kept = run("UPDATE skav_addresses SET port = $3, reserved_at = now() "
+                     "WHERE address = $1 AND claim = $2 AND outcome IS NULL "
+                     "RETURNING address, (SELECT last_address FROM skav_range)",
                      {std::to_string(in_doubt_->address), in_doubt_->claim, port});
     if (!kept.ok && kept.transient) return {PoolCode::kUnavailable, describe_url(url_) + ": " + kept.why};
     std::int64_t address = in_doubt_->address;
     in_doubt_.reset();
     if (kept.ok && PQntuples(kept.result.get()) == 1) {
       out.address = address_digits(address);
-      out.next = address_digits(address + 1);
+      out.next = address_digits(shown_next(address, address + 1, number(kept.result, 0, 1)));
       out.id = static_cast<std::uint64_t>(address);
       return {};
     }
   }
   const std::string claim = new_claim();
-  Reply begun = run(connection_, "BEGIN");
+  Reply begun = run("BEGIN");
   if (!begun.ok) return give_up(begun);
-  std::int64_t address = 0, next = 0;
+  std::int64_t address = 0, next = 0, last = 0;
   if (exact) {
     address = address_value(wanted);
-    Reply range = run(connection_, "SELECT first_address, last_address, next_address FROM skav_range");
+    if (group_address(address)) {
+      run("ROLLBACK");
+      return {PoolCode::kRefused, MacDigits::text(wanted) + " is a group (multicast) address: no board gets one"};
+    }
+    Reply range = run("SELECT first_address, last_address, next_address FROM skav_range");
     if (!range.ok) return give_up(range);
     if (PQntuples(range.result.get()) != 1) {
-      run(connection_, "ROLLBACK");
+      run("ROLLBACK");
       return {PoolCode::kRefused, "the database has no address range (skav pool init)"};
     }
-    std::int64_t first = number(range.result, 0, 0), last = number(range.result, 0, 1);
+    std::int64_t first = number(range.result, 0, 0);
+    last = number(range.result, 0, 1);
     next = number(range.result, 0, 2);
     if (address < first || address > last) {
-      run(connection_, "ROLLBACK");
+      run("ROLLBACK");
       return {PoolCode::kRefused, MacDigits::text(wanted) + " lies outside the line's range " +
                                       digits_text(first) + "-" + digits_text(last)};
     }
-    Reply taken = run(connection_,
-                      "INSERT INTO skav_addresses (address, host, port, claim) VALUES ($1, $2, $3, $4) "
+    Reply taken = run("INSERT INTO skav_addresses (address, host, port, claim) VALUES ($1, $2, $3, $4) "
                       "ON CONFLICT (address) DO NOTHING RETURNING address",
                       {std::to_string(address), host_, port, claim});
     if (!taken.ok) return give_up(taken);
     if (PQntuples(taken.result.get()) == 0) {
-      Reply holder = run(connection_,
-                         "SELECT host, port, reserved_at FROM skav_addresses WHERE address = $1",
+      Reply holder = run("SELECT host, port, reserved_at FROM skav_addresses WHERE address = $1",
                          {std::to_string(address)});
-      run(connection_, "ROLLBACK");
+      run("ROLLBACK");
       std::string by = holder.ok && PQntuples(holder.result.get()) == 1
                            ? " (" + value(holder.result, 0, 0) + " " + value(holder.result, 0, 1) +
                                  ", " + value(holder.result, 0, 2) + ")"
@@ -570,14 +535,13 @@ settings::PoolResult PgAddressPool::reserve_locked(const MacDigits::Digits& want
     // The row lock of the UPDATE queues the stations one behind the other; the address key
     // skips what the operators entered by hand ahead of the search.
     for (;;) {
-      Reply step = run(connection_,
-                       "UPDATE skav_range SET next_address = next_address + 1 "
+      Reply step = run("UPDATE skav_range SET next_address = next_address + 1 "
                        "WHERE id = 1 AND next_address <= last_address "
                        "RETURNING next_address - 1, first_address, last_address");
       if (!step.ok) return give_up(step);
       if (PQntuples(step.result.get()) == 0) {
-        Reply range = run(connection_, "SELECT first_address, last_address FROM skav_range");
-        run(connection_, "ROLLBACK");
+        Reply range = run("SELECT first_address, last_address FROM skav_range");
+        run("ROLLBACK");
         if (!range.ok || PQntuples(range.result.get()) != 1)
           return {PoolCode::kRefused, "the database has no address range (skav pool init)"};
         return {PoolCode::kExhausted, "the line's address range " + digits_text(number(range.result, 0, 0)) +
@@ -585,16 +549,22 @@ settings::PoolResult PgAddressPool::reserve_locked(const MacDigits::Digits& want
                                           " is used up"};
       }
       address = number(step.result, 0, 0);
+      last = number(step.result, 0, 2);
       next = address + 1;
-      Reply taken = run(connection_,
-                        "INSERT INTO skav_addresses (address, host, port, claim) VALUES ($1, $2, $3, $4) "
+      if (group_address(address)) {
+        // A range set before such ranges were refused: the line stops rather than hand it out.
+        run("ROLLBACK");
+        return {PoolCode::kExhausted, "the line's address range reaches the group (multicast) address " +
+                                          digits_text(address) + ", which no board gets"};
+      }
+      Reply taken = run("INSERT INTO skav_addresses (address, host, port, claim) VALUES ($1, $2, $3, $4) "
                         "ON CONFLICT (address) DO NOTHING RETURNING address",
                         {std::to_string(address), host_, port, claim});
       if (!taken.ok) return give_up(taken);
       if (PQntuples(taken.result.get()) == 1) break;
     }
   }
-  Reply committed = run(connection_, "COMMIT");
+  Reply committed = run("COMMIT");
   if (!committed.ok) {
     // The server may have committed before the answer was lost: the address is then ours, and
     // the next reservation looks for it by its claim before it takes another.
@@ -602,7 +572,7 @@ settings::PoolResult PgAddressPool::reserve_locked(const MacDigits::Digits& want
     return give_up(committed);
   }
   out.address = address_digits(address);
-  out.next = address_digits(next);
+  out.next = address_digits(shown_next(address, next, last));
   out.id = static_cast<std::uint64_t>(address);
   return {};
 }

@@ -11,8 +11,7 @@
 #include "core/mac_digits.h"
 #include "core/settings/address_pool.h"
 #include "core/status.h"
-
-typedef struct pg_conn PGconn;
+#include "postgres/connection.h"
 
 namespace skav::postgres {
 
@@ -73,12 +72,15 @@ Status read_records(const std::string& url, const std::string& since, RecordTabl
 // in a committed transaction before reserve() returns, and never reserved again; the database's
 // row lock on the range and the unique address key keep two stations from one address. Each
 // finished board's record goes into the records table in the transaction that marks its
-// address's outcome. Holds one connection, made again after the server went away; every call
-// is bounded (connect, statement and TCP time-outs). Any thread may call.
+// address's outcome. Holds one connection, made again after the server went away. Every call
+// ends within kCallLimit (a connection within kConnectLimit of it), a cancelled statement
+// within kCancelLimit more: a database that does not answer is then kUnavailable. Any thread
+// may call.
 class PgAddressPool : public settings::AddressPool {
  public:
   // `url` must have passed check_url(). `station_host` is this station's host name.
-  PgAddressPool(std::string url, std::string station_host);
+  // `waits`: the clock and socket waits every database call is bounded on (tests hand in theirs).
+  PgAddressPool(std::string url, std::string station_host, SocketWait& waits = system_wait());
   ~PgAddressPool() override;  // tries once more to send records the database did not take
   PgAddressPool(const PgAddressPool&) = delete;
   PgAddressPool& operator=(const PgAddressPool&) = delete;
@@ -106,6 +108,10 @@ class PgAddressPool : public settings::AddressPool {
   Status finish(const settings::Reservation& reservation,
                 const settings::BoardOutcome& outcome) override;
 
+  // The process is stopping: a database call in progress, and every later one, ends within
+  // kStopGrace (what the database still answers in that time is kept).
+  void interrupt() override;
+
   // Records kept because the database did not take them yet.
   std::size_t pending_records() const;
 
@@ -123,6 +129,9 @@ class PgAddressPool : public settings::AddressPool {
   // Connects when not connected. False, with `why`, when the server does not answer.
   bool connect(std::string& why);
   void drop_connection();
+  // Starts the limit of one public call: its statements share kCallLimit.
+  void start_call();
+  Reply run(const char* sql, const std::vector<std::string>& params = {});
   Answer store_outcome(const Pending& pending, std::string& why);
   Answer send_pending(std::string& why);
   settings::PoolResult reserve_locked(const MacDigits::Digits& wanted, bool exact,
@@ -131,7 +140,9 @@ class PgAddressPool : public settings::AddressPool {
   std::string url_;
   std::string host_;
   mutable std::mutex mutex_;
-  PGconn* connection_ = nullptr;
+  Bounds bounds_;
+  Connection connection_{bounds_};
+  Clock::time_point until_{};
   std::deque<Pending> pending_;
   std::optional<InDoubt> in_doubt_;  // a reservation whose commit was not answered
 };

@@ -2,7 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
 #include <atomic>
+#include <future>
+#include <optional>
 #include <set>
 #include <thread>
 #include <vector>
@@ -10,6 +16,7 @@
 #include "app/station_setup.h"
 #include "core/log.h"
 #include "core/station/records.h"
+#include "postgres/connection.h"
 #include "postgres/pg_pool.h"
 #include "postgres/pg_support.h"
 #include "support/temp_dir.h"
@@ -17,6 +24,7 @@
 namespace skav {
 namespace {
 
+using namespace std::chrono_literals;
 using postgres::PgAddressPool;
 using settings::PoolCode;
 using settings::PoolResult;
@@ -78,6 +86,11 @@ TEST(PgUrl, PasswordsAndForeignSchemesAreRefusedAndMessagesCarryNoSecret) {
       {"postgresql://line@db.example/skav?password=s3cret", false, "PGPASSWORD"},
       {"mysql://line@db.example/skav", false, "postgresql://"},
       {"postgresql://line@db.example/skav?nonsense=1", false, "does not parse"},
+      // Mistyped: libpq's own messages quote what they could not take.
+      {"postgresql://line:s3cret/skav", false, "port is not a number"},
+      {"postgresql://line:s3c ret@db.example/skav", false, "~/.pgpass"},
+      {"postgresql://line:s3cret@[::1/skav", false, "does not parse"},
+      {"postgresql://line@db.example/skav?password=s3cret&x", false, "does not parse"},
   };
   for (const Case& c : cases) {
     Status checked = postgres::check_url(c.url);
@@ -87,6 +100,87 @@ TEST(PgUrl, PasswordsAndForeignSchemesAreRefusedAndMessagesCarryNoSecret) {
   }
   EXPECT_EQ(postgres::describe_url("postgresql://line@db.example:5433/skav"),
             "database skav as line on db.example port 5433");
+}
+
+// A server that takes connections and never answers, and time that passes at once: each wait
+// for the server's socket moves a ManualClock on by the wait's length.
+class SilentServer {
+ public:
+  SilentServer() {
+    socket_ = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::string path = (dir_ / ".s.PGSQL.5432").string();
+    path.copy(address.sun_path, sizeof address.sun_path - 1);
+    EXPECT_EQ(::bind(socket_, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    EXPECT_EQ(::listen(socket_, 8), 0);
+  }
+  ~SilentServer() { ::close(socket_); }
+  std::string url() const { return "postgresql:///skav?host=" + dir_.path().string(); }
+
+ private:
+  test::TempDir dir_;
+  int socket_ = -1;
+};
+
+class PassingTime : public postgres::SocketWait {
+ public:
+  Clock& clock() override { return clock_; }
+  bool wait(int, bool, Clock::duration at_most) override {
+    if (before_wait) before_wait(clock_.now().time_since_epoch());
+    clock_.advance(at_most);
+    return false;
+  }
+  std::function<void(Clock::duration)> before_wait;
+
+ private:
+  ManualClock clock_;
+};
+
+TEST(PgDeadline, ASilentServerIsGivenUpAtTheLimitAndAStopEndsTheWaitSooner) {
+  struct Case {
+    std::optional<Clock::duration> stop_at;
+    Clock::duration ends_at;
+    const char* says;
+  } cases[] = {
+      {std::nullopt, postgres::kConnectLimit, "no connection within 5 s"},
+      {2s, 2s + postgres::kStopGrace, "no connection before the station stopped"},
+  };
+  for (const Case& c : cases) {
+    SilentServer server;
+    PassingTime time;
+    PgAddressPool pool(server.url(), "station-a", time);
+    time.before_wait = [&](Clock::duration now) {
+      if (c.stop_at && now >= *c.stop_at) pool.interrupt();
+    };
+    Reservation none;
+    StringLog log;
+    PoolResult result = pool.reserve(&log, MacDigits::kDefault, false, "eth1", none);
+    EXPECT_EQ(result.code, PoolCode::kUnavailable);
+    EXPECT_NE(result.message.find(c.says), std::string::npos) << result.message;
+    EXPECT_EQ(time.clock().now().time_since_epoch(), c.ends_at) << c.says;
+  }
+}
+
+TEST(PgRange, GroupAddressesAreRefused) {
+  struct Case {
+    const char* first;
+    const char* last;
+    const char* group;
+  } cases[] = {
+      {"010000000000", "010000000010", "010000000000"},
+      {"00FFFFFFFFF0", "010000000005", "010000000000"},  // carries into a group first byte
+      {"FFFFFFFFFFFF", "FFFFFFFFFFFF", "FFFFFFFFFFFF"},  // broadcast
+      {"000000000000", "FFFFFFFFFFFF", "010000000000"},  // the whole address space
+  };
+  for (const Case& c : cases) {
+    // Refused before anything connects: no server needed.
+    Status made = postgres::init_range("postgresql:///skav?host=/nonexistent", digits(c.first), digits(c.last));
+    EXPECT_FALSE(made.ok()) << c.first;
+    EXPECT_NE(made.message().find(std::string("group (multicast) addresses, ") + c.group + " first"),
+              std::string::npos)
+        << made.message();
+  }
 }
 
 TEST(PgUrl, AddressesAreTheir48BitValue) {
@@ -132,13 +226,19 @@ TEST_F(PgPool, AddressesComeInOrderUntilTheRangeIsUsedUpAndNeverWrap) {
   MacDigits::Digits shown = MacDigits::kDefault;
   EXPECT_EQ(pool.read_next(&log_, shown), 0);
   EXPECT_EQ(MacDigits::text(shown), "0011223300FD");
-  const char* expected[] = {"0011223300FD", "0011223300FE", "0011223300FF"};
-  for (const char* address : expected) {
+  // The address shown next never lies outside the range: after the last, the last stays.
+  const char* expected[][2] = {{"0011223300FD", "0011223300FE"},
+                               {"0011223300FE", "0011223300FF"},
+                               {"0011223300FF", "0011223300FF"}};
+  for (const auto& [address, next] : expected) {
     Reservation r;
     ASSERT_TRUE(take(pool, "eth1", r).ok());
     EXPECT_EQ(MacDigits::text(r.address), address);
-    EXPECT_EQ(postgres::address_value(r.next), postgres::address_value(r.address) + 1);
+    EXPECT_EQ(MacDigits::text(r.next), next);
   }
+  shown = digits("0011223300FF");
+  EXPECT_EQ(pool.read_next(&log_, shown), 0);
+  EXPECT_EQ(MacDigits::text(shown), "0011223300FF") << "a used-up range shows no next address";
   Reservation none;
   PoolResult exhausted = take(pool, "eth1", none);
   EXPECT_EQ(exhausted.code, PoolCode::kExhausted);
@@ -290,6 +390,62 @@ TEST_F(PgPool, ARangeIsSetOnceAndAStationWithoutOneIsRefused) {
   EXPECT_EQ(status().last, postgres::address_value(digits("00112233000F")));
   EXPECT_EQ(PgAddressPool(url_, "a").write_next(&log_, digits("001122330005")), EPERM);
   EXPECT_EQ(log_.text(), "MAC address not changed: the line's address pool gives every board its address\r\n");
+}
+
+TEST_F(PgPool, InitsAtOnceOnANewDatabaseSetOneRange) {
+  SKAV_REQUIRE_POSTGRES();
+  url_ = PgServer::new_database();
+  ASSERT_FALSE(url_.empty());
+  std::vector<Status> made(4);
+  std::vector<std::thread> inits;
+  for (Status& result : made)
+    inits.emplace_back([this, &result] {
+      result = postgres::init_range(url_, digits("020000000000"), digits("0200000000FF"));
+    });
+  for (std::thread& t : inits) t.join();
+  int set = 0;
+  for (const Status& result : made) {
+    if (result.ok()) ++set;
+    else
+      EXPECT_NE(result.message().find("the pool has a range already (020000000000-0200000000FF)"),
+                std::string::npos)
+          << result.message();
+  }
+  EXPECT_EQ(set, 1);
+}
+
+TEST_F(PgPool, AStalledServerIsCountedAwayAndAStopEndsTheWait) {
+  SKAV_REQUIRE_POSTGRES();
+  make_range("020000000000", "0200000000FF");
+  PgAddressPool pool(url_, "station-a");
+  Reservation first;
+  ASSERT_TRUE(take(pool, "eth1", first).ok());
+  PoolResult answered, stopped;
+  std::promise<void> answered_done, stopped_done;
+  std::thread caller;
+  {
+    PgServer::Frozen frozen;
+    ASSERT_TRUE(frozen.ok());
+    caller = std::thread([&] {
+      StringLog log;
+      Reservation none;
+      // Connected: the statement is not answered.
+      answered = pool.reserve(&log, MacDigits::kDefault, false, "eth1", none);
+      answered_done.set_value();
+      // Connecting again: the server takes the connection and says nothing, until the stop.
+      stopped = pool.reserve(&log, MacDigits::kDefault, false, "eth1", none);
+      stopped_done.set_value();
+    });
+    // Bounds of this test's own, far above the pool's.
+    EXPECT_EQ(answered_done.get_future().wait_for(120s), std::future_status::ready);
+    pool.interrupt();
+    EXPECT_EQ(stopped_done.get_future().wait_for(120s), std::future_status::ready);
+  }
+  caller.join();
+  EXPECT_EQ(answered.code, PoolCode::kUnavailable);
+  EXPECT_NE(answered.message.find("no answer within"), std::string::npos) << answered.message;
+  EXPECT_EQ(stopped.code, PoolCode::kUnavailable);
+  EXPECT_NE(stopped.message.find("before the station stopped"), std::string::npos) << stopped.message;
 }
 
 }  // namespace

@@ -1,8 +1,12 @@
 #include "postgres/pg_support.h"
 
+#include <signal.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 
 namespace skav::test {
 
@@ -33,6 +37,31 @@ std::string PgServer::new_database() {
   std::string command = "createdb -h '" + dir + "' -U skav " + name;
   if (std::system(command.c_str()) != 0) return {};
   return "postgresql://skav@/" + name + "?host=" + dir;
+}
+
+PgServer::Frozen::Frozen() {
+  pid_t server = 0;
+  std::ifstream(std::filesystem::path(env("SKAV_TEST_PG_DIR")) / "data" / "postmaster.pid") >> server;
+  if (server <= 0) return;
+  pids_.push_back(server);
+  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+    std::string name = entry.path().filename().string();
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    // /proc/PID/stat: "PID (NAME) STATE PPID ..."; the name may hold spaces, not a ')'.
+    std::ifstream stat(entry.path() / "stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    std::size_t close = text.rfind(')');
+    if (close == std::string::npos) continue;
+    char state = 0;
+    long parent = 0;
+    if (std::sscanf(text.c_str() + close + 1, " %c %ld", &state, &parent) == 2 && parent == server)
+      pids_.push_back(static_cast<pid_t>(std::stol(name)));
+  }
+  for (pid_t pid : pids_) kill(pid, SIGSTOP);
+}
+
+PgServer::Frozen::~Frozen() {
+  for (pid_t pid : pids_) kill(pid, SIGCONT);
 }
 
 bool PgServer::stop() { return cluster("stop"); }

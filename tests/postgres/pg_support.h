@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/types.h>
+
 #include <string>
+#include <vector>
 
 namespace skav::test {
 
@@ -16,6 +19,19 @@ class PgServer {
   // Takes the server away (a fast shut-down) and brings it back. True when it worked.
   static bool stop();
   static bool start();
+  // Stops (SIGSTOP) every process of the server, the server's own and its connections', until
+  // the object goes (SIGCONT): a server that takes connections and answers nothing.
+  class Frozen {
+   public:
+    Frozen();
+    ~Frozen();
+    Frozen(const Frozen&) = delete;
+    Frozen& operator=(const Frozen&) = delete;
+    bool ok() const { return !pids_.empty(); }
+
+   private:
+    std::vector<pid_t> pids_;
+  };
 };
 
 }  // namespace skav::test

@@ -104,6 +104,10 @@ BackgroundProgram::BackgroundProgram(const std::vector<std::string>& argv, const
   posix_spawn_file_actions_destroy(&actions);
 }
 
+void BackgroundProgram::send(int signal) {
+  if (pid_ > 0) kill(pid_, signal);
+}
+
 bool BackgroundProgram::kill_now() {
   if (pid_ <= 0) return false;
   bool running = waitpid(pid_, nullptr, WNOHANG) == 0;

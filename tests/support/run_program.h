@@ -30,6 +30,8 @@ class BackgroundProgram {
   bool started() const { return pid_ > 0; }
   // SIGKILL, then reaps it. True when it was still running.
   bool kill_now();
+  // Sends it `signal` (SIGINT: as Ctrl+C would), if it was started and not reaped yet.
+  void send(int signal);
   // Waits for it to end, killing it once `limit` has passed. Its exit code (128 + signal when
   // killed by one); -1 when it was not started or was reaped already.
   int wait(std::chrono::milliseconds limit);

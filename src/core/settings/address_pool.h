@@ -66,6 +66,9 @@ class AddressPool {
   // The next address as this process last read, set or handed it out, without asking the
   // store: what every port of the process shows. None where the pool keeps no such address.
   virtual std::optional<MacDigits::Digits> known_next() const { return std::nullopt; }
+  // The process is stopping: a pool that waits on something outside it (a database) ends that
+  // wait, in a call in progress and in later ones, after a short grace. Any thread may call.
+  virtual void interrupt() {}
 };
 
 }  // namespace skav::settings

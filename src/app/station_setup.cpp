@@ -8,6 +8,8 @@
 #endif
 
 #include <cctype>
+#include <cstdint>
+#include <cstdio>
 #include <set>
 
 #include "app/platform.h"
@@ -67,14 +69,59 @@ std::string find_adapter(link::FrameBackend& backend, const std::string& wanted)
   return {};
 }
 
-std::string port_log_name(const std::string& port) {
-  std::string name = port;
-  for (char& c : name) {
-    auto byte = static_cast<unsigned char>(c);
-    bool kept = (byte < 0x80 && std::isalnum(byte)) || c == '-' || c == '_' || c == '.';
-    if (!kept) c = '_';
+namespace {
+
+std::string lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+// FNV-1a, 32 bits, as 8 lowercase hexadecimal digits: the same on every platform and run.
+std::string name_hash(const std::string& name) {
+  std::uint32_t hash = 2166136261u;
+  for (char c : name) {
+    hash ^= static_cast<unsigned char>(c);
+    hash *= 16777619u;
   }
-  return name + ".log";
+  char text[9];
+  std::snprintf(text, sizeof text, "%08x", static_cast<unsigned>(hash));
+  return text;
+}
+
+// The names that occur more than once among `names`, ignoring case.
+std::set<std::string> repeated(const std::vector<std::string>& names) {
+  std::set<std::string> seen, twice;
+  for (const std::string& name : names)
+    if (!seen.insert(lower(name)).second) twice.insert(lower(name));
+  return twice;
+}
+
+}  // namespace
+
+std::vector<std::string> port_log_names(const std::vector<std::string>& ports) {
+  std::vector<std::string> stems;
+  std::vector<bool> hashed;
+  for (const std::string& port : ports) {
+    std::string stem = port;
+    for (char& c : stem) {
+      auto byte = static_cast<unsigned char>(c);
+      bool kept = (byte < 0x80 && std::isalnum(byte)) || c == '-' || c == '_' || c == '.';
+      if (!kept) c = '_';
+    }
+    // The stem alone would be shared with the port whose name it spells.
+    hashed.push_back(stem != port);
+    stems.push_back(hashed.back() ? stem + "-" + name_hash(port) : stem);
+  }
+  std::set<std::string> clashes = repeated(stems);
+  for (std::size_t i = 0; i < stems.size(); ++i)
+    if (!hashed[i] && clashes.contains(lower(stems[i]))) stems[i] += "-" + name_hash(ports[i]);
+  std::set<std::string> taken;
+  for (std::string& stem : stems) {
+    std::string unique = stem;
+    for (int n = 2; !taken.insert(lower(unique)).second; ++n) unique = stem + "-" + std::to_string(n);
+    stem = unique + ".log";
+  }
+  return stems;
 }
 
 StationSetup::StationSetup() = default;
@@ -173,7 +220,9 @@ Status StationSetup::create(const SetupOptions& options, const SinksFor& sinks,
   setup->settings_path_ = place.pool_file;
   setup->store_ = std::move(place.store);
 
-  PortSinks first = sinks(0, setup->ports_.front()->name);
+  std::vector<std::string> port_names;
+  for (const std::unique_ptr<Port>& port : setup->ports_) port_names.push_back(port->name);
+  PortSinks first = sinks(0, port_names);
   StringLog no_log;
   Log& setup_log = first.log != nullptr ? *first.log : no_log;
   if (Status made = setup->make_pool(options, setup_log); !made.ok()) return made;
@@ -193,7 +242,7 @@ Status StationSetup::create(const SetupOptions& options, const SinksFor& sinks,
 
   for (std::size_t i = 0; i < setup->ports_.size(); ++i) {
     Port& port = *setup->ports_[i];
-    PortSinks port_sinks = i == 0 ? first : sinks(i, port.name);
+    PortSinks port_sinks = i == 0 ? first : sinks(i, port_names);
     if (port_sinks.log == nullptr) return Status::error(EINVAL, "no log for port " + port.name);
     station::StationOptions station_options;
     station_options.dir = options.dir;

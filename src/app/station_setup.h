@@ -72,8 +72,10 @@ struct PortSinks {
   Log* log = nullptr;
   station::StationEvents* events = nullptr;
 };
-// Gives the sinks of port `index` (from 0), named `port` (the adapter's system name).
-using SinksFor = std::function<PortSinks(std::size_t index, const std::string& port)>;
+// Gives the sinks of port `index` (from 0) among `ports`, every port's adapter (system name) in
+// order, so that a port's sinks can be told apart from the others' (port_log_names).
+using SinksFor =
+    std::function<PortSinks(std::size_t index, const std::vector<std::string>& ports)>;
 
 // A station for each port with all it stands on: the adapter access (the platform's, or an
 // in-process wire with a line of simulated boards), the settings store, the address pool that
@@ -90,7 +92,7 @@ class StationSetup {
   // One port (or every port) reporting to `log` and `events`.
   static Status create(const SetupOptions& options, Log& log, station::StationEvents* events,
                        std::unique_ptr<StationSetup>& out) {
-    return create(options, [&log, events](std::size_t, const std::string&) {
+    return create(options, [&log, events](std::size_t, const std::vector<std::string>&) {
       return PortSinks{&log, events};
     }, out);
   }
@@ -133,9 +135,15 @@ class StationSetup {
   std::vector<std::unique_ptr<Port>> ports_;  // stations last: they stop before the rest goes
 };
 
-// The file name a port's log gets: the adapter's name with every character other than a
-// letter, a digit, '-', '_' or '.' replaced by '_', then ".log".
-std::string port_log_name(const std::string& port);
+// The file names the ports' logs get, in the ports' order: the adapter's name with every
+// character other than a letter, a digit, '-', '_' or '.' replaced by '_', then ".log"
+// ("eth0.log"). A port keeps its file from run to run and never shares it with another port:
+// - a name that lost characters that way ends in '-' and 8 hexadecimal digits of a hash of the
+//   whole name before ".log" ("a:b" gives "a_b-1a2b3c4d.log", while "a_b" gives "a_b.log");
+// - names that would still be equal ignoring case (one file where a file system ignores case)
+//   all get that ending;
+// - any still equal after that (two hashes alike) get "-2", "-3", ... in port order.
+std::vector<std::string> port_log_names(const std::vector<std::string>& ports);
 
 // The adapter's system name for a name or a description the operator gave; empty when none
 // matches.

@@ -92,7 +92,8 @@ int run_station(const RunOptions& options) {
   PortReports reports;
   KeyRouter router(port_count);
   std::string failed_log;
-  auto sinks = [&](std::size_t index, const std::string& port) -> app::PortSinks {
+  auto sinks = [&](std::size_t index, const std::vector<std::string>& ports) -> app::PortSinks {
+    const std::string& port = ports[index];
     if (!several) {
       reports.events.push_back(std::make_unique<RunSummary>(stderr, isatty(STDERR_FILENO) == 1));
       RunSummary* summary = reports.events.back().get();
@@ -100,7 +101,8 @@ int run_station(const RunOptions& options) {
       reports.routed.push_back(std::make_unique<PortEvents>(index, router, *summary));
       return {&reports.stdout_log, reports.routed.back().get()};
     }
-    std::string file = (std::filesystem::path(options.dir) / app::port_log_name(port)).string();
+    std::string file =
+        (std::filesystem::path(options.dir) / app::port_log_names(ports)[index]).string();
     auto log = std::make_unique<PortLog>(port, file, reports.prefixed);
     if (!log->ok()) {
       failed_log = file;

@@ -56,7 +56,7 @@ void PrefixedOutput::erase_last(const std::string& port) {
 }
 
 PortLog::PortLog(std::string port, const std::string& file, PrefixedOutput& out)
-    : port_(std::move(port)), file_(platform::open_file(file, "wb")), out_(out) {
+    : port_(std::move(port)), file_(platform::open_file(file, "ab")), out_(out) {
   if (file_ != nullptr) file_log_ = std::make_unique<StdoutLog>(file_);
 }
 

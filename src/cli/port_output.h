@@ -40,7 +40,8 @@ class PrefixedOutput {
 // standard output), and prefixed onto the shared standard output.
 class PortLog : public Log {
  public:
-  // Opens (truncates) `file`; ok() says whether that worked.
+  // Opens `file` to append to it: a restart goes on after the last run's log, adding nothing
+  // but the station's own bytes. ok() says whether that worked.
   PortLog(std::string port, const std::string& file, PrefixedOutput& out);
   ~PortLog() override;
   PortLog(const PortLog&) = delete;

@@ -97,7 +97,7 @@ int main(int argc, char** argv) {
     skav::gui::MainWindow* shown = window.get();
     return skav::app::StationSetup::create(
         setup_options,
-        [shown](std::size_t index, const std::string&) {
+        [shown](std::size_t index, const std::vector<std::string>&) {
           auto port = static_cast<int>(index);
           if (port >= shown->port_count()) return skav::app::PortSinks{};
           return skav::app::PortSinks{&shown->log(port), &shown->events(port)};

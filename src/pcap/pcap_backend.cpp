@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <string>
 #include <thread>
 
 namespace skav::pcap {
@@ -28,8 +29,13 @@ constexpr int kSnapLength = static_cast<int>(link::kMaxFrame);
 
 class PcapDevice : public link::FrameDevice {
  public:
-  PcapDevice(pcap_t* handle, int fd, std::shared_ptr<std::atomic<std::uint64_t>> wake_ups)
-      : handle_(handle), fd_(fd), wake_ups_(std::move(wake_ups)) {}
+  PcapDevice(pcap_t* handle, int fd, std::string name,
+             std::shared_ptr<std::atomic<std::uint64_t>> wake_ups)
+      : handle_(handle),
+        fd_(fd),
+        name_(std::move(name)),
+        index_(if_nametoindex(name_.c_str())),
+        wake_ups_(std::move(wake_ups)) {}
   ~PcapDevice() override { pcap_close(handle_); }
   PcapDevice(const PcapDevice&) = delete;
   PcapDevice& operator=(const PcapDevice&) = delete;
@@ -125,6 +131,13 @@ class PcapDevice : public link::FrameDevice {
     return stamp_;
   }
 
+  // A capture socket on a deleted interface need not fail: it may just hear nothing from then
+  // on. The interface's index tells: none when it is gone, another when one of the same name
+  // was made since, to which this socket is not bound.
+  bool still_present() const override {
+    return index_ == 0 || if_nametoindex(name_.c_str()) == index_;
+  }
+
  private:
   // The next frame from the ring: its length, 0 none waiting, -1 the handle failed.
   int take(const std::uint8_t** frame) {
@@ -167,6 +180,8 @@ class PcapDevice : public link::FrameDevice {
 
   pcap_t* handle_;
   int fd_;
+  std::string name_;
+  unsigned index_;  // the interface's index when opened; 0 when it could not be had
   bool burst_ = false;  // the last receive took a frame, or a wait for frames ended
   std::chrono::system_clock::time_point stamp_{};
   std::shared_ptr<std::atomic<std::uint64_t>> wake_ups_;
@@ -228,7 +243,7 @@ link::OpenResult open_filtered(const std::string& name, std::uint16_t first, std
   // An older kernel refuses the option; the filter still drops them there.
   int one = 1;
   setsockopt(fd, SOL_PACKET, PACKET_IGNORE_OUTGOING, &one, sizeof one);
-  return {std::make_unique<PcapDevice>(handle, fd, std::move(wake_ups)), {}, false};
+  return {std::make_unique<PcapDevice>(handle, fd, name, std::move(wake_ups)), {}, false};
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "app/station_setup.h"
 #include "cli/port_output.h"
@@ -71,12 +72,37 @@ TEST(PortLog, TheFileHoldsThePortsLogByteForByteAndTheOutputItsPrefixedLines) {
   EXPECT_FALSE(nowhere.ok());
 }
 
-TEST(PortLogName, EverythingButLettersDigitsDashUnderscoreAndDotBecomesUnderscore) {
-  EXPECT_EQ(app::port_log_name("eth0"), "eth0.log");
-  EXPECT_EQ(app::port_log_name("enp3s0f1.100"), "enp3s0f1.100.log");
-  EXPECT_EQ(app::port_log_name("usb-net_2"), "usb-net_2.log");
-  EXPECT_EQ(app::port_log_name("\\Device\\NPF_{1A2B}"), "_Device_NPF__1A2B_.log");
-  EXPECT_EQ(app::port_log_name("a b/c:\xc3\xa9"), "a_b_c___.log");
+// Each port keeps a file of its own: a lossy name carries a hash of the whole name, and so do
+// names that meet ignoring case; only the same name twice needs a count.
+TEST(PortLogNames, EachPortGetsAFileOfItsOwnThatDependsOnItsNameAlone) {
+  struct Case {
+    std::vector<std::string> ports, files;
+  };
+  const Case cases[] = {
+      {{"eth0"}, {"eth0.log"}},
+      {{"enp3s0f1.100", "usb-net_2"}, {"enp3s0f1.100.log", "usb-net_2.log"}},
+      {{"\\Device\\NPF_{1A2B}"}, {"_Device_NPF__1A2B_-ab21c4b4.log"}},
+      {{"a b/c:\xc3\xa9"}, {"a_b_c___-e6b8cbce.log"}},
+      {{"a:b", "a_b", "a b"}, {"a_b-08bd8540.log", "a_b.log", "a_b-10a3f9f2.log"}},
+      {{"a_b", "a:b"}, {"a_b.log", "a_b-08bd8540.log"}},
+      {{"eth0", "Eth0", "eth1"}, {"eth0-67b19724.log", "Eth0-510c60c4.log", "eth1.log"}},
+      {{"eth0", "eth0"}, {"eth0-67b19724.log", "eth0-67b19724-2.log"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.ports.front());
+    EXPECT_EQ(app::port_log_names(c.ports), c.files);
+  }
+}
+
+TEST(PortLog, ARestartAppendsToTheLastRunsLog) {
+  test::TempDir dir;
+  Output output;
+  for (const char* text : {"Waiting connecting to Target...\r\n", "Connected...\r\n"}) {
+    PortLog log("eth1", (dir / "eth1.log").string(), output.out());
+    ASSERT_TRUE(log.ok());
+    log.append(text);
+  }
+  EXPECT_EQ(test::read_file(dir / "eth1.log"), "Waiting connecting to Target...\r\nConnected...\r\n");
 }
 
 TEST(KeyRouter, TypingGoesToThePromptThatOpenedFirstAndStaysThereUntilEnter) {

@@ -1,5 +1,6 @@
-// An adapter that goes away mid-run and comes back: the log says so once, in the station's
-// words and without blaming the board, and the station reopens it by name without a restart.
+// An adapter that goes away (mid-run, or between boards) and comes back: the log says so once,
+// in the station's words and without blaming the board, and the station reopens it by name
+// without a restart.
 
 #include <gtest/gtest.h>
 
@@ -52,6 +53,35 @@ TEST(AdapterLoss, TheStationSaysTheAdapterIsGoneAndReopensItWhenItIsBack) {
   EXPECT_EQ(count(rig.log_text(), "Network Interface skav0 is back\r\n"), 1u) << rig.log_text();
   EXPECT_EQ(rig.log_text().find("Target not responding"), std::string::npos) << rig.log_text();
   EXPECT_EQ(test::ethaddr_of(*healthy), test::written_address(1));
+  EXPECT_EQ(rig.records().at(1).verdict, "pass");
+}
+
+// Between boards nothing fails loudly: the capture handle on the deleted interface just goes
+// silent. The station notices all the same, and takes the next board once the adapter is back.
+TEST(AdapterLoss, AnAdapterRemovedBetweenBoardsIsNoticedAndReopened) {
+  SKAV_REQUIRE_VETH_NAMESPACE();
+  test::RigOptions options;
+  options.cable = test::veth_cable();
+  ASSERT_TRUE(options.cable);
+  test::StationRig rig(std::move(options));
+  rig.plug({});
+  ASSERT_TRUE(rig.until_boards_done(1)) << rig.log_text();
+  rig.unplug();
+  ASSERT_TRUE(run("ip link del skav0"));
+  rig.step_until([] { return false; }, std::chrono::seconds(3));
+  EXPECT_EQ(count(rig.log_text(), "Network Interface skav0 is gone\r\n"), 1u) << rig.log_text();
+  EXPECT_FALSE(rig.station->snapshot()->adapter_open);
+
+  ASSERT_TRUE(run("ip link add skav0 type veth peer name skav1 && ip link set skav0 up && "
+                  "ip link set skav1 up"));
+  ASSERT_TRUE(rig.cable().reconnect());
+  board::BoardOptions second;
+  second.mac = {0x02, 0x00, 0x00, 0x00, 0x00, 0x02};
+  board::SimBoard* board = rig.plug(second);
+  ASSERT_TRUE(rig.until_boards_done(2)) << rig.log_text();
+  EXPECT_EQ(count(rig.log_text(), "is gone"), 1u) << rig.log_text();
+  EXPECT_EQ(count(rig.log_text(), "Network Interface skav0 is back\r\n"), 1u) << rig.log_text();
+  EXPECT_EQ(test::ethaddr_of(*board), test::written_address(1));
   EXPECT_EQ(rig.records().at(1).verdict, "pass");
 }
 

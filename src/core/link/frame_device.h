@@ -69,6 +69,11 @@ class FrameDevice {
   virtual void wait_frames(std::size_t count, std::chrono::nanoseconds length) {
     if (count <= 1) wait_readable(length);
   }
+  // Whether the adapter this device was opened on is still the system's adapter of that name:
+  // false once it was removed, and still false when one of the same name was made since (the
+  // device stays bound to the old one). One system call or so: cheap enough for once a second.
+  // A device that cannot tell says true; its failing sends and receives tell all the same.
+  virtual bool still_present() const { return true; }
   // When the platform stamped the frame last received (system clock), if it does.
   virtual std::optional<std::chrono::system_clock::time_point> last_receive_stamp() const {
     return std::nullopt;

@@ -104,45 +104,64 @@ InMemoryWire::~InMemoryWire() = default;
 FrameDevice& InMemoryWire::station_end() { return *station_; }
 FrameDevice& InMemoryWire::board_end() { return *board_; }
 
-namespace {
-// The station's handle on its end of the wire; the wire itself outlives it. Fails once the
-// adapter has gone away, as a real device does.
-class Borrowed : public FrameDevice {
+struct InMemoryBackend::Presence {
+  std::atomic<bool> present{true};
+  std::atomic<unsigned> generation{0};  // one more each time the adapter goes away
+  std::atomic<bool> quiet{false};         // it went away quietly
+  std::atomic<bool> sends_refused{false};  // ... and refuses the sends of its old devices
+};
+
+// The station's handle on its end of the wire; the wire itself outlives it. Fails, or goes
+// quiet, once the adapter it was opened on has gone away, as a real device does.
+class InMemoryBackend::Device : public FrameDevice {
  public:
-  Borrowed(FrameDevice& end, std::shared_ptr<std::atomic<bool>> present)
-      : end_(end), present_(std::move(present)) {}
+  Device(FrameDevice& end, std::shared_ptr<const Presence> presence)
+      : end_(end), presence_(std::move(presence)), opened_(presence_->generation.load()) {}
   int send(const std::uint8_t* frame, std::size_t length) override {
-    if (!present_->load()) return -1;
+    if (!alive()) return sends_go_nowhere() ? 0 : -1;
     return end_.send(frame, length);
   }
+  // A quiet dead device hears nothing, at once: the link pauses between its receives.
   int receive(const std::uint8_t** frame, std::chrono::milliseconds timeout) override {
-    if (!present_->load()) return -1;
+    if (!alive()) return presence_->quiet.load() ? 0 : -1;
     return end_.receive(frame, timeout);
   }
   std::size_t send_frames(const std::uint8_t* header, const std::uint8_t* const* payloads,
                           const std::size_t* lengths, std::size_t count) override {
-    if (!present_->load()) return 0;
+    if (!alive()) return sends_go_nowhere() ? count : 0;
     return end_.send_frames(header, payloads, lengths, count);
   }
-  void wait_readable(std::chrono::nanoseconds length) override { end_.wait_readable(length); }
+  void wait_readable(std::chrono::nanoseconds length) override {
+    if (alive()) end_.wait_readable(length);
+  }
   void wait_frames(std::size_t count, std::chrono::nanoseconds length) override {
-    end_.wait_frames(count, length);
+    if (alive()) end_.wait_frames(count, length);
   }
   std::optional<std::chrono::nanoseconds> last_receive_age() const override {
     return end_.last_receive_age();
   }
+  bool still_present() const override { return alive(); }
 
  private:
+  bool alive() const {
+    return presence_->present.load() && presence_->generation.load() == opened_;
+  }
+  bool sends_go_nowhere() const {
+    return presence_->quiet.load() && !presence_->sends_refused.load();
+  }
+
   FrameDevice& end_;
-  std::shared_ptr<std::atomic<bool>> present_;
+  std::shared_ptr<const Presence> presence_;
+  unsigned opened_;  // the adapter's generation when this device was opened
 };
-}  // namespace
 
 InMemoryBackend::InMemoryBackend(InMemoryWire& wire, Mac host_mac)
     : InMemoryBackend(wire.station_end(), host_mac) {}
 
 InMemoryBackend::InMemoryBackend(FrameDevice& station_end, Mac host_mac)
-    : end_(station_end), host_mac_(host_mac) {}
+    : end_(station_end), presence_(std::make_shared<Presence>()), host_mac_(host_mac) {}
+
+InMemoryBackend::~InMemoryBackend() = default;
 
 AdapterListing InMemoryBackend::list_adapters() {
   AdapterListing listing;
@@ -152,7 +171,7 @@ AdapterListing InMemoryBackend::list_adapters() {
     listing.permission_denied = listing_permission_denied_;
     return listing;
   }
-  if (present_->load()) listing.adapters.push_back({kAdapterName, kAdapterDescription});
+  if (presence_->present.load()) listing.adapters.push_back({kAdapterName, kAdapterDescription});
   for (const AdapterInfo& extra : extra_) listing.adapters.push_back(extra);
   return listing;
 }
@@ -164,8 +183,24 @@ std::optional<Mac> InMemoryBackend::adapter_mac(const std::string& name) {
 
 OpenResult InMemoryBackend::open(const std::string& name) {
   if (fail_open_) return {nullptr, open_error_, open_permission_denied_};
-  if (name != kAdapterName || !present_->load()) return {nullptr, "no such simulated adapter", false};
-  return {std::make_unique<Borrowed>(end_, present_), {}, false};
+  if (name != kAdapterName || !presence_->present.load())
+    return {nullptr, "no such simulated adapter", false};
+  return {std::make_unique<Device>(end_, presence_), {}, false};
+}
+
+void InMemoryBackend::set_present(bool present) {
+  if (!present && presence_->present.load()) {
+    presence_->quiet = false;
+    ++presence_->generation;
+  }
+  presence_->present = present;
+}
+
+void InMemoryBackend::vanish_quietly(bool sends_refused) {
+  presence_->quiet = true;
+  presence_->sends_refused = sends_refused;
+  ++presence_->generation;
+  presence_->present = false;
 }
 
 }  // namespace skav::link

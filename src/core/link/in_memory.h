@@ -80,6 +80,7 @@ class InMemoryBackend : public FrameBackend {
 
   explicit InMemoryBackend(InMemoryWire& wire, Mac host_mac = kHostMac);
   explicit InMemoryBackend(FrameDevice& station_end, Mac host_mac = kHostMac);
+  ~InMemoryBackend() override;
   AdapterListing list_adapters() override;
   std::optional<Mac> adapter_mac(const std::string& name) override;
   OpenResult open(const std::string& name) override;
@@ -99,12 +100,21 @@ class InMemoryBackend : public FrameBackend {
   // Adds further adapters that exist but lead nowhere.
   void add_adapter(AdapterInfo adapter) { extra_.push_back(std::move(adapter)); }
   // The adapter goes away (false: it is no longer listed, cannot be opened, and a device opened
-  // before fails) or comes back.
-  void set_present(bool present) { present_->store(present); }
+  // before fails) or comes back. A device opened before it went away stays dead when it is
+  // back, as a handle on a removed adapter made again under the same name does.
+  void set_present(bool present);
+  // The adapter goes away without a device opened before failing, as a removed Linux interface
+  // may: that device hears nothing from now on, its sends are refused (`sends_refused`) or go
+  // nowhere, and only its still_present() and the adapter list tell that it is gone.
+  // set_present(true) brings the adapter back.
+  void vanish_quietly(bool sends_refused);
 
  private:
+  struct Presence;  // whether the adapter is there, and how it went: shared with its devices
+  class Device;
+
   FrameDevice& end_;
-  std::shared_ptr<std::atomic<bool>> present_ = std::make_shared<std::atomic<bool>>(true);
+  std::shared_ptr<Presence> presence_;
   Mac host_mac_;
   std::string listing_error_;
   bool listing_permission_denied_ = false;

@@ -179,6 +179,11 @@ std::optional<Clock::time_point> Link::last_arrival() const {
   return clock_.now() - std::chrono::duration_cast<Clock::duration>(*age);
 }
 
+bool Link::check_adapter() {
+  if (device_ && !lost_ && !device_->still_present()) lost_ = true;
+  return device_ && !lost_;
+}
+
 int Link::send_probe() {
   // Only the header is written: the 46 payload bytes are whatever the last data frame left.
   write_header(transmit_.data(), kBroadcast, host_mac_, kEtherProbe);

@@ -94,6 +94,9 @@ class Link {
   bool is_open() const { return device_ != nullptr; }
   // True once the opened adapter failed (it went down or away) until it is opened again.
   bool adapter_lost() const { return lost_; }
+  // Asks whether the opened adapter is still there (FrameDevice::still_present, cheap); one that
+  // is not counts as lost from now on. True while an adapter is open and not lost.
+  bool check_adapter();
   // True after an enumeration that succeeded, until Close Link or a failed open.
   bool is_listed() const { return listed_; }
   int adapter_count() const { return adapter_count_; }

@@ -11,7 +11,8 @@ namespace {
 
 // A board flooding the cable cannot hold the tick that drains it.
 constexpr int kMostDrained = 4096;
-// While the adapter is gone, the station tries to open it again every this many ticks.
+// While the adapter is gone, the station tries to open it again every this many ticks; while it
+// searches, it asks as often whether the adapter is still there.
 constexpr int kLostRetryTicks = 10;
 
 template <class... Ts>
@@ -355,8 +356,13 @@ void Station::tick() {
         log_sink(&log_, "Connected...\r\n");
         state_ = StationState::kConnected;
         if (barcode_mode_ == 1) mac_entry_.prompt(&log_, digits_);
-      } else if (link_->adapter_lost()) {
-        note_adapter_lost();
+      } else {
+        // A removed adapter's handle may just go quiet: ask now and then whether it is there.
+        if (++check_ticks_ >= kLostRetryTicks) {
+          check_ticks_ = 0;
+          link_->check_adapter();
+        }
+        if (link_->adapter_lost()) note_adapter_lost();
       }
       break;
     case StationState::kConnected:

@@ -185,6 +185,7 @@ class Station {
   bool adapter_lost_ = false;
   std::string lost_adapter_;  // the system name of the adapter that went away
   int lost_ticks_ = 0;
+  int check_ticks_ = 0;  // ticks searching since the station last asked for its adapter
   std::string run_adapter_;   // the adapter the run in progress holds
   std::optional<BoardView> board_;
   int boards_started_ = 0;

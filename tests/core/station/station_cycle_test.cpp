@@ -289,5 +289,40 @@ TEST_F(StationCycle, AnAdapterThatGoesAwayIsReopenedWhenItIsBack) {
   EXPECT_TRUE(station().snapshot()->adapter_open);
 }
 
+// A removed adapter need not fail: its handle may hear nothing from then on while its sends are
+// refused or go nowhere, and it may be made again under its name before anything failed. The
+// station asks about once a second while it searches (at once when a probe is refused), says
+// once that the adapter is gone, reopens it when it is there, and connects the next board.
+TEST_F(StationCycle, AnAdapterRemovedQuietlyBetweenBoardsIsNoticedAndReopened) {
+  struct Case {
+    const char* name;
+    bool sends_refused;
+    bool made_again_at_once;
+  };
+  const Case cases[] = {{"sends go nowhere", false, false},
+                        {"sends refused", true, false},
+                        {"made again at once, sends go nowhere", false, true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    make(0);
+    station().step();
+    station().step();
+    rig_->backend().vanish_quietly(c.sends_refused);
+    if (c.made_again_at_once) rig_->backend().set_present(true);
+    station().step();
+    EXPECT_EQ(log().find("is gone") != std::string::npos, c.sends_refused) << log();
+    for (int i = 0; i < 30; ++i) station().step();
+    const std::string gone = "Waiting connecting to Target...\r\nNetwork Interface sim0 is gone\r\n";
+    const std::string back = "Network Interface sim0 is back\r\n";
+    EXPECT_EQ(log(), c.made_again_at_once ? gone + back : gone);
+    rig_->backend().set_present(true);
+    answerer_->answer = true;
+    for (int i = 0; i < 30 && station().state() != StationState::kConnected; ++i) station().step();
+    EXPECT_EQ(log(), gone + back + "Connected...\r\n");
+    EXPECT_TRUE(station().snapshot()->adapter_open);
+    EXPECT_EQ(station().snapshot()->adapter_problem, "");
+  }
+}
+
 }  // namespace
 }  // namespace skav::station

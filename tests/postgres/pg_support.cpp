@@ -38,31 +38,16 @@ std::string PgServer::new_database() {
 
 bool PgServer::stop() { return cluster("stop"); }
 
-std::vector<std::vector<std::string>> PgServer::query(const std::string& url, const std::string& sql) {
+std::string PgServer::query(const std::string& url, const std::string& sql) {
   // psql, as the tests make their databases with createdb: the tests do not talk libpq.
-  std::string command = "psql -X -q -At -F '\t' -v ON_ERROR_STOP=1 '" + url + "' -c \"" + sql + "\" 2>&1";
-  std::vector<std::vector<std::string>> rows;
+  std::string command = "psql -X -q -At -v ON_ERROR_STOP=1 '" + url + "' -c \"" + sql + "\" 2>&1";
   FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) return {{"error: cannot run psql"}};
+  if (pipe == nullptr) return "error: cannot run psql";
   std::string out;
   char buffer[4096];
   while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) out.append(buffer, n);
-  bool failed = pclose(pipe) != 0;
-  if (failed) return {{"error: " + out}};
-  std::size_t start = 0;
-  while (start < out.size()) {
-    std::size_t end = out.find('\n', start);
-    if (end == std::string::npos) end = out.size();
-    std::vector<std::string> row;
-    std::string line = out.substr(start, end - start);
-    std::size_t from = 0;
-    for (std::size_t tab; (tab = line.find('\t', from)) != std::string::npos; from = tab + 1)
-      row.push_back(line.substr(from, tab - from));
-    row.push_back(line.substr(from));
-    rows.push_back(std::move(row));
-    start = end + 1;
-  }
-  return rows;
+  if (pclose(pipe) != 0) return "error: " + out;
+  return out.substr(0, out.find('\n'));
 }
 
 bool PgServer::start() { return cluster("start"); }

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <vector>
 
 namespace skav::test {
 
@@ -17,9 +16,9 @@ class PgServer {
   // Takes the server away (a fast shut-down) and brings it back. True when it worked.
   static bool stop();
   static bool start();
-  // Runs `sql` on the database at `url`: the rows' texts (NULL as ""); on failure one row
-  // holding "error: " and the server's message.
-  static std::vector<std::vector<std::string>> query(const std::string& url, const std::string& sql);
+  // Runs `sql` on the database at `url`: the first row's text (NULL as ""); on failure
+  // "error: " and the server's message.
+  static std::string query(const std::string& url, const std::string& sql);
 };
 
 }  // namespace skav::test

@@ -50,10 +50,6 @@ TEST_F(RegistryStore, TheStationIdentityIsMadeOnceAsAStringAndKept) {
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(raw.data.data())), id);
   EXPECT_EQ(RegistrySettingsStore(HKEY_CURRENT_USER, kTestKey).station_id(&log_, again), ERROR_SUCCESS);
   EXPECT_EQ(again, id);
-  set_raw(settings::kStationId, REG_SZ, "clone", 6);
-  ASSERT_EQ(store_.station_id(&log_, again), ERROR_SUCCESS);
-  EXPECT_TRUE(settings::is_station_id(again)) << again;
-  EXPECT_NE(again, id);
 }
 
 TEST_F(RegistryStore, FirstUseCreatesTheKeyAndAMissingValueIsRepairedByWritingIt) {

@@ -140,7 +140,13 @@ Status StationSetup::make_pool(const SetupOptions& options, Log& log) {
     if (!options.mac.empty())
       return Status::error(EINVAL, "--mac sets a station's own next address; the line's pool gives "
                                    "the addresses of its range (skav pool init)");
-    auto shared = std::make_unique<postgres::PgAddressPool>(pool, options.host.empty() ? host_name() : options.host);
+    // The station's own reservations and kept records are known by its identity, which stays
+    // with its settings: host names repeat on cloned PCs.
+    std::string station_id;
+    if (int err = store_->station_id(&log, station_id); err != settings::kOk)
+      return Status::error(err, "cannot read or store this station's identity in " + settings_path_.string());
+    auto shared = std::make_unique<postgres::PgAddressPool>(
+        pool, options.host.empty() ? host_name() : options.host, station_id, options.dir);
     if (Status ready = shared->check_ready(); !ready.ok()) return ready;
     pool_ = std::move(shared);
     return {};

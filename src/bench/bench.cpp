@@ -215,7 +215,7 @@ StationFigures program_board(link::Link& link, const fs::path& dir, std::uint32_
     }
     if (r == warm_ups && probe != nullptr) probe->take();
     log.clear();
-    station::BoardRecord record = station::run_board(context);
+    station::BoardRecord record = station::run_board(context).record;
     if (record.step(station::StepSlot::kFilesystem) != station::Verdict::kPass || timer.phases() != 2) {
       figures.error = "the board was not programmed: " + timer.take_failure() + " " + log.text();
       return figures;
@@ -448,7 +448,7 @@ TwoPortFigures two_ports(const Workspace& work, const BenchOptions& options, boo
       StringLog log;
       station::RunContext context{&log, *links[port], pool, work.dir(), kTransferTimeout, nullptr,
                                   MacDigits::kDefault, false, nullptr};
-      return station::run_board(context).step(station::StepSlot::kFilesystem) == station::Verdict::kPass;
+      return station::run_board(context).record.step(station::StepSlot::kFilesystem) == station::Verdict::kPass;
     };
     // Unmeasured: each board allocates its memory on its first write.
     if (figures.error.empty() && (!program(0) || !program(1))) figures.error = "a board was not programmed";

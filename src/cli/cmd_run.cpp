@@ -152,12 +152,29 @@ int run_station(const RunOptions& options) {
     setup->stop();
   }
   for (auto& summary : reports.events) summary->finish();
+  // A record that is not stored, or an outcome the database has not taken, is a promise not
+  // kept: the run does not end well, whatever the boards did.
+  bool unkept = false;
+  for (std::size_t i = 0; i < setup->port_count(); ++i) {
+    auto snapshot = setup->station(i).snapshot();
+    if (snapshot->records_kept == 0) continue;
+    std::fprintf(stderr, "skav run: %d production record%s of %s not written: %s\n", snapshot->records_kept,
+                 snapshot->records_kept == 1 ? "" : "s", setup->port_name(i).c_str(),
+                 snapshot->record_problem.c_str());
+    unkept = true;
+  }
+  std::string why;
+  if (std::size_t unsent = setup->pool().flush_outcomes(why); unsent > 0) {
+    std::fprintf(stderr, "skav run: %zu record%s not sent to the line's database (%s); kept on disk and "
+                 "sent at the next start\n", unsent, unsent == 1 ? "" : "s", why.c_str());
+    unkept = true;
+  }
   if (!exhausted.empty()) {
     std::fprintf(stderr, "skav run: the line has stopped: %s\n", exhausted.c_str());
     return 1;
   }
   if (options.boards > 0 && total_boards(*setup) < options.boards) return 1;
-  return 0;
+  return unkept ? 1 : 0;
 }
 
 }  // namespace

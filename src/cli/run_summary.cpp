@@ -32,6 +32,16 @@ void RunSummary::on_snapshot(std::shared_ptr<const station::StationSnapshot> sna
     adapter_problem_ = problem;
     if (!problem.empty()) write_line(std::string(view::word_text(view::Word::kAdapterError)) + " " + problem);
   }
+  // Records kept in memory: said once when it starts, and once when they are written.
+  bool kept = snapshot->records_kept > 0;
+  if (kept != records_kept_) {
+    records_kept_ = kept;
+    if (kept)
+      write_line(std::string(view::word_text(view::Word::kStationError)) + " record not stored: " +
+                 snapshot->record_problem + "; no board is taken until it is written");
+    else
+      write_line("the kept production records are written now");
+  }
   board_ = snapshot->board;
   if (!terminal_) return;
   std::string live = board_ ? view::moving_line(*board_) : std::string();
@@ -46,7 +56,8 @@ void RunSummary::on_snapshot(std::shared_ptr<const station::StationSnapshot> sna
 
 void RunSummary::on_board_finished(const station::BoardRecord& record) {
   std::lock_guard lock(mutex_);
-  totals_.add(record.overall);
+  // A board whose record was not stored does not pass, whatever its steps did.
+  totals_.add(board_ && board_->finished && !board_->record_stored ? board_->overall : record.overall);
   // The snapshot before this one shows the finished board with its steps' reasons.
   if (board_ && board_->finished) write_line(view::board_summary(*board_));
 }

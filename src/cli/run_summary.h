@@ -41,6 +41,7 @@ class RunSummary : public station::StationEvents {
   bool live_shown_ = false;
   std::string status_;
   std::string adapter_problem_;
+  bool records_kept_ = false;
   std::optional<station::BoardView> board_;  // as the last snapshot showed it
   view::Totals totals_;
 };

@@ -9,8 +9,11 @@
 #include <cstdlib>
 #include <memory>
 #include <mutex>
+#include <cstring>
 #include <random>
+#include <set>
 
+#include "core/platform/files.h"
 #include "core/settings/settings_store.h"
 #include "core/station/records.h"
 
@@ -20,6 +23,8 @@ namespace {
 
 // The server ends a statement the station has given up on by itself, too.
 constexpr const char* kStatementTimeout = "SET statement_timeout = 12000";
+// The spool and the records file are read whole; a year of a line's records is a few MB.
+constexpr std::size_t kMaxKeptFile = std::size_t{256} << 20;
 
 struct ConninfoFree {
   void operator()(PQconninfoOption* options) const { PQconninfoFree(options); }
@@ -112,6 +117,55 @@ std::vector<std::string> record_column_names() {
   return names;
 }
 
+// The spool: a header, then per record its address and the production record's columns.
+std::string spool_header() { return "address," + station::records_header(); }
+
+std::string spool_line(std::int64_t address, const settings::BoardOutcome& outcome) {
+  std::string line = std::to_string(address);
+  for (const auto& [name, text] : outcome.columns) line += "," + station::csv_field(text);
+  return line + "\n";
+}
+
+using Columns = std::vector<std::pair<std::string, std::string>>;
+
+// The rows of a CSV file whose first row names the columns, each as (name, value) pairs.
+std::vector<Columns> named_rows(std::string_view text) {
+  std::vector<std::vector<std::string>> rows = station::parse_csv(text);
+  std::vector<Columns> named;
+  for (std::size_t r = 1; r < rows.size(); ++r) {
+    // A line cut short by a crash mid-write does not have every column.
+    if (rows[r].size() != rows[0].size()) continue;
+    Columns columns;
+    for (std::size_t c = 0; c < rows[0].size(); ++c) columns.emplace_back(rows[0][c], rows[r][c]);
+    named.push_back(std::move(columns));
+  }
+  return named;
+}
+
+std::string column(const Columns& columns, const std::string& name) {
+  for (const auto& [key, text] : columns)
+    if (key == name) return text;
+  return {};
+}
+
+// The production record's columns of a row, in the record's own order.
+settings::BoardOutcome outcome_of_row(const Columns& row) {
+  settings::BoardOutcome outcome;
+  outcome.verdict = column(row, "verdict");
+  for (const std::string& name : record_column_names()) outcome.columns.emplace_back(name, column(row, name));
+  return outcome;
+}
+
+// "02:00:00:0A:00:01" as an address value; -1 when it is none.
+std::int64_t address_of_colon_text(const std::string& text) {
+  std::string hex;
+  for (char c : text)
+    if (c != ':') hex += c;
+  MacDigits::Digits digits{};
+  if (!MacDigits::parse(hex, digits)) return -1;
+  return address_value(digits);
+}
+
 }  // namespace
 
 bool is_postgres_url(const std::string& url) {
@@ -189,7 +243,8 @@ Status init_range(const std::string& url, const MacDigits::Digits& first,
   if (!session.ok()) return session.failure(url);
   std::string records = "CREATE TABLE IF NOT EXISTS skav_records ("
                         "address bigint PRIMARY KEY REFERENCES skav_addresses, "
-                        "host text NOT NULL, port text NOT NULL, ended_at timestamptz NOT NULL";
+                        "host text NOT NULL, port text NOT NULL, ended_at timestamptz NOT NULL, "
+                        "station_id text";
   for (const std::string& name : record_column_names()) records += ", " + quoted_name(name) + " text";
   records += ")";
   const std::string statements[] = {
@@ -204,8 +259,11 @@ Status init_range(const std::string& url, const MacDigits::Digits& first,
       // One row per address ever handed out; the key keeps it from being handed out twice.
       "CREATE TABLE IF NOT EXISTS skav_addresses (address bigint PRIMARY KEY, host text NOT NULL, "
       "port text NOT NULL, reserved_at timestamptz NOT NULL DEFAULT now(), outcome text, "
-      "finished_at timestamptz, claim text)",
+      "finished_at timestamptz, claim text, station_id text)",
       records,
+      // Tables made before stations had an identity.
+      "ALTER TABLE skav_addresses ADD COLUMN IF NOT EXISTS station_id text",
+      "ALTER TABLE skav_records ADD COLUMN IF NOT EXISTS station_id text",
       "CREATE INDEX IF NOT EXISTS skav_records_ended_at ON skav_records (ended_at)",
   };
   for (const std::string& sql : statements) {
@@ -312,8 +370,88 @@ Status read_records(const std::string& url, const std::string& since, RecordTabl
   return {};
 }
 
-PgAddressPool::PgAddressPool(std::string url, std::string station_host, SocketWait& waits)
-    : url_(std::move(url)), host_(std::move(station_host)), bounds_(waits) {}
+PgAddressPool::PgAddressPool(std::string url, std::string station_host, std::string station_id,
+                             std::filesystem::path dir, SocketWait& waits)
+    : url_(std::move(url)),
+      host_(std::move(station_host)),
+      station_id_(std::move(station_id)),
+      dir_(std::move(dir)),
+      bounds_(waits) {
+  if (!station_id_.empty() && !dir_.empty()) spool_ = dir_ / ("skav-spool-" + station_id_ + ".csv");
+}
+
+void PgAddressPool::add_pending(Pending pending) {
+  for (const Pending& kept : pending_)
+    if (kept.address == pending.address) return;
+  pending_.push_back(std::move(pending));
+}
+
+Status PgAddressPool::load_spool() {
+  if (spool_.empty() || spool_loaded_) return {};
+  std::string text;
+  bool exists = false;
+  if (int err = platform::read_small_file(spool_, kMaxKeptFile, text, exists); err != 0)
+    return Status::error(err, "cannot read the records kept for the database, " + spool_.string() +
+                                  ": " + std::strerror(err));
+  for (const Columns& row : named_rows(text)) {
+    char* end = nullptr;
+    std::string address = column(row, "address");
+    long long value = std::strtoll(address.c_str(), &end, 10);
+    if (address.empty() || *end != '\0') continue;
+    add_pending(Pending{value, column(row, "adapter"), outcome_of_row(row)});
+  }
+  spool_loaded_ = true;
+  return {};
+}
+
+PgAddressPool::Answer PgAddressPool::prepare(std::string& why) {
+  if (prepared_) return Answer::kDone;
+  // A database made before stations had an identity gets its columns; looked up first, so that
+  // a station whose role may not alter the tables still works on one that has them.
+  Reply has = run(
+                  "SELECT count(*) FROM information_schema.columns WHERE table_schema = current_schema() "
+                  "AND table_name IN ('skav_addresses', 'skav_records') AND column_name = 'station_id'");
+  if (!has.ok) {
+    why = has.why;
+    return has.transient ? Answer::kUnavailable : Answer::kFailed;
+  }
+  if (number(has.result, 0, 0) < 2) {
+    for (const char* sql : {"ALTER TABLE skav_addresses ADD COLUMN IF NOT EXISTS station_id text",
+                            "ALTER TABLE skav_records ADD COLUMN IF NOT EXISTS station_id text"}) {
+      Reply altered = run(sql);
+      if (!altered.ok) {
+        why = "cannot add the station identity column: " + altered.why;
+        return altered.transient ? Answer::kUnavailable : Answer::kFailed;
+      }
+    }
+  }
+  if (!station_id_.empty() && !dir_.empty()) {
+    // A station killed between its local record and the database's commit left its address
+    // without an outcome: the records file has it.
+    Reply open = run(
+                     "SELECT address FROM skav_addresses WHERE station_id = $1 AND outcome IS NULL",
+                     {station_id_});
+    if (!open.ok) {
+      why = open.why;
+      return open.transient ? Answer::kUnavailable : Answer::kFailed;
+    }
+    std::set<std::int64_t> missing;
+    for (int row = 0; row < PQntuples(open.result.get()); ++row) missing.insert(number(open.result, row, 0));
+    for (const Pending& kept : pending_) missing.erase(kept.address);
+    if (!missing.empty()) {
+      std::string text;
+      bool exists = false;
+      platform::read_small_file(dir_ / station::kRecordsFile, kMaxKeptFile, text, exists);
+      for (const Columns& row : named_rows(text)) {
+        std::int64_t address = address_of_colon_text(column(row, "written_mac"));
+        if (missing.count(address) == 0) continue;
+        add_pending(Pending{address, column(row, "adapter"), outcome_of_row(row)});
+      }
+    }
+  }
+  prepared_ = true;
+  return Answer::kDone;
+}
 
 PgAddressPool::~PgAddressPool() {
   std::lock_guard lock(mutex_);
@@ -348,6 +486,7 @@ Reply PgAddressPool::run(const char* sql, const std::vector<std::string>& params
 Status PgAddressPool::check_ready() {
   std::lock_guard lock(mutex_);
   start_call();
+  if (Status loaded = load_spool(); !loaded.ok()) return loaded;
   std::string why;
   if (!connect(why)) {
     // A server that refuses this role or database will not change its mind by itself.
@@ -363,6 +502,14 @@ Status PgAddressPool::check_ready() {
     return Status::error(ENOENT, describe_url(url_) + " has no address range (skav pool init): " + range.why);
   if (range.ok && PQntuples(range.result.get()) != 1)
     return Status::error(ENOENT, describe_url(url_) + " has no address range (skav pool init)");
+  if (!range.ok) {
+    drop_connection();
+    return {};
+  }
+  // What was kept goes now; what cannot go now goes with the first board.
+  Answer prepared = prepare(why);
+  if (prepared == Answer::kFailed) return Status::error(EIO, describe_url(url_) + ": " + why);
+  if (prepared == Answer::kDone) send_pending(why);
   return {};
 }
 
@@ -390,9 +537,9 @@ PgAddressPool::Answer PgAddressPool::store_outcome(const Pending& pending, std::
   if (!connect(why)) return Answer::kUnavailable;
   std::string address = std::to_string(pending.address);
   // 'now' is the server's own word for the present, for a record without a time.
-  std::vector<std::string> params = {address, host_, pending.port, "now"};
-  std::string sql = "INSERT INTO skav_records (address, host, port, ended_at";
-  std::string values = ") VALUES ($1, $2, $3, $4::timestamptz";
+  std::vector<std::string> params = {address, host_, pending.port, "now", station_id_};
+  std::string sql = "INSERT INTO skav_records (address, host, port, ended_at, station_id";
+  std::string values = ") VALUES ($1, $2, $3, $4::timestamptz, NULLIF($5, '')";
   for (const auto& [name, text] : pending.outcome.columns) {
     if (name == "time" && !text.empty()) params[3] = text;
     sql += ", " + quoted_name(name);
@@ -402,8 +549,11 @@ PgAddressPool::Answer PgAddressPool::store_outcome(const Pending& pending, std::
   // A record sent again after its commit's answer was lost is already there.
   sql += values + ") ON CONFLICT (address) DO NOTHING";
   Reply begun = run("BEGIN");
-  Reply marked = begun.ok ? run("UPDATE skav_addresses SET outcome = $2, finished_at = now() "
-                                "WHERE address = $1",
+  Reply marked = begun.ok ? run(
+                                // Sent again (its commit's answer lost, or from the spool
+                                // after a crash): the first outcome stays.
+                                "UPDATE skav_addresses SET outcome = $2, finished_at = now() "
+                                "WHERE address = $1 AND outcome IS NULL",
                                 {address, pending.outcome.verdict})
                           : std::move(begun);
   Reply stored = marked.ok ? run(sql.c_str(), params) : std::move(marked);
@@ -419,14 +569,25 @@ PgAddressPool::Answer PgAddressPool::store_outcome(const Pending& pending, std::
 }
 
 PgAddressPool::Answer PgAddressPool::send_pending(std::string& why) {
+  if (pending_.empty()) return Answer::kDone;
+  if (!connect(why)) return Answer::kUnavailable;
+  if (Answer prepared = prepare(why); prepared != Answer::kDone) return prepared;
+  Answer result = Answer::kDone;
   while (!pending_.empty()) {
     Answer answer = store_outcome(pending_.front(), why);
     if (answer == Answer::kUnavailable) return answer;
     // A record the database refuses (not for want of a connection) would block every later
-    // one: the station's own records file keeps it.
+    // one: the station's own records file keeps it, and the next start tries it again.
+    if (answer == Answer::kFailed) result = answer;
     pending_.pop_front();
   }
-  return Answer::kDone;
+  // All taken: the spool has done its work. Removed, not emptied, so that a crash leaves a
+  // whole spool or none.
+  if (!spool_.empty()) {
+    std::error_code ignored;
+    if (std::filesystem::remove(spool_, ignored)) platform::sync_folder(spool_.parent_path());
+  }
+  return result;
 }
 
 Status PgAddressPool::finish(const settings::Reservation& reservation,
@@ -436,14 +597,31 @@ Status PgAddressPool::finish(const settings::Reservation& reservation,
   std::string port;
   for (const auto& [name, text] : outcome.columns)
     if (name == "adapter") port = text;
-  pending_.push_back(Pending{static_cast<std::int64_t>(reservation.id), port, outcome});
+  Pending pending{static_cast<std::int64_t>(reservation.id), port, outcome};
+  // On disk before the board is called finished, so that neither a database away nor a
+  // killed station loses it.
+  if (!spool_.empty()) {
+    if (int err = platform::append_synced(spool_, spool_header(), spool_line(pending.address, outcome));
+        err != 0)
+      return Status::error(err, "cannot keep the record for the line's database in " + spool_.string() +
+                                    ": " + std::strerror(err));
+  }
+  add_pending(std::move(pending));
   std::string why;
   Answer answer = send_pending(why);
   if (answer == Answer::kUnavailable)
     return Status::error(EAGAIN, "the database does not answer (" + why +
                                      "); the record is kept and sent when it answers");
-  if (answer == Answer::kFailed) return Status::error(EIO, why);
+  if (answer == Answer::kFailed)
+    return Status::error(EAGAIN, "the database refused the record (" + why +
+                                     "); it stays in the records file and is tried again at the next start");
   return {};
+}
+
+std::size_t PgAddressPool::flush_outcomes(std::string& why) {
+  std::lock_guard lock(mutex_);
+  send_pending(why);
+  return pending_.size();
 }
 
 std::size_t PgAddressPool::pending_records() const {
@@ -457,7 +635,7 @@ settings::PoolResult PgAddressPool::reserve(Log*, const MacDigits::Digits& wante
   start_call();
   std::string why;
   if (!connect(why)) return {settings::PoolCode::kUnavailable, describe_url(url_) + ": " + why};
-  if (send_pending(why) == Answer::kUnavailable)
+  if (send_pending(why) == Answer::kUnavailable || prepare(why) == Answer::kUnavailable)
     return {settings::PoolCode::kUnavailable, describe_url(url_) + ": " + why};
   settings::PoolResult result = reserve_locked(wanted, exact, port, out);
   if (result.code == settings::PoolCode::kUnavailable) drop_connection();
@@ -516,9 +694,9 @@ settings::PoolResult PgAddressPool::reserve_locked(const MacDigits::Digits& want
       return {PoolCode::kRefused, MacDigits::text(wanted) + " lies outside the line's range " +
                                       digits_text(first) + "-" + digits_text(last)};
     }
-    Reply taken = run("INSERT INTO skav_addresses (address, host, port, claim) VALUES ($1, $2, $3, $4) "
-                      "ON CONFLICT (address) DO NOTHING RETURNING address",
-                      {std::to_string(address), host_, port, claim});
+    Reply taken = run("INSERT INTO skav_addresses (address, host, port, claim, station_id) "
+                      "VALUES ($1, $2, $3, $4, NULLIF($5, '')) ON CONFLICT (address) DO NOTHING RETURNING address",
+                      {std::to_string(address), host_, port, claim, station_id_});
     if (!taken.ok) return give_up(taken);
     if (PQntuples(taken.result.get()) == 0) {
       Reply holder = run("SELECT host, port, reserved_at FROM skav_addresses WHERE address = $1",
@@ -557,9 +735,9 @@ settings::PoolResult PgAddressPool::reserve_locked(const MacDigits::Digits& want
         return {PoolCode::kExhausted, "the line's address range reaches the group (multicast) address " +
                                           digits_text(address) + ", which no board gets"};
       }
-      Reply taken = run("INSERT INTO skav_addresses (address, host, port, claim) VALUES ($1, $2, $3, $4) "
-                        "ON CONFLICT (address) DO NOTHING RETURNING address",
-                        {std::to_string(address), host_, port, claim});
+      Reply taken = run("INSERT INTO skav_addresses (address, host, port, claim, station_id) "
+                        "VALUES ($1, $2, $3, $4, NULLIF($5, '')) ON CONFLICT (address) DO NOTHING RETURNING address",
+                        {std::to_string(address), host_, port, claim, station_id_});
       if (!taken.ok) return give_up(taken);
       if (PQntuples(taken.result.get()) == 1) break;
     }

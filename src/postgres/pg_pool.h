@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <filesystem>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -76,18 +77,30 @@ Status read_records(const std::string& url, const std::string& since, RecordTabl
 // ends within kCallLimit (a connection within kConnectLimit of it), a cancelled statement
 // within kCancelLimit more: a database that does not answer is then kUnavailable. Any thread
 // may call.
+//
+// With a station identity and a working folder, outcomes the database has not taken yet are
+// kept durably: each goes into the spool `<dir>/skav-spool-<station id>.csv` (one synced line
+// per record, the address and the production record's columns) before finish() returns, and
+// the spool is removed once the database has taken all of it. At its first connection the pool
+// sends what the spool holds, and its own reservations that the database shows without an
+// outcome are matched with the station's records file (by the address written) and sent too.
+// Sending again is harmless: an address's outcome and record are stored once.
 class PgAddressPool : public settings::AddressPool {
  public:
-  // `url` must have passed check_url(). `station_host` is this station's host name.
+  // `url` must have passed check_url(). `station_host` is this station's host name;
+  // `station_id` its identity (SettingsStore::station_id), `dir` the folder of its records
+  // file. Without an identity or a folder nothing is kept on disk and nothing reconciled.
   // `waits`: the clock and socket waits every database call is bounded on (tests hand in theirs).
-  PgAddressPool(std::string url, std::string station_host, SocketWait& waits = system_wait());
+  PgAddressPool(std::string url, std::string station_host, std::string station_id = {},
+                std::filesystem::path dir = {}, SocketWait& waits = system_wait());
   ~PgAddressPool() override;  // tries once more to send records the database did not take
   PgAddressPool(const PgAddressPool&) = delete;
   PgAddressPool& operator=(const PgAddressPool&) = delete;
 
-  // Fails when the database answers and has no range (skav pool init), or cannot be used
-  // (an unknown role or database, refused log-in). A database that does not answer is not a
-  // failure here: the station waits for it when a board comes.
+  // Fails when the spool cannot be read, the database answers and has no range (skav pool
+  // init), or cannot be used (an unknown role or database, refused log-in). A database that
+  // does not answer is not a failure here: the station waits for it when a board comes.
+  // Otherwise sends what was kept and reconciles (see above).
   Status check_ready();
 
   // The range's next address; the digits untouched when the database does not answer (the
@@ -102,11 +115,13 @@ class PgAddressPool : public settings::AddressPool {
   // Records the database did not take earlier are sent first.
   settings::PoolResult reserve(Log* log, const MacDigits::Digits& wanted, bool exact,
                                const std::string& port, settings::Reservation& out) override;
-  // Marks the address's outcome and stores the record, in one transaction. When the database
-  // does not answer, the record is kept and sent before the next reservation (or when the pool
-  // ends); the message says so.
+  // Writes the record to the spool, then marks the address's outcome and stores the record,
+  // in one transaction. EAGAIN when the database does not answer (or refuses the record): it
+  // stays kept and is sent before the next reservation, when the pool ends, or at the next
+  // start. Another error: the spool cannot be written, nothing is kept.
   Status finish(const settings::Reservation& reservation,
                 const settings::BoardOutcome& outcome) override;
+  std::size_t flush_outcomes(std::string& why) override;
 
   // The process is stopping: a database call in progress, and every later one, ends within
   // kStopGrace (what the database still answers in that time is kept).
@@ -114,6 +129,8 @@ class PgAddressPool : public settings::AddressPool {
 
   // Records kept because the database did not take them yet.
   std::size_t pending_records() const;
+  // The spool's path; empty when nothing is kept on disk.
+  const std::filesystem::path& spool_path() const { return spool_; }
 
  private:
   struct InDoubt {
@@ -134,11 +151,21 @@ class PgAddressPool : public settings::AddressPool {
   Reply run(const char* sql, const std::vector<std::string>& params = {});
   Answer store_outcome(const Pending& pending, std::string& why);
   Answer send_pending(std::string& why);
+  // Once per pool, on a connection: the station identity's columns added to a database made
+  // before they were, and the reservations without an outcome matched with the records file.
+  Answer prepare(std::string& why);
+  Status load_spool();
+  void add_pending(Pending pending);
   settings::PoolResult reserve_locked(const MacDigits::Digits& wanted, bool exact,
                                       const std::string& port, settings::Reservation& out);
 
   std::string url_;
   std::string host_;
+  std::string station_id_;
+  std::filesystem::path dir_;
+  std::filesystem::path spool_;
+  bool spool_loaded_ = false;
+  bool prepared_ = false;
   mutable std::mutex mutex_;
   Bounds bounds_;
   Connection connection_{bounds_};

@@ -106,6 +106,7 @@ const char* word_text(Word word) {
     case Word::kFail: return "FAIL";
     case Word::kTimeout: return "TIMEOUT";
     case Word::kAdapterError: return "ADAPTER ERROR";
+    case Word::kStationError: return "STATION ERROR";
   }
   return "";
 }
@@ -115,7 +116,8 @@ Tone tone_of(Word word) {
     case Word::kPass: return Tone::kGood;
     case Word::kFail:
     case Word::kTimeout:
-    case Word::kAdapterError: return Tone::kBad;
+    case Word::kAdapterError:
+    case Word::kStationError: return Tone::kBad;
     case Word::kConnected:
     case Word::kProgramming: return Tone::kBusy;
     case Word::kStarting:
@@ -130,6 +132,10 @@ Word verdict_word(Verdict overall) {
     case Verdict::kTimeout: return Word::kTimeout;
     default: return Word::kFail;
   }
+}
+
+Word board_word(const BoardView& board) {
+  return board.record_stored ? verdict_word(board.overall) : Word::kStationError;
 }
 
 const char* step_state_text(StepState state) {
@@ -253,6 +259,10 @@ Panel make_panel(const StationSnapshot& snapshot) {
     panel.detail = !snapshot.adapter_problem.empty() ? snapshot.adapter_problem
                    : snapshot.adapter.empty()        ? "no adapter is open"
                                                      : snapshot.adapter + " is not open";
+  } else if (snapshot.records_kept > 0) {
+    // No board is taken until the kept records are stored.
+    panel.word = Word::kStationError;
+    panel.detail = "record not stored: " + snapshot.record_problem;
   } else if (new_board) {
     panel.word = Word::kConnected;
     if (snapshot.entry_pending) panel.detail = "type or scan the board's MAC address, then Enter";
@@ -260,8 +270,11 @@ Panel make_panel(const StationSnapshot& snapshot) {
     panel.word = Word::kProgramming;
     panel.detail = programming_detail(*board);
   } else if (board != nullptr) {
-    panel.word = verdict_word(board->overall);
-    if (panel.word != Word::kPass) panel.detail = failure_detail(*board);
+    panel.word = board_word(*board);
+    if (panel.word == Word::kStationError)
+      panel.detail = "record not stored at the board's end; written since";
+    else if (panel.word != Word::kPass)
+      panel.detail = failure_detail(*board);
   } else {
     panel.word = Word::kSearching;
     panel.detail = "connect a board";

@@ -22,18 +22,22 @@ enum class Word {
   kFail,          // the last board: a step failed, or the run was stopped, or nothing was configured
   kTimeout,       // the last board fell silent
   kAdapterError,  // the adapter cannot be opened or went away
+  kStationError,  // the station cannot keep a promise of its own (a record not stored)
 };
 
 // What the word's background says: nothing yet, work in progress, good, bad.
 enum class Tone { kNeutral, kBusy, kGood, kBad };
 
-// "STARTING", "SEARCHING", "CONNECTED", "PROGRAMMING", "PASS", "FAIL", "TIMEOUT", "ADAPTER ERROR".
+// "STARTING", "SEARCHING", "CONNECTED", "PROGRAMMING", "PASS", "FAIL", "TIMEOUT", "ADAPTER ERROR",
+// "STATION ERROR".
 const char* word_text(Word word);
 Tone tone_of(Word word);
 
 // A finished board's word from its overall verdict: PASS, TIMEOUT, or FAIL for everything else.
 // A board on which nothing was configured (skipped) got nothing: it does not pass.
 Word verdict_word(station::Verdict overall);
+// A finished board's word: STATION ERROR when its record was not stored, else its verdict's.
+Word board_word(const station::BoardView& board);
 
 // True for the words that call the operator (FAIL and TIMEOUT).
 inline bool is_alarm(Word word) { return word == Word::kFail || word == Word::kTimeout; }

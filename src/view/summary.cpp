@@ -8,7 +8,7 @@
 namespace skav::view {
 
 std::string board_summary(const station::BoardView& board) {
-  std::string line = std::to_string(board.number) + " " + word_text(verdict_word(board.overall)) + " " +
+  std::string line = std::to_string(board.number) + " " + word_text(board_word(board)) + " " +
                      (board.address_written ? MacDigits::colon_text(board.address) : "-") + " " +
                      seconds_text(board.seconds);
   std::string failed;
@@ -17,6 +17,7 @@ std::string board_summary(const station::BoardView& board) {
     failed += (failed.empty() ? "" : "; ") + row.name + ": " + row.text;
   }
   if (failed.empty() && board.overall == station::Verdict::kSkipped) failed = "nothing configured";
+  if (!board.record_stored) failed += (failed.empty() ? "" : "; ") + board.failure;
   if (!failed.empty()) line += " " + failed;
   return line;
 }

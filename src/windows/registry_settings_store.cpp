@@ -57,6 +57,27 @@ int RegistrySettingsStore::machwid_read(Log* log, MacDigits::Digits& digits) {
   return read_machwid(key, digits);
 }
 
+int RegistrySettingsStore::station_id(Log* log, std::string& id) {
+  HKEY key = nullptr;
+  if (LONG result = open(log, key); result != ERROR_SUCCESS) return static_cast<int>(result);
+  char data[64] = {};
+  DWORD size = sizeof data - 1;
+  LONG result = RegQueryValueExA(key, settings::kStationId, nullptr, nullptr,
+                                 reinterpret_cast<BYTE*>(data), &size);
+  if (result == ERROR_SUCCESS && settings::is_station_id(std::string(data, strnlen(data, size)))) {
+    RegCloseKey(key);
+    id.assign(data, 32);
+    return settings::kOk;
+  }
+  std::string made = settings::make_station_id();
+  result = RegSetValueExA(key, settings::kStationId, 0, REG_SZ,
+                          reinterpret_cast<const BYTE*>(made.c_str()),
+                          static_cast<DWORD>(made.size() + 1));
+  RegCloseKey(key);
+  if (result == ERROR_SUCCESS) id = made;
+  return static_cast<int>(result);
+}
+
 int RegistrySettingsStore::machwid_peek(MacDigits::Digits& digits) const {
   HKEY key = nullptr;
   if (LONG result = RegOpenKeyExA(root_, subkey_.c_str(), 0, KEY_READ, &key);

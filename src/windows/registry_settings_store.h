@@ -30,6 +30,8 @@ class RegistrySettingsStore : public settings::SettingsStore {
   // A stored value of other than 12 characters (a terminating zero is not one) counts as
   // missing: ERROR_FILE_NOT_FOUND, `digits` untouched.
   int machwid_read(Log* log, MacDigits::Digits& digits) override;
+  // StationId as REG_SZ, made and stored on first use.
+  int station_id(Log* log, std::string& id) override;
   // MACHWID as machwid_read gives it, but only looking: the key is opened for reading and never
   // created (a missing key gives ERROR_FILE_NOT_FOUND). Logs nothing.
   int machwid_peek(MacDigits::Digits& digits) const;

@@ -65,6 +65,19 @@ PgServer::Frozen::~Frozen() {
 }
 
 bool PgServer::stop() { return cluster("stop"); }
+
+std::string PgServer::query(const std::string& url, const std::string& sql) {
+  // psql, as the tests make their databases with createdb: the tests do not talk libpq.
+  std::string command = "psql -X -q -At -v ON_ERROR_STOP=1 '" + url + "' -c \"" + sql + "\" 2>&1";
+  FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) return "error: cannot run psql";
+  std::string out;
+  char buffer[4096];
+  while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) out.append(buffer, n);
+  if (pclose(pipe) != 0) return "error: " + out;
+  return out.substr(0, out.find('\n'));
+}
+
 bool PgServer::start() { return cluster("start"); }
 
 }  // namespace skav::test

@@ -32,6 +32,9 @@ class PgServer {
    private:
     std::vector<pid_t> pids_;
   };
+  // Runs `sql` on the database at `url`: the first row's text (NULL as ""); on failure
+  // "error: " and the server's message.
+  static std::string query(const std::string& url, const std::string& sql);
 };
 
 }  // namespace skav::test

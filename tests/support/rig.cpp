@@ -262,6 +262,7 @@ StationRig::StationRig(RigOptions options)
   station_options.barcode = options.barcode_override;
   station_options.allow_worker_start = options.allow_worker_start;
   station_options.take_run = options.take_run;
+  station_options.write_record = options.write_record;
   station = std::make_unique<station::Station>(
       cable_->backend(), store, options.pool != nullptr ? *options.pool : pool, options.log != nullptr ? *options.log : log,
       options.events != nullptr ? options.events : &events, station_options);

@@ -132,6 +132,7 @@ struct RigOptions {
   std::optional<int> barcode_override;  // Barcode Mode for this station's life only
   std::function<bool()> allow_worker_start;
   std::function<bool()> take_run;
+  station::RecordWriter write_record;  // none: the records file as the station writes it
   bool start_up = true;  // carry out the start-up when the rig is made
   // The address pool instead of the rig's own (the store's MACHWID).
   settings::AddressPool* pool = nullptr;

@@ -41,6 +41,17 @@ class RegistryStore : public ::testing::Test {
   StringLog log_;
 };
 
+TEST_F(RegistryStore, TheStationIdentityIsMadeOnceAsAStringAndKept) {
+  std::string id, again;
+  ASSERT_EQ(store_.station_id(&log_, id), ERROR_SUCCESS);
+  EXPECT_TRUE(settings::is_station_id(id)) << id;
+  RawValue raw = raw_value(settings::kStationId);
+  EXPECT_EQ(raw.type, static_cast<DWORD>(REG_SZ));
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(raw.data.data())), id);
+  EXPECT_EQ(RegistrySettingsStore(HKEY_CURRENT_USER, kTestKey).station_id(&log_, again), ERROR_SUCCESS);
+  EXPECT_EQ(again, id);
+}
+
 TEST_F(RegistryStore, FirstUseCreatesTheKeyAndAMissingValueIsRepairedByWritingIt) {
   std::int32_t value = 7;
   EXPECT_EQ(store_.number_read(&log_, settings::kBarCode, value), ERROR_FILE_NOT_FOUND);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -61,8 +62,16 @@ class AddressPool {
     (void)log;
     return {};
   }
-  // Records how the board that received `reservation` ended.
+  // Records how the board that received `reservation` ended. Ok: stored. EAGAIN: kept durably
+  // and sent later (the message says why not now). Any other error: not kept; the station
+  // keeps the record and calls again, which must not store it twice.
   virtual Status finish(const Reservation& reservation, const BoardOutcome& outcome) = 0;
+  // Tries once more to send the outcomes kept for later, and returns how many are still
+  // unsent (`why`: the last reason). They stay kept and go when the pool is next used.
+  virtual std::size_t flush_outcomes(std::string& why) {
+    (void)why;
+    return 0;
+  }
   // The next address as this process last read, set or handed it out, without asking the
   // store: what every port of the process shows. None where the pool keeps no such address.
   virtual std::optional<MacDigits::Digits> known_next() const { return std::nullopt; }

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <random>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -546,6 +547,37 @@ int machwid_of(const RegDocument& doc, MacDigits::Digits& digits) {
 }
 
 }  // namespace
+
+std::string make_station_id() {
+  std::random_device random;
+  char text[40];
+  std::snprintf(text, sizeof text, "%08x%08x%08x%08x", random(), random(), random(), random());
+  return text;
+}
+
+bool is_station_id(std::string_view text) {
+  if (text.size() != 32) return false;
+  for (char c : text)
+    if (hex_value(c) < 0) return false;
+  return true;
+}
+
+int FileSettingsStore::station_id(Log* log, std::string& id) {
+  return transact(log, path_, [&](RegDocument& doc) {
+    const RegValue* found = find_value(doc, kStationId);
+    std::vector<std::uint8_t> bytes;
+    if (found != nullptr && value_bytes(found->data, bytes)) {
+      std::string stored(bytes.begin(), bytes.end());
+      if (is_station_id(stored)) {
+        id = stored;
+        return Access{kOk, false};
+      }
+    }
+    id = make_station_id();
+    set_value(doc, kStationId, quote(id));
+    return Access{kOk, true};
+  });
+}
 
 int FileSettingsStore::machwid_read(Log* log, MacDigits::Digits& digits) {
   return transact(log, path_, [&](const RegDocument& doc) { return Access{machwid_of(doc, digits), false}; });

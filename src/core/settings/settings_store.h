@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <string>
 #include <string_view>
 
 #include "core/log.h"
@@ -16,6 +17,12 @@ inline constexpr int kNotFound = 2;  // also the value of ENOENT and of the Wind
 inline constexpr const char* kBarCode = "BarCode";
 inline constexpr const char* kNetIF = "NetIF";
 inline constexpr const char* kMachwid = "MACHWID";
+inline constexpr const char* kStationId = "StationId";
+
+// A new station identity: 32 lowercase hexadecimal digits, 128 random bits.
+std::string make_station_id();
+// True for a stored identity that is one: 32 hexadecimal digits.
+bool is_station_id(std::string_view text);
 
 // The per-user settings: BarCode and NetIF as 32-bit numbers, MACHWID as exactly 12 characters.
 // Every operation opens the store, reads or writes, and closes it; nothing is held between
@@ -31,6 +38,11 @@ class SettingsStore {
   // Leaves `digits` untouched unless 0 is returned. A stored value of other than 12
   // characters counts as missing.
   virtual int machwid_read(Log* log, MacDigits::Digits& digits) = 0;
+  // This station's identity (StationId, a string), made with make_station_id and stored the
+  // first time it is asked for, and the same ever after: it tells the station's own work apart
+  // in a line's database, where host names repeat on cloned PCs. A stored value that is not an
+  // identity is replaced. 0 with `id` set; otherwise the store's error.
+  virtual int station_id(Log* log, std::string& id) = 0;
 };
 
 }  // namespace skav::settings

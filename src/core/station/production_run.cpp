@@ -1,6 +1,7 @@
 #include "core/station/production_run.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <optional>
 
 #include "core/config/section_table.h"
@@ -81,7 +82,35 @@ void mark_not_run(const RunPlan& plan, std::size_t from, BoardRecord& record, Ru
 
 }  // namespace
 
-BoardRecord run_board(RunContext& context) {
+bool store_record(Log* log, const std::filesystem::path& dir, settings::AddressPool& pool,
+                  const RecordWriter& write, KeptRecord& kept) {
+  if (!kept.in_file) {
+    const std::filesystem::path file = dir / kRecordsFile;
+    Status written = write ? write(file, kept.record) : append_record(file, kept.record);
+    kept.in_file = written.ok();
+    if (!written.ok()) {
+      log_sink(log, "Could not write the production record: %s\r\n", written.message().c_str());
+      kept.problem = written.message();
+      return false;
+    }
+  }
+  if (kept.reservation && !kept.with_pool) {
+    settings::BoardOutcome outcome{verdict_name(kept.record.overall), record_columns(kept.record)};
+    Status given = pool.finish(*kept.reservation, outcome);
+    // EAGAIN: the pool keeps it on disk and sends it later.
+    kept.with_pool = given.ok() || given.code() == EAGAIN;
+    if (!given.ok())
+      log_sink(log, "Could not record the board in the MAC address pool: %s\r\n", given.message().c_str());
+    if (!kept.with_pool) {
+      kept.problem = given.message();
+      return false;
+    }
+  }
+  kept.problem.clear();
+  return true;
+}
+
+KeptRecord run_board(RunContext& context) {
   Clock& clock = context.link.clock();
   const Clock::time_point start = clock.now();
   transfer::Channel channel{context.link, context.timeout, context.stop, nullptr};
@@ -149,20 +178,16 @@ BoardRecord run_board(RunContext& context) {
   record.overall = overall_verdict(record);
   record.time = iso8601_now();
   record.seconds = std::chrono::duration<double>(clock.now() - start).count();
-  if (Status written = append_record(context.dir / kRecordsFile, record); !written.ok())
-    log_sink(context.log, "Could not write the production record: %s\r\n", written.message().c_str());
-  if (environment.reservation) {
-    settings::BoardOutcome outcome{verdict_name(record.overall), record_columns(record)};
-    if (Status kept = context.pool.finish(*environment.reservation, outcome); !kept.ok())
-      log_sink(context.log, "Could not record the board in the MAC address pool: %s\r\n",
-               kept.message().c_str());
-  }
+  KeptRecord kept;
+  kept.record = record;
+  kept.reservation = environment.reservation;
+  store_record(context.log, context.dir, context.pool, context.write_record, kept);
 
   // A run that relayed a diagnostic image ends with its text; one that gave up on the board has
   // said so already. Otherwise the run's verdict closes it.
-  if ((started_diag && ended_at == kStepSlots) || ended_at < kStepSlots) return record;
+  if ((started_diag && ended_at == kStepSlots) || ended_at < kStepSlots) return kept;
   log_sink(context.log, "%s", record.overall == Verdict::kFail ? "Fail !!\r\n" : "Success !!\r\n");
-  return record;
+  return kept;
 }
 
 }  // namespace skav::station

@@ -4,6 +4,8 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
+#include <optional>
 #include <string>
 
 #include "core/link/link.h"
@@ -44,6 +46,27 @@ class RunObserver {
   }
 };
 
+// Writes one record to the records file: flushed to disk when it returns ok.
+using RecordWriter = std::function<Status(const std::filesystem::path& file, const BoardRecord& record)>;
+
+// A finished board's record on its way to being stored: its line flushed to the records file
+// and, for a board that got a reservation, its outcome with the pool (sent, or kept durably to
+// be sent). Until both hold, the station keeps it and takes no board.
+struct KeptRecord {
+  BoardRecord record;
+  std::optional<settings::Reservation> reservation;
+  bool in_file = false;
+  bool with_pool = false;
+  std::string problem;  // why it is not stored, for the operator
+  bool stored() const { return in_file && (with_pool || !reservation); }
+};
+
+// Does what is left of storing `kept`, the file first, and logs each failure ("Could not write
+// the production record: %s\r\n", "Could not record the board in the MAC address pool: %s\r\n").
+// `write` null: append_record. True when the record is stored.
+bool store_record(Log* log, const std::filesystem::path& dir, settings::AddressPool& pool,
+                  const RecordWriter& write, KeptRecord& kept);
+
 // What one Production Run works with. The run is the only user of `link` while it lasts.
 struct RunContext {
   Log* log = nullptr;
@@ -57,6 +80,7 @@ struct RunContext {
   RunObserver* observer = nullptr;
   // The image buffer kept from board to board (a station's); none: the run has one of its own.
   ImageBuffer* images = nullptr;
+  RecordWriter write_record = nullptr;  // null: append_record
 };
 
 // The Production Run of one board: reads config.ini into the run's plan, writes the
@@ -64,8 +88,9 @@ struct RunContext {
 // started diagnostic image finds the board again and relays its text until the end marker.
 // Every wait is bounded by the context's timeout; a transfer that does not complete ends the
 // run there. Then the record (verdicts, addresses, seconds) is appended to the records file
-// and given to the pool, and, unless the run relayed a diagnostic text or already said why it
-// gave up, "Success !!\r\n" or "Fail !!\r\n" closes the run in the log.
-BoardRecord run_board(RunContext& context);
+// and given to the pool (store_record; the result says how far that got), and, unless the run
+// relayed a diagnostic text or already said why it gave up, "Success !!\r\n" or "Fail !!\r\n"
+// closes the run in the log.
+KeptRecord run_board(RunContext& context);
 
 }  // namespace skav::station

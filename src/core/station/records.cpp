@@ -72,6 +72,47 @@ std::string format_record(const BoardRecord& r) {
   return line + "\n";
 }
 
+std::vector<std::vector<std::string>> parse_csv(std::string_view text) {
+  std::vector<std::vector<std::string>> rows;
+  std::vector<std::string> row;
+  std::string field;
+  bool quoted = false, any = false;
+  auto end_row = [&] {
+    if (any || !field.empty() || !row.empty()) {
+      row.push_back(std::move(field));
+      rows.push_back(std::move(row));
+    }
+    row.clear();
+    field.clear();
+    any = false;
+  };
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    char c = text[i];
+    if (quoted) {
+      if (c != '"') {
+        field += c;
+      } else if (i + 1 < text.size() && text[i + 1] == '"') {
+        field += '"';
+        ++i;
+      } else {
+        quoted = false;
+      }
+    } else if (c == '"') {
+      quoted = any = true;
+    } else if (c == ',') {
+      row.push_back(std::move(field));
+      field.clear();
+      any = true;
+    } else if (c == '\n') {
+      end_row();
+    } else if (c != '\r' || i + 1 >= text.size() || text[i + 1] != '\n') {
+      field += c;
+    }
+  }
+  end_row();
+  return rows;
+}
+
 Status append_record(const std::filesystem::path& file, const BoardRecord& record) {
   // One write per line, so a crash leaves whole lines only; synced before the next board.
   if (int error = platform::append_synced(file, records_header(), format_record(record));

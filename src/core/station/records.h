@@ -3,6 +3,7 @@
 #include <array>
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -40,6 +41,11 @@ std::string csv_field(const std::string& text);
 
 // The line as written (with its "\n").
 std::string format_record(const BoardRecord& record);
+
+// The rows of a CSV text as csv_field writes them: fields split at commas, a quoted field's
+// doubled quotes undone, line ends inside quotes kept; a CR before a line's LF dropped. Blank
+// lines give no row.
+std::vector<std::vector<std::string>> parse_csv(std::string_view text);
 
 // Appends one line per board to a CSV file (the header line first when the file is new or
 // empty). Each line goes out in one write and is flushed to disk before this returns.

@@ -95,6 +95,8 @@ void Station::stop() {
   // The run ends at its next wait; its last act posts the link back.
   if (worker_.joinable()) worker_.join();
   run_commands();
+  // A last try: what is still kept when this returns is the front end's to report.
+  if (!kept_.empty()) write_kept();
   if (link_) link_->close_link();
   stopped_ = true;
   publish();
@@ -221,20 +223,43 @@ void Station::take_back(RunEnded& ended) {
   if (worker_.joinable()) worker_.join();
   link_ = std::move(ended.link);
   run_status_ = kRunFinished;
+  const BoardRecord& record = ended.kept.record;
+  const bool stored = ended.kept.stored();
   if (board_) {
     board_->finished = true;
-    board_->overall = ended.record.overall;
-    board_->seconds = ended.record.seconds;
+    board_->overall = record.overall;
+    board_->seconds = record.seconds;
     board_->failure = first_failure(*board_);
+    board_->record_stored = stored;
+    if (!stored) {
+      // A board is done when its record is: whatever its steps did, it does not pass.
+      if (board_->overall == Verdict::kPass) board_->overall = Verdict::kFail;
+      board_->failure = "record not stored: " + ended.kept.problem;
+    }
   }
-  if (ended.record.overall == Verdict::kAdapterLost) {
+  if (!stored) {
+    kept_.push_back(ended.kept);
+    kept_ticks_ = 0;
+  }
+  if (record.overall == Verdict::kAdapterLost) {
     // The run has said that the adapter is gone.
     adapter_lost_ = true;
     lost_ticks_ = 0;
     lost_adapter_ = link_->open_name();
     adapter_problem_ = lost_adapter_ + " is gone";
   }
-  finished_record_ = std::move(ended.record);
+  finished_record_ = record;
+}
+
+bool Station::write_kept() {
+  // Quietly: the log said why when the board ended, and says when the record is written.
+  while (!kept_.empty()) {
+    KeptRecord& kept = kept_.front();
+    if (!store_record(nullptr, options_.dir, pool_, options_.write_record, kept)) return false;
+    log_sink(&log_, "The production record of board %s is written now\r\n", kept.record.board_mac.c_str());
+    kept_.pop_front();
+  }
+  return true;
 }
 
 void Station::start_up() {
@@ -339,8 +364,14 @@ void Station::tick() {
   status_text_ = format_status_text();
   switch (state_) {
     case StationState::kIdle:
-      // Without addresses the station takes no more boards.
+      // Without addresses the station takes no more boards; nor while a record waits to be
+      // stored, which it tries about once a second.
       if (pool_exhausted_) break;
+      if (!kept_.empty()) {
+        if (++kept_ticks_ < kLostRetryTicks) break;
+        kept_ticks_ = 0;
+        if (!write_kept()) break;
+      }
       log_sink(&log_, "Waiting connecting to Target...\r\n");
       // Frames the last board sent after its run ended (late acknowledgements, a stray data
       // frame) would be taken as part of the next board's first exchange.
@@ -385,8 +416,8 @@ void Station::start_worker() {
   if (allowed) {
     try {
       worker_ = std::thread([this, link, digits = digits_, exact = entered_] {
-        BoardRecord record = run_worker(*link, digits, exact);
-        post(RunEnded{link, std::move(record)});
+        KeptRecord kept = run_worker(*link, digits, exact);
+        post(RunEnded{link, std::move(kept)});
       });
     } catch (const std::system_error&) {
       allowed = false;
@@ -407,10 +438,10 @@ void Station::start_worker() {
   board_ = board;
 }
 
-BoardRecord Station::run_worker(link::Link& link, MacDigits::Digits digits, bool exact) {
+KeptRecord Station::run_worker(link::Link& link, MacDigits::Digits digits, bool exact) {
   RunNews news(*this);
   RunContext context{&log_, link, pool_, options_.dir, options_.transfer_timeout, &stop_,
-                     digits, exact, &news, &images_};
+                     digits, exact, &news, &images_, options_.write_record};
   return run_board(context);
 }
 
@@ -453,6 +484,8 @@ void Station::publish() {
   next->pool_waiting = pool_waiting_;
   next->pool_exhausted = pool_exhausted_;
   next->pool_problem = pool_problem_;
+  next->records_kept = static_cast<int>(kept_.size());
+  next->record_problem = kept_.empty() ? std::string() : kept_.front().problem;
   next->boards_done = boards_done_;
   next->start_ups = start_ups_;
   next->stopped = stopped_;

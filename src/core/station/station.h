@@ -46,6 +46,8 @@ struct StationOptions {
   std::function<bool()> take_run;
   // Test hook: returns false to make the next worker start fail.
   std::function<bool()> allow_worker_start;
+  // Test hook: writes a record to the records file instead of append_record.
+  RecordWriter write_record;
 };
 
 // The station: one thread, its own, owns the Link, the station's fields (Barcode Mode, the MAC
@@ -137,7 +139,7 @@ class Station {
   };
   struct RunEnded {
     std::shared_ptr<link::Link> link;
-    BoardRecord record;
+    KeptRecord kept;
   };
   using Command = std::variant<StartUp, Key, ToggleBarcode, ApplyInterface, Planned, StepStarted,
                                StepProgress, StepFinished, AddressTaken, PoolAnswer, RunEnded>;
@@ -154,8 +156,10 @@ class Station {
   // Searching with an adapter that went away: once a second, tries to open it again by name.
   void retry_lost_adapter();
   void note_adapter_lost();
+  // Stores the records kept in memory, oldest first, as far as it can. True when none is left.
+  bool write_kept();
   void start_worker();
-  BoardRecord run_worker(link::Link& link, MacDigits::Digits digits, bool exact);
+  KeptRecord run_worker(link::Link& link, MacDigits::Digits digits, bool exact);
   void thread_main();
   std::string format_status_text() const;
   // Publishes a snapshot when anything in it changed.
@@ -193,6 +197,9 @@ class Station {
   int start_ups_ = 0;
   bool stopped_ = false;
   std::optional<BoardRecord> finished_record_;  // told to the events after its snapshot
+  // Records not stored yet, oldest first: no board is taken until they are.
+  std::deque<KeptRecord> kept_;
+  int kept_ticks_ = 0;
   bool pool_waiting_ = false;    // a run waits for the address pool to answer
   bool pool_exhausted_ = false;  // the pool has no address left: no more boards are taken
   std::string pool_problem_;

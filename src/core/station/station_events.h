@@ -47,6 +47,9 @@ struct BoardView {
   // The first step that did not pass and why, "filesystem: read-back differs"; empty if none.
   std::string failure;
   double seconds = 0;           // when finished
+  // False when its record could not be stored at the board's end: the board does not pass
+  // (`overall` is then never kPass) and shows a station error.
+  bool record_stored = true;
   bool operator==(const BoardView&) const = default;
 };
 
@@ -74,6 +77,9 @@ struct StationSnapshot {
   bool pool_waiting = false;
   bool pool_exhausted = false;
   std::string pool_problem;
+  // Records that could not be stored yet (the station keeps them and takes no board), and why.
+  int records_kept = 0;
+  std::string record_problem;
   int boards_done = 0;          // runs finished since the station started
   int start_ups = 0;            // start-ups carried out
   bool stopped = false;         // stop() has ended the station and closed its link

@@ -92,6 +92,22 @@ TEST_F(FileSettingsStoreTest, ValuesRoundTripWithTheirTypesInTheRegistryExportFo
   EXPECT_EQ(log_.text(), "");
 }
 
+TEST_F(FileSettingsStoreTest, TheStationIdentityIsMadeOnceAndKeptBesideTheOtherValues) {
+  store_.number_write(&log_, kBarCode, 1);
+  std::string id, again;
+  ASSERT_EQ(store_.station_id(&log_, id), kOk);
+  EXPECT_TRUE(is_station_id(id)) << id;
+  EXPECT_NE(store_text().find("\"StationId\"=\"" + id + "\"\r\n"), std::string::npos) << store_text();
+  EXPECT_EQ(FileSettingsStore(store_path()).station_id(&log_, again), kOk);
+  EXPECT_EQ(again, id);
+  // One that is no identity (a hand-edited store) is replaced.
+  write_store(std::string(kHeader) + "\"StationId\"=\"station-7\"\r\n");
+  ASSERT_EQ(store_.station_id(&log_, again), kOk);
+  EXPECT_NE(again, id);
+  EXPECT_TRUE(is_station_id(again)) << again;
+  EXPECT_EQ(log_.text(), "");
+}
+
 TEST_F(FileSettingsStoreTest, RewritingAValueReplacesItInPlace) {
   store_.number_write(&log_, kNetIF, 3);
   store_.machwid_write(&log_, digits_of("001122334455"));

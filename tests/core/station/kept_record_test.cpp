@@ -1,0 +1,72 @@
+// A record that cannot be stored: the board does not pass, the station keeps the record and
+// takes no board until it is written, then goes on by itself.
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <string>
+
+#include "support/rig.h"
+#include "view/panel.h"
+
+namespace skav::station {
+namespace {
+
+TEST(KeptRecord, AnUnwrittenRecordHoldsTheStationUntilItIsWrittenFirstAndInOrder) {
+  test::StationRig rig;
+  // A records file that cannot be appended to, for root too.
+  const std::filesystem::path records = rig.dir / kRecordsFile;
+  std::filesystem::create_directory(records);
+  rig.plug_line(board::BoardOptions{}, 2);
+  ASSERT_TRUE(rig.until_boards_done(1)) << rig.log_text();
+
+  // The board's steps all passed, but its record is not stored: no PASS anywhere.
+  auto snapshot = rig.station->snapshot();
+  EXPECT_NE(snapshot->board->overall, Verdict::kPass);
+  EXPECT_NE(view::make_panel(*snapshot).word, view::Word::kPass);
+  EXPECT_NE(rig.log_text().find("Could not write the production record: "), std::string::npos);
+
+  // No board is taken while the record waits.
+  for (int i = 0; i < 35; ++i) rig.station->step();
+  EXPECT_EQ(rig.station->state(), StationState::kIdle);
+
+  // The file can be written again: the kept record goes first, then the station goes on.
+  std::filesystem::remove(records);
+  ASSERT_TRUE(rig.until_boards_done(2)) << rig.log_text();
+  EXPECT_EQ(rig.station->snapshot()->board->overall, Verdict::kPass);
+  std::vector<test::RecordLine> lines = rig.records();
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[0].written_mac + " " + lines[1].written_mac,
+            test::written_address(0) + " " + test::written_address(1));
+}
+
+TEST(KeptRecord, TheStationSaysWhyAndTriesOnceASecond) {
+  int tries = 0;
+  bool fail = true;
+  test::RigOptions options;
+  options.write_record = [&](const std::filesystem::path& file, const BoardRecord& record) {
+    ++tries;
+    return fail ? Status::error(EROFS, file.string() + ": Read-only file system") : append_record(file, record);
+  };
+  test::StationRig rig(std::move(options));
+  rig.plug_line(board::BoardOptions{}, 2);
+  ASSERT_TRUE(rig.until_boards_done(1)) << rig.log_text();
+  auto snapshot = rig.station->snapshot();
+  EXPECT_FALSE(snapshot->board->record_stored);
+  EXPECT_EQ(snapshot->records_kept, 1);
+  view::Panel panel = view::make_panel(*snapshot);
+  EXPECT_EQ(panel.word, view::Word::kStationError);
+  EXPECT_EQ(panel.detail, "record not stored: " + (rig.dir / kRecordsFile).string() + ": Read-only file system");
+
+  // Ten ticks of 100 ms between tries.
+  for (int i = 0; i < 35; ++i) rig.station->step();
+  EXPECT_EQ(tries, 4);
+  fail = false;
+  for (int i = 0; i < 5; ++i) rig.station->step();
+  EXPECT_EQ(tries, 5);
+  EXPECT_EQ(rig.station->snapshot()->records_kept, 0);
+  EXPECT_NE(rig.log_text().find("The production record of board "), std::string::npos);
+}
+
+}  // namespace
+}  // namespace skav::station

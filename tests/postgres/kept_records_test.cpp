@@ -1,0 +1,129 @@
+// Records for the line's database survive a database away and a killed station: kept in the
+// station's spool, sent at the next start, matched with the records file, never stored twice.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "core/station/records.h"
+#include "postgres/pg_pool.h"
+#include "postgres/pg_support.h"
+#include "support/temp_dir.h"
+
+namespace skav {
+namespace {
+
+using test::PgServer;
+
+constexpr const char* kStation = "0123456789abcdef0123456789abcdef";
+
+station::BoardRecord record_for(const settings::Reservation& r) {
+  station::BoardRecord record;
+  record.time = "2026-01-02T03:04:05+00:00";
+  record.adapter = "eth1";
+  record.written_mac = MacDigits::colon_text(r.address);
+  record.step(station::StepSlot::kEnvironment) = record.overall = station::Verdict::kPass;
+  return record;
+}
+
+class KeptRecords : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    SKAV_REQUIRE_POSTGRES();
+    url_ = PgServer::new_database();
+    MacDigits::Digits first{}, last{};
+    MacDigits::parse("0200000A0000", first);
+    MacDigits::parse("0200000A00FF", last);
+    ASSERT_TRUE(postgres::init_range(url_, first, last).ok());
+  }
+  // A start of the station: its pool, ready.
+  std::unique_ptr<postgres::PgAddressPool> start() {
+    auto pool = std::make_unique<postgres::PgAddressPool>(url_, "clone", kStation, dir_.path());
+    EXPECT_TRUE(pool->check_ready().ok());
+    return pool;
+  }
+  settings::Reservation reserve(postgres::PgAddressPool& pool) {
+    settings::Reservation r;
+    EXPECT_TRUE(pool.reserve(&log_, MacDigits::kDefault, false, "eth1", r).ok());
+    return r;
+  }
+  Status finish(postgres::PgAddressPool& pool, const settings::Reservation& r) {
+    return pool.finish(r, {"pass", station::record_columns(record_for(r))});
+  }
+  std::string sql(const std::string& text) { return PgServer::query(url_, text); }
+  std::filesystem::path spool() const { return dir_ / (std::string("skav-spool-") + kStation + ".csv"); }
+
+  std::string url_;
+  test::TempDir dir_;
+  StringLog log_;
+};
+
+TEST_F(KeptRecords, ARecordTheDatabaseDidNotTakeIsSpooledAndSentAtTheNextStart) {
+  {
+    auto station = start();
+    settings::Reservation r = reserve(*station);
+    ASSERT_TRUE(PgServer::stop());
+    EXPECT_EQ(finish(*station, r).code(), EAGAIN);
+    EXPECT_TRUE(std::filesystem::exists(spool()));
+    std::string why;
+    EXPECT_EQ(station->flush_outcomes(why), 1u);
+  }  // the station ends with the record unsent
+  ASSERT_TRUE(PgServer::start());
+  EXPECT_EQ(sql("SELECT count(*) FROM skav_records"), "0");
+  EXPECT_EQ(start()->pending_records(), 0u);
+  EXPECT_EQ(sql("SELECT outcome FROM skav_addresses"), "pass");
+  EXPECT_EQ(sql("SELECT station_id FROM skav_records"), kStation);
+  EXPECT_FALSE(std::filesystem::exists(spool()));
+}
+
+TEST_F(KeptRecords, ARecordSentAgainIsStoredOnce) {
+  auto station = start();
+  settings::Reservation r = reserve(*station);
+  ASSERT_TRUE(PgServer::stop());
+  finish(*station, r);
+  // A crash after the database took it, before the spool was removed: the spool comes back.
+  std::filesystem::copy_file(spool(), dir_ / "spool.copy");
+  ASSERT_TRUE(PgServer::start());
+  std::string why;
+  ASSERT_EQ(station->flush_outcomes(why), 0u) << why;
+  std::string finished_at = sql("SELECT finished_at FROM skav_addresses");
+  std::filesystem::copy_file(dir_ / "spool.copy", spool());
+
+  EXPECT_EQ(start()->pending_records(), 0u);
+  EXPECT_EQ(sql("SELECT count(*) FROM skav_records"), "1");
+  EXPECT_EQ(sql("SELECT finished_at FROM skav_addresses"), finished_at);
+}
+
+TEST_F(KeptRecords, AStationKilledBeforeTheCommitIsReconciledFromItsRecordsFile) {
+  settings::Reservation recorded;
+  {
+    auto station = start();
+    recorded = reserve(*station);
+    reserve(*station);  // its board never finished
+    // The local record was written; the station died before the database heard of it.
+    ASSERT_TRUE(station::append_record(dir_ / station::kRecordsFile, record_for(recorded)).ok());
+  }
+  start();
+  EXPECT_EQ(sql("SELECT address FROM skav_addresses WHERE outcome = 'pass'"),
+            std::to_string(postgres::address_value(recorded.address)));
+  EXPECT_EQ(sql("SELECT adapter FROM skav_records"), "eth1");
+  // A board without a record stays without an outcome.
+  EXPECT_EQ(sql("SELECT count(*) FROM skav_addresses WHERE outcome IS NULL"), "1");
+}
+
+TEST_F(KeptRecords, ADatabaseMadeBeforeStationIdentitiesKeepsWorking) {
+  // The tables as an earlier `skav pool init` made them.
+  ASSERT_EQ(sql("ALTER TABLE skav_addresses DROP COLUMN station_id; "
+                "ALTER TABLE skav_records DROP COLUMN station_id"), "");
+  auto station = start();
+  settings::Reservation r = reserve(*station);
+  EXPECT_TRUE(finish(*station, r).ok());
+  EXPECT_EQ(sql("SELECT station_id FROM skav_addresses"), kStation);
+  postgres::RangeStatus status;
+  ASSERT_TRUE(postgres::read_status(url_, status).ok());
+  EXPECT_EQ(status.finished, 1);
+}
+
+}  // namespace
+}  // namespace skav

@@ -421,8 +421,16 @@ struct Access {
 // One call: lock, read, let `operate` read or change the station's values, write back in the
 // file's encoding when they changed (or when the store is new), unlock.
 template <typename Operate>
-int transact(Log* log, const fs::path& path, Operate&& operate) {
-  if (path.empty()) return fail(log, ENOENT);
+int transact(Log* log, const fs::path& named, Operate&& operate) {
+  if (named.empty()) return fail(log, ENOENT);
+  // The file a link leads to is the store: the replace goes there, so the link stays a link and
+  // the file it names is the one that changes. Resolved at every call, as a link may be moved.
+  fs::path path;
+  if (int err = platform::resolve_links(named, path); err != 0) return fail(log, err);
+  // A store with a second name could be a second station's pool: it is not used at all.
+  std::uintmax_t names = 0;
+  if (int err = platform::name_count(path, names); err != 0) return fail(log, err);
+  if (names > 1) return fail(log, EMLINK);
   const fs::path folder = path.parent_path();
   std::error_code ec;
   if (!folder.empty() && !fs::is_directory(folder, ec)) {

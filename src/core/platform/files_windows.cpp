@@ -171,14 +171,18 @@ int resolve_links(const fs::path& path, fs::path& out) {
   platform::Handle file(CreateFileW(absolute.wstring().c_str(), 0, kShareAll, nullptr,
                                     OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   if (!file.valid()) {
-    const DWORD error = GetLastError();
-    if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) return last_errno();
-    out = absolute;  // a store made at its first write
+    // Not there yet (a store made at its first write), or being replaced this moment by a
+    // write through the same name: the name given is the file's.
+    out = absolute;
     return 0;
   }
   wchar_t name[MAX_PATH * 4];
   DWORD length = GetFinalPathNameByHandleW(file.get(), name, MAX_PATH * 4, FILE_NAME_NORMALIZED);
-  if (length == 0 || length >= MAX_PATH * 4) return last_errno();
+  if (length == 0 || length >= MAX_PATH * 4) {
+    // A file system that cannot name its files (some network shares) keeps the name given.
+    out = absolute;
+    return 0;
+  }
   std::wstring text(name, length);
   // "\\?\C:\..." : the prefix is not part of a name other calls take everywhere.
   if (text.rfind(L"\\\\?\\UNC\\", 0) == 0) {

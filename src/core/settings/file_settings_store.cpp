@@ -427,10 +427,6 @@ int transact(Log* log, const fs::path& named, Operate&& operate) {
   // the file it names is the one that changes. Resolved at every call, as a link may be moved.
   fs::path path;
   if (int err = platform::resolve_links(named, path); err != 0) return fail(log, err);
-  // A store with a second name could be a second station's pool: it is not used at all.
-  std::uintmax_t names = 0;
-  if (int err = platform::name_count(path, names); err != 0) return fail(log, err);
-  if (names > 1) return fail(log, EMLINK);
   const fs::path folder = path.parent_path();
   std::error_code ec;
   if (!folder.empty() && !fs::is_directory(folder, ec)) {
@@ -440,6 +436,11 @@ int transact(Log* log, const fs::path& named, Operate&& operate) {
   }
   std::unique_ptr<platform::FileLock> lock;
   if (int err = take_lock(with_suffix(path, ".lock"), lock); err != 0) return fail(log, err);
+  // A store with a second name could be a second station's pool: it is not used at all. Asked
+  // under the lock, where no other call of this store is replacing the file.
+  std::uintmax_t names = 0;
+  if (int err = platform::name_count(path, names); err != 0) return fail(log, err);
+  if (names > 1) return fail(log, EMLINK);
 
   RegDocument doc;
   bool exists = false;

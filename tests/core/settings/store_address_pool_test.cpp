@@ -11,7 +11,6 @@
 #include <filesystem>
 
 #include "core/settings/file_settings_store.h"
-#include "core/settings/pool_hold.h"
 #include "support/rig.h"
 
 namespace skav::settings {
@@ -139,8 +138,10 @@ TEST_F(StorePool, TheLastIndividualAddressIsGivenAndTheGroupAddressAfterItIsNot)
   EXPECT_EQ(entered.message, "FF:FF:FF:FF:FF:FF is a group (multicast) address, not a board's own");
 }
 
-// --- Two names of one store ---
+// --- Two names of one store (the hold through a link: SharedStore.ALinkToAHeldStoreIsRefused) ---
 
+#ifndef _WIN32
+// (Symbolic links need a privilege on Windows; there the hold is keyed by the final path.)
 TEST(StoreNames, AWriteThroughASymbolicLinkChangesItsTargetAndTheLinkStays) {
   test::TempDir dir;
   FileSettingsStore target(dir / "real.reg");
@@ -156,21 +157,7 @@ TEST(StoreNames, AWriteThroughASymbolicLinkChangesItsTargetAndTheLinkStays) {
   ASSERT_EQ(target.machwid_read(nullptr, next), kOk);
   EXPECT_EQ(MacDigits::text(next), "02000A000001");
 }
-
-TEST(StoreNames, TheHoldIsTheFilesWhicheverLinkNamesIt) {
-  test::TempDir dir;
-  dir.write("real.reg", "");
-  fs::create_symlink(dir / "real.reg", dir / "link.reg");
-  fs::create_symlink(dir / "link.reg", dir / "link-to-link.reg");
-  std::unique_ptr<PoolHold> first, second;
-  ASSERT_TRUE(PoolHold::acquire(dir / "real.reg", "skav run", first).ok());
-  for (const char* name : {"link.reg", "link-to-link.reg"}) {
-    Status refused = PoolHold::acquire(dir / name, "skav-gui", second);
-    EXPECT_FALSE(refused.ok()) << name;
-    EXPECT_NE(refused.message().find("is in use by skav run (process "), std::string::npos)
-        << refused.message();
-  }
-}
+#endif
 
 TEST(StoreNames, AStoreWithASecondHardLinkIsRefusedAndNeverWritten) {
   test::TempDir dir;
@@ -179,13 +166,6 @@ TEST(StoreNames, AStoreWithASecondHardLinkIsRefusedAndNeverWritten) {
   fs::create_hard_link(dir / "real.reg", dir / "hard.reg");
   const std::string before = test::read_file(dir / "real.reg");
 
-  std::unique_ptr<PoolHold> hold;
-  Status refused = PoolHold::acquire(dir / "hard.reg", "skav run", hold);
-  EXPECT_FALSE(refused.ok());
-  EXPECT_EQ(refused.message(), (dir / "hard.reg").string() +
-                                   " has 2 hard links: a station started with another of its "
-                                   "names would hand out the same addresses; keep one name (a "
-                                   "symbolic link is fine)");
   StringLog log;
   StoreAddressPool pool(store);
   Reservation out{};

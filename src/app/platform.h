@@ -32,7 +32,8 @@ struct SettingsPlace {
 SettingsPlace settings_place(const std::filesystem::path& given, bool simulated);
 
 // MACHWID of the store settings_place(given, false) names, without creating anything or
-// taking a lock: for commands that only look. 0, or non-zero with `digits` untouched.
-int peek_machwid(const std::filesystem::path& given, MacDigits::Digits& digits);
+// taking a lock: for commands that only look. 0, or non-zero with `digits` untouched
+// (settings::kBadValue: a value that is not 12 hexadecimal digits, given in `found`).
+int peek_machwid(const std::filesystem::path& given, MacDigits::Digits& digits, std::string* found = nullptr);
 
 }  // namespace skav::app

@@ -22,9 +22,9 @@ SettingsPlace settings_place(const std::filesystem::path& given, bool simulated)
   return place;
 }
 
-int peek_machwid(const std::filesystem::path& given, MacDigits::Digits& digits) {
+int peek_machwid(const std::filesystem::path& given, MacDigits::Digits& digits, std::string* found) {
   return settings::FileSettingsStore(settings::FileSettingsStore::path_for(given, false))
-      .machwid_peek(digits);
+      .machwid_peek(digits, found);
 }
 
 }  // namespace skav::app

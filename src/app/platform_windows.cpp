@@ -33,9 +33,9 @@ SettingsPlace settings_place(const std::filesystem::path& given, bool simulated)
   return place;
 }
 
-int peek_machwid(const std::filesystem::path& given, MacDigits::Digits& digits) {
-  if (!given.empty()) return settings::FileSettingsStore(given).machwid_peek(digits);
-  return windows::RegistrySettingsStore().machwid_peek(digits);
+int peek_machwid(const std::filesystem::path& given, MacDigits::Digits& digits, std::string* found) {
+  if (!given.empty()) return settings::FileSettingsStore(given).machwid_peek(digits, found);
+  return windows::RegistrySettingsStore().machwid_peek(digits, found);
 }
 
 }  // namespace skav::app

@@ -162,6 +162,8 @@ Status StationSetup::make_pool(const SetupOptions& options, Log& log) {
                                                           "service file, postgresql:///?service=NAME)")
                                             : std::string()));
     pool_path = std::filesystem::path(pool.substr(5));
+    // Like config.ini and the records, a relative pool file is the working directory's.
+    if (pool_path.is_relative()) pool_path = options.dir / pool_path;
   }
   if (Status held = settings::PoolHold::acquire(pool_path, options.program, hold_); !held.ok()) return held;
   settings::SettingsStore* store = store_.get();
@@ -173,7 +175,10 @@ Status StationSetup::make_pool(const SetupOptions& options, Log& log) {
   if (!options.mac.empty()) {
     MacDigits::Digits mac{};
     MacDigits::parse(options.mac, mac);
-    pool_->write_next(&log, mac);
+    if (int result = pool_->write_next(&log, mac); result != settings::kOk)
+      return Status::error(result == settings::kBadValue ? EINVAL : result,
+                           "--mac: the next MAC address could not be stored in " + store->place() +
+                               ": " + store->error_text(result));
   }
   return {};
 }
@@ -186,6 +191,9 @@ Status StationSetup::create(const SetupOptions& options, const SinksFor& sinks,
   MacDigits::Digits mac{};
   if (!options.mac.empty() && !MacDigits::parse(options.mac, mac))
     return Status::error(EINVAL, "--mac needs 12 hexadecimal digits, not " + options.mac);
+  if (!options.mac.empty() && MacDigits::group(mac))
+    return Status::error(EINVAL, "--mac " + options.mac +
+                                     " is a group (multicast) address, not a board's own");
 
   // The ports: each its own adapter access, and for a simulation its own wire and boards.
   if (simulated) {

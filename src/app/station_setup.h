@@ -45,7 +45,7 @@ struct SetupOptions {
   int simulate = 0;
   int ports = 1;
   // Where the boards' addresses come from: "file:PATH" (the MACHWID of the settings store at
-  // PATH, held by this process alone), "postgresql://..." (a line's range, shared), or empty
+  // PATH, a relative one in `dir`, held by this process alone), "postgresql://..." (a line's range, shared), or empty
   // (the settings store's own MACHWID).
   std::string pool;
   // This station's name in a shared pool; empty: the host name.

@@ -36,11 +36,13 @@ int run_env(const EnvOptions& options) {
     }
   } else {
     // This command stores nothing: it only looks, creating neither a store nor its lock file.
-    app::peek_machwid(options.settings, digits);
-    // A run refuses such digits too: no image is built for them.
-    if (!MacDigits::all_hex(digits)) {
-      std::fprintf(stderr, "The stored MAC address %.12s is not 12 hexadecimal digits; give one with --mac\n",
-                   digits.data());
+    std::string found;
+    // A run refuses such a value too: no image is built for it.
+    if (app::peek_machwid(options.settings, digits, &found) == settings::kBadValue) {
+      std::string shown;
+      for (char c : found) shown += (c >= 0x20 && c < 0x7F) ? c : '?';
+      std::fprintf(stderr, "The stored MAC address %s is not 12 hexadecimal digits; give one with --mac\n",
+                   shown.c_str());
       return 1;
     }
   }

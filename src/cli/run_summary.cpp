@@ -42,6 +42,13 @@ void RunSummary::on_snapshot(std::shared_ptr<const station::StationSnapshot> sna
     else
       write_line("the kept production records are written now");
   }
+  // Said as the log says it, once when the station starts waiting and once when it goes on.
+  std::string pool = snapshot->pool_waiting ? snapshot->pool_problem : std::string();
+  if (pool != pool_problem_) {
+    pool_problem_ = pool;
+    write_line(pool.empty() ? std::string("MAC address pool available again")
+                            : "MAC address pool unavailable, waiting: " + pool);
+  }
   board_ = snapshot->board;
   if (!terminal_) return;
   std::string live = board_ ? view::moving_line(*board_) : std::string();

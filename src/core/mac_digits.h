@@ -20,6 +20,12 @@ struct MacDigits {
       if (hex_value(c) < 0) return false;
     return true;
   }
+  // Bit 0 of the first byte: a group (multicast) address, broadcast included, which no board
+  // may be given as its own. False for digits that are not hexadecimal.
+  static bool group(const Digits& digits) {
+    const int low = hex_value(digits[1]);
+    return low >= 0 && (low & 1) == 1;
+  }
   // The digits in pairs separated by colons: "00:11:22:33:44:55".
   static std::string colon_text(const Digits& digits) {
     std::string text;

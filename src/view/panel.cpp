@@ -266,9 +266,11 @@ Panel make_panel(const StationSnapshot& snapshot) {
   } else if (new_board) {
     panel.word = Word::kConnected;
     if (snapshot.entry_pending) panel.detail = "type or scan the board's MAC address, then Enter";
+    if (snapshot.pool_waiting) panel.detail = "waiting for the MAC address pool: " + snapshot.pool_problem;
   } else if (board != nullptr && !board->finished) {
     panel.word = Word::kProgramming;
     panel.detail = programming_detail(*board);
+    if (snapshot.pool_waiting) panel.detail = "waiting for the MAC address pool: " + snapshot.pool_problem;
   } else if (board != nullptr) {
     panel.word = board_word(*board);
     if (panel.word == Word::kStationError)

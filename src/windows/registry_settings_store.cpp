@@ -1,6 +1,7 @@
 #include "windows/registry_settings_store.h"
 
 #include <cstring>
+#include <vector>
 
 namespace skav::windows {
 
@@ -51,10 +52,10 @@ int RegistrySettingsStore::machwid_write(Log* log, const MacDigits::Digits& digi
   return static_cast<int>(result);
 }
 
-int RegistrySettingsStore::machwid_read(Log* log, MacDigits::Digits& digits) {
+int RegistrySettingsStore::machwid_read(Log* log, MacDigits::Digits& digits, std::string* found) {
   HKEY key = nullptr;
   if (LONG result = open(log, key); result != ERROR_SUCCESS) return static_cast<int>(result);
-  return read_machwid(key, digits);
+  return read_machwid(key, digits, found);
 }
 
 int RegistrySettingsStore::station_id(Log* log, std::string& id) {
@@ -78,26 +79,55 @@ int RegistrySettingsStore::station_id(Log* log, std::string& id) {
   return static_cast<int>(result);
 }
 
-int RegistrySettingsStore::machwid_peek(MacDigits::Digits& digits) const {
+int RegistrySettingsStore::machwid_peek(MacDigits::Digits& digits, std::string* found) const {
   HKEY key = nullptr;
   if (LONG result = RegOpenKeyExA(root_, subkey_.c_str(), 0, KEY_READ, &key);
       result != ERROR_SUCCESS)
     return static_cast<int>(result);
-  return read_machwid(key, digits);
+  return read_machwid(key, digits, found);
 }
 
-int RegistrySettingsStore::read_machwid(HKEY key, MacDigits::Digits& digits) {
-  // Room for the 12 characters and a terminating zero; anything longer is ERROR_MORE_DATA.
-  char data[sizeof(MacDigits::Digits) + 1] = {};
-  DWORD size = sizeof data;
+std::string RegistrySettingsStore::place() const {
+  if (root_ == HKEY_CURRENT_USER) return "HKEY_CURRENT_USER\\" + subkey_;
+  return subkey_;
+}
+
+std::string RegistrySettingsStore::error_text(int result) const {
+  if (result == settings::kBadValue) return SettingsStore::error_text(result);
+  char text[256] = {};
+  DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                                static_cast<DWORD>(result), 0, text, sizeof text, nullptr);
+  while (length > 0 && (text[length - 1] == '\r' || text[length - 1] == '\n' || text[length - 1] == '.'))
+    --length;
+  if (length == 0) return "error " + std::to_string(result);
+  return std::string(text, length);
+}
+
+int RegistrySettingsStore::read_machwid(HKEY key, MacDigits::Digits& digits, std::string* found) {
+  // A value of any length is read (up to a bound a hand-made value never reaches), so that one
+  // that is there but wrong is told apart from one that is missing.
+  constexpr DWORD kMostRead = 256;
+  std::vector<char> data(kMostRead, 0);
+  DWORD size = kMostRead;
   LONG result = RegQueryValueExA(key, settings::kMachwid, nullptr, nullptr,
-                                 reinterpret_cast<BYTE*>(data), &size);
+                                 reinterpret_cast<BYTE*>(data.data()), &size);
   RegCloseKey(key);
-  if (result == ERROR_MORE_DATA) return settings::kNotFound;
+  if (result == ERROR_MORE_DATA) {
+    // Far too long to be an address; what the buffer holds then is not defined.
+    if (found != nullptr) found->clear();
+    return settings::kBadValue;
+  }
   if (result != ERROR_SUCCESS) return static_cast<int>(result);
-  std::size_t length = strnlen(data, size);
-  if (length != digits.size()) return settings::kNotFound;
-  std::memcpy(digits.data(), data, digits.size());
+  // The 12 characters and at most a terminating zero: anything after the zero is not a
+  // string's.
+  std::size_t length = strnlen(data.data(), size);
+  MacDigits::Digits read{};
+  for (std::size_t i = 0; i < read.size() && i < length; ++i) read[i] = data[i];
+  if (length != digits.size() || size > digits.size() + 1 || !MacDigits::all_hex(read)) {
+    if (found != nullptr) found->assign(data.data(), size > length + 1 ? size : length);
+    return settings::kBadValue;
+  }
+  digits = read;
   return settings::kOk;
 }
 

@@ -27,20 +27,23 @@ class RegistrySettingsStore : public settings::SettingsStore {
   // Reads at most 4 bytes; a longer value gives ERROR_MORE_DATA and leaves `value` as it was.
   int number_read(Log* log, std::string_view name, std::int32_t& value) override;
   int machwid_write(Log* log, const MacDigits::Digits& digits) override;
-  // A stored value of other than 12 characters (a terminating zero is not one) counts as
-  // missing: ERROR_FILE_NOT_FOUND, `digits` untouched.
-  int machwid_read(Log* log, MacDigits::Digits& digits) override;
+  // A stored value of other than 12 hexadecimal digits (a terminating zero is not one) gives
+  // settings::kBadValue, `digits` untouched and the value's characters in `found`.
+  int machwid_read(Log* log, MacDigits::Digits& digits, std::string* found = nullptr) override;
   // StationId as REG_SZ, made and stored on first use.
   int station_id(Log* log, std::string& id) override;
   // MACHWID as machwid_read gives it, but only looking: the key is opened for reading and never
   // created (a missing key gives ERROR_FILE_NOT_FOUND). Logs nothing.
-  int machwid_peek(MacDigits::Digits& digits) const;
+  int machwid_peek(MacDigits::Digits& digits, std::string* found = nullptr) const;
+  // "HKEY_CURRENT_USER\Software\SKAV" (the key under another root: its path alone).
+  std::string place() const override;
+  std::string error_text(int result) const override;
 
  private:
   // Creates or opens the key; logs the message and returns the error when it cannot.
   LONG open(Log* log, HKEY& key) const;
   // Reads MACHWID from the open `key` and closes it.
-  static int read_machwid(HKEY key, MacDigits::Digits& digits);
+  static int read_machwid(HKEY key, MacDigits::Digits& digits, std::string* found);
 
   HKEY root_;
   std::string subkey_;

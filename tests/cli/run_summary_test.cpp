@@ -139,5 +139,23 @@ TEST(RunSummaryAdapter, AnAdapterThatCannotBeOpenedIsSaidOnce) {
   EXPECT_EQ(out.text(), "ADAPTER ERROR eth7 cannot be opened: No such device\n");
 }
 
+TEST(RunSummaryPool, AStationWaitingForItsPoolIsSaidOnceAndSoIsItsGoingOn) {
+  Captured out;
+  RunSummary summary(out.file(), false);
+  auto snapshot = std::make_shared<station::StationSnapshot>();
+  snapshot->start_ups = 1;
+  snapshot->adapter_open = true;
+  summary.on_snapshot(snapshot);
+  auto waiting = std::make_shared<station::StationSnapshot>(*snapshot);
+  waiting->pool_waiting = true;
+  waiting->pool_problem = "the next MAC address could not be stored in s.reg: No space left on device";
+  summary.on_snapshot(waiting);
+  summary.on_snapshot(waiting);
+  summary.on_snapshot(snapshot);
+  EXPECT_EQ(out.text(),
+            "MAC address pool unavailable, waiting: the next MAC address could not be stored in "
+            "s.reg: No space left on device\nMAC address pool available again\n");
+}
+
 }  // namespace
 }  // namespace skav::cli

@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <algorithm>
 #include <set>
 #include <thread>
 
@@ -66,6 +69,53 @@ TEST(SharedStore, ASecondStationOnTheSameStoreIsRefusedAndNoAddressIsGivenTwice)
   std::set<std::string> all(addresses.begin(), addresses.end());
   all.insert(more.begin(), more.end());
   EXPECT_EQ(all.size(), 400u) << "an address was programmed twice";
+}
+
+// The pool file named relative is the working directory's (-C), as config.ini and the records
+// are, whatever folder the station was started from.
+TEST(SharedStore, ARelativePoolFileIsInTheWorkingDirectory) {
+  test::TempDir store, work;
+  work.copy_from(std::filesystem::path(SKAV_SOURCE_DIR) / "examples");
+  const std::string name = "pool-" + std::to_string(::getpid()) + ".reg";
+  std::vector<std::string> command = station(store, work, 2);
+  command.insert(command.begin() + 2, {"--pool", "file:" + name, "--mac", "0200000000A0"});
+  test::ProgramResult result = test::run_program(command, 60s);
+  ASSERT_EQ(result.exit_code, 0) << result.err;
+  EXPECT_FALSE(std::filesystem::exists(std::filesystem::current_path() / name));
+  EXPECT_NE(test::read_file(work / name).find("\"MACHWID\"="), std::string::npos);
+  EXPECT_EQ(written(work), (std::vector<std::string>{"02:00:00:00:00:A0", "02:00:00:00:00:A1"}));
+}
+
+// A second name of the store is the same store: a symbolic link finds the first station's
+// hold, and a hard link (which nothing leads back from) is refused outright.
+TEST(SharedStore, ALinkToAHeldStoreIsRefused) {
+  test::TempDir store, first_work, second_work;
+  first_work.copy_from(std::filesystem::path(SKAV_SOURCE_DIR) / "examples");
+  second_work.copy_from(std::filesystem::path(SKAV_SOURCE_DIR) / "examples");
+  test::ProgramResult first;
+  std::thread first_station([&] { first = test::run_program(station(store, first_work, 200), 120s); });
+  const auto holder = store / "settings.reg.holder";
+  for (int i = 0; i < 1000 && test::read_file(holder).find("skav run") == std::string::npos; ++i)
+    std::this_thread::sleep_for(10ms);
+  std::filesystem::create_symlink(store / "settings.reg", store / "link.reg");
+  std::vector<std::string> linked = station(store, second_work, 200);
+  linked[std::find(linked.begin(), linked.end(), "--settings") - linked.begin() + 1] =
+      (store / "link.reg").string();
+  test::ProgramResult second = test::run_program(linked, 60s);
+  first_station.join();
+  ASSERT_EQ(first.exit_code, 0) << first.err;
+  EXPECT_NE(second.exit_code, 0);
+  EXPECT_NE(second.err.find("is in use by skav run (process "), std::string::npos) << second.err;
+  EXPECT_TRUE(written(second_work).empty());
+  EXPECT_TRUE(std::filesystem::is_symlink(store / "link.reg"));
+
+  std::filesystem::create_hard_link(store / "settings.reg", store / "hard.reg");
+  linked[std::find(linked.begin(), linked.end(), "--settings") - linked.begin() + 1] =
+      (store / "hard.reg").string();
+  second = test::run_program(linked, 60s);
+  EXPECT_NE(second.exit_code, 0);
+  EXPECT_NE(second.err.find("has 2 hard links"), std::string::npos) << second.err;
+  EXPECT_TRUE(written(second_work).empty());
 }
 
 }  // namespace

@@ -149,7 +149,7 @@ TEST(PgDeadline, ASilentServerIsGivenUpAtTheLimitAndAStopEndsTheWaitSooner) {
   for (const Case& c : cases) {
     SilentServer server;
     PassingTime time;
-    PgAddressPool pool(server.url(), "station-a", time);
+    PgAddressPool pool(server.url(), "station-a", {}, {}, time);
     time.before_wait = [&](Clock::duration now) {
       if (c.stop_at && now >= *c.stop_at) pool.interrupt();
     };

@@ -5,6 +5,8 @@
 // the sending thread, all on a clock the test owns. A silent board times out at once: when
 // nothing waits on the cable nothing can come, so a receive moves the clock on by its time-out.
 
+#include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <deque>
@@ -27,6 +29,19 @@
 #include "support/temp_dir.h"
 
 namespace skav::test {
+
+// A settings file whose MACHWID writes fail as on a full disk (ENOSPC, after the store's own
+// message) while `full` is set.
+class FullDiskStore : public settings::FileSettingsStore {
+ public:
+  using settings::FileSettingsStore::FileSettingsStore;
+  int machwid_write(Log* log, const MacDigits::Digits& digits) override {
+    if (!full) return settings::FileSettingsStore::machwid_write(log, digits);
+    log_sink(log, "Could not create the registry key.\r\n");
+    return ENOSPC;
+  }
+  std::atomic<bool> full{false};
+};
 
 // What the station's cable leads to: a peer that takes every frame the station sends (and,
 // where the board runs on a thread of its own, hears of receives that came back empty: a null

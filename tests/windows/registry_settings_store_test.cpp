@@ -94,29 +94,42 @@ TEST_F(RegistryStore, MachwidIsTwelveBytesOfExpandSzWithoutATerminatingZero) {
   EXPECT_EQ(back, digits);
 }
 
-// Reads do not look at the type; only the length of a stored MACHWID decides.
-TEST_F(RegistryStore, MachwidReadTakesAnyTypeButOnlyTwelveCharacters) {
+// Reads do not look at the type; a value other than 12 hexadecimal digits is there, but bad:
+// told apart from a missing one, with what was found.
+TEST_F(RegistryStore, MachwidReadTakesAnyTypeButOnlyTwelveHexadecimalDigits) {
   struct Case {
     const char* name;
     DWORD type;
     std::string data;
     int result;
+    std::string found;
   };
   const Case cases[] = {
-      {"REG_SZ with its zero", REG_SZ, std::string("A1B2C3D4E5F6", 13), 0},
-      {"REG_BINARY", REG_BINARY, "A1B2C3D4E5F6", 0},
-      {"eleven characters", REG_EXPAND_SZ, "A1B2C3D4E5F", ERROR_FILE_NOT_FOUND},
-      {"thirteen characters", REG_EXPAND_SZ, "A1B2C3D4E5F60", ERROR_FILE_NOT_FOUND},
+      {"REG_SZ with its zero", REG_SZ, std::string("A1B2C3D4E5F6", 13), 0, ""},
+      {"REG_BINARY", REG_BINARY, "A1B2C3D4E5F6", 0, ""},
+      {"lower case", REG_EXPAND_SZ, "a1b2c3d4e5f6", 0, ""},
+      {"eleven characters", REG_EXPAND_SZ, "A1B2C3D4E5F", settings::kBadValue, "A1B2C3D4E5F"},
+      {"thirteen characters", REG_EXPAND_SZ, "A1B2C3D4E5F60", settings::kBadValue, "A1B2C3D4E5F60"},
+      {"not hexadecimal", REG_EXPAND_SZ, "A1B2C3D4E5FG", settings::kBadValue, "A1B2C3D4E5FG"},
       {"twelve then a zero then more", REG_BINARY, std::string("A1B2C3D4E5F6\0X", 14),
-       ERROR_FILE_NOT_FOUND},
+       settings::kBadValue, std::string("A1B2C3D4E5F6\0X", 14)},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     set_raw(settings::kMachwid, c.type, c.data.data(), static_cast<DWORD>(c.data.size()));
     MacDigits::Digits digits = MacDigits::kDefault;
-    EXPECT_EQ(store_.machwid_read(&log_, digits), c.result);
-    EXPECT_EQ(std::string(digits.data(), 12), c.result == 0 ? "A1B2C3D4E5F6" : "001122334455");
+    std::string found;
+    EXPECT_EQ(store_.machwid_read(&log_, digits, &found), c.result);
+    EXPECT_EQ(found, c.found);
+    if (c.result == 0) {
+      EXPECT_EQ(std::string(digits.data(), 12), c.data.substr(0, 12));
+    } else {
+      EXPECT_EQ(digits, MacDigits::kDefault);
+    }
   }
+  RegDeleteKeyValueA(HKEY_CURRENT_USER, kTestKey, settings::kMachwid);
+  MacDigits::Digits digits = MacDigits::kDefault;
+  EXPECT_EQ(store_.machwid_read(&log_, digits), ERROR_FILE_NOT_FOUND) << "only a missing value";
 }
 
 TEST_F(RegistryStore, NumberReadTakesAnyTypeOfAtMostFourBytes) {

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdint>
 #include <ctime>
 #include <filesystem>
 #include <memory>
@@ -53,6 +54,15 @@ int read_small_file(const std::filesystem::path& path, std::size_t max_size, std
 // temporary file is removed and `path` is untouched.
 int replace_file(const std::filesystem::path& path, const std::filesystem::path& temp,
                  std::string_view text);
+
+// The file `path` names once every symbolic link on the way is followed (a link to a link
+// again, at most 40 deep), its folder made absolute and canonical; on Windows an existing
+// file's final path. A name whose file does not exist yet stays that name. 0, or an errno
+// value (ELOOP for too many links).
+int resolve_links(const std::filesystem::path& path, std::filesystem::path& out);
+
+// How many names (hard links) the file at `path` has; 0 when it does not exist. 0 or an errno.
+int name_count(const std::filesystem::path& path, std::uintmax_t& count);
 
 // Makes a rename or creation in `folder` durable (a no-op where the system does not need it).
 int sync_folder(const std::filesystem::path& folder);

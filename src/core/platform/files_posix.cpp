@@ -112,6 +112,36 @@ int read_small_file(const fs::path& path, std::size_t max_size, std::string& tex
   }
 }
 
+int resolve_links(const fs::path& path, fs::path& out) {
+  constexpr int kMostLinks = 40;  // the system's own bound for a path (ELOOP beyond)
+  std::error_code ec;
+  fs::path current = fs::absolute(path, ec);
+  if (ec) return ec.value();
+  for (int links = 0;; ++links) {
+    if (!fs::is_symlink(fs::symlink_status(current, ec))) break;
+    if (links == kMostLinks) return ELOOP;
+    fs::path target = fs::read_symlink(current, ec);
+    if (ec) return ec.value();
+    current = target.is_absolute() ? target : current.parent_path() / target;
+  }
+  // The folder may hold links too: two names of one folder must give one file.
+  fs::path folder = fs::weakly_canonical(current.parent_path(), ec);
+  if (ec) return ec.value();
+  out = folder / current.filename();
+  return 0;
+}
+
+int name_count(const fs::path& path, std::uintmax_t& count) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) {
+    if (errno != ENOENT) return errno;
+    count = 0;
+    return 0;
+  }
+  count = static_cast<std::uintmax_t>(info.st_nlink);
+  return 0;
+}
+
 int sync_folder(const fs::path& folder) {
   fs::path name = folder.empty() ? fs::path(".") : folder;
   Descriptor fd(::open(name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));

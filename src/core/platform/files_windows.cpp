@@ -162,6 +162,53 @@ int read_small_file(const fs::path& path, std::size_t max_size, std::string& tex
   }
 }
 
+int resolve_links(const fs::path& path, fs::path& out) {
+  std::error_code ec;
+  fs::path absolute = fs::absolute(path, ec);
+  if (ec) return ec.value();
+  // An existing file is named by its final path: links, junctions and substituted drives are
+  // all resolved by the system itself.
+  platform::Handle file(CreateFileW(absolute.wstring().c_str(), 0, kShareAll, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!file.valid()) {
+    // Not there yet (a store made at its first write), or being replaced this moment by a
+    // write through the same name: the name given is the file's.
+    out = absolute;
+    return 0;
+  }
+  wchar_t name[MAX_PATH * 4];
+  DWORD length = GetFinalPathNameByHandleW(file.get(), name, MAX_PATH * 4, FILE_NAME_NORMALIZED);
+  if (length == 0 || length >= MAX_PATH * 4) {
+    // A file system that cannot name its files (some network shares) keeps the name given.
+    out = absolute;
+    return 0;
+  }
+  std::wstring text(name, length);
+  // "\\?\C:\..." : the prefix is not part of a name other calls take everywhere.
+  if (text.rfind(L"\\\\?\\UNC\\", 0) == 0) {
+    text = L"\\\\" + text.substr(8);
+  } else if (text.rfind(L"\\\\?\\", 0) == 0) {
+    text = text.substr(4);
+  }
+  out = fs::path(text);
+  return 0;
+}
+
+int name_count(const fs::path& path, std::uintmax_t& count) {
+  platform::Handle file(CreateFileW(path.wstring().c_str(), 0, kShareAll, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!file.valid()) {
+    const DWORD error = GetLastError();
+    if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) return last_errno();
+    count = 0;
+    return 0;
+  }
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!GetFileInformationByHandle(file.get(), &info)) return last_errno();
+  count = info.nNumberOfLinks;
+  return 0;
+}
+
 // NTFS journals its metadata: a rename made with MOVEFILE_WRITE_THROUGH is durable when it
 // returns, and a folder cannot be flushed on its own.
 int sync_folder(const fs::path&) { return 0; }

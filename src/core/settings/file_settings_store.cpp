@@ -422,8 +422,12 @@ struct Access {
 // One call: lock, read, let `operate` read or change the station's values, write back in the
 // file's encoding when they changed (or when the store is new), unlock.
 template <typename Operate>
-int transact(Log* log, const fs::path& path, Operate&& operate) {
-  if (path.empty()) return fail(log, ENOENT);
+int transact(Log* log, const fs::path& named, Operate&& operate) {
+  if (named.empty()) return fail(log, ENOENT);
+  // The file a link leads to is the store: the replace goes there, so the link stays a link and
+  // the file it names is the one that changes. Resolved at every call, as a link may be moved.
+  fs::path path;
+  if (int err = platform::resolve_links(named, path); err != 0) return fail(log, err);
   const fs::path folder = path.parent_path();
   std::error_code ec;
   if (!folder.empty() && !fs::is_directory(folder, ec)) {
@@ -433,6 +437,11 @@ int transact(Log* log, const fs::path& path, Operate&& operate) {
   }
   std::unique_ptr<platform::FileLock> lock;
   if (int err = take_lock(with_suffix(path, ".lock"), lock); err != 0) return fail(log, err);
+  // A store with a second name could be a second station's pool: it is not used at all. Asked
+  // under the lock, where no other call of this store is replacing the file.
+  std::uintmax_t names = 0;
+  if (int err = platform::name_count(path, names); err != 0) return fail(log, err);
+  if (names > 1) return fail(log, EMLINK);
 
   RegDocument doc;
   bool exists = false;
@@ -525,12 +534,14 @@ int FileSettingsStore::machwid_write(Log* log, const MacDigits::Digits& digits) 
 
 namespace {
 
-// MACHWID of a store as the station's 12 characters: kOk, or kNotFound when there is no value
-// of 12 characters.
-int machwid_of(const RegDocument& doc, MacDigits::Digits& digits) {
-  const RegValue* found = find_value(doc, kMachwid);
+// MACHWID of a store as the station's 12 digits: kOk; kNotFound when there is no value (or an
+// import deletes it); kBadValue, with the value's characters in `found`, when it is anything
+// but 12 hexadecimal digits. A value that is there but unusable is never taken for a missing
+// one: the line would start again at the default address.
+int machwid_of(const RegDocument& doc, MacDigits::Digits& digits, std::string* found) {
+  const RegValue* value = find_value(doc, kMachwid);
   std::vector<std::uint8_t> bytes;
-  if (found == nullptr || !value_bytes(found->data, bytes)) return kNotFound;
+  if (value == nullptr || !value_bytes(value->data, bytes)) return kNotFound;
   // A value entered with regedit is UTF-16: every second byte is zero.
   bool utf16 = bytes.size() >= 2 && bytes.size() % 2 == 0;
   for (std::size_t i = 1; utf16 && i < bytes.size(); i += 2) utf16 = bytes[i] == 0;
@@ -541,8 +552,13 @@ int machwid_of(const RegDocument& doc, MacDigits::Digits& digits) {
   // A terminating zero is not a character.
   std::size_t length = 0;
   while (length < bytes.size() && bytes[length] != 0) ++length;
-  if (length != kMachwidLength) return kNotFound;
-  for (std::size_t i = 0; i < kMachwidLength; ++i) digits[i] = static_cast<char>(bytes[i]);
+  MacDigits::Digits read{};
+  for (std::size_t i = 0; i < kMachwidLength && i < length; ++i) read[i] = static_cast<char>(bytes[i]);
+  if (length != kMachwidLength || !MacDigits::all_hex(read)) {
+    if (found != nullptr) found->assign(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(length));
+    return kBadValue;
+  }
+  digits = read;
   return kOk;
 }
 
@@ -579,11 +595,20 @@ int FileSettingsStore::station_id(Log* log, std::string& id) {
   });
 }
 
-int FileSettingsStore::machwid_read(Log* log, MacDigits::Digits& digits) {
-  return transact(log, path_, [&](const RegDocument& doc) { return Access{machwid_of(doc, digits), false}; });
+int FileSettingsStore::machwid_read(Log* log, MacDigits::Digits& digits, std::string* found) {
+  return transact(log, path_, [&](const RegDocument& doc) {
+    return Access{machwid_of(doc, digits, found), false};
+  });
 }
 
-int FileSettingsStore::machwid_peek(MacDigits::Digits& digits) const {
+std::string FileSettingsStore::place() const { return path_.string(); }
+
+std::string FileSettingsStore::error_text(int result) const {
+  if (result == kBadValue) return SettingsStore::error_text(result);
+  return std::strerror(result);
+}
+
+int FileSettingsStore::machwid_peek(MacDigits::Digits& digits, std::string* found) const {
   // A write replaces the whole file at once, so reading without the lock sees the old store or
   // the new one.
   RegDocument doc;
@@ -591,7 +616,7 @@ int FileSettingsStore::machwid_peek(MacDigits::Digits& digits) const {
   Encoding encoding = Encoding::kPlain;
   if (int err = load(path_, doc, exists, encoding); err != 0) return err;
   if (!exists) return kNotFound;
-  return machwid_of(doc, digits);
+  return machwid_of(doc, digits, found);
 }
 
 }  // namespace skav::settings

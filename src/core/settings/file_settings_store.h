@@ -44,12 +44,14 @@ class FileSettingsStore : public SettingsStore {
   int number_write(Log* log, std::string_view name, std::int32_t value) override;
   int number_read(Log* log, std::string_view name, std::int32_t& value) override;
   int machwid_write(Log* log, const MacDigits::Digits& digits) override;
-  int machwid_read(Log* log, MacDigits::Digits& digits) override;
+  int machwid_read(Log* log, MacDigits::Digits& digits, std::string* found = nullptr) override;
   // Read, or made and written, under the store's lock: two first starts agree on one.
   int station_id(Log* log, std::string& id) override;
   // MACHWID without taking the lock or creating anything (a store that does not exist gives
   // kNotFound): for commands that only look. Logs nothing.
-  int machwid_peek(MacDigits::Digits& digits) const;
+  int machwid_peek(MacDigits::Digits& digits, std::string* found = nullptr) const;
+  std::string place() const override;
+  std::string error_text(int result) const override;
 
  private:
   std::filesystem::path path_;

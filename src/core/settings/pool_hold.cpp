@@ -15,7 +15,23 @@ PoolHold::~PoolHold() = default;
 
 Status PoolHold::acquire(const std::filesystem::path& store, const std::string& program,
                          std::unique_ptr<PoolHold>& out) {
-  std::filesystem::path file = store;
+  // The hold is the file's, not the name's: a second station given a symbolic link to the store
+  // finds the same holder file.
+  std::filesystem::path resolved;
+  if (int error = platform::resolve_links(store, resolved); error != 0)
+    return Status::error(error, store.string() + ": " + std::strerror(error));
+  // A hard link is a second name that nothing leads back from: a station given the other name
+  // would hold a pool of its own on the same addresses.
+  std::uintmax_t names = 0;
+  if (int error = platform::name_count(resolved, names); error != 0)
+    return Status::error(error, store.string() + ": " + std::strerror(error));
+  if (names > 1) {
+    return Status::error(EMLINK, store.string() + " has " + std::to_string(names) +
+                                     " hard links: a station started with another of its names "
+                                     "would hand out the same addresses; keep one name (a "
+                                     "symbolic link is fine)");
+  }
+  std::filesystem::path file = resolved;
   file += ".holder";
   std::error_code ec;
   if (file.has_parent_path()) std::filesystem::create_directories(file.parent_path(), ec);

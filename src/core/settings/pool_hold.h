@@ -21,9 +21,11 @@ class PoolHold {
   PoolHold(const PoolHold&) = delete;
   PoolHold& operator=(const PoolHold&) = delete;
 
-  // Claims the pool of the settings store at `store`, naming `program` as its holder. Fails
-  // with a message that names the holder (program and process id) when another process holds
-  // it, or says why the claim could not be made.
+  // Claims the pool of the settings store at `store`, naming `program` as its holder. The claim
+  // is the file's that `store` leads to, through any symbolic links. Fails with a message that
+  // names the holder (program and process id) when another process holds it, when the file has
+  // more than one hard link (another name would be a second pool), or says why the claim could
+  // not be made.
   static Status acquire(const std::filesystem::path& store, const std::string& program,
                         std::unique_ptr<PoolHold>& out);
 

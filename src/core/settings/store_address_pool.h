@@ -20,17 +20,26 @@ class StoreAddressPool : public AddressPool {
 
   int read_next(Log* log, MacDigits::Digits& digits) override;
   int write_next(Log* log, const MacDigits::Digits& digits) override;
-  // The next address is `wanted` when exact, else the stored MACHWID (`wanted` when none can be
-  // read); MACHWID becomes that address plus one. As with every MACHWID write of the station,
-  // a store that cannot be written has said so in the log, and the board is programmed all the
-  // same.
+  // The address is `wanted` when exact, else the stored MACHWID (`wanted` only when there is no
+  // value); MACHWID becomes that address plus one before the address is given. kUnavailable:
+  // the store could not be read or that write failed (nothing was given; the message names the
+  // file and the error). kRefused: the stored value is not 12 hexadecimal digits, or the address
+  // would be a group address (an entered one, or the store's range used up: the address after
+  // 00FFFFFFFFFF is never given).
   PoolResult reserve(Log* log, const MacDigits::Digits& wanted, bool exact,
                      const std::string& port, Reservation& out) override;
+  // As reserve() would answer for the store's next address, without taking it: the store is read,
+  // the next address written back unchanged, and the value checked. Logs nothing.
+  PoolResult check(Log* log) override;
   // The production records keep the outcome; the store has nothing to add.
   Status finish(const Reservation&, const BoardOutcome&) override { return {}; }
   std::optional<MacDigits::Digits> known_next() const override;
 
  private:
+  // The stored next address: none when there is no value; not ok as reserve() says.
+  PoolResult stored_next(Log* log, std::optional<MacDigits::Digits>& next);
+  PoolResult used_up(const MacDigits::Digits& next) const;
+
   SettingsStore& store_;
   mutable std::mutex mutex_;  // one reservation at a time among the ports of a process
   std::optional<MacDigits::Digits> known_;

@@ -14,6 +14,9 @@ constexpr int kMostDrained = 4096;
 // While the adapter is gone, the station tries to open it again every this many ticks; while it
 // searches, it asks as often whether the adapter is still there.
 constexpr int kLostRetryTicks = 10;
+// While the address pool could not give a board an address, it is asked again every this many
+// ticks.
+constexpr int kPoolCheckTicks = 10;
 
 template <class... Ts>
 struct Overloaded : Ts... {
@@ -278,11 +281,15 @@ void Station::start_up() {
   restore_number(settings::kNetIF, stored_index_);
   selected_index_ = stored_index_;
   MacDigits::Digits digits = digits_;
-  if (pool_.read_next(&log_, digits) == settings::kOk) {
+  int next = pool_.read_next(&log_, digits);
+  if (next == settings::kOk) {
     digits_ = digits;
-  } else if (pool_.write_next(&log_, digits_) != settings::kOk) {
+  } else if (next == settings::kNotFound && pool_.write_next(&log_, digits_) != settings::kOk) {
+    // Only a missing value is repaired: a value that is there but unusable (or a store that
+    // cannot be read) is the operator's to set, and the pool's check says so before a run.
     log_sink(&log_, "Could not set Registry Key. \r\n");
   }
+  pool_checked_ = false;
 
   // What was typed before belongs to the old log. A board that waits for its address is asked
   // for it afresh.
@@ -321,6 +328,13 @@ void Station::apply_interface(const ApplyInterface& apply) {
     log_sink(&log_, "Network Interface not changed: a board is being programmed\r\n");
     return;
   }
+  if (MacDigits::group(apply.digits)) {
+    log_sink(&log_, "Network Interface not changed: %s is a group (multicast) address, not a board's own\r\n",
+             MacDigits::colon_text(apply.digits).c_str());
+    return;
+  }
+  // The operator may have set the next address the pool was waiting for: ask it again now.
+  pool_checked_ = false;
   digits_ = apply.digits;
   selected_index_ = stored_index_ = apply.index;
   // The operator's choice replaces the adapter named for this station's life.
@@ -398,7 +412,7 @@ void Station::tick() {
       break;
     case StationState::kConnected:
       if (mac_entry_.pending()) break;
-      if (run_status_ == kNoRun) start_worker();
+      if (run_status_ == kNoRun && pool_ready()) start_worker();
       if (run_status_ == kRunFinished) {
         state_ = StationState::kIdle;
         run_status_ = kNoRun;
@@ -407,6 +421,35 @@ void Station::tick() {
       break;
   }
   publish();
+}
+
+bool Station::pool_ready() {
+  if (!pool_checked_ || ++pool_check_ticks_ >= kPoolCheckTicks) {
+    pool_check_ = pool_.check(&log_);
+    pool_checked_ = true;
+    pool_check_ticks_ = 0;
+  }
+  settings::PoolResult problem = pool_check_;
+  // The operator's entry is the board's address: the pool's own next address is not used.
+  if (problem.code == settings::PoolCode::kRefused && entered_) problem = {};
+  if (problem.ok()) {
+    if (pool_check_waiting_) {
+      pool_check_waiting_ = false;
+      pool_waiting_ = false;
+      pool_problem_.clear();
+      log_sink(&log_, "MAC address pool available again\r\n");
+    }
+    return true;
+  }
+  // Said once for each problem; the board waits, and is programmed by itself once the pool
+  // can give it an address.
+  if (!pool_check_waiting_ || problem.message != pool_problem_)
+    log_sink(&log_, "MAC address pool unavailable, waiting: %s\r\n", problem.message.c_str());
+  pool_check_waiting_ = true;
+  pool_waiting_ = true;
+  pool_problem_ = problem.message;
+  if (problem.code == settings::PoolCode::kExhausted) pool_exhausted_ = true;
+  return false;
 }
 
 void Station::start_worker() {
@@ -430,6 +473,7 @@ void Station::start_worker() {
   }
   run_status_ = kRunning;
   entered_ = false;
+  pool_checked_ = false;  // the next board's check is its own
   run_adapter_ = link->open_name();
   BoardView board;
   board.number = ++boards_started_;

@@ -78,7 +78,8 @@ class Station {
   void post_key(char c);          // MAC entry: 13 Enter, 8 Backspace, others stored
   void post_toggle_barcode();     // the Barcode command
   // The Network Interface dialog's OK: stores NetIF and the MAC Digits, reopens the link.
-  // Refused while a run is in progress (the log says so).
+  // Refused while a run is in progress, and for a group (multicast) address (the log says so).
+  // Taken while a board waits for the pool: a next address set here is what it waits for.
   void post_apply_interface(int index, const MacDigits::Digits& digits);
 
   // Without start(): carries out what is posted, on the calling thread. Tests drive the
@@ -158,6 +159,10 @@ class Station {
   void note_adapter_lost();
   // Stores the records kept in memory, oldest first, as far as it can. True when none is left.
   bool write_kept();
+  // Whether the pool could give the connected board an address now (asked before each run,
+  // and about once a second while it cannot). While not, says why once and keeps the board
+  // waiting.
+  bool pool_ready();
   void start_worker();
   KeptRecord run_worker(link::Link& link, MacDigits::Digits digits, bool exact);
   void thread_main();
@@ -203,6 +208,10 @@ class Station {
   bool pool_waiting_ = false;    // a run waits for the address pool to answer
   bool pool_exhausted_ = false;  // the pool has no address left: no more boards are taken
   std::string pool_problem_;
+  settings::PoolResult pool_check_;  // the pool's last check
+  bool pool_checked_ = false;        // pool_check_ holds for the board waiting now
+  bool pool_check_waiting_ = false;  // a failed check keeps the board waiting
+  int pool_check_ticks_ = 0;
 
   std::atomic<bool> stop_{false};  // ends a run's transfers at their next wait
   ImageBuffer images_;  // the worker's while a run lasts, kept for the next board

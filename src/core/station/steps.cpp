@@ -157,36 +157,35 @@ EnvironmentResult environment_step(Log* log, transfer::Channel& channel, const P
   config::build_environment_image(log, step.record, digits, dir, *image);
   result.built = true;
   result.written = digits;
-  MacDigits::Digits next = digits;
-  if (image->has_mac_variable) {
-    // The address is taken, and the one after it stored, before any byte of it leaves: a
-    // station that dies mid-run never hands the same address out twice.
-    settings::Reservation reservation;
-    settings::PoolResult reserved = reserve_address(log, channel, address, reservation);
-    if (!reserved.ok()) {
-      // No address was taken: the record names none.
-      result.built = false;
-      if (reserved.code == settings::PoolCode::kUnavailable) {
-        result.outcome = Outcome::kStopped;
-        result.verdict = Verdict::kStopped;
-        result.reason = "stopped while waiting for a MAC address";
-        return result;
-      }
-      log_sink(log, "No MAC address for this board: %s\r\n", reserved.message.c_str());
-      result.verdict = Verdict::kFail;
-      result.reason = reserved.message;
-      result.no_address = true;
+  // The station's rule: every board that gets an ethaddr gets its own address, whether or not
+  // the description file also names it in a MAC variable. The address is taken, and the one
+  // after it stored, before any byte of it leaves: a station that dies mid-run never hands the
+  // same address out twice.
+  settings::Reservation reservation;
+  settings::PoolResult reserved = reserve_address(log, channel, address, reservation);
+  if (!reserved.ok()) {
+    // No address was taken: the record names none.
+    result.built = false;
+    if (reserved.code == settings::PoolCode::kUnavailable) {
+      result.outcome = Outcome::kStopped;
+      result.verdict = Verdict::kStopped;
+      result.reason = "stopped while waiting for a MAC address";
       return result;
     }
-    if (reservation.address != digits) {
-      // The pool gave another address than the station showed (another port took that one).
-      digits = reservation.address;
-      config::build_environment_image(nullptr, step.record, digits, dir, *image);
-      result.written = digits;
-    }
-    next = reservation.next;
-    result.reservation = reservation;
+    log_sink(log, "No MAC address for this board: %s\r\n", reserved.message.c_str());
+    result.verdict = Verdict::kFail;
+    result.reason = reserved.message;
+    result.no_address = true;
+    return result;
   }
+  if (reservation.address != digits) {
+    // The pool gave another address than the station showed (another port took that one).
+    digits = reservation.address;
+    config::build_environment_image(nullptr, step.record, digits, dir, *image);
+    result.written = digits;
+  }
+  const MacDigits::Digits next = reservation.next;
+  result.reservation = reservation;
 
   transfer::CommandHeader header = header_of(step);
   header.length = image->used_length;

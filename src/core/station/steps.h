@@ -58,7 +58,7 @@ struct EnvironmentResult : StepResult {
 };
 
 // Write Environment Image: builds the 64 KiB image for the board's address (taken from the
-// pool, durable before any byte of it leaves, when the description file has a MAC variable),
+// pool, durable before any byte of it leaves, for every image sent),
 // writes it, reads it back and compares. Logs "Find the UBOOT CONFIG file....." and the verdict
 // lines. Refuses MAC Digits that are not 12 hexadecimal digits (a message, nothing sent).
 // `dir` is the working directory the description file's name is taken from.

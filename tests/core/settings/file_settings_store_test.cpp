@@ -137,15 +137,33 @@ TEST_F(FileSettingsStoreTest, MissingValueLeavesTheDestinationUntouched) {
   EXPECT_EQ(log_.text(), "");
 }
 
-TEST_F(FileSettingsStoreTest, MachwidOfOtherThanTwelveCharactersCountsAsMissing) {
-  for (const char* data : {"hex(2):30,30,31,31,32,32,33,33,34,34,35",        // 11
-                           "hex(2):30,30,31,31,32,32,33,33,34,34,35,35,36",  // 13
-                           "hex(2):30,30,31,31,32,32,33,00,34,34,35,35",     // ends early
-                           "dword:00000001", "\"0011\"", "-"}) {
-    write_store(std::string(kHeader) + "\"MACHWID\"=" + data + "\r\n");
+// A value that is there but not 12 hexadecimal digits is not a missing one: it is told apart,
+// with what was found, so that the line never starts again at the default.
+TEST_F(FileSettingsStoreTest, MachwidOtherThanTwelveHexDigitsIsABadValueAndOnlyADeletedOneIsMissing) {
+  struct Case {
+    const char* data;
+    int result;
+    const char* found;
+  };
+  const Case cases[] = {
+      {"hex(2):30,30,31,31,32,32,33,33,34,34,35", kBadValue, "00112233445"},
+      {"hex(2):30,30,31,31,32,32,33,33,34,34,35,35,36", kBadValue, "0011223344556"},
+      {"hex(2):30,30,31,31,32,32,33,00,34,34,35,35", kBadValue, "0011223"},  // ends early
+      {"\"00112233445G\"", kBadValue, "00112233445G"},
+      {"dword:00000001", kBadValue, "\x01"},
+      {"\"0011\"", kBadValue, "0011"},
+      {"-", kNotFound, ""},
+  };
+  for (const Case& c : cases) {
+    write_store(std::string(kHeader) + "\"MACHWID\"=" + c.data + "\r\n");
     MacDigits::Digits digits = digits_of("ABCDEFABCDEF");
-    EXPECT_EQ(store_.machwid_read(&log_, digits), kNotFound) << data;
-    EXPECT_EQ(text_of(digits), "ABCDEFABCDEF") << data;
+    std::string found;
+    EXPECT_EQ(store_.machwid_read(&log_, digits, &found), c.result) << c.data;
+    EXPECT_EQ(found, c.found) << c.data;
+    EXPECT_EQ(text_of(digits), "ABCDEFABCDEF") << c.data;
+    found.clear();
+    EXPECT_EQ(store_.machwid_peek(digits, &found), c.result) << c.data;
+    EXPECT_EQ(found, c.found) << c.data;
   }
   EXPECT_EQ(log_.text(), "");
 }

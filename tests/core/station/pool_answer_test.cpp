@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <condition_variable>
+#include <cstring>
 #include <deque>
 #include <mutex>
 
@@ -152,6 +154,81 @@ TEST(PoolAnswer, PortsOnOnePoolShowTheSameNextAddress) {
   b.station->post_apply_interface(b.station->snapshot()->selected_index, set);
   EXPECT_NE(shown(b).find("[02-00-00-0B-00-00]"), std::string::npos) << shown(b);
   EXPECT_NE(shown(a).find("[02-00-00-0B-00-00]"), std::string::npos) << shown(a);
+}
+
+// --- The pool's check before a board's run ---
+
+// A store that cannot be written holds the connected board back (no run, so no address given
+// twice), says why once, and the board is programmed by itself once the store can be written.
+TEST(PoolCheck, AStoreThatCannotBeWrittenHoldsTheBoardUntilItCanBe) {
+  test::TempDir folder;
+  test::FullDiskStore store(folder / "pool.reg");
+  ASSERT_EQ(store.machwid_write(nullptr, test::digits_of("0200000A0000")), settings::kOk);
+  settings::StoreAddressPool pool(store);
+  test::RigOptions options;
+  options.barcode = 0;
+  options.pool = &pool;
+  test::StationRig rig(std::move(options));
+  rig.plug_line(board::BoardOptions{}, 3);
+  ASSERT_TRUE(rig.until_boards_done(1)) << rig.log_text();
+
+  store.full = true;
+  ASSERT_TRUE(rig.step_until([&] { return rig.station->snapshot()->pool_waiting; })) << rig.log_text();
+  for (int i = 0; i < 35; ++i) rig.station->step();  // about three checks more
+  auto snapshot = rig.station->snapshot();
+  EXPECT_EQ(snapshot->state, StationState::kConnected);
+  EXPECT_EQ(snapshot->run_status, kNoRun) << "no run while the store cannot be written";
+  const std::string why = "the next MAC address could not be stored in " +
+                          (folder / "pool.reg").string() + ": " + std::strerror(ENOSPC);
+  EXPECT_EQ(snapshot->pool_problem, why);
+  const std::string waiting = "MAC address pool unavailable, waiting: " + why + "\r\n";
+  std::string log = rig.log_text();
+  ASSERT_NE(log.find(waiting), std::string::npos) << log;
+  EXPECT_EQ(log.find(waiting), log.rfind(waiting)) << "said once";
+
+  store.full = false;
+  ASSERT_TRUE(rig.until_boards_done(3)) << rig.log_text();
+  EXPECT_NE(rig.log_text().find(waiting + "MAC address pool available again\r\n"), std::string::npos);
+  EXPECT_FALSE(rig.station->snapshot()->pool_waiting);
+  std::vector<std::string> written;
+  for (const test::RecordLine& record : rig.records()) written.push_back(record.written_mac);
+  EXPECT_EQ(written, (std::vector<std::string>{test::written_address(0), test::written_address(1),
+                                               test::written_address(2)}));
+}
+
+// A stored next address that is not 12 hexadecimal digits is neither taken for a missing one
+// nor repaired at start-up: the board waits for the operator's address, shown what was found.
+TEST(PoolCheck, ABadStoredNextAddressWaitsForTheOperatorsNextAddress) {
+  test::RigOptions options;
+  options.barcode = 0;
+  options.start_up = false;
+  test::StationRig rig(std::move(options));
+  rig.dir.write("settings.reg",
+                "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\SKAV]\r\n"
+                "\"BarCode\"=dword:00000000\r\n\"MACHWID\"=\"0200000A00\"\r\n");
+  rig.station->post_start_up();
+  rig.plug_line(board::BoardOptions{}, 1);
+  ASSERT_TRUE(rig.step_until([&] { return rig.station->snapshot()->pool_waiting; })) << rig.log_text();
+  EXPECT_EQ(rig.station->snapshot()->pool_problem,
+            "the next MAC address in " + (rig.dir / "settings.reg").string() +
+                ", \"0200000A00\", is not 12 hexadecimal digits: set the next address in the "
+                "Interface dialog or with --mac");
+  EXPECT_EQ(rig.stored_address(), "") << "left for the operator, not repaired";
+  EXPECT_NE(test::read_file(rig.dir / "settings.reg").find("\"MACHWID\"=\"0200000A00\""), std::string::npos);
+
+  // A group address is no board's; the operator's individual one is taken, and the board goes.
+  const int index = rig.station->snapshot()->selected_index;
+  rig.station->post_apply_interface(index, test::digits_of("0300000B0000"));
+  rig.station->step();
+  EXPECT_NE(rig.log_text().find("Network Interface not changed: 03:00:00:0B:00:00 is a group "
+                                "(multicast) address, not a board's own\r\n"),
+            std::string::npos);
+  EXPECT_EQ(rig.station->snapshot()->run_status, kNoRun);
+  rig.station->post_apply_interface(index, test::digits_of("0200000B0000"));
+  ASSERT_TRUE(rig.until_boards_done(1)) << rig.log_text();
+  ASSERT_EQ(rig.records().size(), 1u);
+  EXPECT_EQ(rig.records()[0].written_mac, "02:00:00:0B:00:00");
+  EXPECT_EQ(rig.stored_address(), "0200000B0001");
 }
 
 }  // namespace

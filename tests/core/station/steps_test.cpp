@@ -728,14 +728,26 @@ TEST_F(EnvironmentStep, AMemoryTypeOtherThanSpiOrLpcSendsNothingLogsNothingAndTa
   EXPECT_EQ(stored_machwid(), "(none)");
 }
 
-TEST_F(EnvironmentStep, LpcInCapitalsIsAcceptedAndWithoutAMacVariableNoAddressIsTaken) {
-  rig_.plug();
-  EnvironmentResult result = environment(env_plan("absent.ini", "LPC"), pool_);
-  EXPECT_EQ(result.verdict, Verdict::kPass);
-  EXPECT_TRUE(result.sent);
-  EXPECT_EQ(MacDigits::text(result.next), "001122334455");
-  EXPECT_FALSE(result.reservation.has_value());
-  EXPECT_EQ(stored_machwid(), "(none)");
+// Every image carries ethaddr: without a MAC variable (or without a description file at all)
+// each board still takes an address of its own, never the one before it.
+TEST_F(EnvironmentStep, LpcInCapitalsIsAcceptedAndWithoutAMacVariableEachBoardStillTakesItsOwnAddress) {
+  dir_.write("plain.ini", "[variable]\nvar_no=0\n");
+  for (const char* file : {"absent.ini", "plain.ini"}) {
+    SCOPED_TRACE(file);
+    std::filesystem::remove(store_.path());
+    for (const char* address : {"001122334455", "001122334456"}) {
+      board::SimBoard& board = rig_.plug();
+      EnvironmentResult result = environment(env_plan(file, "LPC"), pool_);
+      EXPECT_EQ(result.verdict, Verdict::kPass);
+      EXPECT_TRUE(result.sent);
+      EXPECT_EQ(MacDigits::text(result.written), address);
+      EXPECT_TRUE(result.reservation.has_value());
+      Bytes block = board.memory(transfer::kLpc, 0x40000, 5 + 25);
+      EXPECT_EQ(std::string(block.begin() + 5, block.end()),
+                "ethaddr=" + MacDigits::colon_text(digits_of(address)));
+    }
+    EXPECT_EQ(stored_machwid(), "001122334457");
+  }
 }
 
 TEST_F(EnvironmentStep, ThePoolsNextAddressWinsUnlessTheOperatorEnteredOne) {

@@ -35,4 +35,11 @@ SettingsPlace settings_place(const std::filesystem::path& given, bool simulated)
 // taking a lock: for commands that only look. 0, or non-zero with `digits` untouched.
 int peek_machwid(const std::filesystem::path& given, MacDigits::Digits& digits);
 
+// This account on this PC as user@host, naming the station in the PC's address ledger.
+std::string account_name();
+
+// What a station says on standard error and its panel where the PC's address ledger folder
+// (platform::machine_data_folder()) is missing, naming it and who makes it.
+std::string missing_ledger_note(const std::filesystem::path& folder);
+
 }  // namespace skav::app

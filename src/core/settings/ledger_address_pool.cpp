@@ -1,0 +1,101 @@
+#include "core/settings/ledger_address_pool.h"
+
+#include <cerrno>
+
+namespace skav::settings {
+
+namespace {
+
+PoolResult unavailable(std::string message) { return {PoolCode::kUnavailable, std::move(message)}; }
+
+// "2026-12-10T06:50:12+01:00 by op@bench1 on eth0"
+std::string when_and_where(const LedgerEntry& entry) {
+  return entry.time + " by " + entry.station + " on " + entry.adapter;
+}
+
+}  // namespace
+
+LedgerAddressPool::LedgerAddressPool(std::unique_ptr<AddressPool> inner,
+                                     std::unique_ptr<AddressLedger> ledger)
+    : inner_(std::move(inner)), ledger_(std::move(ledger)) {}
+
+PoolResult LedgerAddressPool::reserve(Log* log, const MacDigits::Digits& wanted, bool exact,
+                                      const std::string& port, Reservation& out) {
+  std::lock_guard lock(mutex_);
+  if (std::string error = ledger_->lock_and_read(); !error.empty()) return unavailable(error);
+  PoolResult result = reserve_locked(log, wanted, exact, port, out);
+  ledger_->unlock();
+  return result;
+}
+
+PoolResult LedgerAddressPool::reserve_locked(Log* log, const MacDigits::Digits& wanted, bool exact,
+                                             const std::string& port, Reservation& out) {
+  if (exact) {
+    if (const LedgerEntry* last = ledger_->last(wanted)) {
+      const std::string address = MacDigits::text(last->address);
+      // Only a board that passed holds its address for good; another run of a board that did
+      // not is the operator's re-test.
+      if (last->event == kLedgerPass)
+        return {PoolCode::kRefused, "MAC address " + address + " was programmed into a board that "
+                                    "passed, " + when_and_where(*last) + "; it is not given again"};
+      log_sink(log, "MAC Addr : %s was sent to a board on this PC before (%s, %s): re-test\r\n",
+               address.c_str(), when_and_where(*last).c_str(), last->event.c_str());
+    }
+    if (PoolResult reserved = inner_->reserve(log, wanted, true, port, out); !reserved.ok())
+      return reserved;
+  } else {
+    // The inner pool advances with each reservation, so the ledger's addresses are passed
+    // after at most as many tries as it holds; one that does not advance is stuck.
+    std::optional<MacDigits::Digits> previous;
+    for (std::size_t tries = 0;; ++tries) {
+      if (PoolResult reserved = inner_->reserve(log, wanted, false, port, out); !reserved.ok())
+        return reserved;
+      const LedgerEntry* last = ledger_->last(out.address);
+      if (last == nullptr) break;
+      const std::string address = MacDigits::text(out.address);
+      log_sink(log, "MAC Addr : %s skipped: it was sent to a board on this PC before (%s)\r\n",
+               address.c_str(), when_and_where(*last).c_str());
+      if (previous == out.address || tries > ledger_->size())
+        return unavailable("the address pool gives " + address + " again, which was sent to a "
+                           "board on this PC before");
+      previous = out.address;
+    }
+  }
+  if (std::string error = ledger_->append(out.address, kLedgerReserved, port); !error.empty())
+    return unavailable(error);
+  ports_[MacDigits::text(out.address)] = port;
+  return {};
+}
+
+PoolResult LedgerAddressPool::check(Log* log) {
+  {
+    std::lock_guard lock(mutex_);
+    std::string error = ledger_->lock_and_read();
+    if (error.empty()) {
+      error = ledger_->check_writable();
+      ledger_->unlock();
+    }
+    if (!error.empty()) return unavailable(error);
+  }
+  return inner_->check(log);
+}
+
+Status LedgerAddressPool::finish(const Reservation& reservation, const BoardOutcome& outcome) {
+  {
+    std::lock_guard lock(mutex_);
+    std::string port;
+    if (auto found = ports_.find(MacDigits::text(reservation.address)); found != ports_.end()) {
+      port = found->second;
+      ports_.erase(found);
+    }
+    std::string error = ledger_->lock_and_read();
+    if (error.empty()) {
+      error = ledger_->append(reservation.address, outcome.verdict, port);
+      ledger_->unlock();
+    }
+    if (!error.empty()) return Status::error(EIO, error);
+  }
+  return inner_->finish(reservation, outcome);
+}
+
+}  // namespace skav::settings

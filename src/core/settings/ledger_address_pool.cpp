@@ -44,6 +44,7 @@ PoolResult LedgerAddressPool::reserve_locked(Log* log, const MacDigits::Digits& 
     if (PoolResult reserved = inner_->reserve(log, wanted, true, port, out); !reserved.ok())
       return reserved;
   } else {
+    if (PoolResult moved = move_past_ledger(log, wanted); !moved.ok()) return moved;
     // The inner pool advances with each reservation, so the ledger's addresses are passed
     // after at most as many tries as it holds; one that does not advance is stuck.
     std::optional<MacDigits::Digits> previous;
@@ -64,6 +65,39 @@ PoolResult LedgerAddressPool::reserve_locked(Log* log, const MacDigits::Digits& 
   if (std::string error = ledger_->append(out.address, kLedgerReserved, port); !error.empty())
     return unavailable(error);
   ports_[MacDigits::text(out.address)] = port;
+  return {};
+}
+
+PoolResult LedgerAddressPool::move_past_ledger(Log* log, const MacDigits::Digits& wanted) {
+  MacDigits::Digits start = wanted;
+  if (MacDigits::Digits stored; inner_->read_next(log, stored) == 0 && MacDigits::all_hex(stored))
+    start = stored;
+  // A second account may start where the first began thousands of boards ago: the held run is
+  // walked here, and the store written once, not once per address.
+  MacDigits::Digits free = start;
+  std::size_t skipped = 0;
+  const LedgerEntry* first = nullptr;
+  const LedgerEntry* last = nullptr;
+  for (const LedgerEntry* held = ledger_->last(free); held != nullptr && skipped <= ledger_->size();
+       held = ledger_->last(free)) {
+    if (first == nullptr) first = held;
+    last = held;
+    free = MacDigits::next(free);
+    ++skipped;
+  }
+  if (skipped == 0) return {};
+  const std::string from = MacDigits::text(first->address);
+  if (skipped == 1)
+    log_sink(log, "MAC Addr : %s skipped: it was sent to a board on this PC before (%s)\r\n",
+             from.c_str(), when_and_where(*first).c_str());
+  else
+    log_sink(log, "MAC Addr : %s to %s skipped: %s addresses sent to boards on this PC before "
+             "(the last %s)\r\n", from.c_str(), MacDigits::text(last->address).c_str(),
+             std::to_string(skipped).c_str(), when_and_where(*last).c_str());
+  if (int error = inner_->write_next(log, free); error != 0)
+    return unavailable("the next address " + MacDigits::text(free) + ", past the addresses sent "
+                       "to boards on this PC before, could not be stored (error " +
+                       std::to_string(error) + ")");
   return {};
 }
 

@@ -39,6 +39,9 @@ class LedgerAddressPool : public AddressPool {
  private:
   PoolResult reserve_locked(Log* log, const MacDigits::Digits& wanted, bool exact,
                             const std::string& port, Reservation& out);
+  // Sets the inner pool's next address past the run of addresses the ledger holds from there
+  // on, logging what it skips.
+  PoolResult move_past_ledger(Log* log, const MacDigits::Digits& wanted);
 
   std::unique_ptr<AddressPool> inner_;
   std::unique_ptr<AddressLedger> ledger_;

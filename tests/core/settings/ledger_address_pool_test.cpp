@@ -79,21 +79,26 @@ TEST(AddressLedger, ReadsCompleteLinesOnly) {
 TEST(LedgerAddressPool, MovesPastAddressesSentBeforeAndRecordsEachReservationAndOutcome) {
   test::TempDir dir;
   auto ledger = dir.write("ledger.txt", "T0 001122334455 reserved other@pc eth0\n"
-                                        "T0 001122334456 fail other@pc eth0\n");
+                                        "T0 001122334456 fail other@pc eth0\n"
+                                        "T0 001122334458 reserved other@pc eth2\n");
   Station station(dir / "mine.reg", ledger, "me@pc");
   Reservation got;
   ASSERT_TRUE(station.reserve("001122334455", false, got).ok());
   EXPECT_EQ(MacDigits::text(got.address), "001122334457");
   EXPECT_EQ(MacDigits::text(*station.pool->known_next()), "001122334458");
-  EXPECT_NE(station.log.text().find("001122334455 skipped: it was sent to a board on this PC before "
-                                    "(T0 by other@pc on eth0)"),
-            std::string::npos)
-      << station.log.text();
-  EXPECT_NE(station.log.text().find("001122334456 skipped"), std::string::npos);
-
   ASSERT_TRUE(station.pool->finish(got, BoardOutcome{"pass", {}}).ok());
+  Reservation then;
+  ASSERT_TRUE(station.reserve("001122334455", false, then).ok());
+  EXPECT_EQ(MacDigits::text(then.address), "001122334459");
+  EXPECT_EQ(station.log.text(),
+            "MAC Addr : 001122334455 to 001122334456 skipped: 2 addresses sent to boards on this PC "
+            "before (the last T0 by other@pc on eth0)\r\n"
+            "MAC Addr : 001122334458 skipped: it was sent to a board on this PC before (T0 by "
+            "other@pc on eth2)\r\n");
+
   const std::string text = test::read_file(ledger);
-  EXPECT_NE(text.find("T1 001122334457 reserved me@pc eth0\nT1 001122334457 pass me@pc eth0\n"),
+  EXPECT_NE(text.find("T1 001122334457 reserved me@pc eth0\nT1 001122334457 pass me@pc eth0\n"
+                      "T1 001122334459 reserved me@pc eth0\n"),
             std::string::npos)
       << text;
 }

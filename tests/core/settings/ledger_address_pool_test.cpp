@@ -74,6 +74,13 @@ TEST(AddressLedger, ReadsCompleteLinesOnly) {
   ledger.unlock();
   EXPECT_EQ(test::read_file(file),
             "T0 001122334455 reserved a@pc eth0\nT0 0011223344\nT1 001122334456 reserved b@pc eth1\n");
+#ifndef _WIN32
+  // Another account of the station's group appends to the ledger and takes its lock too.
+  for (const std::filesystem::path& shared : {file, std::filesystem::path(file.string() + ".lock")})
+    EXPECT_NE(std::filesystem::status(shared).permissions() & std::filesystem::perms::group_write,
+              std::filesystem::perms::none)
+        << shared;
+#endif
 }
 
 TEST(LedgerAddressPool, MovesPastAddressesSentBeforeAndRecordsEachReservationAndOutcome) {

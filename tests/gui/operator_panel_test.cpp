@@ -234,7 +234,7 @@ class OperatorPanelTest : public QObject {
 
   // What the operator must know while the station runs (no address ledger on this PC) stays on
   // a line of the panel, in the colour of a failure; none when there is nothing to say.
-  void NoticeLineShowsWhileSet() {
+  void a_notice_line_shows_while_set() {
     MainWindow window;
     QLabel* notice = window.operator_panel()->notice_label();
     QVERIFY(notice->isHidden());

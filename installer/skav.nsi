@@ -32,6 +32,15 @@ Section "SKAV"
   WriteUninstaller "$INSTDIR\uninstall.exe"
 
   SetShellVarContext all
+  ; The PC's address ledger lives in ProgramData\SKAV ($APPDATA for all users), shared by every
+  ; account that runs the station: the Users group may create and change files there, and each
+  ; file the folder gets inherits that, so that one account can append to a ledger another made.
+  CreateDirectory "$APPDATA\SKAV"
+  nsExec::ExecToLog '"$SYSDIR\icacls.exe" "$APPDATA\SKAV" /grant *S-1-5-32-545:(OI)(CI)M'
+  Pop $0
+  ${If} $0 != 0
+    DetailPrint "The station's users could not be given write access to $APPDATA\SKAV ($0)."
+  ${EndIf}
   CreateDirectory "$SMPROGRAMS\SKAV"
   CreateShortcut "$SMPROGRAMS\SKAV\SKAV.lnk" "$INSTDIR\skav-gui.exe" "" "$INSTDIR\skav-gui.exe" 0
   CreateShortcut "$SMPROGRAMS\SKAV\SKAV Command Prompt.lnk" "$SYSDIR\cmd.exe" \
@@ -72,5 +81,6 @@ Section "Uninstall"
   Delete "$INSTDIR\uninstall.exe"
   RMDir "$INSTDIR"
   DeleteRegKey HKLM "${UNINSTALL_KEY}"
-  ; The operator's settings (HKEY_CURRENT_USER\Software\SKAV) stay: they hold the next address.
+  ; The operator's settings (HKEY_CURRENT_USER\Software\SKAV) stay: they hold the next address;
+  ; so does the address ledger in $APPDATA\SKAV: it holds the addresses already sent to boards.
 SectionEnd

@@ -23,6 +23,8 @@ trap cleanup EXIT INT TERM
 
 cp -r "$root/examples/." "$work/"
 settings="$work/settings.reg"
+# The demo's addresses are its own: the PC's address ledger is left alone.
+export SKAV_LEDGER="$work/address-ledger.txt"
 common=(--boards "$boards" --no-barcode --mac 0200C0FFEE00 --settings "$settings" --timeout 10 -C "$work")
 
 if [ "$(id -u)" -eq 0 ] && ip netns add "$ns" 2>/dev/null; then

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs the Debian packages of scripts/debian-packages.txt that are missing, then configures
-# and builds SKAV into build/ (or $SKAV_BUILD_DIR). Extra arguments go to cmake's configure step.
+# Installs the Debian packages of scripts/debian-packages.txt that are missing, makes the address
+# ledger's folder /var/lib/skav when run as root, then configures and builds SKAV into build/
+# (or $SKAV_BUILD_DIR). Extra arguments go to cmake's configure step.
 # With --demo first: only the demo's packages, and only the station program `skav` (no window,
 # no tests), into build-demo/ (or $SKAV_DEMO_BUILD_DIR), so that the demo neither waits for
 # nor disturbs the full build.
@@ -16,6 +17,13 @@ if [ "${1:-}" = --demo ]; then
 fi
 
 "$here/install-packages.sh" ${demo:+--demo}
+
+# The folder of the PC's address ledger, shared by every account that runs the station: the
+# members of the group skav may write it, and the setgid bit gives new files that group.
+if [ "$(id -u)" -eq 0 ]; then
+  getent group skav >/dev/null || groupadd --system skav
+  install -d -m 2775 -g skav /var/lib/skav
+fi
 
 werror=OFF
 [ -n "${CI:-}" ] && werror=ON

@@ -36,4 +36,11 @@ SettingsPlace settings_place(const std::filesystem::path& given, bool simulated)
 // (settings::kBadValue: a value that is not 12 hexadecimal digits, given in `found`).
 int peek_machwid(const std::filesystem::path& given, MacDigits::Digits& digits, std::string* found = nullptr);
 
+// This account on this PC as user@host, naming the station in the PC's address ledger.
+std::string account_name();
+
+// What a station says on standard error and its panel where the PC's address ledger folder
+// (platform::machine_data_folder()) is missing, naming it and who makes it.
+std::string missing_ledger_note(const std::filesystem::path& folder);
+
 }  // namespace skav::app

@@ -1,4 +1,11 @@
 #include "app/platform.h"
+
+#include <pwd.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <vector>
+
 #include "core/settings/file_settings_store.h"
 #include "pcap/pcap_backend.h"
 
@@ -25,6 +32,25 @@ SettingsPlace settings_place(const std::filesystem::path& given, bool simulated)
 int peek_machwid(const std::filesystem::path& given, MacDigits::Digits& digits, std::string* found) {
   return settings::FileSettingsStore(settings::FileSettingsStore::path_for(given, false))
       .machwid_peek(digits, found);
+}
+
+std::string account_name() {
+  std::string user;
+  struct passwd entry {};
+  struct passwd* found = nullptr;
+  std::vector<char> buffer(16384);
+  if (::getpwuid_r(::geteuid(), &entry, buffer.data(), buffer.size(), &found) == 0 &&
+      found != nullptr && found->pw_name != nullptr)
+    user = found->pw_name;
+  if (user.empty()) user = "uid" + std::to_string(::geteuid());
+  char host[256] = {};
+  if (::gethostname(host, sizeof host - 1) != 0 || host[0] == '\0') return user + "@localhost";
+  return user + "@" + host;
+}
+
+std::string missing_ledger_note(const std::filesystem::path& folder) {
+  return "addresses are guarded per user only: the folder " + folder.string() +
+         " of the PC's address ledger is missing (scripts/setup.sh makes it when run as root)";
 }
 
 }  // namespace skav::app

@@ -1,4 +1,7 @@
 #include "app/platform.h"
+
+#include <cstdlib>
+
 #include "core/platform/files.h"
 #include "core/settings/file_settings_store.h"
 #include "windows/registry_settings_store.h"
@@ -36,6 +39,18 @@ SettingsPlace settings_place(const std::filesystem::path& given, bool simulated)
 int peek_machwid(const std::filesystem::path& given, MacDigits::Digits& digits, std::string* found) {
   if (!given.empty()) return settings::FileSettingsStore(given).machwid_peek(digits, found);
   return windows::RegistrySettingsStore().machwid_peek(digits, found);
+}
+
+std::string account_name() {
+  const char* user = std::getenv("USERNAME");
+  const char* host = std::getenv("COMPUTERNAME");
+  return std::string(user != nullptr && *user != '\0' ? user : "user") + "@" +
+         (host != nullptr && *host != '\0' ? host : "localhost");
+}
+
+std::string missing_ledger_note(const std::filesystem::path& folder) {
+  return "addresses are guarded per user only: the folder " + folder.string() +
+         " of the PC's address ledger is missing (the SKAV installer makes it)";
 }
 
 }  // namespace skav::app

@@ -10,12 +10,16 @@
 #include <cctype>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <set>
 
 #include "app/platform.h"
 #include "board/board_line.h"
 #include "core/link/in_memory.h"
+#include "core/station/records.h"
+#include "core/platform/files.h"
 #include "core/settings/file_settings_store.h"
+#include "core/settings/ledger_address_pool.h"
 #include "core/settings/pool_hold.h"
 #include "core/settings/store_address_pool.h"
 #ifndef _WIN32
@@ -128,6 +132,25 @@ StationSetup::StationSetup() = default;
 
 StationSetup::~StationSetup() { stop(); }
 
+void StationSetup::guard_with_ledger(const std::filesystem::path& given) {
+  std::filesystem::path file = given;
+  if (const char* env = std::getenv("SKAV_LEDGER"); file.empty() && env != nullptr && *env != '\0')
+    file = env;
+  if (file.empty()) {
+    // Without its folder there is nothing to share; the per-user pool still holds.
+    std::filesystem::path folder = platform::machine_data_folder();
+    std::error_code error;
+    if (folder.empty() || !std::filesystem::is_directory(folder, error)) {
+      ledger_note_ = missing_ledger_note(folder);
+      return;
+    }
+    file = folder / "address-ledger.txt";
+  }
+  pool_ = std::make_unique<settings::LedgerAddressPool>(
+      std::move(pool_),
+      std::make_unique<settings::AddressLedger>(file, account_name(), station::iso8601_now));
+}
+
 Status StationSetup::make_pool(const SetupOptions& options, Log& log) {
   const std::string& pool = options.pool;
 #ifdef _WIN32
@@ -172,6 +195,7 @@ Status StationSetup::make_pool(const SetupOptions& options, Log& log) {
     store = pool_store_.get();
   }
   pool_ = std::make_unique<settings::StoreAddressPool>(*store);
+  if (options.simulate == 0) guard_with_ledger(options.ledger);
   if (!options.mac.empty()) {
     MacDigits::Digits mac{};
     MacDigits::parse(options.mac, mac);

@@ -62,6 +62,9 @@ struct SetupOptions {
   std::chrono::milliseconds timeout = transfer::kDefaultTimeout;
   std::filesystem::path dir = ".";
   std::chrono::milliseconds tick{100};
+  // The PC's address ledger that guards a file pool (not a simulation's): empty for
+  // $SKAV_LEDGER, else the ledger file in platform::machine_data_folder().
+  std::filesystem::path ledger;
   // The boards the station programs before it ends, over all its ports (0: no end): no run
   // starts beyond that many.
   int boards = 0;
@@ -113,6 +116,9 @@ class StationSetup {
   board::BoardLine* board_line(std::size_t index = 0) { return ports_[index]->line.get(); }
   settings::SettingsStore& store();
   settings::AddressPool& pool() { return *pool_; }
+  // Where the PC's address ledger does not guard this station's file pool for want of its
+  // folder: what to tell the operator (standard error, the panel; not the log). Else empty.
+  const std::string& ledger_note() const { return ledger_note_; }
   // The settings file (with the registry on Windows: the file whose lock holds the pool).
   const std::filesystem::path& settings_path() const { return settings_path_; }
 
@@ -126,8 +132,10 @@ class StationSetup {
   };
   StationSetup();
   Status make_pool(const SetupOptions& options, Log& log);
+  void guard_with_ledger(const std::filesystem::path& given);
 
   std::filesystem::path settings_path_;
+  std::string ledger_note_;
   std::unique_ptr<settings::SettingsStore> store_;
   std::unique_ptr<settings::FileSettingsStore> pool_store_;  // a file pool apart from the settings
   std::unique_ptr<settings::PoolHold> hold_;

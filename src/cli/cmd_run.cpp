@@ -122,6 +122,7 @@ int run_station(const RunOptions& options) {
       std::fprintf(stderr, "skav run: %s\n", made.message().c_str());
     return 1;
   }
+  if (!setup->ledger_note().empty()) std::fprintf(stderr, "skav run: %s\n", setup->ledger_note().c_str());
   const std::atomic<bool>& interrupted = app::install_stop_signals();
   setup->start();
   // A station that cannot open its adapters cannot program the boards it was asked for.

@@ -20,6 +20,7 @@
 #include "gui/app_icon.h"
 #include "gui/command_line.h"
 #include "gui/main_window.h"
+#include "gui/operator_panel.h"
 
 namespace {
 
@@ -123,6 +124,7 @@ int main(int argc, char** argv) {
     window->set_station(i, &setup->station(static_cast<std::size_t>(i)),
                         QString::fromStdString(setup->port_name(static_cast<std::size_t>(i))));
   window->set_records_file(std::filesystem::path(setup_options.dir) / skav::station::kRecordsFile);
+  window->operator_panel()->set_notice(QString::fromStdString(setup->ledger_note()));
   if (options.width > 0) window->resize(options.width, options.height);
   // A log file named on the command line is opened as Open would, start-up included.
   window->open_at_start(options.log_file);

@@ -215,6 +215,22 @@ OperatorPanel::OperatorPanel(QWidget* parent) : QWidget(parent) {
   layout->setSpacing(4);
   layout->addLayout(top_);
   layout->addWidget(steps_);
+  notice_ = new QLabel(this);
+  notice_->setObjectName(QStringLiteral("notice"));
+  notice_->setWordWrap(true);
+  QPalette colours = notice_->palette();
+  colours.setColor(QPalette::WindowText, qt_colour(view::state_colour(view::StepState::kFail)));
+  notice_->setPalette(colours);
+  QFont bold = notice_->font();
+  bold.setBold(true);
+  notice_->setFont(bold);
+  notice_->hide();
+  layout->addWidget(notice_);
+}
+
+void OperatorPanel::set_notice(const QString& notice) {
+  notice_->setText(notice);
+  notice_->setVisible(!notice.isEmpty());
 }
 
 void OperatorPanel::make_tiles(int count) {

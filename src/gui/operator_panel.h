@@ -121,6 +121,9 @@ class OperatorPanel : public QWidget {
   PortTile* tile(int port) const { return tiles_[static_cast<std::size_t>(port)]; }
   // Folded, with tiles: each keeps its word, the steps and the totals go.
   void set_compact(bool compact);
+  // A line under the panel that stays while the station runs (empty: none).
+  void set_notice(const QString& notice);
+  QLabel* notice_label() const { return notice_; }
 
   VerdictPanel* verdict() const { return verdict_; }
   StepList* steps() const { return steps_; }
@@ -130,6 +133,7 @@ class OperatorPanel : public QWidget {
   VerdictPanel* verdict_;
   StepList* steps_;
   TotalsPanel* totals_;
+  QLabel* notice_;
   QHBoxLayout* top_ = nullptr;
   QWidget* tile_grid_ = nullptr;
   std::vector<PortTile*> tiles_;

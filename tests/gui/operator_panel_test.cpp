@@ -232,6 +232,20 @@ class OperatorPanelTest : public QObject {
     QVERIFY(!window.operator_panel()->isHidden());
   }
 
+  // What the operator must know while the station runs (no address ledger on this PC) stays on
+  // a line of the panel, in the colour of a failure; none when there is nothing to say.
+  void a_notice_line_shows_while_set() {
+    MainWindow window;
+    QLabel* notice = window.operator_panel()->notice_label();
+    QVERIFY(notice->isHidden());
+    window.operator_panel()->set_notice(QStringLiteral("addresses are guarded per user only"));
+    QVERIFY(!notice->isHidden());
+    QCOMPARE(notice->text(), QStringLiteral("addresses are guarded per user only"));
+    QVERIFY(reddish(notice->palette().color(QPalette::WindowText)));
+    window.operator_panel()->set_notice(QString());
+    QVERIFY(notice->isHidden());
+  }
+
  private:
   QTemporaryDir settings_dir_;
 };

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <regex>
 
 #include "bench/netns.h"
@@ -81,13 +82,15 @@ TEST_F(TwoPorts, BothBoardsProgrammedAndEachPortsLogIsWhatOnePortLogs) {
   EXPECT_NE(records.find(",skav2,02:00:00:00:02:01,"), std::string::npos) << records;
 
   // The same boards, each alone through a station of its port alone, with the address its
-  // port gave: standard output of the one-port station, byte for byte.
+  // port gave: standard output of the one-port station, byte for byte. Each has an address
+  // ledger of its own, as on another PC: this PC's would rightly move past the address.
   struct Alone {
     std::string station_end, board_end, board_mac, address, log;
   } alone[] = {{"skav0", "skav1", "02:00:00:00:01:01", address0, log0},
                {"skav2", "skav3", "02:00:00:00:02:01", address2, log2}};
   for (const Alone& a : alone) {
     auto peer = board(a.board_end, a.board_mac);
+    ::setenv("SKAV_LEDGER", (dir_ / (a.station_end + ".ledger")).c_str(), 1);
     test::ProgramResult one = station({a.station_end}, a.address, a.station_end + ".reg", 1);
     ASSERT_EQ(one.exit_code, 0) << one.err;
     EXPECT_EQ(peer->wait(20s), 0);

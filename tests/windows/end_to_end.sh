@@ -45,14 +45,16 @@ cp -r "$source_dir/examples/." "$work/windows/"
 common=(run --interface "$station_end" --boards 2 --no-barcode --mac 001122334455 --timeout 10)
 
 start=$SECONDS
-timeout 120 "$linux_skav" "${common[@]}" --settings "$work/linux.reg" -C "$work/linux" \
+SKAV_LEDGER="$work/linux-ledger.txt" \
+  timeout 120 "$linux_skav" "${common[@]}" --settings "$work/linux.reg" -C "$work/linux" \
   </dev/null >"$work/linux.log" 2>"$work/linux.err" || fail "the Linux station (exit $?)"
 echo "Linux station: 2 boards in $((SECONDS - start)) s"
 
 # The Windows station keeps its settings in the registry: start from none.
 wine reg delete 'HKCU\Software\SKAV' /f >/dev/null 2>&1 || true
 start=$SECONDS
-timeout 180 wine "$windows_skav" "${common[@]}" -C "$(winepath -w "$work/windows")" \
+SKAV_LEDGER="$(winepath -w "$work/windows-ledger.txt")" \
+  timeout 180 wine "$windows_skav" "${common[@]}" -C "$(winepath -w "$work/windows")" \
   </dev/null >"$work/windows.log" 2>"$work/windows.err" || fail "the Windows station (exit $?)"
 echo "Windows station under Wine: 2 boards in $((SECONDS - start)) s"
 
@@ -68,4 +70,8 @@ machwid=$(wine reg query 'HKCU\Software\SKAV' /v MACHWID 2>/dev/null | tr -d '\r
 [ "$machwid" = "REG_EXPAND_SZ 001122334457" ] || fail "MACHWID in the registry is \"$machwid\""
 written=$(tail -n +2 "$work/windows/skav-records.csv" | cut -d, -f4 | tr '\n' ' ')
 [ "$written" = "00:11:22:33:44:55 00:11:22:33:44:56 " ] || fail "records show written addresses: $written"
+# Each address is in the ledger before its board got it, and then its board's verdict.
+ledger=$(grep -v '^#' "$work/windows-ledger.txt" | cut -d' ' -f2,3 | tr '\n' ' ' || true)
+[ "$ledger" = "001122334455 reserved 001122334455 pass 001122334456 reserved 001122334456 pass " ] ||
+  fail "the address ledger holds: $ledger"
 echo "Same log as the Linux station ($(wc -c <"$work/windows.log") bytes); MACHWID now 001122334457"

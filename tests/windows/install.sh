@@ -25,6 +25,8 @@ for link in "SKAV.lnk" "SKAV Command Prompt.lnk" "Uninstall SKAV.lnk"; do
 done
 wine reg query "$key" /v UninstallString 2>/dev/null | grep -q 'uninstall.exe' ||
   fail "the uninstaller is not registered"
+ledger_folder=$(winepath -u 'C:\ProgramData\SKAV')
+[ -d "$ledger_folder" ] || fail "no folder for the address ledger: $ledger_folder"
 sections=$(wine "$folder/skav.exe" config -C 'C:\Program Files\SKAV\examples' | grep -c 'Filename=' || true)
 [ "$sections" -eq 5 ] || fail "the installed skav.exe read $sections sections of the examples"
 

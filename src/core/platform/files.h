@@ -89,4 +89,14 @@ bool local_time(std::time_t when, std::tm& local, long& offset_minutes);
 // on Windows. Empty when none is known.
 std::filesystem::path user_config_folder();
 
+// The folder for data that every account of the PC shares: /var/lib/skav on POSIX,
+// %ProgramData%\SKAV on Windows. Empty when none is known. Not created here: the set-up (or
+// the installer) makes it, with write access for the station's users.
+std::filesystem::path machine_data_folder();
+
+// Lets the members of the file's group write it too when this account owns it (the first
+// account to create a shared file), so that other accounts can append to it. 0, or an errno
+// value. A no-op on Windows, where a file takes the access of its folder.
+int share_with_group(const std::filesystem::path& path);
+
 }  // namespace skav::platform

@@ -221,4 +221,14 @@ fs::path user_config_folder() {
   return home / ".config";
 }
 
+fs::path machine_data_folder() { return "/var/lib/skav"; }
+
+int share_with_group(const fs::path& path) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) return errno;
+  constexpr mode_t kGroup = S_IRGRP | S_IWGRP;
+  if (info.st_uid != ::geteuid() || (info.st_mode & kGroup) == kGroup) return 0;
+  return ::chmod(path.c_str(), (info.st_mode & 07777) | kGroup) == 0 ? 0 : errno;
+}
+
 }  // namespace skav::platform

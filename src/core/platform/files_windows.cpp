@@ -291,4 +291,13 @@ fs::path user_config_folder() {
   return {};
 }
 
+fs::path machine_data_folder() {
+  for (const wchar_t* name : {L"ProgramData", L"ALLUSERSPROFILE"})
+    if (const wchar_t* folder = _wgetenv(name); folder != nullptr && *folder != L'\0')
+      return fs::path(folder) / L"SKAV";
+  return {};
+}
+
+int share_with_group(const fs::path&) { return 0; }
+
 }  // namespace skav::platform

@@ -118,6 +118,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   window.set_station(&setup->station());
+  window.set_notice(setup->ledger_note());
   window.set_records_file(std::filesystem::path(setup_options.dir) / skav::station::kRecordsFile);
   // A log file named on the command line is opened as Open would, start-up included.
   window.open_at_start(options.log_file);

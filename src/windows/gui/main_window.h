@@ -65,6 +65,11 @@ class MainWindow {
   // at nothing.
   void set_records_file(const std::filesystem::path& file);
   const OperatorPanel& panel() const { return panel_; }
+  // A line at the panel's foot for what the operator must know while the station runs.
+  void set_notice(const std::string& notice) {
+    panel_.set_notice(notice);
+    layout();
+  }
 
   // Writes a picture of the whole window, frame included, to a PNG file. False: not written.
   bool save_picture(const std::wstring& file) const;

@@ -155,6 +155,11 @@ void OperatorPanel::show_panel(const view::Panel& panel) {
   InvalidateRect(window_, nullptr, FALSE);
 }
 
+void OperatorPanel::set_notice(std::string notice) {
+  notice_ = std::move(notice);
+  InvalidateRect(window_, nullptr, FALSE);
+}
+
 void OperatorPanel::show_totals(const view::TotalsText& totals) {
   if (totals == totals_) return;
   totals_ = totals;
@@ -216,7 +221,13 @@ void OperatorPanel::paint(HDC dc, const RECT& area) const {
   const int split = width - std::min(width / 2, std::max(width / 4, totals_width(dc)));
   paint_verdict(dc, RECT{0, 0, split, top_height_});
   paint_totals(dc, RECT{split, 0, area.right, top_height_});
-  paint_steps(dc, RECT{0, top_height_ + kStepsGap, area.right, area.bottom});
+  paint_steps(dc, RECT{0, top_height_ + kStepsGap, area.right, area.bottom - notice_height()});
+  if (!notice_.empty()) {
+    SetTextColor(dc, colorref(view::state_colour(view::StepState::kFail)));
+    draw_line(dc, bold_font_, notice_,
+              RECT{kVerdictMarginX, area.bottom - text_line_ - kNoticeGap / 2,
+                   area.right - kVerdictMarginX, area.bottom - kNoticeGap / 2});
+  }
 }
 
 int OperatorPanel::totals_width(HDC dc) const {

@@ -39,7 +39,10 @@ class OperatorPanel {
   void fit_to(int window_height);
   // The height in pixels the panel needs at its current text size. It has a row for every
   // step the station knows, so that the log below does not move when a board's plan arrives.
-  int height() const { return height_; }
+  int height() const { return height_ + notice_height(); }
+  // A line at the panel's foot that stays while the station runs (empty: none).
+  void set_notice(std::string notice);
+  const std::string& notice() const { return notice_; }
 
   // Called when the operator presses Reset.
   void set_on_reset(std::function<void()> on_reset) { on_reset_ = std::move(on_reset); }
@@ -52,6 +55,7 @@ class OperatorPanel {
   void paint_verdict(HDC dc, const RECT& box) const;
   void paint_totals(HDC dc, const RECT& box) const;
   void paint_steps(HDC dc, const RECT& box) const;
+  int notice_height() const { return notice_.empty() ? 0 : text_line_ + kNoticeGap; }
   void free_fonts();
   void place_reset();
 
@@ -60,6 +64,8 @@ class OperatorPanel {
   std::function<void()> on_reset_;
   view::Panel panel_;
   view::TotalsText totals_;
+  std::string notice_;
+  static constexpr int kNoticeGap = 4;
 
   // Fonts for a size; rebuilt when the window's height gives another.
   int word_points_ = 0;

@@ -202,8 +202,10 @@ TEST_F(Line, AStationWaitsWhileTheDatabaseIsAwayAndGoesOnByItself) {
   EXPECT_EQ(station.program().wait(120s), 0) << station.output();
 
   std::string out = station.output();
-  EXPECT_EQ(count_of(out, "MAC address pool unavailable, waiting: "), 1) << out;
+  // Once in the log and once on standard error, which the output takes in too.
+  EXPECT_EQ(count_of(out, "MAC address pool unavailable, waiting: "), 2) << out;
   EXPECT_EQ(count_of(out, "MAC address pool available again\r\n"), 1) << out;
+  EXPECT_EQ(count_of(out, "MAC address pool available again\n"), 1) << out;
   EXPECT_EQ(out.find("\n\t"), std::string::npos) << "libpq's lines unfolded: " << out;
   std::set<std::string> written;
   for (const auto& row : csv_rows(station.records())) {

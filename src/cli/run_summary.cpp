@@ -63,8 +63,7 @@ void RunSummary::on_snapshot(std::shared_ptr<const station::StationSnapshot> sna
 
 void RunSummary::on_board_finished(const station::BoardRecord& record) {
   std::lock_guard lock(mutex_);
-  // A board whose record was not stored does not pass, whatever its steps did.
-  totals_.add(board_ && board_->finished && !board_->record_stored ? board_->overall : record.overall);
+  totals_.add(record.overall);
   // The snapshot before this one shows the finished board with its steps' reasons.
   if (board_ && board_->finished) write_line(view::board_summary(*board_));
 }

@@ -252,6 +252,9 @@ void Station::take_back(RunEnded& ended) {
     adapter_problem_ = lost_adapter_ + " is gone";
   }
   finished_record_ = record;
+  // The faces count and sound the alarm by the record they are told of: one not stored did not
+  // pass, though the file will say what its steps did once it is written.
+  if (!stored && finished_record_->overall == Verdict::kPass) finished_record_->overall = Verdict::kFail;
 }
 
 bool Station::write_kept() {

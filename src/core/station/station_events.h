@@ -92,7 +92,8 @@ class StationEvents {
  public:
   virtual ~StationEvents() = default;
   virtual void on_snapshot(std::shared_ptr<const StationSnapshot> snapshot) = 0;
-  // A board's run finished; its record has been written. Follows the snapshot that shows it.
+  // A board's run finished. Follows the snapshot that shows it. A board whose record could not
+  // be stored comes with the verdict fail (the station keeps the record and writes it later).
   virtual void on_board_finished(const BoardRecord& record) { (void)record; }
 };
 

@@ -24,6 +24,8 @@ TEST(KeptRecord, AnUnwrittenRecordHoldsTheStationUntilItIsWrittenFirstAndInOrder
   auto snapshot = rig.station->snapshot();
   EXPECT_NE(snapshot->board->overall, Verdict::kPass);
   EXPECT_NE(view::make_panel(*snapshot).word, view::Word::kPass);
+  ASSERT_EQ(rig.events.records().size(), 1u);
+  EXPECT_NE(rig.events.records()[0].overall, Verdict::kPass) << "the faces would count a pass";
   EXPECT_NE(rig.log_text().find("Could not write the production record: "), std::string::npos);
 
   // No board is taken while the record waits.

@@ -22,8 +22,8 @@ dist=${SKAV_DIST_DIR:-$root/dist}
 stage=$build/stage
 rm -rf "$stage"
 mkdir -p "$stage" "$dist"
-for program in skav skav-gui; do
-  x86_64-w64-mingw32-strip -o "$stage/$program.exe" "$build/src/windows/$program.exe"
+for program in skav src/frontends/win32/skav-gui; do
+  x86_64-w64-mingw32-strip -o "$stage/${program##*/}.exe" "$build/$program.exe"
 done
 cp "$root/README.md" "$stage/"
 cp -r "$root/examples" "$stage/"

@@ -1,12 +1,17 @@
 #!/usr/bin/env python3
 """Checks the direction of the source tree's includes; exits 1 and says why when one is wrong.
 
-- The core (src/core) includes nothing of the front ends, back ends or the simulated board,
-  and no GUI, capture or database header; only its platform layer's Windows twins
-  (src/core/platform/*_windows.cpp) include the system's <windows.h>.
+- The core (src/core) includes nothing of the set-up, the back ends, the front ends, the
+  simulated board, the window model or the bench.
+- The core, the window model (src/present) and the set-up (src/app) include no toolkit (Qt), no
+  capture library, no database client and no Windows header; only the platform twins
+  (src/core/platform/*_windows.cpp, src/app/*_windows.cpp) include the system's <windows.h>.
 - The configuration (src/core/config) is pure: no frames, no steps, no store.
 - No two core folders include each other, directly or through others.
-- A front end's headers (src/cli, src/gui) are included only by that front end and its tests.
+- The window model includes only the core.
+- The back ends (src/backends/*) never include a front end.
+- A front end's headers (src/frontends/<face>) are included only by that front end and its
+  tests.
 """
 import os
 import re
@@ -15,12 +20,16 @@ import sys
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 INCLUDE = re.compile(r'^\s*#\s*include\s*([<"])([^>"]+)[>"]', re.M)
 CORE_FOLDERS = ("link", "transfer", "config", "station", "settings")
-OUTSIDE_CORE = ("app/", "board/", "pcap/", "gui/", "cli/", "bench/", "windows/", "postgres/", "view/")
-FOREIGN_LIBRARIES = ("Q", "pcap", "pqxx/", "libpq", "windows.h", "winsock")
-# The core's platform layer: its Windows twins may include the system's own header.
-PLATFORM_LAYER = "src/core/platform/"
+OUTSIDE_CORE = ("app/", "sim/", "present/", "backends/", "frontends/", "bench/")
+# Qt, libpcap, the PostgreSQL clients and the Windows API.
+FOREIGN_LIBRARIES = ("Q", "pcap", "pqxx/", "libpq", "windows.h", "winsock", "ws2", "iphlpapi",
+                     "commctrl", "commdlg", "gdiplus", "shellapi", "shlobj")
+# The layers that stay free of them, and the platform twins that may include the system's header.
+PLAIN_LAYERS = ("src/core/", "src/present/", "src/app/")
+PLATFORM_TWINS = ("src/core/platform/", "src/app/")
 SYSTEM_HEADERS = ("windows.h",)
-FRONT_ENDS = {"cli/": ("src/cli/", "tests/cli/"), "gui/": ("src/gui/", "tests/gui/")}
+# Each front end's tests, beside the front end itself.
+FRONT_END_TESTS = {"cli": "tests/cli/", "qt": "tests/gui/", "win32": "tests/windows/"}
 
 
 def sources(folder):
@@ -68,17 +77,27 @@ def find_cycle(graph):
     return None
 
 
+def front_ends():
+    folder = os.path.join(ROOT, "src", "frontends")
+    return sorted(name for name in os.listdir(folder) if os.path.isdir(os.path.join(folder, name)))
+
+
 def main():
     problems = []
     graph = {}
+
+    for layer in PLAIN_LAYERS:
+        for path in sources(layer):
+            twin = path.startswith(PLATFORM_TWINS) and path.endswith("_windows.cpp")
+            for kind, target in includes(path):
+                if kind == "<" and target.startswith(FOREIGN_LIBRARIES) and not (
+                        twin and target in SYSTEM_HEADERS):
+                    problems.append(f"{path}: {layer.rstrip('/')} includes <{target}>")
+
     for path in sources("src/core"):
         folder = core_folder(path)
         for kind, target in includes(path):
             if kind == "<":
-                platform_twin = path.startswith(PLATFORM_LAYER) and path.endswith("_windows.cpp")
-                if target.startswith(FOREIGN_LIBRARIES) and not (
-                        platform_twin and target in SYSTEM_HEADERS):
-                    problems.append(f"{path}: the core includes <{target}>")
                 continue
             if target.startswith(OUTSIDE_CORE):
                 problems.append(f"{path}: the core includes {target}")
@@ -93,12 +112,29 @@ def main():
     if cycle:
         problems.append("core folders include each other: " + " -> ".join(cycle))
 
-    for folder in ("src", "tests", "fuzz"):
+    for path in sources("src/present"):
+        for kind, target in includes(path):
+            if kind == '"' and target.startswith(OUTSIDE_CORE) and not target.startswith("present/"):
+                problems.append(f"{path}: the window model includes {target}")
+
+    for path in sources("src/backends"):
+        for kind, target in includes(path):
+            if kind == '"' and target.startswith("frontends/"):
+                problems.append(f"{path}: a back end includes the front end's header {target}")
+
+    faces = front_ends()
+    for folder in ("src", "tools", "tests", "fuzz"):
         for path in sources(folder):
             for kind, target in includes(path):
-                for prefix, owners in FRONT_ENDS.items():
-                    if kind == '"' and target.startswith(prefix) and not path.startswith(owners):
-                        problems.append(f"{path}: includes the front end's header {target}")
+                if kind != '"' or not target.startswith("frontends/"):
+                    continue
+                face = target.split("/")[1]
+                owners = (f"src/frontends/{face}/",) + (
+                    (FRONT_END_TESTS[face],) if face in FRONT_END_TESTS else ())
+                if face not in faces:
+                    problems.append(f"{path}: includes {target} of no front end")
+                elif not path.startswith(owners):
+                    problems.append(f"{path}: includes the front end's header {target}")
 
     for problem in problems:
         print(problem)

@@ -12,8 +12,8 @@ build=${SKAV_WINDOWS_BUILD_DIR:-$root/build-windows}
 boards=${SKAV_BOARDS:-3}
 out=$root/docs/gui-windows.png
 
-[ -x "$build/src/windows/skav-gui.exe" ] || "$here/build-windows.sh"
-gui=$build/src/windows/skav-gui.exe
+[ -x "$build/src/frontends/win32/skav-gui.exe" ] || "$here/build-windows.sh"
+gui=$build/src/frontends/win32/skav-gui.exe
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/skav-shot.XXXXXX")
 xvfb_pid=

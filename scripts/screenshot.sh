@@ -22,7 +22,7 @@ if [ ! -f "$build/CMakeCache.txt" ]; then
   cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release
 fi
 cmake --build "$build" --target skav skav-gui -j"$(nproc)"
-gui=$build/src/gui/skav-gui
+gui=$build/src/frontends/qt/skav-gui
 skav=$build/skav
 
 work=$(mktemp -d)

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "core/settings/file_settings_store.h"
-#include "pcap/pcap_backend.h"
+#include "backends/pcap/pcap_backend.h"
 
 namespace skav::app {
 

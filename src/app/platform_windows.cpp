@@ -4,8 +4,8 @@
 
 #include "core/platform/files.h"
 #include "core/settings/file_settings_store.h"
-#include "windows/registry_settings_store.h"
-#include "windows/wpcap_backend.h"
+#include "backends/windows/registry_settings_store.h"
+#include "backends/windows/wpcap_backend.h"
 
 namespace skav::app {
 

@@ -14,7 +14,7 @@
 #include <set>
 
 #include "app/platform.h"
-#include "board/board_line.h"
+#include "sim/board_line.h"
 #include "core/link/in_memory.h"
 #include "core/station/records.h"
 #include "core/platform/files.h"
@@ -23,7 +23,7 @@
 #include "core/settings/pool_hold.h"
 #include "core/settings/store_address_pool.h"
 #ifndef _WIN32
-#include "postgres/pg_pool.h"
+#include "backends/postgres/pg_pool.h"
 #endif
 
 namespace skav::app {
@@ -292,12 +292,12 @@ Status StationSetup::create(const SetupOptions& options, const SinksFor& sinks,
     if (simulated || !port.name.empty()) station_options.interface = port.name;
     if (simulated) {
       // Every board of the station has its own MAC address: port k's boards follow port k-1's.
-      board::BoardOptions boards = options.board;
-      boards.mac = board::mac_plus(options.board.mac, static_cast<std::uint64_t>(i) *
+      sim::BoardOptions boards = options.board;
+      boards.mac = sim::mac_plus(options.board.mac, static_cast<std::uint64_t>(i) *
                                                           static_cast<std::uint64_t>(options.simulate));
       if (options.faults_port >= 0 && static_cast<std::size_t>(options.faults_port) != i) boards.faults = {};
       // Finished boards are not kept: a long simulated shift must not grow.
-      port.line = std::make_unique<board::BoardLine>(port.wire->board_end(), boards,
+      port.line = std::make_unique<sim::BoardLine>(port.wire->board_end(), boards,
                                                      options.simulate, false);
     }
     port.station = std::make_unique<station::Station>(*port.backend, *setup->store_, *setup->pool_,

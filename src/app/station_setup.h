@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "board/sim_board.h"
+#include "sim/sim_board.h"
 #include "core/log.h"
 #include "core/settings/address_pool.h"
 #include "core/settings/settings_store.h"
@@ -17,7 +17,7 @@
 #include "core/status.h"
 #include "core/transfer/block_transfer.h"
 
-namespace skav::board {
+namespace skav::sim {
 class BoardLine;
 }
 namespace skav::link {
@@ -50,7 +50,7 @@ struct SetupOptions {
   std::string pool;
   // This station's name in a shared pool; empty: the host name.
   std::string host;
-  board::BoardOptions board;  // the simulated boards' options (MAC addresses count up)
+  sim::BoardOptions board;  // the simulated boards' options (MAC addresses count up)
   // With several simulated ports: `board.faults` only on the boards of this port (from 0), the
   // others are sound; -1: on every port.
   int faults_port = -1;
@@ -113,7 +113,7 @@ class StationSetup {
   // real adapter). Without an index: the first port's, for front ends with one port.
   const std::string& port_name(std::size_t index = 0) const { return ports_[index]->name; }
   station::Station& station(std::size_t index = 0) { return *ports_[index]->station; }
-  board::BoardLine* board_line(std::size_t index = 0) { return ports_[index]->line.get(); }
+  sim::BoardLine* board_line(std::size_t index = 0) { return ports_[index]->line.get(); }
   settings::SettingsStore& store();
   settings::AddressPool& pool() { return *pool_; }
   // Where the PC's address ledger does not guard this station's file pool for want of its
@@ -127,7 +127,7 @@ class StationSetup {
     std::string name;
     std::unique_ptr<link::InMemoryWire> wire;
     std::unique_ptr<link::FrameBackend> backend;
-    std::unique_ptr<board::BoardLine> line;
+    std::unique_ptr<sim::BoardLine> line;
     std::unique_ptr<station::Station> station;
   };
   StationSetup();

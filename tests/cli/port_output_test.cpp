@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "app/station_setup.h"
-#include "cli/port_output.h"
+#include "frontends/cli/port_output.h"
 #include "support/temp_dir.h"
 
 namespace skav::cli {

@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <fstream>
 
-#include "cli/run_summary.h"
-#include "cli/terminal.h"
+#include "frontends/cli/run_summary.h"
+#include "frontends/cli/terminal.h"
 #include "support/rig.h"
 
 namespace skav::cli {
@@ -60,12 +60,12 @@ TEST_P(RunSummaryTest, OneLinePerBoardThenTheTotals) {
     std::ofstream image(rig.dir / "images" / "rootfs.bin", std::ios::binary | std::ios::trunc);
     image << std::string(3'000'000, '\x5a');
   }
-  board::BoardOptions good, corrupt, silent;
+  sim::BoardOptions good, corrupt, silent;
   corrupt.faults.corrupt_read = 4;  // the filesystem's read-back
-  silent.faults.silent_phase = board::SilentPhase::kMidData;
+  silent.faults.silent_phase = sim::SilentPhase::kMidData;
   silent.faults.silent_exchange = 3;  // the kernel image
   int done = 0;
-  for (const board::BoardOptions* board : {&good, &corrupt, &silent, &good}) {
+  for (const sim::BoardOptions* board : {&good, &corrupt, &silent, &good}) {
     rig.plug(*board);
     ASSERT_TRUE(rig.until_boards_done(++done)) << out.text();
   }
@@ -86,7 +86,7 @@ TEST_P(RunSummaryTest, OneLinePerBoardThenTheTotals) {
   expect_line(2, "3 TIMEOUT " + test::written_address(2) + " ", " s kernel: no answer after 30 s");
   expect_line(3, "4 PASS " + test::written_address(3) + " ", " s");
   EXPECT_EQ(lines[4], "4 boards: 2 passed, 2 failed");
-  EXPECT_EQ(summary.totals(), (view::Totals{4, 2, 2}));
+  EXPECT_EQ(summary.totals(), (present::Totals{4, 2, 2}));
   EXPECT_EQ(text.find("ADAPTER ERROR"), std::string::npos) << "the stop closed the link";
 
   // The live line is rewritten in place on a terminal and never written elsewhere.

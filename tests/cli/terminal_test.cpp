@@ -11,7 +11,7 @@
 #include <cstdio>
 #include <string>
 
-#include "cli/terminal.h"
+#include "frontends/cli/terminal.h"
 
 namespace skav::cli {
 namespace {

@@ -12,9 +12,9 @@
 
 #include <functional>
 
-#include "gui/interface_dialog.h"
-#include "gui/log_view.h"
-#include "gui/main_window.h"
+#include "frontends/qt/interface_dialog.h"
+#include "frontends/qt/log_view.h"
+#include "frontends/qt/main_window.h"
 #include "station_rig.h"
 
 using skav::MacDigits;

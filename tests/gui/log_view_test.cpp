@@ -3,9 +3,9 @@
 
 #include <string>
 
-#include "gui/command_line.h"
-#include "gui/log_document.h"
-#include "gui/log_view.h"
+#include "frontends/qt/command_line.h"
+#include "frontends/qt/log_document.h"
+#include "frontends/qt/log_view.h"
 
 using skav::gui::CommandLine;
 using skav::gui::LogDocument;

@@ -19,9 +19,9 @@
 
 #include "core/log.h"
 #include "core/station/station_events.h"
-#include "gui/log_document.h"
-#include "gui/log_view.h"
-#include "gui/main_window.h"
+#include "frontends/qt/log_document.h"
+#include "frontends/qt/log_view.h"
+#include "frontends/qt/main_window.h"
 #include "station_rig.h"
 
 using skav::gui::LogDocument;

@@ -13,9 +13,9 @@
 #include <fstream>
 
 #include "core/station/station_events.h"
-#include "gui/log_view.h"
-#include "gui/main_window.h"
-#include "gui/operator_panel.h"
+#include "frontends/qt/log_view.h"
+#include "frontends/qt/main_window.h"
+#include "frontends/qt/operator_panel.h"
 #include "station_rig.h"
 
 using skav::gui::MainWindow;
@@ -23,7 +23,7 @@ using skav::gui::VerdictPanel;
 using skav::gui::test::StationRig;
 using skav::station::Verdict;
 
-Q_DECLARE_METATYPE(skav::board::BoardFaults)
+Q_DECLARE_METATYPE(skav::sim::BoardFaults)
 
 namespace {
 
@@ -50,26 +50,26 @@ class OperatorPanelTest : public QObject {
   }
 
   void a_finished_run_shows_its_word_colour_and_failure_data() {
-    QTest::addColumn<skav::board::BoardFaults>("faults");
+    QTest::addColumn<skav::sim::BoardFaults>("faults");
     QTest::addColumn<QString>("word");
     QTest::addColumn<bool>("good");
     QTest::addColumn<QString>("detail");
     QTest::addColumn<int>("alarms");
-    skav::board::BoardFaults pass, corrupt, silent;
+    skav::sim::BoardFaults pass, corrupt, silent;
     corrupt.corrupt_read = 4;  // the filesystem's read-back
-    silent.silent_phase = skav::board::SilentPhase::kMidData;
+    silent.silent_phase = skav::sim::SilentPhase::kMidData;
     silent.silent_exchange = 3;  // the kernel image
     QTest::newRow("pass") << pass << "PASS" << true << "" << 0;
     QTest::newRow("read-back differs") << corrupt << "FAIL" << false << "filesystem: read-back differs" << 1;
     QTest::newRow("timeout") << silent << "TIMEOUT" << false << "kernel: no answer after 30 s" << 1;
   }
   void a_finished_run_shows_its_word_colour_and_failure() {
-    QFETCH(skav::board::BoardFaults, faults);
+    QFETCH(skav::sim::BoardFaults, faults);
     QFETCH(QString, word);
     QFETCH(bool, good);
     QFETCH(QString, detail);
     QFETCH(int, alarms);
-    skav::board::BoardOptions board;
+    skav::sim::BoardOptions board;
     board.faults = faults;
     StationRig rig(0, board);
     int alarmed = 0;

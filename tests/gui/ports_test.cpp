@@ -11,10 +11,10 @@
 #include <QTest>
 
 #include "core/station/station_events.h"
-#include "gui/log_view.h"
-#include "gui/main_window.h"
-#include "gui/operator_panel.h"
-#include "gui/port_tile.h"
+#include "frontends/qt/log_view.h"
+#include "frontends/qt/main_window.h"
+#include "frontends/qt/operator_panel.h"
+#include "frontends/qt/port_tile.h"
 #include "station_rig.h"
 
 using skav::gui::MainWindow;
@@ -46,7 +46,7 @@ class PortsTest : public QObject {
   }
 
   void each_tile_shows_its_own_board_and_the_totals_sum_both() {
-    skav::board::BoardOptions sound, corrupt;
+    skav::sim::BoardOptions sound, corrupt;
     corrupt.faults.corrupt_read = 4;  // the filesystem's read-back
     StationRig rig(0, {sound, corrupt});
     for (skav::station::Station* station : rig.stations) station->post_start_up();
@@ -73,7 +73,7 @@ class PortsTest : public QObject {
     QCOMPARE(second->counts_label()->text(), QStringLiteral("0 passed, 1 failed"));
     skav::gui::TotalsPanel* totals = rig.window.operator_panel()->totals();
     QCOMPARE(totals->counts_label()->text(), QStringLiteral("2 boards   1 passed   1 failed"));
-    QCOMPARE(rig.window.shift_totals(), (skav::view::Totals{2, 1, 1}));
+    QCOMPARE(rig.window.shift_totals(), (skav::present::Totals{2, 1, 1}));
 
     totals->reset_button()->click();
     QCOMPARE(totals->counts_label()->text(), QStringLiteral("0 boards   0 passed   0 failed"));
@@ -121,7 +121,7 @@ class PortsTest : public QObject {
   }
 
   void the_mac_entry_goes_to_the_port_that_asks() {
-    StationRig rig(1, {skav::board::BoardOptions{}, skav::board::BoardOptions{}});
+    StationRig rig(1, {skav::sim::BoardOptions{}, skav::sim::BoardOptions{}});
     for (skav::station::Station* station : rig.stations) station->post_start_up();
     rig.settle();
     QVERIFY(rig.tick_until(

@@ -3,20 +3,20 @@
 #include <chrono>
 #include <thread>
 
-#include "gui/log_view.h"
+#include "frontends/qt/log_view.h"
 
 namespace skav::gui::test {
 
-StationRig::StationRig(int barcode, const board::BoardOptions& board) {
+StationRig::StationRig(int barcode, const sim::BoardOptions& board) {
   add_port(barcode, board, 0);
 }
 
-StationRig::StationRig(int barcode, const std::vector<board::BoardOptions>& boards) {
+StationRig::StationRig(int barcode, const std::vector<sim::BoardOptions>& boards) {
   window.set_port_count(static_cast<int>(boards.size()));
-  for (const board::BoardOptions& board : boards) add_port(barcode, board, 1);
+  for (const sim::BoardOptions& board : boards) add_port(barcode, board, 1);
 }
 
-void StationRig::add_port(int barcode, const board::BoardOptions& board, int line_length) {
+void StationRig::add_port(int barcode, const sim::BoardOptions& board, int line_length) {
   const int port = static_cast<int>(cores_.size());
   skav::test::RigOptions options;
   options.barcode = barcode;

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "gui/main_window.h"
+#include "frontends/qt/main_window.h"
 #include "support/rig.h"
 
 namespace skav::gui::test {
@@ -22,9 +22,9 @@ class StationRig {
  public:
   // `barcode` is stored before start-up unless negative (then nothing is stored: a first start).
   // Every board on the line is made with `board`.
-  explicit StationRig(int barcode = -1, const board::BoardOptions& board = {});
+  explicit StationRig(int barcode = -1, const sim::BoardOptions& board = {});
   // A port for each of `boards` (two or more), each with a line of one board made with it.
-  StationRig(int barcode, const std::vector<board::BoardOptions>& boards);
+  StationRig(int barcode, const std::vector<sim::BoardOptions>& boards);
   ~StationRig();
   StationRig(const StationRig&) = delete;
   StationRig& operator=(const StationRig&) = delete;
@@ -50,7 +50,7 @@ class StationRig {
   std::vector<station::Station*> stations;
 
  private:
-  void add_port(int barcode, const board::BoardOptions& board, int line_length);
+  void add_port(int barcode, const sim::BoardOptions& board, int line_length);
 
   std::vector<std::unique_ptr<skav::test::StationRig>> cores_;
 };

@@ -28,9 +28,9 @@ TEST(AdapterLoss, TheStationSaysTheAdapterIsGoneAndReopensItWhenItIsBack) {
   ASSERT_TRUE(options.cable);
   test::StationRig rig(std::move(options));
   // A slow first board: the veth pair goes away while it works on a Status Frame.
-  board::BoardOptions slow;
+  sim::BoardOptions slow;
   slow.status_delay = std::chrono::milliseconds(200);
-  board::SimBoard* first = rig.plug(slow);
+  sim::SimBoard* first = rig.plug(slow);
   ASSERT_TRUE(rig.step_until([&] { return first->stats().headers >= 1; })) << rig.log_text();
   ASSERT_TRUE(run("ip link del skav0"));
   ASSERT_TRUE(rig.until_boards_done(1)) << rig.log_text();
@@ -46,9 +46,9 @@ TEST(AdapterLoss, TheStationSaysTheAdapterIsGoneAndReopensItWhenItIsBack) {
   ASSERT_TRUE(run("ip link add skav0 type veth peer name skav1 && ip link set skav0 up && "
                   "ip link set skav1 up"));
   ASSERT_TRUE(rig.cable().reconnect());
-  board::BoardOptions second;
+  sim::BoardOptions second;
   second.mac = {0x02, 0x00, 0x00, 0x00, 0x00, 0x02};
-  board::SimBoard* healthy = rig.plug(second);
+  sim::SimBoard* healthy = rig.plug(second);
   ASSERT_TRUE(rig.until_boards_done(2)) << rig.log_text();
   EXPECT_EQ(count(rig.log_text(), "Network Interface skav0 is back\r\n"), 1u) << rig.log_text();
   EXPECT_EQ(rig.log_text().find("Target not responding"), std::string::npos) << rig.log_text();
@@ -75,9 +75,9 @@ TEST(AdapterLoss, AnAdapterRemovedBetweenBoardsIsNoticedAndReopened) {
   ASSERT_TRUE(run("ip link add skav0 type veth peer name skav1 && ip link set skav0 up && "
                   "ip link set skav1 up"));
   ASSERT_TRUE(rig.cable().reconnect());
-  board::BoardOptions second;
+  sim::BoardOptions second;
   second.mac = {0x02, 0x00, 0x00, 0x00, 0x00, 0x02};
-  board::SimBoard* board = rig.plug(second);
+  sim::SimBoard* board = rig.plug(second);
   ASSERT_TRUE(rig.until_boards_done(2)) << rig.log_text();
   EXPECT_EQ(count(rig.log_text(), "is gone"), 1u) << rig.log_text();
   EXPECT_EQ(count(rig.log_text(), "Network Interface skav0 is back\r\n"), 1u) << rig.log_text();

@@ -11,10 +11,10 @@
 #include <set>
 #include <thread>
 
-#include "board/board_line.h"
+#include "sim/board_line.h"
 #include "core/settings/file_settings_store.h"
 #include "support/rig.h"
-#include "pcap/pcap_backend.h"
+#include "backends/pcap/pcap_backend.h"
 #include "support/netns.h"
 #include "support/run_program.h"
 
@@ -46,14 +46,14 @@ class CrashSafety : public ::testing::Test {
   }
 
   // The addresses in the boards' environments so far, one entry per board.
-  static std::vector<std::string> written_addresses(const board::BoardLine& line) {
-    std::set<const board::SimBoard*> boards;
-    if (const board::SimBoard* current = line.current()) boards.insert(current);
+  static std::vector<std::string> written_addresses(const sim::BoardLine& line) {
+    std::set<const sim::SimBoard*> boards;
+    if (const sim::SimBoard* current = line.current()) boards.insert(current);
     int finished = line.finished_count();
     for (int i = 0; i < finished; ++i)
-      if (const board::SimBoard* board = line.finished_board(i)) boards.insert(board);
+      if (const sim::SimBoard* board = line.finished_board(i)) boards.insert(board);
     std::vector<std::string> addresses;
-    for (const board::SimBoard* board : boards) {
+    for (const sim::SimBoard* board : boards) {
       std::string address = test::ethaddr_of(*board);
       if (!address.empty()) addresses.push_back(address);
     }
@@ -61,13 +61,13 @@ class CrashSafety : public ::testing::Test {
   }
 
   // Waits at most `limit` until the board on the cable has taken `header` Command Headers.
-  static void wait_for_header(const board::BoardLine& line, int header,
+  static void wait_for_header(const sim::BoardLine& line, int header,
                               std::chrono::milliseconds limit) {
     auto deadline = std::chrono::steady_clock::now() + limit;
     while (std::chrono::steady_clock::now() < deadline) {
-      const board::SimBoard* board = line.current();
+      const sim::SimBoard* board = line.current();
       if (board != nullptr &&
-          board->wait_until([&](const board::SimBoard& b) { return b.stats().headers >= header; },
+          board->wait_until([&](const sim::SimBoard& b) { return b.stats().headers >= header; },
                             20ms))
         return;
     }
@@ -84,7 +84,7 @@ class CrashSafety : public ::testing::Test {
   }
 
   // Everything that must hold whenever the station is down.
-  void check_after_kill(const board::BoardLine& line, int kill) {
+  void check_after_kill(const sim::BoardLine& line, int kill) {
     SCOPED_TRACE("after kill " + std::to_string(kill));
     settings::FileSettingsStore store(dir_ / "settings.reg");
     MacDigits::Digits stored{};
@@ -118,13 +118,13 @@ TEST_F(CrashSafety, KilledAtRandomMomentsTheStationNeverGivesAnAddressTwice) {
   pcap::PcapBackend backend;
   link::OpenResult board_end = backend.open_for_board("skav1");
   ASSERT_TRUE(board_end.device) << board_end.error;
-  board::BoardOptions options;
+  sim::BoardOptions options;
   options.mac = {0x02, 0x00, 0x00, 0x00, 0x01, 0x00};
   // A board left mid-exchange by a dead station soon waits for a fresh one.
   options.stall_reset = 300ms;
   // Slow memories keep each exchange open long enough for kills to land inside it.
   options.status_delay = 15ms;
-  board::BoardLine line(*board_end.device, options);
+  sim::BoardLine line(*board_end.device, options);
   line.start();
 
   std::mt19937 random(4242);

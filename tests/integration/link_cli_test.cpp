@@ -8,8 +8,8 @@
 #include <thread>
 #include <vector>
 
-#include "board/sim_board.h"
-#include "pcap/pcap_backend.h"
+#include "sim/sim_board.h"
+#include "backends/pcap/pcap_backend.h"
 #include "support/netns.h"
 #include "support/run_program.h"
 
@@ -29,9 +29,9 @@ class BoardOnSkav1 {
   explicit BoardOnSkav1(const link::Mac& mac) {
     opened_ = backend_.open_for_board("skav1");
     if (!opened_.device) return;
-    board::BoardOptions options;
+    sim::BoardOptions options;
     options.mac = mac;
-    board_ = std::make_unique<board::SimBoard>(*opened_.device, options);
+    board_ = std::make_unique<sim::SimBoard>(*opened_.device, options);
     thread_ = std::thread([this] { board_->run(stop_); });
   }
   ~BoardOnSkav1() {
@@ -44,7 +44,7 @@ class BoardOnSkav1 {
  private:
   pcap::PcapBackend backend_;
   link::OpenResult opened_;
-  std::unique_ptr<board::SimBoard> board_;
+  std::unique_ptr<sim::SimBoard> board_;
   std::atomic<bool> stop_{false};
   std::thread thread_;
 };

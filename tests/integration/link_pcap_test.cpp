@@ -10,7 +10,7 @@
 #include "core/link/link.h"
 #include "core/link/mac.h"
 #include "core/log.h"
-#include "pcap/pcap_backend.h"
+#include "backends/pcap/pcap_backend.h"
 #include "support/netns.h"
 #include "support/run_program.h"
 

@@ -3,10 +3,10 @@
 #include <atomic>
 #include <thread>
 
-#include "board/sim_board.h"
+#include "sim/sim_board.h"
 #include "core/link/discovery.h"
 #include "core/link/link.h"
-#include "pcap/pcap_backend.h"
+#include "backends/pcap/pcap_backend.h"
 #include "support/netns.h"
 
 namespace skav {
@@ -17,9 +17,9 @@ TEST(PcapLink, DiscoversTheSimulatedBoardOverAVethPair) {
   pcap::PcapBackend backend;
   auto board_device = backend.open_for_board("skav1");
   ASSERT_TRUE(board_device.device) << board_device.error;
-  board::BoardOptions options;
+  sim::BoardOptions options;
   options.mac = {0x02, 0x00, 0x00, 0x00, 0x00, 0x07};
-  board::SimBoard board(*board_device.device, options);
+  sim::SimBoard board(*board_device.device, options);
   std::atomic<bool> stop{false};
   std::thread board_thread([&] { board.run(stop); });
 

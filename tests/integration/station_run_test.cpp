@@ -5,10 +5,10 @@
 #include <sstream>
 #include <thread>
 
-#include "board/board_line.h"
-#include "board/sim_board.h"
+#include "sim/board_line.h"
+#include "sim/sim_board.h"
 #include "core/settings/file_settings_store.h"
-#include "pcap/pcap_backend.h"
+#include "backends/pcap/pcap_backend.h"
 #include "support/netns.h"
 #include "support/run_program.h"
 #include "support/temp_dir.h"
@@ -44,7 +44,7 @@ TEST_F(StationRun, ThreeBoardsOverTheRealLinkGetConsecutiveAddresses) {
   pcap::PcapBackend backend;
   link::OpenResult board_end = backend.open_for_board("skav1");
   ASSERT_TRUE(board_end.device) << board_end.error;
-  board::BoardLine line(*board_end.device, 3);
+  sim::BoardLine line(*board_end.device, 3);
   line.start();
   // The stored adapter is another: --interface holds for this run only.
   ASSERT_EQ(settings::FileSettingsStore(dir_ / "settings.reg").number_write(nullptr, settings::kNetIF, 7), 0);

@@ -8,7 +8,7 @@
 #include "core/link/discovery.h"
 #include "core/link/link.h"
 #include "core/transfer/command.h"
-#include "pcap/pcap_backend.h"
+#include "backends/pcap/pcap_backend.h"
 #include "support/netns.h"
 #include "support/run_program.h"
 

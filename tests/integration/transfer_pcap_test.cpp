@@ -40,10 +40,10 @@ TEST(TransferPcapTest, SectionAndDiagnosticDownloadReachTheBoardAndItsTextComesB
                 "[kernel]\nFilename=kernel.bin\nMem_type=nand\nCommand=write\nMem_Dst_addr=0x40000\n"
                 "[uboot]\nFilename=uboot.bin\nMem_type=spi\nCommand=write\nMem_Dst_addr=0\n"
                 "[diag]\nFilename=diag.bin\nMem_type=mem\nCommand=exe\nMem_Dst_addr=0x8000\n");
-  board::BoardOptions board_options;
+  sim::BoardOptions board_options;
   board_options.mac = {0x02, 0x00, 0x00, 0x00, 0x00, 0x31};
   board_options.diag_text = diag_text;
-  board::SimBoard* board = rig.plug(board_options);
+  sim::SimBoard* board = rig.plug(board_options);
 
   ASSERT_TRUE(rig.until_boards_done(1)) << rig.log_text();
   // The started image answers the next probe and prints its text up to the end marker.
@@ -54,7 +54,7 @@ TEST(TransferPcapTest, SectionAndDiagnosticDownloadReachTheBoardAndItsTextComesB
             "Find the diag..................Success\r\n" + diag_text);
   std::vector<std::uint8_t> stored = board->memory(transfer::kNand, 0x40000, 300000);
   EXPECT_EQ(std::string(stored.begin(), stored.end()), kernel);
-  EXPECT_TRUE(board->wait_until([](const board::SimBoard& b) { return b.finished(); },
+  EXPECT_TRUE(board->wait_until([](const sim::SimBoard& b) { return b.finished(); },
                                 std::chrono::seconds(10)));
   EXPECT_EQ(board->stats().malformed_acks, 0);
   ASSERT_EQ(rig.records().size(), 1u);

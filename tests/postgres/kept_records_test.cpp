@@ -7,7 +7,7 @@
 #include <string>
 
 #include "core/station/records.h"
-#include "postgres/pg_pool.h"
+#include "backends/postgres/pg_pool.h"
 #include "postgres/pg_support.h"
 #include "support/temp_dir.h"
 

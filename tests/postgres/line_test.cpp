@@ -12,7 +12,7 @@
 #include <sstream>
 #include <thread>
 
-#include "postgres/pg_pool.h"
+#include "backends/postgres/pg_pool.h"
 #include "postgres/pg_support.h"
 #include "support/run_program.h"
 #include "support/temp_dir.h"

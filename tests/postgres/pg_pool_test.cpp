@@ -16,8 +16,8 @@
 #include "app/station_setup.h"
 #include "core/log.h"
 #include "core/station/records.h"
-#include "postgres/connection.h"
-#include "postgres/pg_pool.h"
+#include "backends/postgres/connection.h"
+#include "backends/postgres/pg_pool.h"
 #include "postgres/pg_support.h"
 #include "support/temp_dir.h"
 

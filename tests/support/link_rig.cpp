@@ -108,15 +108,15 @@ LinkRig::LinkRig(Options options)
 
 LinkRig::~LinkRig() { cable_.set_peer(nullptr); }
 
-board::SimBoard& LinkRig::plug(board::BoardOptions options) {
-  boards_.push_back(std::make_unique<board::SimBoard>(cable_.board_end(), std::move(options)));
+sim::SimBoard& LinkRig::plug(sim::BoardOptions options) {
+  boards_.push_back(std::make_unique<sim::SimBoard>(cable_.board_end(), std::move(options)));
   cable_.set_peer(serve(*boards_.back()));
   return *boards_.back();
 }
 
-board::BoardLine& LinkRig::plug_line(const board::BoardOptions& first, int count, bool keep_boards) {
+sim::BoardLine& LinkRig::plug_line(const sim::BoardOptions& first, int count, bool keep_boards) {
   cable_.set_peer(nullptr);
-  line_ = std::make_unique<board::BoardLine>(cable_.board_end(), first, count, keep_boards);
+  line_ = std::make_unique<sim::BoardLine>(cable_.board_end(), first, count, keep_boards);
   cable_.set_peer(serve(*line_));
   return *line_;
 }

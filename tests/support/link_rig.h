@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "board/board_line.h"
-#include "board/sim_board.h"
+#include "sim/board_line.h"
+#include "sim/sim_board.h"
 #include "core/clock.h"
 #include "core/link/in_memory.h"
 #include "core/link/link.h"
@@ -81,8 +81,8 @@ class LinkRig {
   }
 
   // What answers at the far end (each replaces the one before). Boards live as long as the rig.
-  board::SimBoard& plug(board::BoardOptions options = {});
-  board::BoardLine& plug_line(const board::BoardOptions& first, int count, bool keep_boards = true);
+  sim::SimBoard& plug(sim::BoardOptions options = {});
+  sim::BoardLine& plug_line(const sim::BoardOptions& first, int count, bool keep_boards = true);
   // Sees every frame the station sends (its EtherType and payload) and may answer with send().
   using Script = std::function<void(std::uint16_t ether_type, const std::uint8_t* payload,
                                     std::size_t length)>;
@@ -123,8 +123,8 @@ class LinkRig {
   std::unique_ptr<Recorder> recorder_;
   link::InMemoryBackend backend_;
   link::Link link_;
-  std::vector<std::unique_ptr<board::SimBoard>> boards_;
-  std::unique_ptr<board::BoardLine> line_;
+  std::vector<std::unique_ptr<sim::SimBoard>> boards_;
+  std::unique_ptr<sim::BoardLine> line_;
 };
 
 // Sends a block's frames to the station as a board does: a window of up to 16 at once, the next

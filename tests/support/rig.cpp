@@ -199,7 +199,7 @@ class VethCable : public Cable {
 
 std::unique_ptr<Cable> direct_cable() { return std::make_unique<DirectCable>(); }
 
-Peer serve(board::SimBoard& board) {
+Peer serve(sim::SimBoard& board) {
   return [&board](const std::uint8_t* frame, std::size_t length) {
     if (frame != nullptr) {
       board.handle_frame(frame, length);
@@ -209,7 +209,7 @@ Peer serve(board::SimBoard& board) {
   };
 }
 
-Peer serve(board::BoardLine& line) {
+Peer serve(sim::BoardLine& line) {
   return [&line](const std::uint8_t* frame, std::size_t length) {
     if (frame != nullptr) {
       line.handle_frame(frame, length);
@@ -297,22 +297,22 @@ StationRig::~StationRig() {
   cable_->set_peer(nullptr);
 }
 
-board::SimBoard* StationRig::make_board(const board::BoardOptions& options) {
-  boards_.push_back(std::make_unique<board::SimBoard>(cable_->board_end(), options));
+sim::SimBoard* StationRig::make_board(const sim::BoardOptions& options) {
+  boards_.push_back(std::make_unique<sim::SimBoard>(cable_->board_end(), options));
   return boards_.back().get();
 }
 
-board::SimBoard* StationRig::plug(const board::BoardOptions& options) {
-  board::SimBoard* board = make_board(options);
+sim::SimBoard* StationRig::plug(const sim::BoardOptions& options) {
+  sim::SimBoard* board = make_board(options);
   cable_->set_peer(serve(*board));
   return board;
 }
 
 void StationRig::unplug() { cable_->set_peer(nullptr); }
 
-board::BoardLine& StationRig::plug_line(const board::BoardOptions& first, int count) {
+sim::BoardLine& StationRig::plug_line(const sim::BoardOptions& first, int count) {
   cable_->set_peer(nullptr);
-  line_ = std::make_unique<board::BoardLine>(cable_->board_end(), first, count);
+  line_ = std::make_unique<sim::BoardLine>(cable_->board_end(), first, count);
   cable_->set_peer(serve(*line_));
   return *line_;
 }
@@ -376,7 +376,7 @@ std::string written_address(int n) {
   return text;
 }
 
-std::string ethaddr_of(const board::SimBoard& board) {
+std::string ethaddr_of(const sim::SimBoard& board) {
   std::vector<std::uint8_t> bytes = board.memory(2, 0x40000, 5 + 25);
   std::string entry(reinterpret_cast<const char*>(bytes.data()) + 5, 25);
   if (entry.rfind("ethaddr=", 0) != 0) return "";

@@ -19,8 +19,8 @@
 #include <string_view>
 #include <vector>
 
-#include "board/board_line.h"
-#include "board/sim_board.h"
+#include "sim/board_line.h"
+#include "sim/sim_board.h"
 #include "core/clock.h"
 #include "core/link/in_memory.h"
 #include "core/settings/file_settings_store.h"
@@ -102,8 +102,8 @@ std::unique_ptr<Cable> direct_cable();
 
 // The peer that serves a simulated board, or a line of them: a frame is handled, a receive that
 // came back empty (a null frame) lets the board notice a stall.
-Peer serve(board::SimBoard& board);
-Peer serve(board::BoardLine& line);
+Peer serve(sim::SimBoard& board);
+Peer serve(sim::BoardLine& line);
 
 // The real libpcap link over a veth pair in a private network namespace, with the boards
 // served on a thread of their own on the far end, on a clock four times faster than real time
@@ -164,16 +164,16 @@ class StationRig {
   StationRig& operator=(const StationRig&) = delete;
 
   // The board on the cable (none: unplugged). Boards live as long as the rig.
-  board::SimBoard* plug(const board::BoardOptions& options);
+  sim::SimBoard* plug(const sim::BoardOptions& options);
   void unplug();
   // A board that lives as long as the rig, not on the cable.
-  board::SimBoard* make_board(const board::BoardOptions& options);
+  sim::SimBoard* make_board(const sim::BoardOptions& options);
   // Whoever takes the station's frames now (a null frame: a receive of the far end came back
   // empty, where the far end has a thread of its own).
   void set_peer(Peer peer) { cable_->set_peer(std::move(peer)); }
   Cable& cable() { return *cable_; }
   // A line of `count` boards (MAC addresses counting up from `first.mac`) takes the cable.
-  board::BoardLine& plug_line(const board::BoardOptions& first, int count);
+  sim::BoardLine& plug_line(const sim::BoardOptions& first, int count);
 
   // Carries out posted commands and ticks until `done` holds, pausing a moment of real time
   // between ticks for a run's worker, for at most `limit` of real time. True when it held.
@@ -210,8 +210,8 @@ class StationRig {
 
  private:
   std::unique_ptr<Cable> cable_;
-  std::vector<std::unique_ptr<board::SimBoard>> boards_;
-  std::unique_ptr<board::BoardLine> line_;
+  std::vector<std::unique_ptr<sim::SimBoard>> boards_;
+  std::unique_ptr<sim::BoardLine> line_;
 };
 
 // A far end that only counts the Discovery Probes it hears and, when told to, answers them
@@ -235,6 +235,6 @@ MacDigits::Digits digits_of(std::string_view text);
 std::string written_address(int n);
 // The ethaddr entry of the environment that the example configuration puts at spi 0x40000, as
 // the board holds it; "" when there is none.
-std::string ethaddr_of(const board::SimBoard& board);
+std::string ethaddr_of(const sim::SimBoard& board);
 
 }  // namespace skav::test

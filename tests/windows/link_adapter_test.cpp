@@ -10,7 +10,7 @@
 
 #include "core/link/discovery.h"
 #include "core/link/link.h"
-#include "windows/wpcap_backend.h"
+#include "backends/windows/wpcap_backend.h"
 
 namespace skav::windows {
 namespace {

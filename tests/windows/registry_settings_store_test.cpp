@@ -1,4 +1,4 @@
-#include "windows/registry_settings_store.h"
+#include "backends/windows/registry_settings_store.h"
 
 #include <gtest/gtest.h>
 

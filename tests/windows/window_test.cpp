@@ -18,11 +18,11 @@
 #include "core/station/records.h"
 #include "core/station/station_events.h"
 #include "support/temp_dir.h"
-#include "view/totals.h"
-#include "windows/gui/dialogs.h"
-#include "windows/gui/main_window.h"
-#include "windows/gui/operator_panel.h"
-#include "windows/gui/resource.h"
+#include "present/totals.h"
+#include "frontends/win32/dialogs.h"
+#include "frontends/win32/main_window.h"
+#include "frontends/win32/operator_panel.h"
+#include "frontends/win32/resource.h"
 
 namespace skav::windows::gui {
 namespace {
@@ -317,7 +317,7 @@ TEST_F(WindowTest, TheWordsBoxIsPaintedInTheColourOfTheBoardsState) {
 TEST_F(WindowTest, TotalsCountFinishedBoardsAndResetStartsTheShiftAgain) {
   SKAV_REQUIRE_DISPLAY();
   test::TempDir dir;
-  const std::string today = view::today();
+  const std::string today = present::today();
   const std::filesystem::path records = dir.write(
       station::kRecordsFile, station::records_header() + today +
                                  "T06:00:00+00:00,eth0,02:00:00:00:00:01,,pass,pass,pass,pass,pass,pass,9.0\n");

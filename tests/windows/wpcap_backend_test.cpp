@@ -1,4 +1,4 @@
-#include "windows/wpcap_backend.h"
+#include "backends/windows/wpcap_backend.h"
 
 #include <gtest/gtest.h>
 

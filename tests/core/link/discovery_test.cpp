@@ -209,9 +209,9 @@ TEST_F(DiscoveryTest, AnAdapterThatWentAwayFindsNothingAndIsNotedLost) {
 
 TEST_F(DiscoveryTest, FindsTheSimulatedBoardAtTheFirstProbe) {
   open();
-  board::BoardOptions options;
+  sim::BoardOptions options;
   options.mac = test::kTargetMac;
-  board::SimBoard& board = rig_.plug(options);
+  sim::SimBoard& board = rig_.plug(options);
   EXPECT_EQ(find(), 1);
   EXPECT_EQ(took_, milliseconds(0));
   EXPECT_EQ(link_.target_mac(), test::kTargetMac);

@@ -13,9 +13,9 @@
 namespace skav::station {
 namespace {
 
-using board::AckStyle;
-using board::BoardFaults;
-using board::SilentPhase;
+using sim::AckStyle;
+using sim::BoardFaults;
+using sim::SilentPhase;
 
 constexpr link::Mac kBrokenMac = {0x02, 0x00, 0x00, 0x00, 0x00, 0x01};
 constexpr link::Mac kHealthyMac = {0x02, 0x00, 0x00, 0x00, 0x00, 0x02};
@@ -173,7 +173,7 @@ class StationFaults : public ::testing::TestWithParam<FaultParam> {
 
   // The cable now leads to a healthy board: it gets the next address and everything the
   // configuration names, and the station searches again afterwards.
-  void healthy_next(test::StationRig& rig, board::SimBoard* healthy) {
+  void healthy_next(test::StationRig& rig, sim::SimBoard* healthy) {
     std::size_t log_before = rig.log_text().size();
     ASSERT_TRUE(rig.until_boards_done(2)) << rig.log_text();
     std::string run = rig.log_text().substr(log_before);
@@ -196,7 +196,7 @@ class StationFaults : public ::testing::TestWithParam<FaultParam> {
   }
 
   // The board holds exactly what the example configuration programs.
-  static void expect_programmed(test::StationRig& rig, const board::SimBoard& board,
+  static void expect_programmed(test::StationRig& rig, const sim::SimBoard& board,
                                 const std::string& address) {
     EXPECT_EQ(test::ethaddr_of(board), address);
     struct Image {
@@ -219,10 +219,10 @@ TEST_P(StationFaults, TheRunEndsWithItsVerdictAndTheNextBoardGetsTheNextAddress)
   std::unique_ptr<test::StationRig> rig = make_rig();
   if (!rig) GTEST_SKIP() << "needs a private network namespace with a veth pair (run as root)";
   const FaultCase& fault = GetParam().fault;
-  board::BoardOptions broken_options;
+  sim::BoardOptions broken_options;
   broken_options.mac = kBrokenMac;
   broken_options.faults = fault.faults;
-  board::SimBoard* broken = rig->plug(broken_options);
+  sim::SimBoard* broken = rig->plug(broken_options);
   ASSERT_TRUE(rig->until_boards_done(1)) << rig->log_text();
 
   std::vector<test::RecordLine> records = rig->records();
@@ -243,7 +243,7 @@ TEST_P(StationFaults, TheRunEndsWithItsVerdictAndTheNextBoardGetsTheNextAddress)
   }
   if (fault.programmed) expect_programmed(*rig, *broken, test::written_address(0));
 
-  board::BoardOptions healthy_options;
+  sim::BoardOptions healthy_options;
   healthy_options.mac = kHealthyMac;
   healthy_next(*rig, rig->plug(healthy_options));
 }
@@ -275,13 +275,13 @@ TEST(StationFaultsReplaced, BoardReplacedMidRunEndsThatRunAndTheNewBoardIsProgra
   test::RigOptions options;
   options.timeout = std::chrono::seconds(1);
   test::StationRig rig(std::move(options));
-  board::BoardOptions first_options;
+  sim::BoardOptions first_options;
   first_options.mac = kBrokenMac;
-  board::BoardOptions second_options;
+  sim::BoardOptions second_options;
   second_options.mac = kHealthyMac;
-  board::SimBoard* first = rig.make_board(first_options);
-  board::SimBoard* second = rig.make_board(second_options);
-  board::SimBoard* current = first;
+  sim::SimBoard* first = rig.make_board(first_options);
+  sim::SimBoard* second = rig.make_board(second_options);
+  sim::SimBoard* current = first;
   rig.set_peer([&current, first, second](const std::uint8_t* frame, std::size_t length) {
     current->handle_frame(frame, length);
     if (current == first && first->stats().exchanges >= 4) current = second;

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "support/rig.h"
-#include "view/panel.h"
+#include "present/panel.h"
 
 namespace skav::station {
 namespace {
@@ -17,13 +17,13 @@ TEST(KeptRecord, AnUnwrittenRecordHoldsTheStationUntilItIsWrittenFirstAndInOrder
   // A records file that cannot be appended to, for root too.
   const std::filesystem::path records = rig.dir / kRecordsFile;
   std::filesystem::create_directory(records);
-  rig.plug_line(board::BoardOptions{}, 2);
+  rig.plug_line(sim::BoardOptions{}, 2);
   ASSERT_TRUE(rig.until_boards_done(1)) << rig.log_text();
 
   // The board's steps all passed, but its record is not stored: no PASS anywhere.
   auto snapshot = rig.station->snapshot();
   EXPECT_NE(snapshot->board->overall, Verdict::kPass);
-  EXPECT_NE(view::make_panel(*snapshot).word, view::Word::kPass);
+  EXPECT_NE(present::make_panel(*snapshot).word, present::Word::kPass);
   ASSERT_EQ(rig.events.records().size(), 1u);
   EXPECT_NE(rig.events.records()[0].overall, Verdict::kPass) << "the faces would count a pass";
   EXPECT_NE(rig.log_text().find("Could not write the production record: "), std::string::npos);
@@ -51,13 +51,13 @@ TEST(KeptRecord, TheStationSaysWhyAndTriesOnceASecond) {
     return fail ? Status::error(EROFS, file.string() + ": Read-only file system") : append_record(file, record);
   };
   test::StationRig rig(std::move(options));
-  rig.plug_line(board::BoardOptions{}, 2);
+  rig.plug_line(sim::BoardOptions{}, 2);
   ASSERT_TRUE(rig.until_boards_done(1)) << rig.log_text();
   auto snapshot = rig.station->snapshot();
   EXPECT_FALSE(snapshot->board->record_stored);
   EXPECT_EQ(snapshot->records_kept, 1);
-  view::Panel panel = view::make_panel(*snapshot);
-  EXPECT_EQ(panel.word, view::Word::kStationError);
+  present::Panel panel = present::make_panel(*snapshot);
+  EXPECT_EQ(panel.word, present::Word::kStationError);
   EXPECT_EQ(panel.detail, "record not stored: " + (rig.dir / kRecordsFile).string() + ": Read-only file system");
 
   // Ten ticks of 100 ms between tries.

@@ -72,7 +72,7 @@ TEST(PoolAnswer, AStationWaitsForAnAbsentPoolSaysWhyOnceAndGoesOnByItself) {
   options.barcode = 0;
   options.pool = &pool;
   test::StationRig rig(std::move(options));
-  rig.plug_line(board::BoardOptions{}, 1);
+  rig.plug_line(sim::BoardOptions{}, 1);
   // While the run waits, the front end is shown that it waits, and why.
   ASSERT_TRUE(rig.step_until([&] { return rig.station->snapshot()->pool_waiting; })) << rig.log_text();
   EXPECT_EQ(rig.station->snapshot()->pool_problem, "database away");
@@ -105,7 +105,7 @@ TEST(PoolAnswer, AnExhaustedPoolStopsTheStationTakingBoards) {
   options.barcode = 0;
   options.pool = &pool;
   test::StationRig rig(std::move(options));
-  board::BoardLine& line = rig.plug_line(board::BoardOptions{}, 3);
+  sim::BoardLine& line = rig.plug_line(sim::BoardOptions{}, 3);
   ASSERT_TRUE(rig.until_boards_done(2)) << rig.log_text();
   std::string log = rig.log_text();
   EXPECT_NE(log.find("No MAC address for this board: range used up\r\n"), std::string::npos) << log;
@@ -142,7 +142,7 @@ TEST(PoolAnswer, PortsOnOnePoolShowTheSameNextAddress) {
   };
   EXPECT_NE(shown(b).find("[02-00-00-0A-00-00]"), std::string::npos) << shown(b);
 
-  a.plug_line(board::BoardOptions{}, 1);
+  a.plug_line(sim::BoardOptions{}, 1);
   ASSERT_TRUE(a.until_boards_done(1)) << a.log_text();
   EXPECT_EQ(a.stored_address(), "0200000A0001");
   EXPECT_NE(shown(a).find("[02-00-00-0A-00-01]"), std::string::npos) << shown(a);
@@ -169,7 +169,7 @@ TEST(PoolCheck, AStoreThatCannotBeWrittenHoldsTheBoardUntilItCanBe) {
   options.barcode = 0;
   options.pool = &pool;
   test::StationRig rig(std::move(options));
-  rig.plug_line(board::BoardOptions{}, 3);
+  rig.plug_line(sim::BoardOptions{}, 3);
   ASSERT_TRUE(rig.until_boards_done(1)) << rig.log_text();
 
   store.full = true;
@@ -207,7 +207,7 @@ TEST(PoolCheck, ABadStoredNextAddressWaitsForTheOperatorsNextAddress) {
                 "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\SKAV]\r\n"
                 "\"BarCode\"=dword:00000000\r\n\"MACHWID\"=\"0200000A00\"\r\n");
   rig.station->post_start_up();
-  rig.plug_line(board::BoardOptions{}, 1);
+  rig.plug_line(sim::BoardOptions{}, 1);
   ASSERT_TRUE(rig.step_until([&] { return rig.station->snapshot()->pool_waiting; })) << rig.log_text();
   EXPECT_EQ(rig.station->snapshot()->pool_problem,
             "the next MAC address in " + (rig.dir / "settings.reg").string() +

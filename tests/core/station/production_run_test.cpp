@@ -33,7 +33,7 @@ std::string pass_of_one_board(const std::string& mac, const std::string& before_
 }
 
 // The example configuration keeps the environment in spi memory at 0x40000.
-std::string environment_of(const board::SimBoard& board) {
+std::string environment_of(const sim::SimBoard& board) {
   std::vector<std::uint8_t> bytes = board.memory(2, 0x40000, 512);
   return std::string(bytes.begin(), bytes.end());
 }
@@ -47,11 +47,11 @@ test::RigOptions first_start(int barcode) {
 
 TEST(ProductionRun, TwoBoardsGetConsecutiveAddressesAndTheLogIsExact) {
   test::StationRig rig(first_start(0));
-  board::BoardLine& line = rig.plug_line(board::BoardOptions{}, 2);
+  sim::BoardLine& line = rig.plug_line(sim::BoardOptions{}, 2);
   ASSERT_TRUE(rig.until_boards_done(2)) << rig.log_text();
   EXPECT_EQ(rig.log_text(), pass_of_one_board("001122334455") + pass_of_one_board("001122334456"));
 
-  const board::SimBoard* second = line.finished_board(1);
+  const sim::SimBoard* second = line.finished_board(1);
   ASSERT_NE(second, nullptr);
   std::string block = environment_of(*second);
   EXPECT_NE(block.find("ethaddr=00:11:22:33:44:56"), std::string::npos);
@@ -73,7 +73,7 @@ TEST(ProductionRun, TwoBoardsGetConsecutiveAddressesAndTheLogIsExact) {
 
 TEST(ProductionRun, BarcodeModeUsesTheTypedAddressAndStoresTheOneAfterIt) {
   test::StationRig rig(first_start(1));
-  board::BoardLine& line = rig.plug_line(board::BoardOptions{}, 1);
+  sim::BoardLine& line = rig.plug_line(sim::BoardOptions{}, 1);
   ASSERT_TRUE(rig.until_entry_pending()) << rig.log_text();
   rig.type("0A1B2C3D4E5\r");  // 11 characters: asked again
   EXPECT_TRUE(rig.station->entry_pending());
@@ -90,7 +90,7 @@ TEST(ProductionRun, WithoutADiagnosticImageTheRunEndsWithSuccess) {
   test::StationRig rig(first_start(0));
   rig.dir.write("config.ini", "[kernel]\nFilename=images/kernel.bin\nMem_type=nand\nCommand=write\n"
                               "Mem_Dst_addr=0x1000\n");
-  rig.plug_line(board::BoardOptions{}, 1);
+  rig.plug_line(sim::BoardOptions{}, 1);
   ASSERT_TRUE(rig.until_boards_done(1)) << rig.log_text();
   EXPECT_EQ(rig.log_text(), "Waiting connecting to Target...\r\nConnected...\r\n"
                             "Section begin: [kernel]\r\nSuccess\r\nSuccess !!\r\n");
@@ -107,7 +107,7 @@ TEST(ProductionRun, SnapshotsShowEachStepAndItsProgress) {
     std::vector<char> bytes(kSize, '\x5a');
     image.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   }
-  rig.plug_line(board::BoardOptions{}, 1);
+  rig.plug_line(sim::BoardOptions{}, 1);
   ASSERT_TRUE(rig.until_boards_done(1)) << rig.log_text();
 
   std::vector<std::uint64_t> done;
@@ -156,8 +156,8 @@ TEST(ProductionRun, ASilentBoardShowsTheFailedStepAndTheStepsNeverReached) {
   test::RigOptions options = first_start(0);
   options.timeout = std::chrono::seconds(30);
   test::StationRig rig(std::move(options));
-  board::BoardOptions broken;
-  broken.faults.silent_phase = board::SilentPhase::kMidData;
+  sim::BoardOptions broken;
+  broken.faults.silent_phase = sim::SilentPhase::kMidData;
   broken.faults.silent_exchange = 3;  // the kernel image
   rig.plug(broken);
   ASSERT_TRUE(rig.until_boards_done(1)) << rig.log_text();

@@ -156,7 +156,7 @@ TEST_F(Steps, KernelWriteSendsTheDocumentedHeaderAndVerifiesByReadBack) {
 }
 
 TEST_F(Steps, APassingWalkLogsEachSectionAndStoresEachImageAtItsDestination) {
-  board::SimBoard& board = rig_.plug();
+  sim::SimBoard& board = rig_.plug();
   Bytes kernel = write_image("kernel.bin", 45057, 1);
   Bytes uboot = write_image("uboot.bin", 1409, 2);
   Bytes fs = write_image("images/rootfs.img", 22529, 3);
@@ -172,7 +172,7 @@ TEST_F(Steps, APassingWalkLogsEachSectionAndStoresEachImageAtItsDestination) {
   EXPECT_EQ(board.memory(transfer::kNand, 0x40000, 45057), kernel);
   EXPECT_EQ(board.memory(transfer::kSpi, 0, 1409), uboot);
   EXPECT_EQ(board.memory(transfer::kLpc, 0x100000, 22529), fs);
-  board::BoardStats stats = board.stats();
+  sim::BoardStats stats = board.stats();
   EXPECT_EQ(stats.exchanges, 6);
   EXPECT_EQ(stats.writes, 3);
   EXPECT_EQ(stats.reads, 3);
@@ -195,17 +195,17 @@ TEST_F(Steps, AnEmptyImageMovesNoDataFrameAndPasses) {
 // How the board answers a written kernel, and what the section's log and verdict make of it.
 struct ReadBackCase {
   const char* name;
-  board::BoardFaults faults;
+  sim::BoardFaults faults;
   const char* log;
   Verdict verdict;
 };
 
 TEST_F(Steps, TheVerdictOfAWriteComesFromItsReadBackAlone) {
-  board::BoardFaults failing_write;
+  sim::BoardFaults failing_write;
   failing_write.fail_status = 1;  // the write's own status
-  board::BoardFaults failing_read;
+  sim::BoardFaults failing_read;
   failing_read.fail_status = 2;  // the read-back's status, with equal bytes
-  board::BoardFaults corrupted;
+  sim::BoardFaults corrupted;
   corrupted.corrupt_read = 1;
   const ReadBackCase cases[] = {
       {"write status fails", failing_write, "Section begin: [kernel]\r\nSuccess\r\n", Verdict::kPass},
@@ -216,7 +216,7 @@ TEST_F(Steps, TheVerdictOfAWriteComesFromItsReadBackAlone) {
   RunPlan p = plan(section("kernel", "kernel.bin", "nand", "write", 0, 0x1000));
   for (const ReadBackCase& c : cases) {
     SCOPED_TRACE(c.name);
-    board::BoardOptions options;
+    sim::BoardOptions options;
     options.faults = c.faults;
     rig_.plug(options);
     log_.clear();
@@ -228,7 +228,7 @@ TEST_F(Steps, TheVerdictOfAWriteComesFromItsReadBackAlone) {
 }
 
 TEST_F(Steps, ACorruptedReadBackFailsOnlyItsSection) {
-  board::BoardOptions options;
+  sim::BoardOptions options;
   options.faults.corrupt_read = 1;
   rig_.plug(options);
   write_image("kernel.bin", 3000, 1);
@@ -241,7 +241,7 @@ TEST_F(Steps, ACorruptedReadBackFailsOnlyItsSection) {
 }
 
 TEST_F(Steps, AMissingImageIsReportedAndTheWalkGoesOn) {
-  board::SimBoard& board = rig_.plug();
+  sim::SimBoard& board = rig_.plug();
   write_image("uboot.bin", 10);
   Walk result = walk(plan(section("kernel", "nothere.bin", "nand", "write", 0, 0) +
                           section("uboot", "uboot.bin", "nand", "write", 0, 0x100)));
@@ -321,7 +321,7 @@ TEST_F(Steps, OnlyExactlyYimgBinLogsTheByteLine) {
 }
 
 TEST_F(Steps, AReadSectionVerifiesTheBoardsCopyWithoutWriting) {
-  board::SimBoard& board = rig_.plug();
+  sim::SimBoard& board = rig_.plug();
   Bytes kernel = write_image("kernel.bin", 30000);
   write_image("other.bin", 30000, 9);
   Walk result = walk(plan(section("kernel", "kernel.bin", "nand", "write", 0, 0x80000) +
@@ -332,7 +332,7 @@ TEST_F(Steps, AReadSectionVerifiesTheBoardsCopyWithoutWriting) {
             "Section begin: [uboot]\r\nSuccess\r\n"
             "Section begin: [filesystem]\r\nFail\r\n");
   EXPECT_EQ(result.verdicts, (std::vector<Verdict>{Verdict::kPass, Verdict::kPass, Verdict::kFail}));
-  board::BoardStats stats = board.stats();
+  sim::BoardStats stats = board.stats();
   EXPECT_EQ(stats.writes, 1);
   EXPECT_EQ(stats.reads, 3);
   EXPECT_EQ(board.memory(transfer::kNand, 0x80000, 30000), kernel) << "a read section wrote something";
@@ -347,9 +347,9 @@ TEST_F(Steps, AnExeSectionLogsNothingAfterItsBeginAndItsVerdictFollowsItsStatusF
   RunPlan p = plan(section("kernel", "kernel.bin", "lpc", "exe", 0, 0x100));
   for (int fail_status : {0, -1}) {
     SCOPED_TRACE(fail_status);
-    board::BoardOptions options;
+    sim::BoardOptions options;
     options.faults.fail_status = fail_status;
-    board::SimBoard& board = rig_.plug(options);
+    sim::SimBoard& board = rig_.plug(options);
     log_.clear();
     StepResult result = image(p.step(StepSlot::kKernel));
     EXPECT_EQ(log_.text(), "Section begin: [kernel]\r\n");
@@ -387,9 +387,9 @@ TEST_F(Steps, KeywordsAreMatchedWithoutRegardToCaseAndTheLogShowsTheSectionName)
 }
 
 TEST_F(Steps, ABoardFallingSilentMidBlockEndsTheWalkWithTheReason) {
-  board::BoardOptions options;
-  options.faults.silent_phase = board::SilentPhase::kMidData;
-  board::SimBoard& board = rig_.plug(options);
+  sim::BoardOptions options;
+  options.faults.silent_phase = sim::SilentPhase::kMidData;
+  sim::SimBoard& board = rig_.plug(options);
   write_image("kernel.bin", 45057);
   write_image("uboot.bin", 100);
   Walk result = walk(plan(section("kernel", "kernel.bin", "nand", "write", 0, 0) +
@@ -403,19 +403,19 @@ TEST_F(Steps, ABoardFallingSilentMidBlockEndsTheWalkWithTheReason) {
 
 TEST_F(Steps, EveryPhaseOfSilenceEndsTheSectionAsATimeout) {
   struct Case {
-    board::SilentPhase phase;
+    sim::SilentPhase phase;
     int exchange;
   };
   write_image("kernel.bin", 3000);
   RunPlan p = plan(section("kernel", "kernel.bin", "nand", "write", 0, 0));
-  for (Case c : {Case{board::SilentPhase::kAfterHeader, 1}, Case{board::SilentPhase::kMidData, 2},
-                 Case{board::SilentPhase::kBeforeStatus, 1},
-                 Case{board::SilentPhase::kBeforeStatus, 2}}) {
+  for (Case c : {Case{sim::SilentPhase::kAfterHeader, 1}, Case{sim::SilentPhase::kMidData, 2},
+                 Case{sim::SilentPhase::kBeforeStatus, 1},
+                 Case{sim::SilentPhase::kBeforeStatus, 2}}) {
     SCOPED_TRACE(static_cast<int>(c.phase) * 10 + c.exchange);
-    board::BoardOptions options;
+    sim::BoardOptions options;
     options.faults.silent_phase = c.phase;
     options.faults.silent_exchange = c.exchange;
-    board::SimBoard& board = rig_.plug(options);
+    sim::SimBoard& board = rig_.plug(options);
     log_.clear();
     StepResult result = image(p.step(StepSlot::kKernel), 200ms);
     EXPECT_EQ(result.outcome, Outcome::kTimeout);
@@ -495,7 +495,7 @@ TEST_F(Steps, AKeptBufferKeepsItsMemoryAndThisBoardsLimit) {
 // --- The diagnostic image ---
 
 TEST_F(Steps, TheDiagImageIsSentAsExeToMemAndReportedOnTheProgressLine) {
-  board::SimBoard& board = rig_.plug();
+  sim::SimBoard& board = rig_.plug();
   Bytes image_bytes = write_image("diag.bin", 5000);
   DiagResult result = diag(plan(section("diag", "diag.bin", "MEM", "BADID", 0x1000, 0x2000)));
   EXPECT_EQ(log_.text(), "Find the diag..................Success\r\n");
@@ -524,7 +524,7 @@ TEST_F(Steps, ADiagFileThatCannotBeReadStartsAnEmptyExchangeAndFailsTheStep) {
     SCOPED_TRACE(c.name);
     std::filesystem::remove(dir_ / "diag.bin");
     c.make(dir_);
-    board::SimBoard& board = rig_.plug();
+    sim::SimBoard& board = rig_.plug();
     rig_.clear();
     log_.clear();
     DiagResult result = diag(plan(section("diag", "diag.bin", "mem", "exe")));
@@ -553,7 +553,7 @@ TEST_F(Steps, ADiagThatIsNotMemOrHasNoFileIsNotSent) {
 }
 
 TEST_F(Steps, AFailingDiagStatusIsLoggedAndTheImageCountsAsStarted) {
-  board::BoardOptions options;
+  sim::BoardOptions options;
   options.faults.fail_status = 1;
   rig_.plug(options);
   write_image("diag.bin", 10);
@@ -564,8 +564,8 @@ TEST_F(Steps, AFailingDiagStatusIsLoggedAndTheImageCountsAsStarted) {
 }
 
 TEST_F(Steps, ASilentBoardEndsTheDiagDownloadUnstarted) {
-  board::BoardOptions options;
-  options.faults.silent_phase = board::SilentPhase::kBeforeStatus;
+  sim::BoardOptions options;
+  options.faults.silent_phase = sim::SilentPhase::kBeforeStatus;
   rig_.plug(options);
   write_image("diag.bin", 3000);
   DiagResult result = diag(plan(section("diag", "diag.bin", "mem", "exe")), kShortTimeout);
@@ -648,14 +648,14 @@ class EnvironmentStep : public Steps {
     return plan(std::string("[uboot_cfg]\nFilename=") + filename + "\nMem_type=" + mem_type +
                 "\nMem_Src_addr=0x0\nMem_Dst_addr=0x40000\n");
   }
-  std::string block_of(const board::SimBoard& board, std::size_t length) {
+  std::string block_of(const sim::SimBoard& board, std::size_t length) {
     Bytes bytes = board.memory(transfer::kSpi, 0x40000, static_cast<std::uint32_t>(5 + length));
     return std::string(bytes.begin() + 5, bytes.end());
   }
 };
 
 TEST_F(EnvironmentStep, APassingBoardTakesTheAddressAndTheNextOneIsStored) {
-  board::SimBoard& board = rig_.plug();
+  sim::SimBoard& board = rig_.plug();
   EnvironmentResult result = environment(env_plan(), pool_);
   EXPECT_EQ(result.verdict, Verdict::kPass);
   EXPECT_EQ(log_.text(),
@@ -672,16 +672,16 @@ TEST_F(EnvironmentStep, APassingBoardTakesTheAddressAndTheNextOneIsStored) {
 TEST_F(EnvironmentStep, AFailedOrSilentExchangeStillUsesUpTheAddress) {
   struct Case {
     const char* name;
-    board::BoardFaults faults;
+    sim::BoardFaults faults;
     const char* log;
     Verdict verdict;
   };
-  board::BoardFaults corrupted;
+  sim::BoardFaults corrupted;
   corrupted.corrupt_read = 1;
-  board::BoardFaults failing;
+  sim::BoardFaults failing;
   failing.fail_status = 2;
-  board::BoardFaults silent;
-  silent.silent_phase = board::SilentPhase::kAfterHeader;
+  sim::BoardFaults silent;
+  silent.silent_phase = sim::SilentPhase::kAfterHeader;
   const Case cases[] = {
       {"read-back differs", corrupted,
        "Find the UBOOT CONFIG file.....Fail\r\nMAC Addr : 001122334455 Test...Fail\r\n", Verdict::kFail},
@@ -693,7 +693,7 @@ TEST_F(EnvironmentStep, AFailedOrSilentExchangeStillUsesUpTheAddress) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     std::filesystem::remove(store_.path());
-    board::BoardOptions options;
+    sim::BoardOptions options;
     options.faults = c.faults;
     rig_.plug(options);
     log_.clear();
@@ -708,7 +708,7 @@ TEST_F(EnvironmentStep, AFailedOrSilentExchangeStillUsesUpTheAddress) {
 }
 
 TEST_F(EnvironmentStep, DigitsThatAreNotHexadecimalAreRefusedBeforeAnythingIsSent) {
-  board::SimBoard& board = rig_.plug();
+  sim::SimBoard& board = rig_.plug();
   EnvironmentResult result = environment(env_plan(), pool_, "00112233445Z");
   EXPECT_EQ(result.verdict, Verdict::kFail);
   EXPECT_EQ(log_.text(),
@@ -719,7 +719,7 @@ TEST_F(EnvironmentStep, DigitsThatAreNotHexadecimalAreRefusedBeforeAnythingIsSen
 }
 
 TEST_F(EnvironmentStep, AMemoryTypeOtherThanSpiOrLpcSendsNothingLogsNothingAndTakesNoAddress) {
-  board::SimBoard& board = rig_.plug();
+  sim::SimBoard& board = rig_.plug();
   EnvironmentResult result = environment(env_plan("env.ini", "nand"), pool_);
   EXPECT_EQ(result.verdict, Verdict::kSkipped);
   EXPECT_FALSE(result.sent);
@@ -736,7 +736,7 @@ TEST_F(EnvironmentStep, LpcInCapitalsIsAcceptedAndWithoutAMacVariableEachBoardSt
     SCOPED_TRACE(file);
     std::filesystem::remove(store_.path());
     for (const char* address : {"001122334455", "001122334456"}) {
-      board::SimBoard& board = rig_.plug();
+      sim::SimBoard& board = rig_.plug();
       EnvironmentResult result = environment(env_plan(file, "LPC"), pool_);
       EXPECT_EQ(result.verdict, Verdict::kPass);
       EXPECT_TRUE(result.sent);
@@ -760,7 +760,7 @@ TEST_F(EnvironmentStep, ThePoolsNextAddressWinsUnlessTheOperatorEnteredOne) {
   for (Case c : {Case{false, "0011223344A0", "0011223344A1"}, Case{true, "001122334455", "001122334456"}}) {
     SCOPED_TRACE(c.exact);
     ASSERT_EQ(store_.machwid_write(nullptr, digits_of("0011223344A0")), settings::kOk);
-    board::SimBoard& board = rig_.plug();
+    sim::SimBoard& board = rig_.plug();
     log_.clear();
     EnvironmentResult result = environment(p, pool_, "001122334455", c.exact);
     EXPECT_EQ(result.verdict, Verdict::kPass);
@@ -798,7 +798,7 @@ class FlakyPool : public settings::AddressPool {
 };
 
 TEST_F(EnvironmentStep, AnUnreachablePoolIsWaitedForAndNothingIsSentWithoutAnAddress) {
-  board::SimBoard& board = rig_.plug();
+  sim::SimBoard& board = rig_.plug();
   FlakyPool pool(pool_, 2);
   Clock::time_point start = rig_.clock().now();
   EnvironmentResult result = environment(env_plan(), pool);

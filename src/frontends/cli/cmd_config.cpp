@@ -1,0 +1,32 @@
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+#include "frontends/cli/commands.h"
+#include "core/config/section_table.h"
+#include "core/station/plan.h"
+
+namespace skav::cli {
+
+void add_config_command(CLI::App& app, int& exit_code) {
+  auto* cmd = app.add_subcommand("config",
+                                 "Show the Section Table read from config.ini and what "
+                                 "a run would do with each section");
+  auto dir = std::make_shared<std::string>(".");
+  cmd->add_option("-C,--directory", *dir, "Folder holding config.ini and the files it names");
+  cmd->callback([dir, &exit_code] {
+    const std::filesystem::path folder(*dir);
+    config::SectionTable table;
+    config::read_section_table(table, folder / "config.ini");
+    for (std::size_t i = 0; i < table.size(); ++i)
+      std::printf("%s\n", station::format_section_record(i, table[i]).c_str());
+    // What a run does with each record, in the Section Table's order.
+    const station::RunPlan plan = station::make_plan(table, folder);
+    for (std::size_t i = 0; i < table.size(); ++i)
+      for (const station::PlanStep& step : plan.steps)
+        if (step.table_index == i) std::printf("%s\n", station::describe_step(step).c_str());
+    exit_code = 0;
+  });
+}
+
+}  // namespace skav::cli

@@ -1,0 +1,110 @@
+#include "frontends/cli/port_output.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+
+#include "core/platform/files.h"
+
+namespace skav::cli {
+
+PrefixedOutput::PrefixedOutput(std::FILE* out) : out_(out), terminal_(isatty(fileno(out)) == 1) {}
+
+void PrefixedOutput::write(std::string_view text) {
+  if (terminal_) {
+    std::string shown = escape_for_terminal(text);
+    std::fwrite(shown.data(), 1, shown.size(), out_);
+  } else {
+    std::fwrite(text.data(), 1, text.size(), out_);
+  }
+}
+
+void PrefixedOutput::append(const std::string& port, std::string_view text) {
+  std::lock_guard lock(mutex_);
+  std::string& line = line_[port];
+  while (!text.empty()) {
+    std::size_t end = text.find('\n');
+    std::string_view piece = text.substr(0, end == std::string_view::npos ? text.size() : end + 1);
+    text.remove_prefix(piece.size());
+    if (open_ != port) {
+      if (open_) std::fwrite("\n", 1, 1, out_);
+      std::string start = port + ": ";
+      std::fwrite(start.data(), 1, start.size(), out_);
+      write(line);
+      open_ = port;
+    }
+    write(piece);
+    if (piece.back() == '\n') {
+      line.clear();
+      open_.reset();
+    } else {
+      line += piece;
+    }
+  }
+  std::fflush(out_);
+}
+
+void PrefixedOutput::erase_last(const std::string& port) {
+  std::lock_guard lock(mutex_);
+  std::string& line = line_[port];
+  if (line.empty()) return;
+  line.pop_back();
+  if (open_ == port) {
+    std::fwrite("\b \b", 1, 3, out_);
+    std::fflush(out_);
+  }
+}
+
+PortLog::PortLog(std::string port, const std::string& file, PrefixedOutput& out)
+    : port_(std::move(port)), file_(platform::open_file(file, "ab")), out_(out) {
+  if (file_ != nullptr) file_log_ = std::make_unique<StdoutLog>(file_);
+}
+
+PortLog::~PortLog() {
+  file_log_.reset();
+  if (file_ != nullptr) std::fclose(file_);
+}
+
+void PortLog::append(std::string_view text) {
+  if (file_log_) file_log_->append(text);
+  out_.append(port_, text);
+}
+
+void PortLog::erase_last() {
+  if (file_log_) file_log_->erase_last();
+  out_.erase_last(port_);
+}
+
+void KeyRouter::on_entry(std::size_t port, bool pending, int counter) {
+  std::lock_guard lock(mutex_);
+  if (port >= ports_) return;
+  if (awaiting_[port]) {
+    // The Enter sent to this port empties its entry; until then its snapshots are old news.
+    if (counter != 0) return;
+    awaiting_[port] = false;
+  }
+  bool listed = std::find(open_.begin(), open_.end(), port) != open_.end();
+  if (pending && !listed && current_ != port) open_.push_back(port);
+  if (!pending) {
+    open_.erase(std::remove(open_.begin(), open_.end(), port), open_.end());
+    if (current_ == port) current_.reset();
+  }
+}
+
+std::optional<std::size_t> KeyRouter::route(char c) {
+  std::lock_guard lock(mutex_);
+  if (ports_ == 1) return 0;
+  if (!current_) {
+    if (open_.empty()) return std::nullopt;
+    current_ = open_.front();
+    open_.pop_front();
+  }
+  std::size_t port = *current_;
+  if (c == 13) {
+    current_.reset();
+    awaiting_[port] = true;
+  }
+  return port;
+}
+
+}  // namespace skav::cli

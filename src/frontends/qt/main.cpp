@@ -1,0 +1,145 @@
+// skav-gui: the station's window.
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QPixmap>
+#include <QTimer>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/station_setup.h"
+#include "sim/board_line.h"
+#include "core/log.h"
+#include "core/station/station.h"
+#include "frontends/qt/app_icon.h"
+#include "frontends/qt/command_line.h"
+#include "frontends/qt/main_window.h"
+#include "frontends/qt/operator_panel.h"
+
+namespace {
+
+// Grabs the window into `file` once `boards` boards are done, or when `timeout_seconds` pass,
+// then quits. Quits with 1 when the boards were not all done or the file was not written.
+void arrange_screenshot(QApplication& app, skav::gui::MainWindow& window, const QString& file,
+                        int boards, int timeout_seconds) {
+  auto grab = [&app, &window, file, boards] {
+    bool done = window.boards_finished() >= boards;
+    bool saved = window.grab().save(file, "PNG");
+    if (!done) std::fprintf(stderr, "skav-gui: only %d of %d boards done\n", window.boards_finished(), boards);
+    if (!saved) std::fprintf(stderr, "skav-gui: could not write %s\n", qPrintable(file));
+    app.exit(done && saved ? 0 : 1);
+  };
+  QObject::connect(&window, &skav::gui::MainWindow::board_finished, &window,
+                   [grab, boards](int count) {
+                     // A moment for the station to log its return to searching.
+                     if (count == boards) QTimer::singleShot(800, grab);
+                   });
+  QTimer::singleShot(std::chrono::seconds(timeout_seconds), grab);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("SKAV"));
+  QApplication::setApplicationVersion(QStringLiteral("1.0"));
+  QApplication::setWindowIcon(skav::gui::app_icon());
+
+  skav::gui::CommandLine options;
+  skav::gui::ParseResult parsed = skav::gui::parse_command_line(QApplication::arguments(), options);
+  switch (parsed.kind) {
+    case skav::gui::ParseResult::kHelp:
+    case skav::gui::ParseResult::kVersion:
+      std::fprintf(stdout, "%s\n", qPrintable(parsed.text));
+      return 0;
+    case skav::gui::ParseResult::kError:
+      std::fprintf(stderr, "skav-gui: %s\nTry skav-gui --help.\n", qPrintable(parsed.text));
+      return 2;
+    case skav::gui::ParseResult::kRun:
+      break;
+  }
+
+  skav::app::SetupOptions setup_options;
+  setup_options.program = "skav-gui";
+  setup_options.simulate = options.simulate;
+  setup_options.ports = options.ports;
+  setup_options.pool = options.pool.toStdString();
+  setup_options.settings = options.settings.toStdString();
+  setup_options.dir = options.dir.toStdString();
+  if (options.timeout_seconds > 0) setup_options.timeout = std::chrono::seconds(options.timeout_seconds);
+  setup_options.board.faults.corrupt_read = options.corrupt_read;
+  setup_options.faults_port = options.fault_port;
+  // The adapters named for this run, else the ports the Interface dialog chose, else one port on
+  // the stored NetIF.
+  std::vector<std::string> interfaces;
+  for (const QString& name : options.interfaces) interfaces.push_back(name.toStdString());
+  const bool stored_ports = options.simulate == 0 && interfaces.empty() &&
+                            skav::gui::MainWindow::stored_ports().size() > 1;
+  if (stored_ports)
+    for (const QString& name : skav::gui::MainWindow::stored_ports())
+      interfaces.push_back(name.toStdString());
+
+  std::unique_ptr<skav::gui::MainWindow> window;
+  std::unique_ptr<skav::app::StationSetup> setup;
+  auto make = [&](const std::vector<std::string>& ports) {
+    setup_options.interface = ports.size() == 1 ? ports.front() : std::string();
+    setup_options.interfaces = ports.size() > 1 ? ports : std::vector<std::string>{};
+    std::size_t count = options.simulate > 0 ? static_cast<std::size_t>(options.ports)
+                                             : std::max<std::size_t>(ports.size(), 1);
+    window = std::make_unique<skav::gui::MainWindow>();
+    window->set_port_count(static_cast<int>(count));
+    window->set_ports_choice(options.simulate == 0);
+    skav::gui::MainWindow* shown = window.get();
+    return skav::app::StationSetup::create(
+        setup_options,
+        [shown](std::size_t index, const std::vector<std::string>&) {
+          auto port = static_cast<int>(index);
+          if (port >= shown->port_count()) return skav::app::PortSinks{};
+          return skav::app::PortSinks{&shown->log(port), &shown->events(port)};
+        },
+        setup);
+  };
+  skav::Status made = make(interfaces);
+  if (!made.ok() && stored_ports) {
+    // The stored ports cannot all be opened (an adapter went away): one port on NetIF, so that
+    // the operator can choose again.
+    std::string why = made.message();
+    made = make({});
+    if (made.ok())
+      skav::log_sink(&window->log(), "Several ports not opened: %s\r\n", why.c_str());
+  }
+  if (!made.ok()) {
+    std::fprintf(stderr, "skav-gui: %s\n", made.message().c_str());
+    QMessageBox::critical(nullptr, QStringLiteral("SKAV"), QString::fromStdString(made.message()));
+    return 1;
+  }
+  const int ports = static_cast<int>(setup->port_count());
+  for (int i = 0; i < ports; ++i)
+    window->set_station(i, &setup->station(static_cast<std::size_t>(i)),
+                        QString::fromStdString(setup->port_name(static_cast<std::size_t>(i))));
+  window->set_records_file(std::filesystem::path(setup_options.dir) / skav::station::kRecordsFile);
+  window->operator_panel()->set_notice(QString::fromStdString(setup->ledger_note()));
+  if (options.width > 0) window->resize(options.width, options.height);
+  // A log file named on the command line is opened as Open would, start-up included.
+  window->open_at_start(options.log_file);
+  window->show();
+  for (int i = 0; i < ports; ++i) {
+    setup->station(static_cast<std::size_t>(i)).start();
+    if (skav::sim::BoardLine* line = setup->board_line(static_cast<std::size_t>(i))) line->start();
+  }
+  if (!options.screenshot.isEmpty())
+    arrange_screenshot(app, *window, options.screenshot,
+                       options.simulate > 0 ? options.simulate * ports : 1, options.screenshot_timeout);
+
+  int code = QApplication::exec();
+  // Ends a run at its next wait and joins the station's threads before the window goes.
+  setup->stop();
+  for (int i = 0; i < ports; ++i) window->set_station(i, nullptr, QString());
+  return code;
+}

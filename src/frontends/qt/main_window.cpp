@@ -1,0 +1,555 @@
+#include "frontends/qt/main_window.h"
+
+#include <QAction>
+#include <QFile>
+#include <QFileDialog>
+#include <QDir>
+#include <QFileInfo>
+#include <QLabel>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSaveFile>
+#include <QSettings>
+#include <QStackedWidget>
+#include <QStatusBar>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+#include "core/station/station.h"
+#include "frontends/qt/about_dialog.h"
+#include "frontends/qt/alarm_tone.h"
+#include "frontends/qt/app_icon.h"
+#include "frontends/qt/bridges.h"
+#include "frontends/qt/interface_dialog.h"
+#include "frontends/qt/log_document.h"
+#include "frontends/qt/log_view.h"
+#include "frontends/qt/operator_panel.h"
+#include "frontends/qt/port_tile.h"
+#include "present/panel.h"
+
+namespace skav::gui {
+
+namespace {
+
+const QString kTitle = QStringLiteral("SKAV");
+// On this platform "*.*" would hide every file without an extension.
+const QString kFileFilter = QStringLiteral("All Files (*)");
+
+// The window's own per-user choices (not the station's settings).
+const QString kLogPointsKey = QStringLiteral("view/logPoints");
+const QString kSoundKey = QStringLiteral("view/sound");
+const QString kPanelKey = QStringLiteral("view/operatorPanel");
+const QString kPortsKey = QStringLiteral("ports/adapters");
+constexpr int kLogPoints = 11;
+constexpr int kSmallestLogPoints = 6;
+constexpr int kLargestLogPoints = 48;
+
+QVariant read_choice(const QString& key, const QVariant& fallback) {
+  QSettings settings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("SKAV"),
+                     QStringLiteral("skav-gui"));
+  return settings.value(key, fallback);
+}
+
+void store_choice(const QString& key, const QVariant& value) {
+  QSettings settings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("SKAV"),
+                     QStringLiteral("skav-gui"));
+  settings.setValue(key, value);
+}
+
+}  // namespace
+
+MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
+  setObjectName(QStringLiteral("mainWindow"));
+  setWindowIcon(app_icon());
+  auto* central = new QWidget(this);
+  panel_ = new OperatorPanel(central);
+  logs_ = new QStackedWidget(central);
+  logs_->setObjectName(QStringLiteral("logs"));
+  auto* layout = new QVBoxLayout(central);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->setSpacing(4);
+  layout->addWidget(panel_);
+  layout->addWidget(logs_, 1);
+  setCentralWidget(central);
+  tone_ = new AlarmTone(this);
+  alarm_ = [this] { tone_->play(); };
+
+  create_menus();
+  create_status_bar();
+  add_port();
+  set_file_path(QString());
+  resize(1024, 720);
+  log_view()->setFocus();
+  set_panel_shown(read_choice(kPanelKey, true).toBool());
+
+  shift_clock_.start();
+  shift_start_ = QTime::currentTime();
+  update_totals();
+  // Boards per hour move on while no board finishes.
+  auto* refresh = new QTimer(this);
+  connect(refresh, &QTimer::timeout, this, &MainWindow::update_totals);
+  refresh->start(std::chrono::seconds(30));
+  connect(panel_->totals()->reset_button(), &QPushButton::clicked, this, &MainWindow::reset_shift_totals);
+}
+
+MainWindow::~MainWindow() = default;
+
+void MainWindow::add_port() {
+  const int index = port_count();
+  auto port = std::make_unique<Port>();
+  port->view = new LogView(logs_);
+  port->view->setObjectName(index == 0 ? QStringLiteral("logView") : QStringLiteral("logView%1").arg(index));
+  port->view->set_key_handler([this, index](char c) {
+    if (station::Station* station = ports_[static_cast<std::size_t>(index)]->station) station->post_key(c);
+  });
+  port->view->set_point_size(index > 0 ? log_points()
+                                        : std::clamp(read_choice(kLogPointsKey, kLogPoints).toInt(),
+                                                     kSmallestLogPoints, kLargestLogPoints));
+  logs_->addWidget(port->view);
+  port->log = new LogBridge(*port->view, this);
+  port->events = new EventBridge(this);
+  EventBridge* events = port->events;
+  ports_.push_back(std::move(port));
+
+  // Until the first tick sets the Status Pane text, the pane shows the idle "Ready".
+  connect(events, &EventBridge::status_text_changed, this, [this, index] {
+    if (index == selected_) show_status_text(selected().events->latest());
+  });
+  connect(events, &EventBridge::progress_changed, this, [this, index](const QString& section, int percent) {
+    Port& moving = *ports_[static_cast<std::size_t>(index)];
+    moving.progress_active = true;
+    moving.progress_format = section + QStringLiteral(" %p%");
+    moving.progress_percent = percent;
+    if (index != selected_) return;
+    progress_->setFormat(moving.progress_format);
+    progress_->setValue(percent);
+    show_progress(true);
+  });
+  connect(events, &EventBridge::progress_ended, this, [this, index] {
+    ports_[static_cast<std::size_t>(index)]->progress_active = false;
+    if (index == selected_) show_progress(false);
+  });
+  // The Interface dialog reopens the first port's adapter, which a run holds while it lasts.
+  if (index == 0)
+    connect(events, &EventBridge::run_active_changed, this,
+            [this](bool active) { interface_action_->setEnabled(!active); });
+  connect(events, &EventBridge::snapshot_changed, this,
+          [this, index](const std::shared_ptr<const station::StationSnapshot>& snapshot) {
+            if (index == selected_) update_barcode_check();
+            show_snapshot(index, *snapshot);
+          });
+  connect(events, &EventBridge::board_finished, this, [this, index](const station::BoardRecord& record) {
+    count_board(index, record);
+    ++boards_finished_;
+    Q_EMIT board_finished(boards_finished_);
+  });
+}
+
+void MainWindow::set_port_count(int count) {
+  if (count <= port_count()) return;
+  while (port_count() < count) add_port();
+  panel_->make_tiles(count);
+  for (int i = 0; i < count; ++i) {
+    PortTile* tile = panel_->tile(i);
+    tile->set_name(QStringLiteral("Port %1").arg(i + 1));
+    tile->set_selected(i == selected_);
+    connect(tile, &PortTile::clicked, this, [this, i] { select_port(i); });
+  }
+  set_panel_shown(panel_action_->isChecked());
+  panel_->fit_to(height());
+  update_totals();
+}
+
+PortTile* MainWindow::port_tile(int port) const {
+  if (panel_->tile_count() == 0 || port < 0 || port >= panel_->tile_count()) return nullptr;
+  return panel_->tile(port);
+}
+
+Log& MainWindow::log(int port) { return *ports_[static_cast<std::size_t>(port)]->log; }
+
+station::StationEvents& MainWindow::events(int port) {
+  return *ports_[static_cast<std::size_t>(port)]->events;
+}
+
+LogView* MainWindow::log_view() const { return selected().view; }
+
+LogView* MainWindow::log_view(int port) const { return ports_[static_cast<std::size_t>(port)]->view; }
+
+const QString& MainWindow::file_path() const { return selected().file_path; }
+
+void MainWindow::set_station(int port, station::Station* station, const QString& name) {
+  ports_[static_cast<std::size_t>(port)]->station = station;
+  if (PortTile* tile = port_tile(port); tile != nullptr && !name.isEmpty()) tile->set_name(name);
+  if (port == selected_) update_barcode_check();
+}
+
+void MainWindow::select_port(int port) {
+  if (port < 0 || port >= port_count()) return;
+  selected_ = port;
+  Port& shown = selected();
+  logs_->setCurrentWidget(shown.view);
+  for (int i = 0; i < panel_->tile_count(); ++i) panel_->tile(i)->set_selected(i == port);
+  show_status_text(shown.events->latest());
+  progress_->setFormat(shown.progress_format);
+  progress_->setValue(shown.progress_percent);
+  show_progress(shown.progress_active);
+  update_barcode_check();
+  set_file_path(shown.file_path);
+  // Typing goes to the log that has the keyboard: the selected port's.
+  shown.view->setFocus();
+}
+
+void MainWindow::show_status_text(const std::shared_ptr<const station::StationSnapshot>& snapshot) {
+  bool none = snapshot == nullptr || snapshot->status_text.empty();
+  message_pane_->setText(none ? QStringLiteral("Ready") : QString::fromStdString(snapshot->status_text));
+}
+
+QStringList MainWindow::stored_ports() { return read_choice(kPortsKey, QStringList()).toStringList(); }
+
+void MainWindow::store_ports(const QStringList& adapters) {
+  if (adapters.size() < 2) {
+    QSettings settings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("SKAV"),
+                       QStringLiteral("skav-gui"));
+    settings.remove(kPortsKey);
+  } else {
+    store_choice(kPortsKey, adapters);
+  }
+}
+
+void MainWindow::create_menus() {
+  QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
+  file->addSeparator();
+  QAction* exit = file->addAction(QStringLiteral("E&xit"));
+  exit->setObjectName(QStringLiteral("actionExit"));
+  exit->setStatusTip(QStringLiteral("Quit the application; prompts to save documents"));
+  connect(exit, &QAction::triggered, this, &QWidget::close);
+
+  view_menu_ = menuBar()->addMenu(QStringLiteral("&View"));
+  status_bar_action_ = view_menu_->addAction(QStringLiteral("&Status Bar"));
+  status_bar_action_->setObjectName(QStringLiteral("actionStatusBar"));
+  status_bar_action_->setStatusTip(QStringLiteral("Show or hide the status bar"));
+  status_bar_action_->setCheckable(true);
+  status_bar_action_->setChecked(true);
+  // The status bar always stays: choosing the item changes nothing.
+  connect(status_bar_action_, &QAction::triggered, this,
+          [this] { status_bar_action_->setChecked(true); });
+  interface_action_ = view_menu_->addAction(QStringLiteral("Interface"));
+  interface_action_->setObjectName(QStringLiteral("actionInterface"));
+  connect(interface_action_, &QAction::triggered, this, &MainWindow::show_interface_dialog);
+  barcode_action_ = view_menu_->addAction(QStringLiteral("Barcode"));
+  barcode_action_->setObjectName(QStringLiteral("actionBarcode"));
+  barcode_action_->setCheckable(true);
+  connect(barcode_action_, &QAction::triggered, this, &MainWindow::toggle_barcode);
+  connect(view_menu_, &QMenu::aboutToShow, this, &MainWindow::update_barcode_check);
+
+  create_view_commands();
+
+  QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
+  QAction* about = help->addAction(QStringLiteral("&About SKAV..."));
+  about->setObjectName(QStringLiteral("actionAbout"));
+  connect(about, &QAction::triggered, this, &MainWindow::show_about);
+
+  // Accelerators without menu items.
+  auto accelerator = [this](const char* name, QKeySequence keys, void (MainWindow::*slot)()) {
+    auto* action = new QAction(this);
+    action->setObjectName(QString::fromLatin1(name));
+    action->setShortcut(keys);
+    connect(action, &QAction::triggered, this, slot);
+    addAction(action);
+  };
+  accelerator("actionNew", QKeySequence(Qt::CTRL | Qt::Key_N), &MainWindow::new_log);
+  accelerator("actionOpen", QKeySequence(Qt::CTRL | Qt::Key_O), &MainWindow::open_log);
+  accelerator("actionSave", QKeySequence(Qt::CTRL | Qt::Key_S), &MainWindow::save_log);
+}
+
+void MainWindow::create_view_commands() {
+  view_menu_->addSeparator();
+  panel_action_ = view_menu_->addAction(QStringLiteral("Operator &Panel"));
+  panel_action_->setObjectName(QStringLiteral("actionOperatorPanel"));
+  panel_action_->setStatusTip(QStringLiteral("Show or hide the board's state, the steps and the totals"));
+  panel_action_->setCheckable(true);
+  panel_action_->setShortcut(QKeySequence(Qt::Key_F9));
+  connect(panel_action_, &QAction::triggered, this, [this](bool shown) {
+    set_panel_shown(shown);
+    store_choice(kPanelKey, shown);
+  });
+
+  zoom_in_action_ = view_menu_->addAction(QStringLiteral("Zoom &In"));
+  zoom_in_action_->setObjectName(QStringLiteral("actionZoomIn"));
+  zoom_in_action_->setStatusTip(QStringLiteral("Larger log text"));
+  // Ctrl+= as well: on most keyboards "+" needs Shift.
+  zoom_in_action_->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_Plus), QKeySequence(Qt::CTRL | Qt::Key_Equal)});
+  connect(zoom_in_action_, &QAction::triggered, this, [this] { zoom_log(1); });
+  zoom_out_action_ = view_menu_->addAction(QStringLiteral("Zoom &Out"));
+  zoom_out_action_->setObjectName(QStringLiteral("actionZoomOut"));
+  zoom_out_action_->setStatusTip(QStringLiteral("Smaller log text"));
+  zoom_out_action_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Minus));
+  connect(zoom_out_action_, &QAction::triggered, this, [this] { zoom_log(-1); });
+
+  sound_action_ = view_menu_->addAction(QStringLiteral("&Sound"));
+  sound_action_->setObjectName(QStringLiteral("actionSound"));
+  sound_action_->setStatusTip(QStringLiteral("A tone when a board fails or times out"));
+  sound_action_->setCheckable(true);
+  sound_action_->setChecked(read_choice(kSoundKey, true).toBool());
+  connect(sound_action_, &QAction::triggered, this, [](bool on) { store_choice(kSoundKey, on); });
+
+  reset_totals_action_ = view_menu_->addAction(QStringLiteral("&Reset Shift Totals"));
+  reset_totals_action_->setObjectName(QStringLiteral("actionResetTotals"));
+  reset_totals_action_->setStatusTip(QStringLiteral("Start the shift's count again"));
+  connect(reset_totals_action_, &QAction::triggered, this, &MainWindow::reset_shift_totals);
+}
+
+void MainWindow::set_panel_shown(bool shown) {
+  // With several ports the tiles stay, so that the operator can still choose a port.
+  if (panel_->tile_count() == 0) {
+    panel_->setVisible(shown);
+  } else {
+    panel_->set_compact(!shown);
+  }
+  panel_action_->setChecked(shown);
+  // The panel's steps show the transfer; folded, the status bar's bar does.
+  progress_->setVisible(progress_active_ && !shown);
+}
+
+void MainWindow::show_progress(bool active) {
+  progress_active_ = active;
+  progress_->setVisible(active && !panel_action_->isChecked());
+}
+
+int MainWindow::log_points() const { return log_view()->font().pointSize(); }
+
+void MainWindow::zoom_log(int points) {
+  int size = std::clamp(log_points() + points, kSmallestLogPoints, kLargestLogPoints);
+  for (auto& port : ports_) port->view->set_point_size(size);
+  store_choice(kLogPointsKey, size);
+}
+
+void MainWindow::show_snapshot(int port, const station::StationSnapshot& snapshot) {
+  present::Panel panel = present::make_panel(snapshot);
+  if (panel_->tile_count() == 0) {
+    panel_->show_panel(panel);
+    return;
+  }
+  panel_->tile(port)->show_panel(panel, snapshot.entry_pending);
+  // A prompt that opened or closed: the operator's typing goes where an address is asked for.
+  if (prompts_.update(static_cast<std::size_t>(port), snapshot.entry_pending)) {
+    auto next = static_cast<int>(prompts_.port_for_typing(static_cast<std::size_t>(selected_)));
+    if (next != selected_) select_port(next);
+  }
+}
+
+void MainWindow::count_board(int port, const station::BoardRecord& record) {
+  ports_[static_cast<std::size_t>(port)]->totals.add(record.overall);
+  if (today_) today_->add(record);
+  update_totals();
+  if (present::is_alarm(present::verdict_word(record.overall)) && sound_action_->isChecked() && alarm_) alarm_();
+}
+
+void MainWindow::reset_shift_totals() {
+  for (auto& port : ports_) port->totals = present::Totals{};
+  shift_clock_.restart();
+  shift_start_ = QTime::currentTime();
+  update_totals();
+}
+
+void MainWindow::set_records_file(const std::filesystem::path& file) {
+  today_.emplace(file, present::today());
+  update_totals();
+}
+
+void MainWindow::update_totals() {
+  shift_ = present::Totals{};
+  for (auto& port : ports_) shift_ += port->totals;
+  for (int i = 0; i < panel_->tile_count(); ++i)
+    panel_->tile(i)->show_totals(ports_[static_cast<std::size_t>(i)]->totals);
+  auto elapsed = std::chrono::seconds(shift_clock_.elapsed() / 1000);
+  panel_->totals()->show_totals(shift_, present::boards_per_hour(shift_.boards, elapsed),
+                                shift_start_.toString(QStringLiteral("HH:mm")),
+                                today_ ? today_->totals() : present::Totals{});
+}
+
+void MainWindow::resizeEvent(QResizeEvent* event) {
+  QMainWindow::resizeEvent(event);
+  panel_->fit_to(height());
+}
+
+void MainWindow::create_status_bar() {
+  QStatusBar* bar = statusBar();
+  message_pane_ = new QLabel(QStringLiteral("Ready"), bar);
+  message_pane_->setObjectName(QStringLiteral("messagePane"));
+  message_pane_->setTextFormat(Qt::PlainText);
+  message_pane_->setMinimumWidth(1);
+  // A normal (not permanent) widget: menu prompts cover it while an item is highlighted.
+  bar->addWidget(message_pane_, 1);
+
+  progress_ = new QProgressBar(bar);
+  progress_->setObjectName(QStringLiteral("progressBar"));
+  progress_->setRange(0, 100);
+  progress_->setTextVisible(true);
+  progress_->setFixedWidth(220);
+  progress_->hide();
+  bar->addPermanentWidget(progress_);
+
+  // The lock-key indicators, dimmed: this platform gives no portable way to read the locks.
+  for (const char* text : {"CAP", "NUM", "SCRL"}) {
+    auto* indicator = new QLabel(QString::fromLatin1(text), bar);
+    indicator->setObjectName(QStringLiteral("indicator") + QString::fromLatin1(text));
+    indicator->setAlignment(Qt::AlignCenter);
+    indicator->setMinimumWidth(indicator->fontMetrics().horizontalAdvance(QStringLiteral("SCRL")) + 12);
+    indicator->setEnabled(false);
+    bar->addPermanentWidget(indicator);
+  }
+}
+
+QString MainWindow::message_text() const {
+  QString prompt = statusBar()->currentMessage();
+  return prompt.isEmpty() ? message_pane_->text() : prompt;
+}
+
+void MainWindow::set_file_path(const QString& path) {
+  selected().file_path = path;
+  QString name = path.isEmpty() ? QString() : QFileInfo(path).fileName();
+  setWindowTitle(name + QStringLiteral(" - ") + kTitle);
+}
+
+void MainWindow::update_barcode_check() {
+  auto shown = selected().events->latest();
+  barcode_action_->setChecked(shown != nullptr && shown->barcode_mode != 0);
+}
+
+void MainWindow::new_log() {
+  // Text the station sent before the command belongs to the old log.
+  selected().log->flush();
+  log_view()->clear_log();
+  set_file_path(QString());
+  start_up(selected_);
+}
+
+void MainWindow::start_up(int port) {
+  if (station::Station* station = ports_[static_cast<std::size_t>(port)]->station) station->post_start_up();
+  ++start_ups_;
+}
+
+void MainWindow::open_at_start(const QString& path) {
+  int before = start_ups_;
+  if (!path.isEmpty()) open_file(path);
+  // A file that could not be opened leaves a new log; the start-up runs all the same.
+  if (start_ups_ == before) start_up(selected_);
+  for (int i = 0; i < port_count(); ++i)
+    if (i != selected_) start_up(i);
+}
+
+void MainWindow::open_log() {
+  QString path = QFileDialog::getOpenFileName(this, QStringLiteral("Open"), QString(), kFileFilter);
+  if (!path.isEmpty()) open_file(path);
+}
+
+bool MainWindow::open_file(const QString& path) {
+  selected().log->flush();
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly)) {
+    QMessageBox::warning(this, kTitle,
+                         QStringLiteral("%1\nThe file could not be opened: %2.")
+                             .arg(QDir::toNativeSeparators(path), file.errorString()));
+    return false;
+  }
+  if (file.size() > static_cast<qint64>(LogDocument::kLimit)) {
+    file.close();
+    QMessageBox::warning(this, kTitle, QStringLiteral("The file is too large to open."));
+    new_log();
+    return false;
+  }
+  QByteArray bytes = file.readAll();
+  if (file.error() != QFileDevice::NoError) {
+    QMessageBox::warning(this, kTitle,
+                         QStringLiteral("%1\nThe file could not be read: %2.")
+                             .arg(QDir::toNativeSeparators(path), file.errorString()));
+    return false;
+  }
+  log_view()->set_bytes(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
+  set_file_path(path);
+  // As after New, the station's start-up runs again.
+  start_up(selected_);
+  return true;
+}
+
+void MainWindow::save_log() {
+  QString path = file_path();
+  if (path.isEmpty()) {
+    path = QFileDialog::getSaveFileName(this, QStringLiteral("Save As"), QString(), kFileFilter);
+    if (path.isEmpty()) return;
+  }
+  save_to(path);
+}
+
+bool MainWindow::save_to(const QString& path) {
+  selected().log->flush();
+  const std::string& bytes = log_view()->bytes();
+  // Written beside the file and renamed over it, so a failed save never leaves half a log.
+  QSaveFile file(path);
+  bool ok = file.open(QIODevice::WriteOnly);
+  if (ok) {
+    qint64 size = static_cast<qint64>(bytes.size());
+    ok = file.write(bytes.data(), size) == size && file.commit();
+  }
+  if (!ok) {
+    QMessageBox::warning(this, kTitle,
+                         QStringLiteral("%1\nThe log could not be saved: %2.")
+                             .arg(QDir::toNativeSeparators(path), file.errorString()));
+    return false;
+  }
+  set_file_path(path);
+  return true;
+}
+
+void MainWindow::show_about() {
+  AboutDialog dialog(this);
+  dialog.exec();
+}
+
+void MainWindow::show_interface_dialog() {
+  station::Station* first = ports_.front()->station;
+  if (first == nullptr) return;
+  std::shared_ptr<const station::StationSnapshot> shown = first->snapshot();
+  const bool several = port_count() > 1;
+  InterfaceDialog dialog(shown->adapters.entries, shown->selected_index, shown->digits, this);
+  if (ports_choice_) {
+    std::vector<int> ticked;
+    for (const QString& name : stored_ports())
+      if (int number = shown->adapters.number_of(name.toStdString()); number > 0)
+        ticked.push_back(number - 1);
+    dialog.offer_ports(ticked, several);
+  }
+  dialog.set_apply([this, first, several, &dialog, &shown](int index, const MacDigits::Digits& digits) {
+    // The station refuses the change while a run holds the adapter.
+    if (first->snapshot()->run_status != station::kNoRun) return false;
+    // With several ports running, every port keeps its adapter until the next start: the
+    // first reopens its own and stores it as NetIF, with the address.
+    first->post_apply_interface(several ? first->snapshot()->selected_index : index, digits);
+    if (ports_choice_) {
+      QStringList adapters;
+      if (dialog.several_ports())
+        for (int i : dialog.ticked_ports())
+          adapters << QString::fromStdString(shown->adapters.names[static_cast<std::size_t>(i)]);
+      store_ports(adapters);
+    }
+    return true;
+  });
+  dialog.exec();
+}
+
+void MainWindow::toggle_barcode() {
+  if (selected().station == nullptr) return;
+  // One stored BarCode for all ports: each port's station switches it.
+  for (auto& port : ports_)
+    if (port->station != nullptr) port->station->post_toggle_barcode();
+  // The check mark follows the station's next snapshot; until then it shows the new mode.
+  auto shown = selected().events->latest();
+  barcode_action_->setChecked(shown == nullptr || shown->barcode_mode == 0);
+}
+
+}  // namespace skav::gui

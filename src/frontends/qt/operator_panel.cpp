@@ -1,0 +1,287 @@
+#include "frontends/qt/operator_panel.h"
+
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+#include "frontends/qt/port_tile.h"
+
+namespace skav::gui {
+
+namespace {
+
+QString text_of(const std::string& text) { return QString::fromStdString(text); }
+
+void set_points(QWidget* widget, int points, bool bold = false) {
+  QFont font = widget->font();
+  font.setPointSize(points);
+  font.setBold(bold);
+  widget->setFont(font);
+}
+
+QLabel* plain_label(QWidget* parent, const char* name) {
+  auto* label = new QLabel(parent);
+  label->setObjectName(QString::fromLatin1(name));
+  label->setTextFormat(Qt::PlainText);
+  return label;
+}
+
+QColor qt_colour(present::Rgb rgb) { return QColor(rgb.red, rgb.green, rgb.blue); }
+
+}  // namespace
+
+VerdictPanel::VerdictPanel(QWidget* parent) : QFrame(parent) {
+  setObjectName(QStringLiteral("verdictPanel"));
+  setAutoFillBackground(true);
+  setFrameShape(QFrame::NoFrame);
+  board_ = plain_label(this, "boardLabel");
+  word_ = plain_label(this, "wordLabel");
+  detail_ = plain_label(this, "detailLabel");
+  // A long reason must not widen the window; it is cut at the panel's edge.
+  detail_->setMinimumWidth(1);
+  board_->setMinimumWidth(1);
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(16, 8, 16, 8);
+  layout->setSpacing(2);
+  layout->addWidget(board_);
+  layout->addWidget(word_);
+  layout->addWidget(detail_);
+  set_word_points(28);
+  show_panel(present::Panel{});
+}
+
+QColor VerdictPanel::background() const { return palette().color(QPalette::Window); }
+
+void VerdictPanel::show_panel(const present::Panel& panel) {
+  QPalette colours = palette();
+  colours.setColor(QPalette::Window, qt_colour(present::background_of(panel.tone)));
+  colours.setColor(QPalette::WindowText, qt_colour(present::text_colour_of(panel.tone)));
+  setPalette(colours);
+  board_->setText(panel.board.empty() ? QStringLiteral("No board yet") : text_of(panel.board));
+  word_->setText(QString::fromLatin1(present::word_text(panel.word)));
+  detail_->setText(text_of(panel.detail));
+  detail_->setToolTip(text_of(panel.detail));
+}
+
+void VerdictPanel::set_word_points(int points) {
+  set_points(word_, points, true);
+  int line = std::max(12, points * 9 / 20);
+  set_points(board_, line);
+  set_points(detail_, line, true);
+}
+
+StepList::StepList(QWidget* parent) : QWidget(parent) {
+  setObjectName(QStringLiteral("stepList"));
+  auto* grid = new QGridLayout(this);
+  grid->setContentsMargins(16, 4, 16, 4);
+  grid->setHorizontalSpacing(16);
+  grid->setVerticalSpacing(2);
+  for (std::size_t i = 0; i < rows_.size(); ++i) {
+    Row& row = rows_[i];
+    int r = static_cast<int>(i);
+    row.name = plain_label(this, "stepName");
+    row.state = plain_label(this, "stepState");
+    row.bar = new QProgressBar(this);
+    row.bar->setObjectName(QStringLiteral("stepProgress"));
+    row.bar->setRange(0, 100);
+    row.bar->setTextVisible(true);
+    row.bar->setFormat(QStringLiteral("%p%"));
+    row.bar->hide();
+    row.text = plain_label(this, "stepText");
+    row.text->setMinimumWidth(1);
+    // The bar before the text, in one cell: without a bar the text starts there.
+    auto* cell = new QHBoxLayout;
+    cell->setSpacing(12);
+    cell->addWidget(row.bar);
+    cell->addWidget(row.text, 1);
+    grid->addWidget(row.name, r, 0);
+    grid->addWidget(row.state, r, 1);
+    grid->addLayout(cell, r, 2);
+  }
+  grid->setColumnStretch(2, 1);
+  set_text_points(12);
+}
+
+void StepList::set_text_points(int points) {
+  for (Row& row : rows_) {
+    set_points(row.name, points, true);
+    set_points(row.state, points, true);
+    set_points(row.text, points);
+    set_points(row.bar, std::max(9, points - 2));
+    // Wide enough for "skipped" and "running" in bold.
+    row.state->setMinimumWidth(row.state->fontMetrics().horizontalAdvance(QStringLiteral("running")) + 8);
+    row.name->setMinimumWidth(row.name->fontMetrics().horizontalAdvance(QStringLiteral("environment")) + 8);
+    row.bar->setFixedSize(row.text->fontMetrics().horizontalAdvance(QLatin1Char('0')) * bar_chars_,
+                          row.text->fontMetrics().height());
+  }
+}
+
+void StepList::set_bar_chars(int chars) {
+  bar_chars_ = chars;
+  for (Row& row : rows_)
+    row.bar->setFixedSize(row.text->fontMetrics().horizontalAdvance(QLatin1Char('0')) * bar_chars_,
+                          row.text->fontMetrics().height());
+}
+
+void StepList::show_rows(const std::vector<present::StepRow>& rows) {
+  shown_ = static_cast<int>(std::min(rows.size(), rows_.size()));
+  for (std::size_t i = 0; i < rows_.size(); ++i) {
+    Row& row = rows_[i];
+    if (i >= rows.size()) {
+      row.name->clear();
+      row.state->clear();
+      row.text->clear();
+      row.bar->hide();
+      continue;
+    }
+    const present::StepRow& shown = rows[i];
+    row.name->setText(text_of(shown.name));
+    row.state->setText(QString::fromLatin1(present::step_state_text(shown.state)));
+    QPalette colours = row.state->palette();
+    colours.setColor(QPalette::WindowText, qt_colour(present::state_colour(shown.state)));
+    row.state->setPalette(colours);
+    row.bar->setVisible(shown.moving);
+    if (shown.moving) {
+      row.bar->setValue(shown.percent);
+      row.text->setText(text_of(shown.progress));
+    } else if (brief_ && shown.state != present::StepState::kFail && shown.state != present::StepState::kSkipped) {
+      row.text->clear();
+    } else {
+      row.text->setText(text_of(shown.text));
+    }
+    row.text->setToolTip(text_of(shown.text));
+  }
+}
+
+TotalsPanel::TotalsPanel(QWidget* parent) : QFrame(parent) {
+  setObjectName(QStringLiteral("totalsPanel"));
+  setFrameShape(QFrame::StyledPanel);
+  shift_ = plain_label(this, "shiftLabel");
+  counts_ = plain_label(this, "shiftCounts");
+  rate_ = plain_label(this, "shiftRate");
+  today_ = plain_label(this, "todayLabel");
+  reset_ = new QPushButton(QStringLiteral("Reset"), this);
+  reset_->setObjectName(QStringLiteral("resetTotals"));
+  reset_->setFocusPolicy(Qt::NoFocus);  // the log keeps the keyboard for the MAC entry
+  reset_->setToolTip(QStringLiteral("Start the shift's totals again"));
+  auto* head = new QHBoxLayout;
+  head->addWidget(shift_, 1);
+  head->addWidget(reset_);
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(12, 6, 12, 6);
+  layout->setSpacing(2);
+  layout->addLayout(head);
+  layout->addWidget(counts_);
+  layout->addWidget(rate_);
+  layout->addStretch(1);
+  layout->addWidget(today_);
+  set_text_points(12);
+  show_totals(present::Totals{}, std::nullopt, QString(), present::Totals{});
+}
+
+void TotalsPanel::set_text_points(int points) {
+  set_points(shift_, points);
+  set_points(counts_, points + points / 3, true);
+  set_points(rate_, points);
+  set_points(today_, points);
+  set_points(reset_, std::max(9, points - 2));
+}
+
+void TotalsPanel::show_totals(const present::Totals& shift, std::optional<double> per_hour,
+                              const QString& since, const present::Totals& today) {
+  present::TotalsText text = present::totals_text(shift, per_hour, since.toStdString(), today);
+  shift_->setText(text_of(text.shift));
+  counts_->setText(text_of(text.counts));
+  rate_->setText(text_of(text.rate));
+  today_->setText(text_of(text.today));
+}
+
+OperatorPanel::OperatorPanel(QWidget* parent) : QWidget(parent) {
+  setObjectName(QStringLiteral("operatorPanel"));
+  verdict_ = new VerdictPanel(this);
+  steps_ = new StepList(this);
+  totals_ = new TotalsPanel(this);
+  top_ = new QHBoxLayout;
+  top_->setSpacing(0);
+  top_->addWidget(verdict_, 3);
+  top_->addWidget(totals_, 1);
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->setSpacing(4);
+  layout->addLayout(top_);
+  layout->addWidget(steps_);
+  notice_ = new QLabel(this);
+  notice_->setObjectName(QStringLiteral("notice"));
+  notice_->setWordWrap(true);
+  QPalette colours = notice_->palette();
+  colours.setColor(QPalette::WindowText, qt_colour(present::state_colour(present::StepState::kFail)));
+  notice_->setPalette(colours);
+  QFont bold = notice_->font();
+  bold.setBold(true);
+  notice_->setFont(bold);
+  notice_->hide();
+  layout->addWidget(notice_);
+}
+
+void OperatorPanel::set_notice(const QString& notice) {
+  notice_->setText(notice);
+  notice_->setVisible(!notice.isEmpty());
+}
+
+void OperatorPanel::make_tiles(int count) {
+  if (!tiles_.empty() || count < 2) return;
+  verdict_->hide();
+  steps_->hide();
+  tile_grid_ = new QWidget(this);
+  tile_grid_->setObjectName(QStringLiteral("portTiles"));
+  auto* grid = new QGridLayout(tile_grid_);
+  grid->setContentsMargins(0, 0, 4, 0);
+  grid->setSpacing(4);
+  tile_rows_ = (count + 3) / 4;
+  int columns = (count + tile_rows_ - 1) / tile_rows_;
+  for (int i = 0; i < count; ++i) {
+    auto* tile = new PortTile(tile_grid_);
+    grid->addWidget(tile, i / columns, i % columns);
+    tiles_.push_back(tile);
+  }
+  for (int c = 0; c < columns; ++c) grid->setColumnStretch(c, 1);
+  top_->insertWidget(0, tile_grid_, 3);
+  set_compact(compact_);
+}
+
+void OperatorPanel::set_compact(bool compact) {
+  compact_ = compact;
+  if (tiles_.empty()) return;
+  // More than two rows of tiles leave no room for steps.
+  for (PortTile* tile : tiles_) tile->set_steps_shown(!compact && tile_rows_ <= 2);
+  totals_->setVisible(!compact);
+}
+
+void OperatorPanel::show_panel(const present::Panel& panel) {
+  verdict_->show_panel(panel);
+  steps_->show_rows(panel.steps);
+}
+
+void OperatorPanel::fit_to(int height) {
+  // 40 points (some 53 pixels) at 800 pixels, more on a larger screen, never below 28.
+  int word = std::clamp(height / 20, 28, 80);
+  int text = std::max(11, word / 3);
+  if (!tiles_.empty()) {
+    // A tile's word: 28 points at 800 pixels in one row, smaller in more rows.
+    int tile_word = std::clamp(height / (28 * tile_rows_), 14, 56);
+    for (PortTile* tile : tiles_) tile->set_text_points(tile_word, std::max(9, text - 2));
+    totals_->set_text_points(text);
+    return;
+  }
+  verdict_->set_word_points(word);
+  verdict_->setMinimumHeight(height / 10);
+  steps_->set_text_points(text);
+  totals_->set_text_points(text);
+}
+
+}  // namespace skav::gui

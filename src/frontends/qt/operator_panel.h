@@ -1,0 +1,144 @@
+#pragma once
+
+#include <QColor>
+#include <QFrame>
+#include <QString>
+
+#include <array>
+#include <optional>
+#include <vector>
+
+#include "core/station/plan.h"
+#include "present/panel.h"
+#include "present/totals.h"
+
+class QHBoxLayout;
+class QLabel;
+class QProgressBar;
+class QPushButton;
+
+namespace skav::gui {
+
+class PortTile;
+
+// The board in progress or the last one: its number and address, its state in one large word
+// on a background of the same meaning, and the line that says what failed.
+class VerdictPanel : public QFrame {
+  Q_OBJECT
+
+ public:
+  explicit VerdictPanel(QWidget* parent = nullptr);
+  void show_panel(const present::Panel& panel);
+  // The word's size in points; the two lines around it are about half of it.
+  void set_word_points(int points);
+
+  QColor background() const;
+  QLabel* board_label() const { return board_; }
+  QLabel* word_label() const { return word_; }
+  QLabel* detail_label() const { return detail_; }
+
+ private:
+  QLabel* board_;
+  QLabel* word_;
+  QLabel* detail_;
+};
+
+// The run's steps, one row each: name, state, and for the step whose data moves a progress
+// bar with the amount, rate and time left; otherwise what the step does or why it failed.
+class StepList : public QWidget {
+  Q_OBJECT
+
+ public:
+  explicit StepList(QWidget* parent = nullptr);
+  void show_rows(const std::vector<present::StepRow>& rows);
+  void set_text_points(int points);
+  // The progress bar's width in characters of the text (30 unless set).
+  void set_bar_chars(int chars);
+  // Brief: a row's text only says why a step failed or was skipped (what each step does stays
+  // in its tooltip).
+  void set_brief(bool brief) { brief_ = brief; }
+
+  int row_count() const { return shown_; }
+  QLabel* name_label(int row) const { return rows_[static_cast<std::size_t>(row)].name; }
+  QLabel* state_label(int row) const { return rows_[static_cast<std::size_t>(row)].state; }
+  QLabel* text_label(int row) const { return rows_[static_cast<std::size_t>(row)].text; }
+  QProgressBar* progress_bar(int row) const { return rows_[static_cast<std::size_t>(row)].bar; }
+
+ private:
+  struct Row {
+    QLabel* name = nullptr;
+    QLabel* state = nullptr;
+    QProgressBar* bar = nullptr;
+    QLabel* text = nullptr;
+  };
+  // Every row stays in the layout, empty when unused, so that the log below does not move.
+  std::array<Row, station::kStepSlots> rows_{};
+  int shown_ = 0;
+  int bar_chars_ = 30;
+  bool brief_ = false;
+};
+
+// The shift's totals since the window opened (or since Reset), and today's from the records.
+class TotalsPanel : public QFrame {
+  Q_OBJECT
+
+ public:
+  explicit TotalsPanel(QWidget* parent = nullptr);
+  // `since`: when the shift's count started, "08:02".
+  void show_totals(const present::Totals& shift, std::optional<double> per_hour, const QString& since,
+                   const present::Totals& today);
+  void set_text_points(int points);
+
+  QPushButton* reset_button() const { return reset_; }
+  QLabel* shift_label() const { return shift_; }
+  QLabel* counts_label() const { return counts_; }
+  QLabel* rate_label() const { return rate_; }
+  QLabel* today_label() const { return today_; }
+
+ private:
+  QLabel* shift_;
+  QLabel* counts_;
+  QLabel* rate_;
+  QLabel* today_;
+  QPushButton* reset_;
+};
+
+// The three above, as they sit over the log. With several ports, a tile for each port takes
+// the place of the board's panel and steps; the totals (of all ports) stay beside the tiles.
+class OperatorPanel : public QWidget {
+  Q_OBJECT
+
+ public:
+  explicit OperatorPanel(QWidget* parent = nullptr);
+  void show_panel(const present::Panel& panel);
+  // Sizes the text for a window `height` pixels high: the word at least 28 points, the panel
+  // at least a tenth of the window. Tiles get a smaller word, the smaller the more rows.
+  void fit_to(int height);
+
+  // Makes `count` tiles (2 or more), in rows of at most four. Once; the window names them.
+  void make_tiles(int count);
+  int tile_count() const { return static_cast<int>(tiles_.size()); }
+  PortTile* tile(int port) const { return tiles_[static_cast<std::size_t>(port)]; }
+  // Folded, with tiles: each keeps its word, the steps and the totals go.
+  void set_compact(bool compact);
+  // A line under the panel that stays while the station runs (empty: none).
+  void set_notice(const QString& notice);
+  QLabel* notice_label() const { return notice_; }
+
+  VerdictPanel* verdict() const { return verdict_; }
+  StepList* steps() const { return steps_; }
+  TotalsPanel* totals() const { return totals_; }
+
+ private:
+  VerdictPanel* verdict_;
+  StepList* steps_;
+  TotalsPanel* totals_;
+  QLabel* notice_;
+  QHBoxLayout* top_ = nullptr;
+  QWidget* tile_grid_ = nullptr;
+  std::vector<PortTile*> tiles_;
+  int tile_rows_ = 0;
+  bool compact_ = false;
+};
+
+}  // namespace skav::gui

@@ -1,0 +1,120 @@
+#include "frontends/qt/port_tile.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QVBoxLayout>
+
+#include "frontends/qt/operator_panel.h"
+
+namespace skav::gui {
+
+namespace {
+
+constexpr int kFrame = 4;  // the selection frame's width in pixels
+
+void set_points(QWidget* widget, int points, bool bold) {
+  QFont font = widget->font();
+  font.setPointSize(points);
+  font.setBold(bold);
+  widget->setFont(font);
+}
+
+}  // namespace
+
+PortTile::PortTile(QWidget* parent) : QFrame(parent) {
+  setObjectName(QStringLiteral("portTile"));
+  setFocusPolicy(Qt::NoFocus);  // the log keeps the keyboard for the MAC entry
+  setCursor(Qt::PointingHandCursor);
+  name_ = new QLabel(this);
+  name_->setObjectName(QStringLiteral("portName"));
+  name_->setTextFormat(Qt::PlainText);
+  asks_ = new QLabel(QStringLiteral("ASKS FOR MAC ADDRESS"), this);
+  asks_->setObjectName(QStringLiteral("portAsks"));
+  asks_->setAutoFillBackground(true);
+  asks_->setContentsMargins(6, 1, 6, 1);
+  QPalette amber = asks_->palette();
+  amber.setColor(QPalette::Window, QColor(0xff, 0xb3, 0x00));
+  amber.setColor(QPalette::WindowText, QColor(0x1a, 0x1a, 0x1a));
+  asks_->setPalette(amber);
+  asks_->hide();
+  counts_ = new QLabel(this);
+  counts_->setObjectName(QStringLiteral("portCounts"));
+  counts_->setTextFormat(Qt::PlainText);
+  counts_->setMinimumWidth(1);
+  counts_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  verdict_ = new VerdictPanel(this);
+  steps_ = new StepList(this);
+  steps_->set_bar_chars(10);
+  steps_->set_brief(true);
+
+  auto* head = new QHBoxLayout;
+  head->setContentsMargins(8, 2, 8, 2);
+  head->addWidget(name_);
+  head->addWidget(asks_);
+  head->addWidget(counts_, 1);
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(kFrame + 1, kFrame + 1, kFrame + 1, kFrame + 1);
+  layout->setSpacing(2);
+  layout->addLayout(head);
+  layout->addWidget(verdict_);
+  layout->addWidget(steps_);
+  layout->addStretch(1);
+  set_text_points(24, 10);
+  show_totals(present::Totals{});
+}
+
+void PortTile::set_name(const QString& name) { name_->setText(name); }
+
+void PortTile::show_panel(const present::Panel& panel, bool asks) {
+  verdict_->show_panel(panel);
+  steps_->show_rows(panel.steps);
+  asks_->setVisible(asks);
+}
+
+void PortTile::show_totals(const present::Totals& totals) {
+  // Short, beside the badge: the boards are the two added.
+  counts_->setText(QStringLiteral("%1 passed, %2 failed").arg(totals.passed).arg(totals.failed));
+}
+
+void PortTile::set_selected(bool selected) {
+  if (selected == selected_) return;
+  selected_ = selected;
+  update();
+}
+
+void PortTile::set_steps_shown(bool shown) { steps_->setVisible(shown); }
+
+void PortTile::set_text_points(int word, int text) {
+  verdict_->set_word_points(word);
+  steps_->set_text_points(text);
+  set_points(name_, text + 1, true);
+  set_points(asks_, text, true);
+  set_points(counts_, text, false);
+}
+
+void PortTile::mousePressEvent(QMouseEvent* event) {
+  if (event->button() == Qt::LeftButton) {
+    Q_EMIT clicked();
+    event->accept();
+    return;
+  }
+  QFrame::mousePressEvent(event);
+}
+
+void PortTile::paintEvent(QPaintEvent* event) {
+  QFrame::paintEvent(event);
+  QPainter painter(this);
+  // The selected tile in a thick frame of the highlight colour; the others in a thin grey line.
+  int width = selected_ ? kFrame : 1;
+  QColor colour = selected_ ? palette().color(QPalette::Highlight) : palette().color(QPalette::Mid);
+  QPen pen(colour, width);
+  pen.setJoinStyle(Qt::MiterJoin);
+  painter.setPen(pen);
+  painter.setBrush(Qt::NoBrush);
+  qreal inset = width / 2.0;
+  painter.drawRect(QRectF(rect()).adjusted(inset, inset, -inset, -inset));
+}
+
+}  // namespace skav::gui

@@ -1,0 +1,58 @@
+#pragma once
+
+#include <QFrame>
+#include <QString>
+
+#include "present/panel.h"
+#include "present/totals.h"
+
+class QLabel;
+
+namespace skav::gui {
+
+class StepList;
+class VerdictPanel;
+
+// One port of a station with several: its name, its passes and failures this shift, a badge
+// while it asks for a MAC address, the board's state word on its colour with the failure line,
+// and the run's steps, compact. A click selects it (the window then shows its log); the selected tile
+// is framed in the highlight colour.
+class PortTile : public QFrame {
+  Q_OBJECT
+
+ public:
+  explicit PortTile(QWidget* parent = nullptr);
+
+  void set_name(const QString& name);
+  // `asks`: the port's MAC entry is pending.
+  void show_panel(const present::Panel& panel, bool asks);
+  void show_totals(const present::Totals& totals);
+  void set_selected(bool selected);
+  bool selected() const { return selected_; }
+  // Folded: only the name, the badge and the word stay.
+  void set_steps_shown(bool shown);
+  void set_text_points(int word, int text);
+
+  QLabel* name_label() const { return name_; }
+  QLabel* asks_label() const { return asks_; }
+  QLabel* counts_label() const { return counts_; }
+  VerdictPanel* verdict() const { return verdict_; }
+  StepList* steps() const { return steps_; }
+
+ Q_SIGNALS:
+  void clicked();
+
+ protected:
+  void mousePressEvent(QMouseEvent* event) override;
+  void paintEvent(QPaintEvent* event) override;
+
+ private:
+  QLabel* name_;
+  QLabel* asks_;
+  QLabel* counts_;
+  VerdictPanel* verdict_;
+  StepList* steps_;
+  bool selected_ = false;
+};
+
+}  // namespace skav::gui

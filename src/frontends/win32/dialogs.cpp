@@ -1,0 +1,184 @@
+#include "frontends/win32/dialogs.h"
+
+#include <cctype>
+#include <cstdint>
+
+#include "frontends/win32/resource.h"
+
+namespace skav::windows::gui {
+
+namespace {
+
+constexpr const char* kTitle = "SKAV";
+constexpr int kPairs = 6;
+
+// --- The icon ---------------------------------------------------------------------------
+
+void fill(HDC dc, int x, int y, int w, int h, COLORREF color, int scale) {
+  RECT r{x * scale / 32, y * scale / 32, (x + w) * scale / 32, (y + h) * scale / 32};
+  HBRUSH brush = CreateSolidBrush(color);
+  FillRect(dc, &r, brush);
+  DeleteObject(brush);
+}
+
+// --- The About box ------------------------------------------------------------------------
+
+INT_PTR CALLBACK about_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
+  switch (message) {
+    case WM_INITDIALOG:
+      SendDlgItemMessageA(dialog, IDC_ABOUT_ICON, STM_SETICON, static_cast<WPARAM>(lparam), 0);
+      return TRUE;
+    case WM_COMMAND:
+      if (LOWORD(wparam) == IDOK || LOWORD(wparam) == IDCANCEL) {
+        EndDialog(dialog, LOWORD(wparam));
+        return TRUE;
+      }
+      break;
+    default:
+      break;
+  }
+  return FALSE;
+}
+
+// --- The Network Interface dialog --------------------------------------------------------
+
+bool is_hex(char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; }
+
+// The pair fields take hexadecimal digits and editing keys only.
+LRESULT CALLBACK pair_proc(HWND field, UINT message, WPARAM wparam, LPARAM lparam) {
+  auto base = reinterpret_cast<WNDPROC>(GetWindowLongPtrA(field, GWLP_USERDATA));
+  if (message == WM_CHAR) {
+    const char c = static_cast<char>(wparam & 0xFF);
+    if (!is_hex(c) && static_cast<unsigned char>(c) >= 0x20) {
+      MessageBeep(MB_OK);
+      return 0;
+    }
+  }
+  return CallWindowProcA(base, field, message, wparam, lparam);
+}
+
+std::string field_text(HWND dialog, int id) {
+  char text[8] = {};
+  int n = GetDlgItemTextA(dialog, id, text, sizeof text);
+  return std::string(text, n > 0 ? static_cast<std::size_t>(n) : 0);
+}
+
+void init_interface_dialog(HWND dialog, InterfaceChoice& choice) {
+  SetWindowLongPtrA(dialog, DWLP_USER, reinterpret_cast<LONG_PTR>(&choice));
+  HWND list = GetDlgItem(dialog, IDC_ADAPTERS);
+  for (const std::string& adapter : choice.adapters)
+    SendMessageA(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(adapter.c_str()));
+  const int count = static_cast<int>(choice.adapters.size());
+  SendMessageA(list, CB_SETCURSEL, choice.selected >= 0 && choice.selected < count ? choice.selected : -1, 0);
+  for (int i = 0; i < kPairs; ++i) {
+    HWND field = GetDlgItem(dialog, IDC_PAIR0 + i);
+    SendMessageA(field, EM_LIMITTEXT, 2, 0);
+    const char pair[3] = {choice.digits[2 * i], choice.digits[2 * i + 1], '\0'};
+    SetWindowTextA(field, pair);
+    auto base = SetWindowLongPtrA(field, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(pair_proc));
+    SetWindowLongPtrA(field, GWLP_USERDATA, base);
+  }
+}
+
+// OK: every field must hold a whole byte (a short one would shift or cut the address), and the
+// station must take the change.
+void accept_interface_dialog(HWND dialog) {
+  auto* choice = reinterpret_cast<InterfaceChoice*>(GetWindowLongPtrA(dialog, DWLP_USER));
+  MacDigits::Digits digits = choice->digits;
+  for (int i = 0; i < kPairs; ++i) {
+    std::string pair = field_text(dialog, IDC_PAIR0 + i);
+    if (pair.size() != 2 || !is_hex(pair[0]) || !is_hex(pair[1])) {
+      MessageBoxA(dialog, "Each field of the MAC address needs two hexadecimal digits.", kTitle,
+                  MB_OK | MB_ICONEXCLAMATION);
+      HWND field = GetDlgItem(dialog, IDC_PAIR0 + i);
+      SetFocus(field);
+      SendMessageA(field, EM_SETSEL, 0, -1);
+      return;
+    }
+    digits[2 * i] = pair[0];
+    digits[2 * i + 1] = pair[1];
+  }
+  const int index = static_cast<int>(SendDlgItemMessageA(dialog, IDC_ADAPTERS, CB_GETCURSEL, 0, 0));
+  if (choice->apply && !choice->apply(index, digits)) {
+    MessageBoxA(dialog, "A board is being programmed: change the interface when it is done.",
+                kTitle, MB_OK | MB_ICONINFORMATION);
+    return;
+  }
+  choice->selected = index;
+  choice->digits = digits;
+  EndDialog(dialog, IDOK);
+}
+
+INT_PTR CALLBACK interface_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
+  switch (message) {
+    case WM_INITDIALOG:
+      init_interface_dialog(dialog, *reinterpret_cast<InterfaceChoice*>(lparam));
+      return TRUE;  // the focus goes to the first field
+    case WM_COMMAND:
+      if (LOWORD(wparam) == IDOK) {
+        accept_interface_dialog(dialog);
+        return TRUE;
+      }
+      if (LOWORD(wparam) == IDCANCEL) {
+        EndDialog(dialog, IDCANCEL);
+        return TRUE;
+      }
+      break;
+    default:
+      break;
+  }
+  return FALSE;
+}
+
+}  // namespace
+
+HICON make_app_icon(int size) {
+  BITMAPV5HEADER header{};
+  header.bV5Size = sizeof header;
+  header.bV5Width = size;
+  header.bV5Height = size;
+  header.bV5Planes = 1;
+  header.bV5BitCount = 32;
+  header.bV5Compression = BI_RGB;
+  HDC screen = GetDC(nullptr);
+  void* bits = nullptr;
+  HBITMAP color = CreateDIBSection(screen, reinterpret_cast<BITMAPINFO*>(&header), DIB_RGB_COLORS,
+                                   &bits, nullptr, 0);
+  HDC dc = CreateCompatibleDC(screen);
+  ReleaseDC(nullptr, screen);
+  HGDIOBJ old = SelectObject(dc, color);
+  // The board, its traces, the chip with its pins, and the Ethernet socket at the edge, on a
+  // 32-unit grid.
+  fill(dc, 0, 0, 32, 32, RGB(0, 0, 0), size);
+  fill(dc, 1, 4, 30, 24, RGB(0x0b, 0x4d, 0x1f), size);
+  fill(dc, 2, 5, 28, 22, RGB(0x1f, 0x8a, 0x3e), size);
+  for (int y : {12, 16, 20}) fill(dc, 16, y, 6, 1, RGB(0xe8, 0xc0, 0x4a), size);
+  for (int i = 0; i < 4; ++i) fill(dc, 4, 10 + i * 4, 12, 1, RGB(0xd0, 0xd0, 0xd0), size);
+  fill(dc, 6, 8, 8, 16, RGB(0x20, 0x20, 0x24), size);
+  fill(dc, 21, 9, 9, 14, RGB(0xc8, 0xc8, 0xc8), size);
+  fill(dc, 23, 11, 6, 10, RGB(0x30, 0x30, 0x30), size);
+  SelectObject(dc, old);
+  DeleteDC(dc);
+  // Opaque where the board is, transparent around it.
+  auto* pixels = static_cast<std::uint32_t*>(bits);
+  for (int i = 0; i < size * size; ++i)
+    pixels[i] = (pixels[i] & 0xFFFFFF) != 0 ? (pixels[i] | 0xFF000000u) : 0;
+  HBITMAP mask = CreateBitmap(size, size, 1, 1, nullptr);
+  ICONINFO info{TRUE, 0, 0, mask, color};
+  HICON icon = CreateIconIndirect(&info);
+  DeleteObject(mask);
+  DeleteObject(color);
+  return icon;
+}
+
+void show_about_box(HINSTANCE instance, HWND owner, HICON icon) {
+  DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_ABOUTBOX), owner, about_proc,
+                  reinterpret_cast<LPARAM>(icon));
+}
+
+bool run_interface_dialog(HINSTANCE instance, HWND owner, InterfaceChoice& choice) {
+  return DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_DIAGIF), owner, interface_proc,
+                         reinterpret_cast<LPARAM>(&choice)) == IDOK;
+}
+
+}  // namespace skav::windows::gui

@@ -1,0 +1,325 @@
+#include "frontends/win32/operator_panel.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+
+#include "core/station/plan.h"
+
+namespace skav::windows::gui {
+
+namespace {
+
+// Spacing in pixels, as the Qt window lays its panel out.
+constexpr int kVerdictMarginX = 16;
+constexpr int kVerdictMarginY = 8;
+constexpr int kTotalsMarginX = 12;
+constexpr int kTotalsMarginY = 6;
+constexpr int kLineGap = 2;
+constexpr int kStepsGap = 4;   // between the word's box and the steps
+constexpr int kColumnGap = 16;
+constexpr int kBarChars = 30;  // a bar is as wide as this many digits
+
+// The panel's texts are UTF-8 (the per-hour placeholder is an em dash); GDI takes UTF-16.
+std::wstring wide(const std::string& text) {
+  if (text.empty()) return {};
+  int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  std::wstring out(static_cast<std::size_t>(std::max(n, 0)), L'\0');
+  if (n > 0) MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
+  return out;
+}
+
+HFONT make_font(HDC dc, int points, bool bold) {
+  return CreateFontA(-MulDiv(points, GetDeviceCaps(dc, LOGPIXELSY), 72), 0, 0, 0,
+                     bold ? FW_BOLD : FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                     OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                     FF_SWISS | VARIABLE_PITCH, "Tahoma");
+}
+
+int line_height(HDC dc, HFONT font) {
+  HGDIOBJ old = SelectObject(dc, font);
+  TEXTMETRICA metrics{};
+  GetTextMetricsA(dc, &metrics);
+  SelectObject(dc, old);
+  return metrics.tmHeight + metrics.tmExternalLeading;
+}
+
+int text_width(HDC dc, HFONT font, const char* text) {
+  HGDIOBJ old = SelectObject(dc, font);
+  SIZE size{};
+  GetTextExtentPoint32A(dc, text, static_cast<int>(std::char_traits<char>::length(text)), &size);
+  SelectObject(dc, old);
+  return size.cx;
+}
+
+// One line of text, cut with an ellipsis at the box's right edge.
+void draw_line(HDC dc, HFONT font, const std::string& text, RECT box, UINT align = DT_LEFT) {
+  HGDIOBJ old = SelectObject(dc, font);
+  std::wstring shown = wide(text);
+  DrawTextW(dc, shown.c_str(), static_cast<int>(shown.size()), &box,
+            align | DT_SINGLELINE | DT_VCENTER | DT_END_ELLIPSIS | DT_NOPREFIX);
+  SelectObject(dc, old);
+}
+
+COLORREF colorref(present::Rgb rgb) { return RGB(rgb.red, rgb.green, rgb.blue); }
+
+void fill(HDC dc, const RECT& box, COLORREF colour) {
+  HBRUSH brush = CreateSolidBrush(colour);
+  FillRect(dc, &box, brush);
+  DeleteObject(brush);
+}
+
+}  // namespace
+
+OperatorPanel::~OperatorPanel() { free_fonts(); }
+
+bool OperatorPanel::create(HINSTANCE instance, HWND parent) {
+  WNDCLASSEXA panel_class{};
+  panel_class.cbSize = sizeof panel_class;
+  panel_class.lpfnWndProc = proc;
+  panel_class.hInstance = instance;
+  panel_class.hCursor = LoadCursor(nullptr, IDC_ARROW);
+  panel_class.lpszClassName = kClass;
+  if (RegisterClassExA(&panel_class) == 0 && GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
+    return false;
+  window_ = CreateWindowExA(0, kClass, "", WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN, 0, 0, 0, 0,
+                            parent, nullptr, instance, nullptr);
+  if (window_ == nullptr) return false;
+  SetWindowLongPtrA(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+  // The button never keeps the keyboard: the log has it for the MAC entry.
+  reset_ = CreateWindowExA(0, "BUTTON", "Reset", WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON, 0, 0, 0, 0,
+                           window_, nullptr, instance, nullptr);
+  if (reset_ == nullptr) return false;
+  fit_to(600);
+  show_totals(present::totals_text(present::Totals{}, std::nullopt, {}, present::Totals{}));
+  return true;
+}
+
+void OperatorPanel::free_fonts() {
+  for (HFONT* font : {&word_font_, &line_font_, &detail_font_, &text_font_, &bold_font_,
+                      &counts_font_, &small_font_}) {
+    if (*font != nullptr) DeleteObject(*font);
+    *font = nullptr;
+  }
+}
+
+void OperatorPanel::fit_to(int window_height) {
+  // 40 points at 800 pixels, more on a larger screen, never below 28; the rest a third of it.
+  const int word = std::clamp(window_height / 20, 28, 80);
+  if (word == word_points_ && word_font_ != nullptr) return;
+  word_points_ = word;
+  const int text = std::max(11, word / 3);
+  const int line = std::max(12, word * 9 / 20);
+  free_fonts();
+  HDC dc = GetDC(window_);
+  word_font_ = make_font(dc, word, true);
+  line_font_ = make_font(dc, line, false);
+  detail_font_ = make_font(dc, line, true);
+  text_font_ = make_font(dc, text, false);
+  bold_font_ = make_font(dc, text, true);
+  counts_font_ = make_font(dc, text + text / 3, true);
+  small_font_ = make_font(dc, std::max(9, text - 2), false);
+  word_line_ = line_height(dc, word_font_);
+  line_line_ = line_height(dc, line_font_);
+  text_line_ = line_height(dc, text_font_);
+  counts_line_ = line_height(dc, counts_font_);
+  name_width_ = text_width(dc, bold_font_, "environment") + 8;
+  state_width_ = text_width(dc, bold_font_, "running") + 8;
+  bar_width_ = text_width(dc, text_font_, "0") * kBarChars;
+  const int button_height = line_height(dc, small_font_) + 8;
+  ReleaseDC(window_, dc);
+  SendMessageA(reset_, WM_SETFONT, reinterpret_cast<WPARAM>(small_font_), TRUE);
+
+  const int verdict = 2 * kVerdictMarginY + 2 * line_line_ + word_line_ + 2 * kLineGap;
+  const int totals = 2 * kTotalsMarginY + std::max(text_line_, button_height) + counts_line_ +
+                     2 * text_line_ + 3 * kLineGap;
+  top_height_ = std::max(verdict, totals);
+  height_ = top_height_ + kStepsGap + 2 * kLineGap +
+            static_cast<int>(station::kStepSlots) * (text_line_ + kLineGap);
+  place_reset();
+  InvalidateRect(window_, nullptr, FALSE);
+}
+
+void OperatorPanel::place_reset() {
+  RECT area{};
+  GetClientRect(window_, &area);
+  HDC dc = GetDC(window_);
+  const int width = text_width(dc, small_font_, "Reset") + 24;
+  const int height = line_height(dc, small_font_) + 8;
+  ReleaseDC(window_, dc);
+  MoveWindow(reset_, area.right - kTotalsMarginX - width, kTotalsMarginY, width, height, TRUE);
+}
+
+void OperatorPanel::show_panel(const present::Panel& panel) {
+  panel_ = panel;
+  InvalidateRect(window_, nullptr, FALSE);
+}
+
+void OperatorPanel::set_notice(std::string notice) {
+  notice_ = std::move(notice);
+  InvalidateRect(window_, nullptr, FALSE);
+}
+
+void OperatorPanel::show_totals(const present::TotalsText& totals) {
+  if (totals == totals_) return;
+  totals_ = totals;
+  InvalidateRect(window_, nullptr, FALSE);
+}
+
+LRESULT CALLBACK OperatorPanel::proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
+  auto* self = reinterpret_cast<OperatorPanel*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+  if (self == nullptr) return DefWindowProcA(hwnd, message, wparam, lparam);
+  switch (message) {
+    case WM_PAINT: {
+      // Drawn off screen and copied in one go, so that a busy transfer does not flicker.
+      PAINTSTRUCT paint;
+      HDC dc = BeginPaint(hwnd, &paint);
+      RECT area{};
+      GetClientRect(hwnd, &area);
+      HDC memory = CreateCompatibleDC(dc);
+      HBITMAP bitmap = CreateCompatibleBitmap(dc, std::max(1L, area.right), std::max(1L, area.bottom));
+      HGDIOBJ old = SelectObject(memory, bitmap);
+      self->paint(memory, area);
+      BitBlt(dc, 0, 0, area.right, area.bottom, memory, 0, 0, SRCCOPY);
+      SelectObject(memory, old);
+      DeleteObject(bitmap);
+      DeleteDC(memory);
+      EndPaint(hwnd, &paint);
+      return 0;
+    }
+    case WM_PRINTCLIENT: {
+      RECT area{};
+      GetClientRect(hwnd, &area);
+      self->paint(reinterpret_cast<HDC>(wparam), area);
+      return 0;
+    }
+    case WM_ERASEBKGND:
+      return 1;  // the paint fills it all
+    case WM_SIZE:
+      self->place_reset();
+      InvalidateRect(hwnd, nullptr, FALSE);
+      return 0;
+    case WM_COMMAND:
+      if (reinterpret_cast<HWND>(lparam) == self->reset_ && HIWORD(wparam) == BN_CLICKED) {
+        if (self->on_reset_) self->on_reset_();
+        SetFocus(GetParent(hwnd));
+        return 0;
+      }
+      break;
+    default:
+      break;
+  }
+  return DefWindowProcA(hwnd, message, wparam, lparam);
+}
+
+void OperatorPanel::paint(HDC dc, const RECT& area) const {
+  FillRect(dc, &area, GetSysColorBrush(COLOR_3DFACE));
+  SetBkMode(dc, TRANSPARENT);
+  // The word's box takes three quarters of the width, the totals the rest, or what their
+  // longest line needs (up to half); the steps below.
+  const int width = static_cast<int>(area.right);
+  const int split = width - std::min(width / 2, std::max(width / 4, totals_width(dc)));
+  paint_verdict(dc, RECT{0, 0, split, top_height_});
+  paint_totals(dc, RECT{split, 0, area.right, top_height_});
+  paint_steps(dc, RECT{0, top_height_ + kStepsGap, area.right, area.bottom - notice_height()});
+  if (!notice_.empty()) {
+    SetTextColor(dc, colorref(present::state_colour(present::StepState::kFail)));
+    draw_line(dc, bold_font_, notice_,
+              RECT{kVerdictMarginX, area.bottom - text_line_ - kNoticeGap / 2,
+                   area.right - kVerdictMarginX, area.bottom - kNoticeGap / 2});
+  }
+}
+
+int OperatorPanel::totals_width(HDC dc) const {
+  RECT button{};
+  GetWindowRect(reset_, &button);
+  auto width = [dc](HFONT font, const std::string& text) {
+    HGDIOBJ old = SelectObject(dc, font);
+    std::wstring shown = wide(text);
+    SIZE size{};
+    GetTextExtentPoint32W(dc, shown.c_str(), static_cast<int>(shown.size()), &size);
+    SelectObject(dc, old);
+    return static_cast<int>(size.cx);
+  };
+  const int button_width = static_cast<int>(button.right - button.left);
+  const int widest = std::max({width(text_font_, totals_.shift) + kLineGap + button_width,
+                               width(counts_font_, totals_.counts), width(text_font_, totals_.rate),
+                               width(text_font_, totals_.today)});
+  return widest + 2 * kTotalsMarginX + 4;
+}
+
+void OperatorPanel::paint_verdict(HDC dc, const RECT& box) const {
+  fill(dc, box, colorref(present::background_of(panel_.tone)));
+  SetTextColor(dc, colorref(present::text_colour_of(panel_.tone)));
+  RECT line{box.left + kVerdictMarginX, box.top + kVerdictMarginY, box.right - kVerdictMarginX, 0};
+  line.bottom = line.top + line_line_;
+  draw_line(dc, line_font_, panel_.board.empty() ? std::string("No board yet") : panel_.board, line);
+  line.top = line.bottom + kLineGap;
+  line.bottom = line.top + word_line_;
+  draw_line(dc, word_font_, present::word_text(panel_.word), line);
+  line.top = line.bottom + kLineGap;
+  line.bottom = line.top + line_line_;
+  draw_line(dc, detail_font_, panel_.detail, line);
+}
+
+void OperatorPanel::paint_totals(HDC dc, const RECT& box) const {
+  RECT frame = box;
+  DrawEdge(dc, &frame, EDGE_ETCHED, BF_RECT);
+  SetTextColor(dc, GetSysColor(COLOR_BTNTEXT));
+  RECT button{};
+  GetWindowRect(reset_, &button);
+  const int button_width = button.right - button.left;
+  const int button_height = button.bottom - button.top;
+  RECT line{box.left + kTotalsMarginX, box.top + kTotalsMarginY, box.right - kTotalsMarginX, 0};
+  line.bottom = line.top + std::max(text_line_, button_height);
+  RECT head = line;
+  head.right = std::max(head.left, head.right - button_width - kLineGap);
+  draw_line(dc, text_font_, totals_.shift, head);
+  line.top = line.bottom + kLineGap;
+  line.bottom = line.top + counts_line_;
+  draw_line(dc, counts_font_, totals_.counts, line);
+  line.top = line.bottom + kLineGap;
+  line.bottom = line.top + text_line_;
+  draw_line(dc, text_font_, totals_.rate, line);
+  // Today's line at the foot of the box.
+  line.bottom = box.bottom - kTotalsMarginY;
+  line.top = line.bottom - text_line_;
+  draw_line(dc, text_font_, totals_.today, line);
+}
+
+void OperatorPanel::paint_steps(HDC dc, const RECT& box) const {
+  const int row_height = text_line_ + kLineGap;
+  int y = box.top + kLineGap;
+  for (const present::StepRow& row : panel_.steps) {
+    RECT cell{box.left + kVerdictMarginX, y, 0, y + text_line_};
+    cell.right = cell.left + name_width_;
+    SetTextColor(dc, GetSysColor(COLOR_BTNTEXT));
+    draw_line(dc, bold_font_, row.name, cell);
+    cell.left = cell.right + kColumnGap;
+    cell.right = cell.left + state_width_;
+    SetTextColor(dc, colorref(present::state_colour(row.state)));
+    draw_line(dc, bold_font_, present::step_state_text(row.state), cell);
+    cell.left = cell.right + kColumnGap;
+    cell.right = box.right - kVerdictMarginX;
+    if (row.moving) {
+      // The bar: a sunken trough filled to the percentage, the number on it.
+      RECT bar{cell.left, cell.top, std::min(cell.left + bar_width_, cell.right), cell.bottom};
+      RECT trough = bar;
+      DrawEdge(dc, &trough, EDGE_SUNKEN, BF_RECT | BF_ADJUST);
+      FillRect(dc, &trough, GetSysColorBrush(COLOR_WINDOW));
+      RECT done = trough;
+      done.right = done.left + (trough.right - trough.left) * std::clamp(row.percent, 0, 100) / 100;
+      FillRect(dc, &done, GetSysColorBrush(COLOR_HIGHLIGHT));
+      char percent[8];
+      std::snprintf(percent, sizeof percent, "%d%%", std::clamp(row.percent, 0, 100));
+      SetTextColor(dc, GetSysColor(COLOR_BTNTEXT));
+      draw_line(dc, small_font_, percent, bar, DT_CENTER);
+      cell.left = bar.right + 12;
+    }
+    SetTextColor(dc, GetSysColor(COLOR_BTNTEXT));
+    if (cell.left < cell.right) draw_line(dc, text_font_, row.moving ? row.progress : row.text, cell);
+    y += row_height;
+  }
+}
+
+}  // namespace skav::windows::gui

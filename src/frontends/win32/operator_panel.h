@@ -1,0 +1,91 @@
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+
+#include "present/panel.h"
+#include "present/totals.h"
+
+namespace skav::windows::gui {
+
+// The operator view above the log, painted with GDI in a child window: the board's state word
+// on a background of its meaning with the board line above and the failure line below, the
+// shift's and today's totals beside it with a Reset button, and one row per step of the run
+// (name, state in its colour, a bar while the step's data moves, what the step does or why it
+// failed). It shows what it is given; the window works out what that is.
+class OperatorPanel {
+ public:
+  // The panel's window class.
+  static constexpr const char* kClass = "SKAVPanel";
+
+  OperatorPanel() = default;
+  ~OperatorPanel();
+  OperatorPanel(const OperatorPanel&) = delete;
+  OperatorPanel& operator=(const OperatorPanel&) = delete;
+
+  // Creates the panel as a child of `parent`. False when the system refuses.
+  bool create(HINSTANCE instance, HWND parent);
+  HWND handle() const { return window_; }
+  HWND reset_button() const { return reset_; }
+
+  void show_panel(const present::Panel& panel);
+  void show_totals(const present::TotalsText& totals);
+  const present::Panel& panel() const { return panel_; }
+  const present::TotalsText& totals() const { return totals_; }
+
+  // Sizes the text for a window `window_height` pixels high: the word at least 28 points, more
+  // on a larger window, the rest about a third of it.
+  void fit_to(int window_height);
+  // The height in pixels the panel needs at its current text size. It has a row for every
+  // step the station knows, so that the log below does not move when a board's plan arrives.
+  int height() const { return height_ + notice_height(); }
+  // A line at the panel's foot that stays while the station runs (empty: none).
+  void set_notice(std::string notice);
+  const std::string& notice() const { return notice_; }
+
+  // Called when the operator presses Reset.
+  void set_on_reset(std::function<void()> on_reset) { on_reset_ = std::move(on_reset); }
+
+ private:
+  static LRESULT CALLBACK proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
+  void paint(HDC dc, const RECT& area) const;
+  // The totals' box: as wide as its longest line.
+  int totals_width(HDC dc) const;
+  void paint_verdict(HDC dc, const RECT& box) const;
+  void paint_totals(HDC dc, const RECT& box) const;
+  void paint_steps(HDC dc, const RECT& box) const;
+  int notice_height() const { return notice_.empty() ? 0 : text_line_ + kNoticeGap; }
+  void free_fonts();
+  void place_reset();
+
+  HWND window_ = nullptr;
+  HWND reset_ = nullptr;
+  std::function<void()> on_reset_;
+  present::Panel panel_;
+  present::TotalsText totals_;
+  std::string notice_;
+  static constexpr int kNoticeGap = 4;
+
+  // Fonts for a size; rebuilt when the window's height gives another.
+  int word_points_ = 0;
+  HFONT word_font_ = nullptr;    // the state word, bold
+  HFONT line_font_ = nullptr;    // the board line
+  HFONT detail_font_ = nullptr;  // the failure line, bold
+  HFONT text_font_ = nullptr;    // totals and step texts
+  HFONT bold_font_ = nullptr;    // step names and states
+  HFONT counts_font_ = nullptr;  // the shift's counts, larger and bold
+  HFONT small_font_ = nullptr;   // the Reset button and the bars' percentages
+  // Line heights in pixels, measured from the fonts.
+  int word_line_ = 0;
+  int line_line_ = 0;
+  int text_line_ = 0;
+  int counts_line_ = 0;
+  int top_height_ = 0;   // the word's box and the totals
+  int name_width_ = 0;   // the steps' columns
+  int state_width_ = 0;
+  int bar_width_ = 0;
+  int height_ = 0;
+};
+
+}  // namespace skav::windows::gui

@@ -1,0 +1,127 @@
+#include "present/totals.h"
+
+#include <cctype>
+#include <cmath>
+#include <ctime>
+#include <fstream>
+#include <vector>
+
+#include "core/platform/files.h"
+
+namespace skav::present {
+
+namespace {
+
+// One line of the records file split into its fields; a field in quotes may hold commas and
+// doubled quotes (adapter names come from the system).
+std::vector<std::string> csv_fields(const std::string& line) {
+  std::vector<std::string> fields(1);
+  bool quoted = false;
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    char c = line[i];
+    if (quoted) {
+      if (c == '"' && i + 1 < line.size() && line[i + 1] == '"') {
+        fields.back() += '"';
+        ++i;
+      } else if (c == '"') {
+        quoted = false;
+      } else {
+        fields.back() += c;
+      }
+    } else if (c == '"') {
+      quoted = true;
+    } else if (c == ',') {
+      fields.emplace_back();
+    } else if (c != '\r') {
+      fields.back() += c;
+    }
+  }
+  return fields;
+}
+
+std::size_t column(const std::vector<std::string>& header, const char* name) {
+  for (std::size_t i = 0; i < header.size(); ++i)
+    if (header[i] == name) return i;
+  return header.size();
+}
+
+}  // namespace
+
+std::optional<int> Totals::pass_rate() const {
+  if (boards == 0) return std::nullopt;
+  return static_cast<int>((passed * 100L + boards / 2) / boards);
+}
+
+std::optional<double> boards_per_hour(int boards, std::chrono::seconds elapsed) {
+  if (elapsed < std::chrono::minutes(1)) return std::nullopt;
+  return boards * 3600.0 / static_cast<double>(elapsed.count());
+}
+
+std::string totals_line(const Totals& totals) {
+  return std::to_string(totals.boards) + (totals.boards == 1 ? " board: " : " boards: ") +
+         std::to_string(totals.passed) + " passed, " + std::to_string(totals.failed) + " failed";
+}
+
+TotalsText totals_text(const Totals& shift, std::optional<double> per_hour,
+                       const std::string& since, const Totals& today) {
+  TotalsText text;
+  text.shift = since.empty() ? "This shift" : "This shift, since " + since;
+  text.counts = std::to_string(shift.boards) + (shift.boards == 1 ? " board   " : " boards   ") +
+                std::to_string(shift.passed) + " passed   " + std::to_string(shift.failed) +
+                " failed";
+  std::optional<int> rate = shift.pass_rate();
+  text.rate = rate ? std::to_string(*rate) + "% passed" : std::string("no board yet");
+  // No rate in the first minute: an em dash stands for it.
+  text.rate += per_hour ? "   " + std::to_string(std::lround(*per_hour)) + " per hour"
+                        : std::string("   \xE2\x80\x94 per hour");
+  text.today = "Today: " + totals_line(today);
+  return text;
+}
+
+std::string record_date(const std::string& time) {
+  if (time.size() < 10 || time[4] != '-' || time[7] != '-') return {};
+  for (std::size_t i : {0, 1, 2, 3, 5, 6, 8, 9})
+    if (!std::isdigit(static_cast<unsigned char>(time[i]))) return {};
+  return time.substr(0, 10);
+}
+
+std::string today() {
+  std::time_t now = std::time(nullptr);
+  std::tm local{};
+  long offset = 0;
+  platform::local_time(now, local, offset);
+  char text[16];
+  std::strftime(text, sizeof text, "%Y-%m-%d", &local);
+  return text;
+}
+
+DayTotals::DayTotals(const std::filesystem::path& records_file, std::string date)
+    : date_(std::move(date)) {
+  std::ifstream in(records_file, std::ios::binary);
+  std::string line;
+  if (!std::getline(in, line)) return;
+  // The columns by the header's names, so that a file with more columns still counts.
+  std::vector<std::string> header = csv_fields(line);
+  std::size_t time = column(header, "time");
+  std::size_t verdict = column(header, "verdict");
+  if (time == header.size() || verdict == header.size()) return;
+  while (std::getline(in, line)) {
+    std::vector<std::string> fields = csv_fields(line);
+    if (fields.size() != header.size() || record_date(fields[time]) != date_) continue;
+    totals_.add(fields[verdict] == station::verdict_name(station::Verdict::kPass)
+                    ? station::Verdict::kPass
+                    : station::Verdict::kFail);
+  }
+}
+
+void DayTotals::add(const station::BoardRecord& record) {
+  std::string date = record_date(record.time);
+  if (!date.empty() && date != date_) {
+    // Past midnight: a new day's totals.
+    date_ = date;
+    totals_ = Totals{};
+  }
+  totals_.add(record.overall);
+}
+
+}  // namespace skav::present

@@ -1,0 +1,264 @@
+// What a front end shows beside the log: the word, its tone, the line under it and the steps,
+// from the snapshots of real runs and from hand-made ones for the states between runs.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+
+#include "support/rig.h"
+#include "present/panel.h"
+
+namespace skav::present {
+namespace {
+
+using station::StationSnapshot;
+using station::StepSlot;
+using station::StepView;
+
+struct RunCase {
+  const char* name;
+  std::function<void(sim::BoardOptions&)> board;
+  std::function<void(const std::filesystem::path& dir)> files;
+  Word word;
+  Tone tone;
+  const char* detail;
+  // The rows' states in order ("pass,fail,...").
+  const char* states;
+};
+
+std::string states_of(const std::vector<StepRow>& rows) {
+  std::string text;
+  for (const StepRow& row : rows) text += (text.empty() ? "" : ",") + std::string(step_state_text(row.state));
+  return text;
+}
+
+class FinishedRun : public ::testing::TestWithParam<RunCase> {};
+
+// One board through the station; the panel of the last snapshot.
+TEST_P(FinishedRun, ShowsTheVerdictItsToneAndTheFailedStep) {
+  const RunCase& c = GetParam();
+  test::StationRig rig;
+  if (c.files) c.files(rig.dir.path());
+  sim::BoardOptions options;
+  if (c.board) c.board(options);
+  rig.plug(options);
+  ASSERT_TRUE(rig.until_boards_done(1)) << rig.log_text();
+
+  Panel panel = make_panel(*rig.station->snapshot());
+  EXPECT_EQ(word_text(panel.word), std::string(word_text(c.word)));
+  EXPECT_EQ(panel.tone, c.tone);
+  EXPECT_EQ(panel.detail, c.detail);
+  EXPECT_EQ(states_of(panel.steps), c.states);
+  std::string address = c.states[0] == 'p' ? "address " + test::written_address(0) : "no address written";
+  EXPECT_EQ(panel.board.rfind("Board 1, " + address + ", ", 0), 0u) << panel.board;
+  EXPECT_TRUE(panel.board.ends_with(" s")) << panel.board;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Runs, FinishedRun,
+    ::testing::Values(
+        RunCase{"Pass", nullptr, nullptr, Word::kPass, Tone::kGood, "", "pass,pass,pass,pass,pass"},
+        // The diagnostic image still says "All tests passed.": the word says otherwise.
+        RunCase{"ReadBackDiffers", [](sim::BoardOptions& o) { o.faults.corrupt_read = 4; }, nullptr,
+                Word::kFail, Tone::kBad, "filesystem: read-back differs", "pass,pass,pass,fail,pass"},
+        RunCase{"KernelFileMissing", nullptr,
+                [](const std::filesystem::path& dir) { std::filesystem::remove(dir / "images/kernel.bin"); },
+                Word::kFail, Tone::kBad, "kernel: file images/kernel.bin not opened",
+                "pass,fail,pass,pass,pass"},
+        RunCase{"SilentInTheKernel",
+                [](sim::BoardOptions& o) {
+                  o.faults.silent_phase = sim::SilentPhase::kMidData;
+                  o.faults.silent_exchange = 3;
+                },
+                nullptr, Word::kTimeout, Tone::kBad, "kernel: no answer after 30 s",
+                "pass,fail,skipped,skipped,skipped"},
+        // Without config.ini nothing is sent: the board is not good.
+        RunCase{"NothingConfigured", nullptr,
+                [](const std::filesystem::path& dir) { std::filesystem::remove(dir / "config.ini"); },
+                Word::kFail, Tone::kBad, "nothing configured: config.ini names no step", "skipped"}),
+    [](const auto& param_info) { return std::string(param_info.param.name); });
+
+// A board whose run is in progress, with its plan and `slot` moving `done` of `total` bytes.
+StationSnapshot programming(StepSlot slot, std::uint64_t done, std::uint64_t total, double rate) {
+  StationSnapshot s;
+  s.start_ups = 1;
+  s.adapter_open = true;
+  s.state = station::StationState::kConnected;
+  s.run_status = station::kRunning;
+  station::BoardView& board = s.board.emplace();
+  board.number = 7;
+  board.planned = true;
+  for (std::size_t i = 0; i < station::kStepSlots; ++i) {
+    StepView& step = board.steps[i];
+    step.slot = static_cast<StepSlot>(i);
+    step.used = i != 2;
+    step.detail = std::to_string(i) + " " + step.name() + (step.used ? ": 100 bytes" : ": skipped, not configured");
+    step.state = step.used ? StepView::State::kWaiting : StepView::State::kDone;
+    if (i < static_cast<std::size_t>(slot) && step.used) {
+      step.state = StepView::State::kDone;
+      step.verdict = station::Verdict::kPass;
+    }
+  }
+  StepView& moving = board.steps[static_cast<std::size_t>(slot)];
+  moving.state = StepView::State::kRunning;
+  moving.done = done;
+  moving.total = total;
+  moving.bytes_per_second = rate;
+  return s;
+}
+
+struct StateCase {
+  const char* name;
+  std::function<StationSnapshot()> snapshot;
+  Word word;
+  Tone tone;
+  const char* detail;
+};
+
+class BetweenRuns : public ::testing::TestWithParam<StateCase> {};
+
+TEST_P(BetweenRuns, WordToneAndDetail) {
+  const StateCase& c = GetParam();
+  Panel panel = make_panel(c.snapshot());
+  EXPECT_EQ(word_text(panel.word), std::string(word_text(c.word)));
+  EXPECT_EQ(panel.tone, c.tone);
+  EXPECT_EQ(panel.detail, c.detail);
+}
+
+StationSnapshot searching() {
+  StationSnapshot s;
+  s.start_ups = 1;
+  s.adapter_open = true;
+  s.state = station::StationState::kSearching;
+  return s;
+}
+
+StationSnapshot finished(station::Verdict overall, const char* failure) {
+  StationSnapshot s = programming(StepSlot::kDiag, 0, 0, 0);
+  s.state = station::StationState::kSearching;
+  s.run_status = station::kNoRun;
+  s.board->finished = true;
+  s.board->overall = overall;
+  s.board->failure = failure;
+  return s;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    States, BetweenRuns,
+    ::testing::Values(
+        StateCase{"BeforeStartUp", [] { return StationSnapshot{}; }, Word::kStarting, Tone::kNeutral, ""},
+        StateCase{"NoBoardYet", searching, Word::kSearching, Tone::kNeutral, "connect a board"},
+        StateCase{"AdapterCannotBeOpened",
+                  [] {
+                    StationSnapshot s = searching();
+                    s.adapter_open = false;
+                    s.adapter = "eth1";
+                    s.adapter_problem = "eth1 cannot be opened: Operation not permitted";
+                    return s;
+                  },
+                  Word::kAdapterError, Tone::kBad, "eth1 cannot be opened: Operation not permitted"},
+        // Over the last board's verdict: nothing can be programmed until the adapter is back.
+        StateCase{"AdapterGoneAfterAPass",
+                  [] {
+                    StationSnapshot s = finished(station::Verdict::kPass, "");
+                    s.adapter_open = false;
+                    s.adapter = "eth1";
+                    s.adapter_problem = "eth1 is gone";
+                    return s;
+                  },
+                  Word::kAdapterError, Tone::kBad, "eth1 is gone"},
+        // Stopping closes the link; that is no fault of the adapter.
+        StateCase{"StationStopped",
+                  [] {
+                    StationSnapshot s = finished(station::Verdict::kPass, "");
+                    s.adapter_open = false;
+                    s.stopped = true;
+                    return s;
+                  },
+                  Word::kPass, Tone::kGood, ""},
+        StateCase{"AdapterNotOpenWithoutAReason",
+                  [] {
+                    StationSnapshot s = searching();
+                    s.adapter_open = false;
+                    return s;
+                  },
+                  Word::kAdapterError, Tone::kBad, "no adapter is open"},
+        StateCase{"BarcodeModeAsksForTheAddress",
+                  [] {
+                    StationSnapshot s = finished(station::Verdict::kFail, "kernel: read-back differs");
+                    s.state = station::StationState::kConnected;
+                    s.entry_pending = true;
+                    return s;
+                  },
+                  Word::kConnected, Tone::kBusy, "type or scan the board's MAC address, then Enter"},
+        StateCase{"DataMoving", [] { return programming(StepSlot::kFilesystem, 10, 100, 5); },
+                  Word::kProgramming, Tone::kBusy, "step 3 of 4: filesystem"},
+        StateCase{"PlanNotYetKnown",
+                  [] {
+                    StationSnapshot s = programming(StepSlot::kKernel, 0, 0, 0);
+                    s.board->planned = false;
+                    return s;
+                  },
+                  Word::kProgramming, Tone::kBusy, "reading config.ini"},
+        // The verdict stays while the station searches and until the next board connects.
+        StateCase{"LastBoardFailedAndTheStationSearches",
+                  [] { return finished(station::Verdict::kFail, "uboot: status reports failure"); },
+                  Word::kFail, Tone::kBad, "uboot: status reports failure"},
+        StateCase{"LastBoardStoppedCountsAsFail",
+                  [] { return finished(station::Verdict::kStopped, "kernel: stopped by the operator"); },
+                  Word::kFail, Tone::kBad, "kernel: stopped by the operator"},
+        StateCase{"RunFinishedBeforeTheTickSeesIt",
+                  [] {
+                    StationSnapshot s = finished(station::Verdict::kTimeout, "diag: no answer after 5 s");
+                    s.state = station::StationState::kConnected;
+                    s.run_status = station::kRunFinished;
+                    return s;
+                  },
+                  Word::kTimeout, Tone::kBad, "diag: no answer after 5 s"}),
+    [](const auto& param_info) { return std::string(param_info.param.name); });
+
+TEST(PanelBoardLine, AnAdapterInErrorNamesItselfInsteadOfTheLastBoard) {
+  StationSnapshot s = finished(station::Verdict::kPass, "");
+  EXPECT_EQ(make_panel(s).board.rfind("Board 7, no address written, ", 0), 0u) << make_panel(s).board;
+  s.adapter_open = false;
+  s.adapter = "eth1";
+  s.adapter_problem = "eth1 is gone";
+  EXPECT_EQ(make_panel(s).board, "Adapter eth1");
+}
+
+TEST(PanelSteps, TheMovingStepShowsItsShareRateAndTimeLeft) {
+  Panel panel = make_panel(programming(StepSlot::kFilesystem, 12'000'000, 48'000'000, 12e6));
+  EXPECT_EQ(panel.board, "Board 7, no address written yet");
+  ASSERT_EQ(panel.steps.size(), 4u) << "the section not configured is no row";
+  const StepRow& row = panel.steps[2];
+  EXPECT_EQ(row.name, "filesystem");
+  EXPECT_EQ(row.state, StepState::kRunning);
+  EXPECT_TRUE(row.moving);
+  EXPECT_EQ(row.percent, 25);
+  EXPECT_EQ(row.progress, "12.0 of 48.0 MB, 12.0 MB/s, 3 s left");
+  EXPECT_EQ(row.text, "100 bytes");
+  EXPECT_EQ(states_of(panel.steps), "pass,pass,running,waiting");
+}
+
+struct ProgressCase {
+  std::uint64_t done, total;
+  double rate;
+  const char* text;
+};
+
+TEST(ProgressText, UnitsFollowTheTotalAndTimeLeftTheRate) {
+  const ProgressCase cases[] = {
+      {0, 512, 0, "0 of 512 bytes"},
+      {24576, 49152, 1e6, "25 of 49 kB, 1.0 MB/s, 1 s left"},
+      {49152, 49152, 1e6, "49 of 49 kB, 1.0 MB/s"},
+      {10'000'000, 100'000'000, 1e6, "10.0 of 100.0 MB, 1.0 MB/s, 1 min 30 s left"},
+      {1'000'000'000, 2'500'000'000, 50e6, "1.00 of 2.50 GB, 50.0 MB/s, 30 s left"},
+      {600, 500, 0, "500 of 500 bytes"},
+  };
+  for (const ProgressCase& c : cases)
+    EXPECT_EQ(progress_text(c.done, c.total, c.rate), c.text) << c.done << " of " << c.total;
+}
+
+}  // namespace
+}  // namespace skav::present

@@ -1,0 +1,137 @@
+// The shift's and the day's totals: arithmetic, and today's boards read from the records file.
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "support/temp_dir.h"
+#include "present/totals.h"
+
+namespace skav::present {
+namespace {
+
+using station::Verdict;
+
+TEST(Totals, EveryBoardThatDidNotPassFailedAndTheRateIsRounded) {
+  Totals totals;
+  EXPECT_FALSE(totals.pass_rate());
+  EXPECT_EQ(totals_line(totals), "0 boards: 0 passed, 0 failed");
+  totals.add(Verdict::kPass);
+  EXPECT_EQ(totals_line(totals), "1 board: 1 passed, 0 failed");
+  for (Verdict v : {Verdict::kFail, Verdict::kTimeout, Verdict::kStopped, Verdict::kAdapterLost,
+                    Verdict::kSkipped, Verdict::kPass})
+    totals.add(v);
+  EXPECT_EQ(totals, (Totals{7, 2, 5}));
+  EXPECT_EQ(totals.pass_rate(), 29);  // 28.57
+  totals.add(Verdict::kPass);
+  EXPECT_EQ(totals.pass_rate(), 38);  // 37.5 rounds up
+  EXPECT_EQ(totals_line(totals), "8 boards: 3 passed, 5 failed");
+}
+
+TEST(Totals, BoardsPerHourNeedAMinute) {
+  using std::chrono::seconds;
+  EXPECT_FALSE(boards_per_hour(3, seconds(59)));
+  EXPECT_DOUBLE_EQ(*boards_per_hour(3, seconds(60)), 180.0);
+  EXPECT_DOUBLE_EQ(*boards_per_hour(12, seconds(7200)), 6.0);
+  EXPECT_DOUBLE_EQ(*boards_per_hour(0, seconds(600)), 0.0);
+}
+
+// The words every window shows the totals in: singular and plural, the rate rounded, no rate
+// before the first board nor boards per hour before the first minute.
+TEST(Totals, TextInTheWindowsWords) {
+  struct Case {
+    Totals shift;
+    std::optional<double> per_hour;
+    std::string since;
+    Totals today;
+    TotalsText expected;
+  };
+  const std::vector<Case> cases = {
+      {{}, std::nullopt, "", {},
+       {"This shift", "0 boards   0 passed   0 failed", "no board yet   \xE2\x80\x94 per hour",
+        "Today: 0 boards: 0 passed, 0 failed"}},
+      {{1, 1, 0}, std::nullopt, "08:02", {4, 3, 1},
+       {"This shift, since 08:02", "1 board   1 passed   0 failed",
+        "100% passed   \xE2\x80\x94 per hour", "Today: 4 boards: 3 passed, 1 failed"}},
+      {{3, 2, 1}, 11.5, "14:30", {1, 0, 1},
+       {"This shift, since 14:30", "3 boards   2 passed   1 failed", "67% passed   12 per hour",
+        "Today: 1 board: 0 passed, 1 failed"}},
+      {{0, 0, 0}, 0.0, "06:00", {},
+       {"This shift, since 06:00", "0 boards   0 passed   0 failed", "no board yet   0 per hour",
+        "Today: 0 boards: 0 passed, 0 failed"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.expected.counts + " / " + c.expected.rate);
+    TotalsText text = totals_text(c.shift, c.per_hour, c.since, c.today);
+    EXPECT_EQ(text.shift, c.expected.shift);
+    EXPECT_EQ(text.counts, c.expected.counts);
+    EXPECT_EQ(text.rate, c.expected.rate);
+    EXPECT_EQ(text.today, c.expected.today);
+  }
+}
+
+TEST(Totals, RecordDateIsTheTimesLocalDate) {
+  EXPECT_EQ(record_date("2026-12-09T06:26:13+01:00"), "2026-12-09");
+  EXPECT_EQ(record_date("2026-12-09"), "2026-12-09");
+  EXPECT_EQ(record_date("time"), "");
+  EXPECT_EQ(record_date("2026/12/09T06"), "");
+  EXPECT_EQ(record_date("20x6-12-09T06"), "");
+  EXPECT_EQ(record_date(today() + "T00:00:00+00:00"), today());
+}
+
+class DayTotalsTest : public ::testing::Test {
+ protected:
+  std::filesystem::path write(const std::string& text) {
+    std::filesystem::path file = dir_ / "skav-records.csv";
+    std::ofstream(file, std::ios::binary | std::ios::trunc) << text;
+    return file;
+  }
+  test::TempDir dir_;
+};
+
+TEST_F(DayTotalsTest, CountsOnlyTheDaysRecordsByTheHeadersColumns) {
+  std::filesystem::path file = write(
+      station::records_header() +
+      "2026-12-08T23:59:59+01:00,eth0,02:00:00:00:00:01,02:00:00:0A:00:00,pass,pass,pass,pass,pass,pass,9.000\n"
+      "2026-12-09T06:00:01+01:00,eth0,02:00:00:00:00:02,02:00:00:0A:00:01,pass,pass,pass,pass,pass,pass,9.000\n"
+      // An adapter name with a comma and a quote is quoted.
+      "2026-12-09T06:01:00+01:00,\"PCI \"\"A\"\", port 1\",02:00:00:00:00:03,,timeout,not-run,not-run,"
+      "not-run,not-run,timeout,30.000\n"
+      "2026-12-09T06:02:00+01:00,eth0,02:00:00:00:00:04,02:00:00:0A:00:02,pass,fail,pass,pass,pass,fail,8.1\r\n"
+      // A line cut short by a crash, and one of the wrong width, count nothing.
+      "2026-12-09T06:03:00+01:00,eth0,02:00\n"
+      "2026-12-09T06:04:00+01:00,a,b,c,d,e,f,g,h,pass,1,extra\n");
+  DayTotals day(file, "2026-12-09");
+  EXPECT_EQ(day.totals(), (Totals{3, 1, 2}));
+  EXPECT_EQ(DayTotals(file, "2026-12-08").totals(), (Totals{1, 1, 0}));
+  EXPECT_EQ(DayTotals(file, "2026-12-10").totals(), Totals{});
+}
+
+TEST_F(DayTotalsTest, ColumnsAreFoundByNameInAnyOrder) {
+  std::filesystem::path file = write("verdict,seconds,time\npass,1.0,2026-12-09T06:00:00Z\nfail,2.0,2026-12-09T07:00:00Z\n");
+  EXPECT_EQ(DayTotals(file, "2026-12-09").totals(), (Totals{2, 1, 1}));
+  EXPECT_EQ(DayTotals(write("no,header,here\n1,2,3\n"), "2026-12-09").totals(), Totals{});
+  EXPECT_EQ(DayTotals(write(""), "2026-12-09").totals(), Totals{});
+  EXPECT_EQ(DayTotals(dir_ / "missing.csv", "2026-12-09").totals(), Totals{});
+}
+
+TEST_F(DayTotalsTest, BoardsAddToTheDayAndANewDayStartsAfresh) {
+  DayTotals day(write(station::records_header()), "2026-12-09");
+  station::BoardRecord record;
+  record.time = "2026-12-09T23:59:00+01:00";
+  record.overall = Verdict::kPass;
+  day.add(record);
+  record.overall = Verdict::kTimeout;
+  day.add(record);
+  EXPECT_EQ(day.totals(), (Totals{2, 1, 1}));
+  record.time = "2026-12-10T00:00:30+01:00";
+  day.add(record);
+  EXPECT_EQ(day.date(), "2026-12-10");
+  EXPECT_EQ(day.totals(), (Totals{1, 0, 1}));
+}
+
+}  // namespace
+}  // namespace skav::present

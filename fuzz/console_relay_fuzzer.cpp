@@ -44,7 +44,7 @@ class NoPool : public skav::settings::AddressPool {
 
  private:
   static int fail() {
-    check(false, "the address pool is not used by a run without an environment");
+    skav::fuzz::check(false, "the address pool is not used by a run without an environment");
     return 1;
   }
 };
@@ -102,7 +102,7 @@ RunResult run(const Frame* frames, std::size_t count) {
   std::error_code ignored;
   std::filesystem::remove(s.records, ignored);
   RunResult result;
-  result.record = skav::station::run_board(context);
+  result.record = skav::station::run_board(context).record;
   result.log = log.text();
   return result;
 }

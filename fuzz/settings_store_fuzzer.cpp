@@ -15,6 +15,7 @@
 namespace {
 
 using skav::fuzz::check;
+using skav::settings::kBadValue;
 using skav::settings::kBarCode;
 using skav::settings::kNetIF;
 using skav::settings::kNotFound;
@@ -44,7 +45,8 @@ Reads read_all(skav::settings::FileSettingsStore& store, skav::Log* log) {
   return r;
 }
 
-bool is_error(int result) { return result != kOk && result != kNotFound; }
+// A MACHWID that is there but not 12 hexadecimal digits was read: the store itself is sound.
+bool is_error(int result) { return result != kOk && result != kNotFound && result != kBadValue; }
 
 }  // namespace
 

@@ -35,9 +35,12 @@ std::string iso8601_now() {
 }
 
 std::string records_header() {
-  std::string header = "time,adapter,board_mac,written_mac";
-  for (const char* name : kStepNames) header += std::string(",") + name;
-  return header + ",verdict,seconds\n";
+  std::string header;
+  for (const RecordColumn& column : kRecordColumns) {
+    if (!header.empty()) header += ',';
+    header += column.header;
+  }
+  return header + "\n";
 }
 
 Verdict overall_verdict(const BoardRecord& record) {
@@ -51,21 +54,53 @@ Verdict overall_verdict(const BoardRecord& record) {
   return pass ? Verdict::kPass : Verdict::kSkipped;
 }
 
-std::vector<std::pair<std::string, std::string>> record_columns(const BoardRecord& r) {
+std::vector<std::string> record_values(const BoardRecord& r) {
   char seconds[32];
   std::snprintf(seconds, sizeof seconds, "%.3f", r.seconds);
-  std::vector<std::pair<std::string, std::string>> columns = {
-      {"time", r.time}, {"adapter", r.adapter}, {"board_mac", r.board_mac},
-      {"written_mac", r.written_mac}};
-  for (std::size_t i = 0; i < kStepSlots; ++i) columns.emplace_back(kStepNames[i], verdict_name(r.steps[i]));
-  columns.emplace_back("verdict", verdict_name(r.overall));
-  columns.emplace_back("seconds", seconds);
+  std::vector<std::string> values = {r.time, r.adapter, r.board_mac, r.written_mac};
+  for (Verdict step : r.steps) values.emplace_back(verdict_name(step));
+  values.emplace_back(verdict_name(r.overall));
+  values.emplace_back(seconds);
+  return values;
+}
+
+std::vector<std::pair<std::string, std::string>> record_columns(const BoardRecord& r) {
+  std::vector<std::string> values = record_values(r);
+  std::vector<std::pair<std::string, std::string>> columns;
+  for (std::size_t i = 0; i < kRecordColumnCount; ++i)
+    columns.emplace_back(kRecordColumns[i].name, std::move(values[i]));
   return columns;
+}
+
+bool parse_record(const std::vector<std::string>& values, BoardRecord& out) {
+  auto verdict = [](const std::string& text, Verdict& v) {
+    for (Verdict candidate : {Verdict::kSkipped, Verdict::kNotRun, Verdict::kPass, Verdict::kFail,
+                              Verdict::kTimeout, Verdict::kStopped, Verdict::kAdapterLost})
+      if (text == verdict_name(candidate)) {
+        v = candidate;
+        return true;
+      }
+    return false;
+  };
+  if (values.size() < kRecordColumnCount) return false;
+  bool read = true;
+  out.time = values[0];
+  out.adapter = values[1];
+  out.board_mac = values[2];
+  out.written_mac = values[3];
+  for (std::size_t i = 0; i < kStepSlots; ++i) read = verdict(values[4 + i], out.steps[i]) && read;
+  read = verdict(values[4 + kStepSlots], out.overall) && read;
+  const std::string& seconds = values[5 + kStepSlots];
+  char* end = nullptr;
+  double parsed = std::strtod(seconds.c_str(), &end);
+  if (seconds.empty() || *end != '\0') return false;
+  out.seconds = parsed;
+  return read;
 }
 
 std::string format_record(const BoardRecord& r) {
   std::string line;
-  for (const auto& [name, value] : record_columns(r)) {
+  for (const std::string& value : record_values(r)) {
     if (!line.empty()) line += ',';
     line += csv_field(value);
   }

@@ -29,11 +29,43 @@ struct BoardRecord {
 
 inline constexpr const char* kRecordsFile = "skav-records.csv";
 
+// One column of the production record: the one declaration that the records file, the line's
+// database (its columns and inserts) and its reports follow.
+struct RecordColumn {
+  const char* name;      // the database's column name, and the name in BoardOutcome::columns
+  const char* header;    // the word in the records file's header line
+  const char* sql_type;  // the database's type for it
+  int since;             // the line database's schema version that first has the column
+};
+
+// The record's columns in the order of the records file: time, adapter, board_mac, written_mac,
+// one per step, verdict, seconds. A new column goes at the end, with the `since` of the
+// database migration that adds it (the database's columns are never changed or dropped).
+inline constexpr std::size_t kRecordColumnCount = 4 + kStepSlots + 2;
+inline constexpr std::array<RecordColumn, kRecordColumnCount> kRecordColumns = [] {
+  std::array<RecordColumn, kRecordColumnCount> columns{};
+  std::size_t at = 0;
+  for (const char* name : {"time", "adapter", "board_mac", "written_mac"})
+    columns[at++] = {name, name, "text", 1};
+  for (const char* name : kStepNames) columns[at++] = {name, name, "text", 1};
+  columns[at++] = {"verdict", "verdict", "text", 1};
+  columns[at++] = {"seconds", "seconds", "text", 1};
+  return columns;
+}();
+
 // "time,adapter,board_mac,written_mac,<one column per step>,verdict,seconds\n".
 std::string records_header();
 
+// The record's values as written, one per column of kRecordColumns.
+std::vector<std::string> record_values(const BoardRecord& record);
+
 // The record's columns by name, in the header's order, as written.
 std::vector<std::pair<std::string, std::string>> record_columns(const BoardRecord& record);
+
+// The record from its values as record_values() writes them (kRecordColumns' order). False
+// when a value cannot be read (a verdict this station does not know, seconds that are not a
+// number, too few values); what could be read is set, the rest keeps its default.
+bool parse_record(const std::vector<std::string>& values, BoardRecord& out);
 
 // A CSV field as written: quoted (quotes doubled) when it holds a comma, a quote or a line end,
 // as an adapter name from the system may.

@@ -102,6 +102,45 @@ TEST(Records, OverallVerdictPassesOnlyWhenEveryConfiguredStepPassed) {
   }
 }
 
+TEST(Records, TheColumnTableGivesTheHeaderAndTheValuesInOneOrder) {
+  std::string header;
+  for (const RecordColumn& column : kRecordColumns) header += std::string(header.empty() ? "" : ",") + column.header;
+  EXPECT_EQ(header + "\n", records_header());
+  BoardRecord r = sample();
+  std::vector<std::string> values = record_values(r);
+  auto columns = record_columns(r);
+  ASSERT_EQ(values.size(), kRecordColumnCount);
+  ASSERT_EQ(columns.size(), kRecordColumnCount);
+  for (std::size_t i = 0; i < kRecordColumnCount; ++i) {
+    EXPECT_EQ(columns[i].first, kRecordColumns[i].name);
+    EXPECT_EQ(columns[i].second, values[i]) << kRecordColumns[i].name;
+  }
+  EXPECT_EQ(values[1], "eth0");
+  EXPECT_EQ(values[5], "fail") << "the kernel step";
+  EXPECT_EQ(values.back(), "1.500");
+}
+
+TEST(Records, ARecordReadBackFromItsValuesIsTheSameRecord) {
+  struct Case {
+    std::vector<std::string> values;
+    bool read;
+  } cases[] = {
+      {record_values(sample()), true},
+      {{"t", "eth1", "", "", "pass", "not-run", "timeout", "stopped", "adapter-lost", "timeout", "0.000"}, true},
+      {{"t", "eth1", "", "", "pass", "pass", "pass", "pass", "pass", "great", "1.000"}, false},  // a verdict not known
+      {{"t", "eth1", "", "", "pass", "pass", "pass", "pass", "pass", "pass", "soon"}, false},
+      {{"t", "eth1", "", "", "pass", "pass", "pass", "pass", "pass", "pass", ""}, false},
+      {{"t", "eth1", "", ""}, false},
+  };
+  for (const Case& c : cases) {
+    BoardRecord r;
+    EXPECT_EQ(parse_record(c.values, r), c.read) << c.values.back();
+    if (c.read) {
+      EXPECT_EQ(record_values(r), c.values);
+    }
+  }
+}
+
 TEST(Records, TimeIsIso8601WithAZoneOffset) {
   EXPECT_TRUE(std::regex_match(iso8601_now(),
                                std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d[+-]\d\d:\d\d)")));

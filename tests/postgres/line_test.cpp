@@ -107,13 +107,16 @@ class Line : public ::testing::Test {
     EXPECT_TRUE(read.ok()) << read.message();
     return s;
   }
-  // The line's records by written address.
+  // The line's records by written address: host, port, then the record as its file has it.
   std::map<std::string, std::vector<std::string>> table_records() {
-    postgres::RecordTable table;
-    Status read = postgres::read_records(url_, "", table);
+    postgres::RecordsReport report;
+    Status read = postgres::read_records(url_, "", report);
     EXPECT_TRUE(read.ok()) << read.message();
+    EXPECT_EQ(report.unreadable, 0u);
     std::map<std::string, std::vector<std::string>> by_address;
-    for (auto& row : table.rows) {
+    for (const postgres::LineRecord& line : report.rows) {
+      std::vector<std::string> row = {line.host, line.port};
+      for (std::string& value : station::record_values(line.record)) row.push_back(std::move(value));
       EXPECT_EQ(by_address.count(row[5]), 0u) << "two records for " << row[5];
       by_address[row[5]] = row;
     }

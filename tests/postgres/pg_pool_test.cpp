@@ -329,18 +329,25 @@ TEST_F(PgPool, AFinishedBoardsRecordGoesInOnceWithHostAndPort) {
   ASSERT_TRUE(pool.finish(r, outcome).ok());
   // A record sent again (its commit's answer lost) stays one record.
   ASSERT_TRUE(pool.finish(r, outcome).ok());
-  postgres::RecordTable table;
-  ASSERT_TRUE(postgres::read_records(url_, "", table).ok());
-  ASSERT_EQ(table.rows.size(), 1u);
-  std::vector<std::string> expected = {"station-a", "eth1"};
-  for (const auto& [name, text] : outcome.columns) expected.push_back(text);
-  EXPECT_EQ(table.rows[0], expected);
-  ASSERT_EQ(table.columns.size(), expected.size());
-  EXPECT_EQ(table.columns[2], "time");
+  postgres::RecordsReport report;
+  ASSERT_TRUE(postgres::read_records(url_, "", report).ok());
+  ASSERT_EQ(report.rows.size(), 1u);
+  EXPECT_EQ(report.unreadable, 0u);
+  const postgres::LineRecord& line = report.rows[0];
+  EXPECT_EQ(line.host, "station-a");
+  EXPECT_EQ(line.port, "eth1");
+  EXPECT_EQ(line.address, postgres::address_value(r.address));
+  std::vector<std::string> values;
+  for (const auto& [name, text] : outcome.columns) values.push_back(text);
+  EXPECT_EQ(station::record_values(line.record), values);
+  EXPECT_EQ(line.record.step(station::StepSlot::kEnvironment), station::Verdict::kPass);
+  EXPECT_EQ(line.record.seconds, 1.5);
   EXPECT_EQ(status().finished, 1);
-  postgres::RecordTable later;
+  postgres::RecordsReport later;
   ASSERT_TRUE(postgres::read_records(url_, "2026-01-02T03:04:06+00:00", later).ok());
   EXPECT_TRUE(later.rows.empty());
+  postgres::RecordsReport garbled;
+  EXPECT_EQ(postgres::read_records(url_, "yesterday-ish", garbled).fault(), postgres::Fault::kInvalid);
 }
 
 TEST_F(PgPool, WhileTheServerIsAwayNothingIsReservedAndNoRecordIsLost) {
@@ -369,10 +376,10 @@ TEST_F(PgPool, WhileTheServerIsAwayNothingIsReservedAndNoRecordIsLost) {
   ASSERT_TRUE(take(pool, "eth1", second).ok());
   EXPECT_EQ(MacDigits::text(second.address), "001122330001");
   EXPECT_EQ(pool.pending_records(), 0u);
-  postgres::RecordTable table;
-  ASSERT_TRUE(postgres::read_records(url_, "", table).ok());
-  ASSERT_EQ(table.rows.size(), 1u);
-  EXPECT_EQ(table.rows[0][5], "00:11:22:33:00:00");
+  postgres::RecordsReport report;
+  ASSERT_TRUE(postgres::read_records(url_, "", report).ok());
+  ASSERT_EQ(report.rows.size(), 1u);
+  EXPECT_EQ(report.rows[0].record.written_mac, "00:11:22:33:00:00");
 }
 
 TEST_F(PgPool, ARangeIsSetOnceAndAStationWithoutOneIsRefused) {

@@ -10,6 +10,8 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cstdlib>
+#include <memory>
 #include <set>
 
 namespace skav::postgres {
@@ -73,9 +75,56 @@ bool Bounds::wait(int socket, bool write, Clock::time_point until) const {
 
 void ResultFree::operator()(PGresult* result) const { PQclear(result); }
 
-bool transient_state(const std::string& state) {
-  return state.starts_with("08") || state.starts_with("53") || state.starts_with("57P") ||
-         state.starts_with("40") || state == "57014";
+Fault classify_state(const std::string& state) {
+  if (state.size() != 5) return Fault::kOther;
+  // Connection exceptions, insufficient resources, operator intervention (shut-down, crash,
+  // "cannot connect now", cancel), transaction rollback (serialisation failure, deadlock).
+  if (state.starts_with("08") || state.starts_with("53") || state.starts_with("57P") ||
+      state == "57014" || state.starts_with("40"))
+    return Fault::kTransient;
+  // Invalid authorisation, an unknown database.
+  if (state.starts_with("28") || state == "3D000") return Fault::kLogin;
+  if (state == "42501") return Fault::kPermission;
+  if (state == "42P01" || state == "42703" || state == "42883" || state == "3F000") return Fault::kMissing;
+  if (state.starts_with("22")) return Fault::kInvalid;
+  if (state.starts_with("23")) return Fault::kConflict;
+  return Fault::kOther;
+}
+
+const char* fault_name(Fault fault) {
+  switch (fault) {
+    case Fault::kNone: return "none";
+    case Fault::kTransient: return "transient";
+    case Fault::kLogin: return "login";
+    case Fault::kPermission: return "permission";
+    case Fault::kMissing: return "missing";
+    case Fault::kInvalid: return "invalid";
+    case Fault::kConflict: return "conflict";
+    case Fault::kSchema: return "schema";
+    case Fault::kOther: return "other";
+  }
+  return "other";
+}
+
+DbResult DbResult::of(const Reply& reply, const std::string& what) {
+  if (reply.ok) return {};
+  return {reply.fault == Fault::kNone ? Fault::kOther : reply.fault, what + ": " + reply.why};
+}
+
+Status DbResult::status() const {
+  int code = EIO;
+  switch (fault_) {
+    case Fault::kNone: return {};
+    case Fault::kTransient: code = EAGAIN; break;
+    case Fault::kLogin:
+    case Fault::kPermission: code = EACCES; break;
+    case Fault::kMissing: code = ENOENT; break;
+    case Fault::kInvalid: code = EINVAL; break;
+    case Fault::kConflict: code = EEXIST; break;
+    case Fault::kSchema: code = EPROTO; break;
+    case Fault::kOther: code = EIO; break;
+  }
+  return Status::error(code, message_);
 }
 
 std::string one_line(const std::string& text) {
@@ -123,8 +172,7 @@ std::string masked(const std::string& text) {
   }
 }
 
-bool Connection::open(const std::string& url, const char* name, Clock::time_point until,
-                      std::string& why) {
+DbResult Connection::open(const std::string& url, const char* name, Clock::time_point until) {
   close();
   Clock::time_point start = bounds_.clock().now();
   until = std::min(until, start + kConnectLimit);
@@ -132,30 +180,36 @@ bool Connection::open(const std::string& url, const char* name, Clock::time_poin
   const char* keys[] = {"tcp_user_timeout", "application_name", "dbname", nullptr};
   const char* values[] = {kTcpUserTimeout, name, url.c_str(), nullptr};
   connection_ = PQconnectStartParams(keys, values, 1);
-  if (connection_ == nullptr) {
-    why = "out of memory";
-    return false;
-  }
+  if (connection_ == nullptr) return {Fault::kTransient, "out of memory"};
   PostgresPollingStatusType state =
       PQstatus(connection_) == CONNECTION_BAD ? PGRES_POLLING_FAILED : PGRES_POLLING_WRITING;
+  // libpq gives no SQLSTATE for a refused log-in: how far the connection got tells instead.
+  // Once the start-up packet is out, a failure is the server's answer about this role and
+  // database (or its configuration); before, there was no server to ask.
+  bool asked = false;
   while (state == PGRES_POLLING_READING || state == PGRES_POLLING_WRITING) {
     if (!bounds_.wait(PQsocket(connection_), state == PGRES_POLLING_WRITING, until)) {
-      why = bounds_.stopping() ? "no connection before the station stopped"
-                               : "no connection within " + seconds_text(until - start);
+      std::string why = bounds_.stopping() ? "no connection before the station stopped"
+                                           : "no connection within " + seconds_text(until - start);
       close();
-      return false;
+      return {Fault::kTransient, why};
     }
+    ConnStatusType reached = PQstatus(connection_);
+    asked = asked || (reached != CONNECTION_STARTED && reached != CONNECTION_MADE &&
+                      reached != CONNECTION_NEEDED && reached != CONNECTION_BAD);
     state = PQconnectPoll(connection_);
   }
   if (state != PGRES_POLLING_OK) {
-    why = masked(one_line(PQerrorMessage(connection_)));
+    // A refusal that a password would have avoided is the same kind of answer.
+    bool refused = asked || PQconnectionNeedsPassword(connection_) != 0;
+    std::string why = masked(one_line(PQerrorMessage(connection_)));
     close();
-    return false;
+    return {refused ? Fault::kLogin : Fault::kTransient, why};
   }
   // Sending never blocks either: a full socket is waited for like an answer.
   PQsetnonblocking(connection_, 1);
   PQsetNoticeProcessor(connection_, quiet, nullptr);
-  return true;
+  return {};
 }
 
 bool Connection::is_open() const {
@@ -170,7 +224,7 @@ void Connection::close() {
 Reply Connection::run(const char* sql, const std::vector<std::string>& params,
                       Clock::time_point until) {
   Reply reply;
-  reply.transient = true;
+  reply.fault = Fault::kTransient;
   if (connection_ == nullptr) {
     reply.why = "not connected";
     return reply;
@@ -214,7 +268,7 @@ Reply Connection::run(const char* sql, const std::vector<std::string>& params,
   ExecStatusType status = reply.result ? PQresultStatus(reply.result.get()) : PGRES_FATAL_ERROR;
   if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK) {
     reply.ok = true;
-    reply.transient = false;
+    reply.fault = Fault::kNone;
     return reply;
   }
   if (reply.result) {
@@ -223,9 +277,10 @@ Reply Connection::run(const char* sql, const std::vector<std::string>& params,
     reply.why = one_line(PQresultErrorMessage(reply.result.get()));
   }
   if (reply.why.empty()) reply.why = one_line(PQerrorMessage(connection_));
-  reply.transient = PQstatus(connection_) == CONNECTION_BAD || reply.state.empty() ||
-                    transient_state(reply.state);
-  if (PQstatus(connection_) == CONNECTION_BAD) close();
+  // A server error says what it is; without one the connection failed under the request.
+  bool broke = PQstatus(connection_) == CONNECTION_BAD;
+  reply.fault = broke || reply.state.empty() ? Fault::kTransient : classify_state(reply.state);
+  if (broke) close();
   return reply;
 }
 
@@ -255,6 +310,91 @@ void Connection::cancel(Clock::time_point until) {
     ::close(done[0]);
   }
   PQfreeCancel(request);
+}
+
+namespace {
+
+struct ConninfoFree {
+  void operator()(PQconninfoOption* options) const { PQconninfoFree(options); }
+};
+
+}  // namespace
+
+Session::Session(const std::string& url, const char* name) {
+  opened_ = connection_.open(url, name, bounds_.clock().now() + kConnectLimit);
+  if (opened_.ok()) opened_ = DbResult::of(run(kStatementTimeout), "cannot use " + describe_url(url));
+  else opened_ = DbResult(opened_.fault(), "cannot connect to " + describe_url(url) + ": " + opened_.message());
+}
+
+Reply Session::run(const char* sql, const std::vector<std::string>& params) {
+  return connection_.run(sql, params, bounds_.clock().now() + kCallLimit);
+}
+
+std::string cell(const Result& result, int row, int column) {
+  return PQgetisnull(result.get(), row, column) ? std::string() : PQgetvalue(result.get(), row, column);
+}
+
+std::int64_t cell_number(const Result& result, int row, int column) {
+  return std::strtoll(PQgetvalue(result.get(), row, column), nullptr, 10);
+}
+
+int row_count(const Result& result) { return result ? PQntuples(result.get()) : 0; }
+
+std::string quoted_name(const std::string& name) {
+  std::string out = "\"";
+  for (char c : name) {
+    if (c == '"') out += '"';
+    out += c;
+  }
+  return out + "\"";
+}
+
+bool is_postgres_url(const std::string& url) {
+  return url.starts_with("postgresql://") || url.starts_with("postgres://");
+}
+
+Status check_url(const std::string& url) {
+  if (!is_postgres_url(url))
+    return Status::error(EINVAL, "a PostgreSQL pool URL starts with postgresql://");
+  char* error = nullptr;
+  std::unique_ptr<PQconninfoOption, ConninfoFree> options(PQconninfoParse(url.c_str(), &error));
+  if (!options) {
+    std::string why = error ? masked(one_line(error)) : "out of memory";
+    PQfreemem(error);
+    return Status::error(EINVAL, "the pool URL does not parse: " + why);
+  }
+  for (PQconninfoOption* o = options.get(); o->keyword != nullptr; ++o) {
+    std::string key = o->keyword;
+    std::string val = o->val != nullptr ? o->val : "";
+    // "user:secret/db" without its "@" reads as host "user", port "secret": a port that is not
+    // a number is not shown back.
+    if (key == "port" && val.find_first_not_of("0123456789,") != std::string::npos)
+      return Status::error(EINVAL, "the pool URL's port is not a number (is the URL missing an \"@\"?)");
+    if (key == "password" && !val.empty())
+      return Status::error(EINVAL,
+                           "the pool URL carries a password; leave it out and put it in "
+                           "~/.pgpass, PGPASSWORD or a service file (pg_service.conf)");
+  }
+  return {};
+}
+
+std::string describe_url(const std::string& url) {
+  std::unique_ptr<PQconninfoOption, ConninfoFree> options(PQconninfoParse(url.c_str(), nullptr));
+  if (!options) return "the pool database";
+  std::string database, user, host, port;
+  for (PQconninfoOption* o = options.get(); o->keyword != nullptr; ++o) {
+    std::string key = o->keyword;
+    std::string val = o->val ? o->val : "";
+    if (key == "dbname") database = val;
+    if (key == "user") user = val;
+    if (key == "host") host = val;
+    if (key == "port") port = val;
+  }
+  std::string text = "database " + (database.empty() ? std::string("(default)") : database);
+  if (!user.empty()) text += " as " + user;
+  if (!host.empty()) text += " on " + host;
+  if (!port.empty()) text += " port " + port;
+  return text;
 }
 
 }  // namespace skav::postgres

@@ -7,7 +7,10 @@
 #include "frontends/cli/commands.h"
 #include "core/mac_digits.h"
 #include "core/station/records.h"
-#include "backends/postgres/pg_pool.h"
+#include "backends/postgres/address_pool.h"
+#include "backends/postgres/connection.h"
+#include "backends/postgres/line_reports.h"
+#include "backends/postgres/schema.h"
 
 namespace skav::cli {
 
@@ -41,7 +44,7 @@ int pool_init(const PoolOptions& options) {
     std::fprintf(stderr, "skav pool init: --first and --last take 12 hexadecimal digits\n");
     return 1;
   }
-  if (Status made = postgres::init_range(options.url, first, last); !made.ok()) {
+  if (postgres::DbResult made = postgres::init_range(options.url, first, last); !made.ok()) {
     std::fprintf(stderr, "skav pool init: %s\n", made.message().c_str());
     return 1;
   }
@@ -55,7 +58,7 @@ int pool_init(const PoolOptions& options) {
 int pool_status(const PoolOptions& options) {
   if (!usable_url("skav pool status", options.url)) return 1;
   postgres::RangeStatus status;
-  if (Status read = postgres::read_status(options.url, status); !read.ok()) {
+  if (postgres::DbResult read = postgres::read_status(options.url, status); !read.ok()) {
     std::fprintf(stderr, "skav pool status: %s\n", read.message().c_str());
     return 1;
   }
@@ -81,27 +84,61 @@ int pool_status(const PoolOptions& options) {
   return 0;
 }
 
+int pool_migrate(const PoolOptions& options) {
+  if (!usable_url("skav pool migrate", options.url)) return 1;
+  int from = 0, to = 0;
+  if (postgres::DbResult migrated = postgres::migrate(options.url, from, to); !migrated.ok()) {
+    std::fprintf(stderr, "skav pool migrate: %s\n", migrated.message().c_str());
+    return 1;
+  }
+  if (from == to)
+    std::printf("schema version %d, the newest this station knows, in %s\n", to,
+                postgres::describe_url(options.url).c_str());
+  else
+    std::printf("schema version %d -> %d in %s\n", from, to, postgres::describe_url(options.url).c_str());
+  return 0;
+}
+
+// `skav records`' columns: the station's host and port, then the production record's.
+std::vector<std::string> record_heading() {
+  std::vector<std::string> heading = {"host", "port"};
+  for (const station::RecordColumn& column : station::kRecordColumns) heading.emplace_back(column.header);
+  return heading;
+}
+
+std::vector<std::string> record_fields(const postgres::LineRecord& line) {
+  std::vector<std::string> fields = {line.host, line.port};
+  for (std::string& value : station::record_values(line.record)) fields.push_back(std::move(value));
+  return fields;
+}
+
 int records(const PoolOptions& options) {
   if (!usable_url("skav records", options.url)) return 1;
-  postgres::RecordTable table;
-  if (Status read = postgres::read_records(options.url, options.since, table); !read.ok()) {
+  postgres::RecordsReport report;
+  if (postgres::DbResult read = postgres::read_records(options.url, options.since, report); !read.ok()) {
     std::fprintf(stderr, "skav records: %s\n", read.message().c_str());
     return 1;
   }
+  std::vector<std::string> heading = record_heading();
+  std::vector<std::vector<std::string>> rows;
+  for (const postgres::LineRecord& line : report.rows) rows.push_back(record_fields(line));
+  if (report.unreadable > 0)
+    std::fprintf(stderr, "skav records: %zu records hold values this station does not know (shown as "
+                 "their defaults): a newer station wrote them\n", report.unreadable);
   if (options.csv) {
     auto line = [](const std::vector<std::string>& fields) {
       std::string text;
       for (std::size_t i = 0; i < fields.size(); ++i) text += (i > 0 ? "," : "") + station::csv_field(fields[i]);
       std::printf("%s\n", text.c_str());
     };
-    line(table.columns);
-    for (const auto& row : table.rows) line(row);
+    line(heading);
+    for (const auto& row : rows) line(row);
     return 0;
   }
-  std::vector<std::size_t> width(table.columns.size());
-  for (std::size_t c = 0; c < table.columns.size(); ++c) {
-    width[c] = table.columns[c].size();
-    for (const auto& row : table.rows) width[c] = std::max(width[c], row[c].size());
+  std::vector<std::size_t> width(heading.size());
+  for (std::size_t c = 0; c < heading.size(); ++c) {
+    width[c] = heading[c].size();
+    for (const auto& row : rows) width[c] = std::max(width[c], row[c].size());
   }
   auto line = [&](const std::vector<std::string>& fields) {
     std::string text;
@@ -111,9 +148,9 @@ int records(const PoolOptions& options) {
     }
     std::printf("%s\n", text.c_str());
   };
-  line(table.columns);
-  for (const auto& row : table.rows) line(row);
-  std::fprintf(stderr, "%zu boards\n", table.rows.size());
+  line(heading);
+  for (const auto& row : rows) line(row);
+  std::fprintf(stderr, "%zu boards\n", rows.size());
   return 0;
 }
 
@@ -132,6 +169,10 @@ void add_pool_command(CLI::App& app, int& exit_code) {
   CLI::App* status = pool->add_subcommand("status", "The range, used and free, per station");
   status->add_option("--pool", options->url, "postgresql://...")->required();
   status->callback([options, &exit_code] { exit_code = pool_status(*options); });
+  CLI::App* migrate = pool->add_subcommand(
+      "migrate", "Bring the database's schema to this station's version (as the tables' owner)");
+  migrate->add_option("--pool", options->url, "postgresql://...")->required();
+  migrate->callback([options, &exit_code] { exit_code = pool_migrate(*options); });
 }
 
 void add_records_command(CLI::App& app, int& exit_code) {

@@ -1,0 +1,104 @@
+#include "backends/postgres/line_reports.h"
+
+#include "backends/postgres/schema.h"
+
+namespace skav::postgres {
+
+namespace {
+
+DbResult no_range() { return {Fault::kMissing, "the database has no address range (skav pool init)"}; }
+
+}  // namespace
+
+DbResult read_status(const std::string& url, RangeStatus& out) {
+  Session session(url);
+  if (!session.opened().ok()) return session.opened();
+  // One snapshot of the tables for all the figures.
+  session.run("BEGIN ISOLATION LEVEL REPEATABLE READ");
+  Reply range = session.run("SELECT first_address, last_address, next_address FROM skav_range");
+  if (!range.ok) return range.fault == Fault::kMissing ? no_range() : DbResult::of(range, "cannot read the range");
+  if (row_count(range.result) != 1) return no_range();
+  out = RangeStatus{};
+  out.first = cell_number(range.result, 0, 0);
+  out.last = cell_number(range.result, 0, 1);
+  out.next = cell_number(range.result, 0, 2);
+  Reply counts = session.run("SELECT count(*) FILTER (WHERE address BETWEEN $1 AND $2), "
+                             "count(*) FILTER (WHERE outcome IS NOT NULL) FROM skav_addresses",
+                             {std::to_string(out.first), std::to_string(out.last)});
+  if (!counts.ok) return DbResult::of(counts, "cannot count the addresses");
+  out.used = cell_number(counts.result, 0, 0);
+  out.finished = cell_number(counts.result, 0, 1);
+  out.free = out.last - out.first + 1 - out.used;
+  Reply last = session.run("SELECT address, host, port, reserved_at FROM skav_addresses "
+                           "ORDER BY reserved_at DESC, address DESC LIMIT 1");
+  if (!last.ok) return DbResult::of(last, "cannot read the last address");
+  if (row_count(last.result) == 1) {
+    out.last_handed = cell_number(last.result, 0, 0);
+    out.last_host = cell(last.result, 0, 1);
+    out.last_port = cell(last.result, 0, 2);
+    out.last_time = cell(last.result, 0, 3);
+  }
+  Reply stations = session.run("SELECT host, port, count(*), count(outcome), "
+                               "(array_agg(address ORDER BY reserved_at DESC, address DESC))[1], max(reserved_at) "
+                               "FROM skav_addresses GROUP BY host, port ORDER BY host, port");
+  if (!stations.ok) return DbResult::of(stations, "cannot read the stations");
+  for (int row = 0; row < row_count(stations.result); ++row) {
+    StationUse use;
+    use.host = cell(stations.result, row, 0);
+    use.port = cell(stations.result, row, 1);
+    use.reserved = cell_number(stations.result, row, 2);
+    use.finished = cell_number(stations.result, row, 3);
+    use.last = cell_number(stations.result, row, 4);
+    use.last_time = cell(stations.result, row, 5);
+    out.stations.push_back(std::move(use));
+  }
+  session.run("COMMIT");
+  return {};
+}
+
+DbResult read_records(const std::string& url, const std::string& since, RecordsReport& out) {
+  Session session(url);
+  if (!session.opened().ok()) return session.opened();
+  out = RecordsReport{};
+  int version = 0;
+  if (DbResult read = read_schema_version(
+          [&session](const char* sql, const std::vector<std::string>& params) { return session.run(sql, params); },
+          version);
+      !read.ok())
+    return read;
+  if (version == 0) return {Fault::kMissing, "the database has no records table (skav pool init)"};
+  // A column the database does not have yet (an older schema) reads as empty; one a newer
+  // station added is not this station's to show.
+  std::string sql = "SELECT address, host, port, station_id";
+  for (const station::RecordColumn& column : station::kRecordColumns)
+    sql += ", " + (column.since <= version ? quoted_name(column.name) + "::text" : std::string("NULL"));
+  sql += " FROM skav_records";
+  std::vector<std::string> params;
+  if (!since.empty()) {
+    sql += " WHERE ended_at >= $1::timestamptz";
+    params.push_back(since);
+  }
+  sql += " ORDER BY ended_at, address";
+  Reply rows = session.run(sql.c_str(), params);
+  if (!rows.ok) {
+    if (rows.fault == Fault::kMissing) return {Fault::kMissing, "the database has no records table (skav pool init)"};
+    if (rows.fault == Fault::kInvalid) return {Fault::kInvalid, "--since: " + rows.why};
+    return DbResult::of(rows, "cannot read the records");
+  }
+  constexpr int kFirstRecordColumn = 4;
+  for (int row = 0; row < row_count(rows.result); ++row) {
+    LineRecord line;
+    line.address = cell_number(rows.result, row, 0);
+    line.host = cell(rows.result, row, 1);
+    line.port = cell(rows.result, row, 2);
+    line.station_id = cell(rows.result, row, 3);
+    std::vector<std::string> values;
+    for (std::size_t c = 0; c < station::kRecordColumnCount; ++c)
+      values.push_back(cell(rows.result, row, kFirstRecordColumn + static_cast<int>(c)));
+    if (!station::parse_record(values, line.record)) ++out.unreadable;
+    out.rows.push_back(std::move(line));
+  }
+  return {};
+}
+
+}  // namespace skav::postgres

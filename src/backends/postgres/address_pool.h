@@ -56,12 +56,12 @@ class PgAddressPool : public settings::AddressPool {
   PgAddressPool(const PgAddressPool&) = delete;
   PgAddressPool& operator=(const PgAddressPool&) = delete;
 
-  // Fails when the spool cannot be read, the database answers and has no range (skav pool
-  // init), or cannot be used (an unknown role or database, refused log-in). A database that
-  // does not answer is not a failure here: the station waits for it when a board comes.
+  // Fails when the spool cannot be read, the database answers and has no range (kMissing: skav
+  // pool init), refuses the log-in (kLogin), or has a schema this station cannot use (kSchema:
+  // newer than it knows, or older and not to be migrated by its role; the message names both
+  // versions and who can migrate). An older schema it migrates when its role may. A database
+  // that does not answer is not a failure here: the station waits for it when a board comes.
   // Otherwise sends what was kept and reconciles (see above).
-  // A schema newer than this station knows, or older and not to be migrated by its role, is
-  // refused (kSchema, saying which versions and who can migrate); an older one it migrates.
   DbResult check_ready();
 
   // The range's next address; the digits untouched when the database does not answer (the
@@ -71,6 +71,7 @@ class PgAddressPool : public settings::AddressPool {
   // was not changed, and returns EPERM.
   int write_next(Log* log, const MacDigits::Digits& digits) override;
   // Not exact: the lowest free address from the range's next on (kExhausted past its end).
+  // kRefused, with check_ready()'s message, while the schema cannot be used.
   // Exact (the operator's entry): that address when it lies in the range and was never handed
   // out; otherwise kRefused, saying which. kUnavailable while the database does not answer.
   // Records the database did not take earlier are sent first.

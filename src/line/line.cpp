@@ -52,8 +52,9 @@ Line::Line(LineParts parts, LineEvents* events)
                                                        std::move(options));
     ports_.push_back(std::move(port));
   }
+  // The first snapshot, unless a station's own first one made it already.
   std::lock_guard lock(mutex_);
-  snapshot_ = make_snapshot_locked();
+  make_snapshot_locked();
 }
 
 Line::~Line() { stop(); }

@@ -9,6 +9,7 @@
 - The configuration (src/core/config) is pure: no frames, no steps, no store.
 - No two core folders include each other, directly or through others.
 - The window model includes only the core.
+- The line (src/line) includes only the core.
 - The back ends (src/backends/*) never include a front end.
 - A front end's headers (src/frontends/<face>) are included only by that front end and its
   tests.
@@ -20,12 +21,12 @@ import sys
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 INCLUDE = re.compile(r'^\s*#\s*include\s*([<"])([^>"]+)[>"]', re.M)
 CORE_FOLDERS = ("link", "transfer", "config", "station", "settings")
-OUTSIDE_CORE = ("app/", "sim/", "present/", "backends/", "frontends/", "bench/")
+OUTSIDE_CORE = ("app/", "line/", "sim/", "present/", "backends/", "frontends/", "bench/")
 # Qt, libpcap, the PostgreSQL clients and the Windows API.
 FOREIGN_LIBRARIES = ("Q", "pcap", "pqxx/", "libpq", "windows.h", "winsock", "ws2", "iphlpapi",
                      "commctrl", "commdlg", "gdiplus", "shellapi", "shlobj")
 # The layers that stay free of them, and the platform twins that may include the system's header.
-PLAIN_LAYERS = ("src/core/", "src/present/", "src/app/")
+PLAIN_LAYERS = ("src/core/", "src/line/", "src/present/", "src/app/")
 PLATFORM_TWINS = ("src/core/platform/", "src/app/")
 SYSTEM_HEADERS = ("windows.h",)
 # Each front end's tests, beside the front end itself.
@@ -116,6 +117,11 @@ def main():
         for kind, target in includes(path):
             if kind == '"' and target.startswith(OUTSIDE_CORE) and not target.startswith("present/"):
                 problems.append(f"{path}: the window model includes {target}")
+
+    for path in sources("src/line"):
+        for kind, target in includes(path):
+            if kind == '"' and target.startswith(OUTSIDE_CORE) and not target.startswith("line/"):
+                problems.append(f"{path}: the line includes {target}")
 
     for path in sources("src/backends"):
         for kind, target in includes(path):

@@ -54,6 +54,45 @@ class NamedSimBackend : public link::FrameBackend {
   std::string name_;
 };
 
+// A real adapter's port: the platform's adapter access alone.
+class AdapterAccess : public line::PortAccess {
+ public:
+  explicit AdapterAccess(std::unique_ptr<link::FrameBackend> backend) : backend_(std::move(backend)) {}
+  link::FrameBackend& backend() override { return *backend_; }
+
+ private:
+  std::unique_ptr<link::FrameBackend> backend_;
+};
+
+// A simulated port: its own in-process wire, the station's access to it, and the line of
+// simulated boards on its far end, which runs on a thread of its own while the line does.
+class SimulatedAccess : public line::PortAccess {
+ public:
+  explicit SimulatedAccess(const std::string& name) {
+    if (name == link::InMemoryBackend::kAdapterName)
+      backend_ = std::make_unique<link::InMemoryBackend>(wire_);
+    else
+      backend_ = std::make_unique<NamedSimBackend>(wire_, name);
+  }
+  ~SimulatedAccess() override { stop(); }
+  link::FrameBackend& backend() override { return *backend_; }
+  void start() override {
+    if (boards_) boards_->start();
+  }
+  void stop() override {
+    if (boards_) boards_->stop();
+  }
+  // Finished boards are not kept: a long simulated shift must not grow.
+  void make_boards(const sim::BoardOptions& options, int count) {
+    boards_ = std::make_unique<sim::BoardLine>(wire_.board_end(), options, count, false);
+  }
+
+ private:
+  link::InMemoryWire wire_;
+  std::unique_ptr<link::FrameBackend> backend_;
+  std::unique_ptr<sim::BoardLine> boards_;
+};
+
 #ifndef _WIN32
 std::string host_name() {
   char name[256] = {};
@@ -130,7 +169,7 @@ std::vector<std::string> port_log_names(const std::vector<std::string>& ports) {
 
 StationSetup::StationSetup() = default;
 
-StationSetup::~StationSetup() { stop(); }
+StationSetup::~StationSetup() = default;
 
 void StationSetup::guard_with_ledger(const std::filesystem::path& given) {
   std::filesystem::path file = given;
@@ -208,7 +247,7 @@ Status StationSetup::make_pool(const SetupOptions& options, Log& log) {
 }
 
 Status StationSetup::create(const SetupOptions& options, const SinksFor& sinks,
-                            std::unique_ptr<StationSetup>& out) {
+                            std::unique_ptr<StationSetup>& out, line::LineEvents* events) {
   std::unique_ptr<StationSetup> setup(new StationSetup);
   const bool simulated = options.simulate > 0;
 
@@ -220,35 +259,34 @@ Status StationSetup::create(const SetupOptions& options, const SinksFor& sinks,
                                      " is a group (multicast) address, not a board's own");
 
   // The ports: each its own adapter access, and for a simulation its own wire and boards.
+  line::LineParts parts;
   if (simulated) {
     int ports = std::max(options.ports, 1);
     for (int i = 0; i < ports; ++i) {
-      auto port = std::make_unique<Port>();
-      port->wire = std::make_unique<link::InMemoryWire>();
-      port->name = "sim" + std::to_string(i);
-      if (i == 0)
-        port->backend = std::make_unique<link::InMemoryBackend>(*port->wire);
-      else
-        port->backend = std::make_unique<NamedSimBackend>(*port->wire, port->name);
-      setup->ports_.push_back(std::move(port));
+      line::PortParts port;
+      port.name = "sim" + std::to_string(i);
+      // The first port keeps the in-process link's own name.
+      port.access = std::make_unique<SimulatedAccess>(
+          i == 0 ? std::string(link::InMemoryBackend::kAdapterName) : port.name);
+      parts.ports.push_back(std::move(port));
     }
   } else {
     std::vector<std::string> wanted = options.interfaces;
     if (wanted.empty()) wanted.push_back(options.interface);
     std::set<std::string> names;
     for (const std::string& interface : wanted) {
-      auto port = std::make_unique<Port>();
-      port->backend = make_adapter_backend();
+      line::PortParts port;
+      port.access = std::make_unique<AdapterAccess>(make_adapter_backend());
       if (!interface.empty()) {
-        port->name = find_adapter(*port->backend, interface);
-        if (port->name.empty())
+        port.name = find_adapter(port.access->backend(), interface);
+        if (port.name.empty())
           return Status::error(ENODEV, "no adapter named " + interface + " (see skav adapters)");
-        if (!names.insert(port->name).second)
-          return Status::error(EINVAL, "adapter " + port->name + " is named twice");
+        if (!names.insert(port.name).second)
+          return Status::error(EINVAL, "adapter " + port.name + " is named twice");
       } else if (wanted.size() > 1) {
         return Status::error(EINVAL, "an empty adapter name among several");
       }
-      setup->ports_.push_back(std::move(port));
+      parts.ports.push_back(std::move(port));
     }
   }
 
@@ -259,34 +297,22 @@ Status StationSetup::create(const SetupOptions& options, const SinksFor& sinks,
   setup->store_ = std::move(place.store);
 
   std::vector<std::string> port_names;
-  for (const std::unique_ptr<Port>& port : setup->ports_) port_names.push_back(port->name);
+  for (const line::PortParts& port : parts.ports) port_names.push_back(port.name);
   PortSinks first = sinks(0, port_names);
   StringLog no_log;
   Log& setup_log = first.log != nullptr ? *first.log : no_log;
   if (Status made = setup->make_pool(options, setup_log); !made.ok()) return made;
 
-  // A line that ends after a number of boards starts exactly that many runs over all its
-  // ports, so that none is cut off mid-run at the end.
-  std::function<bool()> take_run;
-  if (options.boards > 0) {
-    auto runs_left = std::make_shared<std::atomic<int>>(options.boards);
-    take_run = [runs_left] {
-      int left = runs_left->load();
-      while (left > 0 && !runs_left->compare_exchange_weak(left, left - 1)) {
-      }
-      return left > 0;
-    };
-  }
-
-  for (std::size_t i = 0; i < setup->ports_.size(); ++i) {
-    Port& port = *setup->ports_[i];
+  for (std::size_t i = 0; i < parts.ports.size(); ++i) {
+    line::PortParts& port = parts.ports[i];
     PortSinks port_sinks = i == 0 ? first : sinks(i, port_names);
     if (port_sinks.log == nullptr) return Status::error(EINVAL, "no log for port " + port.name);
-    station::StationOptions station_options;
+    port.log = port_sinks.log;
+    port.events = port_sinks.events;
+    station::StationOptions& station_options = port.options;
     station_options.dir = options.dir;
     station_options.transfer_timeout = options.timeout;
     station_options.tick_period = options.tick;
-    station_options.take_run = take_run;
     if (options.barcode) station_options.barcode = *options.barcode ? 1 : 0;
     // A simulated port has one adapter, its own: it is the one to use, whatever the store holds.
     if (simulated || !port.name.empty()) station_options.interface = port.name;
@@ -296,35 +322,50 @@ Status StationSetup::create(const SetupOptions& options, const SinksFor& sinks,
       boards.mac = sim::mac_plus(options.board.mac, static_cast<std::uint64_t>(i) *
                                                           static_cast<std::uint64_t>(options.simulate));
       if (options.faults_port >= 0 && static_cast<std::size_t>(options.faults_port) != i) boards.faults = {};
-      // Finished boards are not kept: a long simulated shift must not grow.
-      port.line = std::make_unique<sim::BoardLine>(port.wire->board_end(), boards,
-                                                     options.simulate, false);
+      static_cast<SimulatedAccess&>(*port.access).make_boards(boards, options.simulate);
     }
-    port.station = std::make_unique<station::Station>(*port.backend, *setup->store_, *setup->pool_,
-                                                      *port_sinks.log, port_sinks.events,
-                                                      station_options);
   }
+  // A line that ends after a number of boards starts exactly that many runs over all its
+  // ports, so that none is cut off mid-run at the end.
+  parts.boards = options.boards;
+  parts.records_file = options.dir / station::kRecordsFile;
+  parts.store = std::move(setup->store_);
+  parts.pool_store = std::move(setup->pool_store_);
+  parts.hold = std::move(setup->hold_);
+  parts.pool = std::move(setup->pool_);
+  setup->line_ = std::make_unique<line::Line>(std::move(parts), events);
   out = std::move(setup);
   return {};
 }
 
-settings::SettingsStore& StationSetup::store() { return *store_; }
-
-void StationSetup::start() {
-  for (auto& port : ports_) {
-    port->station->post_start_up();
-    port->station->start();
-    if (port->line) port->line->start();
+Status StationSetup::create_with_stored_ports(
+    SetupOptions options, const std::vector<std::string>& stored_ports,
+    const std::function<SinksFor(std::size_t ports)>& prepare, std::unique_ptr<StationSetup>& out,
+    line::LineEvents* events) {
+  std::vector<std::string> ports = options.interfaces;
+  if (ports.empty() && !options.interface.empty()) ports.push_back(options.interface);
+  const bool stored = options.simulate == 0 && ports.empty() && stored_ports.size() > 1;
+  if (stored) ports = stored_ports;
+  SinksFor sinks;
+  auto make = [&](const std::vector<std::string>& chosen) {
+    options.interface = chosen.size() == 1 ? chosen.front() : std::string();
+    options.interfaces = chosen.size() > 1 ? chosen : std::vector<std::string>{};
+    std::size_t count = options.simulate > 0 ? static_cast<std::size_t>(std::max(options.ports, 1))
+                                             : std::max<std::size_t>(chosen.size(), 1);
+    sinks = prepare(count);
+    return create(options, sinks, out, events);
+  };
+  Status made = make(ports);
+  if (made.ok() || !stored) return made;
+  // The stored ports cannot all be opened (an adapter went away): one port on NetIF, so that
+  // the operator can choose again.
+  std::string why = made.message();
+  made = make({});
+  if (made.ok()) {
+    if (Log* log = sinks(0, {out->line().port_name(0)}).log)
+      log_sink(log, "Several ports not opened: %s\r\n", why.c_str());
   }
-}
-
-void StationSetup::stop() {
-  // A run waiting on the pool's database would otherwise hold its station for the call's limit.
-  if (pool_) pool_->interrupt();
-  for (auto& port : ports_)
-    if (port->station) port->station->stop();
-  for (auto& port : ports_)
-    if (port->line) port->line->stop();
+  return made;
 }
 
 }  // namespace skav::app

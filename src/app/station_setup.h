@@ -16,17 +16,10 @@
 #include "core/station/station.h"
 #include "core/status.h"
 #include "core/transfer/block_transfer.h"
+#include "line/line.h"
 
-namespace skav::sim {
-class BoardLine;
-}
 namespace skav::link {
 class FrameBackend;
-class InMemoryWire;
-}
-namespace skav::settings {
-class FileSettingsStore;
-class PoolHold;
 }
 
 namespace skav::app {
@@ -80,18 +73,20 @@ struct PortSinks {
 using SinksFor =
     std::function<PortSinks(std::size_t index, const std::vector<std::string>& ports)>;
 
-// A station for each port with all it stands on: the adapter access (the platform's, or an
-// in-process wire with a line of simulated boards), the settings store, the address pool that
-// all ports share (a file pool held by this process alone while it lives), and the stations.
-// Built the same way for every front end.
+// The builder of a station's line: a station for each port with all it stands on (the
+// platform's adapter access, or an in-process wire with a line of simulated boards), the
+// settings store and the address pool that all ports share (a file pool held by this process
+// alone while the line lives), handed to the line that owns them. Built the same way for every
+// front end.
 class StationSetup {
  public:
   // Builds it. Fails, leaving nothing behind, with a message for the operator when a named
   // adapter does not exist or is named twice, `mac` is not 12 hexadecimal digits, the pool URL
   // is not one or carries a password, the line's database has no range, or another station
-  // holds a file pool (the message names it). The sinks must outlive the set-up.
+  // holds a file pool (the message names it). The sinks must outlive the set-up. `events`
+  // (may be null) hears the line's snapshots.
   static Status create(const SetupOptions& options, const SinksFor& sinks,
-                       std::unique_ptr<StationSetup>& out);
+                       std::unique_ptr<StationSetup>& out, line::LineEvents* events = nullptr);
   // One port (or every port) reporting to `log` and `events`.
   static Status create(const SetupOptions& options, Log& log, station::StationEvents* events,
                        std::unique_ptr<StationSetup>& out) {
@@ -99,23 +94,21 @@ class StationSetup {
       return PortSinks{&log, events};
     }, out);
   }
+  // A window's line: on the adapters named for this run (`options.interface(s)`), else on
+  // `stored_ports` when a window stored more than one, else one port on the stored NetIF.
+  // When the stored ports cannot all be opened (an adapter went away) the line has one port on
+  // NetIF, so that the operator can choose again, and its log says why. `prepare` is called
+  // before each try with the number of ports it makes and gives the sinks for them.
+  static Status create_with_stored_ports(
+      SetupOptions options, const std::vector<std::string>& stored_ports,
+      const std::function<SinksFor(std::size_t ports)>& prepare,
+      std::unique_ptr<StationSetup>& out, line::LineEvents* events = nullptr);
   ~StationSetup();
   StationSetup(const StationSetup&) = delete;
   StationSetup& operator=(const StationSetup&) = delete;
 
-  // Posts each station's start-up, starts its thread and the simulated boards. Returns at once.
-  void start();
-  // Stops the stations (ending runs at their next wait) and the simulated boards. Idempotent.
-  void stop();
-
-  std::size_t port_count() const { return ports_.size(); }
-  // Port `index`'s adapter (system name), station and line of simulated boards (null on a
-  // real adapter). Without an index: the first port's, for front ends with one port.
-  const std::string& port_name(std::size_t index = 0) const { return ports_[index]->name; }
-  station::Station& station(std::size_t index = 0) { return *ports_[index]->station; }
-  sim::BoardLine* board_line(std::size_t index = 0) { return ports_[index]->line.get(); }
-  settings::SettingsStore& store();
-  settings::AddressPool& pool() { return *pool_; }
+  // The line: its ports, their stations, the pool and the run budget.
+  line::Line& line() { return *line_; }
   // Where the PC's address ledger does not guard this station's file pool for want of its
   // folder: what to tell the operator (standard error, the panel; not the log). Else empty.
   const std::string& ledger_note() const { return ledger_note_; }
@@ -123,24 +116,18 @@ class StationSetup {
   const std::filesystem::path& settings_path() const { return settings_path_; }
 
  private:
-  struct Port {
-    std::string name;
-    std::unique_ptr<link::InMemoryWire> wire;
-    std::unique_ptr<link::FrameBackend> backend;
-    std::unique_ptr<sim::BoardLine> line;
-    std::unique_ptr<station::Station> station;
-  };
   StationSetup();
   Status make_pool(const SetupOptions& options, Log& log);
   void guard_with_ledger(const std::filesystem::path& given);
 
   std::filesystem::path settings_path_;
   std::string ledger_note_;
+  // What the line is built from, until it is.
   std::unique_ptr<settings::SettingsStore> store_;
   std::unique_ptr<settings::FileSettingsStore> pool_store_;  // a file pool apart from the settings
   std::unique_ptr<settings::PoolHold> hold_;
   std::unique_ptr<settings::AddressPool> pool_;
-  std::vector<std::unique_ptr<Port>> ports_;  // stations last: they stop before the rest goes
+  std::unique_ptr<line::Line> line_;
 };
 
 // The file names the ports' logs get, in the ports' order: the adapter's name with every

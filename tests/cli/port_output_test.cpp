@@ -1,5 +1,5 @@
 // Several ports on one terminal: each port's lines prefixed on the shared output, its log byte
-// for byte in its own file, and the operator's typing sent to the prompt that opened first.
+// for byte in its own file.
 
 #include <gtest/gtest.h>
 
@@ -103,36 +103,6 @@ TEST(PortLog, ARestartAppendsToTheLastRunsLog) {
     log.append(text);
   }
   EXPECT_EQ(test::read_file(dir / "eth1.log"), "Waiting connecting to Target...\r\nConnected...\r\n");
-}
-
-TEST(KeyRouter, TypingGoesToThePromptThatOpenedFirstAndStaysThereUntilEnter) {
-  KeyRouter router(3);
-  EXPECT_EQ(router.route('1'), std::nullopt) << "no prompt open: the key goes nowhere";
-  router.on_entry(2, true, 0);  // port 2 asks first
-  router.on_entry(0, true, 0);
-  EXPECT_EQ(router.route('0'), 2u);
-  router.on_entry(1, true, 0);
-  router.on_entry(2, true, 1);  // port 2 shows the first character
-  EXPECT_EQ(router.route('1'), 2u) << "an entry begun stays with its port";
-  EXPECT_EQ(router.route(13), 2u);
-  // Port 2's last snapshot still shows its entry pending: old news until the Enter is seen.
-  router.on_entry(2, true, 2);
-  EXPECT_EQ(router.route('a'), 0u) << "then the next prompt in the order they opened";
-  router.on_entry(2, false, 0);  // port 2 took its entry
-  EXPECT_EQ(router.route(13), 0u);
-  router.on_entry(0, true, 0);  // port 0 asks again (the entry was not 12 digits)
-  EXPECT_EQ(router.route('b'), 1u);
-  EXPECT_EQ(router.route(13), 1u);
-  router.on_entry(1, false, 0);
-  EXPECT_EQ(router.route('c'), 0u);
-  router.on_entry(0, false, 0);  // closed by a start-up meanwhile
-  EXPECT_EQ(router.route(13), std::nullopt);
-}
-
-TEST(KeyRouter, WithOnePortEveryKeyGoesToIt) {
-  KeyRouter router(1);
-  EXPECT_EQ(router.route('x'), 0u);
-  EXPECT_EQ(router.route(13), 0u);
 }
 
 }  // namespace

@@ -459,9 +459,11 @@ void Station::start_worker() {
   if (options_.take_run && !options_.take_run()) return;
   bool allowed = !options_.allow_worker_start || options_.allow_worker_start();
   std::shared_ptr<link::Link> link = std::move(link_);
-  if (allowed) {
+  const MacDigits::Digits digits = digits_;
+  const bool exact = entered_;
+  if (allowed && !options_.inline_runs) {
     try {
-      worker_ = std::thread([this, link, digits = digits_, exact = entered_] {
+      worker_ = std::thread([this, link, digits, exact] {
         KeptRecord kept = run_worker(*link, digits, exact);
         post(RunEnded{link, std::move(kept)});
       });
@@ -483,6 +485,11 @@ void Station::start_worker() {
   board.board_mac = link::format_mac(link->target_mac());
   for (std::size_t i = 0; i < kStepSlots; ++i) board.steps[i].slot = static_cast<StepSlot>(i);
   board_ = board;
+  if (options_.inline_runs) {
+    // The run's news, its end included, is carried out with the next commands, as a worker's.
+    KeptRecord kept = run_worker(*link, digits, exact);
+    post(RunEnded{link, std::move(kept)});
+  }
 }
 
 KeptRecord Station::run_worker(link::Link& link, MacDigits::Digits digits, bool exact) {

@@ -44,6 +44,10 @@ struct StationOptions {
   // Asked before each run starts: false keeps the board waiting without a run (asked again on
   // the next tick). A line that ends after a number of boards gives out that many runs.
   std::function<bool()> take_run;
+  // Test hook: a run is carried out on the station's own thread, inside the tick that starts
+  // it, instead of on a worker thread. With a far end that answers on the sending thread (a
+  // direct cable) a whole board passes within one tick, so a test steps without threads.
+  bool inline_runs = false;
   // Test hook: returns false to make the next worker start fail.
   std::function<bool()> allow_worker_start;
   // Test hook: writes a record to the records file instead of append_record.

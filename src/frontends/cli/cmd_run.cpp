@@ -20,6 +20,7 @@
 #include "app/stop_signal.h"
 #include "frontends/cli/terminal.h"
 #include "core/station/station.h"
+#include "line/line.h"
 
 namespace skav::cli {
 
@@ -47,28 +48,7 @@ struct PortReports {
   PrefixedOutput prefixed;
   std::vector<std::unique_ptr<PortLog>> logs;
   std::vector<std::unique_ptr<RunSummary>> events;
-  std::vector<std::unique_ptr<PortEvents>> routed;
 };
-
-int total_boards(app::StationSetup& setup) {
-  int total = 0;
-  for (std::size_t i = 0; i < setup.port_count(); ++i) total += setup.station(i).boards_done();
-  return total;
-}
-
-// The pool has no address left and no port is programming a board: the line has stopped.
-bool line_stopped(app::StationSetup& setup, std::string& message) {
-  bool exhausted = false;
-  for (std::size_t i = 0; i < setup.port_count(); ++i) {
-    auto snapshot = setup.station(i).snapshot();
-    if (snapshot->run_status != station::kNoRun) return false;
-    if (snapshot->pool_exhausted) {
-      exhausted = true;
-      message = snapshot->pool_problem;
-    }
-  }
-  return exhausted;
-}
 
 int run_station(const RunOptions& options) {
   app::SetupOptions setup_options;
@@ -86,11 +66,7 @@ int run_station(const RunOptions& options) {
   setup_options.tick = std::chrono::milliseconds(options.tick_ms);
   setup_options.boards = options.boards;
   const bool several = options.interfaces.size() > 1 || (options.simulate > 0 && options.ports > 1);
-  const std::size_t port_count = several ? std::max<std::size_t>(options.interfaces.size(),
-                                                                 static_cast<std::size_t>(options.ports))
-                                         : 1;
   PortReports reports;
-  KeyRouter router(port_count);
   std::string failed_log;
   auto sinks = [&](std::size_t index, const std::vector<std::string>& ports) -> app::PortSinks {
     const std::string& port = ports[index];
@@ -98,8 +74,7 @@ int run_station(const RunOptions& options) {
       reports.events.push_back(std::make_unique<RunSummary>(stderr, isatty(STDERR_FILENO) == 1));
       RunSummary* summary = reports.events.back().get();
       reports.stdout_log.set_before_write([summary] { summary->clear_live(); });
-      reports.routed.push_back(std::make_unique<PortEvents>(index, router, *summary));
-      return {&reports.stdout_log, reports.routed.back().get()};
+      return {&reports.stdout_log, summary};
     }
     std::string file =
         (std::filesystem::path(options.dir) / app::port_log_names(ports)[index]).string();
@@ -111,8 +86,7 @@ int run_station(const RunOptions& options) {
     reports.logs.push_back(std::move(log));
     // Several ports share standard error: no live line, and each line names its port.
     reports.events.push_back(std::make_unique<RunSummary>(stderr, false, port + ": "));
-    reports.routed.push_back(std::make_unique<PortEvents>(index, router, *reports.events.back()));
-    return {reports.logs.back().get(), reports.routed.back().get()};
+    return {reports.logs.back().get(), reports.events.back().get()};
   };
   std::unique_ptr<app::StationSetup> setup;
   if (Status made = app::StationSetup::create(setup_options, sinks, setup); !made.ok()) {
@@ -124,48 +98,45 @@ int run_station(const RunOptions& options) {
   }
   if (!setup->ledger_note().empty()) std::fprintf(stderr, "skav run: %s\n", setup->ledger_note().c_str());
   const std::atomic<bool>& interrupted = app::install_stop_signals();
-  setup->start();
+  line::Line& line = setup->line();
+  line.start();
   // A station that cannot open its adapters cannot program the boards it was asked for.
-  for (std::size_t i = 0; i < setup->port_count(); ++i) {
-    station::Station& station = setup->station(i);
+  for (std::size_t i = 0; i < line.port_count(); ++i) {
+    station::Station& station = line.station(i);
     station.wait_for([](const station::StationSnapshot& s) { return s.start_ups > 0; },
                      std::chrono::seconds(60));
     if (options.boards > 0 && !station.snapshot()->adapter_open) {
-      setup->stop();
+      line.stop();
       return 1;
     }
   }
   std::string exhausted;
   {
-    KeyboardReader keyboard([&](char c) {
-      if (std::optional<std::size_t> port = router.route(c)) setup->station(*port).post_key(c);
-    });
+    KeyboardReader keyboard([&line](char c) { line.type(c); });
     while (!interrupted.load()) {
-      if (line_stopped(*setup, exhausted)) break;
-      if (options.boards > 0 && total_boards(*setup) >= options.boards) break;
-      // Any port's news ends the wait early; the others are looked at within 200 ms.
-      setup->station(0).wait_for(
-          [&](const station::StationSnapshot& s) {
-            return s.pool_exhausted || (options.boards > 0 && s.boards_done >= options.boards);
-          },
-          std::chrono::milliseconds(200));
+      // Any port's news ends the wait early; a stop signal is looked at within 200 ms.
+      if (line.wait_for([](const line::LineSnapshot& s) { return s.done(); },
+                        std::chrono::milliseconds(200)))
+        break;
     }
-    setup->stop();
+    if (auto shown = line.snapshot(); shown->end == line::LineEnd::kPoolExhausted)
+      exhausted = shown->pool_problem;
+    line.stop();
   }
   for (auto& summary : reports.events) summary->finish();
   // A record that is not stored, or an outcome the database has not taken, is a promise not
   // kept: the run does not end well, whatever the boards did.
   bool unkept = false;
-  for (std::size_t i = 0; i < setup->port_count(); ++i) {
-    auto snapshot = setup->station(i).snapshot();
+  for (std::size_t i = 0; i < line.port_count(); ++i) {
+    auto snapshot = line.station(i).snapshot();
     if (snapshot->records_kept == 0) continue;
     std::fprintf(stderr, "skav run: %d production record%s of %s not written: %s\n", snapshot->records_kept,
-                 snapshot->records_kept == 1 ? "" : "s", setup->port_name(i).c_str(),
+                 snapshot->records_kept == 1 ? "" : "s", line.port_name(i).c_str(),
                  snapshot->record_problem.c_str());
     unkept = true;
   }
   std::string why;
-  if (std::size_t unsent = setup->pool().flush_outcomes(why); unsent > 0) {
+  if (std::size_t unsent = line.pool().flush_outcomes(why); unsent > 0) {
     std::fprintf(stderr, "skav run: %zu record%s not sent to the line's database (%s); kept on disk and "
                  "sent at the next start\n", unsent, unsent == 1 ? "" : "s", why.c_str());
     unkept = true;
@@ -174,7 +145,7 @@ int run_station(const RunOptions& options) {
     std::fprintf(stderr, "skav run: the line has stopped: %s\n", exhausted.c_str());
     return 1;
   }
-  if (options.boards > 0 && total_boards(*setup) < options.boards) return 1;
+  if (options.boards > 0 && line.snapshot()->boards_done < options.boards) return 1;
   return unkept ? 1 : 0;
 }
 

@@ -2,8 +2,6 @@
 
 #include <unistd.h>
 
-#include <algorithm>
-
 #include "core/platform/files.h"
 
 namespace skav::cli {
@@ -73,38 +71,6 @@ void PortLog::append(std::string_view text) {
 void PortLog::erase_last() {
   if (file_log_) file_log_->erase_last();
   out_.erase_last(port_);
-}
-
-void KeyRouter::on_entry(std::size_t port, bool pending, int counter) {
-  std::lock_guard lock(mutex_);
-  if (port >= ports_) return;
-  if (awaiting_[port]) {
-    // The Enter sent to this port empties its entry; until then its snapshots are old news.
-    if (counter != 0) return;
-    awaiting_[port] = false;
-  }
-  bool listed = std::find(open_.begin(), open_.end(), port) != open_.end();
-  if (pending && !listed && current_ != port) open_.push_back(port);
-  if (!pending) {
-    open_.erase(std::remove(open_.begin(), open_.end(), port), open_.end());
-    if (current_ == port) current_.reset();
-  }
-}
-
-std::optional<std::size_t> KeyRouter::route(char c) {
-  std::lock_guard lock(mutex_);
-  if (ports_ == 1) return 0;
-  if (!current_) {
-    if (open_.empty()) return std::nullopt;
-    current_ = open_.front();
-    open_.pop_front();
-  }
-  std::size_t port = *current_;
-  if (c == 13) {
-    current_.reset();
-    awaiting_[port] = true;
-  }
-  return port;
 }
 
 }  // namespace skav::cli

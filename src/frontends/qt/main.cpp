@@ -14,9 +14,9 @@
 #include <vector>
 
 #include "app/station_setup.h"
-#include "sim/board_line.h"
 #include "core/log.h"
 #include "core/station/station.h"
+#include "line/line.h"
 #include "frontends/qt/app_icon.h"
 #include "frontends/qt/command_line.h"
 #include "frontends/qt/main_window.h"
@@ -79,67 +79,52 @@ int main(int argc, char** argv) {
   // the stored NetIF.
   std::vector<std::string> interfaces;
   for (const QString& name : options.interfaces) interfaces.push_back(name.toStdString());
-  const bool stored_ports = options.simulate == 0 && interfaces.empty() &&
-                            skav::gui::MainWindow::stored_ports().size() > 1;
-  if (stored_ports)
-    for (const QString& name : skav::gui::MainWindow::stored_ports())
-      interfaces.push_back(name.toStdString());
+  setup_options.interface = interfaces.size() == 1 ? interfaces.front() : std::string();
+  setup_options.interfaces = interfaces.size() > 1 ? interfaces : std::vector<std::string>{};
+  std::vector<std::string> stored;
+  for (const QString& name : skav::gui::MainWindow::stored_ports()) stored.push_back(name.toStdString());
 
   std::unique_ptr<skav::gui::MainWindow> window;
   std::unique_ptr<skav::app::StationSetup> setup;
-  auto make = [&](const std::vector<std::string>& ports) {
-    setup_options.interface = ports.size() == 1 ? ports.front() : std::string();
-    setup_options.interfaces = ports.size() > 1 ? ports : std::vector<std::string>{};
-    std::size_t count = options.simulate > 0 ? static_cast<std::size_t>(options.ports)
-                                             : std::max<std::size_t>(ports.size(), 1);
+  // A window for each try, with a tile for each port the try makes.
+  auto prepare = [&](std::size_t count) -> skav::app::SinksFor {
     window = std::make_unique<skav::gui::MainWindow>();
     window->set_port_count(static_cast<int>(count));
     window->set_ports_choice(options.simulate == 0);
     skav::gui::MainWindow* shown = window.get();
-    return skav::app::StationSetup::create(
-        setup_options,
-        [shown](std::size_t index, const std::vector<std::string>&) {
-          auto port = static_cast<int>(index);
-          if (port >= shown->port_count()) return skav::app::PortSinks{};
-          return skav::app::PortSinks{&shown->log(port), &shown->events(port)};
-        },
-        setup);
+    return [shown](std::size_t index, const std::vector<std::string>&) {
+      auto port = static_cast<int>(index);
+      if (port >= shown->port_count()) return skav::app::PortSinks{};
+      return skav::app::PortSinks{&shown->log(port), &shown->events(port)};
+    };
   };
-  skav::Status made = make(interfaces);
-  if (!made.ok() && stored_ports) {
-    // The stored ports cannot all be opened (an adapter went away): one port on NetIF, so that
-    // the operator can choose again.
-    std::string why = made.message();
-    made = make({});
-    if (made.ok())
-      skav::log_sink(&window->log(), "Several ports not opened: %s\r\n", why.c_str());
-  }
+  skav::Status made =
+      skav::app::StationSetup::create_with_stored_ports(setup_options, stored, prepare, setup);
   if (!made.ok()) {
     std::fprintf(stderr, "skav-gui: %s\n", made.message().c_str());
     QMessageBox::critical(nullptr, QStringLiteral("SKAV"), QString::fromStdString(made.message()));
     return 1;
   }
-  const int ports = static_cast<int>(setup->port_count());
+  skav::line::Line& line = setup->line();
+  const int ports = static_cast<int>(line.port_count());
   for (int i = 0; i < ports; ++i)
-    window->set_station(i, &setup->station(static_cast<std::size_t>(i)),
-                        QString::fromStdString(setup->port_name(static_cast<std::size_t>(i))));
+    window->set_station(i, &line.station(static_cast<std::size_t>(i)),
+                        QString::fromStdString(line.port_name(static_cast<std::size_t>(i))));
   window->set_records_file(std::filesystem::path(setup_options.dir) / skav::station::kRecordsFile);
   window->operator_panel()->set_notice(QString::fromStdString(setup->ledger_note()));
   if (options.width > 0) window->resize(options.width, options.height);
   // A log file named on the command line is opened as Open would, start-up included.
   window->open_at_start(options.log_file);
   window->show();
-  for (int i = 0; i < ports; ++i) {
-    setup->station(static_cast<std::size_t>(i)).start();
-    if (skav::sim::BoardLine* line = setup->board_line(static_cast<std::size_t>(i))) line->start();
-  }
+  // The window posted the start-ups as it opened its logs.
+  line.start(skav::line::StartUps::kByFace);
   if (!options.screenshot.isEmpty())
     arrange_screenshot(app, *window, options.screenshot,
                        options.simulate > 0 ? options.simulate * ports : 1, options.screenshot_timeout);
 
   int code = QApplication::exec();
   // Ends a run at its next wait and joins the station's threads before the window goes.
-  setup->stop();
+  line.stop();
   for (int i = 0; i < ports; ++i) window->set_station(i, nullptr, QString());
   return code;
 }

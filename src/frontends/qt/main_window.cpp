@@ -152,6 +152,7 @@ void MainWindow::add_port() {
 void MainWindow::set_port_count(int count) {
   if (count <= port_count()) return;
   while (port_count() < count) add_port();
+  prompts_ = line::Router(static_cast<std::size_t>(count));
   panel_->make_tiles(count);
   for (int i = 0; i < count; ++i) {
     PortTile* tile = panel_->tile(i);
@@ -336,7 +337,7 @@ void MainWindow::show_snapshot(int port, const station::StationSnapshot& snapsho
   }
   panel_->tile(port)->show_panel(panel, snapshot.entry_pending);
   // A prompt that opened or closed: the operator's typing goes where an address is asked for.
-  if (prompts_.update(static_cast<std::size_t>(port), snapshot.entry_pending)) {
+  if (prompts_.on_entry(static_cast<std::size_t>(port), snapshot.entry_pending, snapshot.entry_counter)) {
     auto next = static_cast<int>(prompts_.port_for_typing(static_cast<std::size_t>(selected_)));
     if (next != selected_) select_port(next);
   }

@@ -15,7 +15,7 @@
 
 #include "core/log.h"
 #include "core/station/station_events.h"
-#include "present/prompts.h"
+#include "line/router.h"
 #include "present/totals.h"
 
 class QAction;
@@ -176,7 +176,7 @@ class MainWindow : public QMainWindow {
   std::vector<std::unique_ptr<Port>> ports_;
   int selected_ = 0;
   QStackedWidget* logs_ = nullptr;
-  present::OpenPrompts prompts_;
+  line::Router prompts_{1};
   bool ports_choice_ = false;
 
   QLabel* message_pane_ = nullptr;

@@ -11,7 +11,7 @@
 #include <string>
 
 #include "app/station_setup.h"
-#include "sim/board_line.h"
+#include "line/line.h"
 #include "core/station/records.h"
 #include "frontends/win32/main_window.h"
 
@@ -117,21 +117,22 @@ int main(int argc, char** argv) {
     complain(made.message());
     return 1;
   }
-  window.set_station(&setup->station());
+  skav::line::Line& line = setup->line();
+  window.set_station(&line.station(0));
   window.set_notice(setup->ledger_note());
   window.set_records_file(std::filesystem::path(setup_options.dir) / skav::station::kRecordsFile);
   // A log file named on the command line is opened as Open would, start-up included.
   window.open_at_start(options.log_file);
   ShowWindow(window.handle(), SW_SHOW);
   UpdateWindow(window.handle());
-  setup->station().start();
-  if (skav::sim::BoardLine* line = setup->board_line()) line->start();
+  // The window posted the start-up as it opened its log.
+  line.start(skav::line::StartUps::kByFace);
   if (!options.screenshot.empty()) arrange_screenshot(window, options);
 
   int code = window.run();
   // Ends a run at its next wait and joins the station's threads; the window is gone by now,
   // and what the station still tells it is dropped.
-  setup->stop();
+  line.stop();
   window.set_station(nullptr);
   return options.screenshot.empty() ? code : g_screenshot.exit_code;
 }

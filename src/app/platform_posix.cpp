@@ -34,6 +34,10 @@ int peek_machwid(const std::filesystem::path& given, MacDigits::Digits& digits, 
       .machwid_peek(digits, found);
 }
 
+const char* settings_option_help() {
+  return "Settings file (default: $SKAV_SETTINGS, else $XDG_CONFIG_HOME/skav/settings.reg)";
+}
+
 const char* build_name() { return "Linux"; }
 
 std::string host_name() {

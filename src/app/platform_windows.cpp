@@ -41,6 +41,10 @@ int peek_machwid(const std::filesystem::path& given, MacDigits::Digits& digits, 
   return windows::RegistrySettingsStore().machwid_peek(digits, found);
 }
 
+const char* settings_option_help() {
+  return "Settings file (default: the registry key HKEY_CURRENT_USER\\Software\\SKAV)";
+}
+
 const char* build_name() { return "Windows"; }
 
 std::string host_name() {

@@ -65,21 +65,12 @@ int main(int argc, char** argv) {
       break;
   }
 
-  skav::app::SetupOptions setup_options;
+  skav::app::SetupOptions setup_options = options.setup;
   setup_options.program = "skav-gui";
-  setup_options.simulate = options.simulate;
-  setup_options.ports = options.ports;
-  setup_options.pool = options.pool.toStdString();
-  setup_options.settings = options.settings.toStdString();
-  setup_options.dir = options.dir.toStdString();
-  if (options.timeout_seconds > 0) setup_options.timeout = std::chrono::seconds(options.timeout_seconds);
-  setup_options.board.faults.corrupt_read = options.corrupt_read;
-  setup_options.faults_port = options.fault_port;
   // The adapters named for this run, else the ports the Interface dialog chose, else one port on
   // the stored NetIF.
-  std::vector<std::string> interfaces;
-  for (const QString& name : options.interfaces) interfaces.push_back(name.toStdString());
-  const bool stored_ports = options.simulate == 0 && interfaces.empty() &&
+  std::vector<std::string> interfaces = options.setup.interfaces;
+  const bool stored_ports = options.setup.simulate == 0 && interfaces.empty() &&
                             skav::gui::MainWindow::stored_ports().size() > 1;
   if (stored_ports)
     for (const QString& name : skav::gui::MainWindow::stored_ports())
@@ -90,11 +81,11 @@ int main(int argc, char** argv) {
   auto make = [&](const std::vector<std::string>& ports) {
     setup_options.interface = ports.size() == 1 ? ports.front() : std::string();
     setup_options.interfaces = ports.size() > 1 ? ports : std::vector<std::string>{};
-    std::size_t count = options.simulate > 0 ? static_cast<std::size_t>(options.ports)
+    std::size_t count = setup_options.simulate > 0 ? static_cast<std::size_t>(setup_options.ports)
                                              : std::max<std::size_t>(ports.size(), 1);
     window = std::make_unique<skav::gui::MainWindow>();
     window->set_port_count(static_cast<int>(count));
-    window->set_ports_choice(options.simulate == 0);
+    window->set_ports_choice(setup_options.simulate == 0);
     skav::gui::MainWindow* shown = window.get();
     return skav::app::StationSetup::create(
         setup_options,
@@ -135,7 +126,8 @@ int main(int argc, char** argv) {
   }
   if (!options.screenshot.isEmpty())
     arrange_screenshot(app, *window, options.screenshot,
-                       options.simulate > 0 ? options.simulate * ports : 1, options.screenshot_timeout);
+                       setup_options.simulate > 0 ? setup_options.simulate * ports : 1,
+                       options.screenshot_timeout);
 
   int code = QApplication::exec();
   // Ends a run at its next wait and joins the station's threads before the window goes.

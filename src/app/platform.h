@@ -36,6 +36,15 @@ SettingsPlace settings_place(const std::filesystem::path& given, bool simulated)
 // (settings::kBadValue: a value that is not 12 hexadecimal digits, given in `found`).
 int peek_machwid(const std::filesystem::path& given, MacDigits::Digits& digits, std::string* found = nullptr);
 
+// The help of --settings: the platform's default place of the settings.
+const char* settings_option_help();
+
+// The platform the program was built for, for messages: "Linux" or "Windows".
+const char* build_name();
+
+// This PC's host name ("localhost" when it has none).
+std::string host_name();
+
 // This account on this PC as user@host, naming the station in the PC's address ledger.
 std::string account_name();
 

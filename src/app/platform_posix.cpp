@@ -34,6 +34,18 @@ int peek_machwid(const std::filesystem::path& given, MacDigits::Digits& digits, 
       .machwid_peek(digits, found);
 }
 
+const char* settings_option_help() {
+  return "Settings file (default: $SKAV_SETTINGS, else $XDG_CONFIG_HOME/skav/settings.reg)";
+}
+
+const char* build_name() { return "Linux"; }
+
+std::string host_name() {
+  char host[256] = {};
+  if (::gethostname(host, sizeof host - 1) != 0 || host[0] == '\0') return "localhost";
+  return host;
+}
+
 std::string account_name() {
   std::string user;
   struct passwd entry {};
@@ -43,9 +55,7 @@ std::string account_name() {
       found != nullptr && found->pw_name != nullptr)
     user = found->pw_name;
   if (user.empty()) user = "uid" + std::to_string(::geteuid());
-  char host[256] = {};
-  if (::gethostname(host, sizeof host - 1) != 0 || host[0] == '\0') return user + "@localhost";
-  return user + "@" + host;
+  return user + "@" + host_name();
 }
 
 std::string missing_ledger_note(const std::filesystem::path& folder) {

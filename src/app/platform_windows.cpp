@@ -41,11 +41,20 @@ int peek_machwid(const std::filesystem::path& given, MacDigits::Digits& digits, 
   return windows::RegistrySettingsStore().machwid_peek(digits, found);
 }
 
+const char* settings_option_help() {
+  return "Settings file (default: the registry key HKEY_CURRENT_USER\\Software\\SKAV)";
+}
+
+const char* build_name() { return "Windows"; }
+
+std::string host_name() {
+  const char* host = std::getenv("COMPUTERNAME");
+  return host != nullptr && *host != '\0' ? host : "localhost";
+}
+
 std::string account_name() {
   const char* user = std::getenv("USERNAME");
-  const char* host = std::getenv("COMPUTERNAME");
-  return std::string(user != nullptr && *user != '\0' ? user : "user") + "@" +
-         (host != nullptr && *host != '\0' ? host : "localhost");
+  return std::string(user != nullptr && *user != '\0' ? user : "user") + "@" + host_name();
 }
 
 std::string missing_ledger_note(const std::filesystem::path& folder) {

@@ -3,10 +3,6 @@
 #include <atomic>
 #include <functional>
 
-#ifndef _WIN32
-#include <unistd.h>
-#endif
-
 #include <cctype>
 #include <cstdint>
 #include <cstdio>
@@ -14,17 +10,11 @@
 #include <set>
 
 #include "app/platform.h"
+#include "app/pool_factory.h"
 #include "sim/board_line.h"
 #include "core/link/in_memory.h"
-#include "core/station/records.h"
-#include "core/platform/files.h"
 #include "core/settings/file_settings_store.h"
-#include "core/settings/ledger_address_pool.h"
 #include "core/settings/pool_hold.h"
-#include "core/settings/store_address_pool.h"
-#ifndef _WIN32
-#include "backends/postgres/pg_pool.h"
-#endif
 
 namespace skav::app {
 
@@ -92,14 +82,6 @@ class SimulatedAccess : public line::PortAccess {
   std::unique_ptr<link::FrameBackend> backend_;
   std::unique_ptr<sim::BoardLine> boards_;
 };
-
-#ifndef _WIN32
-std::string host_name() {
-  char name[256] = {};
-  if (gethostname(name, sizeof name - 1) != 0 || name[0] == '\0') return "localhost";
-  return name;
-}
-#endif
 
 }  // namespace
 
@@ -171,78 +153,14 @@ StationSetup::StationSetup() = default;
 
 StationSetup::~StationSetup() = default;
 
-void StationSetup::guard_with_ledger(const std::filesystem::path& given) {
-  std::filesystem::path file = given;
-  if (const char* env = std::getenv("SKAV_LEDGER"); file.empty() && env != nullptr && *env != '\0')
-    file = env;
-  if (file.empty()) {
-    // Without its folder there is nothing to share; the per-user pool still holds.
-    std::filesystem::path folder = platform::machine_data_folder();
-    std::error_code error;
-    if (folder.empty() || !std::filesystem::is_directory(folder, error)) {
-      ledger_note_ = missing_ledger_note(folder);
-      return;
-    }
-    file = folder / "address-ledger.txt";
-  }
-  pool_ = std::make_unique<settings::LedgerAddressPool>(
-      std::move(pool_),
-      std::make_unique<settings::AddressLedger>(file, account_name(), station::iso8601_now));
-}
-
 Status StationSetup::make_pool(const SetupOptions& options, Log& log) {
-  const std::string& pool = options.pool;
-#ifdef _WIN32
-  // The Windows build has no PostgreSQL client: a line's shared pool is reached from Linux.
-  if (pool.starts_with("postgres"))
-    return Status::error(EINVAL, "the Windows build has no PostgreSQL pool; use file:PATH");
-#else
-  if (postgres::is_postgres_url(pool)) {
-    if (Status checked = postgres::check_url(pool); !checked.ok()) return checked;
-    if (!options.mac.empty())
-      return Status::error(EINVAL, "--mac sets a station's own next address; the line's pool gives "
-                                   "the addresses of its range (skav pool init)");
-    // The station's own reservations and kept records are known by its identity, which stays
-    // with its settings: host names repeat on cloned PCs.
-    std::string station_id;
-    if (int err = store_->station_id(&log, station_id); err != settings::kOk)
-      return Status::error(err, "cannot read or store this station's identity in " + settings_path_.string());
-    auto shared = std::make_unique<postgres::PgAddressPool>(
-        pool, options.host.empty() ? host_name() : options.host, station_id, options.dir);
-    if (Status ready = shared->check_ready(); !ready.ok()) return ready;
-    pool_ = std::move(shared);
-    return {};
-  }
-#endif
-  std::filesystem::path pool_path = settings_path_;
-  if (!pool.empty()) {
-    if (!pool.starts_with("file:") || pool.size() == 5)
-      // The value is not shown back: a connection string of another form may hold a password.
-      return Status::error(EINVAL, "--pool takes file:PATH or postgresql://..." +
-                                       (pool.find('=') != std::string::npos
-                                            ? std::string(" (not key=value settings: name them in a "
-                                                          "service file, postgresql:///?service=NAME)")
-                                            : std::string()));
-    pool_path = std::filesystem::path(pool.substr(5));
-    // Like config.ini and the records, a relative pool file is the working directory's.
-    if (pool_path.is_relative()) pool_path = options.dir / pool_path;
-  }
-  if (Status held = settings::PoolHold::acquire(pool_path, options.program, hold_); !held.ok()) return held;
-  settings::SettingsStore* store = store_.get();
-  if (pool_path != settings_path_) {
-    pool_store_ = std::make_unique<settings::FileSettingsStore>(pool_path);
-    store = pool_store_.get();
-  }
-  pool_ = std::make_unique<settings::StoreAddressPool>(*store);
-  if (options.simulate == 0) guard_with_ledger(options.ledger);
-  if (!options.mac.empty()) {
-    MacDigits::Digits mac{};
-    MacDigits::parse(options.mac, mac);
-    if (int result = pool_->write_next(&log, mac); result != settings::kOk)
-      return Status::error(result == settings::kBadValue ? EINVAL : result,
-                           "--mac: the next MAC address could not be stored in " + store->place() +
-                               ": " + store->error_text(result));
-  }
+  MadePool made;
+  if (Status built = app::make_pool({options, *store_, settings_path_, log}, made); !built.ok())
+    return built;
+  pool_store_ = std::move(made.store);
+  hold_ = std::move(made.hold);
+  pool_ = std::move(made.pool);
+  ledger_note_ = std::move(made.ledger_note);
   return {};
 }
 

@@ -117,8 +117,8 @@ class StationSetup {
 
  private:
   StationSetup();
+  // The pool of `options.pool` (pool_factory.h).
   Status make_pool(const SetupOptions& options, Log& log);
-  void guard_with_ledger(const std::filesystem::path& given);
 
   std::filesystem::path settings_path_;
   std::string ledger_note_;

@@ -1,7 +1,11 @@
+#include <QRegularExpression>
 #include <QScrollBar>
 #include <QTest>
 
+#include <chrono>
+#include <filesystem>
 #include <string>
+#include <vector>
 
 #include "frontends/qt/command_line.h"
 #include "frontends/qt/log_document.h"
@@ -177,22 +181,22 @@ void LogViewTest::document_pieces_and_trimmed_blocks() {
 void LogViewTest::command_line_options() {
   CommandLine none;
   QCOMPARE(parse({}, none).kind, ParseResult::kRun);
-  QCOMPARE(none.simulate, 0);
-  QCOMPARE(none.dir, QStringLiteral("."));
+  QCOMPARE(none.setup.simulate, 0);
+  QCOMPARE(none.setup.dir, std::filesystem::path("."));
 
   CommandLine simulate;
   QCOMPARE(parse({"--simulate"}, simulate).kind, ParseResult::kRun);
-  QCOMPARE(simulate.simulate, skav::gui::kDefaultSimulatedBoards);
+  QCOMPARE(simulate.setup.simulate, 3);
 
   CommandLine all;
-  QCOMPARE(parse({"--simulate=5", "--settings", "/tmp/s.reg", "-C", "/tmp/line", "--timeout", "7"},
+  QCOMPARE(parse({"--simulate=5", "--settings", "/tmp/s.reg", "-C", "/tmp", "--timeout", "7"},
                  all)
                .kind,
            ParseResult::kRun);
-  QCOMPARE(all.simulate, 5);
-  QCOMPARE(all.settings, QStringLiteral("/tmp/s.reg"));
-  QCOMPARE(all.dir, QStringLiteral("/tmp/line"));
-  QCOMPARE(all.timeout_seconds, 7);
+  QCOMPARE(all.setup.simulate, 5);
+  QCOMPARE(all.setup.settings, std::filesystem::path("/tmp/s.reg"));
+  QCOMPARE(all.setup.dir, std::filesystem::path("/tmp"));
+  QCOMPARE(all.setup.timeout, std::chrono::milliseconds(7000));
   QVERIFY(all.log_file.isEmpty());
 
   // A file name, as Open would take it.
@@ -205,22 +209,22 @@ void LogViewTest::command_line_options() {
            ParseResult::kRun);
   QCOMPARE(documentation.width, 1280);
   QCOMPARE(documentation.height, 800);
-  QCOMPARE(documentation.corrupt_read, 4);
-  QCOMPARE(documentation.fault_port, -1);
+  QCOMPARE(documentation.setup.board.faults.corrupt_read, 4);
+  QCOMPARE(documentation.setup.faults_port, -1);
 
   CommandLine ports;
   QCOMPARE(parse({"--simulate=2", "--ports", "3", "--simulate-fault-port", "2"}, ports).kind,
            ParseResult::kRun);
-  QCOMPARE(ports.ports, 3);
-  QCOMPARE(ports.fault_port, 2);
+  QCOMPARE(ports.setup.ports, 3);
+  QCOMPARE(ports.setup.faults_port, 2);
   CommandLine adapters;
   QCOMPARE(parse({"--interface", "eth1", "--interface", "eth2", "--pool", "postgresql://line@db/skav"},
                  adapters)
                .kind,
            ParseResult::kRun);
-  QCOMPARE(adapters.interfaces, (QStringList{"eth1", "eth2"}));
-  QCOMPARE(adapters.pool, QStringLiteral("postgresql://line@db/skav"));
-  QCOMPARE(adapters.simulate, 0);
+  QCOMPARE(adapters.setup.interfaces, (std::vector<std::string>{"eth1", "eth2"}));
+  QCOMPARE(adapters.setup.pool, std::string("postgresql://line@db/skav"));
+  QCOMPARE(adapters.setup.simulate, 0);
 
   CommandLine help;
   ParseResult shown = parse({"--help"}, help);
@@ -232,6 +236,24 @@ void LogViewTest::command_line_options() {
   QVERIFY(!shown.text.contains("--simulate-fault-port"));
   QVERIFY(shown.text.contains("--ports"));
   QVERIFY(shown.text.contains("--interface"));
+  // The window offers the shared table's rows for it, and shows what they are.
+  for (const skav::app::StationOption& option : skav::app::station_options()) {
+    const QString name = QString::fromUtf8(option.name.data(), static_cast<qsizetype>(option.name.size()));
+    const bool offered = (option.faces & skav::app::kQtWindow) != 0;
+    const QRegularExpression listed(QStringLiteral("(^|\\n)\\s+(-\\w+, )?") +
+                                    QRegularExpression::escape(name) + QStringLiteral("[ ,\\n]"));
+    QVERIFY2(shown.text.contains(listed) == (offered && !option.hidden), qPrintable(name));
+    CommandLine taken;
+    QStringList args{name};
+    if (option.kind == skav::app::ValueKind::kText || option.kind == skav::app::ValueKind::kTextEach)
+      args << "x";
+    else if (option.kind == skav::app::ValueKind::kNumber)
+      args << QString::number(option.min);
+    else if (option.kind == skav::app::ValueKind::kFolder)
+      args << ".";
+    if (option.needs == "--simulate") args.prepend("--simulate");
+    QVERIFY2((parse(args, taken).kind == ParseResult::kRun) == offered, qPrintable(args.join(' ')));
+  }
 }
 
 void LogViewTest::command_line_errors() {
@@ -243,7 +265,8 @@ void LogViewTest::command_line_errors() {
         QStringList{"--simulate-corrupt-read", "0"}, QStringList{"--ports", "2"},
         QStringList{"--simulate", "--ports", "0"}, QStringList{"--simulate", "--ports", "17"},
         QStringList{"--simulate", "--interface", "eth1"},
-        QStringList{"--simulate", "--ports", "2", "--simulate-fault-port", "2"}}) {
+        QStringList{"--simulate", "--ports", "2", "--simulate-fault-port", "2"},
+        QStringList{"-C", "/nonexistent/line"}, QStringList{"--simulate=2", "--simulate-fault-port", "1"}}) {
     CommandLine out;
     ParseResult result = parse(args, out);
     QVERIFY2(result.kind == ParseResult::kError, qPrintable(args.join(' ')));

@@ -36,5 +36,35 @@ TEST(BenchCli, PrintsEveryRowForASmallImage) {
   EXPECT_EQ(out.find("skipped"), std::string::npos) << out;
 }
 
+TEST(BenchCli, OnlyRunsTheNamedRows) {
+  struct Case {
+    std::vector<std::string> only;
+    int exit_code;
+    std::vector<const char*> shown;
+    std::vector<const char*> absent;
+  };
+  for (const Case& c : std::vector<Case>{
+           {{"--only", "in-process"}, 0, {"a. in-process link (station)", "a. station resources",
+                                          "a. station per window"},
+            {"b. veth", "c. modelled", "c. platform", "d. two ports", "idle station"}},
+           {{"--only", "nonsense"}, 1, {"skav bench: no row named nonsense"}, {"setup"}},
+           {{"--only", "in-process,nonsense"}, 1, {"no row named nonsense"}, {"a. in-process"}},
+           // Without root the pair is missing: a row asked for by name that cannot run fails.
+           {{"--only", "in-process,idle", "--skip-veth"}, 1,
+            {"a. in-process link (station)", "idle station: skipped (--skip-veth)"},
+            {"b. veth", "d. two ports"}},
+       }) {
+    std::vector<std::string> argv = {SKAV_BINARY, "bench", "--size", "1048576", "--repeats", "1",
+                                     "--idle-seconds", "1"};
+    argv.insert(argv.end(), c.only.begin(), c.only.end());
+    test::ProgramResult result = test::run_program(argv, std::chrono::minutes(2));
+    ASSERT_FALSE(result.timed_out);
+    const std::string& out = result.out;
+    EXPECT_EQ(result.exit_code, c.exit_code) << c.only[1] << "\n" << out << result.err;
+    for (const char* line : c.shown) EXPECT_NE(out.find(line), std::string::npos) << line << "\n" << out;
+    for (const char* line : c.absent) EXPECT_EQ(out.find(line), std::string::npos) << line << "\n" << out;
+  }
+}
+
 }  // namespace
 }  // namespace skav

@@ -627,10 +627,159 @@ int print_platform(std::FILE* out) {
   return 0;
 }
 
+// What the rows measured, for the lines printed after every row's figures.
+struct Bench {
+  const BenchOptions& options;
+  std::FILE* out;
+  Workspace& work;
+  // Why the veth namespace could not be entered ("--skip-veth" when not tried); empty: in it.
+  std::string no_pair;
+  bool pair_tried = false;
+  StationFigures memory;
+  StationFigures veth;
+  ReferenceFigures reference;
+  StationFigures wire;
+};
+
+// A row prints in three passes over the chosen rows, so that the lines of one kind stand
+// together: its figures, then its resources, then its windows (and what comes after them).
+enum class Pass { kFigures, kResources, kLater };
+
+struct BenchRow {
+  const char* name;      // as --only names it
+  bool needs_pair;       // runs in the private namespace on a veth pair (root)
+  const char* skipped;   // the line's start when the pair is missing, "b. veth pair"
+  Pass shown;            // the pass its first line stands in
+  int (*print)(Bench& bench, Pass pass);  // 0, or 1 when its measurement failed
+};
+
+int in_process_row(Bench& b, Pass pass) {
+  if (pass == Pass::kFigures) {
+    b.memory = in_process(b.work, b.options);
+    if (!b.memory.error.empty()) {
+      std::fprintf(b.out, "a. in-process link: %s\n", b.memory.error.c_str());
+      return 1;
+    }
+    print_station(b.out, "a. in-process link (station)", b.memory);
+  } else if (b.memory.error.empty()) {
+    if (pass == Pass::kResources)
+      print_resources(b.out, "a. station resources", b.memory, " (board included: same process)");
+    else
+      print_windows(b.out, "a. station per window", b.memory);
+  }
+  return 0;
+}
+
+int veth_row(Bench& b, Pass pass) {
+  if (pass == Pass::kFigures) {
+    VethFigures figures = veth_in_turns(b.work, b.options);
+    b.veth = std::move(figures.station);
+    b.reference = std::move(figures.reference);
+    int status = 0;
+    if (!b.veth.error.empty()) {
+      std::fprintf(b.out, "b. veth, station: %s\n", b.veth.error.c_str());
+      status = 1;
+    } else {
+      print_station(b.out, "b. veth pair (station, libpcap)", b.veth);
+    }
+    if (!b.reference.error.empty()) {
+      std::fprintf(b.out, "b. veth, raw reference: %s\n", b.reference.error.c_str());
+      status = 1;
+    } else {
+      print_row(b.out, "b. veth pair (raw reference)", b.reference.write, b.reference.read);
+    }
+    if (b.veth.error.empty() && b.reference.error.empty())
+      print_ratio(b.out, "b. ratio station/reference",
+                  figure_of(b.veth.write).median / figure_of(b.reference.write).median,
+                  figure_of(b.veth.read).median / figure_of(b.reference.read).median);
+    return status;
+  }
+  if (pass == Pass::kResources) {
+    if (b.veth.error.empty()) print_resources(b.out, "b. station resources", b.veth, "");
+    if (b.reference.error.empty())
+      std::fprintf(b.out, "%-34s CPU %.2f ms per MB of image (written and read back; its end of the "
+                          "pair, a system call for each frame)\n",
+                   "b. raw reference resources", b.reference.cpu_ms_per_mb);
+  } else if (b.veth.error.empty()) {
+    print_windows(b.out, "b. station per window", b.veth);
+  }
+  return 0;
+}
+
+int wire_row(Bench& b, Pass pass) {
+  if (pass == Pass::kFigures) {
+    b.wire = over_veth(b.work, b.options, true, 1);
+    if (!b.wire.error.empty()) {
+      std::fprintf(b.out, "c. modelled wire, station: %s\n", b.wire.error.c_str());
+      return 1;
+    }
+    print_wire(b.out, b.wire);
+  } else if (b.wire.error.empty()) {
+    if (pass == Pass::kResources)
+      print_resources(b.out, "c. station resources", b.wire, "");
+    else
+      print_windows(b.out, "c. station per window", b.wire);
+  }
+  return 0;
+}
+
+int ports_row(Bench& b, Pass pass) {
+  if (pass != Pass::kFigures) return 0;
+  if (std::string why = add_veth_pair(kSecondStationEnd, kSecondBoardEnd); !why.empty()) {
+    std::fprintf(b.out, "d. two ports: %s\n", why.c_str());
+    return 1;
+  }
+  TwoPortFigures veth_ports = two_ports(b.work, b.options, false);
+  print_two_ports(b.out, "d. two ports, veth", veth_ports);
+  TwoPortFigures wire_ports = two_ports(b.work, b.options, true);
+  print_two_ports(b.out, "d. two ports, modelled wire", wire_ports);
+  return veth_ports.error.empty() && wire_ports.error.empty() ? 0 : 1;
+}
+
+int platform_row(Bench& b, Pass pass) { return pass == Pass::kLater ? print_platform(b.out) : 0; }
+
+int idle_row(Bench& b, Pass pass) {
+  if (pass != Pass::kLater) return 0;
+  IdleFigure idle = idle_station(b.work, b.options);
+  if (!idle.error.empty()) {
+    std::fprintf(b.out, "idle station: %s\n", idle.error.c_str());
+    return 1;
+  }
+  std::fprintf(b.out, "idle station: %.2f %% of one core over %d s (skav run --interface %s, "
+                      "searching, nobody answering)\n",
+               idle.percent, b.options.idle_seconds, kStationEnd);
+  return 0;
+}
+
+constexpr BenchRow kRows[] = {
+    {"in-process", false, "a. in-process link", Pass::kFigures, in_process_row},
+    {"veth", true, "b. veth pair", Pass::kFigures, veth_row},
+    {"wire", true, "c. modelled 1 Gbit/s wire", Pass::kFigures, wire_row},
+    {"ports", true, "d. two ports", Pass::kFigures, ports_row},
+    {"platform", true, "c. platform, per window", Pass::kLater, platform_row},
+    {"idle", true, "idle station", Pass::kLater, idle_row},
+};
+
+bool chosen(const BenchOptions& options, const BenchRow& row) {
+  return options.only.empty() ||
+         std::find(options.only.begin(), options.only.end(), row.name) != options.only.end();
+}
+
 }  // namespace
 
+std::vector<std::string> bench_row_names() {
+  std::vector<std::string> names;
+  for (const BenchRow& row : kRows) names.emplace_back(row.name);
+  return names;
+}
+
 int run_bench(const BenchOptions& options, std::FILE* out) {
-  int status = 0;
+  for (const std::string& name : options.only)
+    if (std::none_of(std::begin(kRows), std::end(kRows),
+                     [&name](const BenchRow& row) { return name == row.name; })) {
+      std::fprintf(out, "skav bench: no row named %s\n", name.c_str());
+      return 1;
+    }
   Workspace work(options.size);
   if (!work.ok()) {
     std::fprintf(out, "skav bench: cannot write the image into a scratch directory under /tmp\n");
@@ -643,118 +792,25 @@ int run_bench(const BenchOptions& options, std::FILE* out) {
                "read-back MB/s median (min-max)");
   std::fflush(out);
 
-  if (options.ports_only) {
-    std::string why = enter_veth_namespace(kStationEnd, kBoardEnd);
-    if (why.empty()) why = add_veth_pair(kSecondStationEnd, kSecondBoardEnd);
-    if (!why.empty()) {
-      std::fprintf(out, "d. two ports: skipped (%s)\n", why.c_str());
-      return 1;
+  Bench bench{options, out, work, {}, false, {}, {}, {}, {}};
+  int status = 0;
+  for (Pass pass : {Pass::kFigures, Pass::kResources, Pass::kLater}) {
+    for (const BenchRow& row : kRows) {
+      if (!chosen(options, row)) continue;
+      if (row.needs_pair && !bench.pair_tried) {
+        bench.pair_tried = true;
+        bench.no_pair = options.skip_veth ? "--skip-veth" : enter_veth_namespace(kStationEnd, kBoardEnd);
+      }
+      if (row.needs_pair && !bench.no_pair.empty()) {
+        // Said once, where the row's figures would stand; a row asked for by name fails.
+        if (pass == row.shown)
+          std::fprintf(out, "%s: skipped (%s)\n", row.skipped, bench.no_pair.c_str());
+        if (!options.only.empty() && pass == row.shown) status = 1;
+        continue;
+      }
+      if (row.print(bench, pass) != 0) status = 1;
+      std::fflush(out);
     }
-    TwoPortFigures veth_ports = two_ports(work, options, false);
-    print_two_ports(out, "d. two ports, veth", veth_ports);
-    TwoPortFigures wire_ports = two_ports(work, options, true);
-    print_two_ports(out, "d. two ports, modelled wire", wire_ports);
-    return veth_ports.error.empty() && wire_ports.error.empty() ? 0 : 1;
-  }
-
-  if (options.wire_only) {
-    if (std::string why = enter_veth_namespace(kStationEnd, kBoardEnd); !why.empty()) {
-      std::fprintf(out, "c. modelled 1 Gbit/s wire: skipped (%s)\n", why.c_str());
-      return 1;
-    }
-    StationFigures wire = over_veth(work, options, true, 1);
-    if (!wire.error.empty()) {
-      std::fprintf(out, "c. modelled wire, station: %s\n", wire.error.c_str());
-      return 1;
-    }
-    print_wire(out, wire);
-    print_resources(out, "c. station resources", wire, "");
-    print_windows(out, "c. station per window", wire);
-    return print_platform(out);
-  }
-
-  StationFigures memory = in_process(work, options);
-  if (!memory.error.empty()) {
-    std::fprintf(out, "a. in-process link: %s\n", memory.error.c_str());
-    return 1;
-  }
-  print_station(out, "a. in-process link (station)", memory);
-  std::fflush(out);
-
-  std::string why;
-  if (options.skip_veth)
-    why = "--skip-veth";
-  else
-    why = enter_veth_namespace(kStationEnd, kBoardEnd);
-  if (!why.empty()) {
-    std::fprintf(out, "b. veth pair: skipped (%s)\n", why.c_str());
-    std::fprintf(out, "c. modelled 1 Gbit/s wire: skipped (%s)\n", why.c_str());
-    print_resources(out, "a. station resources", memory, " (board included: same process)");
-    print_windows(out, "a. station per window", memory);
-    std::fprintf(out, "idle station: skipped (%s)\n", why.c_str());
-    return status;
-  }
-
-  auto [veth, reference] = veth_in_turns(work, options);
-  if (!veth.error.empty()) {
-    std::fprintf(out, "b. veth, station: %s\n", veth.error.c_str());
-    status = 1;
-  } else {
-    print_station(out, "b. veth pair (station, libpcap)", veth);
-  }
-  if (!reference.error.empty()) {
-    std::fprintf(out, "b. veth, raw reference: %s\n", reference.error.c_str());
-    status = 1;
-  } else {
-    print_row(out, "b. veth pair (raw reference)", reference.write, reference.read);
-  }
-  if (veth.error.empty() && reference.error.empty())
-    print_ratio(out, "b. ratio station/reference",
-                figure_of(veth.write).median / figure_of(reference.write).median,
-                figure_of(veth.read).median / figure_of(reference.read).median);
-  std::fflush(out);
-
-  StationFigures wire = over_veth(work, options, true, 1);
-  if (!wire.error.empty()) {
-    std::fprintf(out, "c. modelled wire, station: %s\n", wire.error.c_str());
-    status = 1;
-  } else {
-    print_wire(out, wire);
-  }
-  std::fflush(out);
-
-  std::string second_pair = add_veth_pair(kSecondStationEnd, kSecondBoardEnd);
-  if (!second_pair.empty()) {
-    std::fprintf(out, "d. two ports: %s\n", second_pair.c_str());
-    status = 1;
-  } else {
-    TwoPortFigures veth_ports = two_ports(work, options, false);
-    print_two_ports(out, "d. two ports, veth", veth_ports);
-    TwoPortFigures wire_ports = two_ports(work, options, true);
-    print_two_ports(out, "d. two ports, modelled wire", wire_ports);
-    if (!veth_ports.error.empty() || !wire_ports.error.empty()) status = 1;
-  }
-  print_resources(out, "a. station resources", memory, " (board included: same process)");
-  if (veth.error.empty()) print_resources(out, "b. station resources", veth, "");
-  if (reference.error.empty())
-    std::fprintf(out, "%-34s CPU %.2f ms per MB of image (written and read back; its end of the "
-                      "pair, a system call for each frame)\n",
-                 "b. raw reference resources", reference.cpu_ms_per_mb);
-  if (wire.error.empty()) print_resources(out, "c. station resources", wire, "");
-  print_windows(out, "a. station per window", memory);
-  if (veth.error.empty()) print_windows(out, "b. station per window", veth);
-  if (wire.error.empty()) print_windows(out, "c. station per window", wire);
-  if (print_platform(out) != 0) status = 1;
-  std::fflush(out);
-
-  IdleFigure idle = idle_station(work, options);
-  if (!idle.error.empty()) {
-    std::fprintf(out, "idle station: %s\n", idle.error.c_str());
-    status = 1;
-  } else {
-    std::fprintf(out, "idle station: %.2f %% of one core over %d s (skav run --interface %s, "
-                      "searching, nobody answering)\n",
-                 idle.percent, options.idle_seconds, kStationEnd);
   }
   return status;
 }

@@ -11,12 +11,12 @@
 #include <thread>
 #include <vector>
 
+#include "app/cli_options.h"
 #include "app/station_setup.h"
 #include "frontends/cli/commands.h"
 #include "frontends/cli/keyboard.h"
 #include "frontends/cli/port_output.h"
 #include "frontends/cli/run_summary.h"
-#include "frontends/cli/settings_option.h"
 #include "app/stop_signal.h"
 #include "frontends/cli/terminal.h"
 #include "core/station/station.h"
@@ -25,21 +25,6 @@
 namespace skav::cli {
 
 namespace {
-
-struct RunOptions {
-  std::vector<std::string> interfaces;  // one port per adapter
-  int simulate = 0;  // boards per port; 0: real adapter
-  int ports = 1;     // simulated ports
-  std::string pool;
-  bool barcode = false;
-  bool no_barcode = false;
-  std::string mac;
-  int boards = 0;
-  std::string settings;
-  int timeout = 30;
-  std::string dir = ".";
-  int tick_ms = 100;  // the Station Cycle's period; shorter only for tests
-};
 
 // The sinks of every port: with one port the log on standard output; with several each
 // port's log in its own file and prefixed on standard output.
@@ -50,21 +35,9 @@ struct PortReports {
   std::vector<std::unique_ptr<RunSummary>> events;
 };
 
-int run_station(const RunOptions& options) {
-  app::SetupOptions setup_options;
+int run_station(const app::SetupOptions& options) {
+  app::SetupOptions setup_options = options;
   setup_options.program = "skav run";
-  if (options.interfaces.size() == 1) setup_options.interface = options.interfaces.front();
-  if (options.interfaces.size() > 1) setup_options.interfaces = options.interfaces;
-  setup_options.simulate = options.simulate;
-  setup_options.ports = options.ports;
-  setup_options.pool = options.pool;
-  if (options.barcode || options.no_barcode) setup_options.barcode = options.barcode;
-  setup_options.mac = options.mac;
-  setup_options.settings = options.settings;
-  setup_options.timeout = std::chrono::seconds(options.timeout);
-  setup_options.dir = options.dir;
-  setup_options.tick = std::chrono::milliseconds(options.tick_ms);
-  setup_options.boards = options.boards;
   const bool several = options.interfaces.size() > 1 || (options.simulate > 0 && options.ports > 1);
   PortReports reports;
   std::string failed_log;
@@ -77,7 +50,7 @@ int run_station(const RunOptions& options) {
       return {&reports.stdout_log, summary};
     }
     std::string file =
-        (std::filesystem::path(options.dir) / app::port_log_names(ports)[index]).string();
+        (options.dir / app::port_log_names(ports)[index]).string();
     auto log = std::make_unique<PortLog>(port, file, reports.prefixed);
     if (!log->ok()) {
       failed_log = file;
@@ -152,40 +125,10 @@ int run_station(const RunOptions& options) {
 }  // namespace
 
 void add_run_command(CLI::App& app, int& exit_code) {
-  auto options = std::make_shared<RunOptions>();
+  auto options = std::make_shared<app::SetupOptions>();
   CLI::App* run = app.add_subcommand("run", "Run the station: program one board after another");
-  auto* interface = run->add_option("--interface", options->interfaces,
-                                    "Adapter (system name) leading to the boards; once per port");
-  auto* simulate = run->add_option("--simulate", options->simulate,
-                                   "Program N simulated boards (per port) over the in-process link (default 3)")
-                       ->expected(0, 1)
-                       ->default_str("3")
-                       ->excludes(interface);
-  run->add_option("--ports", options->ports, "With --simulate: K simulated ports")
-      ->check(CLI::Range(1, 16))
-      ->needs(simulate);
-  run->add_option("--pool", options->pool,
-                  "Address pool: file:PATH (default: the settings store) or postgresql://...");
-  auto* barcode = run->add_flag("--barcode", options->barcode, "Ask for each board's MAC address");
-  run->add_flag("--no-barcode", options->no_barcode, "Give each board the next MAC address")
-      ->excludes(barcode);
-  run->add_option("--mac", options->mac, "MAC address for the next board (12 hexadecimal digits)");
-  run->add_option("--boards", options->boards, "End after N boards (over all ports)")->check(CLI::PositiveNumber);
-  add_settings_option(*run, options->settings);
-  run->add_option("--timeout", options->timeout,
-                  "Whole seconds of silence (1 or more) before a board is given up")
-      ->check(CLI::Range(1, 86400));
-  run->add_option("-C", options->dir, "Working directory: config.ini, images, records")
-      ->check(CLI::ExistingDirectory);
-  // For tests only (long simulated shifts in little time): not shown in the help.
-  run->add_option("--tick-ms", options->tick_ms,
-                  "For tests only: the Station Cycle period in milliseconds")
-      ->check(CLI::Range(1, 1000))
-      ->group("");
-  run->callback([options, &exit_code] {
-    RunOptions o = *options;
-    exit_code = run_station(o);
-  });
+  app::add_station_options(*run, app::kCliRun, *options);
+  run->callback([options, &exit_code] { exit_code = run_station(*options); });
 }
 
 }  // namespace skav::cli

@@ -3,6 +3,11 @@
 #include <QCommandLineOption>
 #include <QCommandLineParser>
 
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
 namespace skav::gui {
 
 namespace {
@@ -15,40 +20,47 @@ bool parse_positive(const QString& text, int& out) {
   return true;
 }
 
+QString text_of(std::string_view text) {
+  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+QStringList names_of(const app::StationOption& option) {
+  QStringList names;
+  for (std::string_view name : {option.name, option.alias})
+    if (!name.empty()) names << text_of(name.substr(name.find_first_not_of('-')));
+  return names;
+}
+
+// The parser knows no option that takes a value or none ("--simulate", "--simulate=5"): its
+// help names the value the option may take.
+QCommandLineOption parser_option(const app::StationOption& option) {
+  const bool takes_value = option.kind != app::ValueKind::kFlag &&
+                           option.kind != app::ValueKind::kNumberOrFallback;
+  QString help = text_of(option.help);
+  if (option.kind == app::ValueKind::kNumberOrFallback)
+    help = QStringLiteral("%1[=%2]: %3").arg(text_of(option.name), text_of(option.value_name), help);
+  QCommandLineOption made(names_of(option), help,
+                          takes_value ? text_of(option.value_name) : QString());
+  if (option.hidden) made.setFlags(QCommandLineOption::HiddenFromHelp);
+  return made;
+}
+
+ParseResult error(const QString& text) { return {ParseResult::kError, text}; }
+ParseResult error(const std::string& text) { return error(QString::fromStdString(text)); }
+
 }  // namespace
 
 ParseResult parse_command_line(const QStringList& arguments, CommandLine& out) {
-  ParseResult result;
   QCommandLineParser parser;
   parser.setApplicationDescription(QStringLiteral("SKAV factory programming station"));
   QCommandLineOption help = parser.addHelpOption();
   QCommandLineOption version = parser.addVersionOption();
-  QCommandLineOption simulate(
-      QStringLiteral("simulate"),
-      QStringLiteral("--simulate[=N]: run against N (default %1) simulated boards over the "
-                     "in-process link instead of a network adapter.")
-          .arg(kDefaultSimulatedBoards));
-  QCommandLineOption ports(QStringLiteral("ports"),
-                           QStringLiteral("With --simulate: K simulated ports (1 to %1), a tile each.")
-                               .arg(kMaxPorts),
-                           QStringLiteral("K"));
-  QCommandLineOption interface(QStringLiteral("interface"),
-                               QStringLiteral("An adapter (system name or description) for this run "
-                                              "only; once per port."),
-                               QStringLiteral("NAME"));
-  QCommandLineOption pool(QStringLiteral("pool"),
-                          QStringLiteral("Address pool: file:PATH (default: the settings store) or "
-                                         "postgresql://... (a line's range)."),
-                          QStringLiteral("URL"));
-  QCommandLineOption settings(QStringLiteral("settings"),
-                              QStringLiteral("The settings file (default: the per-user one)."),
-                              QStringLiteral("FILE"));
-  QCommandLineOption dir(QStringList{QStringLiteral("C"), QStringLiteral("directory")},
-                         QStringLiteral("Folder with config.ini and the images (default: .)."),
-                         QStringLiteral("DIR"));
-  QCommandLineOption timeout(QStringLiteral("timeout"),
-                             QStringLiteral("Whole seconds (1 or more) a transfer waits for the board."),
-                             QStringLiteral("S"));
+  std::vector<std::pair<const app::StationOption*, QCommandLineOption>> station;
+  for (const app::StationOption& option : app::station_options()) {
+    if ((option.faces & app::kQtWindow) == 0) continue;
+    station.emplace_back(&option, parser_option(option));
+    parser.addOption(station.back().second);
+  }
   parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("A saved log to open."),
                                QStringLiteral("[FILE]"));
   QCommandLineOption screenshot(QStringLiteral("screenshot"), QString(), QStringLiteral("FILE"));
@@ -58,114 +70,68 @@ ParseResult parse_command_line(const QStringList& arguments, CommandLine& out) {
   screenshot_timeout.setFlags(QCommandLineOption::HiddenFromHelp);
   QCommandLineOption size(QStringLiteral("size"), QString(), QStringLiteral("WxH"));
   size.setFlags(QCommandLineOption::HiddenFromHelp);
-  QCommandLineOption corrupt_read(QStringLiteral("simulate-corrupt-read"), QString(), QStringLiteral("N"));
-  corrupt_read.setFlags(QCommandLineOption::HiddenFromHelp);
-  QCommandLineOption fault_port(QStringLiteral("simulate-fault-port"), QString(), QStringLiteral("K"));
-  fault_port.setFlags(QCommandLineOption::HiddenFromHelp);
-  parser.addOptions({simulate, ports, interface, pool, settings, dir, timeout, screenshot, screenshot_timeout,
-                     size, corrupt_read, fault_port});
+  parser.addOptions({screenshot, screenshot_timeout, size});
 
   // The parser has no optional values: take "--simulate=N" apart first.
   QStringList args;
-  int boards = 0;
+  std::vector<std::pair<const app::StationOption*, std::string>> counted;
   for (qsizetype i = 0; i < arguments.size(); ++i) {
     const QString& arg = arguments[i];
-    if (i > 0 && arg.startsWith(QStringLiteral("--simulate="))) {
-      if (!parse_positive(arg.mid(11), boards)) {
-        result.kind = ParseResult::kError;
-        result.text = QStringLiteral("--simulate=N needs a number of boards above 0.");
-        return result;
-      }
-      args << QStringLiteral("--simulate");
+    const qsizetype equals = arg.indexOf(QLatin1Char('='));
+    const app::StationOption* option =
+        i > 0 && equals > 0 ? app::find_station_option(arg.left(equals).toStdString(), app::kQtWindow)
+                            : nullptr;
+    if (option != nullptr && option->kind == app::ValueKind::kNumberOrFallback) {
+      std::string value = arg.mid(equals + 1).toStdString();
+      if (std::string complaint = app::check_value(*option, value); !complaint.empty())
+        return error(complaint);
+      counted.emplace_back(option, value);
+      args << text_of(option->name);
     } else {
       args << arg;
     }
   }
-  if (!parser.parse(args)) {
-    result.kind = ParseResult::kError;
-    result.text = parser.errorText();
-    return result;
-  }
-  if (parser.isSet(help)) {
-    result.kind = ParseResult::kHelp;
-    result.text = parser.helpText();
-    return result;
-  }
-  if (parser.isSet(version)) {
-    result.kind = ParseResult::kVersion;
-    result.text = QStringLiteral("skav-gui 1.0");
-    return result;
-  }
+  if (!parser.parse(args)) return error(parser.errorText());
+  if (parser.isSet(help)) return {ParseResult::kHelp, parser.helpText()};
+  if (parser.isSet(version)) return {ParseResult::kVersion, QStringLiteral("skav-gui 1.0")};
   // One file name: the log text to open, as Open would.
   const QStringList files = parser.positionalArguments();
-  if (files.size() > 1) {
-    result.kind = ParseResult::kError;
-    result.text = QStringLiteral("Unexpected argument: %1").arg(files[1]);
-    return result;
-  }
+  if (files.size() > 1) return error(QStringLiteral("Unexpected argument: %1").arg(files[1]));
   if (!files.isEmpty()) out.log_file = files.first();
-  if (parser.isSet(simulate)) out.simulate = boards > 0 ? boards : kDefaultSimulatedBoards;
-  out.interfaces = parser.values(interface);
-  if (out.simulate > 0 && !out.interfaces.isEmpty()) {
-    result.kind = ParseResult::kError;
-    result.text = QStringLiteral("--interface and --simulate exclude each other.");
-    return result;
-  }
-  if (parser.isSet(ports)) {
-    if (out.simulate == 0) {
-      result.kind = ParseResult::kError;
-      result.text = QStringLiteral("--ports needs --simulate (real ports: --interface once per port).");
-      return result;
+
+  std::set<std::string_view> given;
+  for (const auto& [option, parsed] : station) {
+    if (!parser.isSet(parsed)) continue;
+    given.insert(option->name);
+    std::vector<std::string> values;
+    if (option->kind == app::ValueKind::kFlag) {
+      values.emplace_back();
+    } else if (option->kind == app::ValueKind::kNumberOrFallback) {
+      values.push_back(std::to_string(option->fallback));
+      for (const auto& [which, value] : counted)
+        if (which == option) values.back() = value;
+    } else {
+      for (const QString& value : parser.values(parsed)) values.push_back(value.toStdString());
     }
-    if (!parse_positive(parser.value(ports), out.ports) || out.ports > kMaxPorts) {
-      result.kind = ParseResult::kError;
-      result.text = QStringLiteral("--ports needs a number from 1 to %1.").arg(kMaxPorts);
-      return result;
-    }
+    for (const std::string& value : values)
+      if (std::string complaint = app::check_value(*option, value); !complaint.empty())
+        return error(complaint);
+    for (const std::string& value : values) option->set(out.setup, value);
   }
-  if (out.interfaces.size() > kMaxPorts) {
-    result.kind = ParseResult::kError;
-    result.text = QStringLiteral("At most %1 ports.").arg(kMaxPorts);
-    return result;
-  }
-  if (parser.isSet(pool)) out.pool = parser.value(pool);
-  if (parser.isSet(settings)) out.settings = parser.value(settings);
-  if (parser.isSet(dir)) out.dir = parser.value(dir);
-  if (parser.isSet(timeout) && !parse_positive(parser.value(timeout), out.timeout_seconds)) {
-    result.kind = ParseResult::kError;
-    result.text = QStringLiteral("--timeout needs a whole number of seconds, 1 or more.");
-    return result;
-  }
+  if (std::string complaint = app::check_together(given, app::kQtWindow); !complaint.empty())
+    return error(complaint);
+  if (std::string complaint = app::check_setup(out.setup); !complaint.empty()) return error(complaint);
+
   if (parser.isSet(screenshot)) out.screenshot = parser.value(screenshot);
   if (parser.isSet(screenshot_timeout) &&
-      !parse_positive(parser.value(screenshot_timeout), out.screenshot_timeout)) {
-    result.kind = ParseResult::kError;
-    result.text = QStringLiteral("--screenshot-timeout needs a number of seconds above 0.");
-    return result;
-  }
+      !parse_positive(parser.value(screenshot_timeout), out.screenshot_timeout))
+    return error(QStringLiteral("--screenshot-timeout needs a number of seconds above 0."));
   if (parser.isSet(size)) {
     const QStringList parts = parser.value(size).split(QLatin1Char('x'));
-    if (parts.size() != 2 || !parse_positive(parts[0], out.width) || !parse_positive(parts[1], out.height)) {
-      result.kind = ParseResult::kError;
-      result.text = QStringLiteral("--size needs WIDTHxHEIGHT in pixels.");
-      return result;
-    }
+    if (parts.size() != 2 || !parse_positive(parts[0], out.width) || !parse_positive(parts[1], out.height))
+      return error(QStringLiteral("--size needs WIDTHxHEIGHT in pixels."));
   }
-  if (parser.isSet(corrupt_read) && !parse_positive(parser.value(corrupt_read), out.corrupt_read)) {
-    result.kind = ParseResult::kError;
-    result.text = QStringLiteral("--simulate-corrupt-read needs a number above 0.");
-    return result;
-  }
-  if (parser.isSet(fault_port)) {
-    bool ok = false;
-    out.fault_port = parser.value(fault_port).toInt(&ok);
-    if (!ok || out.fault_port < 0 || out.fault_port >= out.ports) {
-      result.kind = ParseResult::kError;
-      result.text = QStringLiteral("--simulate-fault-port needs a port from 0 to --ports minus 1.");
-      return result;
-    }
-  }
-  return result;
+  return {};
 }
 
 }  // namespace skav::gui

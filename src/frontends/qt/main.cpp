@@ -65,20 +65,11 @@ int main(int argc, char** argv) {
       break;
   }
 
-  skav::app::SetupOptions setup_options;
+  skav::app::SetupOptions setup_options = options.setup;
   setup_options.program = "skav-gui";
-  setup_options.simulate = options.simulate;
-  setup_options.ports = options.ports;
-  setup_options.pool = options.pool.toStdString();
-  setup_options.settings = options.settings.toStdString();
-  setup_options.dir = options.dir.toStdString();
-  if (options.timeout_seconds > 0) setup_options.timeout = std::chrono::seconds(options.timeout_seconds);
-  setup_options.board.faults.corrupt_read = options.corrupt_read;
-  setup_options.faults_port = options.fault_port;
   // The adapters named for this run, else the ports the Interface dialog chose, else one port on
   // the stored NetIF.
-  std::vector<std::string> interfaces;
-  for (const QString& name : options.interfaces) interfaces.push_back(name.toStdString());
+  std::vector<std::string> interfaces = options.setup.interfaces;
   setup_options.interface = interfaces.size() == 1 ? interfaces.front() : std::string();
   setup_options.interfaces = interfaces.size() > 1 ? interfaces : std::vector<std::string>{};
   std::vector<std::string> stored;
@@ -90,7 +81,7 @@ int main(int argc, char** argv) {
   auto prepare = [&](std::size_t count) -> skav::app::SinksFor {
     window = std::make_unique<skav::gui::MainWindow>();
     window->set_port_count(static_cast<int>(count));
-    window->set_ports_choice(options.simulate == 0);
+    window->set_ports_choice(setup_options.simulate == 0);
     skav::gui::MainWindow* shown = window.get();
     return [shown](std::size_t index, const std::vector<std::string>&) {
       auto port = static_cast<int>(index);
@@ -120,7 +111,8 @@ int main(int argc, char** argv) {
   line.start(skav::line::StartUps::kByFace);
   if (!options.screenshot.isEmpty())
     arrange_screenshot(app, *window, options.screenshot,
-                       options.simulate > 0 ? options.simulate * ports : 1, options.screenshot_timeout);
+                       setup_options.simulate > 0 ? setup_options.simulate * ports : 1,
+                       options.screenshot_timeout);
 
   int code = QApplication::exec();
   // Ends a run at its next wait and joins the station's threads before the window goes.

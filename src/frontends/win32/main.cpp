@@ -1,6 +1,7 @@
 // skav-gui.exe: the station's window on Win32.
 
 #include <windows.h>
+#include <shellapi.h>
 
 #include <CLI/CLI.hpp>
 
@@ -9,7 +10,9 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "app/cli_options.h"
 #include "app/station_setup.h"
 #include "line/line.h"
 #include "core/station/records.h"
@@ -20,11 +23,8 @@ namespace {
 using skav::windows::gui::MainWindow;
 
 struct CommandLine {
-  int simulate = 0;        // simulated boards on the in-process link; 0: the adapter's link
-  std::string settings;    // settings file; empty: the registry
-  std::string dir = ".";   // where config.ini, the images and the records are
-  int timeout_seconds = 0;  // a transfer's time-out; 0: the station's default
-  std::string log_file;    // a saved log to open at start; empty: a new log
+  skav::app::SetupOptions setup;  // the station's options (app/options.h)
+  std::string log_file;    // a saved log to open at start (UTF-8); empty: a new log
   // Hidden, for the documentation's picture: written once `simulate` boards are done (or
   // after `screenshot_timeout` seconds), then the window closes.
   std::string screenshot;
@@ -53,8 +53,8 @@ void CALLBACK take_screenshot(HWND, UINT, UINT_PTR timer, DWORD) {
 
 void arrange_screenshot(MainWindow& window, const CommandLine& options) {
   g_screenshot.window = &window;
-  g_screenshot.file = std::filesystem::path(options.screenshot).wstring();
-  g_screenshot.boards = options.simulate > 0 ? options.simulate : 1;
+  g_screenshot.file = skav::app::utf8_path(options.screenshot).wstring();
+  g_screenshot.boards = options.setup.simulate > 0 ? options.setup.simulate : 1;
   window.set_on_board_finished([](int count) {
     g_screenshot.done = count;
     // A moment for the station to log its return to searching.
@@ -68,27 +68,47 @@ void complain(const std::string& text) {
   MessageBoxA(nullptr, text.c_str(), "SKAV", MB_OK | MB_ICONERROR);
 }
 
+std::wstring wide_of(const std::string& utf8, UINT code_page = CP_UTF8) {
+  int size = MultiByteToWideChar(code_page, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+  std::wstring wide(static_cast<std::size_t>(size), L'\0');
+  MultiByteToWideChar(code_page, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), size);
+  return wide;
+}
+
+std::string narrow_of(const std::wstring& wide, UINT code_page) {
+  int size = WideCharToMultiByte(code_page, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
+                                 nullptr, nullptr);
+  std::string text(static_cast<std::size_t>(size), '\0');
+  WideCharToMultiByte(code_page, 0, wide.data(), static_cast<int>(wide.size()), text.data(), size,
+                      nullptr, nullptr);
+  return text;
+}
+
+// The command line in UTF-8: the ANSI code page cannot hold every file or folder name.
+std::vector<std::string> utf8_arguments() {
+  int count = 0;
+  LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+  std::vector<std::string> arguments;
+  if (wide == nullptr) return arguments;
+  for (int i = 0; i < count; ++i) arguments.push_back(narrow_of(wide[i], CP_UTF8));
+  LocalFree(wide);
+  return arguments;
+}
+
 }  // namespace
 
-int main(int argc, char** argv) {
+int main() {
   CommandLine options;
   CLI::App parser{"SKAV factory programming station: the operator's window", "skav-gui"};
-  parser.add_option("--simulate", options.simulate,
-                    "Program N simulated boards over the in-process link (default 3)")
-      ->expected(0, 1)
-      ->default_str("3");
-  parser.add_option("--settings", options.settings,
-                    "Settings file (default: the registry, HKEY_CURRENT_USER\\Software\\SKAV)");
-  parser.add_option("-C", options.dir, "Working directory: config.ini, images, records")
-      ->check(CLI::ExistingDirectory);
-  parser.add_option("--timeout", options.timeout_seconds,
-                    "Whole seconds of silence before a board is given up")
-      ->check(CLI::Range(1, 86400));
+  skav::app::add_station_options(parser, skav::app::kWin32Window, options.setup);
   parser.add_option("file", options.log_file, "A saved log to open");
   parser.add_option("--screenshot", options.screenshot)->group("");
   parser.add_option("--screenshot-timeout", options.screenshot_timeout)->group("");
+  const std::vector<std::string> arguments = utf8_arguments();
+  std::vector<const char*> argv;
+  for (const std::string& argument : arguments) argv.push_back(argument.c_str());
   try {
-    parser.parse(argc, argv);
+    parser.parse(static_cast<int>(argv.size()), argv.data());
   } catch (const CLI::CallForHelp&) {
     std::fprintf(stdout, "%s", parser.help().c_str());
     return 0;
@@ -103,13 +123,8 @@ int main(int argc, char** argv) {
     complain("the window could not be created");
     return 1;
   }
-  skav::app::SetupOptions setup_options;
+  skav::app::SetupOptions setup_options = options.setup;
   setup_options.program = "skav-gui";
-  setup_options.simulate = options.simulate;
-  setup_options.settings = options.settings;
-  setup_options.dir = options.dir;
-  if (options.timeout_seconds > 0)
-    setup_options.timeout = std::chrono::seconds(options.timeout_seconds);
   std::unique_ptr<skav::app::StationSetup> setup;
   if (skav::Status made =
           skav::app::StationSetup::create(setup_options, window.log(), &window.events(), setup);
@@ -120,9 +135,10 @@ int main(int argc, char** argv) {
   skav::line::Line& line = setup->line();
   window.set_station(&line.station(0));
   window.set_notice(setup->ledger_note());
-  window.set_records_file(std::filesystem::path(setup_options.dir) / skav::station::kRecordsFile);
-  // A log file named on the command line is opened as Open would, start-up included.
-  window.open_at_start(options.log_file);
+  window.set_records_file(setup_options.dir / skav::station::kRecordsFile);
+  // A log file named on the command line is opened as Open would, start-up included; the
+  // window names its files in the ANSI code page.
+  window.open_at_start(narrow_of(wide_of(options.log_file), CP_ACP));
   ShowWindow(window.handle(), SW_SHOW);
   UpdateWindow(window.handle());
   // The window posted the start-up as it opened its log.

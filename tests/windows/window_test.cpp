@@ -82,11 +82,14 @@ TEST_F(WindowTest, MenuHasTheItemsAndCommandsInOrder) {
   const std::vector<std::tuple<int, UINT, std::string, UINT>> items = {
       {0, 0, "", 0}, {0, 1, "E&xit", ID_APP_EXIT},
       {1, 0, "&Status Bar", ID_VIEW_STATUS_BAR}, {1, 1, "Interface", ID_VIEW_INTERFACE},
-      {1, 2, "Barcode", ID_VIEW_BARCODE}, {2, 0, "&About SKAV...", ID_APP_ABOUT}};
+      {1, 2, "Barcode", ID_VIEW_BARCODE}, {1, 3, "", 0},
+      {1, 4, "Operator &Panel\tF9", ID_VIEW_PANEL}, {1, 5, "Zoom &In\tCtrl++", ID_VIEW_ZOOM_IN},
+      {1, 6, "Zoom &Out\tCtrl+-", ID_VIEW_ZOOM_OUT}, {1, 7, "&Sound", ID_VIEW_SOUND},
+      {1, 8, "&Reset Shift Totals", ID_VIEW_RESET_TOTALS}, {2, 0, "&About SKAV...", ID_APP_ABOUT}};
   EXPECT_EQ(menu_text(bar, 0), "&File");
   EXPECT_EQ(menu_text(bar, 1), "&View");
   EXPECT_EQ(menu_text(bar, 2), "&Help");
-  const int counts[] = {2, 3, 1};
+  const int counts[] = {2, 9, 1};
   for (int m = 0; m < 3; ++m) EXPECT_EQ(GetMenuItemCount(GetSubMenu(bar, m)), counts[m]);
   for (const auto& [menu, position, text, command] : items) {
     HMENU sub = GetSubMenu(bar, menu);
@@ -99,7 +102,7 @@ TEST_F(WindowTest, MenuHasTheItemsAndCommandsInOrder) {
   }
 }
 
-TEST_F(WindowTest, AcceleratorsAreTheFrameworksEditingAndFileKeys) {
+TEST_F(WindowTest, AcceleratorsAreTheFrameworksEditingAndFileKeysAndTheViewsOwn) {
   SKAV_REQUIRE_DISPLAY();
   HACCEL table = LoadAcceleratorsA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDR_MAINFRAME));
   ASSERT_NE(table, nullptr);
@@ -115,7 +118,11 @@ TEST_F(WindowTest, AcceleratorsAreTheFrameworksEditingAndFileKeys) {
       {FSHIFT, VK_DELETE, ID_EDIT_CUT},   {FCONTROL, 'C', ID_EDIT_COPY},
       {FCONTROL, VK_INSERT, ID_EDIT_COPY}, {FCONTROL, 'V', ID_EDIT_PASTE},
       {FSHIFT, VK_INSERT, ID_EDIT_PASTE}, {0, VK_F6, ID_NEXT_PANE},
-      {FSHIFT, VK_F6, ID_PREV_PANE}};
+      {FSHIFT, VK_F6, ID_PREV_PANE},
+      // Ctrl with the main keyboard's "=/+" and "-" keys or the keypad's, as in the Qt window.
+      {0, VK_F9, ID_VIEW_PANEL},          {FCONTROL, VK_OEM_PLUS, ID_VIEW_ZOOM_IN},
+      {FCONTROL, VK_ADD, ID_VIEW_ZOOM_IN}, {FCONTROL, VK_OEM_MINUS, ID_VIEW_ZOOM_OUT},
+      {FCONTROL, VK_SUBTRACT, ID_VIEW_ZOOM_OUT}};
   EXPECT_EQ(got, expected);
 }
 

@@ -1,8 +1,11 @@
 #include "frontends/win32/dialogs.h"
 
+#include <commctrl.h>
+
 #include <cctype>
 #include <cstdint>
 
+#include "frontends/win32/interface_ports.h"
 #include "frontends/win32/resource.h"
 
 namespace skav::windows::gui {
@@ -78,6 +81,7 @@ void init_interface_dialog(HWND dialog, InterfaceChoice& choice) {
     auto base = SetWindowLongPtrA(field, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(pair_proc));
     SetWindowLongPtrA(field, GWLP_USERDATA, base);
   }
+  if (choice.ports_offered && add_ports_section(dialog, choice)) follow_ticks(dialog, choice);
 }
 
 // OK: every field must hold a whole byte (a short one would shift or cut the address), and the
@@ -97,6 +101,14 @@ void accept_interface_dialog(HWND dialog) {
     }
     digits[2 * i] = pair[0];
     digits[2 * i + 1] = pair[1];
+  }
+  if (choice->ports_offered) {
+    read_ports_section(dialog, *choice);
+    if (choice->several && choice->ticked.size() < 2) {
+      MessageBoxA(dialog, kTickTwo, kTitle, MB_OK | MB_ICONEXCLAMATION);
+      SetFocus(GetDlgItem(dialog, IDC_PORT_LIST));
+      return;
+    }
   }
   const int index = static_cast<int>(SendDlgItemMessageA(dialog, IDC_ADAPTERS, CB_GETCURSEL, 0, 0));
   if (choice->apply && !choice->apply(index, digits)) {
@@ -123,7 +135,21 @@ INT_PTR CALLBACK interface_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM
         EndDialog(dialog, IDCANCEL);
         return TRUE;
       }
+      if (LOWORD(wparam) == IDC_SEVERAL_PORTS && HIWORD(wparam) == BN_CLICKED) {
+        follow_ticks(dialog, *reinterpret_cast<InterfaceChoice*>(GetWindowLongPtrA(dialog, DWLP_USER)));
+        return TRUE;
+      }
       break;
+    case WM_NOTIFY: {
+      // A tick set or cleared in the ports' list.
+      const auto* change = reinterpret_cast<const NMLISTVIEW*>(lparam);
+      if (change->hdr.idFrom == IDC_PORT_LIST && change->hdr.code == LVN_ITEMCHANGED &&
+          (change->uChanged & LVIF_STATE) != 0) {
+        follow_ticks(dialog, *reinterpret_cast<InterfaceChoice*>(GetWindowLongPtrA(dialog, DWLP_USER)));
+        return TRUE;
+      }
+      break;
+    }
     default:
       break;
   }

@@ -126,14 +126,19 @@ void OperatorPanel::set_compact(bool compact) {
   InvalidateRect(window_, nullptr, FALSE);
 }
 
-void OperatorPanel::select_at(POINT point) {
-  if (tiles_.count() == 0) return;
+RECT OperatorPanel::tiles_box() const {
+  if (tiles_.count() == 0) return RECT{};
   RECT area{};
   GetClientRect(window_, &area);
   HDC dc = GetDC(window_);
   const int right = split(dc, area.right);
   ReleaseDC(window_, dc);
-  const int port = tiles_.port_at(RECT{0, 0, right, tiles_.height()}, point);
+  return RECT{0, 0, right, tiles_.height()};
+}
+
+void OperatorPanel::select_at(POINT point) {
+  if (tiles_.count() == 0) return;
+  const int port = tiles_.port_at(tiles_box(), point);
   if (port >= 0 && on_select_) on_select_(port);
 }
 

@@ -56,6 +56,8 @@ class OperatorPanel {
   // Folded, with tiles: each keeps its word; the steps, the totals and Reset go.
   void set_compact(bool compact);
   bool compact() const { return compact_; }
+  // Where the tiles are painted in the panel's window (empty without tiles).
+  RECT tiles_box() const;
   // Called with the port whose tile the operator clicked.
   void set_on_select(std::function<void(int port)> on_select) { on_select_ = std::move(on_select); }
 

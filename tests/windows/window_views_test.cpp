@@ -361,19 +361,19 @@ TEST_F(ViewTest, FoldedTilesKeepTheirWordAndLoseTheStepsAndTheTotals) {
   EXPECT_TRUE(has_visible_style(panel.reset_button()));
 }
 
-// Five ports or more take two rows; more than two rows leave no room for steps.
-TEST(PortTiles, RowsOfAtMostFourAndStepsInUpToTwoRows) {
-  // Ports, rows, columns, steps shown.
-  const std::vector<std::tuple<int, int, int, bool>> cases = {
-      {2, 1, 2, true}, {4, 1, 4, true}, {5, 2, 3, true}, {8, 2, 4, true}, {9, 3, 3, false},
-      {16, 4, 4, false}};
-  for (const auto& [ports, rows, columns, steps] : cases) {
+// The tiles follow the model's grid: steps in up to two rows.
+TEST(PortTiles, FollowTheGridAndShowStepsInUpToTwoRowsUnfolded) {
+  // Ports, steps shown unfolded.
+  const std::vector<std::pair<int, bool>> cases = {{2, true}, {5, true}, {8, true}, {9, false}, {16, false}};
+  for (const auto& [ports, steps] : cases) {
     PortTiles tiles;
     tiles.make(ports);
     EXPECT_EQ(tiles.count(), ports);
-    EXPECT_EQ(tiles.rows(), rows) << ports;
-    EXPECT_EQ(tiles.columns(), columns) << ports;
+    EXPECT_EQ(tiles.rows(), present::tile_grid(ports).rows) << ports;
+    EXPECT_EQ(tiles.columns(), present::tile_grid(ports).columns) << ports;
     EXPECT_EQ(tiles.steps_shown(), steps) << ports;
+    tiles.set_folded(true);
+    EXPECT_FALSE(tiles.steps_shown()) << ports;
   }
   PortTiles one;
   one.make(1);

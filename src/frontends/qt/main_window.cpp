@@ -30,6 +30,7 @@
 #include "frontends/qt/operator_panel.h"
 #include "frontends/qt/port_tile.h"
 #include "present/panel.h"
+#include "present/tiles.h"
 
 namespace skav::gui {
 
@@ -155,7 +156,7 @@ void MainWindow::set_port_count(int count) {
   panel_->make_tiles(count);
   for (int i = 0; i < count; ++i) {
     PortTile* tile = panel_->tile(i);
-    tile->set_name(QStringLiteral("Port %1").arg(i + 1));
+    tile->set_name(QString::fromStdString(present::port_name(i)));
     tile->set_selected(i == selected_);
     connect(tile, &PortTile::clicked, this, [this, i] { select_port(i); });
   }

@@ -10,6 +10,7 @@
 #include <algorithm>
 
 #include "frontends/qt/port_tile.h"
+#include "present/tiles.h"
 
 namespace skav::gui {
 
@@ -242,8 +243,9 @@ void OperatorPanel::make_tiles(int count) {
   auto* grid = new QGridLayout(tile_grid_);
   grid->setContentsMargins(0, 0, 4, 0);
   grid->setSpacing(4);
-  tile_rows_ = (count + 3) / 4;
-  int columns = (count + tile_rows_ - 1) / tile_rows_;
+  const present::TileGrid shape = present::tile_grid(count);
+  tile_rows_ = shape.rows;
+  int columns = shape.columns;
   for (int i = 0; i < count; ++i) {
     auto* tile = new PortTile(tile_grid_);
     grid->addWidget(tile, i / columns, i % columns);
@@ -257,8 +259,8 @@ void OperatorPanel::make_tiles(int count) {
 void OperatorPanel::set_compact(bool compact) {
   compact_ = compact;
   if (tiles_.empty()) return;
-  // More than two rows of tiles leave no room for steps.
-  for (PortTile* tile : tiles_) tile->set_steps_shown(!compact && tile_rows_ <= 2);
+  const bool steps = present::tile_steps_shown(present::tile_grid(tile_count()), compact);
+  for (PortTile* tile : tiles_) tile->set_steps_shown(steps);
   totals_->setVisible(!compact);
 }
 

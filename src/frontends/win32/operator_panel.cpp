@@ -120,7 +120,7 @@ void OperatorPanel::update_tiles() { InvalidateRect(window_, nullptr, FALSE); }
 
 void OperatorPanel::set_compact(bool compact) {
   compact_ = compact;
-  tiles_.set_steps_shown(!compact);
+  tiles_.set_folded(compact);
   if (tiles_.count() > 0) ShowWindow(reset_, compact ? SW_HIDE : SW_SHOW);
   update_height();
   InvalidateRect(window_, nullptr, FALSE);

@@ -1,7 +1,6 @@
 #include "frontends/win32/port_tiles.h"
 
 #include <algorithm>
-#include <cstdio>
 
 #include "core/station/plan.h"
 #include "frontends/win32/paint_tools.h"
@@ -18,7 +17,6 @@ constexpr int kMarginY = 2;
 constexpr int kLineGap = 2;
 constexpr int kColumnGap = 12;
 constexpr int kBarChars = 10;
-constexpr int kMaxColumns = 4;
 constexpr COLORREF kAmber = RGB(0xff, 0xb3, 0x00);
 constexpr COLORREF kBadgeText = RGB(0x1a, 0x1a, 0x1a);
 
@@ -36,12 +34,10 @@ void PortTiles::free_fonts() {
 
 void PortTiles::make(int count) {
   if (!tiles_.empty() || count < 2) return;
-  rows_ = (count + kMaxColumns - 1) / kMaxColumns;
+  grid_ = present::tile_grid(count);
   tiles_.resize(static_cast<std::size_t>(count));
   for (int i = 0; i < count; ++i) {
-    char name[16];
-    std::snprintf(name, sizeof name, "Port %d", i + 1);
-    tiles_[static_cast<std::size_t>(i)].name = name;
+    tiles_[static_cast<std::size_t>(i)].name = present::port_name(i);
     show_totals(i, present::Totals{});
   }
 }
@@ -59,15 +55,12 @@ void PortTiles::show_panel(int port, const present::Panel& panel, bool asks) {
 
 void PortTiles::show_totals(int port, const present::Totals& totals) {
   if (port < 0 || port >= count()) return;
-  // Short, beside the badge: the boards are the two added.
-  char counts[64];
-  std::snprintf(counts, sizeof counts, "%d passed, %d failed", totals.passed, totals.failed);
-  tiles_[static_cast<std::size_t>(port)].counts = counts;
+  tiles_[static_cast<std::size_t>(port)].counts = present::tile_counts(totals);
 }
 
 void PortTiles::fit_to(HDC dc, int window_height, int text_points) {
-  if (rows_ == 0) return;
-  const int word = std::clamp(window_height / (28 * rows_), 14, 56);
+  if (grid_.rows == 0) return;
+  const int word = std::clamp(window_height / (28 * grid_.rows), 14, 56);
   if (word == word_points_ && text_points == text_points_ && word_font_ != nullptr) return;
   word_points_ = word;
   text_points_ = text_points;
@@ -100,7 +93,7 @@ int PortTiles::tile_height() const {
 }
 
 int PortTiles::height() const {
-  return rows_ == 0 ? 0 : rows_ * tile_height() + (rows_ - 1) * kSpacing;
+  return grid_.rows == 0 ? 0 : grid_.rows * tile_height() + (grid_.rows - 1) * kSpacing;
 }
 
 RECT PortTiles::tile_box(const RECT& box, int port) const {
@@ -146,11 +139,11 @@ void PortTiles::paint_tile(HDC dc, const RECT& box, const Tile& tile, bool selec
   draw_line(dc, name_font_, tile.name, name);
   int left = name.right + 6;
   if (tile.asks) {
-    RECT badge{left, head.top + 1, left + text_width(dc, badge_font_, kAsks) + 12, head.bottom - 1};
+    RECT badge{left, head.top + 1, left + text_width(dc, badge_font_, present::kAsksForAddress) + 12, head.bottom - 1};
     badge.right = std::min(badge.right, head.right);
     fill(dc, badge, kAmber);
     SetTextColor(dc, kBadgeText);
-    draw_line(dc, badge_font_, kAsks, badge, DT_CENTER);
+    draw_line(dc, badge_font_, present::kAsksForAddress, badge, DT_CENTER);
     left = badge.right + 6;
   }
   SetTextColor(dc, GetSysColor(COLOR_BTNTEXT));

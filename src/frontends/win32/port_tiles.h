@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "present/panel.h"
+#include "present/tiles.h"
 #include "present/totals.h"
 
 namespace skav::windows::gui {
@@ -24,8 +25,6 @@ class PortTiles {
     bool asks = false;   // the badge: the port's MAC entry is pending
     std::string counts;  // "3 passed, 1 failed"
   };
-  static constexpr const char* kAsks = "ASKS FOR MAC ADDRESS";
-
   PortTiles() = default;
   ~PortTiles();
   PortTiles(const PortTiles&) = delete;
@@ -34,8 +33,8 @@ class PortTiles {
   // Makes `count` tiles (2 or more), in rows of at most four; once.
   void make(int count);
   int count() const { return static_cast<int>(tiles_.size()); }
-  int rows() const { return rows_; }
-  int columns() const { return rows_ == 0 ? 0 : (count() + rows_ - 1) / rows_; }
+  int rows() const { return grid_.rows; }
+  int columns() const { return grid_.columns; }
   const Tile& tile(int port) const { return tiles_[static_cast<std::size_t>(port)]; }
 
   void set_name(int port, std::string name);
@@ -44,8 +43,8 @@ class PortTiles {
   void select(int port) { selected_ = port; }
   int selected() const { return selected_; }
   // Folded, or in more than two rows (no room): each tile keeps its word, the steps go.
-  void set_steps_shown(bool shown) { steps_shown_ = shown; }
-  bool steps_shown() const { return steps_shown_ && rows_ <= 2; }
+  void set_folded(bool folded) { folded_ = folded; }
+  bool steps_shown() const { return present::tile_steps_shown(grid_, folded_); }
 
   // Sizes the text for a window `window_height` pixels high: the word 28 points at 800 pixels
   // in one row, smaller in more rows (14 to 56); the other texts `text_points`.
@@ -64,9 +63,9 @@ class PortTiles {
   void free_fonts();
 
   std::vector<Tile> tiles_;
-  int rows_ = 0;
+  present::TileGrid grid_;
   int selected_ = 0;
-  bool steps_shown_ = true;
+  bool folded_ = false;
 
   int word_points_ = 0;
   int text_points_ = 0;

@@ -57,8 +57,9 @@ class MainWindow {
   // after create() and before the stations are set; the window starts with one port.
   void set_port_count(int count);
   int port_count() const { return static_cast<int>(ports_.size()); }
-  // The log and the events to hand to port `port`'s station. Any thread may call them: the
-  // news is queued and applied on the window's thread, which a caller never waits for.
+  // The log and the events to hand to port `port`'s station (ports exist from create() on).
+  // Any thread may call them: the news is queued and applied on the window's thread, which a
+  // caller never waits for.
   Log& log(int port = 0);
   station::StationEvents& events(int port = 0);
   // The station whose commands the window carries out; none: the commands only touch the

@@ -4,22 +4,20 @@
 #include <commdlg.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
+#include <optional>
 #include <vector>
 
-#include "core/platform/files.h"
 #include "core/station/station.h"
 #include "frontends/win32/dialogs.h"
 #include "frontends/win32/resource.h"
+#include "present/interface_choice.h"
+#include "present/progress.h"
 
 namespace skav::windows::gui {
 
 namespace {
 
 constexpr const char* kFrameClass = "SKAVFrame";
-constexpr const char* kTitle = "SKAV";
 constexpr UINT kLogArrived = WM_APP + 1;
 constexpr UINT kEventsArrived = WM_APP + 2;
 // The lock-key indicators follow the keys at this period, as an idle update would.
@@ -42,99 +40,14 @@ std::string menu_prompt(HINSTANCE instance, UINT id) {
   return text.substr(0, text.find('\n'));
 }
 
-// The local time of day, "08:02".
-std::string clock_text() {
-  SYSTEMTIME now{};
-  GetLocalTime(&now);
-  char text[8];
-  std::snprintf(text, sizeof text, "%02u:%02u", static_cast<unsigned>(now.wHour) % 100u,
-                static_cast<unsigned>(now.wMinute) % 100u);
-  return text;
-}
-
-std::string file_name_of(const std::string& path) {
-  std::size_t slash = path.find_last_of("\\/");
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 }  // namespace
 
-// The log as the station writes it, queued in call order for the window's thread.
-class MainWindow::WindowLog : public Log {
- public:
-  struct Operation {
-    bool erase = false;
-    std::string text;
-  };
-  explicit WindowLog(const HWND& window) : window_(window) {}
-
-  void append(std::string_view text) override { queue(false, text); }
-  void erase_last() override { queue(true, {}); }
-
-  std::vector<Operation> take() {
-    std::lock_guard lock(mutex_);
-    posted_ = false;
-    return std::move(pending_);
-  }
-
- private:
-  void queue(bool erase, std::string_view text) {
-    std::lock_guard lock(mutex_);
-    if (!erase && !pending_.empty() && !pending_.back().erase) {
-      pending_.back().text.append(text);
-    } else {
-      pending_.push_back(Operation{erase, std::string(text)});
-    }
-    // One message for everything that arrives before the window's thread looks.
-    if (!posted_) posted_ = PostMessageA(window_, kLogArrived, 0, 0) != 0;
-  }
-
-  const HWND& window_;
-  std::mutex mutex_;
-  std::vector<Operation> pending_;
-  bool posted_ = false;
-};
-
-// The station's snapshots for the window's thread: the latest one wins.
-class MainWindow::WindowEvents : public station::StationEvents {
- public:
-  explicit WindowEvents(const HWND& window) : window_(window) {}
-
-  void on_snapshot(std::shared_ptr<const station::StationSnapshot> snapshot) override {
-    std::lock_guard lock(mutex_);
-    pending_ = std::move(snapshot);
-    post();
-  }
-  void on_board_finished(const station::BoardRecord& record) override {
-    std::lock_guard lock(mutex_);
-    finished_.push_back(record);
-    post();
-  }
-
-  // The latest snapshot (none if none came) and the boards finished since the last call.
-  std::shared_ptr<const station::StationSnapshot> take(std::vector<station::BoardRecord>& finished) {
-    std::lock_guard lock(mutex_);
-    posted_ = false;
-    finished = std::move(finished_);
-    finished_.clear();
-    return std::move(pending_);
-  }
-
- private:
-  void post() {
-    if (!posted_) posted_ = PostMessageA(window_, kEventsArrived, 0, 0) != 0;
-  }
-
-  const HWND& window_;
-  std::mutex mutex_;
-  std::shared_ptr<const station::StationSnapshot> pending_;
-  std::vector<station::BoardRecord> finished_;
-  bool posted_ = false;
-};
-
 MainWindow::MainWindow()
-    : window_log_(std::make_unique<WindowLog>(frame_)),
-      window_events_(std::make_unique<WindowEvents>(frame_)) {}
+    : window_log_(std::make_unique<present::LogMailbox>(
+          [this] { return PostMessageA(frame_, kLogArrived, 0, 0) != 0; })),
+      window_events_(std::make_unique<present::StationMailbox>(
+          [this] { return PostMessageA(frame_, kEventsArrived, 0, 0) != 0; })),
+      totals_(std::chrono::steady_clock::now(), present::clock_text()) {}
 
 MainWindow::~MainWindow() {
   if (frame_ != nullptr) DestroyWindow(frame_);
@@ -171,7 +84,7 @@ bool MainWindow::create(HINSTANCE instance) {
   frame_ = CreateWindowExA(0, kFrameClass, "", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
                            1024, 720, nullptr, menu, instance, this);
   if (frame_ == nullptr) return false;
-  set_file_path({});
+  show_caption();
   return true;
 }
 
@@ -196,7 +109,7 @@ LRESULT MainWindow::on_message(UINT message, WPARAM wparam, LPARAM lparam) {
                                  ES_AUTOHSCROLL | ES_AUTOVSCROLL | ES_NOHIDESEL | ES_READONLY,
                              0, 0, 0, 0, frame_, nullptr, instance_, nullptr);
       if (log_ == nullptr) return -1;
-      SendMessageA(log_, EM_SETLIMITTEXT, kLimit, 0);
+      SendMessageA(log_, EM_SETLIMITTEXT, present::LogDocument::kLimit, 0);
       SetWindowLongPtrA(log_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
       edit_proc_ = reinterpret_cast<WNDPROC>(
           SetWindowLongPtrA(log_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(log_proc)));
@@ -207,8 +120,7 @@ LRESULT MainWindow::on_message(UINT message, WPARAM wparam, LPARAM lparam) {
       if (font_ != nullptr) SendMessageA(log_, WM_SETFONT, reinterpret_cast<WPARAM>(font_), TRUE);
       if (!panel_.create(instance_, frame_)) return -1;
       panel_.set_on_reset([this] { reset_shift_totals(); });
-      shift_start_ = std::chrono::steady_clock::now();
-      shift_since_ = clock_text();
+      totals_.reset_shift(std::chrono::steady_clock::now(), present::clock_text());
       status_ = CreateWindowExA(0, STATUSCLASSNAMEA, "", WS_CHILD | WS_VISIBLE | SBARS_SIZEGRIP,
                                 0, 0, 0, 0, frame_,
                                 reinterpret_cast<HMENU>(static_cast<INT_PTR>(ID_STATUS_BAR)),
@@ -372,26 +284,18 @@ void MainWindow::update_indicators() {
 }
 
 void MainWindow::show_progress(const station::StationSnapshot& snapshot) {
-  const station::StepView* running = nullptr;
-  if (snapshot.board && !snapshot.board->finished)
-    for (const station::StepView& step : snapshot.board->steps)
-      if (step.state == station::StepView::State::kRunning && step.total > 0) running = &step;
-  if ((running != nullptr) != progress_shown_) {
-    progress_shown_ = running != nullptr;
+  const std::optional<present::ProgressLine> line = present::progress_line(snapshot);
+  if (line.has_value() != progress_shown_) {
+    progress_shown_ = line.has_value();
     layout();
   }
-  if (running == nullptr) return;
-  char text[64];
-  std::snprintf(text, sizeof text, "%s %d%%", running->name(),
-                static_cast<int>(std::min(running->done, running->total) * 100 / running->total));
-  SendMessageA(status_, SB_SETTEXTA, 1, reinterpret_cast<LPARAM>(text));
+  if (line) SendMessageA(status_, SB_SETTEXTA, 1, reinterpret_cast<LPARAM>(line->label.c_str()));
 }
 
 void MainWindow::apply_snapshot() {
-  std::vector<station::BoardRecord> finished;
-  std::shared_ptr<const station::StationSnapshot> snapshot = window_events_->take(finished);
-  if (snapshot != nullptr) {
-    shown_ = std::move(snapshot);
+  present::StationMailbox::Box::Batch batch = window_events_->take();
+  if (batch.snapshot != nullptr) {
+    shown_ = std::move(batch.snapshot);
     // Until the first tick sets the Status Pane text, the pane shows the idle "Ready".
     status_text_ = shown_->status_text.empty() ? load_string(instance_, IDS_IDLE_MESSAGE)
                                                : shown_->status_text;
@@ -399,9 +303,8 @@ void MainWindow::apply_snapshot() {
     show_progress(*shown_);
     panel_.show_panel(present::make_panel(*shown_));
   }
-  for (const station::BoardRecord& record : finished) {
-    shift_.add(record.overall);
-    if (today_) today_->add(record);
+  for (const station::BoardRecord& record : batch.events) {
+    totals_.add(0, record);
     update_totals();
     ++boards_finished_;
     if (on_board_finished_) on_board_finished_(boards_finished_);
@@ -409,32 +312,27 @@ void MainWindow::apply_snapshot() {
 }
 
 void MainWindow::set_records_file(const std::filesystem::path& file) {
-  today_.emplace(file, present::today());
+  totals_.set_records_file(file, present::today());
   update_totals();
 }
 
 void MainWindow::reset_shift_totals() {
-  shift_ = present::Totals{};
-  shift_start_ = std::chrono::steady_clock::now();
-  shift_since_ = clock_text();
+  totals_.reset_shift(std::chrono::steady_clock::now(), present::clock_text());
   update_totals();
 }
 
 void MainWindow::update_totals() {
-  const auto elapsed = std::chrono::duration_cast<std::chrono::seconds>(
-      std::chrono::steady_clock::now() - shift_start_);
-  panel_.show_totals(present::totals_text(shift_, present::boards_per_hour(shift_.boards, elapsed),
-                                       shift_since_, today_ ? today_->totals() : present::Totals{}));
+  panel_.show_totals(totals_.text(std::chrono::steady_clock::now()));
 }
 
 void MainWindow::apply_queued_log() {
-  for (const WindowLog::Operation& operation : window_log_->take()) {
+  window_log_->drain([this](const present::LogOperation& operation) {
     if (operation.erase) {
       erase_last();
     } else {
       append_text(operation.text);
     }
-  }
+  });
 }
 
 void MainWindow::append_text(std::string_view text) {
@@ -442,50 +340,39 @@ void MainWindow::append_text(std::string_view text) {
   DWORD start = 0, end = 0;
   SendMessageA(log_, EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
   const bool follow = start == end;
-  std::size_t length = static_cast<std::size_t>(GetWindowTextLengthA(log_));
-  std::string added(text.size() > kLimit - kTrimSlack ? text.substr(text.size() - (kLimit - kTrimSlack))
-                                                      : text);
-  std::size_t trimmed = 0;
-  if (length + added.size() > kLimit) {
-    // The oldest whole lines go until kTrimSlack is free again, so that trimming happens once
-    // per batch of text and the newest text always stays.
-    const std::size_t need = length + added.size() - (kLimit - kTrimSlack);
-    std::string old = log_bytes();
-    std::size_t newline = need <= old.size() ? old.find('\n', need - 1) : std::string::npos;
-    trimmed = newline == std::string::npos ? old.size() : newline + 1;
-    SendMessageA(log_, EM_SETSEL, 0, static_cast<LPARAM>(trimmed));
+  const std::size_t before = document_.size();
+  const present::LogDocument::Change change = document_.append(text);
+  // The control mirrors the document: what the document dropped from its front goes from the
+  // control's too, and what stays of the appended bytes follows its end.
+  if (change.trimmed_bytes > 0) {
+    SendMessageA(log_, EM_SETSEL, 0, static_cast<LPARAM>(std::min(change.trimmed_bytes, before)));
     SendMessageA(log_, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(""));
-    length -= trimmed;
   }
+  const std::size_t kept = before > change.trimmed_bytes ? before - change.trimmed_bytes : 0;
   // A zero byte would end the text early: it shows as nothing, as other control bytes do.
+  std::string added = document_.bytes().substr(kept);
   std::replace(added.begin(), added.end(), '\0', ' ');
-  SendMessageA(log_, EM_SETSEL, length, static_cast<LPARAM>(length));
+  SendMessageA(log_, EM_SETSEL, kept, static_cast<LPARAM>(kept));
   SendMessageA(log_, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(added.c_str()));
   if (follow) {
     SendMessageA(log_, EM_SCROLLCARET, 0, 0);
   } else {
     // The operator's selection stays where it was in the text.
-    const DWORD shift = static_cast<DWORD>(trimmed);
+    const auto shift = static_cast<DWORD>(change.trimmed_bytes);
     SendMessageA(log_, EM_SETSEL, start > shift ? start - shift : 0, end > shift ? end - shift : 0);
   }
 }
 
 void MainWindow::erase_last() {
-  std::string bytes = log_bytes();
-  if (bytes.empty()) return;
-  std::size_t n = bytes.size() >= 2 && bytes.compare(bytes.size() - 2, 2, "\r\n") == 0 ? 2 : 1;
-  SendMessageA(log_, EM_SETSEL, bytes.size() - n, static_cast<LPARAM>(bytes.size()));
+  const std::size_t removed = document_.erase_last().size();
+  if (removed == 0) return;
+  const std::size_t size = document_.size();
+  SendMessageA(log_, EM_SETSEL, size, static_cast<LPARAM>(size + removed));
   SendMessageA(log_, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(""));
 }
 
-std::string MainWindow::log_bytes() const {
-  std::string bytes(static_cast<std::size_t>(GetWindowTextLengthA(log_)) + 1, '\0');
-  int n = GetWindowTextA(log_, bytes.data(), static_cast<int>(bytes.size()));
-  bytes.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
-  return bytes;
-}
-
 void MainWindow::set_log_bytes(std::string_view bytes) {
+  document_.clear();
   SetWindowTextA(log_, "");
   append_text(bytes);
 }
@@ -528,24 +415,25 @@ void MainWindow::start_up() {
   if (station_ != nullptr) station_->post_start_up();
 }
 
-void MainWindow::set_file_path(const std::string& path) {
-  file_path_ = path;
-  std::string caption = (path.empty() ? std::string() : file_name_of(path)) + " - " + kTitle;
-  SetWindowTextA(frame_, caption.c_str());
-}
+void MainWindow::show_caption() { SetWindowTextA(frame_, file_.caption().c_str()); }
 
 void MainWindow::new_log() {
   // Text the station sent before the command belongs to the old log.
   apply_queued_log();
+  document_.clear();
   SetWindowTextA(log_, "");
-  set_file_path({});
+  file_.forget();
+  show_caption();
   start_up();
 }
 
 void MainWindow::open_at_start(const std::string& path) {
   if (path.empty() || !open_file(path)) {
     // A file that could not be opened leaves a new log; the start-up runs all the same.
-    if (!path.empty()) set_file_path({});
+    if (!path.empty()) {
+      file_.forget();
+      show_caption();
+    }
     start_up();
   }
 }
@@ -572,42 +460,38 @@ void MainWindow::open_log() {
 
 bool MainWindow::open_file(const std::string& path) {
   apply_queued_log();
-  std::string bytes;
-  bool exists = false;
-  int error = platform::read_small_file(path, kLimit, bytes, exists);
-  if (error == EFBIG) {
-    MessageBoxA(frame_, "The file is too large to open.", kTitle, MB_OK | MB_ICONEXCLAMATION);
-    new_log();
-    return false;
+  const present::OpenResult opened = file_.open(path);
+  switch (opened.then) {
+    case present::OpenResult::Then::kShow:
+      set_log_bytes(opened.bytes);
+      show_caption();
+      // As after New, the station's start-up runs again.
+      start_up();
+      return true;
+    case present::OpenResult::Then::kNewLog:
+      MessageBoxA(frame_, opened.message.c_str(), present::kTitle, MB_OK | MB_ICONEXCLAMATION);
+      new_log();
+      return false;
+    case present::OpenResult::Then::kNothing:
+      break;
   }
-  if (error != 0 || !exists) {
-    std::string text = path + "\nThe file could not be opened: " +
-                       std::strerror(exists ? error : ENOENT) + ".";
-    MessageBoxA(frame_, text.c_str(), kTitle, MB_OK | MB_ICONEXCLAMATION);
-    return false;
-  }
-  set_log_bytes(bytes);
-  set_file_path(path);
-  // As after New, the station's start-up runs again.
-  start_up();
-  return true;
+  MessageBoxA(frame_, opened.message.c_str(), present::kTitle, MB_OK | MB_ICONEXCLAMATION);
+  return false;
 }
 
 void MainWindow::save_log() {
-  std::string path = file_path_;
-  if (path.empty()) path = choose_file(true);
+  std::string path = file_.path();
+  if (file_.needs_name()) path = choose_file(true);
   if (!path.empty()) save_to(path);
 }
 
 bool MainWindow::save_to(const std::string& path) {
   apply_queued_log();
-  // Written beside the file and renamed over it, so a failed save never leaves half a log.
-  if (int error = platform::replace_file(path, path + ".tmp", log_bytes()); error != 0) {
-    std::string text = path + "\nThe log could not be saved: " + std::strerror(error) + ".";
-    MessageBoxA(frame_, text.c_str(), kTitle, MB_OK | MB_ICONEXCLAMATION);
+  if (std::optional<std::string> error = file_.save(path, document_.bytes())) {
+    MessageBoxA(frame_, error->c_str(), present::kTitle, MB_OK | MB_ICONEXCLAMATION);
     return false;
   }
-  set_file_path(path);
+  show_caption();
   return true;
 }
 
@@ -620,8 +504,9 @@ void MainWindow::show_interface_dialog() {
   choice.digits = shown->digits;
   choice.apply = [this](int index, const MacDigits::Digits& digits) {
     // The station refuses the change while a run holds the adapter.
-    if (station_->snapshot()->run_status != station::kNoRun) return false;
-    station_->post_apply_interface(index, digits);
+    std::optional<int> posted = present::interface_apply_index(*station_->snapshot(), index, false);
+    if (!posted) return false;
+    station_->post_apply_interface(*posted, digits);
     return true;
   };
   run_interface_dialog(instance_, frame_, choice);

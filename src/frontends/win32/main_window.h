@@ -7,13 +7,15 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
 
 #include "core/log.h"
 #include "core/station/station_events.h"
+#include "present/log_document.h"
+#include "present/log_file.h"
+#include "present/mailbox.h"
 #include "present/panel.h"
 #include "present/totals.h"
 #include "frontends/win32/operator_panel.h"
@@ -32,8 +34,8 @@ namespace skav::windows::gui {
 class MainWindow {
  public:
   // The log's limit in characters; past it the oldest lines go, kTrimSlack at a time.
-  static constexpr std::size_t kLimit = 1048575;
-  static constexpr std::size_t kTrimSlack = 64 * 1024;
+  static constexpr std::size_t kLimit = present::LogDocument::kLimit;
+  static constexpr std::size_t kTrimSlack = present::LogDocument::kTrimSlack;
 
   MainWindow();
   ~MainWindow();
@@ -75,9 +77,6 @@ class MainWindow {
   bool save_picture(const std::wstring& file) const;
 
  private:
-  class WindowLog;
-  class WindowEvents;
-
   static LRESULT CALLBACK frame_proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
   static LRESULT CALLBACK log_proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
   LRESULT on_message(UINT message, WPARAM wparam, LPARAM lparam);
@@ -88,7 +87,6 @@ class MainWindow {
   // The log control.
   void append_text(std::string_view text);
   void erase_last();
-  std::string log_bytes() const;
   void set_log_bytes(std::string_view bytes);
   void apply_queued_log();
 
@@ -108,7 +106,7 @@ class MainWindow {
   void save_log();
   bool save_to(const std::string& path);
   void start_up();
-  void set_file_path(const std::string& path);
+  void show_caption();
   void show_interface_dialog();
   void toggle_barcode();
 
@@ -122,22 +120,21 @@ class MainWindow {
   HICON small_icon_ = nullptr;
   WNDPROC edit_proc_ = nullptr;
 
-  std::unique_ptr<WindowLog> window_log_;
-  std::unique_ptr<WindowEvents> window_events_;
+  std::unique_ptr<present::LogMailbox> window_log_;
+  std::unique_ptr<present::StationMailbox> window_events_;
+  // The log's bytes, which the control mirrors (zero bytes shown as spaces).
+  present::LogDocument document_;
   station::Station* station_ = nullptr;
 
   std::shared_ptr<const station::StationSnapshot> shown_;  // the latest snapshot rendered
   OperatorPanel panel_;
-  // The shift's count: since the window opened or the operator's Reset.
-  present::Totals shift_;
-  std::chrono::steady_clock::time_point shift_start_;
-  std::string shift_since_;  // when it started, "08:02"
-  std::optional<present::DayTotals> today_;
+  // The shift's count (since the window opened or the operator's Reset) and today's.
+  present::TotalsModel totals_;
   std::string status_text_;   // the Status Pane text ("Ready" before the first)
   bool menu_open_ = false;    // a menu prompt covers the message pane
   bool progress_shown_ = false;
   int lock_keys_ = -1;        // the lock-key states the indicators show (bits CAP, NUM, SCRL)
-  std::string file_path_;
+  present::LogFile file_;
   int boards_finished_ = 0;
   std::function<void(int)> on_board_finished_;
 };

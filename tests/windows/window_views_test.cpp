@@ -19,6 +19,8 @@
 #include "frontends/win32/operator_panel.h"
 #include "frontends/win32/resource.h"
 #include "frontends/win32/window_choices.h"
+#include "present/font_sizes.h"
+#include "present/interface_choice.h"
 #include "present/panel.h"
 #include "window_support.h"
 
@@ -164,14 +166,14 @@ TEST_F(ViewTest, F9FoldsThePanelAwayAndTheStatusBarShowsTheTransfer) {
 TEST_F(ViewTest, ZoomSizesEveryLogWithinTheLimitsAndTheNextStartKeepsIt) {
   SKAV_REQUIRE_DISPLAY();
   window_.set_port_count(2);
-  EXPECT_EQ(window_.log_points(), WindowChoices::kLogPoints);
+  EXPECT_EQ(window_.log_points(), present::kLogPoints);
   // Command, times, points after, whether Zoom In and Zoom Out are greyed then.
   const std::vector<std::tuple<UINT, int, int, bool, bool>> steps = {
-      {ID_VIEW_ZOOM_IN, 1, WindowChoices::kLogPoints + 1, false, false},
-      {ID_VIEW_ZOOM_OUT, 2, WindowChoices::kLogPoints - 1, false, false},
-      {ID_VIEW_ZOOM_OUT, 100, WindowChoices::kSmallestLogPoints, false, true},
-      {ID_VIEW_ZOOM_IN, 100, WindowChoices::kLargestLogPoints, true, false},
-      {ID_VIEW_ZOOM_OUT, 30, WindowChoices::kLargestLogPoints - 30, false, false},
+      {ID_VIEW_ZOOM_IN, 1, present::kLogPoints + 1, false, false},
+      {ID_VIEW_ZOOM_OUT, 2, present::kLogPoints - 1, false, false},
+      {ID_VIEW_ZOOM_OUT, 100, present::kSmallestLogPoints, false, true},
+      {ID_VIEW_ZOOM_IN, 100, present::kLargestLogPoints, true, false},
+      {ID_VIEW_ZOOM_OUT, 30, present::kLargestLogPoints - 30, false, false},
   };
   int before = font_height(window_.log_window(0));
   for (const auto& [id, times, points, in_greyed, out_greyed] : steps) {
@@ -186,7 +188,7 @@ TEST_F(ViewTest, ZoomSizesEveryLogWithinTheLimitsAndTheNextStartKeepsIt) {
     before = height;
   }
   auto next = next_start();
-  EXPECT_EQ(next->log_points(), WindowChoices::kLargestLogPoints - 30);
+  EXPECT_EQ(next->log_points(), present::kLargestLogPoints - 30);
   EXPECT_EQ(font_height(next->log_window(0)), before);
 }
 
@@ -220,7 +222,7 @@ TEST_F(ViewTest, TheSoundCallsForFailedAndTimedOutBoardsWhileItIsOn) {
 TEST(WindowChoices, KeepEachChoiceAndGiveTheFallbackForOneNeverStored) {
   WindowChoices choices(kChoicesKey);
   choices.forget();
-  EXPECT_EQ(choices.log_points(), WindowChoices::kLogPoints);
+  EXPECT_EQ(choices.log_points(), present::kLogPoints);
   EXPECT_TRUE(choices.sound());
   EXPECT_TRUE(choices.panel_shown());
   EXPECT_TRUE(choices.ports().empty());
@@ -248,7 +250,7 @@ TEST(WindowChoices, KeepEachChoiceAndGiveTheFallbackForOneNeverStored) {
     EXPECT_EQ(choices.ports(), read) << stored.size();
   }
   choices.forget();
-  EXPECT_EQ(choices.log_points(), WindowChoices::kLogPoints);
+  EXPECT_EQ(choices.log_points(), present::kLogPoints);
   EXPECT_TRUE(choices.sound());
 }
 
@@ -421,7 +423,7 @@ void CALLBACK drive_ports(HWND, UINT, UINT_PTR, DWORD) {
       break;
     case 1:
       if (box == nullptr) return;
-      s.refused_one = FindWindowExA(box, nullptr, "Static", kTickTwo) != nullptr;
+      s.refused_one = FindWindowExA(box, nullptr, "Static", present::kTickTwoPorts) != nullptr;
       PostMessageA(box, WM_COMMAND, IDOK, 0);
       ++s.step;
       break;

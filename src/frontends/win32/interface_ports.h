@@ -13,8 +13,6 @@ constexpr const char* kSeveralPorts = "Several ports: a station on each ticked a
 constexpr const char* kPortsNote =
     "The ports change at the next start of skav-gui. The first ticked adapter is the one stored "
     "for a single port.";
-constexpr const char* kTickTwo =
-    "Tick two adapters or more for several ports, or switch Several ports off.";
 
 // Makes the section in `dialog` with `choice`'s adapters and ticks. False: the system refused.
 bool add_ports_section(HWND dialog, const InterfaceChoice& choice);

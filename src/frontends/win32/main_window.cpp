@@ -4,23 +4,21 @@
 #include <commdlg.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
+#include <optional>
 #include <vector>
 
-#include "core/platform/files.h"
 #include "core/station/station.h"
 #include "frontends/win32/alarm_tone.h"
 #include "frontends/win32/dialogs.h"
 #include "frontends/win32/resource.h"
+#include "present/interface_choice.h"
+#include "present/progress.h"
 
 namespace skav::windows::gui {
 
 namespace {
 
 constexpr const char* kFrameClass = "SKAVFrame";
-constexpr const char* kTitle = "SKAV";
 constexpr UINT kLogArrived = WM_APP + 1;
 constexpr UINT kEventsArrived = WM_APP + 2;
 // The lock-key indicators follow the keys at this period, as an idle update would.
@@ -43,100 +41,12 @@ std::string menu_prompt(HINSTANCE instance, UINT id) {
   return text.substr(0, text.find('\n'));
 }
 
-// The local time of day, "08:02".
-std::string clock_text() {
-  SYSTEMTIME now{};
-  GetLocalTime(&now);
-  char text[8];
-  std::snprintf(text, sizeof text, "%02u:%02u", static_cast<unsigned>(now.wHour) % 100u,
-                static_cast<unsigned>(now.wMinute) % 100u);
-  return text;
-}
-
-std::string file_name_of(const std::string& path) {
-  std::size_t slash = path.find_last_of("\\/");
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 }  // namespace
 
-// The log as the station writes it, queued in call order for the window's thread.
-class MainWindow::WindowLog : public Log {
- public:
-  struct Operation {
-    bool erase = false;
-    std::string text;
-  };
-  WindowLog(const HWND& window, int port) : window_(window), port_(port) {}
-
-  void append(std::string_view text) override { queue(false, text); }
-  void erase_last() override { queue(true, {}); }
-
-  std::vector<Operation> take() {
-    std::lock_guard lock(mutex_);
-    posted_ = false;
-    return std::move(pending_);
-  }
-
- private:
-  void queue(bool erase, std::string_view text) {
-    std::lock_guard lock(mutex_);
-    if (!erase && !pending_.empty() && !pending_.back().erase) {
-      pending_.back().text.append(text);
-    } else {
-      pending_.push_back(Operation{erase, std::string(text)});
-    }
-    // One message for everything that arrives before the window's thread looks.
-    if (!posted_) posted_ = PostMessageA(window_, kLogArrived, static_cast<WPARAM>(port_), 0) != 0;
-  }
-
-  const HWND& window_;
-  const int port_;
-  std::mutex mutex_;
-  std::vector<Operation> pending_;
-  bool posted_ = false;
-};
-
-// The station's snapshots for the window's thread: the latest one wins.
-class MainWindow::WindowEvents : public station::StationEvents {
- public:
-  WindowEvents(const HWND& window, int port) : window_(window), port_(port) {}
-
-  void on_snapshot(std::shared_ptr<const station::StationSnapshot> snapshot) override {
-    std::lock_guard lock(mutex_);
-    pending_ = std::move(snapshot);
-    post();
-  }
-  void on_board_finished(const station::BoardRecord& record) override {
-    std::lock_guard lock(mutex_);
-    finished_.push_back(record);
-    post();
-  }
-
-  // The latest snapshot (none if none came) and the boards finished since the last call.
-  std::shared_ptr<const station::StationSnapshot> take(std::vector<station::BoardRecord>& finished) {
-    std::lock_guard lock(mutex_);
-    posted_ = false;
-    finished = std::move(finished_);
-    finished_.clear();
-    return std::move(pending_);
-  }
-
- private:
-  void post() {
-    if (!posted_) posted_ = PostMessageA(window_, kEventsArrived, static_cast<WPARAM>(port_), 0) != 0;
-  }
-
-  const HWND& window_;
-  const int port_;
-  std::mutex mutex_;
-  std::shared_ptr<const station::StationSnapshot> pending_;
-  std::vector<station::BoardRecord> finished_;
-  bool posted_ = false;
-};
-
 MainWindow::MainWindow(WindowChoices choices)
-    : choices_(std::move(choices)), alarm_(play_alarm_tone) {}
+    : choices_(std::move(choices)),
+      alarm_(play_alarm_tone),
+      totals_(std::chrono::steady_clock::now(), present::clock_text()) {}
 
 MainWindow::~MainWindow() {
   if (frame_ != nullptr) DestroyWindow(frame_);
@@ -145,10 +55,10 @@ MainWindow::~MainWindow() {
   if (small_icon_ != nullptr) DestroyIcon(small_icon_);
 }
 
-Log& MainWindow::log(int port) { return *ports_[static_cast<std::size_t>(port)]->window_log; }
+Log& MainWindow::log(int port) { return *ports_[static_cast<std::size_t>(port)]->log_mailbox; }
 
 station::StationEvents& MainWindow::events(int port) {
-  return *ports_[static_cast<std::size_t>(port)]->window_events;
+  return *ports_[static_cast<std::size_t>(port)]->events_mailbox;
 }
 
 bool MainWindow::add_port() {
@@ -168,9 +78,13 @@ bool MainWindow::add_port() {
   edit_proc_ = reinterpret_cast<WNDPROC>(
       SetWindowLongPtrA(port->log, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(log_proc)));
   if (font_ != nullptr) SendMessageA(port->log, WM_SETFONT, reinterpret_cast<WPARAM>(font_), TRUE);
-  port->window_log = std::make_unique<WindowLog>(frame_, index);
-  port->window_events = std::make_unique<WindowEvents>(frame_, index);
+  const auto wparam = static_cast<WPARAM>(index);
+  port->log_mailbox = std::make_unique<present::LogMailbox>(
+      [this, wparam] { return PostMessageA(frame_, kLogArrived, wparam, 0) != 0; });
+  port->events_mailbox = std::make_unique<present::StationMailbox>(
+      [this, wparam] { return PostMessageA(frame_, kEventsArrived, wparam, 0) != 0; });
   ports_.push_back(std::move(port));
+  totals_.set_port_count(ports_.size());
   return true;
 }
 
@@ -206,7 +120,7 @@ void MainWindow::select_port(int port) {
                      : shown.shown->status_text;
   if (!menu_open_) show_message_pane();
   show_progress();
-  set_file_path(shown.file_path);
+  show_caption();
   // Typing goes to the log that has the keyboard: the selected port's.
   SetFocus(shown.log);
 }
@@ -235,7 +149,7 @@ bool MainWindow::create(HINSTANCE instance) {
   frame_ = CreateWindowExA(0, kFrameClass, "", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
                            1024, 720, nullptr, menu, instance, this);
   if (frame_ == nullptr) return false;
-  set_file_path({});
+  show_caption();
   return true;
 }
 
@@ -262,8 +176,7 @@ LRESULT MainWindow::on_message(UINT message, WPARAM wparam, LPARAM lparam) {
       panel_.set_on_select([this](int port) { select_port(port); });
       ShowWindow(panel_.handle(), panel_shown_ ? SW_SHOW : SW_HIDE);
       panel_.set_on_reset([this] { reset_shift_totals(); });
-      shift_start_ = std::chrono::steady_clock::now();
-      shift_since_ = clock_text();
+      totals_.reset_shift(std::chrono::steady_clock::now(), present::clock_text());
       status_ = CreateWindowExA(0, STATUSCLASSNAMEA, "", WS_CHILD | WS_VISIBLE | SBARS_SIZEGRIP,
                                 0, 0, 0, 0, frame_,
                                 reinterpret_cast<HMENU>(static_cast<INT_PTR>(ID_STATUS_BAR)),
@@ -313,8 +226,8 @@ LRESULT MainWindow::on_message(UINT message, WPARAM wparam, LPARAM lparam) {
       check(ID_VIEW_PANEL, panel_shown_);
       check(ID_VIEW_SOUND, sound_);
       EnableMenuItem(menu, ID_VIEW_INTERFACE, MF_BYCOMMAND | (running ? MF_GRAYED : MF_ENABLED));
-      EnableMenuItem(menu, ID_VIEW_ZOOM_IN, MF_BYCOMMAND | (log_points_ < WindowChoices::kLargestLogPoints ? MF_ENABLED : MF_GRAYED));
-      EnableMenuItem(menu, ID_VIEW_ZOOM_OUT, MF_BYCOMMAND | (log_points_ > WindowChoices::kSmallestLogPoints ? MF_ENABLED : MF_GRAYED));
+      EnableMenuItem(menu, ID_VIEW_ZOOM_IN, MF_BYCOMMAND | (log_points_ < present::kLargestLogPoints ? MF_ENABLED : MF_GRAYED));
+      EnableMenuItem(menu, ID_VIEW_ZOOM_OUT, MF_BYCOMMAND | (log_points_ > present::kSmallestLogPoints ? MF_ENABLED : MF_GRAYED));
       return 0;
     }
     case WM_MENUSELECT: {
@@ -444,27 +357,20 @@ void MainWindow::update_indicators() {
 void MainWindow::show_progress() {
   // The panel's steps show the transfer; folded, the status bar's pane does.
   const auto& snapshot = selected().shown;
-  const station::StepView* running = nullptr;
-  if (!panel_shown_ && snapshot != nullptr && snapshot->board && !snapshot->board->finished)
-    for (const station::StepView& step : snapshot->board->steps)
-      if (step.state == station::StepView::State::kRunning && step.total > 0) running = &step;
-  if ((running != nullptr) != progress_shown_) {
-    progress_shown_ = running != nullptr;
+  std::optional<present::ProgressLine> line;
+  if (!panel_shown_ && snapshot != nullptr) line = present::progress_line(*snapshot);
+  if (line.has_value() != progress_shown_) {
+    progress_shown_ = line.has_value();
     layout();
   }
-  if (running == nullptr) return;
-  char text[64];
-  std::snprintf(text, sizeof text, "%s %d%%", running->name(),
-                static_cast<int>(std::min(running->done, running->total) * 100 / running->total));
-  SendMessageA(status_, SB_SETTEXTA, 1, reinterpret_cast<LPARAM>(text));
+  if (line) SendMessageA(status_, SB_SETTEXTA, 1, reinterpret_cast<LPARAM>(line->label.c_str()));
 }
 
 void MainWindow::apply_snapshot(int index) {
   Port& port = *ports_[static_cast<std::size_t>(index)];
-  std::vector<station::BoardRecord> finished;
-  std::shared_ptr<const station::StationSnapshot> snapshot = port.window_events->take(finished);
-  if (snapshot != nullptr) {
-    port.shown = std::move(snapshot);
+  present::StationMailbox::Box::Batch batch = port.events_mailbox->take();
+  if (batch.snapshot != nullptr) {
+    port.shown = std::move(batch.snapshot);
     const station::StationSnapshot& shown = *port.shown;
     present::Panel panel = present::make_panel(shown);
     if (panel_.tiles().count() == 0) {
@@ -484,12 +390,11 @@ void MainWindow::apply_snapshot(int index) {
     if (prompts_.update(static_cast<std::size_t>(index), shown.entry_pending))
       select_port(static_cast<int>(prompts_.port_for_typing(static_cast<std::size_t>(selected_))));
   }
-  for (const station::BoardRecord& record : finished) count_board(index, record);
+  for (const station::BoardRecord& record : batch.events) count_board(index, record);
 }
 
 void MainWindow::count_board(int port, const station::BoardRecord& record) {
-  ports_[static_cast<std::size_t>(port)]->totals.add(record.overall);
-  if (today_) today_->add(record);
+  totals_.add(static_cast<std::size_t>(port), record);
   update_totals();
   ++boards_finished_;
   if (present::is_alarm(present::verdict_word(record.overall)) && sound_ && alarm_) alarm_();
@@ -497,91 +402,74 @@ void MainWindow::count_board(int port, const station::BoardRecord& record) {
 }
 
 void MainWindow::set_records_file(const std::filesystem::path& file) {
-  today_.emplace(file, present::today());
+  totals_.set_records_file(file, present::today());
   update_totals();
 }
 
 void MainWindow::reset_shift_totals() {
-  for (auto& port : ports_) port->totals = present::Totals{};
-  shift_start_ = std::chrono::steady_clock::now();
-  shift_since_ = clock_text();
+  totals_.reset_shift(std::chrono::steady_clock::now(), present::clock_text());
   update_totals();
 }
 
 void MainWindow::update_totals() {
-  shift_ = present::Totals{};
-  for (const auto& port : ports_) shift_ += port->totals;
   for (int i = 0; i < panel_.tiles().count(); ++i)
-    panel_.tiles().show_totals(i, ports_[static_cast<std::size_t>(i)]->totals);
+    panel_.tiles().show_totals(i, totals_.port(static_cast<std::size_t>(i)));
   panel_.update_tiles();
-  const auto elapsed = std::chrono::duration_cast<std::chrono::seconds>(
-      std::chrono::steady_clock::now() - shift_start_);
-  panel_.show_totals(present::totals_text(shift_, present::boards_per_hour(shift_.boards, elapsed),
-                                       shift_since_, today_ ? today_->totals() : present::Totals{}));
+  panel_.show_totals(totals_.text(std::chrono::steady_clock::now()));
 }
 
 void MainWindow::apply_queued_log(int index) {
   Port& port = *ports_[static_cast<std::size_t>(index)];
-  for (const WindowLog::Operation& operation : port.window_log->take()) {
+  port.log_mailbox->drain([this, &port](const present::LogOperation& operation) {
     if (operation.erase) {
-      erase_last(port.log);
+      erase_last(port);
     } else {
-      append_text(port.log, operation.text);
+      append_text(port, operation.text);
     }
-  }
+  });
 }
 
-void MainWindow::append_text(HWND log, std::string_view text) {
+void MainWindow::append_text(Port& port, std::string_view text) {
   if (text.empty()) return;
+  HWND log = port.log;
   DWORD start = 0, end = 0;
   SendMessageA(log, EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
   const bool follow = start == end;
-  std::size_t length = static_cast<std::size_t>(GetWindowTextLengthA(log));
-  std::string added(text.size() > kLimit - kTrimSlack ? text.substr(text.size() - (kLimit - kTrimSlack))
-                                                      : text);
-  std::size_t trimmed = 0;
-  if (length + added.size() > kLimit) {
-    // The oldest whole lines go until kTrimSlack is free again, so that trimming happens once
-    // per batch of text and the newest text always stays.
-    const std::size_t need = length + added.size() - (kLimit - kTrimSlack);
-    std::string old = log_bytes(log);
-    std::size_t newline = need <= old.size() ? old.find('\n', need - 1) : std::string::npos;
-    trimmed = newline == std::string::npos ? old.size() : newline + 1;
-    SendMessageA(log, EM_SETSEL, 0, static_cast<LPARAM>(trimmed));
+  const std::size_t before = port.document.size();
+  const present::LogDocument::Change change = port.document.append(text);
+  // The control mirrors the document: what the document dropped from its front goes from the
+  // control's too, and what stays of the appended bytes follows its end.
+  if (change.trimmed_bytes > 0) {
+    SendMessageA(log, EM_SETSEL, 0, static_cast<LPARAM>(std::min(change.trimmed_bytes, before)));
     SendMessageA(log, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(""));
-    length -= trimmed;
   }
+  const std::size_t kept = before > change.trimmed_bytes ? before - change.trimmed_bytes : 0;
   // A zero byte would end the text early: it shows as nothing, as other control bytes do.
+  std::string added = port.document.bytes().substr(kept);
   std::replace(added.begin(), added.end(), '\0', ' ');
-  SendMessageA(log, EM_SETSEL, length, static_cast<LPARAM>(length));
+  SendMessageA(log, EM_SETSEL, kept, static_cast<LPARAM>(kept));
   SendMessageA(log, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(added.c_str()));
   if (follow) {
     SendMessageA(log, EM_SCROLLCARET, 0, 0);
   } else {
     // The operator's selection stays where it was in the text.
-    const DWORD shift = static_cast<DWORD>(trimmed);
+    const auto shift = static_cast<DWORD>(change.trimmed_bytes);
     SendMessageA(log, EM_SETSEL, start > shift ? start - shift : 0, end > shift ? end - shift : 0);
   }
 }
 
-void MainWindow::erase_last(HWND log) {
-  std::string bytes = log_bytes(log);
-  if (bytes.empty()) return;
-  std::size_t n = bytes.size() >= 2 && bytes.compare(bytes.size() - 2, 2, "\r\n") == 0 ? 2 : 1;
-  SendMessageA(log, EM_SETSEL, bytes.size() - n, static_cast<LPARAM>(bytes.size()));
-  SendMessageA(log, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(""));
+void MainWindow::erase_last(Port& port) {
+  const std::size_t removed = port.document.erase_last().size();
+  if (removed == 0) return;
+  const std::size_t size = port.document.size();
+  SendMessageA(port.log, EM_SETSEL, size, static_cast<LPARAM>(size + removed));
+  SendMessageA(port.log, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(""));
 }
 
-std::string MainWindow::log_bytes(HWND log) const {
-  std::string bytes(static_cast<std::size_t>(GetWindowTextLengthA(log)) + 1, '\0');
-  int n = GetWindowTextA(log, bytes.data(), static_cast<int>(bytes.size()));
-  bytes.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
-  return bytes;
-}
-
-void MainWindow::set_log_bytes(std::string_view bytes) {
-  SetWindowTextA(selected().log, "");
-  append_text(selected().log, bytes);
+void MainWindow::set_log_bytes(Port& port, std::string_view bytes) {
+  port.document.clear();
+  SetWindowTextA(port.log, "");
+  append_text(port, bytes);
 }
 
 void MainWindow::on_command(int command) {
@@ -663,32 +551,32 @@ void MainWindow::set_log_font() {
 }
 
 void MainWindow::zoom_log(int points) {
-  const int size = std::clamp(log_points_ + points, WindowChoices::kSmallestLogPoints,
-                              WindowChoices::kLargestLogPoints);
+  const int size = present::zoomed_log_points(log_points_, points);
   if (size == log_points_) return;
   log_points_ = size;
   set_log_font();
   choices_.set_log_points(size);
 }
 
-void MainWindow::set_file_path(const std::string& path) {
-  selected().file_path = path;
-  std::string caption = (path.empty() ? std::string() : file_name_of(path)) + " - " + kTitle;
-  SetWindowTextA(frame_, caption.c_str());
-}
+void MainWindow::show_caption() { SetWindowTextA(frame_, selected().file.caption().c_str()); }
 
 void MainWindow::new_log() {
   // Text the station sent before the command belongs to the old log.
   apply_queued_log(selected_);
+  selected().document.clear();
   SetWindowTextA(selected().log, "");
-  set_file_path({});
+  selected().file.forget();
+  show_caption();
   start_up(selected_);
 }
 
 void MainWindow::open_at_start(const std::string& path) {
   if (path.empty() || !open_file(path)) {
     // A file that could not be opened leaves a new log; the start-up runs all the same.
-    if (!path.empty()) set_file_path({});
+    if (!path.empty()) {
+      selected().file.forget();
+      show_caption();
+    }
     start_up(selected_);
   }
   for (int i = 0; i < port_count(); ++i)
@@ -717,42 +605,38 @@ void MainWindow::open_log() {
 
 bool MainWindow::open_file(const std::string& path) {
   apply_queued_log(selected_);
-  std::string bytes;
-  bool exists = false;
-  int error = platform::read_small_file(path, kLimit, bytes, exists);
-  if (error == EFBIG) {
-    MessageBoxA(frame_, "The file is too large to open.", kTitle, MB_OK | MB_ICONEXCLAMATION);
-    new_log();
-    return false;
+  const present::OpenResult opened = selected().file.open(path);
+  switch (opened.then) {
+    case present::OpenResult::Then::kShow:
+      set_log_bytes(selected(), opened.bytes);
+      show_caption();
+      // As after New, the station's start-up runs again.
+      start_up(selected_);
+      return true;
+    case present::OpenResult::Then::kNewLog:
+      MessageBoxA(frame_, opened.message.c_str(), present::kTitle, MB_OK | MB_ICONEXCLAMATION);
+      new_log();
+      return false;
+    case present::OpenResult::Then::kNothing:
+      break;
   }
-  if (error != 0 || !exists) {
-    std::string text = path + "\nThe file could not be opened: " +
-                       std::strerror(exists ? error : ENOENT) + ".";
-    MessageBoxA(frame_, text.c_str(), kTitle, MB_OK | MB_ICONEXCLAMATION);
-    return false;
-  }
-  set_log_bytes(bytes);
-  set_file_path(path);
-  // As after New, the station's start-up runs again.
-  start_up(selected_);
-  return true;
+  MessageBoxA(frame_, opened.message.c_str(), present::kTitle, MB_OK | MB_ICONEXCLAMATION);
+  return false;
 }
 
 void MainWindow::save_log() {
-  std::string path = selected().file_path;
-  if (path.empty()) path = choose_file(true);
+  std::string path = selected().file.path();
+  if (selected().file.needs_name()) path = choose_file(true);
   if (!path.empty()) save_to(path);
 }
 
 bool MainWindow::save_to(const std::string& path) {
   apply_queued_log(selected_);
-  // Written beside the file and renamed over it, so a failed save never leaves half a log.
-  if (int error = platform::replace_file(path, path + ".tmp", log_bytes(selected().log)); error != 0) {
-    std::string text = path + "\nThe log could not be saved: " + std::strerror(error) + ".";
-    MessageBoxA(frame_, text.c_str(), kTitle, MB_OK | MB_ICONEXCLAMATION);
+  if (std::optional<std::string> error = selected().file.save(path, selected().document.bytes())) {
+    MessageBoxA(frame_, error->c_str(), present::kTitle, MB_OK | MB_ICONEXCLAMATION);
     return false;
   }
-  set_file_path(path);
+  show_caption();
   return true;
 }
 
@@ -768,21 +652,16 @@ void MainWindow::show_interface_dialog() {
   if (ports_choice_) {
     choice.ports_offered = true;
     choice.running_several = several;
-    for (const std::string& name : choices_.ports())
-      if (int number = shown->adapters.number_of(name); number > 0) choice.ticked.push_back(number - 1);
+    choice.ticked = present::ticked_of(shown->adapters, choices_.ports());
   }
   choice.apply = [this, first, several, &choice, &shown](int index, const MacDigits::Digits& digits) {
-    // The station refuses the change while a run holds the adapter.
-    if (first->snapshot()->run_status != station::kNoRun) return false;
-    // With several ports running, every port keeps its adapter until the next start: the
-    // first reopens its own and stores it as NetIF, with the address.
-    first->post_apply_interface(several ? first->snapshot()->selected_index : index, digits);
-    if (ports_choice_) {
-      std::vector<std::string> adapters;
-      if (choice.several)
-        for (int i : choice.ticked) adapters.push_back(shown->adapters.names[static_cast<std::size_t>(i)]);
-      choices_.set_ports(adapters);
-    }
+    // The station refuses the change while a run holds the adapter. With several ports
+    // running, every port keeps its adapter until the next start: the first reopens its own
+    // and stores it as NetIF, with the address.
+    std::optional<int> posted = present::interface_apply_index(*first->snapshot(), index, several);
+    if (!posted) return false;
+    first->post_apply_interface(*posted, digits);
+    if (ports_choice_) choices_.set_ports(present::ports_to_store(shown->adapters, choice.several, choice.ticked));
     return true;
   };
   run_interface_dialog(instance_, frame_, choice);

@@ -7,7 +7,6 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -15,6 +14,10 @@
 
 #include "core/log.h"
 #include "core/station/station_events.h"
+#include "present/font_sizes.h"
+#include "present/log_document.h"
+#include "present/log_file.h"
+#include "present/mailbox.h"
 #include "present/panel.h"
 #include "present/prompts.h"
 #include "present/totals.h"
@@ -40,8 +43,8 @@ namespace skav::windows::gui {
 class MainWindow {
  public:
   // The log's limit in characters; past it the oldest lines go, kTrimSlack at a time.
-  static constexpr std::size_t kLimit = 1048575;
-  static constexpr std::size_t kTrimSlack = 64 * 1024;
+  static constexpr std::size_t kLimit = present::LogDocument::kLimit;
+  static constexpr std::size_t kTrimSlack = present::LogDocument::kTrimSlack;
 
   // `choices`: where the per-user choices are kept (a test's own key).
   explicit MainWindow(WindowChoices choices = WindowChoices());
@@ -88,7 +91,7 @@ class MainWindow {
   void set_alarm(std::function<void()> alarm) { alarm_ = std::move(alarm); }
   bool sound_on() const { return sound_; }
   // The shift's totals over all ports.
-  const present::Totals& shift_totals() const { return shift_; }
+  present::Totals shift_totals() const { return totals_.shift(); }
 
   // At program start: opens `path` as the log (none: a new log) and runs the station's start-up.
   void open_at_start(const std::string& path);
@@ -109,23 +112,22 @@ class MainWindow {
     layout();
   }
   // The name of the selected port's log's file, empty while it has none.
-  const std::string& file_path() const { return selected().file_path; }
+  const std::string& file_path() const { return selected().file.path(); }
 
   // Writes a picture of the whole window, frame included, to a PNG file. False: not written.
   bool save_picture(const std::wstring& file) const;
 
  private:
-  class WindowLog;
-  class WindowEvents;
   // One port's log, events, station and what the window shows of it.
   struct Port {
     HWND log = nullptr;
-    std::unique_ptr<WindowLog> window_log;
-    std::unique_ptr<WindowEvents> window_events;
+    std::unique_ptr<present::LogMailbox> log_mailbox;
+    std::unique_ptr<present::StationMailbox> events_mailbox;
+    // The log's bytes, which the control mirrors (zero bytes shown as spaces).
+    present::LogDocument document;
+    present::LogFile file;
     station::Station* station = nullptr;
     std::shared_ptr<const station::StationSnapshot> shown;  // the latest snapshot rendered
-    std::string file_path;
-    present::Totals totals;  // this port's boards this shift
   };
   bool add_port();
   Port& selected() const { return *ports_[static_cast<std::size_t>(selected_)]; }
@@ -138,11 +140,10 @@ class MainWindow {
   void on_command(int command);
   void layout();
 
-  // A port's log control.
-  void append_text(HWND log, std::string_view text);
-  void erase_last(HWND log);
-  std::string log_bytes(HWND log) const;
-  void set_log_bytes(std::string_view bytes);
+  // A port's log.
+  void append_text(Port& port, std::string_view text);
+  void erase_last(Port& port);
+  void set_log_bytes(Port& port, std::string_view bytes);
   void apply_queued_log(int port);
 
   // The snapshot and its view.
@@ -162,7 +163,7 @@ class MainWindow {
   void save_log();
   bool save_to(const std::string& path);
   void start_up(int port);
-  void set_file_path(const std::string& path);
+  void show_caption();
   void show_interface_dialog();
   void toggle_barcode();
 
@@ -182,15 +183,13 @@ class MainWindow {
   WindowChoices choices_;
   bool panel_shown_ = true;
   bool sound_ = true;
-  int log_points_ = WindowChoices::kLogPoints;
+  int log_points_ = present::kLogPoints;
   std::function<void()> alarm_;
 
   OperatorPanel panel_;
-  // The shift's count: since the window opened or the operator's Reset.
-  present::Totals shift_;
-  std::chrono::steady_clock::time_point shift_start_;
-  std::string shift_since_;  // when it started, "08:02"
-  std::optional<present::DayTotals> today_;
+  // Each port's and the shift's count (since the window opened or the operator's Reset) and
+  // today's.
+  present::TotalsModel totals_;
   std::string status_text_;   // the Status Pane text ("Ready" before the first)
   bool menu_open_ = false;    // a menu prompt covers the message pane
   bool progress_shown_ = false;

@@ -6,6 +6,7 @@
 
 #include "core/station/plan.h"
 #include "frontends/win32/paint_tools.h"
+#include "present/font_sizes.h"
 
 namespace skav::windows::gui {
 
@@ -57,29 +58,26 @@ void OperatorPanel::free_fonts() {
 
 void OperatorPanel::fit_to(int window_height) {
   window_height_ = window_height;
-  // 40 points at 800 pixels, more on a larger screen, never below 28; the rest a third of it.
-  const int word = std::clamp(window_height / 20, 28, 80);
+  const present::PanelFonts fonts = present::panel_fonts(window_height, std::max(1, tiles_.rows()));
   if (tiles_.count() > 0) {
     HDC dc = GetDC(window_);
-    tiles_.fit_to(dc, window_height, std::max(9, std::max(11, word / 3) - 2));
+    tiles_.fit_to(dc, fonts.tile_word, fonts.tile_text);
     ReleaseDC(window_, dc);
   }
-  if (word == word_points_ && word_font_ != nullptr) {
+  if (fonts.word == word_points_ && word_font_ != nullptr) {
     update_height();
     return;
   }
-  word_points_ = word;
-  const int text = std::max(11, word / 3);
-  const int line = std::max(12, word * 9 / 20);
+  word_points_ = fonts.word;
   free_fonts();
   HDC dc = GetDC(window_);
-  word_font_ = make_font(dc, word, true);
-  line_font_ = make_font(dc, line, false);
-  detail_font_ = make_font(dc, line, true);
-  text_font_ = make_font(dc, text, false);
-  bold_font_ = make_font(dc, text, true);
-  counts_font_ = make_font(dc, text + text / 3, true);
-  small_font_ = make_font(dc, std::max(9, text - 2), false);
+  word_font_ = make_font(dc, fonts.word, true);
+  line_font_ = make_font(dc, fonts.line, false);
+  detail_font_ = make_font(dc, fonts.line, true);
+  text_font_ = make_font(dc, fonts.text, false);
+  bold_font_ = make_font(dc, fonts.text, true);
+  counts_font_ = make_font(dc, fonts.counts, true);
+  small_font_ = make_font(dc, fonts.small, false);
   word_line_ = line_height(dc, word_font_);
   line_line_ = line_height(dc, line_font_);
   text_line_ = line_height(dc, text_font_);

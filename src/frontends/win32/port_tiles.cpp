@@ -4,6 +4,7 @@
 
 #include "core/station/plan.h"
 #include "frontends/win32/paint_tools.h"
+#include "present/font_sizes.h"
 
 namespace skav::windows::gui {
 
@@ -58,13 +59,13 @@ void PortTiles::show_totals(int port, const present::Totals& totals) {
   tiles_[static_cast<std::size_t>(port)].counts = present::tile_counts(totals);
 }
 
-void PortTiles::fit_to(HDC dc, int window_height, int text_points) {
+void PortTiles::fit_to(HDC dc, int word_points, int text_points) {
   if (grid_.rows == 0) return;
-  const int word = std::clamp(window_height / (28 * grid_.rows), 14, 56);
-  if (word == word_points_ && text_points == text_points_ && word_font_ != nullptr) return;
-  word_points_ = word;
+  if (word_points == word_points_ && text_points == text_points_ && word_font_ != nullptr) return;
+  word_points_ = word_points;
   text_points_ = text_points;
-  const int line = std::max(12, word * 9 / 20);
+  const int word = word_points;
+  const int line = present::line_points(word);
   free_fonts();
   name_font_ = make_font(dc, text_points + 1, true);
   badge_font_ = make_font(dc, text_points, true);

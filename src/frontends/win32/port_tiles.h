@@ -46,9 +46,9 @@ class PortTiles {
   void set_folded(bool folded) { folded_ = folded; }
   bool steps_shown() const { return present::tile_steps_shown(grid_, folded_); }
 
-  // Sizes the text for a window `window_height` pixels high: the word 28 points at 800 pixels
-  // in one row, smaller in more rows (14 to 56); the other texts `text_points`.
-  void fit_to(HDC dc, int window_height, int text_points);
+  // Sizes the text: the word `word_points` (present::panel_fonts' tile_word), the other texts
+  // `text_points`.
+  void fit_to(HDC dc, int word_points, int text_points);
   // The grid's height in pixels at the current text size.
   int height() const;
   void paint(HDC dc, const RECT& box) const;

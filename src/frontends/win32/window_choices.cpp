@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "present/font_sizes.h"
+
 namespace skav::windows::gui {
 
 namespace {
@@ -29,12 +31,12 @@ void WindowChoices::set_number(const char* group, const char* name, DWORD value)
 }
 
 int WindowChoices::log_points() const {
-  const auto stored = static_cast<int>(number(kView, "logPoints", kLogPoints));
-  return std::clamp(stored, kSmallestLogPoints, kLargestLogPoints);
+  const auto stored = static_cast<int>(number(kView, "logPoints", present::kLogPoints));
+  return present::zoomed_log_points(stored, 0);
 }
 
 void WindowChoices::set_log_points(int points) const {
-  set_number(kView, "logPoints", static_cast<DWORD>(std::clamp(points, kSmallestLogPoints, kLargestLogPoints)));
+  set_number(kView, "logPoints", static_cast<DWORD>(present::zoomed_log_points(points, 0)));
 }
 
 bool WindowChoices::sound() const { return number(kView, "sound", 1) != 0; }

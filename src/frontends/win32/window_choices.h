@@ -18,10 +18,7 @@ class WindowChoices {
 
   explicit WindowChoices(std::string key = kKey) : key_(std::move(key)) {}
 
-  // The log's font size in points, clamped to [kSmallestLogPoints, kLargestLogPoints].
-  static constexpr int kLogPoints = 12;  // 16 pixels at 96 dots per inch: the log's old look
-  static constexpr int kSmallestLogPoints = 6;
-  static constexpr int kLargestLogPoints = 48;
+  // The log's font size in points (present::kLogPoints at first), within the zoom's bounds.
   int log_points() const;
   void set_log_points(int points) const;
   // A tone when a board fails or times out (on unless switched off).

@@ -31,7 +31,8 @@ HWND make_control(HWND dialog, DWORD ex_style, const char* type, const char* tex
                                  dialog, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
                                  reinterpret_cast<HINSTANCE>(GetWindowLongPtrA(dialog, GWLP_HINSTANCE)),
                                  nullptr);
-  if (control != nullptr) SendMessageA(control, WM_SETFONT, SendMessageA(dialog, WM_GETFONT, 0, 0), FALSE);
+  if (control != nullptr)
+    SendMessageA(control, WM_SETFONT, SendMessageA(dialog, WM_GETFONT, 0, 0), FALSE);
   return control;
 }
 
@@ -60,7 +61,8 @@ bool add_ports_section(HWND dialog, const InterfaceChoice& choice) {
   HWND check = make_control(dialog, 0, "BUTTON", kSeveralPorts, BS_AUTOCHECKBOX | WS_TABSTOP | WS_GROUP,
                             check_place, IDC_SEVERAL_PORTS);
   HWND list = make_control(dialog, WS_EX_CLIENTEDGE, WC_LISTVIEWA, "",
-                           LVS_REPORT | LVS_NOCOLUMNHEADER | LVS_SINGLESEL | LVS_SHOWSELALWAYS | WS_TABSTOP,
+                           LVS_REPORT | LVS_NOCOLUMNHEADER | LVS_SINGLESEL | LVS_SHOWSELALWAYS |
+                               WS_TABSTOP,
                            list_place, IDC_PORT_LIST);
   HWND note = make_control(dialog, 0, "STATIC", kPortsNote, SS_LEFT, note_place, IDC_PORTS_NOTE);
   if (check == nullptr || list == nullptr || note == nullptr) return false;
@@ -82,7 +84,8 @@ bool add_ports_section(HWND dialog, const InterfaceChoice& choice) {
     SendMessageA(list, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item));
   }
   for (int i : choice.ticked)
-    if (i >= 0 && static_cast<std::size_t>(i) < choice.adapters.size()) ListView_SetCheckState(list, i, TRUE);
+    if (i >= 0 && static_cast<std::size_t>(i) < choice.adapters.size())
+      ListView_SetCheckState(list, i, TRUE);
   SendMessageA(check, BM_SETCHECK, choice.ticked.size() >= 2 ? BST_CHECKED : BST_UNCHECKED, 0);
   return true;
 }

@@ -84,10 +84,10 @@ int main(int argc, char** argv) {
                     "Program N simulated boards over the in-process link (default 3)")
       ->expected(0, 1)
       ->default_str("3");
-  CLI::Option* ports =
-      parser.add_option("--ports", options.ports, "With --simulate: K simulated ports (1 to 16), a tile each");
+  CLI::Option* ports = parser.add_option(
+      "--ports", options.ports, "With --simulate: K simulated ports (1 to 16), a tile each.");
   parser.add_option("--interface", options.interfaces,
-                    "An adapter (system name or description) for this run only; once per port");
+                    "An adapter (system name or description) for this run only; once per port.");
   parser.add_option("--settings", options.settings,
                     "Settings file (default: the registry, HKEY_CURRENT_USER\\Software\\SKAV)");
   parser.add_option("-C", options.dir, "Working directory: config.ini, images, records")

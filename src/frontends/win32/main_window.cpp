@@ -202,8 +202,9 @@ LRESULT MainWindow::on_message(UINT message, WPARAM wparam, LPARAM lparam) {
       return 0;
     case WM_CTLCOLORSTATIC:
       // The read-only log keeps a window's white background, not a dialog's grey.
-      if (std::any_of(ports_.begin(), ports_.end(),
-                      [lparam](const auto& port) { return reinterpret_cast<HWND>(lparam) == port->log; })) {
+      if (std::any_of(ports_.begin(), ports_.end(), [lparam](const auto& port) {
+            return reinterpret_cast<HWND>(lparam) == port->log;
+          })) {
         HDC dc = reinterpret_cast<HDC>(wparam);
         SetBkColor(dc, GetSysColor(COLOR_WINDOW));
         SetTextColor(dc, GetSysColor(COLOR_WINDOWTEXT));
@@ -220,14 +221,17 @@ LRESULT MainWindow::on_message(UINT message, WPARAM wparam, LPARAM lparam) {
       const auto check = [menu](UINT item, bool on) {
         CheckMenuItem(menu, item, MF_BYCOMMAND | (on ? MF_CHECKED : MF_UNCHECKED));
       };
+      const auto enable = [menu](UINT item, bool on) {
+        EnableMenuItem(menu, item, MF_BYCOMMAND | (on ? MF_ENABLED : MF_GRAYED));
+      };
       // The status bar always stays; the adapter cannot change under a running board.
       check(ID_VIEW_STATUS_BAR, true);
       check(ID_VIEW_BARCODE, barcode);
       check(ID_VIEW_PANEL, panel_shown_);
       check(ID_VIEW_SOUND, sound_);
-      EnableMenuItem(menu, ID_VIEW_INTERFACE, MF_BYCOMMAND | (running ? MF_GRAYED : MF_ENABLED));
-      EnableMenuItem(menu, ID_VIEW_ZOOM_IN, MF_BYCOMMAND | (log_points_ < present::kLargestLogPoints ? MF_ENABLED : MF_GRAYED));
-      EnableMenuItem(menu, ID_VIEW_ZOOM_OUT, MF_BYCOMMAND | (log_points_ > present::kSmallestLogPoints ? MF_ENABLED : MF_GRAYED));
+      enable(ID_VIEW_INTERFACE, !running);
+      enable(ID_VIEW_ZOOM_IN, log_points_ < present::kLargestLogPoints);
+      enable(ID_VIEW_ZOOM_OUT, log_points_ > present::kSmallestLogPoints);
       return 0;
     }
     case WM_MENUSELECT: {
@@ -524,7 +528,8 @@ void MainWindow::on_command(int command) {
 }
 
 void MainWindow::start_up(int port) {
-  if (station::Station* station = ports_[static_cast<std::size_t>(port)]->station) station->post_start_up();
+  if (station::Station* station = ports_[static_cast<std::size_t>(port)]->station)
+    station->post_start_up();
 }
 
 void MainWindow::set_panel_shown(bool shown) {
@@ -545,7 +550,8 @@ void MainWindow::set_log_font() {
                            OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
                            FF_MODERN | FIXED_PITCH, "Courier New");
   if (font == nullptr) return;
-  for (const auto& port : ports_) SendMessageA(port->log, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+  for (const auto& port : ports_)
+    SendMessageA(port->log, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
   if (font_ != nullptr) DeleteObject(font_);
   font_ = font;
 }
@@ -661,7 +667,8 @@ void MainWindow::show_interface_dialog() {
     std::optional<int> posted = present::interface_apply_index(*first->snapshot(), index, several);
     if (!posted) return false;
     first->post_apply_interface(*posted, digits);
-    if (ports_choice_) choices_.set_ports(present::ports_to_store(shown->adapters, choice.several, choice.ticked));
+    if (ports_choice_)
+      choices_.set_ports(present::ports_to_store(shown->adapters, choice.several, choice.ticked));
     return true;
   };
   run_interface_dialog(instance_, frame_, choice);

@@ -131,16 +131,19 @@ void PortTiles::paint_tile(HDC dc, const RECT& box, const Tile& tile, bool selec
     FrameRect(dc, &edge, brush);
   }
   const int inside = kFrame + 1;
-  RECT head{box.left + inside + kMarginX, box.top + inside + kMarginY, box.right - inside - kMarginX, 0};
+  RECT head{box.left + inside + kMarginX, box.top + inside + kMarginY,
+            box.right - inside - kMarginX, 0};
   head.bottom = head.top + head_line_;
   SetTextColor(dc, GetSysColor(COLOR_BTNTEXT));
-  const int name_width = std::min(text_width(dc, name_font_, tile.name), static_cast<int>(head.right - head.left) / 2);
+  const int name_width = std::min(text_width(dc, name_font_, tile.name),
+                                  static_cast<int>(head.right - head.left) / 2);
   RECT name = head;
   name.right = name.left + name_width;
   draw_line(dc, name_font_, tile.name, name);
   int left = name.right + 6;
   if (tile.asks) {
-    RECT badge{left, head.top + 1, left + text_width(dc, badge_font_, present::kAsksForAddress) + 12, head.bottom - 1};
+    RECT badge{left, head.top + 1, left + text_width(dc, badge_font_, present::kAsksForAddress) + 12,
+               head.bottom - 1};
     badge.right = std::min(badge.right, head.right);
     fill(dc, badge, kAmber);
     SetTextColor(dc, kBadgeText);
@@ -148,7 +151,8 @@ void PortTiles::paint_tile(HDC dc, const RECT& box, const Tile& tile, bool selec
     left = badge.right + 6;
   }
   SetTextColor(dc, GetSysColor(COLOR_BTNTEXT));
-  if (left < head.right) draw_line(dc, text_font_, tile.counts, RECT{left, head.top, head.right, head.bottom}, DT_RIGHT);
+  if (left < head.right)
+    draw_line(dc, text_font_, tile.counts, RECT{left, head.top, head.right, head.bottom}, DT_RIGHT);
 
   // The word's box across the tile.
   RECT verdict{box.left + inside, head.bottom + kMarginY + kLineGap, box.right - inside, 0};
@@ -157,7 +161,8 @@ void PortTiles::paint_tile(HDC dc, const RECT& box, const Tile& tile, bool selec
   SetTextColor(dc, colorref(present::text_colour_of(tile.panel.tone)));
   RECT line{verdict.left + kMarginX, verdict.top + kMarginY, verdict.right - kMarginX, 0};
   line.bottom = line.top + line_line_;
-  draw_line(dc, line_font_, tile.panel.board.empty() ? std::string("No board yet") : tile.panel.board, line);
+  draw_line(dc, line_font_, tile.panel.board.empty() ? std::string("No board yet") : tile.panel.board,
+            line);
   line.top = line.bottom + kLineGap;
   line.bottom = line.top + word_line_;
   draw_line(dc, word_font_, present::word_text(tile.panel.word), line);

@@ -35,17 +35,21 @@ class LogMailbox : public Log {
 
   void append(std::string_view text) override;
   void erase_last() override;
-  // Hands every queued operation, in order, to `apply`. Window thread only; `apply` may hand
-  // in more, which the next drain carries.
+  // Hands every queued operation, in order, to `apply`. Window thread only; what `apply` hands
+  // in waits for a later drain.
   template <class Apply>
   void drain(Apply&& apply) {
+    std::vector<LogOperation> batch;
     {
       std::lock_guard lock(mutex_);
-      draining_.swap(pending_);
+      batch.swap(pending_);
       posted_ = false;
     }
-    for (const LogOperation& operation : draining_) apply(operation);
-    draining_.clear();  // keeps its storage for the next batch
+    for (const LogOperation& operation : batch) apply(operation);
+    batch.clear();
+    // The batch's storage serves the next one, unless more has arrived meanwhile.
+    std::lock_guard lock(mutex_);
+    if (pending_.empty() && pending_.capacity() < batch.capacity()) pending_.swap(batch);
   }
 
  private:
@@ -54,7 +58,6 @@ class LogMailbox : public Log {
   Wake wake_;
   std::mutex mutex_;
   std::vector<LogOperation> pending_;
-  std::vector<LogOperation> draining_;  // window thread only
   bool posted_ = false;
 };
 

@@ -62,6 +62,20 @@ TEST(LogMailbox, AWakeUpThatDrainsAtOnceLeavesTheNextOneDue) {
   EXPECT_EQ(applied, (std::vector<LogOperation>{{false, "a"}, {true, ""}}));
 }
 
+TEST(LogMailbox, WhatTheWindowHandsInWhileApplyingWaitsForTheNextDrain) {
+  int wakes = 0;
+  LogMailbox box([&] { return ++wakes, true; });
+  box.append("first");
+  std::vector<LogOperation> applied;
+  box.drain([&](const LogOperation& operation) {
+    applied.push_back(operation);
+    box.append("echo");
+  });
+  EXPECT_EQ(applied, (std::vector<LogOperation>{{false, "first"}}));
+  EXPECT_EQ(wakes, 2);  // the echo asked for its own drain
+  EXPECT_EQ(drained(box), (std::vector<LogOperation>{{false, "echo"}}));
+}
+
 TEST(LogMailbox, AppendsFromSeveralThreadsKeepEachThreadsOrder) {
   LogMailbox box([] { return true; });
   auto writer = [&box](char tag) {

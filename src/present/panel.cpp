@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "core/mac_digits.h"
+#include "present/progress.h"
 
 namespace skav::present {
 
@@ -210,7 +211,7 @@ std::vector<StepRow> step_rows(const BoardView& board) {
         row.state = StepState::kRunning;
         if (step.total > 0) {
           row.moving = true;
-          row.percent = static_cast<int>(std::min(step.done, step.total) * 100 / step.total);
+          row.percent = step_percent(step.done, step.total);
           row.bytes_per_second = step.bytes_per_second;
           row.progress = progress_text(step.done, step.total, step.bytes_per_second);
         }

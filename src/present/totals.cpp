@@ -1,5 +1,6 @@
 #include "present/totals.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <ctime>
@@ -75,6 +76,57 @@ TotalsText totals_text(const Totals& shift, std::optional<double> per_hour,
   text.rate += per_hour ? "   " + std::to_string(std::lround(*per_hour)) + " per hour"
                         : std::string("   \xE2\x80\x94 per hour");
   text.today = "Today: " + totals_line(today);
+  return text;
+}
+
+TotalsModel::TotalsModel(TimePoint now, std::string since, std::size_t ports)
+    : ports_(std::max<std::size_t>(ports, 1)), start_(now), since_(std::move(since)) {}
+
+void TotalsModel::set_port_count(std::size_t ports) {
+  if (ports > ports_.size()) ports_.resize(ports);
+}
+
+void TotalsModel::set_records_file(const std::filesystem::path& file, std::string date) {
+  today_.emplace(file, std::move(date));
+}
+
+void TotalsModel::add(std::size_t port, const station::BoardRecord& record) {
+  if (port >= ports_.size()) ports_.resize(port + 1);
+  ports_[port].add(record.overall);
+  if (today_) today_->add(record);
+}
+
+void TotalsModel::reset_shift(TimePoint now, std::string since) {
+  for (Totals& totals : ports_) totals = Totals{};
+  start_ = now;
+  since_ = std::move(since);
+}
+
+Totals TotalsModel::port(std::size_t port) const {
+  return port < ports_.size() ? ports_[port] : Totals{};
+}
+
+Totals TotalsModel::shift() const {
+  Totals all;
+  for (const Totals& totals : ports_) all += totals;
+  return all;
+}
+
+Totals TotalsModel::today() const { return today_ ? today_->totals() : Totals{}; }
+
+TotalsText TotalsModel::text(TimePoint now) const {
+  const Totals all = shift();
+  const auto elapsed = std::chrono::duration_cast<std::chrono::seconds>(now - start_);
+  return totals_text(all, boards_per_hour(all.boards, elapsed), since_, today());
+}
+
+std::string clock_text() {
+  std::time_t now = std::time(nullptr);
+  std::tm local{};
+  long offset = 0;
+  platform::local_time(now, local, offset);
+  char text[16];
+  std::strftime(text, sizeof text, "%H:%M", &local);
   return text;
 }
 

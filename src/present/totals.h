@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "core/station/records.h"
 #include "core/station/verdict.h"
@@ -69,6 +70,46 @@ class DayTotals {
   std::string date_;
   Totals totals_;
 };
+
+// What a window shows of its boards: each port's this shift, the shift's over all ports, and
+// today's from the production records. The window hands in the times (steady time for the
+// rate, the local clock's "08:02" for the shift's start), so that tests drive them.
+class TotalsModel {
+ public:
+  using TimePoint = std::chrono::steady_clock::time_point;
+
+  // A shift that starts at `now`, at the local time `since` ("08:02"), with `ports` ports.
+  TotalsModel(TimePoint now, std::string since, std::size_t ports = 1);
+
+  // Ports from now on; never fewer than before.
+  void set_port_count(std::size_t ports);
+  std::size_t port_count() const { return ports_.size(); }
+  // Today's totals from the records file (read now) for `date`; the boards that finish add to
+  // them. Without one, today counts nothing.
+  void set_records_file(const std::filesystem::path& file, std::string date);
+  // A board of port `port` finished: it counts in its port's, the shift's and today's totals.
+  void add(std::size_t port, const station::BoardRecord& record);
+  // The operator's Reset: the shift's count starts again at `now`, local time `since`.
+  void reset_shift(TimePoint now, std::string since);
+
+  // Port `port`'s boards this shift (none for a port out of range).
+  Totals port(std::size_t port) const;
+  // The shift's boards over all ports.
+  Totals shift() const;
+  // Today's boards; nothing without a records file.
+  Totals today() const;
+  // The panel's words at `now` (which moves the boards-per-hour rate).
+  TotalsText text(TimePoint now) const;
+
+ private:
+  std::vector<Totals> ports_;
+  TimePoint start_;
+  std::string since_;
+  std::optional<DayTotals> today_;
+};
+
+// The local time of day, "08:02".
+std::string clock_text();
 
 // The local date of a record's time ("2026-12-09T06:26:13+01:00" gives "2026-12-09"); empty
 // when the text does not start with one.

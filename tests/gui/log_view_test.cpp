@@ -8,11 +8,11 @@
 #include <vector>
 
 #include "frontends/qt/command_line.h"
-#include "frontends/qt/log_document.h"
 #include "frontends/qt/log_view.h"
+#include "present/log_document.h"
 
+using skav::present::LogDocument;
 using skav::gui::CommandLine;
-using skav::gui::LogDocument;
 using skav::gui::LogView;
 using skav::gui::ParseResult;
 
@@ -40,7 +40,6 @@ class LogViewTest : public QObject {
   void a_line_longer_than_the_limit_keeps_its_newest_part();
   void set_bytes_replaces_the_log();
   void long_lines_show_in_pieces();
-  void document_pieces_and_trimmed_blocks();
   void command_line_options();
   void command_line_errors();
   void ctrl_a_selects_the_whole_log_and_types_nothing();
@@ -152,30 +151,6 @@ void LogViewTest::long_lines_show_in_pieces() {
   view.append_bytes("c\r\n");
   QCOMPARE(view.document()->blockCount(), 4);
   QVERIFY(view_matches(view));
-}
-
-void LogViewTest::document_pieces_and_trimmed_blocks() {
-  LogDocument document(20, 5, 4);
-  std::size_t column = 0;
-  QCOMPARE(document.display_text("abcdefghi\r\n\r\nxy", column), std::string("abcd\nefgh\ni\n\nxy"));
-  QCOMPARE(column, std::size_t{2});
-
-  LogDocument::Change change = document.append("abcdefghi\r\n");  // 3 view lines
-  QCOMPARE(change.trimmed_bytes, std::size_t{0});
-  document.append("\r\n");  // 1 view line
-  change = document.append("12345678");
-  // 21 bytes: the oldest whole lines go until at most 15 remain; the first line is enough.
-  QCOMPARE(change.trimmed_bytes, std::size_t{11});
-  QCOMPARE(change.trimmed_blocks, std::size_t{3});
-  QVERIFY(!change.cut_mid_line);
-  QCOMPARE(document.bytes(), std::string("\r\n12345678"));
-  QCOMPARE(document.column(), std::size_t{8});
-
-  // No line end left to cut at: the newest line loses its front.
-  change = document.append("9012345678901234");
-  QVERIFY(change.cut_mid_line);
-  QCOMPARE(document.bytes(), std::string("\r\n123456789012345678901234").substr(11));
-  QCOMPARE(document.column(), std::size_t{15});
 }
 
 void LogViewTest::command_line_options() {

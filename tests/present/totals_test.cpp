@@ -133,5 +133,73 @@ TEST_F(DayTotalsTest, BoardsAddToTheDayAndANewDayStartsAfresh) {
   EXPECT_EQ(day.totals(), (Totals{1, 0, 1}));
 }
 
+station::BoardRecord board(Verdict verdict, std::string time = "2026-12-09T10:00:00+01:00") {
+  station::BoardRecord record;
+  record.time = std::move(time);
+  record.overall = verdict;
+  return record;
+}
+
+// The model both windows render: ports, shift, today, the rate over the shift's time, Reset.
+TEST_F(DayTotalsTest, TheModelCountsPortsShiftAndTodayAndResetsTheShiftOnly) {
+  using std::chrono::minutes;
+  const TotalsModel::TimePoint start{};
+  TotalsModel model(start, "08:02");
+  EXPECT_EQ(model.port_count(), 1u);
+  model.set_records_file(
+      write(station::records_header() +
+            "2026-12-09T06:00:01+01:00,eth0,02:00:00:00:00:02,02:00:00:0A:00:01,pass,pass,pass,pass,pass,pass,9.000\n"),
+      "2026-12-09");
+  model.set_port_count(3);
+  model.set_port_count(2);  // never fewer
+  EXPECT_EQ(model.port_count(), 3u);
+
+  struct Step {
+    std::size_t port;
+    Verdict verdict;
+  };
+  for (const Step& step : std::vector<Step>{{0, Verdict::kPass}, {2, Verdict::kFail}, {2, Verdict::kPass}, {1, Verdict::kTimeout}})
+    model.add(step.port, board(step.verdict));
+  EXPECT_EQ(model.port(0), (Totals{1, 1, 0}));
+  EXPECT_EQ(model.port(1), (Totals{1, 0, 1}));
+  EXPECT_EQ(model.port(2), (Totals{2, 1, 1}));
+  EXPECT_EQ(model.port(7), Totals{});
+  EXPECT_EQ(model.shift(), (Totals{4, 2, 2}));
+  EXPECT_EQ(model.today(), (Totals{5, 3, 2}));
+
+  TotalsText text = model.text(start + minutes(30));
+  EXPECT_EQ(text.shift, "This shift, since 08:02");
+  EXPECT_EQ(text.counts, "4 boards   2 passed   2 failed");
+  EXPECT_EQ(text.rate, "50% passed   8 per hour");
+  EXPECT_EQ(text.today, "Today: 5 boards: 3 passed, 2 failed");
+  // The first minute gives no rate.
+  EXPECT_EQ(model.text(start + std::chrono::seconds(59)).rate, "50% passed   \xE2\x80\x94 per hour");
+
+  model.reset_shift(start + minutes(60), "09:02");
+  EXPECT_EQ(model.shift(), Totals{});
+  EXPECT_EQ(model.port(2), Totals{});
+  EXPECT_EQ(model.today(), (Totals{5, 3, 2}));
+  model.add(1, board(Verdict::kPass));
+  text = model.text(start + minutes(90));
+  EXPECT_EQ(text.shift, "This shift, since 09:02");
+  EXPECT_EQ(text.rate, "100% passed   2 per hour");  // one board in the half hour since Reset
+  EXPECT_EQ(model.today(), (Totals{6, 4, 2}));
+
+  // A port beyond the count grows the model rather than being lost.
+  model.add(5, board(Verdict::kFail));
+  EXPECT_EQ(model.port_count(), 6u);
+  EXPECT_EQ(model.shift(), (Totals{2, 1, 1}));
+}
+
+TEST(TotalsModel, WithoutRecordsTodayCountsNothing) {
+  TotalsModel model(TotalsModel::TimePoint{}, "");
+  model.add(0, board(Verdict::kPass));
+  EXPECT_EQ(model.today(), Totals{});
+  EXPECT_EQ(model.text(TotalsModel::TimePoint{}).shift, "This shift");
+  const std::string clock = clock_text();
+  ASSERT_EQ(clock.size(), 5u);
+  EXPECT_EQ(clock[2], ':');
+}
+
 }  // namespace
 }  // namespace skav::present

@@ -18,45 +18,20 @@
 #include "core/station/records.h"
 #include "core/station/station_events.h"
 #include "support/temp_dir.h"
+#include "window_support.h"
 #include "present/totals.h"
 #include "frontends/win32/dialogs.h"
 #include "frontends/win32/main_window.h"
 #include "frontends/win32/operator_panel.h"
 #include "frontends/win32/resource.h"
+#include "frontends/win32/window_choices.h"
 
 namespace skav::windows::gui {
 namespace {
 
-bool have_display() { return std::getenv("DISPLAY") != nullptr; }
-
-#define SKAV_REQUIRE_DISPLAY()                                                     \
-  do {                                                                             \
-    if (!have_display()) GTEST_SKIP() << "needs a display: run by scripts/test-windows.sh"; \
-  } while (0)
-
-void pump() {
-  MSG message;
-  while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-    TranslateMessage(&message);
-    DispatchMessageA(&message);
-  }
-}
-
-std::string text_of(HWND window) {
-  std::string text(static_cast<std::size_t>(GetWindowTextLengthA(window)) + 1, '\0');
-  text.resize(static_cast<std::size_t>(GetWindowTextA(window, text.data(), static_cast<int>(text.size()))));
-  return text;
-}
-
 std::string menu_text(HMENU menu, UINT position) {
   char text[128] = {};
   GetMenuStringA(menu, position, text, sizeof text, MF_BYPOSITION);
-  return text;
-}
-
-std::string pane_text(HWND status, int part) {
-  char text[256] = {};
-  SendMessageA(status, SB_GETTEXTA, part, reinterpret_cast<LPARAM>(text));
   return text;
 }
 
@@ -68,7 +43,8 @@ class WindowTest : public ::testing::Test {
     log_ = FindWindowExA(window_.handle(), nullptr, "Edit", nullptr);
     status_ = GetDlgItem(window_.handle(), ID_STATUS_BAR);
   }
-  MainWindow window_;
+  FreshChoices fresh_;
+  MainWindow window_{WindowChoices(kChoicesKey)};
   HWND log_ = nullptr;
   HWND status_ = nullptr;
 };
@@ -82,11 +58,14 @@ TEST_F(WindowTest, MenuHasTheItemsAndCommandsInOrder) {
   const std::vector<std::tuple<int, UINT, std::string, UINT>> items = {
       {0, 0, "", 0}, {0, 1, "E&xit", ID_APP_EXIT},
       {1, 0, "&Status Bar", ID_VIEW_STATUS_BAR}, {1, 1, "Interface", ID_VIEW_INTERFACE},
-      {1, 2, "Barcode", ID_VIEW_BARCODE}, {2, 0, "&About SKAV...", ID_APP_ABOUT}};
+      {1, 2, "Barcode", ID_VIEW_BARCODE}, {1, 3, "", 0},
+      {1, 4, "Operator &Panel\tF9", ID_VIEW_PANEL}, {1, 5, "Zoom &In\tCtrl++", ID_VIEW_ZOOM_IN},
+      {1, 6, "Zoom &Out\tCtrl+-", ID_VIEW_ZOOM_OUT}, {1, 7, "&Sound", ID_VIEW_SOUND},
+      {1, 8, "&Reset Shift Totals", ID_VIEW_RESET_TOTALS}, {2, 0, "&About SKAV...", ID_APP_ABOUT}};
   EXPECT_EQ(menu_text(bar, 0), "&File");
   EXPECT_EQ(menu_text(bar, 1), "&View");
   EXPECT_EQ(menu_text(bar, 2), "&Help");
-  const int counts[] = {2, 3, 1};
+  const int counts[] = {2, 9, 1};
   for (int m = 0; m < 3; ++m) EXPECT_EQ(GetMenuItemCount(GetSubMenu(bar, m)), counts[m]);
   for (const auto& [menu, position, text, command] : items) {
     HMENU sub = GetSubMenu(bar, menu);
@@ -99,7 +78,7 @@ TEST_F(WindowTest, MenuHasTheItemsAndCommandsInOrder) {
   }
 }
 
-TEST_F(WindowTest, AcceleratorsAreTheFrameworksEditingAndFileKeys) {
+TEST_F(WindowTest, AcceleratorsAreTheFrameworksEditingAndFileKeysAndTheViewsOwn) {
   SKAV_REQUIRE_DISPLAY();
   HACCEL table = LoadAcceleratorsA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDR_MAINFRAME));
   ASSERT_NE(table, nullptr);
@@ -115,7 +94,11 @@ TEST_F(WindowTest, AcceleratorsAreTheFrameworksEditingAndFileKeys) {
       {FSHIFT, VK_DELETE, ID_EDIT_CUT},   {FCONTROL, 'C', ID_EDIT_COPY},
       {FCONTROL, VK_INSERT, ID_EDIT_COPY}, {FCONTROL, 'V', ID_EDIT_PASTE},
       {FSHIFT, VK_INSERT, ID_EDIT_PASTE}, {0, VK_F6, ID_NEXT_PANE},
-      {FSHIFT, VK_F6, ID_PREV_PANE}};
+      {FSHIFT, VK_F6, ID_PREV_PANE},
+      // Ctrl with the main keyboard's "=/+" and "-" keys or the keypad's, as in the Qt window.
+      {0, VK_F9, ID_VIEW_PANEL},          {FCONTROL, VK_OEM_PLUS, ID_VIEW_ZOOM_IN},
+      {FCONTROL, VK_ADD, ID_VIEW_ZOOM_IN}, {FCONTROL, VK_OEM_MINUS, ID_VIEW_ZOOM_OUT},
+      {FCONTROL, VK_SUBTRACT, ID_VIEW_ZOOM_OUT}};
   EXPECT_EQ(got, expected);
 }
 
@@ -417,17 +400,20 @@ TEST(InterfaceDialog, FieldsTakeTwoHexDigitsAndOkHandsOverTheChoice) {
 }
 
 // skav-gui.exe itself: its window is found by the caption " - SKAV", and with --screenshot it
-// programs a simulated board, writes its picture and ends by itself.
-TEST(WindowProgram, OpensTheWindowTitledSkavAndProgramsASimulatedBoard) {
+// programs a simulated board on each of its ports, writes its picture and ends by itself.
+class WindowProgram : public ::testing::TestWithParam<int> {};
+
+TEST_P(WindowProgram, OpensTheWindowTitledSkavAndProgramsABoardOnEachPort) {
   SKAV_REQUIRE_DISPLAY();
+  const int ports = GetParam();
   test::TempDir dir;
   dir.copy_from(std::filesystem::path(SKAV_SOURCE_DIR) / "examples");
   dir.write("settings.reg",
             "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\SKAV]\r\n"
             "\"BarCode\"=dword:00000000\r\n");
   const std::string picture = (dir / "window.png").string();
-  std::string command = "\"" + std::string(SKAV_GUI_PROGRAM) +
-                        "\" --simulate=1 --screenshot-timeout 60 --settings \"" +
+  std::string command = "\"" + std::string(SKAV_GUI_PROGRAM) + "\" --simulate=1 --ports " +
+                        std::to_string(ports) + " --screenshot-timeout 60 --settings \"" +
                         (dir / "settings.reg").string() + "\" -C \"" + dir.path().string() +
                         "\" --screenshot \"" + picture + "\"";
   STARTUPINFOA startup{};
@@ -436,7 +422,7 @@ TEST(WindowProgram, OpensTheWindowTitledSkavAndProgramsASimulatedBoard) {
   ASSERT_TRUE(CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                              &startup, &process))
       << command;
-  // Looks for the window while the program runs (it ends by itself once the board is done).
+  // Looks for the window while the program runs (it ends by itself once the boards are done).
   HWND found = nullptr;
   while (found == nullptr && WaitForSingleObject(process.hProcess, 20) == WAIT_TIMEOUT)
     found = FindWindowA(nullptr, " - SKAV");
@@ -453,9 +439,14 @@ TEST(WindowProgram, OpensTheWindowTitledSkavAndProgramsASimulatedBoard) {
   CloseHandle(process.hProcess);
   EXPECT_EQ(code, 0u);
   EXPECT_EQ(test::read_file(picture).substr(0, 8), "\x89PNG\r\n\x1a\n");
-  const std::string log = test::read_file(dir / "skav-records.csv");  // the written address
-  EXPECT_NE(log.find(",00:11:22:33:44:55,pass,"), std::string::npos) << log;
+  // The written addresses, one a board, counting up from the pool's first.
+  const std::string records = test::read_file(dir / "skav-records.csv");
+  const char* addresses[] = {",00:11:22:33:44:55,pass,", ",00:11:22:33:44:56,pass,", ",00:11:22:33:44:57,pass,"};
+  for (int i = 0; i < 3; ++i)
+    EXPECT_EQ(records.find(addresses[i]) != std::string::npos, i < ports) << records;
 }
+
+INSTANTIATE_TEST_SUITE_P(Ports, WindowProgram, ::testing::Values(1, 2));
 
 }  // namespace
 }  // namespace skav::windows::gui

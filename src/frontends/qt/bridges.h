@@ -3,23 +3,20 @@
 #include <QObject>
 #include <QString>
 
-#include <cstdint>
 #include <memory>
-#include <mutex>
-#include <string>
 #include <string_view>
-#include <vector>
 
 #include "core/log.h"
 #include "core/station/station_events.h"
+#include "present/mailbox.h"
 
 namespace skav::gui {
 
 class LogView;
 
-// The station's log as the window shows it. Any thread may append or erase: the operations
-// are queued in call order and applied on the window's thread, which a caller never waits
-// for. Calls made on the window's thread apply everything queued at once.
+// The station's log as the window shows it, through the model's mailbox: any thread may append
+// or erase, in call order, and the window's thread applies the operations, which a caller never
+// waits for. Calls made on the window's thread apply everything queued at once.
 class LogBridge : public QObject, public Log {
   Q_OBJECT
 
@@ -32,21 +29,15 @@ class LogBridge : public QObject, public Log {
   void flush();
 
  private:
-  struct Operation {
-    bool erase = false;
-    std::string text;
-  };
-  void queue(bool erase, std::string_view text);
+  bool wake();
+  void flush_if_on_window_thread();
 
   LogView& view_;
-  std::mutex mutex_;
-  std::vector<Operation> pending_;
-  std::vector<Operation> applying_;  // kept to reuse its storage
-  bool posted_ = false;
+  present::LogMailbox box_;
 };
 
-// The station's events as signals on the window's thread. Any thread may call; when several
-// snapshots arrive before the window's thread runs, the latest wins.
+// The station's events as signals on the window's thread, through the model's mailbox: when
+// several snapshots arrive before the window's thread runs, the latest wins.
 class EventBridge : public QObject, public station::StationEvents {
   Q_OBJECT
 
@@ -63,19 +54,16 @@ class EventBridge : public QObject, public station::StationEvents {
  Q_SIGNALS:
   void snapshot_changed(std::shared_ptr<const station::StationSnapshot> snapshot);
   void status_text_changed(const QString& text);
-  // `percent` 0-100 of the running step's current data phase.
-  void progress_changed(const QString& step, int percent);
+  // The running step's transfer: `label` "kernel 25%", `percent` 0-100.
+  void progress_changed(const QString& label, int percent);
   void progress_ended();
   void run_active_changed(bool active);
   void board_finished(const station::BoardRecord& record);
 
  private:
-  void post(std::unique_lock<std::mutex>& lock);
+  bool wake();
 
-  std::mutex mutex_;
-  bool posted_ = false;
-  std::shared_ptr<const station::StationSnapshot> pending_;
-  std::vector<station::BoardRecord> finished_;
+  present::StationMailbox box_;
   // Window thread only.
   std::shared_ptr<const station::StationSnapshot> shown_;
   bool progress_shown_ = false;

@@ -12,6 +12,10 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <array>
+#include <string>
+
+#include "present/interface_choice.h"
 
 namespace skav::gui {
 
@@ -153,23 +157,23 @@ MacDigits::Digits InterfaceDialog::digits() const {
 }
 
 void InterfaceDialog::accept() {
-  for (QLineEdit* field : fields_) {
-    // Every field must hold a whole byte: a short one would shift or cut the address.
-    if (field->text().size() != 2 || !field->hasAcceptableInput()) {
-      show_message(QStringLiteral("Each field of the MAC address needs two hexadecimal digits."));
-      field->setFocus();
-      field->selectAll();
-      return;
-    }
+  std::array<std::string, 6> pairs;
+  for (std::size_t i = 0; i < fields_.size(); ++i) pairs[i] = fields_[i]->text().toStdString();
+  const present::PairsCheck check = present::check_pairs(pairs);
+  if (check.bad_field) {
+    QLineEdit* field = fields_[static_cast<std::size_t>(*check.bad_field)];
+    show_message(QString::fromLatin1(present::kPairsNeedTwoDigits));
+    field->setFocus();
+    field->selectAll();
+    return;
   }
   if (several_ports() && ticked_ports().size() < 2) {
-    show_message(QStringLiteral("Tick two adapters or more for several ports, or switch Several ports off."));
+    show_message(QString::fromLatin1(present::kTickTwoPorts));
     port_list_->setFocus();
     return;
   }
-  if (apply_ && !apply_(selected_index(), digits())) {
-    show_message(
-        QStringLiteral("A board is being programmed: change the interface when it is done."));
+  if (apply_ && !apply_(selected_index(), check.digits)) {
+    show_message(QString::fromLatin1(present::kRunHoldsTheAdapter));
     return;
   }
   QDialog::accept();

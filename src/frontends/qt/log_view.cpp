@@ -42,7 +42,7 @@ void LogView::append_bytes(std::string_view text) {
   bool at_bottom = bar->value() >= bar->maximum();
   bool follow = !textCursor().hasSelection();
 
-  LogDocument::Change change = document_.append(text);
+  present::LogDocument::Change change = document_.append(text);
   if (change.cut_mid_line) {
     rebuild();
   } else {
@@ -62,7 +62,7 @@ void LogView::append_bytes(std::string_view text) {
 
 void LogView::erase_last() {
   std::string removed = document_.erase_last();
-  if (removed.empty() || !LogDocument::shown(removed.back())) return;
+  if (removed.empty() || !present::LogDocument::shown(removed.back())) return;
   QTextCursor end(document());
   end.movePosition(QTextCursor::End);
   end.deletePreviousChar();

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "frontends/qt/log_document.h"
+#include "present/log_document.h"
 
 namespace skav::gui {
 
@@ -31,7 +31,7 @@ class LogView : public QPlainTextEdit {
   void set_point_size(int points);
   // The log exactly as appended.
   const std::string& bytes() const { return document_.bytes(); }
-  const LogDocument& log_document() const { return document_; }
+  const present::LogDocument& log_document() const { return document_; }
 
   // Receives each 8-bit character the operator types; none: typing does nothing.
   void set_key_handler(std::function<void(char)> handler) { key_handler_ = std::move(handler); }
@@ -45,7 +45,7 @@ class LogView : public QPlainTextEdit {
   void show_end(bool follow, bool at_bottom);
   void rebuild();
 
-  LogDocument document_;
+  present::LogDocument document_;
   std::function<void(char)> key_handler_;
 };
 

@@ -1,16 +1,12 @@
 #include "frontends/qt/main_window.h"
 
 #include <QAction>
-#include <QFile>
 #include <QFileDialog>
-#include <QDir>
-#include <QFileInfo>
 #include <QLabel>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QSettings>
 #include <QStackedWidget>
 #include <QStatusBar>
@@ -25,17 +21,19 @@
 #include "frontends/qt/app_icon.h"
 #include "frontends/qt/bridges.h"
 #include "frontends/qt/interface_dialog.h"
-#include "frontends/qt/log_document.h"
 #include "frontends/qt/log_view.h"
 #include "frontends/qt/operator_panel.h"
 #include "frontends/qt/port_tile.h"
+#include "present/font_sizes.h"
+#include "present/interface_choice.h"
 #include "present/panel.h"
+#include "present/tiles.h"
 
 namespace skav::gui {
 
 namespace {
 
-const QString kTitle = QStringLiteral("SKAV");
+const QString kTitle = QString::fromLatin1(present::kTitle);
 // On this platform "*.*" would hide every file without an extension.
 const QString kFileFilter = QStringLiteral("All Files (*)");
 
@@ -44,9 +42,6 @@ const QString kLogPointsKey = QStringLiteral("view/logPoints");
 const QString kSoundKey = QStringLiteral("view/sound");
 const QString kPanelKey = QStringLiteral("view/operatorPanel");
 const QString kPortsKey = QStringLiteral("ports/adapters");
-constexpr int kLogPoints = 11;
-constexpr int kSmallestLogPoints = 6;
-constexpr int kLargestLogPoints = 48;
 
 QVariant read_choice(const QString& key, const QVariant& fallback) {
   QSettings settings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("SKAV"),
@@ -62,7 +57,8 @@ void store_choice(const QString& key, const QVariant& value) {
 
 }  // namespace
 
-MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
+MainWindow::MainWindow(QWidget* parent)
+    : QMainWindow(parent), totals_(std::chrono::steady_clock::now(), present::clock_text()) {
   setObjectName(QStringLiteral("mainWindow"));
   setWindowIcon(app_icon());
   auto* central = new QWidget(this);
@@ -81,13 +77,11 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
   create_menus();
   create_status_bar();
   add_port();
-  set_file_path(QString());
+  show_caption();
   resize(1024, 720);
   log_view()->setFocus();
   set_panel_shown(read_choice(kPanelKey, true).toBool());
 
-  shift_clock_.start();
-  shift_start_ = QTime::currentTime();
   update_totals();
   // Boards per hour move on while no board finishes.
   auto* refresh = new QTimer(this);
@@ -106,9 +100,9 @@ void MainWindow::add_port() {
   port->view->set_key_handler([this, index](char c) {
     if (station::Station* station = ports_[static_cast<std::size_t>(index)]->station) station->post_key(c);
   });
-  port->view->set_point_size(index > 0 ? log_points()
-                                        : std::clamp(read_choice(kLogPointsKey, kLogPoints).toInt(),
-                                                     kSmallestLogPoints, kLargestLogPoints));
+  port->view->set_point_size(
+      index > 0 ? log_points()
+                : present::zoomed_log_points(read_choice(kLogPointsKey, present::kLogPoints).toInt(), 0));
   logs_->addWidget(port->view);
   port->log = new LogBridge(*port->view, this);
   port->events = new EventBridge(this);
@@ -119,10 +113,10 @@ void MainWindow::add_port() {
   connect(events, &EventBridge::status_text_changed, this, [this, index] {
     if (index == selected_) show_status_text(selected().events->latest());
   });
-  connect(events, &EventBridge::progress_changed, this, [this, index](const QString& section, int percent) {
+  connect(events, &EventBridge::progress_changed, this, [this, index](const QString& label, int percent) {
     Port& moving = *ports_[static_cast<std::size_t>(index)];
     moving.progress_active = true;
-    moving.progress_format = section + QStringLiteral(" %p%");
+    moving.progress_format = label;
     moving.progress_percent = percent;
     if (index != selected_) return;
     progress_->setFormat(moving.progress_format);
@@ -153,10 +147,11 @@ void MainWindow::set_port_count(int count) {
   if (count <= port_count()) return;
   while (port_count() < count) add_port();
   prompts_ = line::Router(static_cast<std::size_t>(count));
+  totals_.set_port_count(static_cast<std::size_t>(count));
   panel_->make_tiles(count);
   for (int i = 0; i < count; ++i) {
     PortTile* tile = panel_->tile(i);
-    tile->set_name(QStringLiteral("Port %1").arg(i + 1));
+    tile->set_name(QString::fromStdString(present::port_name(i)));
     tile->set_selected(i == selected_);
     connect(tile, &PortTile::clicked, this, [this, i] { select_port(i); });
   }
@@ -180,7 +175,7 @@ LogView* MainWindow::log_view() const { return selected().view; }
 
 LogView* MainWindow::log_view(int port) const { return ports_[static_cast<std::size_t>(port)]->view; }
 
-const QString& MainWindow::file_path() const { return selected().file_path; }
+const QString& MainWindow::file_path() const { return file_path_; }
 
 void MainWindow::set_station(int port, station::Station* station, const QString& name) {
   ports_[static_cast<std::size_t>(port)]->station = station;
@@ -199,7 +194,7 @@ void MainWindow::select_port(int port) {
   progress_->setValue(shown.progress_percent);
   show_progress(shown.progress_active);
   update_barcode_check();
-  set_file_path(shown.file_path);
+  show_caption();
   // Typing goes to the log that has the keyboard: the selected port's.
   shown.view->setFocus();
 }
@@ -324,7 +319,7 @@ void MainWindow::show_progress(bool active) {
 int MainWindow::log_points() const { return log_view()->font().pointSize(); }
 
 void MainWindow::zoom_log(int points) {
-  int size = std::clamp(log_points() + points, kSmallestLogPoints, kLargestLogPoints);
+  int size = present::zoomed_log_points(log_points(), points);
   for (auto& port : ports_) port->view->set_point_size(size);
   store_choice(kLogPointsKey, size);
 }
@@ -344,33 +339,25 @@ void MainWindow::show_snapshot(int port, const station::StationSnapshot& snapsho
 }
 
 void MainWindow::count_board(int port, const station::BoardRecord& record) {
-  ports_[static_cast<std::size_t>(port)]->totals.add(record.overall);
-  if (today_) today_->add(record);
+  totals_.add(static_cast<std::size_t>(port), record);
   update_totals();
   if (present::is_alarm(present::verdict_word(record.overall)) && sound_action_->isChecked() && alarm_) alarm_();
 }
 
 void MainWindow::reset_shift_totals() {
-  for (auto& port : ports_) port->totals = present::Totals{};
-  shift_clock_.restart();
-  shift_start_ = QTime::currentTime();
+  totals_.reset_shift(std::chrono::steady_clock::now(), present::clock_text());
   update_totals();
 }
 
 void MainWindow::set_records_file(const std::filesystem::path& file) {
-  today_.emplace(file, present::today());
+  totals_.set_records_file(file, present::today());
   update_totals();
 }
 
 void MainWindow::update_totals() {
-  shift_ = present::Totals{};
-  for (auto& port : ports_) shift_ += port->totals;
   for (int i = 0; i < panel_->tile_count(); ++i)
-    panel_->tile(i)->show_totals(ports_[static_cast<std::size_t>(i)]->totals);
-  auto elapsed = std::chrono::seconds(shift_clock_.elapsed() / 1000);
-  panel_->totals()->show_totals(shift_, present::boards_per_hour(shift_.boards, elapsed),
-                                shift_start_.toString(QStringLiteral("HH:mm")),
-                                today_ ? today_->totals() : present::Totals{});
+    panel_->tile(i)->show_totals(totals_.port(static_cast<std::size_t>(i)));
+  panel_->totals()->show_totals(totals_.text(std::chrono::steady_clock::now()));
 }
 
 void MainWindow::resizeEvent(QResizeEvent* event) {
@@ -411,10 +398,10 @@ QString MainWindow::message_text() const {
   return prompt.isEmpty() ? message_pane_->text() : prompt;
 }
 
-void MainWindow::set_file_path(const QString& path) {
-  selected().file_path = path;
-  QString name = path.isEmpty() ? QString() : QFileInfo(path).fileName();
-  setWindowTitle(name + QStringLiteral(" - ") + kTitle);
+void MainWindow::show_caption() {
+  const present::LogFile& file = selected().file;
+  file_path_ = QString::fromStdString(file.path());
+  setWindowTitle(QString::fromStdString(file.caption()));
 }
 
 void MainWindow::update_barcode_check() {
@@ -426,7 +413,8 @@ void MainWindow::new_log() {
   // Text the station sent before the command belongs to the old log.
   selected().log->flush();
   log_view()->clear_log();
-  set_file_path(QString());
+  selected().file.forget();
+  show_caption();
   start_up(selected_);
 }
 
@@ -451,36 +439,28 @@ void MainWindow::open_log() {
 
 bool MainWindow::open_file(const QString& path) {
   selected().log->flush();
-  QFile file(path);
-  if (!file.open(QIODevice::ReadOnly)) {
-    QMessageBox::warning(this, kTitle,
-                         QStringLiteral("%1\nThe file could not be opened: %2.")
-                             .arg(QDir::toNativeSeparators(path), file.errorString()));
-    return false;
+  present::OpenResult opened = selected().file.open(path.toStdString());
+  switch (opened.then) {
+    case present::OpenResult::Then::kShow:
+      log_view()->set_bytes(opened.bytes);
+      show_caption();
+      // As after New, the station's start-up runs again.
+      start_up(selected_);
+      return true;
+    case present::OpenResult::Then::kNewLog:
+      QMessageBox::warning(this, kTitle, QString::fromStdString(opened.message));
+      new_log();
+      return false;
+    case present::OpenResult::Then::kNothing:
+      break;
   }
-  if (file.size() > static_cast<qint64>(LogDocument::kLimit)) {
-    file.close();
-    QMessageBox::warning(this, kTitle, QStringLiteral("The file is too large to open."));
-    new_log();
-    return false;
-  }
-  QByteArray bytes = file.readAll();
-  if (file.error() != QFileDevice::NoError) {
-    QMessageBox::warning(this, kTitle,
-                         QStringLiteral("%1\nThe file could not be read: %2.")
-                             .arg(QDir::toNativeSeparators(path), file.errorString()));
-    return false;
-  }
-  log_view()->set_bytes(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
-  set_file_path(path);
-  // As after New, the station's start-up runs again.
-  start_up(selected_);
-  return true;
+  QMessageBox::warning(this, kTitle, QString::fromStdString(opened.message));
+  return false;
 }
 
 void MainWindow::save_log() {
   QString path = file_path();
-  if (path.isEmpty()) {
+  if (selected().file.needs_name()) {
     path = QFileDialog::getSaveFileName(this, QStringLiteral("Save As"), QString(), kFileFilter);
     if (path.isEmpty()) return;
   }
@@ -489,21 +469,11 @@ void MainWindow::save_log() {
 
 bool MainWindow::save_to(const QString& path) {
   selected().log->flush();
-  const std::string& bytes = log_view()->bytes();
-  // Written beside the file and renamed over it, so a failed save never leaves half a log.
-  QSaveFile file(path);
-  bool ok = file.open(QIODevice::WriteOnly);
-  if (ok) {
-    qint64 size = static_cast<qint64>(bytes.size());
-    ok = file.write(bytes.data(), size) == size && file.commit();
-  }
-  if (!ok) {
-    QMessageBox::warning(this, kTitle,
-                         QStringLiteral("%1\nThe log could not be saved: %2.")
-                             .arg(QDir::toNativeSeparators(path), file.errorString()));
+  if (std::optional<std::string> error = selected().file.save(path.toStdString(), log_view()->bytes())) {
+    QMessageBox::warning(this, kTitle, QString::fromStdString(*error));
     return false;
   }
-  set_file_path(path);
+  show_caption();
   return true;
 }
 
@@ -519,23 +489,22 @@ void MainWindow::show_interface_dialog() {
   const bool several = port_count() > 1;
   InterfaceDialog dialog(shown->adapters.entries, shown->selected_index, shown->digits, this);
   if (ports_choice_) {
-    std::vector<int> ticked;
-    for (const QString& name : stored_ports())
-      if (int number = shown->adapters.number_of(name.toStdString()); number > 0)
-        ticked.push_back(number - 1);
-    dialog.offer_ports(ticked, several);
+    std::vector<std::string> stored;
+    for (const QString& name : stored_ports()) stored.push_back(name.toStdString());
+    dialog.offer_ports(present::ticked_of(shown->adapters, stored), several);
   }
   dialog.set_apply([this, first, several, &dialog, &shown](int index, const MacDigits::Digits& digits) {
-    // The station refuses the change while a run holds the adapter.
-    if (first->snapshot()->run_status != station::kNoRun) return false;
-    // With several ports running, every port keeps its adapter until the next start: the
-    // first reopens its own and stores it as NetIF, with the address.
-    first->post_apply_interface(several ? first->snapshot()->selected_index : index, digits);
+    // The station refuses the change while a run holds the adapter. With several ports
+    // running, every port keeps its adapter until the next start: the first reopens its own
+    // and stores it as NetIF, with the address.
+    std::optional<int> posted = present::interface_apply_index(*first->snapshot(), index, several);
+    if (!posted) return false;
+    first->post_apply_interface(*posted, digits);
     if (ports_choice_) {
       QStringList adapters;
-      if (dialog.several_ports())
-        for (int i : dialog.ticked_ports())
-          adapters << QString::fromStdString(shown->adapters.names[static_cast<std::size_t>(i)]);
+      for (const std::string& name :
+           present::ports_to_store(shown->adapters, dialog.several_ports(), dialog.ticked_ports()))
+        adapters << QString::fromStdString(name);
       store_ports(adapters);
     }
     return true;

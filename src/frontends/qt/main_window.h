@@ -1,9 +1,7 @@
 #pragma once
 
-#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QString>
-#include <QTime>
 
 #include <QStringList>
 
@@ -16,6 +14,7 @@
 #include "core/log.h"
 #include "core/station/station_events.h"
 #include "line/router.h"
+#include "present/log_file.h"
 #include "present/totals.h"
 
 class QAction;
@@ -129,7 +128,7 @@ class MainWindow : public QMainWindow {
   QMenu* view_menu() const { return view_menu_; }
   OperatorPanel* operator_panel() const { return panel_; }
   // The shift's totals over all ports.
-  const present::Totals& shift_totals() const { return shift_; }
+  present::Totals shift_totals() const { return totals_.shift(); }
   // The log's font size in points.
   int log_points() const;
   // The name of the (selected port's) log's file, empty while it has none.
@@ -150,8 +149,7 @@ class MainWindow : public QMainWindow {
     LogBridge* log = nullptr;
     EventBridge* events = nullptr;
     station::Station* station = nullptr;
-    QString file_path;
-    present::Totals totals;  // this port's boards this shift
+    present::LogFile file;
     bool progress_active = false;
     QString progress_format;
     int progress_percent = 0;
@@ -168,7 +166,8 @@ class MainWindow : public QMainWindow {
   void show_progress(bool active);
   void show_status_text(const std::shared_ptr<const station::StationSnapshot>& snapshot);
   void create_status_bar();
-  void set_file_path(const QString& path);
+  // The caption and file_path() for the selected port's log's file.
+  void show_caption();
   void update_barcode_check();
   // Posts port `port`'s start-up (after New, Open and at program start).
   void start_up(int port);
@@ -193,13 +192,11 @@ class MainWindow : public QMainWindow {
   OperatorPanel* panel_ = nullptr;
   bool progress_active_ = false;
 
-  present::Totals shift_;
-  QElapsedTimer shift_clock_;
-  QTime shift_start_;
-  std::optional<present::DayTotals> today_;
+  present::TotalsModel totals_;
   std::function<void()> alarm_;
   AlarmTone* tone_ = nullptr;
 
+  QString file_path_;  // the selected port's file, as file_path() gives it
   int boards_finished_ = 0;
   int start_ups_ = 0;
 };

@@ -10,6 +10,8 @@
 #include <algorithm>
 
 #include "frontends/qt/port_tile.h"
+#include "present/font_sizes.h"
+#include "present/tiles.h"
 
 namespace skav::gui {
 
@@ -70,7 +72,7 @@ void VerdictPanel::show_panel(const present::Panel& panel) {
 
 void VerdictPanel::set_word_points(int points) {
   set_points(word_, points, true);
-  int line = std::max(12, points * 9 / 20);
+  const int line = present::line_points(points);
   set_points(board_, line);
   set_points(detail_, line, true);
 }
@@ -112,7 +114,7 @@ void StepList::set_text_points(int points) {
     set_points(row.name, points, true);
     set_points(row.state, points, true);
     set_points(row.text, points);
-    set_points(row.bar, std::max(9, points - 2));
+    set_points(row.bar, present::small_points(points));
     // Wide enough for "skipped" and "running" in bold.
     row.state->setMinimumWidth(row.state->fontMetrics().horizontalAdvance(QStringLiteral("running")) + 8);
     row.name->setMinimumWidth(row.name->fontMetrics().horizontalAdvance(QStringLiteral("environment")) + 8);
@@ -181,20 +183,18 @@ TotalsPanel::TotalsPanel(QWidget* parent) : QFrame(parent) {
   layout->addStretch(1);
   layout->addWidget(today_);
   set_text_points(12);
-  show_totals(present::Totals{}, std::nullopt, QString(), present::Totals{});
+  show_totals(present::totals_text(present::Totals{}, std::nullopt, {}, present::Totals{}));
 }
 
 void TotalsPanel::set_text_points(int points) {
   set_points(shift_, points);
-  set_points(counts_, points + points / 3, true);
+  set_points(counts_, present::counts_points(points), true);
   set_points(rate_, points);
   set_points(today_, points);
-  set_points(reset_, std::max(9, points - 2));
+  set_points(reset_, present::small_points(points));
 }
 
-void TotalsPanel::show_totals(const present::Totals& shift, std::optional<double> per_hour,
-                              const QString& since, const present::Totals& today) {
-  present::TotalsText text = present::totals_text(shift, per_hour, since.toStdString(), today);
+void TotalsPanel::show_totals(const present::TotalsText& text) {
   shift_->setText(text_of(text.shift));
   counts_->setText(text_of(text.counts));
   rate_->setText(text_of(text.rate));
@@ -242,8 +242,9 @@ void OperatorPanel::make_tiles(int count) {
   auto* grid = new QGridLayout(tile_grid_);
   grid->setContentsMargins(0, 0, 4, 0);
   grid->setSpacing(4);
-  tile_rows_ = (count + 3) / 4;
-  int columns = (count + tile_rows_ - 1) / tile_rows_;
+  const present::TileGrid shape = present::tile_grid(count);
+  tile_rows_ = shape.rows;
+  int columns = shape.columns;
   for (int i = 0; i < count; ++i) {
     auto* tile = new PortTile(tile_grid_);
     grid->addWidget(tile, i / columns, i % columns);
@@ -257,8 +258,8 @@ void OperatorPanel::make_tiles(int count) {
 void OperatorPanel::set_compact(bool compact) {
   compact_ = compact;
   if (tiles_.empty()) return;
-  // More than two rows of tiles leave no room for steps.
-  for (PortTile* tile : tiles_) tile->set_steps_shown(!compact && tile_rows_ <= 2);
+  const bool steps = present::tile_steps_shown(present::tile_grid(tile_count()), compact);
+  for (PortTile* tile : tiles_) tile->set_steps_shown(steps);
   totals_->setVisible(!compact);
 }
 
@@ -268,20 +269,16 @@ void OperatorPanel::show_panel(const present::Panel& panel) {
 }
 
 void OperatorPanel::fit_to(int height) {
-  // 40 points (some 53 pixels) at 800 pixels, more on a larger screen, never below 28.
-  int word = std::clamp(height / 20, 28, 80);
-  int text = std::max(11, word / 3);
+  const present::PanelFonts fonts = present::panel_fonts(height, tile_rows_);
   if (!tiles_.empty()) {
-    // A tile's word: 28 points at 800 pixels in one row, smaller in more rows.
-    int tile_word = std::clamp(height / (28 * tile_rows_), 14, 56);
-    for (PortTile* tile : tiles_) tile->set_text_points(tile_word, std::max(9, text - 2));
-    totals_->set_text_points(text);
+    for (PortTile* tile : tiles_) tile->set_text_points(fonts.tile_word, fonts.tile_text);
+    totals_->set_text_points(fonts.text);
     return;
   }
-  verdict_->set_word_points(word);
+  verdict_->set_word_points(fonts.word);
   verdict_->setMinimumHeight(height / 10);
-  steps_->set_text_points(text);
-  totals_->set_text_points(text);
+  steps_->set_text_points(fonts.text);
+  totals_->set_text_points(fonts.text);
 }
 
 }  // namespace skav::gui

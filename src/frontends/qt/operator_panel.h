@@ -84,9 +84,8 @@ class TotalsPanel : public QFrame {
 
  public:
   explicit TotalsPanel(QWidget* parent = nullptr);
-  // `since`: when the shift's count started, "08:02".
-  void show_totals(const present::Totals& shift, std::optional<double> per_hour, const QString& since,
-                   const present::Totals& today);
+  // The totals model's words.
+  void show_totals(const present::TotalsText& text);
   void set_text_points(int points);
 
   QPushButton* reset_button() const { return reset_; }

@@ -30,7 +30,7 @@ PortTile::PortTile(QWidget* parent) : QFrame(parent) {
   name_ = new QLabel(this);
   name_->setObjectName(QStringLiteral("portName"));
   name_->setTextFormat(Qt::PlainText);
-  asks_ = new QLabel(QStringLiteral("ASKS FOR MAC ADDRESS"), this);
+  asks_ = new QLabel(QString::fromLatin1(present::kAsksForAddress), this);
   asks_->setObjectName(QStringLiteral("portAsks"));
   asks_->setAutoFillBackground(true);
   asks_->setContentsMargins(6, 1, 6, 1);
@@ -74,8 +74,7 @@ void PortTile::show_panel(const present::Panel& panel, bool asks) {
 }
 
 void PortTile::show_totals(const present::Totals& totals) {
-  // Short, beside the badge: the boards are the two added.
-  counts_->setText(QStringLiteral("%1 passed, %2 failed").arg(totals.passed).arg(totals.failed));
+  counts_->setText(QString::fromStdString(present::tile_counts(totals)));
 }
 
 void PortTile::set_selected(bool selected) {

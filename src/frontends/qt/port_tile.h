@@ -4,6 +4,7 @@
 #include <QString>
 
 #include "present/panel.h"
+#include "present/tiles.h"
 #include "present/totals.h"
 
 class QLabel;

@@ -1,15 +1,22 @@
 #include "frontends/win32/dialogs.h"
 
+#include <commctrl.h>
+
+#include <array>
 #include <cctype>
 #include <cstdint>
+#include <string>
 
+#include "frontends/win32/interface_ports.h"
 #include "frontends/win32/resource.h"
+#include "present/interface_choice.h"
+#include "present/log_file.h"
 
 namespace skav::windows::gui {
 
 namespace {
 
-constexpr const char* kTitle = "SKAV";
+constexpr const char* kTitle = present::kTitle;
 constexpr int kPairs = 6;
 
 // --- The icon ---------------------------------------------------------------------------
@@ -42,14 +49,12 @@ INT_PTR CALLBACK about_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lpa
 
 // --- The Network Interface dialog --------------------------------------------------------
 
-bool is_hex(char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; }
-
 // The pair fields take hexadecimal digits and editing keys only.
 LRESULT CALLBACK pair_proc(HWND field, UINT message, WPARAM wparam, LPARAM lparam) {
   auto base = reinterpret_cast<WNDPROC>(GetWindowLongPtrA(field, GWLP_USERDATA));
   if (message == WM_CHAR) {
     const char c = static_cast<char>(wparam & 0xFF);
-    if (!is_hex(c) && static_cast<unsigned char>(c) >= 0x20) {
+    if (!present::pair_field_takes(c)) {
       MessageBeep(MB_OK);
       return 0;
     }
@@ -78,30 +83,35 @@ void init_interface_dialog(HWND dialog, InterfaceChoice& choice) {
     auto base = SetWindowLongPtrA(field, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(pair_proc));
     SetWindowLongPtrA(field, GWLP_USERDATA, base);
   }
+  if (choice.ports_offered && add_ports_section(dialog, choice)) follow_ticks(dialog, choice);
 }
 
 // OK: every field must hold a whole byte (a short one would shift or cut the address), and the
 // station must take the change.
 void accept_interface_dialog(HWND dialog) {
   auto* choice = reinterpret_cast<InterfaceChoice*>(GetWindowLongPtrA(dialog, DWLP_USER));
-  MacDigits::Digits digits = choice->digits;
-  for (int i = 0; i < kPairs; ++i) {
-    std::string pair = field_text(dialog, IDC_PAIR0 + i);
-    if (pair.size() != 2 || !is_hex(pair[0]) || !is_hex(pair[1])) {
-      MessageBoxA(dialog, "Each field of the MAC address needs two hexadecimal digits.", kTitle,
-                  MB_OK | MB_ICONEXCLAMATION);
-      HWND field = GetDlgItem(dialog, IDC_PAIR0 + i);
-      SetFocus(field);
-      SendMessageA(field, EM_SETSEL, 0, -1);
+  std::array<std::string, kPairs> pairs;
+  for (int i = 0; i < kPairs; ++i) pairs[static_cast<std::size_t>(i)] = field_text(dialog, IDC_PAIR0 + i);
+  const present::PairsCheck check = present::check_pairs(pairs);
+  if (check.bad_field) {
+    MessageBoxA(dialog, present::kPairsNeedTwoDigits, kTitle, MB_OK | MB_ICONEXCLAMATION);
+    HWND field = GetDlgItem(dialog, IDC_PAIR0 + *check.bad_field);
+    SetFocus(field);
+    SendMessageA(field, EM_SETSEL, 0, -1);
+    return;
+  }
+  if (choice->ports_offered) {
+    read_ports_section(dialog, *choice);
+    if (choice->several && choice->ticked.size() < 2) {
+      MessageBoxA(dialog, present::kTickTwoPorts, kTitle, MB_OK | MB_ICONEXCLAMATION);
+      SetFocus(GetDlgItem(dialog, IDC_PORT_LIST));
       return;
     }
-    digits[2 * i] = pair[0];
-    digits[2 * i + 1] = pair[1];
   }
+  const MacDigits::Digits& digits = check.digits;
   const int index = static_cast<int>(SendDlgItemMessageA(dialog, IDC_ADAPTERS, CB_GETCURSEL, 0, 0));
   if (choice->apply && !choice->apply(index, digits)) {
-    MessageBoxA(dialog, "A board is being programmed: change the interface when it is done.",
-                kTitle, MB_OK | MB_ICONINFORMATION);
+    MessageBoxA(dialog, present::kRunHoldsTheAdapter, kTitle, MB_OK | MB_ICONINFORMATION);
     return;
   }
   choice->selected = index;
@@ -123,7 +133,21 @@ INT_PTR CALLBACK interface_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM
         EndDialog(dialog, IDCANCEL);
         return TRUE;
       }
+      if (LOWORD(wparam) == IDC_SEVERAL_PORTS && HIWORD(wparam) == BN_CLICKED) {
+        follow_ticks(dialog, *reinterpret_cast<InterfaceChoice*>(GetWindowLongPtrA(dialog, DWLP_USER)));
+        return TRUE;
+      }
       break;
+    case WM_NOTIFY: {
+      // A tick set or cleared in the ports' list.
+      const auto* change = reinterpret_cast<const NMLISTVIEW*>(lparam);
+      if (change->hdr.idFrom == IDC_PORT_LIST && change->hdr.code == LVN_ITEMCHANGED &&
+          (change->uChanged & LVIF_STATE) != 0) {
+        follow_ticks(dialog, *reinterpret_cast<InterfaceChoice*>(GetWindowLongPtrA(dialog, DWLP_USER)));
+        return TRUE;
+      }
+      break;
+    }
     default:
       break;
   }

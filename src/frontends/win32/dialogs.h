@@ -21,6 +21,16 @@ struct InterfaceChoice {
   std::vector<std::string> adapters;
   int selected = 0;  // outside the list: nothing selected
   MacDigits::Digits digits = MacDigits::kDefault;
+  // The Several Ports section, where offered: a station on each ticked adapter from the next
+  // start. `ticked`: indexes into the list, in list order (in: ticked at the start; before
+  // apply: what the operator ticked). `several`: the section is on (it starts on with two
+  // ticked or more); the list's adapter is then the first ticked, and OK needs two ticked.
+  // `running_several`: several ports run now and keep their adapters until the next start, so
+  // the list keeps the first port's adapter.
+  bool ports_offered = false;
+  bool running_several = false;
+  std::vector<int> ticked;
+  bool several = false;
   // Carries out the choice: adapter index (-1 none) and digits. False: refused, stay open.
   std::function<bool(int index, const MacDigits::Digits& digits)> apply;
 };

@@ -5,6 +5,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <cstdio>
@@ -17,6 +18,7 @@
 #include "line/line.h"
 #include "core/station/records.h"
 #include "frontends/win32/main_window.h"
+#include "frontends/win32/window_choices.h"
 
 namespace {
 
@@ -54,7 +56,8 @@ void CALLBACK take_screenshot(HWND, UINT, UINT_PTR timer, DWORD) {
 void arrange_screenshot(MainWindow& window, const CommandLine& options) {
   g_screenshot.window = &window;
   g_screenshot.file = skav::app::utf8_path(options.screenshot).wstring();
-  g_screenshot.boards = options.setup.simulate > 0 ? options.setup.simulate : 1;
+  g_screenshot.boards =
+      options.setup.simulate > 0 ? options.setup.simulate * std::max(options.setup.ports, 1) : 1;
   window.set_on_board_finished([](int count) {
     g_screenshot.done = count;
     // A moment for the station to log its return to searching.
@@ -118,37 +121,65 @@ int main() {
   }
 
   HINSTANCE instance = GetModuleHandleA(nullptr);
-  MainWindow window;
-  if (!window.create(instance)) {
+  skav::app::SetupOptions setup_options = options.setup;
+  setup_options.program = "skav-gui";
+  // The adapters named for this run, else the ports the Interface dialog chose, else one port on
+  // the stored NetIF.
+  const skav::windows::gui::WindowChoices choices;
+  std::unique_ptr<MainWindow> window;
+  std::unique_ptr<skav::app::StationSetup> setup;
+  bool created = true;
+  // A window for each try, with a tile for each port the try makes.
+  auto prepare = [&](std::size_t count) -> skav::app::SinksFor {
+    if (window != nullptr) {
+      window.reset();
+      // The closed window's quit message would end the next window's loop at once.
+      MSG quit;
+      PeekMessageA(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE);
+    }
+    window = std::make_unique<MainWindow>();
+    created = window->create(instance);
+    if (created) {
+      window->set_port_count(static_cast<int>(count));
+      window->set_ports_choice(setup_options.simulate == 0);
+    }
+    MainWindow* shown = window.get();
+    return [shown, ok = created](std::size_t index, const std::vector<std::string>&) {
+      const auto port = static_cast<int>(index);
+      if (!ok || port >= shown->port_count()) return skav::app::PortSinks{};
+      return skav::app::PortSinks{&shown->log(port), &shown->events(port)};
+    };
+  };
+  skav::Status made = skav::app::StationSetup::create_with_stored_ports(setup_options, choices.ports(),
+                                                                      prepare, setup);
+  if (!created) {
     complain("the window could not be created");
     return 1;
   }
-  skav::app::SetupOptions setup_options = options.setup;
-  setup_options.program = "skav-gui";
-  std::unique_ptr<skav::app::StationSetup> setup;
-  if (skav::Status made =
-          skav::app::StationSetup::create(setup_options, window.log(), &window.events(), setup);
-      !made.ok()) {
+  if (!made.ok()) {
     complain(made.message());
     return 1;
   }
   skav::line::Line& line = setup->line();
-  window.set_station(&line.station(0));
-  window.set_notice(setup->ledger_note());
-  window.set_records_file(setup_options.dir / skav::station::kRecordsFile);
+  const int port_count = static_cast<int>(line.port_count());
+  for (int i = 0; i < port_count; ++i)
+    window->set_station(i, &line.station(static_cast<std::size_t>(i)),
+                        line.port_name(static_cast<std::size_t>(i)));
+  window->set_notice(setup->ledger_note());
+  window->set_records_file(setup_options.dir / skav::station::kRecordsFile);
   // A log file named on the command line is opened as Open would, start-up included; the
   // window names its files in the ANSI code page.
-  window.open_at_start(narrow_of(wide_of(options.log_file), CP_ACP));
-  ShowWindow(window.handle(), SW_SHOW);
-  UpdateWindow(window.handle());
-  // The window posted the start-up as it opened its log.
+  window->open_at_start(narrow_of(wide_of(options.log_file), CP_ACP));
+  ShowWindow(window->handle(), SW_SHOW);
+  UpdateWindow(window->handle());
+  // The window posted the start-ups as it opened its logs.
   line.start(skav::line::StartUps::kByFace);
-  if (!options.screenshot.empty()) arrange_screenshot(window, options);
+  if (!options.screenshot.empty()) arrange_screenshot(*window, options);
 
-  int code = window.run();
+  int code = window->run();
   // Ends a run at its next wait and joins the station's threads; the window is gone by now,
   // and what the station still tells it is dropped.
   line.stop();
-  window.set_station(nullptr);
+  for (int i = 0; i < port_count; ++i) window->set_station(i, nullptr, {});
   return options.screenshot.empty() ? code : g_screenshot.exit_code;
 }

@@ -4,22 +4,21 @@
 #include <commdlg.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
+#include <optional>
 #include <vector>
 
-#include "core/platform/files.h"
 #include "core/station/station.h"
+#include "frontends/win32/alarm_tone.h"
 #include "frontends/win32/dialogs.h"
 #include "frontends/win32/resource.h"
+#include "present/interface_choice.h"
+#include "present/progress.h"
 
 namespace skav::windows::gui {
 
 namespace {
 
 constexpr const char* kFrameClass = "SKAVFrame";
-constexpr const char* kTitle = "SKAV";
 constexpr UINT kLogArrived = WM_APP + 1;
 constexpr UINT kEventsArrived = WM_APP + 2;
 // The lock-key indicators follow the keys at this period, as an idle update would.
@@ -42,99 +41,12 @@ std::string menu_prompt(HINSTANCE instance, UINT id) {
   return text.substr(0, text.find('\n'));
 }
 
-// The local time of day, "08:02".
-std::string clock_text() {
-  SYSTEMTIME now{};
-  GetLocalTime(&now);
-  char text[8];
-  std::snprintf(text, sizeof text, "%02u:%02u", static_cast<unsigned>(now.wHour) % 100u,
-                static_cast<unsigned>(now.wMinute) % 100u);
-  return text;
-}
-
-std::string file_name_of(const std::string& path) {
-  std::size_t slash = path.find_last_of("\\/");
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 }  // namespace
 
-// The log as the station writes it, queued in call order for the window's thread.
-class MainWindow::WindowLog : public Log {
- public:
-  struct Operation {
-    bool erase = false;
-    std::string text;
-  };
-  explicit WindowLog(const HWND& window) : window_(window) {}
-
-  void append(std::string_view text) override { queue(false, text); }
-  void erase_last() override { queue(true, {}); }
-
-  std::vector<Operation> take() {
-    std::lock_guard lock(mutex_);
-    posted_ = false;
-    return std::move(pending_);
-  }
-
- private:
-  void queue(bool erase, std::string_view text) {
-    std::lock_guard lock(mutex_);
-    if (!erase && !pending_.empty() && !pending_.back().erase) {
-      pending_.back().text.append(text);
-    } else {
-      pending_.push_back(Operation{erase, std::string(text)});
-    }
-    // One message for everything that arrives before the window's thread looks.
-    if (!posted_) posted_ = PostMessageA(window_, kLogArrived, 0, 0) != 0;
-  }
-
-  const HWND& window_;
-  std::mutex mutex_;
-  std::vector<Operation> pending_;
-  bool posted_ = false;
-};
-
-// The station's snapshots for the window's thread: the latest one wins.
-class MainWindow::WindowEvents : public station::StationEvents {
- public:
-  explicit WindowEvents(const HWND& window) : window_(window) {}
-
-  void on_snapshot(std::shared_ptr<const station::StationSnapshot> snapshot) override {
-    std::lock_guard lock(mutex_);
-    pending_ = std::move(snapshot);
-    post();
-  }
-  void on_board_finished(const station::BoardRecord& record) override {
-    std::lock_guard lock(mutex_);
-    finished_.push_back(record);
-    post();
-  }
-
-  // The latest snapshot (none if none came) and the boards finished since the last call.
-  std::shared_ptr<const station::StationSnapshot> take(std::vector<station::BoardRecord>& finished) {
-    std::lock_guard lock(mutex_);
-    posted_ = false;
-    finished = std::move(finished_);
-    finished_.clear();
-    return std::move(pending_);
-  }
-
- private:
-  void post() {
-    if (!posted_) posted_ = PostMessageA(window_, kEventsArrived, 0, 0) != 0;
-  }
-
-  const HWND& window_;
-  std::mutex mutex_;
-  std::shared_ptr<const station::StationSnapshot> pending_;
-  std::vector<station::BoardRecord> finished_;
-  bool posted_ = false;
-};
-
-MainWindow::MainWindow()
-    : window_log_(std::make_unique<WindowLog>(frame_)),
-      window_events_(std::make_unique<WindowEvents>(frame_)) {}
+MainWindow::MainWindow(WindowChoices choices)
+    : choices_(std::move(choices)),
+      alarm_(play_alarm_tone),
+      totals_(std::chrono::steady_clock::now(), present::clock_text()) {}
 
 MainWindow::~MainWindow() {
   if (frame_ != nullptr) DestroyWindow(frame_);
@@ -143,9 +55,76 @@ MainWindow::~MainWindow() {
   if (small_icon_ != nullptr) DestroyIcon(small_icon_);
 }
 
-Log& MainWindow::log() { return *window_log_; }
+Log& MainWindow::log(int port) { return *ports_[static_cast<std::size_t>(port)]->log_mailbox; }
 
-station::StationEvents& MainWindow::events() { return *window_events_; }
+station::StationEvents& MainWindow::events(int port) {
+  return *ports_[static_cast<std::size_t>(port)]->events_mailbox;
+}
+
+bool MainWindow::add_port() {
+  const int index = port_count();
+  auto port = std::make_unique<Port>();
+  // The log: a multi-line edit control without wrapping, read-only so that only the station
+  // changes it; the operator selects, scrolls and copies, and the caret shows. Only the
+  // selected port's is visible.
+  port->log = CreateWindowExA(WS_EX_CLIENTEDGE, "EDIT", "",
+                              WS_CHILD | (index == selected_ ? WS_VISIBLE : 0) | WS_HSCROLL |
+                                  WS_VSCROLL | ES_MULTILINE | ES_AUTOHSCROLL | ES_AUTOVSCROLL |
+                                  ES_NOHIDESEL | ES_READONLY,
+                              0, 0, 0, 0, frame_, nullptr, instance_, nullptr);
+  if (port->log == nullptr) return false;
+  SendMessageA(port->log, EM_SETLIMITTEXT, kLimit, 0);
+  SetWindowLongPtrA(port->log, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+  edit_proc_ = reinterpret_cast<WNDPROC>(
+      SetWindowLongPtrA(port->log, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(log_proc)));
+  if (font_ != nullptr) SendMessageA(port->log, WM_SETFONT, reinterpret_cast<WPARAM>(font_), TRUE);
+  const auto wparam = static_cast<WPARAM>(index);
+  port->log_mailbox = std::make_unique<present::LogMailbox>(
+      [this, wparam] { return PostMessageA(frame_, kLogArrived, wparam, 0) != 0; });
+  port->events_mailbox = std::make_unique<present::StationMailbox>(
+      [this, wparam] { return PostMessageA(frame_, kEventsArrived, wparam, 0) != 0; });
+  ports_.push_back(std::move(port));
+  totals_.set_port_count(ports_.size());
+  return true;
+}
+
+void MainWindow::set_port_count(int count) {
+  if (count <= port_count() || frame_ == nullptr) return;
+  while (port_count() < count)
+    if (!add_port()) return;
+  prompts_ = line::Router(static_cast<std::size_t>(count));
+  panel_.make_tiles(count);
+  panel_.tiles().select(selected_);
+  panel_.set_compact(!panel_shown_);
+  update_totals();
+  layout();
+}
+
+void MainWindow::set_station(int port, station::Station* station, const std::string& name) {
+  ports_[static_cast<std::size_t>(port)]->station = station;
+  if (!name.empty() && panel_.tiles().count() > 0) {
+    panel_.tiles().set_name(port, name);
+    panel_.update_tiles();
+  }
+}
+
+void MainWindow::select_port(int port) {
+  if (port < 0 || port >= port_count() || port == selected_) return;
+  ShowWindow(selected().log, SW_HIDE);
+  selected_ = port;
+  Port& shown = selected();
+  ShowWindow(shown.log, SW_SHOW);
+  panel_.tiles().select(port);
+  panel_.update_tiles();
+  status_text_ = shown.shown == nullptr || shown.shown->status_text.empty()
+                     ? load_string(instance_, IDS_IDLE_MESSAGE)
+                     : shown.shown->status_text;
+  if (!menu_open_) show_message_pane();
+  show_progress();
+  show_caption();
+  // Typing goes to the log that has the keyboard: the selected port's.
+  SetFocus(shown.log);
+}
 
 bool MainWindow::create(HINSTANCE instance) {
   instance_ = instance;
@@ -171,7 +150,7 @@ bool MainWindow::create(HINSTANCE instance) {
   frame_ = CreateWindowExA(0, kFrameClass, "", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
                            1024, 720, nullptr, menu, instance, this);
   if (frame_ == nullptr) return false;
-  set_file_path({});
+  show_caption();
   return true;
 }
 
@@ -189,26 +168,16 @@ LRESULT CALLBACK MainWindow::frame_proc(HWND hwnd, UINT message, WPARAM wparam, 
 LRESULT MainWindow::on_message(UINT message, WPARAM wparam, LPARAM lparam) {
   switch (message) {
     case WM_CREATE: {
-      // The log: a multi-line edit control without wrapping, read-only so that only the
-      // station changes it; the operator selects, scrolls and copies, and the caret shows.
-      log_ = CreateWindowExA(WS_EX_CLIENTEDGE, "EDIT", "",
-                             WS_CHILD | WS_VISIBLE | WS_HSCROLL | WS_VSCROLL | ES_MULTILINE |
-                                 ES_AUTOHSCROLL | ES_AUTOVSCROLL | ES_NOHIDESEL | ES_READONLY,
-                             0, 0, 0, 0, frame_, nullptr, instance_, nullptr);
-      if (log_ == nullptr) return -1;
-      SendMessageA(log_, EM_SETLIMITTEXT, kLimit, 0);
-      SetWindowLongPtrA(log_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-      edit_proc_ = reinterpret_cast<WNDPROC>(
-          SetWindowLongPtrA(log_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(log_proc)));
-      // Courier, 16 units high, as the station's log has always looked.
-      font_ = CreateFontA(16, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, ANSI_CHARSET,
-                          OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                          FF_MODERN | DEFAULT_PITCH, "Courier");
-      if (font_ != nullptr) SendMessageA(log_, WM_SETFONT, reinterpret_cast<WPARAM>(font_), TRUE);
+      log_points_ = choices_.log_points();
+      sound_ = choices_.sound();
+      panel_shown_ = choices_.panel_shown();
+      if (!add_port()) return -1;
+      set_log_font();
       if (!panel_.create(instance_, frame_)) return -1;
+      panel_.set_on_select([this](int port) { select_port(port); });
+      ShowWindow(panel_.handle(), panel_shown_ ? SW_SHOW : SW_HIDE);
       panel_.set_on_reset([this] { reset_shift_totals(); });
-      shift_start_ = std::chrono::steady_clock::now();
-      shift_since_ = clock_text();
+      totals_.reset_shift(std::chrono::steady_clock::now(), present::clock_text());
       status_ = CreateWindowExA(0, STATUSCLASSNAMEA, "", WS_CHILD | WS_VISIBLE | SBARS_SIZEGRIP,
                                 0, 0, 0, 0, frame_,
                                 reinterpret_cast<HMENU>(static_cast<INT_PTR>(ID_STATUS_BAR)),
@@ -226,7 +195,7 @@ LRESULT MainWindow::on_message(UINT message, WPARAM wparam, LPARAM lparam) {
       layout();
       return 0;
     case WM_SETFOCUS:
-      SetFocus(log_);
+      SetFocus(selected().log);
       return 0;
     case WM_TIMER:
       if (wparam == kIndicatorTimer) update_indicators();
@@ -234,7 +203,9 @@ LRESULT MainWindow::on_message(UINT message, WPARAM wparam, LPARAM lparam) {
       return 0;
     case WM_CTLCOLORSTATIC:
       // The read-only log keeps a window's white background, not a dialog's grey.
-      if (reinterpret_cast<HWND>(lparam) == log_) {
+      if (std::any_of(ports_.begin(), ports_.end(), [lparam](const auto& port) {
+            return reinterpret_cast<HWND>(lparam) == port->log;
+          })) {
         HDC dc = reinterpret_cast<HDC>(wparam);
         SetBkColor(dc, GetSysColor(COLOR_WINDOW));
         SetTextColor(dc, GetSysColor(COLOR_WINDOWTEXT));
@@ -243,12 +214,25 @@ LRESULT MainWindow::on_message(UINT message, WPARAM wparam, LPARAM lparam) {
       break;
     case WM_INITMENUPOPUP: {
       HMENU menu = reinterpret_cast<HMENU>(wparam);
-      const bool barcode = shown_ != nullptr && shown_->barcode_mode != 0;
-      const bool running = shown_ != nullptr && shown_->run_status != station::kNoRun;
+      const auto& shown = selected().shown;
+      // The Interface dialog reopens the first port's adapter, which a run holds while it lasts.
+      const auto& first = ports_.front()->shown;
+      const bool barcode = shown != nullptr && shown->barcode_mode != 0;
+      const bool running = first != nullptr && first->run_status != station::kNoRun;
+      const auto check = [menu](UINT item, bool on) {
+        CheckMenuItem(menu, item, MF_BYCOMMAND | (on ? MF_CHECKED : MF_UNCHECKED));
+      };
+      const auto enable = [menu](UINT item, bool on) {
+        EnableMenuItem(menu, item, MF_BYCOMMAND | (on ? MF_ENABLED : MF_GRAYED));
+      };
       // The status bar always stays; the adapter cannot change under a running board.
-      CheckMenuItem(menu, ID_VIEW_STATUS_BAR, MF_BYCOMMAND | MF_CHECKED);
-      CheckMenuItem(menu, ID_VIEW_BARCODE, MF_BYCOMMAND | (barcode ? MF_CHECKED : MF_UNCHECKED));
-      EnableMenuItem(menu, ID_VIEW_INTERFACE, MF_BYCOMMAND | (running ? MF_GRAYED : MF_ENABLED));
+      check(ID_VIEW_STATUS_BAR, true);
+      check(ID_VIEW_BARCODE, barcode);
+      check(ID_VIEW_PANEL, panel_shown_);
+      check(ID_VIEW_SOUND, sound_);
+      enable(ID_VIEW_INTERFACE, !running);
+      enable(ID_VIEW_ZOOM_IN, log_points_ < present::kLargestLogPoints);
+      enable(ID_VIEW_ZOOM_OUT, log_points_ > present::kSmallestLogPoints);
       return 0;
     }
     case WM_MENUSELECT: {
@@ -268,10 +252,10 @@ LRESULT MainWindow::on_message(UINT message, WPARAM wparam, LPARAM lparam) {
       on_command(LOWORD(wparam));
       return 0;
     case kLogArrived:
-      apply_queued_log();
+      if (wparam < ports_.size()) apply_queued_log(static_cast<int>(wparam));
       return 0;
     case kEventsArrived:
-      apply_snapshot();
+      if (wparam < ports_.size()) apply_snapshot(static_cast<int>(wparam));
       return 0;
     case WM_DESTROY:
       KillTimer(frame_, kIndicatorTimer);
@@ -288,10 +272,10 @@ LRESULT MainWindow::on_message(UINT message, WPARAM wparam, LPARAM lparam) {
 
 LRESULT CALLBACK MainWindow::log_proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
   auto* self = reinterpret_cast<MainWindow*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
-  return self->on_log_message(message, wparam, lparam);
+  return self->on_log_message(hwnd, message, wparam, lparam);
 }
 
-LRESULT MainWindow::on_log_message(UINT message, WPARAM wparam, LPARAM lparam) {
+LRESULT MainWindow::on_log_message(HWND log, UINT message, WPARAM wparam, LPARAM lparam) {
   switch (message) {
     case WM_KEYDOWN:
       // Cursor, page, Home, End and Delete keys do nothing in the log; the accelerators have
@@ -299,11 +283,12 @@ LRESULT MainWindow::on_log_message(UINT message, WPARAM wparam, LPARAM lparam) {
       return 0;
     case WM_CHAR: {
       // Every character goes to the station's MAC entry, once per repeat; the log shows it
-      // when the station echoes it. Enter arrives as 13, Backspace as 8.
-      if (station_ != nullptr) {
+      // when the station echoes it. Enter arrives as 13, Backspace as 8. Only the selected
+      // port's log is shown and has the keyboard.
+      if (station::Station* station = selected().station; station != nullptr) {
         const char c = static_cast<char>(wparam & 0xFF);
         const int repeat = std::max(1, static_cast<int>(lparam & 0xFFFF));
-        for (int i = 0; i < repeat; ++i) station_->post_key(c);
+        for (int i = 0; i < repeat; ++i) station->post_key(c);
       }
       return 0;
     }
@@ -313,12 +298,12 @@ LRESULT MainWindow::on_log_message(UINT message, WPARAM wparam, LPARAM lparam) {
     case WM_UNDO:
       return 0;
     default:
-      return CallWindowProcA(edit_proc_, log_, message, wparam, lparam);
+      return CallWindowProcA(edit_proc_, log, message, wparam, lparam);
   }
 }
 
 void MainWindow::layout() {
-  if (status_ == nullptr || log_ == nullptr) return;
+  if (status_ == nullptr || ports_.empty()) return;
   SendMessageA(status_, WM_SIZE, 0, 0);
   RECT client{}, bar{};
   GetClientRect(frame_, &client);
@@ -327,9 +312,12 @@ void MainWindow::layout() {
   RECT frame{};
   GetWindowRect(frame_, &frame);
   panel_.fit_to(frame.bottom - frame.top);
-  const int top = panel_.height();
+  // Folded with one port the panel goes; the tiles stay, so that a port can still be chosen.
+  const bool panel_visible = panel_shown_ || panel_.tiles().count() > 0;
+  const int top = panel_visible ? panel_.height() : 0;
   MoveWindow(panel_.handle(), 0, 0, client.right, top, TRUE);
-  MoveWindow(log_, 0, top, client.right, std::max(0L, client.bottom - bar_height - top), TRUE);
+  for (const auto& port : ports_)
+    MoveWindow(port->log, 0, top, client.right, std::max(0L, client.bottom - bar_height - top), TRUE);
 
   // The message pane stretches; the progress (while a section is sent) and the three
   // indicators keep their widths at the right.
@@ -371,123 +359,122 @@ void MainWindow::update_indicators() {
   }
 }
 
-void MainWindow::show_progress(const station::StationSnapshot& snapshot) {
-  const station::StepView* running = nullptr;
-  if (snapshot.board && !snapshot.board->finished)
-    for (const station::StepView& step : snapshot.board->steps)
-      if (step.state == station::StepView::State::kRunning && step.total > 0) running = &step;
-  if ((running != nullptr) != progress_shown_) {
-    progress_shown_ = running != nullptr;
+void MainWindow::show_progress() {
+  // The panel's steps show the transfer; folded, the status bar's pane does.
+  const auto& snapshot = selected().shown;
+  std::optional<present::ProgressLine> line;
+  if (!panel_shown_ && snapshot != nullptr) line = present::progress_line(*snapshot);
+  if (line.has_value() != progress_shown_) {
+    progress_shown_ = line.has_value();
     layout();
   }
-  if (running == nullptr) return;
-  char text[64];
-  std::snprintf(text, sizeof text, "%s %d%%", running->name(),
-                static_cast<int>(std::min(running->done, running->total) * 100 / running->total));
-  SendMessageA(status_, SB_SETTEXTA, 1, reinterpret_cast<LPARAM>(text));
+  if (line) SendMessageA(status_, SB_SETTEXTA, 1, reinterpret_cast<LPARAM>(line->label.c_str()));
 }
 
-void MainWindow::apply_snapshot() {
-  std::vector<station::BoardRecord> finished;
-  std::shared_ptr<const station::StationSnapshot> snapshot = window_events_->take(finished);
-  if (snapshot != nullptr) {
-    shown_ = std::move(snapshot);
-    // Until the first tick sets the Status Pane text, the pane shows the idle "Ready".
-    status_text_ = shown_->status_text.empty() ? load_string(instance_, IDS_IDLE_MESSAGE)
-                                               : shown_->status_text;
-    if (!menu_open_) show_message_pane();
-    show_progress(*shown_);
-    panel_.show_panel(present::make_panel(*shown_));
+void MainWindow::apply_snapshot(int index) {
+  Port& port = *ports_[static_cast<std::size_t>(index)];
+  present::StationMailbox::Box::Batch batch = port.events_mailbox->take();
+  if (batch.snapshot != nullptr) {
+    port.shown = std::move(batch.snapshot);
+    const station::StationSnapshot& shown = *port.shown;
+    present::Panel panel = present::make_panel(shown);
+    if (panel_.tiles().count() == 0) {
+      panel_.show_panel(panel);
+    } else {
+      panel_.tiles().show_panel(index, panel, shown.entry_pending);
+      panel_.update_tiles();
+    }
+    if (index == selected_) {
+      // Until the first tick sets the Status Pane text, the pane shows the idle "Ready".
+      status_text_ = shown.status_text.empty() ? load_string(instance_, IDS_IDLE_MESSAGE)
+                                                : shown.status_text;
+      if (!menu_open_) show_message_pane();
+      show_progress();
+    }
+    // A prompt that opened or closed: the operator's typing goes where an address is asked for.
+    if (prompts_.on_entry(static_cast<std::size_t>(index), shown.entry_pending, shown.entry_counter))
+      select_port(static_cast<int>(prompts_.port_for_typing(static_cast<std::size_t>(selected_))));
   }
-  for (const station::BoardRecord& record : finished) {
-    shift_.add(record.overall);
-    if (today_) today_->add(record);
-    update_totals();
-    ++boards_finished_;
-    if (on_board_finished_) on_board_finished_(boards_finished_);
-  }
+  for (const station::BoardRecord& record : batch.events) count_board(index, record);
+}
+
+void MainWindow::count_board(int port, const station::BoardRecord& record) {
+  totals_.add(static_cast<std::size_t>(port), record);
+  update_totals();
+  ++boards_finished_;
+  if (present::is_alarm(present::verdict_word(record.overall)) && sound_ && alarm_) alarm_();
+  if (on_board_finished_) on_board_finished_(boards_finished_);
 }
 
 void MainWindow::set_records_file(const std::filesystem::path& file) {
-  today_.emplace(file, present::today());
+  totals_.set_records_file(file, present::today());
   update_totals();
 }
 
 void MainWindow::reset_shift_totals() {
-  shift_ = present::Totals{};
-  shift_start_ = std::chrono::steady_clock::now();
-  shift_since_ = clock_text();
+  totals_.reset_shift(std::chrono::steady_clock::now(), present::clock_text());
   update_totals();
 }
 
 void MainWindow::update_totals() {
-  const auto elapsed = std::chrono::duration_cast<std::chrono::seconds>(
-      std::chrono::steady_clock::now() - shift_start_);
-  panel_.show_totals(present::totals_text(shift_, present::boards_per_hour(shift_.boards, elapsed),
-                                       shift_since_, today_ ? today_->totals() : present::Totals{}));
+  for (int i = 0; i < panel_.tiles().count(); ++i)
+    panel_.tiles().show_totals(i, totals_.port(static_cast<std::size_t>(i)));
+  panel_.update_tiles();
+  panel_.show_totals(totals_.text(std::chrono::steady_clock::now()));
 }
 
-void MainWindow::apply_queued_log() {
-  for (const WindowLog::Operation& operation : window_log_->take()) {
+void MainWindow::apply_queued_log(int index) {
+  Port& port = *ports_[static_cast<std::size_t>(index)];
+  port.log_mailbox->drain([this, &port](const present::LogOperation& operation) {
     if (operation.erase) {
-      erase_last();
+      erase_last(port);
     } else {
-      append_text(operation.text);
+      append_text(port, operation.text);
     }
-  }
+  });
 }
 
-void MainWindow::append_text(std::string_view text) {
+void MainWindow::append_text(Port& port, std::string_view text) {
   if (text.empty()) return;
+  HWND log = port.log;
   DWORD start = 0, end = 0;
-  SendMessageA(log_, EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
+  SendMessageA(log, EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
   const bool follow = start == end;
-  std::size_t length = static_cast<std::size_t>(GetWindowTextLengthA(log_));
-  std::string added(text.size() > kLimit - kTrimSlack ? text.substr(text.size() - (kLimit - kTrimSlack))
-                                                      : text);
-  std::size_t trimmed = 0;
-  if (length + added.size() > kLimit) {
-    // The oldest whole lines go until kTrimSlack is free again, so that trimming happens once
-    // per batch of text and the newest text always stays.
-    const std::size_t need = length + added.size() - (kLimit - kTrimSlack);
-    std::string old = log_bytes();
-    std::size_t newline = need <= old.size() ? old.find('\n', need - 1) : std::string::npos;
-    trimmed = newline == std::string::npos ? old.size() : newline + 1;
-    SendMessageA(log_, EM_SETSEL, 0, static_cast<LPARAM>(trimmed));
-    SendMessageA(log_, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(""));
-    length -= trimmed;
+  const std::size_t before = port.document.size();
+  const present::LogDocument::Change change = port.document.append(text);
+  // The control mirrors the document: what the document dropped from its front goes from the
+  // control's too, and what stays of the appended bytes follows its end.
+  if (change.trimmed_bytes > 0) {
+    SendMessageA(log, EM_SETSEL, 0, static_cast<LPARAM>(std::min(change.trimmed_bytes, before)));
+    SendMessageA(log, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(""));
   }
+  const std::size_t kept = before > change.trimmed_bytes ? before - change.trimmed_bytes : 0;
   // A zero byte would end the text early: it shows as nothing, as other control bytes do.
+  std::string added = port.document.bytes().substr(kept);
   std::replace(added.begin(), added.end(), '\0', ' ');
-  SendMessageA(log_, EM_SETSEL, length, static_cast<LPARAM>(length));
-  SendMessageA(log_, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(added.c_str()));
+  SendMessageA(log, EM_SETSEL, kept, static_cast<LPARAM>(kept));
+  SendMessageA(log, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(added.c_str()));
   if (follow) {
-    SendMessageA(log_, EM_SCROLLCARET, 0, 0);
+    SendMessageA(log, EM_SCROLLCARET, 0, 0);
   } else {
     // The operator's selection stays where it was in the text.
-    const DWORD shift = static_cast<DWORD>(trimmed);
-    SendMessageA(log_, EM_SETSEL, start > shift ? start - shift : 0, end > shift ? end - shift : 0);
+    const auto shift = static_cast<DWORD>(change.trimmed_bytes);
+    SendMessageA(log, EM_SETSEL, start > shift ? start - shift : 0, end > shift ? end - shift : 0);
   }
 }
 
-void MainWindow::erase_last() {
-  std::string bytes = log_bytes();
-  if (bytes.empty()) return;
-  std::size_t n = bytes.size() >= 2 && bytes.compare(bytes.size() - 2, 2, "\r\n") == 0 ? 2 : 1;
-  SendMessageA(log_, EM_SETSEL, bytes.size() - n, static_cast<LPARAM>(bytes.size()));
-  SendMessageA(log_, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(""));
+void MainWindow::erase_last(Port& port) {
+  const std::size_t removed = port.document.erase_last().size();
+  if (removed == 0) return;
+  const std::size_t size = port.document.size();
+  SendMessageA(port.log, EM_SETSEL, size, static_cast<LPARAM>(size + removed));
+  SendMessageA(port.log, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(""));
 }
 
-std::string MainWindow::log_bytes() const {
-  std::string bytes(static_cast<std::size_t>(GetWindowTextLengthA(log_)) + 1, '\0');
-  int n = GetWindowTextA(log_, bytes.data(), static_cast<int>(bytes.size()));
-  bytes.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
-  return bytes;
-}
-
-void MainWindow::set_log_bytes(std::string_view bytes) {
-  SetWindowTextA(log_, "");
-  append_text(bytes);
+void MainWindow::set_log_bytes(Port& port, std::string_view bytes) {
+  port.document.clear();
+  SetWindowTextA(port.log, "");
+  append_text(port, bytes);
 }
 
 void MainWindow::on_command(int command) {
@@ -506,13 +493,30 @@ void MainWindow::on_command(int command) {
       save_log();
       break;
     case ID_EDIT_COPY:
-      SendMessageA(log_, WM_COPY, 0, 0);
+      SendMessageA(selected().log, WM_COPY, 0, 0);
       break;
     case ID_VIEW_INTERFACE:
       show_interface_dialog();
       break;
     case ID_VIEW_BARCODE:
       toggle_barcode();
+      break;
+    case ID_VIEW_PANEL:
+      set_panel_shown(!panel_shown_);
+      choices_.set_panel_shown(panel_shown_);
+      break;
+    case ID_VIEW_ZOOM_IN:
+      zoom_log(1);
+      break;
+    case ID_VIEW_ZOOM_OUT:
+      zoom_log(-1);
+      break;
+    case ID_VIEW_SOUND:
+      sound_ = !sound_;
+      choices_.set_sound(sound_);
+      break;
+    case ID_VIEW_RESET_TOTALS:
+      reset_shift_totals();
       break;
     case ID_APP_ABOUT:
       show_about_box(instance_, frame_, icon_);
@@ -524,30 +528,66 @@ void MainWindow::on_command(int command) {
   }
 }
 
-void MainWindow::start_up() {
-  if (station_ != nullptr) station_->post_start_up();
+void MainWindow::start_up(int port) {
+  if (station::Station* station = ports_[static_cast<std::size_t>(port)]->station)
+    station->post_start_up();
 }
 
-void MainWindow::set_file_path(const std::string& path) {
-  file_path_ = path;
-  std::string caption = (path.empty() ? std::string() : file_name_of(path)) + " - " + kTitle;
-  SetWindowTextA(frame_, caption.c_str());
+void MainWindow::set_panel_shown(bool shown) {
+  panel_shown_ = shown;
+  panel_.set_compact(!shown);
+  // With several ports the tiles stay, so that the operator can still choose a port.
+  ShowWindow(panel_.handle(), shown || panel_.tiles().count() > 0 ? SW_SHOW : SW_HIDE);
+  layout();
+  show_progress();
 }
+
+void MainWindow::set_log_font() {
+  HDC screen = GetDC(frame_);
+  const int height = -MulDiv(log_points_, GetDeviceCaps(screen, LOGPIXELSY), 72);
+  ReleaseDC(frame_, screen);
+  // A fixed-pitch face that scales, so that columns of the log stay aligned at every size.
+  HFONT font = CreateFontA(height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, ANSI_CHARSET,
+                           OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                           FF_MODERN | FIXED_PITCH, "Courier New");
+  if (font == nullptr) return;
+  for (const auto& port : ports_)
+    SendMessageA(port->log, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+  if (font_ != nullptr) DeleteObject(font_);
+  font_ = font;
+}
+
+void MainWindow::zoom_log(int points) {
+  const int size = present::zoomed_log_points(log_points_, points);
+  if (size == log_points_) return;
+  log_points_ = size;
+  set_log_font();
+  choices_.set_log_points(size);
+}
+
+void MainWindow::show_caption() { SetWindowTextA(frame_, selected().file.caption().c_str()); }
 
 void MainWindow::new_log() {
   // Text the station sent before the command belongs to the old log.
-  apply_queued_log();
-  SetWindowTextA(log_, "");
-  set_file_path({});
-  start_up();
+  apply_queued_log(selected_);
+  selected().document.clear();
+  SetWindowTextA(selected().log, "");
+  selected().file.forget();
+  show_caption();
+  start_up(selected_);
 }
 
 void MainWindow::open_at_start(const std::string& path) {
   if (path.empty() || !open_file(path)) {
     // A file that could not be opened leaves a new log; the start-up runs all the same.
-    if (!path.empty()) set_file_path({});
-    start_up();
+    if (!path.empty()) {
+      selected().file.forget();
+      show_caption();
+    }
+    start_up(selected_);
   }
+  for (int i = 0; i < port_count(); ++i)
+    if (i != selected_) start_up(i);
 }
 
 // The platform's Open or Save As dialog over all files; empty when the operator cancelled.
@@ -571,64 +611,74 @@ void MainWindow::open_log() {
 }
 
 bool MainWindow::open_file(const std::string& path) {
-  apply_queued_log();
-  std::string bytes;
-  bool exists = false;
-  int error = platform::read_small_file(path, kLimit, bytes, exists);
-  if (error == EFBIG) {
-    MessageBoxA(frame_, "The file is too large to open.", kTitle, MB_OK | MB_ICONEXCLAMATION);
-    new_log();
-    return false;
+  apply_queued_log(selected_);
+  const present::OpenResult opened = selected().file.open(path);
+  switch (opened.then) {
+    case present::OpenResult::Then::kShow:
+      set_log_bytes(selected(), opened.bytes);
+      show_caption();
+      // As after New, the station's start-up runs again.
+      start_up(selected_);
+      return true;
+    case present::OpenResult::Then::kNewLog:
+      MessageBoxA(frame_, opened.message.c_str(), present::kTitle, MB_OK | MB_ICONEXCLAMATION);
+      new_log();
+      return false;
+    case present::OpenResult::Then::kNothing:
+      break;
   }
-  if (error != 0 || !exists) {
-    std::string text = path + "\nThe file could not be opened: " +
-                       std::strerror(exists ? error : ENOENT) + ".";
-    MessageBoxA(frame_, text.c_str(), kTitle, MB_OK | MB_ICONEXCLAMATION);
-    return false;
-  }
-  set_log_bytes(bytes);
-  set_file_path(path);
-  // As after New, the station's start-up runs again.
-  start_up();
-  return true;
+  MessageBoxA(frame_, opened.message.c_str(), present::kTitle, MB_OK | MB_ICONEXCLAMATION);
+  return false;
 }
 
 void MainWindow::save_log() {
-  std::string path = file_path_;
-  if (path.empty()) path = choose_file(true);
+  std::string path = selected().file.path();
+  if (selected().file.needs_name()) path = choose_file(true);
   if (!path.empty()) save_to(path);
 }
 
 bool MainWindow::save_to(const std::string& path) {
-  apply_queued_log();
-  // Written beside the file and renamed over it, so a failed save never leaves half a log.
-  if (int error = platform::replace_file(path, path + ".tmp", log_bytes()); error != 0) {
-    std::string text = path + "\nThe log could not be saved: " + std::strerror(error) + ".";
-    MessageBoxA(frame_, text.c_str(), kTitle, MB_OK | MB_ICONEXCLAMATION);
+  apply_queued_log(selected_);
+  if (std::optional<std::string> error = selected().file.save(path, selected().document.bytes())) {
+    MessageBoxA(frame_, error->c_str(), present::kTitle, MB_OK | MB_ICONEXCLAMATION);
     return false;
   }
-  set_file_path(path);
+  show_caption();
   return true;
 }
 
 void MainWindow::show_interface_dialog() {
-  if (station_ == nullptr) return;
-  std::shared_ptr<const station::StationSnapshot> shown = station_->snapshot();
+  station::Station* first = ports_.front()->station;
+  if (first == nullptr) return;
+  std::shared_ptr<const station::StationSnapshot> shown = first->snapshot();
+  const bool several = port_count() > 1;
   InterfaceChoice choice;
   choice.adapters = shown->adapters.entries;
   choice.selected = shown->selected_index;
   choice.digits = shown->digits;
-  choice.apply = [this](int index, const MacDigits::Digits& digits) {
-    // The station refuses the change while a run holds the adapter.
-    if (station_->snapshot()->run_status != station::kNoRun) return false;
-    station_->post_apply_interface(index, digits);
+  if (ports_choice_) {
+    choice.ports_offered = true;
+    choice.running_several = several;
+    choice.ticked = present::ticked_of(shown->adapters, choices_.ports());
+  }
+  choice.apply = [this, first, several, &choice, &shown](int index, const MacDigits::Digits& digits) {
+    // The station refuses the change while a run holds the adapter. With several ports
+    // running, every port keeps its adapter until the next start: the first reopens its own
+    // and stores it as NetIF, with the address.
+    std::optional<int> posted = present::interface_apply_index(*first->snapshot(), index, several);
+    if (!posted) return false;
+    first->post_apply_interface(*posted, digits);
+    if (ports_choice_)
+      choices_.set_ports(present::ports_to_store(shown->adapters, choice.several, choice.ticked));
     return true;
   };
   run_interface_dialog(instance_, frame_, choice);
 }
 
 void MainWindow::toggle_barcode() {
-  if (station_ != nullptr) station_->post_toggle_barcode();
+  // One stored BarCode for all ports: each port's station switches it.
+  for (const auto& port : ports_)
+    if (port->station != nullptr) port->station->post_toggle_barcode();
 }
 
 int MainWindow::run() {

@@ -7,16 +7,22 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/log.h"
 #include "core/station/station_events.h"
+#include "present/font_sizes.h"
+#include "present/log_document.h"
+#include "present/log_file.h"
+#include "present/mailbox.h"
 #include "present/panel.h"
+#include "line/router.h"
 #include "present/totals.h"
 #include "frontends/win32/operator_panel.h"
+#include "frontends/win32/window_choices.h"
 
 namespace skav::station {
 class Station;
@@ -28,14 +34,20 @@ namespace skav::windows::gui {
 // the steps, the shift's totals) above the log in a read-only edit control, the menu and accelerators of resource
 // 128, and a status bar with the message pane and the CAP, NUM and SCRL indicators (the real
 // lock-key states). It renders the station's log and snapshots and posts the operator's
-// commands; no station logic lives here.
+// commands; no station logic lives here. View, Operator Panel (F9) folds the panel away, Zoom
+// In and Zoom Out size the log's font, Sound calls the operator with the system's error sound
+// when a board fails or times out; these choices are kept per user (WindowChoices).
+// A station with several ports (one station each) gets a tile per port in place of the
+// board's panel and steps, the totals of all ports beside them, and one log per port: the
+// log, the status bar, File's commands and the MAC entry are the selected port's.
 class MainWindow {
  public:
   // The log's limit in characters; past it the oldest lines go, kTrimSlack at a time.
-  static constexpr std::size_t kLimit = 1048575;
-  static constexpr std::size_t kTrimSlack = 64 * 1024;
+  static constexpr std::size_t kLimit = present::LogDocument::kLimit;
+  static constexpr std::size_t kTrimSlack = present::LogDocument::kTrimSlack;
 
-  MainWindow();
+  // `choices`: where the per-user choices are kept (a test's own key).
+  explicit MainWindow(WindowChoices choices = WindowChoices());
   ~MainWindow();
   MainWindow(const MainWindow&) = delete;
   MainWindow& operator=(const MainWindow&) = delete;
@@ -44,13 +56,42 @@ class MainWindow {
   bool create(HINSTANCE instance);
   HWND handle() const { return frame_; }
 
-  // The log and the events to hand to the station. Any thread may call them: the news is
-  // queued and applied on the window's thread, which a caller never waits for.
-  Log& log();
-  station::StationEvents& events();
+  // Several ports: `count` (from 2) ports, each with its log, events and tile. Call once,
+  // after create() and before the stations are set; the window starts with one port.
+  void set_port_count(int count);
+  int port_count() const { return static_cast<int>(ports_.size()); }
+  // The log and the events to hand to port `port`'s station (ports exist from create() on).
+  // Any thread may call them: the news is queued and applied on the window's thread, which a
+  // caller never waits for.
+  Log& log(int port = 0);
+  station::StationEvents& events(int port = 0);
   // The station whose commands the window carries out; none: the commands only touch the
   // window. Must outlive the window's use of it or be reset to none first.
-  void set_station(station::Station* station) { station_ = station; }
+  void set_station(station::Station* station) { set_station(0, station, {}); }
+  // Port `port`'s station, and the port's name (its adapter) for its tile (empty: unchanged).
+  void set_station(int port, station::Station* station, const std::string& name);
+  // Shows port `port`: its tile is framed, the log and the status bar are its own, File's
+  // commands and the MAC entry go to it.
+  void select_port(int port);
+  int selected_port() const { return selected_; }
+  // Port `port`'s log control.
+  HWND log_window(int port) const { return ports_[static_cast<std::size_t>(port)]->log; }
+  // Whether the Interface dialog offers a choice of several ports, kept per user for the next
+  // start (not for a simulation, whose ports come from its options).
+  void set_ports_choice(bool offered) { ports_choice_ = offered; }
+
+  // View, Operator Panel: unfolded or folded (with tiles: compact).
+  void set_panel_shown(bool shown);
+  bool panel_shown() const { return panel_shown_; }
+  // View, Zoom In and Zoom Out: every log's font `points` larger or smaller, within the limits.
+  void zoom_log(int points);
+  int log_points() const { return log_points_; }
+  // What calls the operator when a board fails or times out (and View, Sound is on); by
+  // default the system's error sound.
+  void set_alarm(std::function<void()> alarm) { alarm_ = std::move(alarm); }
+  bool sound_on() const { return sound_; }
+  // The shift's totals over all ports.
+  present::Totals shift_totals() const { return totals_.shift(); }
 
   // At program start: opens `path` as the log (none: a new log) and runs the station's start-up.
   void open_at_start(const std::string& path);
@@ -70,33 +111,47 @@ class MainWindow {
     panel_.set_notice(notice);
     layout();
   }
+  // The name of the selected port's log's file, empty while it has none.
+  const std::string& file_path() const { return selected().file.path(); }
 
   // Writes a picture of the whole window, frame included, to a PNG file. False: not written.
   bool save_picture(const std::wstring& file) const;
 
  private:
-  class WindowLog;
-  class WindowEvents;
+  // One port's log, events, station and what the window shows of it.
+  struct Port {
+    HWND log = nullptr;
+    std::unique_ptr<present::LogMailbox> log_mailbox;
+    std::unique_ptr<present::StationMailbox> events_mailbox;
+    // The log's bytes, which the control mirrors (zero bytes shown as spaces).
+    present::LogDocument document;
+    present::LogFile file;
+    station::Station* station = nullptr;
+    std::shared_ptr<const station::StationSnapshot> shown;  // the latest snapshot rendered
+  };
+  bool add_port();
+  Port& selected() const { return *ports_[static_cast<std::size_t>(selected_)]; }
+  void set_log_font();
 
   static LRESULT CALLBACK frame_proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
   static LRESULT CALLBACK log_proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
   LRESULT on_message(UINT message, WPARAM wparam, LPARAM lparam);
-  LRESULT on_log_message(UINT message, WPARAM wparam, LPARAM lparam);
+  LRESULT on_log_message(HWND log, UINT message, WPARAM wparam, LPARAM lparam);
   void on_command(int command);
   void layout();
 
-  // The log control.
-  void append_text(std::string_view text);
-  void erase_last();
-  std::string log_bytes() const;
-  void set_log_bytes(std::string_view bytes);
-  void apply_queued_log();
+  // A port's log.
+  void append_text(Port& port, std::string_view text);
+  void erase_last(Port& port);
+  void set_log_bytes(Port& port, std::string_view bytes);
+  void apply_queued_log(int port);
 
   // The snapshot and its view.
-  void apply_snapshot();
+  void apply_snapshot(int port);
+  void count_board(int port, const station::BoardRecord& record);
   void show_message_pane();
   void update_indicators();
-  void show_progress(const station::StationSnapshot& snapshot);
+  void show_progress();
   void reset_shift_totals();
   void update_totals();
 
@@ -107,14 +162,13 @@ class MainWindow {
   bool open_file(const std::string& path);
   void save_log();
   bool save_to(const std::string& path);
-  void start_up();
-  void set_file_path(const std::string& path);
+  void start_up(int port);
+  void show_caption();
   void show_interface_dialog();
   void toggle_barcode();
 
   HINSTANCE instance_ = nullptr;
   HWND frame_ = nullptr;
-  HWND log_ = nullptr;
   HWND status_ = nullptr;
   HACCEL accelerators_ = nullptr;
   HFONT font_ = nullptr;
@@ -122,22 +176,24 @@ class MainWindow {
   HICON small_icon_ = nullptr;
   WNDPROC edit_proc_ = nullptr;
 
-  std::unique_ptr<WindowLog> window_log_;
-  std::unique_ptr<WindowEvents> window_events_;
-  station::Station* station_ = nullptr;
+  std::vector<std::unique_ptr<Port>> ports_;
+  int selected_ = 0;
+  line::Router prompts_{1};
+  bool ports_choice_ = false;
+  WindowChoices choices_;
+  bool panel_shown_ = true;
+  bool sound_ = true;
+  int log_points_ = present::kLogPoints;
+  std::function<void()> alarm_;
 
-  std::shared_ptr<const station::StationSnapshot> shown_;  // the latest snapshot rendered
   OperatorPanel panel_;
-  // The shift's count: since the window opened or the operator's Reset.
-  present::Totals shift_;
-  std::chrono::steady_clock::time_point shift_start_;
-  std::string shift_since_;  // when it started, "08:02"
-  std::optional<present::DayTotals> today_;
+  // Each port's and the shift's count (since the window opened or the operator's Reset) and
+  // today's.
+  present::TotalsModel totals_;
   std::string status_text_;   // the Status Pane text ("Ready" before the first)
   bool menu_open_ = false;    // a menu prompt covers the message pane
   bool progress_shown_ = false;
   int lock_keys_ = -1;        // the lock-key states the indicators show (bits CAP, NUM, SCRL)
-  std::string file_path_;
   int boards_finished_ = 0;
   std::function<void(int)> on_board_finished_;
 };

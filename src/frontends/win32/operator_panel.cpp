@@ -5,6 +5,8 @@
 #include <string>
 
 #include "core/station/plan.h"
+#include "frontends/win32/paint_tools.h"
+#include "present/font_sizes.h"
 
 namespace skav::windows::gui {
 
@@ -19,55 +21,6 @@ constexpr int kLineGap = 2;
 constexpr int kStepsGap = 4;   // between the word's box and the steps
 constexpr int kColumnGap = 16;
 constexpr int kBarChars = 30;  // a bar is as wide as this many digits
-
-// The panel's texts are UTF-8 (the per-hour placeholder is an em dash); GDI takes UTF-16.
-std::wstring wide(const std::string& text) {
-  if (text.empty()) return {};
-  int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring out(static_cast<std::size_t>(std::max(n, 0)), L'\0');
-  if (n > 0) MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
-  return out;
-}
-
-HFONT make_font(HDC dc, int points, bool bold) {
-  return CreateFontA(-MulDiv(points, GetDeviceCaps(dc, LOGPIXELSY), 72), 0, 0, 0,
-                     bold ? FW_BOLD : FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
-                     OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                     FF_SWISS | VARIABLE_PITCH, "Tahoma");
-}
-
-int line_height(HDC dc, HFONT font) {
-  HGDIOBJ old = SelectObject(dc, font);
-  TEXTMETRICA metrics{};
-  GetTextMetricsA(dc, &metrics);
-  SelectObject(dc, old);
-  return metrics.tmHeight + metrics.tmExternalLeading;
-}
-
-int text_width(HDC dc, HFONT font, const char* text) {
-  HGDIOBJ old = SelectObject(dc, font);
-  SIZE size{};
-  GetTextExtentPoint32A(dc, text, static_cast<int>(std::char_traits<char>::length(text)), &size);
-  SelectObject(dc, old);
-  return size.cx;
-}
-
-// One line of text, cut with an ellipsis at the box's right edge.
-void draw_line(HDC dc, HFONT font, const std::string& text, RECT box, UINT align = DT_LEFT) {
-  HGDIOBJ old = SelectObject(dc, font);
-  std::wstring shown = wide(text);
-  DrawTextW(dc, shown.c_str(), static_cast<int>(shown.size()), &box,
-            align | DT_SINGLELINE | DT_VCENTER | DT_END_ELLIPSIS | DT_NOPREFIX);
-  SelectObject(dc, old);
-}
-
-COLORREF colorref(present::Rgb rgb) { return RGB(rgb.red, rgb.green, rgb.blue); }
-
-void fill(HDC dc, const RECT& box, COLORREF colour) {
-  HBRUSH brush = CreateSolidBrush(colour);
-  FillRect(dc, &box, brush);
-  DeleteObject(brush);
-}
 
 }  // namespace
 
@@ -104,21 +57,27 @@ void OperatorPanel::free_fonts() {
 }
 
 void OperatorPanel::fit_to(int window_height) {
-  // 40 points at 800 pixels, more on a larger screen, never below 28; the rest a third of it.
-  const int word = std::clamp(window_height / 20, 28, 80);
-  if (word == word_points_ && word_font_ != nullptr) return;
-  word_points_ = word;
-  const int text = std::max(11, word / 3);
-  const int line = std::max(12, word * 9 / 20);
+  window_height_ = window_height;
+  const present::PanelFonts fonts = present::panel_fonts(window_height, std::max(1, tiles_.rows()));
+  if (tiles_.count() > 0) {
+    HDC dc = GetDC(window_);
+    tiles_.fit_to(dc, fonts.tile_word, fonts.tile_text);
+    ReleaseDC(window_, dc);
+  }
+  if (fonts.word == word_points_ && word_font_ != nullptr) {
+    update_height();
+    return;
+  }
+  word_points_ = fonts.word;
   free_fonts();
   HDC dc = GetDC(window_);
-  word_font_ = make_font(dc, word, true);
-  line_font_ = make_font(dc, line, false);
-  detail_font_ = make_font(dc, line, true);
-  text_font_ = make_font(dc, text, false);
-  bold_font_ = make_font(dc, text, true);
-  counts_font_ = make_font(dc, text + text / 3, true);
-  small_font_ = make_font(dc, std::max(9, text - 2), false);
+  word_font_ = make_font(dc, fonts.word, true);
+  line_font_ = make_font(dc, fonts.line, false);
+  detail_font_ = make_font(dc, fonts.line, true);
+  text_font_ = make_font(dc, fonts.text, false);
+  bold_font_ = make_font(dc, fonts.text, true);
+  counts_font_ = make_font(dc, fonts.counts, true);
+  small_font_ = make_font(dc, fonts.small, false);
   word_line_ = line_height(dc, word_font_);
   line_line_ = line_height(dc, line_font_);
   text_line_ = line_height(dc, text_font_);
@@ -134,10 +93,51 @@ void OperatorPanel::fit_to(int window_height) {
   const int totals = 2 * kTotalsMarginY + std::max(text_line_, button_height) + counts_line_ +
                      2 * text_line_ + 3 * kLineGap;
   top_height_ = std::max(verdict, totals);
-  height_ = top_height_ + kStepsGap + 2 * kLineGap +
-            static_cast<int>(station::kStepSlots) * (text_line_ + kLineGap);
+  update_height();
   place_reset();
   InvalidateRect(window_, nullptr, FALSE);
+}
+
+void OperatorPanel::update_height() {
+  if (tiles_.count() == 0) {
+    height_ = top_height_ + kStepsGap + 2 * kLineGap +
+              static_cast<int>(station::kStepSlots) * (text_line_ + kLineGap);
+  } else {
+    height_ = std::max(tiles_.height(), compact_ ? 0 : top_height_);
+  }
+}
+
+void OperatorPanel::make_tiles(int count) {
+  if (tiles_.count() > 0 || count < 2) return;
+  tiles_.make(count);
+  word_points_ = 0;  // the fonts and the height again, for the tiles
+  fit_to(window_height_);
+}
+
+void OperatorPanel::update_tiles() { InvalidateRect(window_, nullptr, FALSE); }
+
+void OperatorPanel::set_compact(bool compact) {
+  compact_ = compact;
+  tiles_.set_folded(compact);
+  if (tiles_.count() > 0) ShowWindow(reset_, compact ? SW_HIDE : SW_SHOW);
+  update_height();
+  InvalidateRect(window_, nullptr, FALSE);
+}
+
+RECT OperatorPanel::tiles_box() const {
+  if (tiles_.count() == 0) return RECT{};
+  RECT area{};
+  GetClientRect(window_, &area);
+  HDC dc = GetDC(window_);
+  const int right = split(dc, area.right);
+  ReleaseDC(window_, dc);
+  return RECT{0, 0, right, tiles_.height()};
+}
+
+void OperatorPanel::select_at(POINT point) {
+  if (tiles_.count() == 0) return;
+  const int port = tiles_.port_at(tiles_box(), point);
+  if (port >= 0 && on_select_) on_select_(port);
 }
 
 void OperatorPanel::place_reset() {
@@ -199,6 +199,9 @@ LRESULT CALLBACK OperatorPanel::proc(HWND hwnd, UINT message, WPARAM wparam, LPA
       self->place_reset();
       InvalidateRect(hwnd, nullptr, FALSE);
       return 0;
+    case WM_LBUTTONDOWN:
+      self->select_at(POINT{static_cast<short>(LOWORD(lparam)), static_cast<short>(HIWORD(lparam))});
+      return 0;
     case WM_COMMAND:
       if (reinterpret_cast<HWND>(lparam) == self->reset_ && HIWORD(wparam) == BN_CLICKED) {
         if (self->on_reset_) self->on_reset_();
@@ -215,19 +218,28 @@ LRESULT CALLBACK OperatorPanel::proc(HWND hwnd, UINT message, WPARAM wparam, LPA
 void OperatorPanel::paint(HDC dc, const RECT& area) const {
   FillRect(dc, &area, GetSysColorBrush(COLOR_3DFACE));
   SetBkMode(dc, TRANSPARENT);
-  // The word's box takes three quarters of the width, the totals the rest, or what their
-  // longest line needs (up to half); the steps below.
-  const int width = static_cast<int>(area.right);
-  const int split = width - std::min(width / 2, std::max(width / 4, totals_width(dc)));
-  paint_verdict(dc, RECT{0, 0, split, top_height_});
-  paint_totals(dc, RECT{split, 0, area.right, top_height_});
-  paint_steps(dc, RECT{0, top_height_ + kStepsGap, area.right, area.bottom - notice_height()});
+  const int right = split(dc, static_cast<int>(area.right));
+  if (tiles_.count() > 0) {
+    tiles_.paint(dc, RECT{0, 0, right, tiles_.height()});
+    if (!compact_) paint_totals(dc, RECT{right, 0, area.right, std::max(top_height_, tiles_.height())});
+  } else {
+    paint_verdict(dc, RECT{0, 0, right, top_height_});
+    paint_totals(dc, RECT{right, 0, area.right, top_height_});
+    paint_steps(dc, RECT{0, top_height_ + kStepsGap, area.right, area.bottom - notice_height()});
+  }
   if (!notice_.empty()) {
     SetTextColor(dc, colorref(present::state_colour(present::StepState::kFail)));
     draw_line(dc, bold_font_, notice_,
               RECT{kVerdictMarginX, area.bottom - text_line_ - kNoticeGap / 2,
                    area.right - kVerdictMarginX, area.bottom - kNoticeGap / 2});
   }
+}
+
+int OperatorPanel::split(HDC dc, int width) const {
+  // The word's box (or the tiles) takes three quarters of the width, the totals the rest, or
+  // what their longest line needs (up to half); folded tiles take it all.
+  if (tiles_.count() > 0 && compact_) return width;
+  return width - std::min(width / 2, std::max(width / 4, totals_width(dc)));
 }
 
 int OperatorPanel::totals_width(HDC dc) const {
@@ -302,18 +314,8 @@ void OperatorPanel::paint_steps(HDC dc, const RECT& box) const {
     cell.left = cell.right + kColumnGap;
     cell.right = box.right - kVerdictMarginX;
     if (row.moving) {
-      // The bar: a sunken trough filled to the percentage, the number on it.
       RECT bar{cell.left, cell.top, std::min(cell.left + bar_width_, cell.right), cell.bottom};
-      RECT trough = bar;
-      DrawEdge(dc, &trough, EDGE_SUNKEN, BF_RECT | BF_ADJUST);
-      FillRect(dc, &trough, GetSysColorBrush(COLOR_WINDOW));
-      RECT done = trough;
-      done.right = done.left + (trough.right - trough.left) * std::clamp(row.percent, 0, 100) / 100;
-      FillRect(dc, &done, GetSysColorBrush(COLOR_HIGHLIGHT));
-      char percent[8];
-      std::snprintf(percent, sizeof percent, "%d%%", std::clamp(row.percent, 0, 100));
-      SetTextColor(dc, GetSysColor(COLOR_BTNTEXT));
-      draw_line(dc, small_font_, percent, bar, DT_CENTER);
+      draw_bar(dc, small_font_, bar, row.percent);
       cell.left = bar.right + 12;
     }
     SetTextColor(dc, GetSysColor(COLOR_BTNTEXT));

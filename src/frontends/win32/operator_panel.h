@@ -4,6 +4,7 @@
 
 #include <functional>
 
+#include "frontends/win32/port_tiles.h"
 #include "present/panel.h"
 #include "present/totals.h"
 
@@ -13,7 +14,9 @@ namespace skav::windows::gui {
 // on a background of its meaning with the board line above and the failure line below, the
 // shift's and today's totals beside it with a Reset button, and one row per step of the run
 // (name, state in its colour, a bar while the step's data moves, what the step does or why it
-// failed). It shows what it is given; the window works out what that is.
+// failed). With several ports, a tile for each port takes the place of the board's panel and
+// steps; the totals (of all ports) stay beside the tiles. It shows what it is given; the window
+// works out what that is.
 class OperatorPanel {
  public:
   // The panel's window class.
@@ -44,12 +47,30 @@ class OperatorPanel {
   void set_notice(std::string notice);
   const std::string& notice() const { return notice_; }
 
+  // Several ports: makes `count` tiles (2 or more); once. Change them through tiles(), then
+  // update_tiles().
+  void make_tiles(int count);
+  PortTiles& tiles() { return tiles_; }
+  const PortTiles& tiles() const { return tiles_; }
+  void update_tiles();
+  // Folded, with tiles: each keeps its word; the steps, the totals and Reset go.
+  void set_compact(bool compact);
+  bool compact() const { return compact_; }
+  // Where the tiles are painted in the panel's window (empty without tiles).
+  RECT tiles_box() const;
+  // Called with the port whose tile the operator clicked.
+  void set_on_select(std::function<void(int port)> on_select) { on_select_ = std::move(on_select); }
+
   // Called when the operator presses Reset.
   void set_on_reset(std::function<void()> on_reset) { on_reset_ = std::move(on_reset); }
 
  private:
   static LRESULT CALLBACK proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
   void paint(HDC dc, const RECT& area) const;
+  // Where the word's box (or the tiles) ends and the totals begin, for a panel `width` wide.
+  int split(HDC dc, int width) const;
+  void update_height();
+  void select_at(POINT point);
   // The totals' box: as wide as its longest line.
   int totals_width(HDC dc) const;
   void paint_verdict(HDC dc, const RECT& box) const;
@@ -62,6 +83,10 @@ class OperatorPanel {
   HWND window_ = nullptr;
   HWND reset_ = nullptr;
   std::function<void()> on_reset_;
+  std::function<void(int)> on_select_;
+  PortTiles tiles_;
+  bool compact_ = false;
+  int window_height_ = 600;
   present::Panel panel_;
   present::TotalsText totals_;
   std::string notice_;

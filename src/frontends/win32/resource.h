@@ -12,9 +12,18 @@
 #define IDC_ABOUT_LINE2 1002
 #define IDC_ADAPTERS 1003
 #define IDC_PAIR0 1008  // 1008 to 1013: the six pairs of MAC Digits
+// The Network Interface dialog's Several Ports section, made when it is offered.
+#define IDC_SEVERAL_PORTS 1020
+#define IDC_PORT_LIST 1021
+#define IDC_PORTS_NOTE 1022
 
 #define ID_VIEW_INTERFACE 32771
 #define ID_VIEW_BARCODE 32772
+#define ID_VIEW_PANEL 32773
+#define ID_VIEW_ZOOM_IN 32774
+#define ID_VIEW_ZOOM_OUT 32775
+#define ID_VIEW_SOUND 32776
+#define ID_VIEW_RESET_TOTALS 32777
 
 #define ID_FILE_NEW 57600
 #define ID_FILE_OPEN 57601

@@ -1,8 +1,8 @@
-#include "frontends/qt/log_document.h"
+#include "present/log_document.h"
 
 #include <algorithm>
 
-namespace skav::gui {
+namespace skav::present {
 
 LogDocument::LogDocument(std::size_t limit, std::size_t slack, std::size_t width)
     : limit_(limit), slack_(std::min(slack, limit / 2)), width_(std::max<std::size_t>(width, 1)) {}
@@ -110,4 +110,4 @@ std::string LogDocument::display_text() const {
   return display_text(bytes_, column);
 }
 
-}  // namespace skav::gui
+}  // namespace skav::present

@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-namespace skav::gui {
+namespace skav::present {
 
 // The log's bytes exactly as the station appended them ("\r\n" line ends included), bounded
 // to kLimit bytes, and the rules by which a view shows them. Not thread-safe: the window's
@@ -67,4 +67,4 @@ class LogDocument {
   std::size_t column_ = 0;
 };
 
-}  // namespace skav::gui
+}  // namespace skav::present

@@ -1,0 +1,70 @@
+#include "frontends/win32/paint_tools.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace skav::windows::gui {
+
+std::wstring wide(const std::string& text) {
+  if (text.empty()) return {};
+  int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  std::wstring out(static_cast<std::size_t>(std::max(n, 0)), L'\0');
+  if (n > 0) MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
+  return out;
+}
+
+HFONT make_font(HDC dc, int points, bool bold) {
+  return CreateFontA(-MulDiv(points, GetDeviceCaps(dc, LOGPIXELSY), 72), 0, 0, 0,
+                     bold ? FW_BOLD : FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                     OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                     FF_SWISS | VARIABLE_PITCH, "Tahoma");
+}
+
+int line_height(HDC dc, HFONT font) {
+  HGDIOBJ old = SelectObject(dc, font);
+  TEXTMETRICA metrics{};
+  GetTextMetricsA(dc, &metrics);
+  SelectObject(dc, old);
+  return metrics.tmHeight + metrics.tmExternalLeading;
+}
+
+int text_width(HDC dc, HFONT font, const std::string& text) {
+  HGDIOBJ old = SelectObject(dc, font);
+  std::wstring shown = wide(text);
+  SIZE size{};
+  GetTextExtentPoint32W(dc, shown.c_str(), static_cast<int>(shown.size()), &size);
+  SelectObject(dc, old);
+  return size.cx;
+}
+
+void draw_line(HDC dc, HFONT font, const std::string& text, RECT box, UINT align) {
+  HGDIOBJ old = SelectObject(dc, font);
+  std::wstring shown = wide(text);
+  DrawTextW(dc, shown.c_str(), static_cast<int>(shown.size()), &box,
+            align | DT_SINGLELINE | DT_VCENTER | DT_END_ELLIPSIS | DT_NOPREFIX);
+  SelectObject(dc, old);
+}
+
+COLORREF colorref(present::Rgb rgb) { return RGB(rgb.red, rgb.green, rgb.blue); }
+
+void fill(HDC dc, const RECT& box, COLORREF colour) {
+  HBRUSH brush = CreateSolidBrush(colour);
+  FillRect(dc, &box, brush);
+  DeleteObject(brush);
+}
+
+void draw_bar(HDC dc, HFONT font, const RECT& bar, int percent) {
+  percent = std::clamp(percent, 0, 100);
+  RECT trough = bar;
+  DrawEdge(dc, &trough, EDGE_SUNKEN, BF_RECT | BF_ADJUST);
+  FillRect(dc, &trough, GetSysColorBrush(COLOR_WINDOW));
+  RECT done = trough;
+  done.right = done.left + (trough.right - trough.left) * percent / 100;
+  FillRect(dc, &done, GetSysColorBrush(COLOR_HIGHLIGHT));
+  char text[8];
+  std::snprintf(text, sizeof text, "%d%%", percent);
+  SetTextColor(dc, GetSysColor(COLOR_BTNTEXT));
+  draw_line(dc, font, text, bar, DT_CENTER);
+}
+
+}  // namespace skav::windows::gui

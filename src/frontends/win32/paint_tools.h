@@ -1,0 +1,27 @@
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "present/panel.h"
+
+namespace skav::windows::gui {
+
+// The GDI drawing the operator panel and the port tiles share.
+
+// UTF-8 (the panel's texts) as UTF-16 (what GDI takes).
+std::wstring wide(const std::string& text);
+// A Tahoma font of `points` for the device `dc`; the caller deletes it.
+HFONT make_font(HDC dc, int points, bool bold);
+// A line's height in pixels, and a text's width, in `font`.
+int line_height(HDC dc, HFONT font);
+int text_width(HDC dc, HFONT font, const std::string& text);
+// One line of text, cut with an ellipsis at the box's right edge.
+void draw_line(HDC dc, HFONT font, const std::string& text, RECT box, UINT align = DT_LEFT);
+COLORREF colorref(present::Rgb rgb);
+void fill(HDC dc, const RECT& box, COLORREF colour);
+// A bar for a moving step: a sunken trough filled to `percent`, the number on it.
+void draw_bar(HDC dc, HFONT font, const RECT& bar, int percent);
+
+}  // namespace skav::windows::gui

@@ -1,0 +1,199 @@
+#include "frontends/win32/port_tiles.h"
+
+#include <algorithm>
+
+#include "core/station/plan.h"
+#include "frontends/win32/paint_tools.h"
+#include "present/font_sizes.h"
+
+namespace skav::windows::gui {
+
+namespace {
+
+// Pixels, as the Qt window lays its tiles out.
+constexpr int kFrame = 4;  // the selected tile's frame
+constexpr int kSpacing = 4;
+constexpr int kMarginX = 8;
+constexpr int kMarginY = 2;
+constexpr int kLineGap = 2;
+constexpr int kColumnGap = 12;
+constexpr int kBarChars = 10;
+constexpr COLORREF kAmber = RGB(0xff, 0xb3, 0x00);
+constexpr COLORREF kBadgeText = RGB(0x1a, 0x1a, 0x1a);
+
+}  // namespace
+
+PortTiles::~PortTiles() { free_fonts(); }
+
+void PortTiles::free_fonts() {
+  for (HFONT* font : {&name_font_, &badge_font_, &text_font_, &bold_font_, &word_font_, &line_font_,
+                      &detail_font_, &small_font_}) {
+    if (*font != nullptr) DeleteObject(*font);
+    *font = nullptr;
+  }
+}
+
+void PortTiles::make(int count) {
+  if (!tiles_.empty() || count < 2) return;
+  grid_ = present::tile_grid(count);
+  tiles_.resize(static_cast<std::size_t>(count));
+  for (int i = 0; i < count; ++i) {
+    tiles_[static_cast<std::size_t>(i)].name = present::port_name(i);
+    show_totals(i, present::Totals{});
+  }
+}
+
+void PortTiles::set_name(int port, std::string name) {
+  if (port >= 0 && port < count()) tiles_[static_cast<std::size_t>(port)].name = std::move(name);
+}
+
+void PortTiles::show_panel(int port, const present::Panel& panel, bool asks) {
+  if (port < 0 || port >= count()) return;
+  Tile& tile = tiles_[static_cast<std::size_t>(port)];
+  tile.panel = panel;
+  tile.asks = asks;
+}
+
+void PortTiles::show_totals(int port, const present::Totals& totals) {
+  if (port < 0 || port >= count()) return;
+  tiles_[static_cast<std::size_t>(port)].counts = present::tile_counts(totals);
+}
+
+void PortTiles::fit_to(HDC dc, int word_points, int text_points) {
+  if (grid_.rows == 0) return;
+  if (word_points == word_points_ && text_points == text_points_ && word_font_ != nullptr) return;
+  word_points_ = word_points;
+  text_points_ = text_points;
+  const int word = word_points;
+  const int line = present::line_points(word);
+  free_fonts();
+  name_font_ = make_font(dc, text_points + 1, true);
+  badge_font_ = make_font(dc, text_points, true);
+  text_font_ = make_font(dc, text_points, false);
+  bold_font_ = make_font(dc, text_points, true);
+  word_font_ = make_font(dc, word, true);
+  line_font_ = make_font(dc, line, false);
+  detail_font_ = make_font(dc, line, true);
+  small_font_ = make_font(dc, std::max(8, text_points - 2), false);
+  head_line_ = std::max(line_height(dc, name_font_), line_height(dc, badge_font_) + 2);
+  word_line_ = line_height(dc, word_font_);
+  line_line_ = line_height(dc, line_font_);
+  text_line_ = line_height(dc, text_font_);
+  name_width_ = text_width(dc, bold_font_, "environment") + 8;
+  state_width_ = text_width(dc, bold_font_, "running") + 8;
+  bar_width_ = text_width(dc, text_font_, "0") * kBarChars;
+}
+
+int PortTiles::tile_height() const {
+  int height = 2 * (kFrame + 1) + head_line_ + 2 * kMarginY + kLineGap +
+               (2 * line_line_ + word_line_ + 2 * kLineGap + 2 * kMarginY);
+  // Every step has its row from the start, so that the log below does not move.
+  if (steps_shown())
+    height += kLineGap + static_cast<int>(station::kStepSlots) * (text_line_ + kLineGap);
+  return height;
+}
+
+int PortTiles::height() const {
+  return grid_.rows == 0 ? 0 : grid_.rows * tile_height() + (grid_.rows - 1) * kSpacing;
+}
+
+RECT PortTiles::tile_box(const RECT& box, int port) const {
+  const int columns = std::max(1, this->columns());
+  const int width = (box.right - box.left - kSpacing - (columns - 1) * kSpacing) / columns;
+  const int height = tile_height();
+  const int row = port / columns;
+  const int column = port % columns;
+  RECT tile{box.left + column * (width + kSpacing), box.top + row * (height + kSpacing), 0, 0};
+  tile.right = tile.left + width;
+  tile.bottom = tile.top + height;
+  return tile;
+}
+
+int PortTiles::port_at(const RECT& box, POINT point) const {
+  for (int i = 0; i < count(); ++i) {
+    RECT tile = tile_box(box, i);
+    if (PtInRect(&tile, point)) return i;
+  }
+  return -1;
+}
+
+void PortTiles::paint(HDC dc, const RECT& box) const {
+  for (int i = 0; i < count(); ++i)
+    paint_tile(dc, tile_box(box, i), tiles_[static_cast<std::size_t>(i)], i == selected_);
+}
+
+void PortTiles::paint_tile(HDC dc, const RECT& box, const Tile& tile, bool selected) const {
+  // The selected tile in a thick frame of the highlight colour; the others in a thin grey line.
+  const int frame = selected ? kFrame : 1;
+  HBRUSH brush = GetSysColorBrush(selected ? COLOR_HIGHLIGHT : COLOR_BTNSHADOW);
+  for (int i = 0; i < frame; ++i) {
+    RECT edge{box.left + i, box.top + i, box.right - i, box.bottom - i};
+    FrameRect(dc, &edge, brush);
+  }
+  const int inside = kFrame + 1;
+  RECT head{box.left + inside + kMarginX, box.top + inside + kMarginY,
+            box.right - inside - kMarginX, 0};
+  head.bottom = head.top + head_line_;
+  SetTextColor(dc, GetSysColor(COLOR_BTNTEXT));
+  const int name_width = std::min(text_width(dc, name_font_, tile.name),
+                                  static_cast<int>(head.right - head.left) / 2);
+  RECT name = head;
+  name.right = name.left + name_width;
+  draw_line(dc, name_font_, tile.name, name);
+  int left = name.right + 6;
+  if (tile.asks) {
+    RECT badge{left, head.top + 1, left + text_width(dc, badge_font_, present::kAsksForAddress) + 12,
+               head.bottom - 1};
+    badge.right = std::min(badge.right, head.right);
+    fill(dc, badge, kAmber);
+    SetTextColor(dc, kBadgeText);
+    draw_line(dc, badge_font_, present::kAsksForAddress, badge, DT_CENTER);
+    left = badge.right + 6;
+  }
+  SetTextColor(dc, GetSysColor(COLOR_BTNTEXT));
+  if (left < head.right)
+    draw_line(dc, text_font_, tile.counts, RECT{left, head.top, head.right, head.bottom}, DT_RIGHT);
+
+  // The word's box across the tile.
+  RECT verdict{box.left + inside, head.bottom + kMarginY + kLineGap, box.right - inside, 0};
+  verdict.bottom = verdict.top + 2 * line_line_ + word_line_ + 2 * kLineGap + 2 * kMarginY;
+  fill(dc, verdict, colorref(present::background_of(tile.panel.tone)));
+  SetTextColor(dc, colorref(present::text_colour_of(tile.panel.tone)));
+  RECT line{verdict.left + kMarginX, verdict.top + kMarginY, verdict.right - kMarginX, 0};
+  line.bottom = line.top + line_line_;
+  draw_line(dc, line_font_, tile.panel.board.empty() ? std::string("No board yet") : tile.panel.board,
+            line);
+  line.top = line.bottom + kLineGap;
+  line.bottom = line.top + word_line_;
+  draw_line(dc, word_font_, present::word_text(tile.panel.word), line);
+  line.top = line.bottom + kLineGap;
+  line.bottom = line.top + line_line_;
+  draw_line(dc, detail_font_, tile.panel.detail, line);
+  if (!steps_shown()) return;
+
+  int y = verdict.bottom + kLineGap;
+  for (const present::StepRow& row : tile.panel.steps) {
+    RECT cell{verdict.left + kMarginX, y, 0, y + text_line_};
+    cell.right = std::min(cell.left + name_width_, verdict.right);
+    SetTextColor(dc, GetSysColor(COLOR_BTNTEXT));
+    draw_line(dc, bold_font_, row.name, cell);
+    cell.left = cell.right + kColumnGap;
+    cell.right = std::min(cell.left + state_width_, verdict.right);
+    SetTextColor(dc, colorref(present::state_colour(row.state)));
+    if (cell.left < cell.right) draw_line(dc, bold_font_, present::step_state_text(row.state), cell);
+    cell.left = cell.right + kColumnGap;
+    cell.right = verdict.right - kMarginX;
+    if (row.moving && cell.left < cell.right) {
+      RECT bar{cell.left, cell.top, std::min(cell.left + bar_width_, cell.right), cell.bottom};
+      draw_bar(dc, small_font_, bar, row.percent);
+      cell.left = bar.right + 8;
+    }
+    const bool told = row.state == present::StepState::kFail || row.state == present::StepState::kSkipped;
+    const std::string& text = row.moving ? row.progress : told ? row.text : std::string();
+    SetTextColor(dc, GetSysColor(COLOR_BTNTEXT));
+    if (cell.left < cell.right && !text.empty()) draw_line(dc, text_font_, text, cell);
+    y += text_line_ + kLineGap;
+  }
+}
+
+}  // namespace skav::windows::gui

@@ -1,0 +1,89 @@
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "present/panel.h"
+#include "present/tiles.h"
+#include "present/totals.h"
+
+namespace skav::windows::gui {
+
+// The tiles of a station with several ports, painted by the operator panel in place of the
+// board's panel and steps: per port its name, a badge while it asks for a MAC address, its
+// passes and failures this shift, the board's state word on its colour between the board line
+// and the failure line, and the run's steps, brief (a row's text only says why a step failed or
+// was skipped). The selected tile is framed in the highlight colour. It paints what it is given.
+class PortTiles {
+ public:
+  // What one tile shows.
+  struct Tile {
+    std::string name;    // "Port 2" until the window names its adapter
+    present::Panel panel;
+    bool asks = false;   // the badge: the port's MAC entry is pending
+    std::string counts;  // "3 passed, 1 failed"
+  };
+  PortTiles() = default;
+  ~PortTiles();
+  PortTiles(const PortTiles&) = delete;
+  PortTiles& operator=(const PortTiles&) = delete;
+
+  // Makes `count` tiles (2 or more), in rows of at most four; once.
+  void make(int count);
+  int count() const { return static_cast<int>(tiles_.size()); }
+  int rows() const { return grid_.rows; }
+  int columns() const { return grid_.columns; }
+  const Tile& tile(int port) const { return tiles_[static_cast<std::size_t>(port)]; }
+
+  void set_name(int port, std::string name);
+  void show_panel(int port, const present::Panel& panel, bool asks);
+  void show_totals(int port, const present::Totals& totals);
+  void select(int port) { selected_ = port; }
+  int selected() const { return selected_; }
+  // Folded, or in more than two rows (no room): each tile keeps its word, the steps go.
+  void set_folded(bool folded) { folded_ = folded; }
+  bool steps_shown() const { return present::tile_steps_shown(grid_, folded_); }
+
+  // Sizes the text: the word `word_points` (present::panel_fonts' tile_word), the other texts
+  // `text_points`.
+  void fit_to(HDC dc, int word_points, int text_points);
+  // The grid's height in pixels at the current text size.
+  int height() const;
+  void paint(HDC dc, const RECT& box) const;
+  // The tile under `point` when the grid fills `box`; -1: none.
+  int port_at(const RECT& box, POINT point) const;
+  // Tile `port`'s rectangle when the grid fills `box`.
+  RECT tile_box(const RECT& box, int port) const;
+
+ private:
+  void paint_tile(HDC dc, const RECT& box, const Tile& tile, bool selected) const;
+  int tile_height() const;
+  void free_fonts();
+
+  std::vector<Tile> tiles_;
+  present::TileGrid grid_;
+  int selected_ = 0;
+  bool folded_ = false;
+
+  int word_points_ = 0;
+  int text_points_ = 0;
+  HFONT name_font_ = nullptr;    // the port's name, bold
+  HFONT badge_font_ = nullptr;   // the badge, bold
+  HFONT text_font_ = nullptr;    // counts and step texts
+  HFONT bold_font_ = nullptr;    // step names and states
+  HFONT word_font_ = nullptr;
+  HFONT line_font_ = nullptr;    // the board line
+  HFONT detail_font_ = nullptr;  // the failure line, bold
+  HFONT small_font_ = nullptr;   // the bars' percentages
+  int head_line_ = 0;
+  int word_line_ = 0;
+  int line_line_ = 0;
+  int text_line_ = 0;
+  int name_width_ = 0;
+  int state_width_ = 0;
+  int bar_width_ = 0;
+};
+
+}  // namespace skav::windows::gui

@@ -1,0 +1,34 @@
+#pragma once
+
+namespace skav::present {
+
+// The operator panel's type sizes in points, from the window's height in pixels: 40 points for
+// the board's word at 800 pixels, more on a larger screen, never below 28; the rest from it,
+// so that the panel reads from across the bench at any size.
+struct PanelFonts {
+  int word = 0;       // the board's state in one word
+  int line = 0;       // the board's lines under the word
+  int text = 0;       // steps, totals
+  int counts = 0;     // the shift's counts, a third larger than the text
+  int small = 0;      // buttons and the steps' bars
+  int tile_word = 0;  // a port tile's word, smaller in more rows of tiles
+  int tile_text = 0;  // a port tile's lines
+  bool operator==(const PanelFonts&) const = default;
+};
+// `tile_rows`: rows of port tiles (1 or more; ignored without tiles).
+PanelFonts panel_fonts(int window_height, int tile_rows = 1);
+// The sizes that follow from another: the board's lines from its word, the shift's counts and
+// the small text (buttons, bars) from the text.
+int line_points(int word);
+int counts_points(int text);
+int small_points(int text);
+
+// The log's font: its size at first and the bounds of View, Zoom In and Zoom Out.
+inline constexpr int kLogPoints = 11;
+inline constexpr int kSmallestLogPoints = 6;
+inline constexpr int kLargestLogPoints = 48;
+// The log's size `step` points from `points`, within the bounds (a stored size out of them is
+// brought back in with step 0).
+int zoomed_log_points(int points, int step);
+
+}  // namespace skav::present

@@ -16,8 +16,3 @@ add_library(CLI11::CLI11 ALIAS skav_cli11)
 set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
 add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
-# Test code (tests/windows does the same for the test programs): -O1 builds it faster than -O3.
-if(CMAKE_BUILD_TYPE MATCHES "^(Release|RelWithDebInfo|MinSizeRel)$")
-  target_compile_options(gtest PRIVATE -O1)
-  target_compile_options(gtest_main PRIVATE -O1)
-endif()

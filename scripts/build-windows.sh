@@ -13,7 +13,9 @@ build=${SKAV_WINDOWS_BUILD_DIR:-$root/build-windows}
 
 werror=OFF
 [ -n "${CI:-}" ] && werror=ON
-cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
+generator=()
+[ -f "$build/CMakeCache.txt" ] || generator=(-G "${SKAV_GENERATOR:-${CMAKE_GENERATOR:-Ninja}}")
+cmake "${generator[@]}" -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
   -DCMAKE_BUILD_TYPE=${SKAV_BUILD_TYPE:-Release} -DSKAV_WERROR=$werror "$@" >/dev/null
 cmake --build "$build" -j"$(nproc)"
 

@@ -3,13 +3,20 @@
 # each for SKAV_FUZZ_SECONDS (default 20) over a copy of its seed corpus in fuzz/corpus/, so the
 # repository is never written. Targets run side by side, one per core. Fails on any finding;
 # the input that caused it is kept in <build>/findings/ and printed in hex.
-# Usage: scripts/fuzz.sh [target...]   (default: every fuzz/*_fuzzer.cpp)
+# Usage: scripts/fuzz.sh [--build-only | --no-build] [target...]   (default: every
+# fuzz/*_fuzzer.cpp; --build-only stops after the build, --no-build runs targets built before)
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(dirname "$here")
 build=${SKAV_FUZZ_BUILD_DIR:-$root/build-fuzz}
 seconds=${SKAV_FUZZ_SECONDS:-20}
 jobs=${SKAV_FUZZ_JOBS:-$(nproc)}
+do_build=1
+do_run=1
+case "${1:-}" in
+  --build-only) do_run=0; shift ;;
+  --no-build) do_build=0; shift ;;
+esac
 
 if [ $# -gt 0 ]; then
   targets=("$@")
@@ -22,9 +29,15 @@ fi
 
 werror=OFF
 [ -n "${CI:-}" ] && werror=ON
-CC=clang CXX=clang++ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DSKAV_FUZZ=ON -DSKAV_GUI=OFF -DBUILD_TESTING=OFF -DSKAV_WERROR=$werror >/dev/null
-cmake --build "$build" -j"$(nproc)" --target "${build_targets[@]}"
+generator=()
+[ -f "$build/CMakeCache.txt" ] || generator=(-G "${SKAV_GENERATOR:-${CMAKE_GENERATOR:-Ninja}}")
+if [ "$do_build" = 1 ]; then
+  CC=clang CXX=clang++ cmake "${generator[@]}" -S "$root" -B "$build" \
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSKAV_FUZZ=ON -DSKAV_GUI=OFF -DBUILD_TESTING=OFF \
+    -DSKAV_WERROR=$werror >/dev/null
+  cmake --build "$build" -j"$(nproc)" --target "${build_targets[@]}"
+fi
+[ "$do_run" = 1 ] || exit 0
 
 # Corpus copies and the targets' scratch files live in memory where possible: the settings
 # target syncs a file for every input.

@@ -5,19 +5,33 @@
 # takes gcc (the choice sticks to a build folder once configured).
 # The Qt window is left out (SKAV_GUI=OFF): its tests run in the normal build. Leaks are
 # reported where LeakSanitizer can run (it cannot under some debuggers and containers).
+# Each file is compiled once, for both sanitizers. --build-only stops after the build,
+# --no-build runs the suite of a folder built before (scripts/test.sh builds while another
+# step's tests run).
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(dirname "$here")
 build=${SKAV_ASAN_BUILD_DIR:-$root/build-asan}
+do_build=1
+do_test=1
+case "${1:-}" in
+  --build-only) do_test=0 ;;
+  --no-build) do_build=0 ;;
+esac
 
 werror=OFF
 [ -n "${CI:-}" ] && werror=ON
 cxx=${SKAV_ASAN_CXX:-clang++}
 cc=clang
 [[ "$cxx" == *g++* ]] && cc=gcc
-CC=$cc CXX=$cxx cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Debug -DSKAV_SANITIZE=ON \
-  -DSKAV_GUI=OFF -DSKAV_WERROR=$werror >/dev/null
-cmake --build "$build" -j"$(nproc)"
+generator=()
+[ -f "$build/CMakeCache.txt" ] || generator=(-G "${SKAV_GENERATOR:-${CMAKE_GENERATOR:-Ninja}}")
+if [ "$do_build" = 1 ]; then
+  CC=$cc CXX=$cxx cmake "${generator[@]}" -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Debug \
+    -DSKAV_SANITIZE=ON -DSKAV_GUI=OFF -DSKAV_WERROR=$werror >/dev/null
+  cmake --build "$build" -j"$(nproc)"
+fi
+[ "$do_test" = 1 ] || exit 0
 
 # LeakSanitizer needs to stop the process's threads with ptrace; where it cannot, it aborts
 # every program. Try it once on a test binary and go without leak checks if it fails.

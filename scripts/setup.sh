@@ -27,11 +27,15 @@ fi
 
 werror=OFF
 [ -n "${CI:-}" ] && werror=ON
+# Ninja for a new build folder (a configured one keeps its generator); CMAKE_GENERATOR or
+# SKAV_GENERATOR name another. CMAKE_CXX_COMPILER_LAUNCHER (e.g. ccache) is honoured.
+generator=()
+[ -f "$build/CMakeCache.txt" ] || generator=(-G "${SKAV_GENERATOR:-${CMAKE_GENERATOR:-Ninja}}")
 if [ -n "$demo" ]; then
-  cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=${SKAV_BUILD_TYPE:-RelWithDebInfo} -DSKAV_WERROR=$werror \
+  cmake "${generator[@]}" -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=${SKAV_BUILD_TYPE:-RelWithDebInfo} -DSKAV_WERROR=$werror \
     -DSKAV_GUI=OFF -DBUILD_TESTING=OFF "$@" >/dev/null
   cmake --build "$build" -j"$(nproc)" --target skav
   exit 0
 fi
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=${SKAV_BUILD_TYPE:-RelWithDebInfo} -DSKAV_WERROR=$werror "$@" >/dev/null
+cmake "${generator[@]}" -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=${SKAV_BUILD_TYPE:-RelWithDebInfo} -DSKAV_WERROR=$werror "$@" >/dev/null
 cmake --build "$build" -j"$(nproc)"

@@ -6,7 +6,7 @@
 # (`skav board` of the Linux build, $SKAV_BUILD_DIR or build/), so that the Windows link's own
 # test finds that board, and the end-to-end test (tests/windows/end_to_end.sh) makes a pair of
 # its own; otherwise those tests skip. Exits non-zero on any failure. Arguments go to ctest
-# (e.g. -V -R link).
+# (e.g. -V -R link). SKAV_WINDOWS_NO_BUILD=1 tests a build made before (scripts/test.sh).
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(dirname "$here")
@@ -18,7 +18,7 @@ station_mac=02:00:00:00:0a:01
 board_mac=02:00:00:00:0b:01
 
 if [ "${SKAV_WINDOWS_IN_NAMESPACE:-}" != 1 ]; then
-  "$here/build-windows.sh"
+  [ "${SKAV_WINDOWS_NO_BUILD:-}" = 1 ] || "$here/build-windows.sh"
   # Every Wine process, its services included, must start inside the namespace to see the
   # veth pair: the whole run moves there.
   if [ "$(id -u)" -eq 0 ] && [ -x "$linux_skav" ] && unshare --net true 2>/dev/null; then

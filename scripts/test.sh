@@ -6,33 +6,124 @@
 # default 5 here). The Windows programs are cross-built and their tests run under Wine
 # (scripts/test-windows.sh). SKAV_TEST_WINDOWS=0, SKAV_TEST_SANITIZE=0 or SKAV_TEST_FUZZ=0
 # leave a step out.
+#
+# Two lanes on two cores: the test suites leave a core idle much of the time (serial
+# integration tests, Wine, waits for a server or a child), so each of the later builds (the
+# Windows cross-build, the sanitizer build, the fuzz targets) runs at low priority beside the
+# suite before it, its output kept and shown whole when it ends. A failed step fails the
+# command; the steps that do not depend on it still run. At the end each step's wall and CPU
+# time.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(dirname "$here")
 build=${SKAV_BUILD_DIR:-$root/build}
-"$here/setup.sh"
-cd "$build"
-ctest --output-on-failure -j"$(nproc)" | tee "$build/ctest-summary.log"
-summary=$(grep -E '^[0-9]+% tests passed' "$build/ctest-summary.log" | tail -n 1)
-steps="build and suite: ${SECONDS} s"
+logs=$(mktemp -d "${TMPDIR:-/tmp}/skav-test.XXXXXX")
+trap 'rm -rf "$logs"' EXIT
 
-if [ "${SKAV_TEST_WINDOWS:-1}" != 0 ]; then
-  echo "== Windows build and tests under Wine"
-  start=$SECONDS
-  SKAV_BUILD_DIR=$build "$here/test-windows.sh"
-  steps+=", Windows: $((SECONDS - start)) s"
+failed=()
+times_table=()
+
+# Runs a step in a subshell, its output where the caller sends it; leaves "<status> <wall s>"
+# in $logs/<key>.result and the subshell's `times` (its children's CPU time on the second
+# line) in $logs/<key>.times.
+timed() {
+  local key=$1
+  shift
+  (
+    set +e
+    start=$(date +%s)
+    "$@"
+    status=$?
+    echo "$status $(($(date +%s) - start))" >"$logs/$key.result"
+    times >"$logs/$key.times"
+    exit "$status"
+  )
+}
+
+# Notes a finished step's figures; false if it failed.
+note() {
+  local key=$1 name=$2 status wall cpu
+  read -r status wall <"$logs/$key.result"
+  # "0m12.340s 0m1.200s": user and system time.
+  cpu=$(tail -n 1 "$logs/$key.times" | awk '{
+    for (i = 1; i <= 2; i++) { split($i, p, "m"); sub("s", "", p[2]); t[i] = p[1] * 60 + p[2] }
+    printf "%.0f + %.0f s", t[1], t[2] }')
+  times_table+=("$(printf '%-30s %5s s   CPU %s' "$name" "$wall" "$cpu")")
+  if [ "$status" -ne 0 ]; then
+    failed+=("$name")
+    return 1
+  fi
+}
+
+# A step in the foreground, its output as it comes.
+run_step() {
+  local key=$1 name=$2
+  shift 2
+  echo "== $name"
+  timed "$key" "$@" || true
+  note "$key" "$name"
+}
+
+# A build beside the next foreground step, at low priority so that the tests keep their pace.
+bg_pid=
+start_background() {
+  local key=$1
+  shift
+  timed "$key" nice -n 10 "$@" >"$logs/$key.log" 2>&1 &
+  bg_pid=$!
+}
+finish_background() {
+  local key=$1 name=$2
+  wait "$bg_pid" || true
+  bg_pid=
+  echo "== $name (ran beside the step before)"
+  cat "$logs/$key.log"
+  note "$key" "$name"
+}
+
+suite() {
+  cd "$build" && ctest --output-on-failure -j"$(nproc)" | tee "$build/ctest-summary.log"
+}
+
+run_step build "Build" "$here/setup.sh" || { echo "== The build failed"; exit 1; }
+
+windows=${SKAV_TEST_WINDOWS:-1}
+sanitize=${SKAV_TEST_SANITIZE:-1}
+fuzz=${SKAV_TEST_FUZZ:-1}
+
+[ "$windows" != 0 ] && start_background windows-build "$here/build-windows.sh"
+run_step suite "Suite" suite || true
+summary=$(grep -E '^[0-9]+% tests passed' "$build/ctest-summary.log" | tail -n 1 || true)
+
+windows_built=0
+if [ "$windows" != 0 ]; then
+  finish_background windows-build "Windows build" && windows_built=1
 fi
-if [ "${SKAV_TEST_SANITIZE:-1}" != 0 ]; then
-  echo "== Sanitizer build and suite"
-  start=$SECONDS
-  "$here/sanitize.sh"
-  steps+=", sanitizers: $((SECONDS - start)) s"
+[ "$sanitize" != 0 ] && start_background sanitize-build "$here/sanitize.sh" --build-only
+if [ "$windows_built" = 1 ]; then
+  run_step windows-tests "Windows tests under Wine" \
+    env SKAV_BUILD_DIR="$build" SKAV_WINDOWS_NO_BUILD=1 "$here/test-windows.sh" || true
 fi
-if [ "${SKAV_TEST_FUZZ:-1}" != 0 ]; then
-  echo "== Fuzzing"
-  start=$SECONDS
-  SKAV_FUZZ_SECONDS=${SKAV_FUZZ_SECONDS:-5} "$here/fuzz.sh"
-  steps+=", fuzzing: $((SECONDS - start)) s"
+
+sanitize_built=0
+if [ "$sanitize" != 0 ]; then
+  finish_background sanitize-build "Sanitizer build" && sanitize_built=1
 fi
-echo "== Done ($steps)"
+[ "$fuzz" != 0 ] && start_background fuzz-build "$here/fuzz.sh" --build-only
+if [ "$sanitize_built" = 1 ]; then
+  run_step sanitize-suite "Suite under the sanitizers" "$here/sanitize.sh" --no-build || true
+fi
+
+if [ "$fuzz" != 0 ] && finish_background fuzz-build "Fuzz targets' build"; then
+  run_step fuzz "Fuzzing" env SKAV_FUZZ_SECONDS="${SKAV_FUZZ_SECONDS:-5}" \
+    "$here/fuzz.sh" --no-build || true
+fi
+
+echo "== Done in $SECONDS s (wall; CPU user + sys):"
+printf '%s\n' "${times_table[@]}"
+if [ ${#failed[@]} -gt 0 ]; then
+  echo "FAILED: $(IFS=,; echo "${failed[*]}" | sed 's/,/, /g')"
+  [ -n "$summary" ] && echo "$summary"
+  exit 1
+fi
 echo "$summary"

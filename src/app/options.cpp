@@ -17,20 +17,20 @@ int number(const std::string& value) {
 }
 
 constexpr unsigned kEveryFace = kCliRun | kQtWindow | kWin32Window;
-constexpr unsigned kLinux = kCliRun | kQtWindow;  // the faces with several ports and the line's pool
+constexpr unsigned kLinux = kCliRun | kQtWindow;  // the faces that reach a line's database
 
 // The faces' own settings help names the platform's default place.
 std::array<StationOption, 14> make_options() {
   return {{
       {"--interface", "", ValueKind::kTextEach, "NAME",
-       "Adapter (system name) leading to the boards; once per port", false, kLinux, 0, kMaxPorts,
+       "Adapter (system name) leading to the boards; once per port", false, kEveryFace, 0, kMaxPorts,
        0, "At most 16 ports.", "--simulate", "", "",
        [](SetupOptions& o, const std::string& v) { o.interfaces.push_back(v); }},
       {"--simulate", "", ValueKind::kNumberOrFallback, "N",
        "Program N simulated boards (per port) over the in-process link (default 3)", false,
        kEveryFace, 1, kNoMax, 3, "--simulate=N needs a number of boards above 0.", "", "", "",
        [](SetupOptions& o, const std::string& v) { o.simulate = number(v); }},
-      {"--ports", "", ValueKind::kNumber, "K", "With --simulate: K simulated ports", false, kLinux, 1,
+      {"--ports", "", ValueKind::kNumber, "K", "With --simulate: K simulated ports", false, kEveryFace, 1,
        kMaxPorts, 0, "--ports needs a number from 1 to 16.", "", "--simulate",
        "(real ports: --interface once per port)",
        [](SetupOptions& o, const std::string& v) { o.ports = number(v); }},

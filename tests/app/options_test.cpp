@@ -137,7 +137,6 @@ TEST(StationOptions, EachFaceRefusesWhatDoesNotFit) {
            {kCliRun, {"--tick-ms", "1001"}, "not in range"},
            {kCliRun, {"--simulate-corrupt-read", "1"}, "not expected"},
            {kWin32Window, {"--pool", "file:p.reg"}, "not expected"},
-           {kWin32Window, {"--interface", "eth1"}, "not expected"},
            {kWin32Window, {"--tick-ms", "5"}, "not expected"},
        }) {
     Parsed parsed = parse(c.face, c.args);
@@ -191,6 +190,7 @@ TEST(StationOptions, OptionsTogether) {
            {{"--ports", "--simulate"}, kQtWindow, ""},
            {{"--barcode", "--no-barcode"}, kCliRun, "--no-barcode and --barcode exclude each other."},
            {{"--simulate", "--timeout"}, kWin32Window, ""},
+           {{"--ports"}, kWin32Window, "--ports needs --simulate (real ports: --interface once per port)."},
            {{}, kQtWindow, ""}})
     EXPECT_EQ(check_together(c.given, c.face), c.complaint);
 

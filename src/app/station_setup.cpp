@@ -199,10 +199,8 @@ Status StationSetup::make_pool(const SetupOptions& options, Log& log) {
   if (!options.mac.empty()) {
     MacDigits::Digits mac{};
     MacDigits::parse(options.mac, mac);
-    if (int result = pool_->write_next(&log, mac); result != settings::kOk)
-      return Status::error(result == settings::kBadValue ? EINVAL : result,
-                           "--mac: the next MAC address could not be stored in " + store->place() +
-                               ": " + store->error_text(result));
+    if (settings::PoolResult<> written = pool_->write_next(&log, mac); !written.ok())
+      return Status::error(EIO, "--mac: " + written.message);
   }
   return {};
 }

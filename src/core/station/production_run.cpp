@@ -96,13 +96,13 @@ bool store_record(Log* log, const std::filesystem::path& dir, settings::AddressP
   }
   if (kept.reservation && !kept.with_pool) {
     settings::BoardOutcome outcome{verdict_name(kept.record.overall), record_columns(kept.record)};
-    Status given = pool.finish(*kept.reservation, outcome);
-    // EAGAIN: the pool keeps it on disk and sends it later.
-    kept.with_pool = given.ok() || given.code() == EAGAIN;
+    settings::PoolResult<> given = pool.finish(*kept.reservation, outcome);
+    // kKept: the pool keeps it on disk and sends it later.
+    kept.with_pool = given.ok() || given.code == settings::PoolCode::kKept;
     if (!given.ok())
-      log_sink(log, "Could not record the board in the MAC address pool: %s\r\n", given.message().c_str());
+      log_sink(log, "Could not record the board in the MAC address pool: %s\r\n", given.message.c_str());
     if (!kept.with_pool) {
-      kept.problem = given.message();
+      kept.problem = given.message;
       return false;
     }
   }

@@ -214,7 +214,7 @@ void Station::carry_out(Command& command) {
             pool_waiting_ = answer.code == settings::PoolCode::kUnavailable;
             if (answer.code == settings::PoolCode::kExhausted) pool_exhausted_ = true;
             if (answer.code != settings::PoolCode::kRefused)
-              pool_problem_ = answer.code == settings::PoolCode::kReserved ? "" : answer.message;
+              pool_problem_ = answer.code == settings::PoolCode::kDone ? "" : answer.message;
           },
           [this](RunEnded& ended) { take_back(ended); },
       },
@@ -283,11 +283,10 @@ void Station::start_up() {
   barcode_mode_ = options_.barcode ? *options_.barcode : stored_barcode_;
   restore_number(settings::kNetIF, stored_index_);
   selected_index_ = stored_index_;
-  MacDigits::Digits digits = digits_;
-  int next = pool_.read_next(&log_, digits);
-  if (next == settings::kOk) {
-    digits_ = digits;
-  } else if (next == settings::kNotFound && pool_.write_next(&log_, digits_) != settings::kOk) {
+  settings::PoolResult<MacDigits::Digits> next = pool_.read_next(&log_);
+  if (next.ok()) {
+    digits_ = next.value;
+  } else if (next.code == settings::PoolCode::kUnset && !pool_.write_next(&log_, digits_).ok()) {
     // Only a missing value is repaired: a value that is there but unusable (or a store that
     // cannot be read) is the operator's to set, and the pool's check says so before a run.
     log_sink(&log_, "Could not set Registry Key. \r\n");
@@ -432,7 +431,7 @@ bool Station::pool_ready() {
     pool_checked_ = true;
     pool_check_ticks_ = 0;
   }
-  settings::PoolResult problem = pool_check_;
+  settings::PoolResult<> problem = pool_check_;
   // The operator's entry is the board's address: the pool's own next address is not used.
   if (problem.code == settings::PoolCode::kRefused && entered_) problem = {};
   if (problem.ok()) {

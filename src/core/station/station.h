@@ -208,7 +208,7 @@ class Station {
   bool pool_waiting_ = false;    // a run waits for the address pool to answer
   bool pool_exhausted_ = false;  // the pool has no address left: no more boards are taken
   std::string pool_problem_;
-  settings::PoolResult pool_check_;  // the pool's last check
+  settings::PoolResult<> pool_check_;  // the pool's last check
   bool pool_checked_ = false;        // pool_check_ holds for the board waiting now
   bool pool_check_waiting_ = false;  // a failed check keeps the board waiting
   int pool_check_ticks_ = 0;

@@ -19,7 +19,7 @@ namespace {
 // answer waits until the test opens the gate (at most 20 s).
 class ScriptedPool : public settings::AddressPool {
  public:
-  explicit ScriptedPool(std::deque<settings::PoolResult> answers, bool gated = false)
+  explicit ScriptedPool(std::deque<settings::PoolResult<>> answers, bool gated = false)
       : answers_(std::move(answers)), gate_open_(!gated) {}
   void open_gate() {
     {
@@ -28,25 +28,30 @@ class ScriptedPool : public settings::AddressPool {
     }
     gate_.notify_all();
   }
-  int read_next(Log*, MacDigits::Digits&) override { return settings::kOk; }
-  int write_next(Log*, const MacDigits::Digits&) override { return settings::kOk; }
-  settings::PoolResult reserve(Log*, const MacDigits::Digits&, bool, const std::string& port,
-                               settings::Reservation& out) override {
+  settings::PoolResult<MacDigits::Digits> read_next(Log*) override {
+    return {settings::PoolCode::kUnset, "none"};
+  }
+  settings::PoolResult<> write_next(Log*, const MacDigits::Digits&) override { return {}; }
+  settings::PoolResult<settings::Reservation> reserve(Log*, const MacDigits::Digits&, bool,
+                                                      const std::string& port) override {
     std::unique_lock lock(mutex_);
     ports_.push_back(port);
     if (ports_.size() == 2) gate_.wait_for(lock, std::chrono::seconds(20), [this] { return gate_open_; });
     if (!answers_.empty()) {
-      settings::PoolResult answer = answers_.front();
+      settings::PoolResult<> answer = answers_.front();
       answers_.pop_front();
-      if (!answer.ok()) return answer;
+      if (!answer.ok()) return answer.as<settings::Reservation>();
     }
+    settings::Reservation out;
     MacDigits::parse("0200000A0000", out.address);
     for (int i = 0; i < given_; ++i) out.address = MacDigits::next(out.address);
     out.next = MacDigits::next(out.address);
     ++given_;
+    return {settings::PoolCode::kDone, {}, out};
+  }
+  settings::PoolResult<> finish(const settings::Reservation&, const settings::BoardOutcome&) override {
     return {};
   }
-  Status finish(const settings::Reservation&, const settings::BoardOutcome&) override { return {}; }
   std::vector<std::string> ports() const {
     std::lock_guard lock(mutex_);
     return ports_;
@@ -54,7 +59,7 @@ class ScriptedPool : public settings::AddressPool {
 
  private:
   mutable std::mutex mutex_;
-  std::deque<settings::PoolResult> answers_;
+  std::deque<settings::PoolResult<>> answers_;
   std::vector<std::string> ports_;
   int given_ = 0;
   std::condition_variable gate_;
@@ -100,7 +105,7 @@ TEST(PoolAnswer, AStationWaitsForAnAbsentPoolSaysWhyOnceAndGoesOnByItself) {
 }
 
 TEST(PoolAnswer, AnExhaustedPoolStopsTheStationTakingBoards) {
-  ScriptedPool pool({{PoolCode::kReserved, ""}, {PoolCode::kExhausted, "range used up"}});
+  ScriptedPool pool({{PoolCode::kDone, ""}, {PoolCode::kExhausted, "range used up"}});
   test::RigOptions options;
   options.barcode = 0;
   options.pool = &pool;

@@ -244,7 +244,7 @@ Panel make_panel(const StationSnapshot& snapshot) {
   Panel panel;
   const BoardView* board = snapshot.board ? &*snapshot.board : nullptr;
   // A board connected after the last one finished: the last one's verdict has been seen.
-  bool new_board = snapshot.state == StationState::kConnected && snapshot.run_status == station::kNoRun;
+  bool new_board = snapshot.state == StationState::kConnected && snapshot.run_status == station::RunStatus::kNoRun;
 
   if (board != nullptr && !new_board) {
     panel.board = board_line(*board);

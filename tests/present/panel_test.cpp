@@ -85,7 +85,7 @@ StationSnapshot programming(StepSlot slot, std::uint64_t done, std::uint64_t tot
   s.start_ups = 1;
   s.adapter_open = true;
   s.state = station::StationState::kConnected;
-  s.run_status = station::kRunning;
+  s.run_status = station::RunStatus::kRunning;
   station::BoardView& board = s.board.emplace();
   board.number = 7;
   board.planned = true;
@@ -137,7 +137,7 @@ StationSnapshot searching() {
 StationSnapshot finished(station::Verdict overall, const char* failure) {
   StationSnapshot s = programming(StepSlot::kDiag, 0, 0, 0);
   s.state = station::StationState::kSearching;
-  s.run_status = station::kNoRun;
+  s.run_status = station::RunStatus::kNoRun;
   s.board->finished = true;
   s.board->overall = overall;
   s.board->failure = failure;
@@ -212,7 +212,7 @@ INSTANTIATE_TEST_SUITE_P(
                   [] {
                     StationSnapshot s = finished(station::Verdict::kTimeout, "diag: no answer after 5 s");
                     s.state = station::StationState::kConnected;
-                    s.run_status = station::kRunFinished;
+                    s.run_status = station::RunStatus::kFinished;
                     return s;
                   },
                   Word::kTimeout, Tone::kBad, "diag: no answer after 5 s"}),

@@ -163,11 +163,11 @@ void Station::carry_out(Command& command) {
             if (was_pending && !mac_entry_.pending()) entered_ = true;
           },
           [this](ToggleBarcode&) {
-            barcode_mode_ = barcode_mode_ == 0 ? 1 : 0;
+            barcode_mode_ = barcode_mode_ == BarcodeMode::kOn ? BarcodeMode::kOff : BarcodeMode::kOn;
             // The operator's choice replaces the mode chosen for this station's life.
             options_.barcode.reset();
-            stored_barcode_ = barcode_mode_;
-            if (store_.number_write(&log_, settings::kBarCode, barcode_mode_) != settings::kOk)
+            stored_barcode_ = barcode_mode_ == BarcodeMode::kOn ? 1 : 0;
+            if (store_.number_write(&log_, settings::kBarCode, stored_barcode_) != settings::kOk)
               log_sink(&log_, "Could not set Registry Key. \r\n");
           },
           [this](ApplyInterface& apply) { apply_interface(apply); },
@@ -225,7 +225,7 @@ void Station::take_back(RunEnded& ended) {
   // The worker's last act was to post this: joining it waits only for its return.
   if (worker_.joinable()) worker_.join();
   link_ = std::move(ended.link);
-  run_status_ = kRunFinished;
+  run_status_ = RunStatus::kFinished;
   const BoardRecord& record = ended.kept.record;
   const bool stored = ended.kept.stored();
   if (board_) {
@@ -280,7 +280,8 @@ void Station::start_up() {
     }
   };
   restore_number(settings::kBarCode, stored_barcode_);
-  barcode_mode_ = options_.barcode ? *options_.barcode : stored_barcode_;
+  barcode_mode_ = options_.barcode ? *options_.barcode
+                                   : stored_barcode_ == 1 ? BarcodeMode::kOn : BarcodeMode::kOff;
   restore_number(settings::kNetIF, stored_index_);
   selected_index_ = stored_index_;
   settings::PoolResult<MacDigits::Digits> next = pool_.read_next(&log_);
@@ -298,7 +299,7 @@ void Station::start_up() {
   bool was_pending = mac_entry_.pending();
   mac_entry_.discard();
   entered_ = false;
-  if (was_pending && state_ == StationState::kConnected && barcode_mode_ == 1)
+  if (was_pending && state_ == StationState::kConnected && barcode_mode_ == BarcodeMode::kOn)
     mac_entry_.prompt(&log_, digits_);
 
   ++start_ups_;
@@ -326,7 +327,7 @@ int Station::reopen_link() {
 }
 
 void Station::apply_interface(const ApplyInterface& apply) {
-  if (!link_ || run_status_ != kNoRun) {
+  if (!link_ || run_status_ != RunStatus::kNoRun) {
     log_sink(&log_, "Network Interface not changed: a board is being programmed\r\n");
     return;
   }
@@ -402,7 +403,7 @@ void Station::tick() {
       if (link::find_target(*link_) == 1) {
         log_sink(&log_, "Connected...\r\n");
         state_ = StationState::kConnected;
-        if (barcode_mode_ == 1) mac_entry_.prompt(&log_, digits_);
+        if (barcode_mode_ == BarcodeMode::kOn) mac_entry_.prompt(&log_, digits_);
       } else {
         // A removed adapter's handle may just go quiet: ask now and then whether it is there.
         if (++check_ticks_ >= kLostRetryTicks) {
@@ -414,10 +415,10 @@ void Station::tick() {
       break;
     case StationState::kConnected:
       if (mac_entry_.pending()) break;
-      if (run_status_ == kNoRun && pool_ready()) start_worker();
-      if (run_status_ == kRunFinished) {
+      if (run_status_ == RunStatus::kNoRun && pool_ready()) start_worker();
+      if (run_status_ == RunStatus::kFinished) {
         state_ = StationState::kIdle;
-        run_status_ = kNoRun;
+        run_status_ = RunStatus::kNoRun;
         ++boards_done_;
       }
       break;
@@ -473,7 +474,7 @@ void Station::start_worker() {
     log_sink(&log_, "CreateThread failed.\r\n");
     return;
   }
-  run_status_ = kRunning;
+  run_status_ = RunStatus::kRunning;
   entered_ = false;
   pool_checked_ = false;  // the next board's check is its own
   run_adapter_ = link->open_name();
@@ -496,7 +497,7 @@ std::string Station::format_status_text() const {
   if (selected_index_ >= 0 && selected_index_ < adapters_.count)
     adapter = adapters_.entries[static_cast<std::size_t>(selected_index_)];
   char text[4096];
-  if (barcode_mode_ == 1) {
+  if (barcode_mode_ == BarcodeMode::kOn) {
     std::snprintf(text, sizeof text, "Ethernet -> %s", adapter.c_str());
   } else {
     const MacDigits::Digits& d = digits_;

@@ -15,7 +15,11 @@
 namespace skav::station {
 
 enum class StationState { kIdle = 0, kSearching = 1, kConnected = 2 };
-enum RunStatus { kNoRun = 0, kRunning = 1, kRunFinished = 2 };
+// Whether a board's run is going: kFinished until the station takes the run back.
+enum class RunStatus { kNoRun, kRunning, kFinished };
+// Barcode Mode: kOn asks the operator for each board's address before its run. Stored as
+// BarCode 1 (on) and 0 (off); any other stored value counts as off.
+enum class BarcodeMode { kOff, kOn };
 
 // A step of the board in progress (or the last board), as a front end shows it.
 struct StepView {
@@ -58,9 +62,9 @@ struct BoardView {
 struct StationSnapshot {
   std::uint64_t sequence = 0;   // grows with every snapshot published
   StationState state = StationState::kIdle;
-  int run_status = kNoRun;
+  RunStatus run_status = RunStatus::kNoRun;
   std::string status_text;      // the Status Pane text, as the last tick set it (none before)
-  int barcode_mode = 1;
+  BarcodeMode barcode_mode = BarcodeMode::kOn;
   bool entry_pending = false;
   int entry_counter = 0;
   link::AdapterList adapters;

@@ -61,7 +61,7 @@ bool line_stopped(app::StationSetup& setup, std::string& message) {
   bool exhausted = false;
   for (std::size_t i = 0; i < setup.port_count(); ++i) {
     auto snapshot = setup.station(i).snapshot();
-    if (snapshot->run_status != station::kNoRun) return false;
+    if (snapshot->run_status != station::RunStatus::kNoRun) return false;
     if (snapshot->pool_exhausted) {
       exhausted = true;
       message = snapshot->pool_problem;

@@ -418,7 +418,7 @@ void MainWindow::set_file_path(const QString& path) {
 
 void MainWindow::update_barcode_check() {
   auto shown = selected().events->latest();
-  barcode_action_->setChecked(shown != nullptr && shown->barcode_mode != 0);
+  barcode_action_->setChecked(shown != nullptr && shown->barcode_mode == station::BarcodeMode::kOn);
 }
 
 void MainWindow::new_log() {
@@ -526,7 +526,7 @@ void MainWindow::show_interface_dialog() {
   }
   dialog.set_apply([this, first, several, &dialog, &shown](int index, const MacDigits::Digits& digits) {
     // The station refuses the change while a run holds the adapter.
-    if (first->snapshot()->run_status != station::kNoRun) return false;
+    if (first->snapshot()->run_status != station::RunStatus::kNoRun) return false;
     // With several ports running, every port keeps its adapter until the next start: the
     // first reopens its own and stores it as NetIF, with the address.
     first->post_apply_interface(several ? first->snapshot()->selected_index : index, digits);
@@ -549,7 +549,7 @@ void MainWindow::toggle_barcode() {
     if (port->station != nullptr) port->station->post_toggle_barcode();
   // The check mark follows the station's next snapshot; until then it shows the new mode.
   auto shown = selected().events->latest();
-  barcode_action_->setChecked(shown == nullptr || shown->barcode_mode == 0);
+  barcode_action_->setChecked(shown == nullptr || shown->barcode_mode == station::BarcodeMode::kOff);
 }
 
 }  // namespace skav::gui

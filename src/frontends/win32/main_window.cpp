@@ -243,8 +243,8 @@ LRESULT MainWindow::on_message(UINT message, WPARAM wparam, LPARAM lparam) {
       break;
     case WM_INITMENUPOPUP: {
       HMENU menu = reinterpret_cast<HMENU>(wparam);
-      const bool barcode = shown_ != nullptr && shown_->barcode_mode != 0;
-      const bool running = shown_ != nullptr && shown_->run_status != station::kNoRun;
+      const bool barcode = shown_ != nullptr && shown_->barcode_mode == station::BarcodeMode::kOn;
+      const bool running = shown_ != nullptr && shown_->run_status != station::RunStatus::kNoRun;
       // The status bar always stays; the adapter cannot change under a running board.
       CheckMenuItem(menu, ID_VIEW_STATUS_BAR, MF_BYCOMMAND | MF_CHECKED);
       CheckMenuItem(menu, ID_VIEW_BARCODE, MF_BYCOMMAND | (barcode ? MF_CHECKED : MF_UNCHECKED));
@@ -620,7 +620,7 @@ void MainWindow::show_interface_dialog() {
   choice.digits = shown->digits;
   choice.apply = [this](int index, const MacDigits::Digits& digits) {
     // The station refuses the change while a run holds the adapter.
-    if (station_->snapshot()->run_status != station::kNoRun) return false;
+    if (station_->snapshot()->run_status != station::RunStatus::kNoRun) return false;
     station_->post_apply_interface(index, digits);
     return true;
   };

@@ -81,7 +81,7 @@ TEST(PoolAnswer, AStationWaitsForAnAbsentPoolSaysWhyOnceAndGoesOnByItself) {
   // While the run waits, the front end is shown that it waits, and why.
   ASSERT_TRUE(rig.step_until([&] { return rig.station->snapshot()->pool_waiting; })) << rig.log_text();
   EXPECT_EQ(rig.station->snapshot()->pool_problem, "database away");
-  EXPECT_EQ(rig.station->snapshot()->run_status, kRunning);
+  EXPECT_EQ(rig.station->snapshot()->run_status, RunStatus::kRunning);
   pool.open_gate();
   ASSERT_TRUE(rig.until_boards_done(1)) << rig.log_text();
 
@@ -182,7 +182,7 @@ TEST(PoolCheck, AStoreThatCannotBeWrittenHoldsTheBoardUntilItCanBe) {
   for (int i = 0; i < 35; ++i) rig.station->step();  // about three checks more
   auto snapshot = rig.station->snapshot();
   EXPECT_EQ(snapshot->state, StationState::kConnected);
-  EXPECT_EQ(snapshot->run_status, kNoRun) << "no run while the store cannot be written";
+  EXPECT_EQ(snapshot->run_status, RunStatus::kNoRun) << "no run while the store cannot be written";
   const std::string why = "the next MAC address could not be stored in " +
                           (folder / "pool.reg").string() + ": " + std::strerror(ENOSPC);
   EXPECT_EQ(snapshot->pool_problem, why);
@@ -228,7 +228,7 @@ TEST(PoolCheck, ABadStoredNextAddressWaitsForTheOperatorsNextAddress) {
   EXPECT_NE(rig.log_text().find("Network Interface not changed: 03:00:00:0B:00:00 is a group "
                                 "(multicast) address, not a board's own\r\n"),
             std::string::npos);
-  EXPECT_EQ(rig.station->snapshot()->run_status, kNoRun);
+  EXPECT_EQ(rig.station->snapshot()->run_status, RunStatus::kNoRun);
   rig.station->post_apply_interface(index, test::digits_of("0200000B0000"));
   ASSERT_TRUE(rig.until_boards_done(1)) << rig.log_text();
   ASSERT_EQ(rig.records().size(), 1u);

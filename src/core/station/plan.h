@@ -22,6 +22,10 @@ inline constexpr std::array<const char*, kStepSlots> kStepNames = {"environment"
 
 enum class StepKind { kEnvironment, kImage, kDiag };
 
+// Why a run does not send a step. kMemoryType, kCommand: the section names a Mem_type or a
+// Command the step cannot take; kFile: an image step whose file cannot be read whole.
+enum class SkipReason { kNone, kNotConfigured, kMemoryType, kCommand, kFile };
+
 // One step of a run, worked out from its Section Record and the files it names.
 struct PlanStep {
   StepSlot slot = StepSlot::kEnvironment;
@@ -32,6 +36,7 @@ struct PlanStep {
   // nand is not spi or lpc", ...) and the run neither logs nor sends anything for it.
   bool used = false;
   std::string skip_reason;
+  SkipReason skip = SkipReason::kNone;  // also kFile for a used image step that cannot be read
   std::uint8_t memory = transfer::kInvalidCode;  // Memory Type Code of the Command Header
   std::uint16_t command = transfer::kWrite;      // Command Code of the Command Header
   // The image file (or the environment description file), relative names taken from the
@@ -63,7 +68,10 @@ RunPlan make_plan(const config::SectionTable& table, const std::filesystem::path
 std::string format_section_record(std::size_t index, const config::SectionRecord& record);
 
 // One line, without a line end, saying what a run does with the step: "<table index> <Section
-// Name>: " then its memory type code, command code and file size, or why it is skipped.
+// Name>: " then its memory type code, command code and file size, or "skipped, " and why.
 std::string describe_step(const PlanStep& step);
+// describe_step's text after its head and after "skipped, ": "memory type 1 (nand), command 1
+// (write), 100 bytes from kernel.bin", or "not configured", "file kernel.bin missing", ...
+std::string step_summary(const PlanStep& step);
 
 }  // namespace skav::station

@@ -175,12 +175,7 @@ void Station::carry_out(Command& command) {
             if (!board_) return;
             for (std::size_t i = 0; i < kStepSlots; ++i) {
               const PlanStep& step = planned.plan.steps[i];
-              StepView& view = board_->steps[i];
-              view = StepView{};
-              view.slot = step.slot;
-              view.used = step.used;
-              view.detail = describe_step(step);
-              view.state = step.used ? StepView::State::kWaiting : StepView::State::kDone;
+              board_->steps[i] = step_view(step);
             }
             board_->planned = true;
           },

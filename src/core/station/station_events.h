@@ -26,7 +26,10 @@ struct StepView {
   enum class State { kWaiting, kRunning, kDone };
   StepSlot slot = StepSlot::kEnvironment;
   bool used = false;         // the run takes this step
-  std::string detail;        // what the step does, or why it is skipped (describe_step's text)
+  SkipReason skip = SkipReason::kNone;  // why the run does not send it (kNotConfigured: no step of this line)
+  std::string summary;       // what the step does, or why it is skipped (step_summary's text)
+  std::string file;          // the section's Filename, as configured
+  std::uint64_t size = 0;    // the file's size in bytes when planned
   State state = State::kWaiting;
   Verdict verdict = Verdict::kSkipped;  // when kDone (and for steps the run does not take)
   std::string reason;        // why it did not pass
@@ -37,6 +40,20 @@ struct StepView {
   const char* name() const { return kStepNames[static_cast<std::size_t>(slot)]; }
   bool operator==(const StepView&) const = default;
 };
+
+// A planned step as a front end first shows it: waiting when the run takes it, else done
+// (skipped).
+inline StepView step_view(const PlanStep& step) {
+  StepView view;
+  view.slot = step.slot;
+  view.used = step.used;
+  view.skip = step.skip;
+  view.summary = step_summary(step);
+  view.file = step.record.filename;
+  view.size = step.size;
+  view.state = step.used ? StepView::State::kWaiting : StepView::State::kDone;
+  return view;
+}
 
 // The board in progress, or the last one.
 struct BoardView {

@@ -122,13 +122,17 @@ std::uint32_t RunPlan::largest_image() const {
   return static_cast<std::uint32_t>(largest);
 }
 
+const PlanStep& RunPlan::step(StepSlot slot) const {
+  return *std::find_if(steps.begin(), steps.end(), [slot](const PlanStep& s) { return s.slot == slot; });
+}
+
 RunPlan make_plan(const config::SectionTable& table, const fs::path& dir) {
   RunPlan plan;
-  plan.steps[0] = plan_environment(table, dir);
-  plan.steps[1] = plan_image(StepSlot::kKernel, config::kKernel, table, dir);
-  plan.steps[2] = plan_image(StepSlot::kUboot, config::kUboot, table, dir);
-  plan.steps[3] = plan_image(StepSlot::kFilesystem, config::kFilesystem, table, dir);
-  plan.steps[4] = plan_diag(table, dir);
+  plan.steps = {plan_environment(table, dir),
+                plan_image(StepSlot::kKernel, config::kKernel, table, dir),
+                plan_image(StepSlot::kUboot, config::kUboot, table, dir),
+                plan_image(StepSlot::kFilesystem, config::kFilesystem, table, dir),
+                plan_diag(table, dir)};
   return plan;
 }
 

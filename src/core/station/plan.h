@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "core/config/section_table.h"
 #include "core/transfer/command.h"
@@ -14,7 +15,7 @@ namespace skav::station {
 inline constexpr std::uint32_t kImageCapacity = 67108860;  // largest kernel, uboot, filesystem image
 inline constexpr std::uint32_t kDiagCapacity = 33554428;   // largest diagnostic image
 
-// The steps of a run in the order a run takes them; also the production record's columns.
+// Each step's place among the production record's columns and a board's rows.
 enum class StepSlot : std::size_t { kEnvironment, kKernel, kUboot, kFilesystem, kDiag };
 inline constexpr std::size_t kStepSlots = 5;
 inline constexpr std::array<const char*, kStepSlots> kStepNames = {"environment", "kernel", "uboot",
@@ -50,11 +51,12 @@ struct PlanStep {
 };
 
 // The ordered steps of one run: the environment, the kernel, uboot and filesystem sections,
-// the diagnostic image.
+// the diagnostic image. The run takes them in this order, each as its kind says.
 struct RunPlan {
-  std::array<PlanStep, kStepSlots> steps;
+  std::vector<PlanStep> steps;
 
-  const PlanStep& step(StepSlot slot) const { return steps[static_cast<std::size_t>(slot)]; }
+  // The step in `slot` (every plan has one for each slot).
+  const PlanStep& step(StepSlot slot) const;
   // The size of the largest image the section steps will load (0 when none can be read).
   std::uint32_t largest_image() const;
 };

@@ -173,10 +173,8 @@ void Station::carry_out(Command& command) {
           [this](ApplyInterface& apply) { apply_interface(apply); },
           [this](Planned& planned) {
             if (!board_) return;
-            for (std::size_t i = 0; i < kStepSlots; ++i) {
-              const PlanStep& step = planned.plan.steps[i];
-              board_->steps[i] = step_view(step);
-            }
+            for (const PlanStep& step : planned.plan.steps)
+              board_->steps[static_cast<std::size_t>(step.slot)] = step_view(step);
             board_->planned = true;
           },
           [this](StepStarted& started) {

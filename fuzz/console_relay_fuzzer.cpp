@@ -29,15 +29,21 @@ constexpr std::size_t kMaxInputFrames = 400;  // with the run's own frames, belo
 // The run takes no address: no environment is written.
 class NoPool : public skav::settings::AddressPool {
  public:
-  int read_next(skav::Log*, skav::MacDigits::Digits&) override { return fail(); }
-  int write_next(skav::Log*, const skav::MacDigits::Digits&) override { return fail(); }
-  skav::settings::PoolResult reserve(skav::Log*, const skav::MacDigits::Digits&, bool,
-                                     const std::string&, skav::settings::Reservation&) override {
+  skav::settings::PoolResult<skav::MacDigits::Digits> read_next(skav::Log*) override {
     fail();
     return {skav::settings::PoolCode::kRefused, "no pool"};
   }
-  skav::Status finish(const skav::settings::Reservation&,
-                      const skav::settings::BoardOutcome&) override {
+  skav::settings::PoolResult<> write_next(skav::Log*, const skav::MacDigits::Digits&) override {
+    fail();
+    return {skav::settings::PoolCode::kRefused, "no pool"};
+  }
+  skav::settings::PoolResult<skav::settings::Reservation> reserve(skav::Log*, const skav::MacDigits::Digits&,
+                                                                  bool, const std::string&) override {
+    fail();
+    return {skav::settings::PoolCode::kRefused, "no pool"};
+  }
+  skav::settings::PoolResult<> finish(const skav::settings::Reservation&,
+                                      const skav::settings::BoardOutcome&) override {
     fail();
     return {};
   }

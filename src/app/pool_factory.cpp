@@ -68,10 +68,8 @@ Status make_file_pool(const PoolRequest& request, MadePool& out) {
   if (!options.mac.empty()) {
     MacDigits::Digits mac{};
     MacDigits::parse(options.mac, mac);
-    if (int result = out.pool->write_next(&request.log, mac); result != settings::kOk)
-      return Status::error(result == settings::kBadValue ? EINVAL : result,
-                           "--mac: the next MAC address could not be stored in " + store->place() +
-                               ": " + store->error_text(result));
+    if (settings::PoolResult<> written = out.pool->write_next(&request.log, mac); !written.ok())
+      return Status::error(EIO, "--mac: " + written.message);
   }
   return {};
 }

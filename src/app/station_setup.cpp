@@ -231,7 +231,7 @@ Status StationSetup::create(const SetupOptions& options, const SinksFor& sinks,
     station_options.dir = options.dir;
     station_options.transfer_timeout = options.timeout;
     station_options.tick_period = options.tick;
-    if (options.barcode) station_options.barcode = *options.barcode ? 1 : 0;
+    if (options.barcode) station_options.barcode = *options.barcode ? station::BarcodeMode::kOn : station::BarcodeMode::kOff;
     // A simulated port has one adapter, its own: it is the one to use, whatever the store holds.
     if (simulated || !port.name.empty()) station_options.interface = port.name;
     if (simulated) {

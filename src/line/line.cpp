@@ -165,7 +165,7 @@ std::shared_ptr<const LineSnapshot> Line::make_snapshot_locked() {
   for (const auto& port : next.ports) {
     if (!port) continue;
     next.boards_done += port->boards_done;
-    if (port->run_status != station::kNoRun) running = true;
+    if (port->run_status != station::RunStatus::kNoRun) running = true;
     if (port->pool_exhausted && next.pool != PoolState::kExhausted) {
       // Once for the line: the first port that finds the pool empty says why.
       next.pool = PoolState::kExhausted;

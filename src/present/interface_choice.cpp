@@ -29,7 +29,7 @@ std::array<std::string, 6> pairs_of(const MacDigits::Digits& digits) {
 }
 
 std::optional<int> interface_apply_index(const station::StationSnapshot& now, int chosen, bool keep_adapter) {
-  if (now.run_status != station::kNoRun) return std::nullopt;
+  if (now.run_status != station::RunStatus::kNoRun) return std::nullopt;
   return keep_adapter ? now.selected_index : chosen;
 }
 

@@ -17,12 +17,6 @@ using station::StationState;
 using station::StepView;
 using station::Verdict;
 
-// describe_step's line without its "<index> <name>: " head, which the row shows as its name.
-std::string without_head(const std::string& detail) {
-  std::size_t colon = detail.find(": ");
-  return colon == std::string::npos ? detail : detail.substr(colon + 2);
-}
-
 std::string format(const char* fmt, double a, double b = 0) {
   char text[64];
   std::snprintf(text, sizeof text, fmt, a, b);
@@ -199,10 +193,11 @@ std::vector<StepRow> step_rows(const BoardView& board) {
   for (const StepView& step : board.steps) {
     // A section the configuration does not name is no step of this line's run; one named but
     // unusable (a wrong Mem_type) stays, so that the engineer sees it skipped.
-    if (!step.used && step.detail.ends_with("not configured")) continue;
+    if (step.skip == station::SkipReason::kNotConfigured) continue;
     StepRow row;
     row.name = step.name();
-    row.text = without_head(step.detail);
+    // Until the run reaches it, a step it will skip says so before why.
+    row.text = step.skip == station::SkipReason::kNone ? step.summary : "skipped, " + step.summary;
     switch (step.state) {
       case StepView::State::kWaiting:
         row.state = StepState::kWaiting;
@@ -223,7 +218,7 @@ std::vector<StepRow> step_rows(const BoardView& board) {
             break;
           case Verdict::kSkipped:
             row.state = StepState::kSkipped;
-            if (row.text.rfind("skipped, ", 0) == 0) row.text.erase(0, 9);
+            row.text = step.summary;
             break;
           case Verdict::kNotRun:
             row.state = StepState::kSkipped;
@@ -245,7 +240,7 @@ Panel make_panel(const StationSnapshot& snapshot) {
   Panel panel;
   const BoardView* board = snapshot.board ? &*snapshot.board : nullptr;
   // A board connected after the last one finished: the last one's verdict has been seen.
-  bool new_board = snapshot.state == StationState::kConnected && snapshot.run_status == station::kNoRun;
+  bool new_board = snapshot.state == StationState::kConnected && snapshot.run_status == station::RunStatus::kNoRun;
 
   if (board != nullptr && !new_board) {
     panel.board = board_line(*board);

@@ -98,8 +98,9 @@ TEST(FilePool, ARelativeFileIsTheWorkingDirectorysAndHeldApartFromTheSettings) {
   ASSERT_NE(rig.made.store, nullptr);
   ASSERT_NE(rig.made.hold, nullptr);
   EXPECT_TRUE(rig.made.ledger_note.empty());
-  MacDigits::Digits next{};
-  ASSERT_EQ(rig.made.pool->read_next(&rig.log, next), settings::kOk);
+  settings::PoolResult<MacDigits::Digits> read = rig.made.pool->read_next(&rig.log);
+  ASSERT_TRUE(read.ok()) << read.message;
+  const MacDigits::Digits& next = read.value;
   EXPECT_EQ(std::string(next.begin(), next.end()), "00005A000010");
   // The next address went to the pool's file, not to the settings.
   MacDigits::Digits own{};

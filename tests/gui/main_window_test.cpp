@@ -135,7 +135,7 @@ void MainWindowTest::barcode_item_follows_the_mode_and_is_stored() {
   rig.window.barcode_action()->trigger();
   rig.settle();
   QVERIFY(!rig.window.barcode_action()->isChecked());
-  QCOMPARE(rig.station->barcode_mode(), 0);
+  QVERIFY(rig.station->barcode_mode() == skav::station::BarcodeMode::kOff);
   skav::settings::FileSettingsStore reread(rig.settings_path());
   std::int32_t stored = -1;
   QCOMPARE(reread.number_read(nullptr, skav::settings::kBarCode, stored), skav::settings::kOk);
@@ -350,7 +350,7 @@ void MainWindowTest::new_log_empties_it_and_repeats_the_start_up() {
   rig.settle();
   QCOMPARE(rig.log_text(), std::string());
   QCOMPARE(rig.window.windowTitle(), QStringLiteral(" - SKAV"));
-  QCOMPARE(rig.station->barcode_mode(), 1);
+  QVERIFY(rig.station->barcode_mode() == skav::station::BarcodeMode::kOn);
   QVERIFY(rig.window.file_path().isEmpty());
 }
 
@@ -424,7 +424,7 @@ namespace {
 std::shared_ptr<const skav::station::StationSnapshot> running(skav::station::StepSlot slot,
                                                                std::uint64_t done, std::uint64_t total) {
   auto snapshot = std::make_shared<skav::station::StationSnapshot>();
-  snapshot->run_status = skav::station::kRunning;
+  snapshot->run_status = skav::station::RunStatus::kRunning;
   snapshot->board.emplace();
   skav::station::StepView& step = snapshot->board->steps[static_cast<std::size_t>(slot)];
   step.slot = slot;

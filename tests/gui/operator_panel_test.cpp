@@ -129,7 +129,7 @@ class OperatorPanelTest : public QObject {
     auto snapshot = std::make_shared<skav::station::StationSnapshot>();
     snapshot->start_ups = 1;
     snapshot->adapter_open = true;
-    snapshot->run_status = skav::station::kRunning;
+    snapshot->run_status = skav::station::RunStatus::kRunning;
     skav::station::BoardView& board = snapshot->board.emplace();
     board.planned = true;
     for (std::size_t i = 0; i < skav::station::kStepSlots; ++i) {

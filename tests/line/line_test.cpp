@@ -40,24 +40,27 @@ class CableAccess : public PortAccess {
 class SmallPool : public settings::AddressPool {
  public:
   explicit SmallPool(int count) : count_(count) {}
-  int read_next(Log*, MacDigits::Digits&) override { return settings::kOk; }
-  int write_next(Log*, const MacDigits::Digits&) override { return settings::kOk; }
-  settings::PoolResult check(Log*) override {
+  settings::PoolResult<MacDigits::Digits> read_next(Log*) override { return {}; }
+  settings::PoolResult<> write_next(Log*, const MacDigits::Digits&) override { return {}; }
+  settings::PoolResult<> check(Log*) override {
     std::lock_guard lock(mutex_);
     if (given_ >= count_) return {settings::PoolCode::kExhausted, "range used up"};
     return {};
   }
-  settings::PoolResult reserve(Log*, const MacDigits::Digits&, bool, const std::string&,
-                               settings::Reservation& out) override {
+  settings::PoolResult<settings::Reservation> reserve(Log*, const MacDigits::Digits&, bool,
+                                                      const std::string&) override {
     std::lock_guard lock(mutex_);
     if (given_ >= count_) return {settings::PoolCode::kExhausted, "range used up"};
+    settings::Reservation out;
     MacDigits::parse("0200000A0000", out.address);
     for (int i = 0; i < given_; ++i) out.address = MacDigits::next(out.address);
     out.next = MacDigits::next(out.address);
     ++given_;
+    return {settings::PoolCode::kDone, {}, out};
+  }
+  settings::PoolResult<> finish(const settings::Reservation&, const settings::BoardOutcome&) override {
     return {};
   }
-  Status finish(const settings::Reservation&, const settings::BoardOutcome&) override { return {}; }
 
  private:
   std::mutex mutex_;
@@ -212,7 +215,7 @@ TEST(LinePool, AnExhaustedPoolStopsEveryPortAndIsToldOnce) {
   for (const test::RecordLine& record : rig.records()) addressed += record.written_mac.empty() ? 0 : 1;
   EXPECT_EQ(addressed, 3) << "every address of the pool went to a board";
   EXPECT_EQ(shown->totals.shift.passed, 3);
-  for (const auto& port : shown->ports) EXPECT_EQ(port->run_status, station::kNoRun);
+  for (const auto& port : shown->ports) EXPECT_EQ(port->run_status, station::RunStatus::kNoRun);
 
   // Told once: a single snapshot turns the line's pool to exhausted, and the line's end with it
   // stays.

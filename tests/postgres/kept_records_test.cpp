@@ -44,11 +44,11 @@ class KeptRecords : public ::testing::Test {
     return pool;
   }
   settings::Reservation reserve(postgres::PgAddressPool& pool) {
-    settings::Reservation r;
-    EXPECT_TRUE(pool.reserve(&log_, MacDigits::kDefault, false, "eth1", r).ok());
-    return r;
+    settings::PoolResult<settings::Reservation> r = pool.reserve(&log_, MacDigits::kDefault, false, "eth1");
+    EXPECT_TRUE(r.ok());
+    return r.value;
   }
-  Status finish(postgres::PgAddressPool& pool, const settings::Reservation& r) {
+  settings::PoolResult<> finish(postgres::PgAddressPool& pool, const settings::Reservation& r) {
     return pool.finish(r, {"pass", station::record_columns(record_for(r))});
   }
   std::string sql(const std::string& text) { return PgServer::query(url_, text); }
@@ -64,10 +64,9 @@ TEST_F(KeptRecords, ARecordTheDatabaseDidNotTakeIsSpooledAndSentAtTheNextStart) 
     auto station = start();
     settings::Reservation r = reserve(*station);
     ASSERT_TRUE(PgServer::stop());
-    EXPECT_EQ(finish(*station, r).code(), EAGAIN);
+    EXPECT_EQ(finish(*station, r).code, settings::PoolCode::kKept);
     EXPECT_TRUE(std::filesystem::exists(spool()));
-    std::string why;
-    EXPECT_EQ(station->flush_outcomes(why), 1u);
+    EXPECT_EQ(station->flush_outcomes().value, 1u);
   }  // the station ends with the record unsent
   ASSERT_TRUE(PgServer::start());
   EXPECT_EQ(sql("SELECT count(*) FROM skav_records"), "0");
@@ -85,8 +84,8 @@ TEST_F(KeptRecords, ARecordSentAgainIsStoredOnce) {
   // A crash after the database took it, before the spool was removed: the spool comes back.
   std::filesystem::copy_file(spool(), dir_ / "spool.copy");
   ASSERT_TRUE(PgServer::start());
-  std::string why;
-  ASSERT_EQ(station->flush_outcomes(why), 0u) << why;
+  settings::PoolResult<std::size_t> flushed = station->flush_outcomes();
+  ASSERT_EQ(flushed.value, 0u) << flushed.message;
   std::string finished_at = sql("SELECT finished_at FROM skav_addresses");
   std::filesystem::copy_file(dir_ / "spool.copy", spool());
 

@@ -58,10 +58,12 @@ class PgPool : public ::testing::Test {
     Status made = postgres::init_range(url_, digits(first), digits(last));
     ASSERT_TRUE(made.ok()) << made.message();
   }
-  PoolResult take(PgAddressPool& pool, const char* port, Reservation& out,
-                  const char* exact = nullptr) {
-    return pool.reserve(&log_, exact ? digits(exact) : MacDigits::kDefault, exact != nullptr,
-                        port, out);
+  PoolResult<Reservation> take(PgAddressPool& pool, const char* port, Reservation& out,
+                               const char* exact = nullptr) {
+    PoolResult<Reservation> result =
+        pool.reserve(&log_, exact ? digits(exact) : MacDigits::kDefault, exact != nullptr, port);
+    if (result.ok()) out = result.value;
+    return result;
   }
   postgres::RangeStatus status() {
     postgres::RangeStatus s;
@@ -153,9 +155,8 @@ TEST(PgDeadline, ASilentServerIsGivenUpAtTheLimitAndAStopEndsTheWaitSooner) {
     time.before_wait = [&](Clock::duration now) {
       if (c.stop_at && now >= *c.stop_at) pool.interrupt();
     };
-    Reservation none;
     StringLog log;
-    PoolResult result = pool.reserve(&log, MacDigits::kDefault, false, "eth1", none);
+    PoolResult result = pool.reserve(&log, MacDigits::kDefault, false, "eth1");
     EXPECT_EQ(result.code, PoolCode::kUnavailable);
     EXPECT_NE(result.message.find(c.says), std::string::npos) << result.message;
     EXPECT_EQ(time.clock().now().time_since_epoch(), c.ends_at) << c.says;
@@ -223,9 +224,9 @@ TEST_F(PgPool, AddressesComeInOrderUntilTheRangeIsUsedUpAndNeverWrap) {
   make_range("0011223300FD", "0011223300FF");
   PgAddressPool pool(url_, "station-a");
   ASSERT_TRUE(pool.check_ready().ok());
-  MacDigits::Digits shown = MacDigits::kDefault;
-  EXPECT_EQ(pool.read_next(&log_, shown), 0);
-  EXPECT_EQ(MacDigits::text(shown), "0011223300FD");
+  PoolResult<MacDigits::Digits> shown = pool.read_next(&log_);
+  ASSERT_TRUE(shown.ok()) << shown.message;
+  EXPECT_EQ(MacDigits::text(shown.value), "0011223300FD");
   // The address shown next never lies outside the range: after the last, the last stays.
   const char* expected[][2] = {{"0011223300FD", "0011223300FE"},
                                {"0011223300FE", "0011223300FF"},
@@ -236,9 +237,7 @@ TEST_F(PgPool, AddressesComeInOrderUntilTheRangeIsUsedUpAndNeverWrap) {
     EXPECT_EQ(MacDigits::text(r.address), address);
     EXPECT_EQ(MacDigits::text(r.next), next);
   }
-  shown = digits("0011223300FF");
-  EXPECT_EQ(pool.read_next(&log_, shown), 0);
-  EXPECT_EQ(MacDigits::text(shown), "0011223300FF") << "a used-up range shows no next address";
+  EXPECT_EQ(pool.read_next(&log_).code, PoolCode::kExhausted) << "a used-up range shows no next address";
   Reservation none;
   PoolResult exhausted = take(pool, "eth1", none);
   EXPECT_EQ(exhausted.code, PoolCode::kExhausted);
@@ -263,11 +262,11 @@ TEST_F(PgPool, AnEnteredAddressIsTakenOnlyInsideTheRangeAndOnlyOnce) {
     PoolCode code;
     const char* says;
   } cases[] = {
-      {"001122330012", PoolCode::kReserved, ""},
+      {"001122330012", PoolCode::kDone, ""},
       {"001122330012", PoolCode::kRefused, "001122330012 was handed out already (station-a eth1, "},
       {"00112233000F", PoolCode::kRefused, "00112233000F lies outside the line's range 001122330010-00112233001F"},
       {"001122330020", PoolCode::kRefused, "001122330020 lies outside the line's range"},
-      {"00112233001F", PoolCode::kReserved, ""},
+      {"00112233001F", PoolCode::kDone, ""},
   };
   for (const Case& c : cases) {
     Reservation r;
@@ -301,9 +300,8 @@ TEST_F(PgPool, StationsReservingAtOnceNeverShareAnAddress) {
       PgAddressPool pool(url_, "station-" + std::to_string(s));
       StringLog log;
       for (int i = 0; i < kEach; ++i) {
-        Reservation r;
-        if (pool.reserve(&log, MacDigits::kDefault, false, "eth0", r).ok())
-          taken[s].push_back(postgres::address_value(r.address));
+        if (PoolResult r = pool.reserve(&log, MacDigits::kDefault, false, "eth0"); r.ok())
+          taken[s].push_back(postgres::address_value(r.value.address));
       }
     });
   }
@@ -358,18 +356,16 @@ TEST_F(PgPool, WhileTheServerIsAwayNothingIsReservedAndNoRecordIsLost) {
   ASSERT_TRUE(take(pool, "eth1", first).ok());
 
   ASSERT_TRUE(PgServer::stop());
-  Status kept = pool.finish(first, outcome_of("eth1", "00:11:22:33:00:00", "pass"));
-  EXPECT_FALSE(kept.ok());
-  EXPECT_NE(kept.message().find("the record is kept"), std::string::npos) << kept.message();
+  PoolResult kept = pool.finish(first, outcome_of("eth1", "00:11:22:33:00:00", "pass"));
+  EXPECT_EQ(kept.code, PoolCode::kKept);
+  EXPECT_NE(kept.message.find("the record is kept"), std::string::npos) << kept.message;
   EXPECT_EQ(pool.pending_records(), 1u);
   Reservation none;
   PoolResult away = take(pool, "eth1", none);
   EXPECT_EQ(away.code, PoolCode::kUnavailable);
   EXPECT_NE(away.message.find("database"), std::string::npos) << away.message;
   EXPECT_TRUE(pool.check_ready().ok()) << "a server away is waited for, not refused";
-  MacDigits::Digits shown = digits("00AA00AA00AA");
-  EXPECT_EQ(pool.read_next(&log_, shown), 0);
-  EXPECT_EQ(MacDigits::text(shown), "00AA00AA00AA");
+  EXPECT_EQ(pool.read_next(&log_).code, PoolCode::kUnavailable);
 
   ASSERT_TRUE(PgServer::start());
   Reservation second;
@@ -395,7 +391,7 @@ TEST_F(PgPool, ARangeIsSetOnceAndAStationWithoutOneIsRefused) {
   EXPECT_FALSE(again.ok());
   EXPECT_NE(again.message().find("001122330000-00112233000F"), std::string::npos) << again.message();
   EXPECT_EQ(status().last, postgres::address_value(digits("00112233000F")));
-  EXPECT_EQ(PgAddressPool(url_, "a").write_next(&log_, digits("001122330005")), EPERM);
+  EXPECT_EQ(PgAddressPool(url_, "a").write_next(&log_, digits("001122330005")).code, PoolCode::kRefused);
   EXPECT_EQ(log_.text(), "MAC address not changed: the line's address pool gives every board its address\r\n");
 }
 
@@ -427,7 +423,7 @@ TEST_F(PgPool, AStalledServerIsCountedAwayAndAStopEndsTheWait) {
   PgAddressPool pool(url_, "station-a");
   Reservation first;
   ASSERT_TRUE(take(pool, "eth1", first).ok());
-  PoolResult answered, stopped;
+  PoolResult<Reservation> answered, stopped;
   std::promise<void> answered_done, stopped_done;
   std::thread caller;
   {
@@ -435,12 +431,11 @@ TEST_F(PgPool, AStalledServerIsCountedAwayAndAStopEndsTheWait) {
     ASSERT_TRUE(frozen.ok());
     caller = std::thread([&] {
       StringLog log;
-      Reservation none;
       // Connected: the statement is not answered.
-      answered = pool.reserve(&log, MacDigits::kDefault, false, "eth1", none);
+      answered = pool.reserve(&log, MacDigits::kDefault, false, "eth1");
       answered_done.set_value();
       // Connecting again: the server takes the connection and says nothing, until the stop.
-      stopped = pool.reserve(&log, MacDigits::kDefault, false, "eth1", none);
+      stopped = pool.reserve(&log, MacDigits::kDefault, false, "eth1");
       stopped_done.set_value();
     });
     // Bounds of this test's own, far above the pool's.

@@ -200,8 +200,9 @@ TEST(PgSchema, ADatabaseMadeBeforeVersionsIsVersionOneAndMigratesForTheStation) 
     ASSERT_TRUE(ready.ok()) << ready.message();
     EXPECT_EQ(applied_versions(url), "1," + known());
     StringLog log;
-    settings::Reservation r;
-    ASSERT_TRUE(pool.reserve(&log, MacDigits::kDefault, false, "eth1", r).ok());
+    settings::PoolResult<settings::Reservation> reserved = pool.reserve(&log, MacDigits::kDefault, false, "eth1");
+    ASSERT_TRUE(reserved.ok());
+    const settings::Reservation& r = reserved.value;
     EXPECT_EQ(MacDigits::text(r.address), "020000000000");
     station::BoardRecord record;
     record.time = "2026-01-02T03:04:05+00:00";
@@ -254,8 +255,7 @@ TEST(PgSchema, ANewerSchemaIsRefusedNamingBothVersions) {
   EXPECT_NE(ready.message().find(says), std::string::npos) << ready.message();
   postgres::PgAddressPool pool(url, "station-a");
   StringLog log;
-  settings::Reservation r;
-  settings::PoolResult refused = pool.reserve(&log, MacDigits::kDefault, false, "eth1", r);
+  settings::PoolResult<settings::Reservation> refused = pool.reserve(&log, MacDigits::kDefault, false, "eth1");
   EXPECT_EQ(refused.code, settings::PoolCode::kRefused);
   EXPECT_NE(refused.message.find(says), std::string::npos) << refused.message;
   EXPECT_EQ(PgServer::query(url, "SELECT count(*) FROM skav_addresses"), "0") << "no address given";
@@ -327,8 +327,7 @@ TEST(PgSchema, ARoleThatCannotMigrateSaysSoAndWorksOnACurrentSchema) {
   postgres::DbResult current = pool.check_ready();
   ASSERT_TRUE(current.ok()) << current.message();
   StringLog log;
-  settings::Reservation r;
-  EXPECT_TRUE(pool.reserve(&log, MacDigits::kDefault, false, "eth1", r).ok());
+  EXPECT_TRUE(pool.reserve(&log, MacDigits::kDefault, false, "eth1").ok());
 }
 
 }  // namespace

@@ -47,18 +47,18 @@ TEST(InterfaceChoice, OkNeedsTwoHexDigitsInEveryField) {
 TEST(InterfaceChoice, ARunRefusesTheChangeAndSeveralPortsKeepTheirAdapter) {
   struct Case {
     const char* name;
-    int run_status;
+    station::RunStatus run_status;
     int selected;
     int chosen;
     bool keep;
     std::optional<int> posted;
   };
   const std::vector<Case> cases = {
-      {"idle: the chosen adapter", station::kNoRun, 0, 2, false, 2},
-      {"idle: none chosen", station::kNoRun, 1, -1, false, -1},
-      {"several ports: the station's own", station::kNoRun, 1, 2, true, 1},
-      {"a run holds the adapter", station::kRunning, 0, 2, false, std::nullopt},
-      {"a run, several ports", station::kRunning, 1, 2, true, std::nullopt},
+      {"idle: the chosen adapter", station::RunStatus::kNoRun, 0, 2, false, 2},
+      {"idle: none chosen", station::RunStatus::kNoRun, 1, -1, false, -1},
+      {"several ports: the station's own", station::RunStatus::kNoRun, 1, 2, true, 1},
+      {"a run holds the adapter", station::RunStatus::kRunning, 0, 2, false, std::nullopt},
+      {"a run, several ports", station::RunStatus::kRunning, 1, 2, true, std::nullopt},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

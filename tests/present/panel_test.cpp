@@ -3,10 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 
+#include "core/config/section_table.h"
 #include "support/rig.h"
+#include "support/temp_dir.h"
 #include "present/panel.h"
 
 namespace skav::present {
@@ -26,6 +29,67 @@ struct RunCase {
   // The rows' states in order ("pass,fail,...").
   const char* states;
 };
+
+// Each way a section is or is not sent, from config.ini through the plan to the step's row:
+// the view says it with fields, and the row's text comes from them.
+struct SkipCase {
+  const char* section;  // config.ini's kernel section, after "[kernel]\n"
+  station::SkipReason skip;
+  const char* summary;
+  bool shown;              // a row for the kernel step
+  const char* planned;     // the row's text as the plan first shows it (an unused step: skipped)
+  const char* skipped;     // the row's text once the run skipped it
+};
+
+TEST(StepViewOfAPlan, SaysWhyAStepIsSkippedWithoutText) {
+  const SkipCase cases[] = {
+      {"Filename=BADID\n", station::SkipReason::kNotConfigured, "not configured", false, "", ""},
+      {"Filename=k.bin\nMem_type=mem\nCommand=write\n", station::SkipReason::kMemoryType,
+       "Mem_type mem is not nand, spi or lpc", true, "Mem_type mem is not nand, spi or lpc",
+       "Mem_type mem is not nand, spi or lpc"},
+      {"Filename=k.bin\nMem_type=nand\nCommand=erase\n", station::SkipReason::kCommand,
+       "Command erase is not write, read or exe", true, "Command erase is not write, read or exe",
+       "Command erase is not write, read or exe"},
+      {"Filename=gone.bin\nMem_type=nand\nCommand=write\n", station::SkipReason::kFile,
+       "file gone.bin missing", true, "skipped, file gone.bin missing", "file gone.bin missing"},
+      {"Filename=k.bin\nMem_type=nand\nCommand=write\n", station::SkipReason::kNone,
+       "memory type 1 (nand), command 0 (write), 5 bytes from k.bin", true,
+       "memory type 1 (nand), command 0 (write), 5 bytes from k.bin", ""},
+  };
+  for (const SkipCase& c : cases) {
+    SCOPED_TRACE(c.section);
+    test::TempDir dir;
+    dir.write("k.bin", "12345");
+    dir.write("config.ini", std::string("[kernel]\n") + c.section);
+    config::SectionTable table;
+    config::read_section_table(table, dir / "config.ini");
+    const station::RunPlan plan = station::make_plan(table, dir.path());
+    const station::PlanStep& planned = plan.step(StepSlot::kKernel);
+    StepView view = station::step_view(planned);
+    EXPECT_EQ(view.skip, c.skip);
+    EXPECT_EQ(view.summary, c.summary);
+    EXPECT_EQ(station::describe_step(planned), std::string("0 kernel: ") +
+                                                   (c.skip == station::SkipReason::kNone ? "" : "skipped, ") +
+                                                   c.summary);
+
+    station::BoardView board;
+    board.planned = true;
+    board.steps[static_cast<std::size_t>(StepSlot::kKernel)] = view;
+    std::vector<StepRow> rows = step_rows(board);
+    auto kernel = std::find_if(rows.begin(), rows.end(), [](const StepRow& r) { return r.name == "kernel"; });
+    ASSERT_EQ(kernel != rows.end(), c.shown);
+    if (!c.shown) continue;
+    EXPECT_EQ(kernel->text, c.planned);
+    if (c.skip == station::SkipReason::kNone) continue;
+    board.steps[static_cast<std::size_t>(StepSlot::kKernel)].state = StepView::State::kDone;
+    board.steps[static_cast<std::size_t>(StepSlot::kKernel)].verdict = station::Verdict::kSkipped;
+    rows = step_rows(board);
+    kernel = std::find_if(rows.begin(), rows.end(), [](const StepRow& r) { return r.name == "kernel"; });
+    ASSERT_NE(kernel, rows.end());
+    EXPECT_EQ(kernel->text, c.skipped);
+    EXPECT_EQ(kernel->state, StepState::kSkipped);
+  }
+}
 
 std::string states_of(const std::vector<StepRow>& rows) {
   std::string text;
@@ -85,7 +149,7 @@ StationSnapshot programming(StepSlot slot, std::uint64_t done, std::uint64_t tot
   s.start_ups = 1;
   s.adapter_open = true;
   s.state = station::StationState::kConnected;
-  s.run_status = station::kRunning;
+  s.run_status = station::RunStatus::kRunning;
   station::BoardView& board = s.board.emplace();
   board.number = 7;
   board.planned = true;
@@ -93,7 +157,8 @@ StationSnapshot programming(StepSlot slot, std::uint64_t done, std::uint64_t tot
     StepView& step = board.steps[i];
     step.slot = static_cast<StepSlot>(i);
     step.used = i != 2;
-    step.detail = std::to_string(i) + " " + step.name() + (step.used ? ": 100 bytes" : ": skipped, not configured");
+    step.skip = step.used ? station::SkipReason::kNone : station::SkipReason::kNotConfigured;
+    step.summary = step.used ? "100 bytes" : "not configured";
     step.state = step.used ? StepView::State::kWaiting : StepView::State::kDone;
     if (i < static_cast<std::size_t>(slot) && step.used) {
       step.state = StepView::State::kDone;
@@ -137,7 +202,7 @@ StationSnapshot searching() {
 StationSnapshot finished(station::Verdict overall, const char* failure) {
   StationSnapshot s = programming(StepSlot::kDiag, 0, 0, 0);
   s.state = station::StationState::kSearching;
-  s.run_status = station::kNoRun;
+  s.run_status = station::RunStatus::kNoRun;
   s.board->finished = true;
   s.board->overall = overall;
   s.board->failure = failure;
@@ -212,7 +277,7 @@ INSTANTIATE_TEST_SUITE_P(
                   [] {
                     StationSnapshot s = finished(station::Verdict::kTimeout, "diag: no answer after 5 s");
                     s.state = station::StationState::kConnected;
-                    s.run_status = station::kRunFinished;
+                    s.run_status = station::RunStatus::kFinished;
                     return s;
                   },
                   Word::kTimeout, Tone::kBad, "diag: no answer after 5 s"}),

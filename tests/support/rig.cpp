@@ -332,7 +332,7 @@ bool StationRig::until_run_finished() {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
   while (std::chrono::steady_clock::now() < deadline) {
     station->run_commands();
-    if (station->run_status() == station::kRunFinished) return true;
+    if (station->run_status() == station::RunStatus::kFinished) return true;
     std::this_thread::sleep_for(std::chrono::microseconds(200));
   }
   return false;

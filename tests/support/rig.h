@@ -144,7 +144,7 @@ struct RigOptions {
   // the station opens the stored NetIF instead.
   std::optional<std::string> interface;
   bool stored_adapter = false;
-  std::optional<int> barcode_override;  // Barcode Mode for this station's life only
+  std::optional<station::BarcodeMode> barcode_override;  // Barcode Mode for this station's life only
   std::function<bool()> allow_worker_start;
   std::function<bool()> take_run;
   station::RecordWriter write_record;  // none: the records file as the station writes it

@@ -176,8 +176,8 @@ TEST_F(WindowTest, SnapshotsSetTheStatusPaneAndTheViewMenu) {
   SKAV_REQUIRE_DISPLAY();
   auto snapshot = std::make_shared<station::StationSnapshot>();
   snapshot->status_text = "Ethernet -> eth1   MAC_Addr -> [00-11-22-33-44-55]";
-  snapshot->barcode_mode = 2;  // any non-zero mode shows the check mark
-  snapshot->run_status = station::kRunning;
+  snapshot->barcode_mode = station::BarcodeMode::kOn;
+  snapshot->run_status = station::RunStatus::kRunning;
   window_.events().on_snapshot(snapshot);
   pump();
   EXPECT_EQ(pane_text(status_, 0), snapshot->status_text);
@@ -188,8 +188,8 @@ TEST_F(WindowTest, SnapshotsSetTheStatusPaneAndTheViewMenu) {
   EXPECT_TRUE(GetMenuState(view, ID_VIEW_INTERFACE, MF_BYCOMMAND) & MF_GRAYED);
 
   auto idle = std::make_shared<station::StationSnapshot>(*snapshot);
-  idle->barcode_mode = 0;
-  idle->run_status = station::kNoRun;
+  idle->barcode_mode = station::BarcodeMode::kOff;
+  idle->run_status = station::RunStatus::kNoRun;
   window_.events().on_snapshot(idle);
   pump();
   SendMessageA(window_.handle(), WM_INITMENUPOPUP, reinterpret_cast<WPARAM>(view), 1);
@@ -259,7 +259,7 @@ TEST_F(WindowTest, TheWordsBoxIsPaintedInTheColourOfTheBoardsState) {
     board.finished = finished;
     board.overall = overall;
     s->board = board;
-    s->run_status = finished ? station::kNoRun : station::kRunning;
+    s->run_status = finished ? station::RunStatus::kNoRun : station::RunStatus::kRunning;
     return s;
   };
   auto adapter_gone = started();

@@ -45,7 +45,7 @@ Snapshot with_board(bool finished, station::Verdict overall) {
   board.finished = finished;
   board.overall = overall;
   s->board = board;
-  s->run_status = finished ? station::kNoRun : station::kRunning;
+  s->run_status = finished ? station::RunStatus::kNoRun : station::RunStatus::kRunning;
   return s;
 }
 

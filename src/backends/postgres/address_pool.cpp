@@ -301,24 +301,25 @@ DbResult PgAddressPool::check_ready() {
   return {};
 }
 
-int PgAddressPool::read_next(Log*, MacDigits::Digits& digits) {
+settings::PoolResult<MacDigits::Digits> PgAddressPool::read_next(Log*) {
   std::lock_guard lock(mutex_);
   start_call();
   std::string why;
-  if (!connect(why)) return settings::kOk;
-  // A used-up range has no next address to show: the digits stay as they are.
+  if (!connect(why)) return {settings::PoolCode::kUnavailable, describe_url(url_) + ": " + why};
+  // A used-up range has no next address to show: the station's digits stay as they are.
   Reply range = run("SELECT next_address FROM skav_range WHERE next_address <= last_address");
   if (!range.ok) {
     if (range.transient()) drop_connection();
-    return settings::kOk;
+    return {settings::PoolCode::kUnavailable, describe_url(url_) + ": " + range.why};
   }
-  if (row_count(range.result) == 1) digits = address_digits(cell_number(range.result, 0, 0));
-  return settings::kOk;
+  if (row_count(range.result) != 1)
+    return {settings::PoolCode::kExhausted, "the line's address range has no next address"};
+  return {settings::PoolCode::kDone, {}, address_digits(cell_number(range.result, 0, 0))};
 }
 
-int PgAddressPool::write_next(Log* log, const MacDigits::Digits&) {
+settings::PoolResult<> PgAddressPool::write_next(Log* log, const MacDigits::Digits&) {
   log_sink(log, "MAC address not changed: the line's address pool gives every board its address\r\n");
-  return EPERM;
+  return {settings::PoolCode::kRefused, "the line's address pool gives every board its address"};
 }
 
 PgAddressPool::Answer PgAddressPool::store_outcome(const Pending& pending, std::string& why) {
@@ -382,8 +383,8 @@ PgAddressPool::Answer PgAddressPool::send_pending(std::string& why) {
   return result;
 }
 
-Status PgAddressPool::finish(const settings::Reservation& reservation,
-                             const settings::BoardOutcome& outcome) {
+settings::PoolResult<> PgAddressPool::finish(const settings::Reservation& reservation,
+                                             const settings::BoardOutcome& outcome) {
   std::lock_guard lock(mutex_);
   start_call();
   std::string port;
@@ -395,25 +396,27 @@ Status PgAddressPool::finish(const settings::Reservation& reservation,
   if (!spool_.empty()) {
     if (int err = platform::append_synced(spool_, spool_header(), spool_line(pending.address, outcome));
         err != 0)
-      return Status::error(err, "cannot keep the record for the line's database in " + spool_.string() +
-                                    ": " + std::strerror(err));
+      return {settings::PoolCode::kUnavailable, "cannot keep the record for the line's database in " +
+                                                    spool_.string() + ": " + std::strerror(err)};
   }
   add_pending(std::move(pending));
   std::string why;
   Answer answer = send_pending(why);
   if (answer == Answer::kUnavailable)
-    return Status::error(EAGAIN, "the database does not answer (" + why +
-                                     "); the record is kept and sent when it answers");
+    return {settings::PoolCode::kKept, "the database does not answer (" + why +
+                                           "); the record is kept and sent when it answers"};
   if (answer == Answer::kFailed)
-    return Status::error(EAGAIN, "the database refused the record (" + why +
-                                     "); it stays in the records file and is tried again at the next start");
+    return {settings::PoolCode::kKept, "the database refused the record (" + why +
+                                           "); it stays in the records file and is tried again at the next start"};
   return {};
 }
 
-std::size_t PgAddressPool::flush_outcomes(std::string& why) {
+settings::PoolResult<std::size_t> PgAddressPool::flush_outcomes() {
   std::lock_guard lock(mutex_);
+  std::string why;
   send_pending(why);
-  return pending_.size();
+  if (pending_.empty()) return {};
+  return {settings::PoolCode::kKept, why, pending_.size()};
 }
 
 std::size_t PgAddressPool::pending_records() const {
@@ -421,8 +424,8 @@ std::size_t PgAddressPool::pending_records() const {
   return pending_.size();
 }
 
-settings::PoolResult PgAddressPool::reserve(Log*, const MacDigits::Digits& wanted, bool exact,
-                                            const std::string& port, settings::Reservation& out) {
+settings::PoolResult<settings::Reservation> PgAddressPool::reserve(Log*, const MacDigits::Digits& wanted,
+                                                                   bool exact, const std::string& port) {
   std::lock_guard lock(mutex_);
   start_call();
   std::string why;
@@ -432,16 +435,18 @@ settings::PoolResult PgAddressPool::reserve(Log*, const MacDigits::Digits& wante
     return {settings::PoolCode::kUnavailable, describe_url(url_) + ": " + why};
   // A schema this station cannot use: no address from it.
   if (!schema_ready_) return {settings::PoolCode::kRefused, why};
-  settings::PoolResult result = reserve_locked(wanted, exact, port, out);
+  settings::Reservation out;
+  settings::PoolResult<> result = reserve_locked(wanted, exact, port, out);
   if (result.code == settings::PoolCode::kUnavailable) drop_connection();
-  return result;
+  if (!result.ok()) return result.as<settings::Reservation>();
+  return {settings::PoolCode::kDone, {}, out};
 }
 
-settings::PoolResult PgAddressPool::reserve_locked(const MacDigits::Digits& wanted, bool exact,
+settings::PoolResult<> PgAddressPool::reserve_locked(const MacDigits::Digits& wanted, bool exact,
                                                    const std::string& port,
                                                    settings::Reservation& out) {
   using settings::PoolCode;
-  auto give_up = [this](Reply& reply) -> settings::PoolResult {
+  auto give_up = [this](Reply& reply) -> settings::PoolResult<> {
     run("ROLLBACK");
     if (reply.transient()) return {PoolCode::kUnavailable, describe_url(url_) + ": " + reply.why};
     if (reply.fault == Fault::kMissing)

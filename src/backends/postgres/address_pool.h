@@ -64,26 +64,27 @@ class PgAddressPool : public settings::AddressPool {
   // Otherwise sends what was kept and reconciles (see above).
   DbResult check_ready();
 
-  // The range's next address; the digits untouched when the database does not answer (the
-  // board's address is decided when it is reserved). Always 0: nothing to repair.
-  int read_next(Log* log, MacDigits::Digits& digits) override;
+  // The range's next address. kUnavailable when the database does not answer, kExhausted
+  // when the range is used up (the board's address is decided when it is reserved); never
+  // kUnset: nothing to repair.
+  settings::PoolResult<MacDigits::Digits> read_next(Log* log) override;
   // The line's range gives the addresses: a station does not set them. Logs that the address
-  // was not changed, and returns EPERM.
-  int write_next(Log* log, const MacDigits::Digits& digits) override;
+  // was not changed, and returns kRefused.
+  settings::PoolResult<> write_next(Log* log, const MacDigits::Digits& digits) override;
   // Not exact: the lowest free address from the range's next on (kExhausted past its end).
   // kRefused, with check_ready()'s message, while the schema cannot be used.
   // Exact (the operator's entry): that address when it lies in the range and was never handed
   // out; otherwise kRefused, saying which. kUnavailable while the database does not answer.
   // Records the database did not take earlier are sent first.
-  settings::PoolResult reserve(Log* log, const MacDigits::Digits& wanted, bool exact,
-                               const std::string& port, settings::Reservation& out) override;
+  settings::PoolResult<settings::Reservation> reserve(Log* log, const MacDigits::Digits& wanted,
+                                                      bool exact, const std::string& port) override;
   // Writes the record to the spool, then marks the address's outcome and stores the record,
-  // in one transaction. EAGAIN when the database does not answer (or refuses the record): it
+  // in one transaction. kKept when the database does not answer (or refuses the record): it
   // stays kept and is sent before the next reservation, when the pool ends, or at the next
-  // start. Another error: the spool cannot be written, nothing is kept.
-  Status finish(const settings::Reservation& reservation,
-                const settings::BoardOutcome& outcome) override;
-  std::size_t flush_outcomes(std::string& why) override;
+  // start. kUnavailable: the spool cannot be written, nothing is kept.
+  settings::PoolResult<> finish(const settings::Reservation& reservation,
+                                const settings::BoardOutcome& outcome) override;
+  settings::PoolResult<std::size_t> flush_outcomes() override;
 
   // The process is stopping: a database call in progress, and every later one, ends within
   // kStopGrace (what the database still answers in that time is kept).
@@ -119,7 +120,7 @@ class PgAddressPool : public settings::AddressPool {
   Answer prepare(std::string& why);
   Status load_spool();
   void add_pending(Pending pending);
-  settings::PoolResult reserve_locked(const MacDigits::Digits& wanted, bool exact,
+  settings::PoolResult<> reserve_locked(const MacDigits::Digits& wanted, bool exact,
                                       const std::string& port, settings::Reservation& out);
 
   std::string url_;

@@ -5,23 +5,33 @@
 #include <optional>
 #include <string>
 #include <utility>
+#include <variant>
 #include <vector>
 
 #include "core/log.h"
 #include "core/mac_digits.h"
-#include "core/status.h"
 
 namespace skav::settings {
 
-// How a reservation ended. kReserved: the address is taken; kUnavailable: the pool cannot be
-// reached now (try again later); kExhausted: it has no address left (the line stops);
-// kRefused: this address cannot be given.
-enum class PoolCode { kReserved, kUnavailable, kExhausted, kRefused };
+// How a pool call ended. kDone: reserved, read, stored, checked or sent; kUnset: the
+// pool holds no next address yet; kKept: an outcome is kept durably and sent later;
+// kUnavailable: the pool cannot be reached now (try again later); kExhausted: it has no address
+// left (the line stops); kRefused: this address or value cannot be given or set.
+enum class PoolCode { kDone, kUnset, kKept, kUnavailable, kExhausted, kRefused };
 
+// The answer of every pool call: its code, a message for the operator when not kDone, and the
+// call's value (meaningful only when kDone, unless the call says otherwise).
+template <typename T = std::monostate>
 struct PoolResult {
-  PoolCode code = PoolCode::kReserved;
-  std::string message;  // for the operator, when not reserved
-  bool ok() const { return code == PoolCode::kReserved; }
+  PoolCode code = PoolCode::kDone;
+  std::string message;
+  T value{};
+  bool ok() const { return code == PoolCode::kDone; }
+  // The same code and message for a call with another value: passes a failure on.
+  template <typename U>
+  PoolResult<U> as() const {
+    return {code, message, U{}};
+  }
 };
 
 // One address taken for one board.
@@ -43,35 +53,32 @@ struct BoardOutcome {
 class AddressPool {
  public:
   virtual ~AddressPool() = default;
-  // The address the next board receives, as the station shows it. 0 read; otherwise the
-  // store's error code (a missing value: kNotFound), `digits` untouched.
-  virtual int read_next(Log* log, MacDigits::Digits& digits) = 0;
+  // The address the next board receives, as the station shows it. kUnset: no value is
+  // stored (start-up stores the station's own); another code: the message says why.
+  virtual PoolResult<MacDigits::Digits> read_next(Log* log) = 0;
   // Sets the address the next board receives (the Interface dialog, --mac, start-up's repair).
-  // 0 stored; otherwise the store's error code.
-  virtual int write_next(Log* log, const MacDigits::Digits& digits) = 0;
+  // kDone: stored; otherwise the message names the store and the error.
+  virtual PoolResult<> write_next(Log* log, const MacDigits::Digits& digits) = 0;
   // Takes an address for a board and makes it durable before returning: `wanted` itself when
   // `exact` (the operator's entry), else the pool's next address (`wanted` is the station's
   // MAC Digits, which a pool without an address of its own starts from). `port` names the
   // adapter the board is on.
-  virtual PoolResult reserve(Log* log, const MacDigits::Digits& wanted, bool exact,
-                             const std::string& port, Reservation& out) = 0;
+  virtual PoolResult<Reservation> reserve(Log* log, const MacDigits::Digits& wanted, bool exact,
+                                          const std::string& port) = 0;
   // Whether a board could be given an address now, without taking one: the store (or database)
-  // can be read and written and holds a usable next address. Not kReserved: what is wrong, for
-  // the operator; the station takes no board until a later check passes.
-  virtual PoolResult check(Log* log) {
+  // can be read and written and holds a usable next address. Not kDone: what is wrong, for the
+  // operator; the station takes no board until a later check passes.
+  virtual PoolResult<> check(Log* log) {
     (void)log;
     return {};
   }
-  // Records how the board that received `reservation` ended. Ok: stored. EAGAIN: kept durably
-  // and sent later (the message says why not now). Any other error: not kept; the station
+  // Records how the board that received `reservation` ended. kDone: stored. kKept: kept durably
+  // and sent later (the message says why not now). Any other code: not kept; the station
   // keeps the record and calls again, which must not store it twice.
-  virtual Status finish(const Reservation& reservation, const BoardOutcome& outcome) = 0;
-  // Tries once more to send the outcomes kept for later, and returns how many are still
-  // unsent (`why`: the last reason). They stay kept and go when the pool is next used.
-  virtual std::size_t flush_outcomes(std::string& why) {
-    (void)why;
-    return 0;
-  }
+  virtual PoolResult<> finish(const Reservation& reservation, const BoardOutcome& outcome) = 0;
+  // Tries once more to send the outcomes kept for later. The value: how many are still unsent
+  // (kKept, the message the last reason; they go when the pool is next used); kDone: none.
+  virtual PoolResult<std::size_t> flush_outcomes() { return {}; }
   // The next address as this process last read, set or handed it out, without asking the
   // store: what every port of the process shows. None where the pool keeps no such address.
   virtual std::optional<MacDigits::Digits> known_next() const { return std::nullopt; }

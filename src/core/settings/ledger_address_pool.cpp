@@ -1,12 +1,10 @@
 #include "core/settings/ledger_address_pool.h"
 
-#include <cerrno>
-
 namespace skav::settings {
 
 namespace {
 
-PoolResult unavailable(std::string message) { return {PoolCode::kUnavailable, std::move(message)}; }
+PoolResult<> unavailable(std::string message) { return {PoolCode::kUnavailable, std::move(message)}; }
 
 // "2026-12-10T06:50:12+01:00 by op@bench1 on eth0"
 std::string when_and_where(const LedgerEntry& entry) {
@@ -19,17 +17,20 @@ LedgerAddressPool::LedgerAddressPool(std::unique_ptr<AddressPool> inner,
                                      std::unique_ptr<AddressLedger> ledger)
     : inner_(std::move(inner)), ledger_(std::move(ledger)) {}
 
-PoolResult LedgerAddressPool::reserve(Log* log, const MacDigits::Digits& wanted, bool exact,
-                                      const std::string& port, Reservation& out) {
+PoolResult<Reservation> LedgerAddressPool::reserve(Log* log, const MacDigits::Digits& wanted, bool exact,
+                                                   const std::string& port) {
   std::lock_guard lock(mutex_);
-  if (std::string error = ledger_->lock_and_read(); !error.empty()) return unavailable(error);
-  PoolResult result = reserve_locked(log, wanted, exact, port, out);
+  if (std::string error = ledger_->lock_and_read(); !error.empty())
+    return unavailable(error).as<Reservation>();
+  PoolResult<Reservation> result = reserve_locked(log, wanted, exact, port);
   ledger_->unlock();
   return result;
 }
 
-PoolResult LedgerAddressPool::reserve_locked(Log* log, const MacDigits::Digits& wanted, bool exact,
-                                             const std::string& port, Reservation& out) {
+PoolResult<Reservation> LedgerAddressPool::reserve_locked(Log* log, const MacDigits::Digits& wanted,
+                                                          bool exact, const std::string& port) {
+  PoolResult<Reservation> reserved;
+  const Reservation& out = reserved.value;
   if (exact) {
     if (const LedgerEntry* last = ledger_->last(wanted)) {
       const std::string address = MacDigits::text(last->address);
@@ -41,16 +42,16 @@ PoolResult LedgerAddressPool::reserve_locked(Log* log, const MacDigits::Digits& 
       log_sink(log, "MAC Addr : %s was sent to a board on this PC before (%s, %s): re-test\r\n",
                address.c_str(), when_and_where(*last).c_str(), last->event.c_str());
     }
-    if (PoolResult reserved = inner_->reserve(log, wanted, true, port, out); !reserved.ok())
-      return reserved;
+    reserved = inner_->reserve(log, wanted, true, port);
+    if (!reserved.ok()) return reserved;
   } else {
-    if (PoolResult moved = move_past_ledger(log, wanted); !moved.ok()) return moved;
+    if (PoolResult<> moved = move_past_ledger(log, wanted); !moved.ok()) return moved.as<Reservation>();
     // The inner pool advances with each reservation, so the ledger's addresses are passed
     // after at most as many tries as it holds; one that does not advance is stuck.
     std::optional<MacDigits::Digits> previous;
     for (std::size_t tries = 0;; ++tries) {
-      if (PoolResult reserved = inner_->reserve(log, wanted, false, port, out); !reserved.ok())
-        return reserved;
+      reserved = inner_->reserve(log, wanted, false, port);
+      if (!reserved.ok()) return reserved;
       const LedgerEntry* last = ledger_->last(out.address);
       if (last == nullptr) break;
       const std::string address = MacDigits::text(out.address);
@@ -58,20 +59,22 @@ PoolResult LedgerAddressPool::reserve_locked(Log* log, const MacDigits::Digits& 
                address.c_str(), when_and_where(*last).c_str());
       if (previous == out.address || tries > ledger_->size())
         return unavailable("the address pool gives " + address + " again, which was sent to a "
-                           "board on this PC before");
+                           "board on this PC before")
+            .as<Reservation>();
       previous = out.address;
     }
   }
   if (std::string error = ledger_->append(out.address, kLedgerReserved, port); !error.empty())
-    return unavailable(error);
+    return unavailable(error).as<Reservation>();
   ports_[MacDigits::text(out.address)] = port;
-  return {};
+  return reserved;
 }
 
-PoolResult LedgerAddressPool::move_past_ledger(Log* log, const MacDigits::Digits& wanted) {
+PoolResult<> LedgerAddressPool::move_past_ledger(Log* log, const MacDigits::Digits& wanted) {
   MacDigits::Digits start = wanted;
-  if (MacDigits::Digits stored; inner_->read_next(log, stored) == 0 && MacDigits::all_hex(stored))
-    start = stored;
+  if (PoolResult<MacDigits::Digits> stored = inner_->read_next(log);
+      stored.ok() && MacDigits::all_hex(stored.value))
+    start = stored.value;
   // A second account may start where the first began thousands of boards ago: the held run is
   // walked here, and the store written once, not once per address.
   MacDigits::Digits free = start;
@@ -94,14 +97,13 @@ PoolResult LedgerAddressPool::move_past_ledger(Log* log, const MacDigits::Digits
     log_sink(log, "MAC Addr : %s to %s skipped: %s addresses sent to boards on this PC before "
              "(the last %s)\r\n", from.c_str(), MacDigits::text(last->address).c_str(),
              std::to_string(skipped).c_str(), when_and_where(*last).c_str());
-  if (int error = inner_->write_next(log, free); error != 0)
+  if (PoolResult<> written = inner_->write_next(log, free); !written.ok())
     return unavailable("the next address " + MacDigits::text(free) + ", past the addresses sent "
-                       "to boards on this PC before, could not be stored (error " +
-                       std::to_string(error) + ")");
+                       "to boards on this PC before, could not be stored: " + written.message);
   return {};
 }
 
-PoolResult LedgerAddressPool::check(Log* log) {
+PoolResult<> LedgerAddressPool::check(Log* log) {
   {
     std::lock_guard lock(mutex_);
     std::string error = ledger_->lock_and_read();
@@ -114,7 +116,7 @@ PoolResult LedgerAddressPool::check(Log* log) {
   return inner_->check(log);
 }
 
-Status LedgerAddressPool::finish(const Reservation& reservation, const BoardOutcome& outcome) {
+PoolResult<> LedgerAddressPool::finish(const Reservation& reservation, const BoardOutcome& outcome) {
   {
     std::lock_guard lock(mutex_);
     std::string port;
@@ -127,7 +129,7 @@ Status LedgerAddressPool::finish(const Reservation& reservation, const BoardOutc
       error = ledger_->append(reservation.address, outcome.verdict, port);
       ledger_->unlock();
     }
-    if (!error.empty()) return Status::error(EIO, error);
+    if (!error.empty()) return unavailable(error);
   }
   return inner_->finish(reservation, outcome);
 }

@@ -20,28 +20,29 @@ class LedgerAddressPool : public AddressPool {
  public:
   LedgerAddressPool(std::unique_ptr<AddressPool> inner, std::unique_ptr<AddressLedger> ledger);
 
-  int read_next(Log* log, MacDigits::Digits& digits) override { return inner_->read_next(log, digits); }
-  int write_next(Log* log, const MacDigits::Digits& digits) override {
+  PoolResult<MacDigits::Digits> read_next(Log* log) override { return inner_->read_next(log); }
+  PoolResult<> write_next(Log* log, const MacDigits::Digits& digits) override {
     return inner_->write_next(log, digits);
   }
   // Not exact: the inner pool's next address, moving past (and logging) each one the ledger
   // holds. Exact: kRefused for an address whose last board passed (the message says when and
   // where), else the inner pool's answer. kUnavailable when the ledger cannot be locked, read
   // or written (the message says why): no address is then given.
-  PoolResult reserve(Log* log, const MacDigits::Digits& wanted, bool exact, const std::string& port,
-                     Reservation& out) override;
+  PoolResult<Reservation> reserve(Log* log, const MacDigits::Digits& wanted, bool exact,
+                                  const std::string& port) override;
   // kUnavailable while the ledger cannot be read or written; else the inner pool's check.
-  PoolResult check(Log* log) override;
-  // Appends the board's verdict to the ledger, then tells the inner pool.
-  Status finish(const Reservation& reservation, const BoardOutcome& outcome) override;
+  PoolResult<> check(Log* log) override;
+  // Appends the board's verdict to the ledger (kUnavailable when it cannot), then tells the
+  // inner pool.
+  PoolResult<> finish(const Reservation& reservation, const BoardOutcome& outcome) override;
   std::optional<MacDigits::Digits> known_next() const override { return inner_->known_next(); }
 
  private:
-  PoolResult reserve_locked(Log* log, const MacDigits::Digits& wanted, bool exact,
-                            const std::string& port, Reservation& out);
+  PoolResult<Reservation> reserve_locked(Log* log, const MacDigits::Digits& wanted, bool exact,
+                                         const std::string& port);
   // Sets the inner pool's next address past the run of addresses the ledger holds from there
   // on, logging what it skips.
-  PoolResult move_past_ledger(Log* log, const MacDigits::Digits& wanted);
+  PoolResult<> move_past_ledger(Log* log, const MacDigits::Digits& wanted);
 
   std::unique_ptr<AddressPool> inner_;
   std::unique_ptr<AddressLedger> ledger_;

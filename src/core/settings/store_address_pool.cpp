@@ -31,17 +31,25 @@ constexpr const char* kSetNext = "set the next address in the Interface dialog o
 
 }  // namespace
 
-int StoreAddressPool::read_next(Log* log, MacDigits::Digits& digits) {
+PoolResult<MacDigits::Digits> StoreAddressPool::read_next(Log* log) {
   std::lock_guard lock(mutex_);
-  int result = store_.machwid_read(log, digits);
-  if (result == kOk) known_ = digits;
-  return result;
+  PoolResult<std::optional<MacDigits::Digits>> stored = stored_next(log);
+  if (!stored.ok()) return stored.as<MacDigits::Digits>();
+  if (!stored.value) return {PoolCode::kUnset, "there is no next MAC address in " + store_.place()};
+  known_ = stored.value;
+  return {PoolCode::kDone, {}, *stored.value};
 }
 
-int StoreAddressPool::write_next(Log* log, const MacDigits::Digits& digits) {
+PoolResult<> StoreAddressPool::write_next(Log* log, const MacDigits::Digits& digits) {
   std::lock_guard lock(mutex_);
   known_ = digits;
-  return store_.machwid_write(log, digits);
+  if (int result = store_.machwid_write(log, digits); result != kOk) return unwritable(result);
+  return {};
+}
+
+PoolResult<> StoreAddressPool::unwritable(int error) const {
+  return {PoolCode::kUnavailable,
+          "the next MAC address could not be stored in " + store_.place() + ": " + store_.error_text(error)};
 }
 
 std::optional<MacDigits::Digits> StoreAddressPool::known_next() const {
@@ -49,7 +57,7 @@ std::optional<MacDigits::Digits> StoreAddressPool::known_next() const {
   return known_;
 }
 
-PoolResult StoreAddressPool::stored_next(Log* log, std::optional<MacDigits::Digits>& next) {
+PoolResult<std::optional<MacDigits::Digits>> StoreAddressPool::stored_next(Log* log) {
   MacDigits::Digits digits{};
   std::string found;
   int result = store_.machwid_read(log, digits, &found);
@@ -62,18 +70,16 @@ PoolResult StoreAddressPool::stored_next(Log* log, std::optional<MacDigits::Digi
     return {PoolCode::kUnavailable, "the next MAC address could not be read from " +
                                         store_.place() + ": " + store_.error_text(result)};
   }
-  if (MacDigits::group(digits)) return used_up(digits);
-  next = digits;
-  return {};
+  return {PoolCode::kDone, {}, digits};
 }
 
-PoolResult StoreAddressPool::used_up(const MacDigits::Digits& next) const {
+PoolResult<> StoreAddressPool::used_up(const MacDigits::Digits& next) const {
   return {PoolCode::kRefused, "the MAC addresses of " + store_.place() + " are used up: the next, " +
                                   MacDigits::colon_text(next) + ", is a group address: " + kSetNext};
 }
 
-PoolResult StoreAddressPool::reserve(Log* log, const MacDigits::Digits& wanted, bool exact,
-                                     const std::string&, Reservation& out) {
+PoolResult<Reservation> StoreAddressPool::reserve(Log* log, const MacDigits::Digits& wanted, bool exact,
+                                                  const std::string&) {
   std::lock_guard lock(mutex_);
   MacDigits::Digits address = wanted;
   if (exact) {
@@ -81,38 +87,33 @@ PoolResult StoreAddressPool::reserve(Log* log, const MacDigits::Digits& wanted, 
       return {PoolCode::kRefused, MacDigits::colon_text(address) +
                                       " is a group (multicast) address, not a board's own"};
   } else {
-    std::optional<MacDigits::Digits> stored;
-    if (PoolResult read = stored_next(log, stored); !read.ok()) return read;
-    if (stored) address = *stored;
+    PoolResult<std::optional<MacDigits::Digits>> stored = stored_next(log);
+    if (!stored.ok()) return stored.as<Reservation>();
     // Only an absent value gives the station's digits (the default at a first start).
-    else if (MacDigits::group(address)) return used_up(address);
+    if (stored.value) address = *stored.value;
+    if (MacDigits::group(address)) return used_up(address).as<Reservation>();
   }
   const MacDigits::Digits next = MacDigits::next(address);
   // The address is the board's only once the one after it is stored: a store that cannot be
   // written would otherwise give every later board this same address.
   if (int result = store_.machwid_write(log, next); result != kOk) {
-    return {PoolCode::kUnavailable, "the next MAC address could not be stored in " +
-                                        store_.place() + ": " + store_.error_text(result)};
+    return unwritable(result).as<Reservation>();
   }
-  out.address = address;
-  out.next = next;
   known_ = next;
-  return {};
+  return {PoolCode::kDone, {}, Reservation{address, next, 0}};
 }
 
-PoolResult StoreAddressPool::check(Log*) {
+PoolResult<> StoreAddressPool::check(Log*) {
   std::lock_guard lock(mutex_);
   // Quietly: the station says once what is wrong, and asks again every second.
-  std::optional<MacDigits::Digits> stored;
-  if (PoolResult read = stored_next(nullptr, stored); !read.ok()) return read;
+  PoolResult<std::optional<MacDigits::Digits>> stored = stored_next(nullptr);
+  if (!stored.ok()) return stored.as<std::monostate>();
+  if (stored.value && MacDigits::group(*stored.value)) return used_up(*stored.value);
   // Writing back what is there proves that the reservation's write would succeed, and changes
   // nothing. An absent value is left absent; the reservation's own write decides there.
-  if (stored) {
-    if (int result = store_.machwid_write(nullptr, *stored); result != kOk) {
-      return {PoolCode::kUnavailable, "the next MAC address could not be stored in " +
-                                          store_.place() + ": " + store_.error_text(result)};
-    }
-    known_ = stored;
+  if (stored.value) {
+    if (int result = store_.machwid_write(nullptr, *stored.value); result != kOk) return unwritable(result);
+    known_ = stored.value;
   }
   return {};
 }

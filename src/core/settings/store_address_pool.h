@@ -18,27 +18,32 @@ class StoreAddressPool : public AddressPool {
  public:
   explicit StoreAddressPool(SettingsStore& store) : store_(store) {}
 
-  int read_next(Log* log, MacDigits::Digits& digits) override;
-  int write_next(Log* log, const MacDigits::Digits& digits) override;
+  // kRefused: the stored value is not 12 hexadecimal digits; kUnavailable: the store could not
+  // be read (the message names the file and the error).
+  PoolResult<MacDigits::Digits> read_next(Log* log) override;
+  // kUnavailable: the store could not be written (the message names the file and the error).
+  PoolResult<> write_next(Log* log, const MacDigits::Digits& digits) override;
   // The address is `wanted` when exact, else the stored MACHWID (`wanted` only when there is no
   // value); MACHWID becomes that address plus one before the address is given. kUnavailable:
   // the store could not be read or that write failed (nothing was given; the message names the
   // file and the error). kRefused: the stored value is not 12 hexadecimal digits, or the address
   // would be a group address (an entered one, or the store's range used up: the address after
   // 00FFFFFFFFFF is never given).
-  PoolResult reserve(Log* log, const MacDigits::Digits& wanted, bool exact,
-                     const std::string& port, Reservation& out) override;
+  PoolResult<Reservation> reserve(Log* log, const MacDigits::Digits& wanted, bool exact,
+                                  const std::string& port) override;
   // As reserve() would answer for the store's next address, without taking it: the store is read,
   // the next address written back unchanged, and the value checked. Logs nothing.
-  PoolResult check(Log* log) override;
+  PoolResult<> check(Log* log) override;
   // The production records keep the outcome; the store has nothing to add.
-  Status finish(const Reservation&, const BoardOutcome&) override { return {}; }
+  PoolResult<> finish(const Reservation&, const BoardOutcome&) override { return {}; }
   std::optional<MacDigits::Digits> known_next() const override;
 
  private:
-  // The stored next address: none when there is no value; not ok as reserve() says.
-  PoolResult stored_next(Log* log, std::optional<MacDigits::Digits>& next);
-  PoolResult used_up(const MacDigits::Digits& next) const;
+  // The stored next address: none when there is no value; kRefused when it is not 12
+  // hexadecimal digits, kUnavailable when the store cannot be read.
+  PoolResult<std::optional<MacDigits::Digits>> stored_next(Log* log);
+  PoolResult<> used_up(const MacDigits::Digits& next) const;
+  PoolResult<> unwritable(int error) const;
 
   SettingsStore& store_;
   mutable std::mutex mutex_;  // one reservation at a time among the ports of a process

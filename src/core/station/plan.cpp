@@ -61,6 +61,7 @@ PlanStep plan_environment(const config::SectionTable& table, const fs::path& dir
   step.command = transfer::kWrite;
   if (step.memory != transfer::kSpi && step.memory != transfer::kLpc) {
     step.skip_reason = format("Mem_type %s is not spi or lpc", step.record.mem_type);
+    step.skip = SkipReason::kMemoryType;
     return step;
   }
   step.used = true;
@@ -75,15 +76,20 @@ PlanStep plan_image(StepSlot slot, config::SectionIndex index, const config::Sec
   std::uint8_t command = transfer::command_code(step.record.command);
   if (is_missing(step.record.filename)) {
     step.skip_reason = "not configured";
+    step.skip = SkipReason::kNotConfigured;
   } else if (step.memory != transfer::kNand && step.memory != transfer::kSpi &&
              step.memory != transfer::kLpc) {
     step.skip_reason = format("Mem_type %s is not nand, spi or lpc", step.record.mem_type);
+    step.skip = SkipReason::kMemoryType;
   } else if (command == transfer::kInvalidCode) {
     step.skip_reason = format("Command %s is not write, read or exe", step.record.command);
+    step.skip = SkipReason::kCommand;
   } else {
     step.used = true;
     step.command = command;
     step.file_problem = check_file(step.file, step.record.filename, kImageCapacity, step.size);
+    // The run skips an image it cannot read whole rather than send part of it.
+    if (!step.file_problem.empty()) step.skip = SkipReason::kFile;
   }
   return step;
 }
@@ -95,8 +101,10 @@ PlanStep plan_diag(const config::SectionTable& table, const fs::path& dir) {
   step.command = transfer::kExe;
   if (is_missing(step.record.filename)) {
     step.skip_reason = "not configured";
+    step.skip = SkipReason::kNotConfigured;
   } else if (step.memory != transfer::kMem) {
     step.skip_reason = format("Mem_type %s is not mem", step.record.mem_type);
+    step.skip = SkipReason::kMemoryType;
   } else {
     step.used = true;
     step.file_problem = check_file(step.file, step.record.filename, kDiagCapacity, step.size);
@@ -114,13 +122,17 @@ std::uint32_t RunPlan::largest_image() const {
   return static_cast<std::uint32_t>(largest);
 }
 
+const PlanStep& RunPlan::step(StepSlot slot) const {
+  return *std::find_if(steps.begin(), steps.end(), [slot](const PlanStep& s) { return s.slot == slot; });
+}
+
 RunPlan make_plan(const config::SectionTable& table, const fs::path& dir) {
   RunPlan plan;
-  plan.steps[0] = plan_environment(table, dir);
-  plan.steps[1] = plan_image(StepSlot::kKernel, config::kKernel, table, dir);
-  plan.steps[2] = plan_image(StepSlot::kUboot, config::kUboot, table, dir);
-  plan.steps[3] = plan_image(StepSlot::kFilesystem, config::kFilesystem, table, dir);
-  plan.steps[4] = plan_diag(table, dir);
+  plan.steps = {plan_environment(table, dir),
+                plan_image(StepSlot::kKernel, config::kKernel, table, dir),
+                plan_image(StepSlot::kUboot, config::kUboot, table, dir),
+                plan_image(StepSlot::kFilesystem, config::kFilesystem, table, dir),
+                plan_diag(table, dir)};
   return plan;
 }
 
@@ -131,11 +143,17 @@ std::string format_section_record(std::size_t index, const config::SectionRecord
 }
 
 std::string describe_step(const PlanStep& step) {
+  std::string text = format("%zu %s: ", step.table_index, step.record.name);
+  if (step.skip != SkipReason::kNone) text += "skipped, ";
+  return text + step_summary(step);
+}
+
+std::string step_summary(const PlanStep& step) {
   const config::SectionRecord& record = step.record;
-  std::string text = format("%zu %s: ", step.table_index, record.name);
-  if (!step.used) return text + "skipped, " + step.skip_reason;
-  text += format("memory type %u (%s), command %u ", static_cast<unsigned>(step.memory),
-                 record.mem_type, static_cast<unsigned>(step.command));
+  if (!step.used) return step.skip_reason;
+  if (step.skip == SkipReason::kFile) return step.file_problem;
+  std::string text = format("memory type %u (%s), command %u ", static_cast<unsigned>(step.memory),
+                            record.mem_type, static_cast<unsigned>(step.command));
   switch (step.kind) {
     case StepKind::kEnvironment:
       text += "(write), environment image";
@@ -147,7 +165,6 @@ std::string describe_step(const PlanStep& step) {
       if (!step.file_problem.empty()) return text + "0 bytes (" + step.file_problem + ")";
       break;
     case StepKind::kImage:
-      if (!step.file_problem.empty()) return format("%zu %s: skipped, ", step.table_index, record.name) + step.file_problem;
       text += format("(%s), ", record.command);
       break;
   }

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "core/config/section_table.h"
 #include "core/transfer/command.h"
@@ -14,13 +15,17 @@ namespace skav::station {
 inline constexpr std::uint32_t kImageCapacity = 67108860;  // largest kernel, uboot, filesystem image
 inline constexpr std::uint32_t kDiagCapacity = 33554428;   // largest diagnostic image
 
-// The steps of a run in the order a run takes them; also the production record's columns.
+// Each step's place among the production record's columns and a board's rows.
 enum class StepSlot : std::size_t { kEnvironment, kKernel, kUboot, kFilesystem, kDiag };
 inline constexpr std::size_t kStepSlots = 5;
 inline constexpr std::array<const char*, kStepSlots> kStepNames = {"environment", "kernel", "uboot",
                                                                    "filesystem", "diag"};
 
 enum class StepKind { kEnvironment, kImage, kDiag };
+
+// Why a run does not send a step. kMemoryType, kCommand: the section names a Mem_type or a
+// Command the step cannot take; kFile: an image step whose file cannot be read whole.
+enum class SkipReason { kNone, kNotConfigured, kMemoryType, kCommand, kFile };
 
 // One step of a run, worked out from its Section Record and the files it names.
 struct PlanStep {
@@ -32,6 +37,7 @@ struct PlanStep {
   // nand is not spi or lpc", ...) and the run neither logs nor sends anything for it.
   bool used = false;
   std::string skip_reason;
+  SkipReason skip = SkipReason::kNone;  // also kFile for a used image step that cannot be read
   std::uint8_t memory = transfer::kInvalidCode;  // Memory Type Code of the Command Header
   std::uint16_t command = transfer::kWrite;      // Command Code of the Command Header
   // The image file (or the environment description file), relative names taken from the
@@ -45,11 +51,12 @@ struct PlanStep {
 };
 
 // The ordered steps of one run: the environment, the kernel, uboot and filesystem sections,
-// the diagnostic image.
+// the diagnostic image. The run takes them in this order, each as its kind says.
 struct RunPlan {
-  std::array<PlanStep, kStepSlots> steps;
+  std::vector<PlanStep> steps;
 
-  const PlanStep& step(StepSlot slot) const { return steps[static_cast<std::size_t>(slot)]; }
+  // The step in `slot` (every plan has one for each slot).
+  const PlanStep& step(StepSlot slot) const;
   // The size of the largest image the section steps will load (0 when none can be read).
   std::uint32_t largest_image() const;
 };
@@ -63,7 +70,10 @@ RunPlan make_plan(const config::SectionTable& table, const std::filesystem::path
 std::string format_section_record(std::size_t index, const config::SectionRecord& record);
 
 // One line, without a line end, saying what a run does with the step: "<table index> <Section
-// Name>: " then its memory type code, command code and file size, or why it is skipped.
+// Name>: " then its memory type code, command code and file size, or "skipped, " and why.
 std::string describe_step(const PlanStep& step);
+// describe_step's text after its head and after "skipped, ": "memory type 1 (nand), command 1
+// (write), 100 bytes from kernel.bin", or "not configured", "file kernel.bin missing", ...
+std::string step_summary(const PlanStep& step);
 
 }  // namespace skav::station

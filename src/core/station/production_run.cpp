@@ -70,12 +70,12 @@ class StepRunner {
 
 bool transfer_completed(const StepResult& result) { return result.outcome == Outcome::kOk; }
 
-// The steps of the plan after `from` were never reached.
+// The steps of the plan after the `from`th were never reached.
 void mark_not_run(const RunPlan& plan, std::size_t from, BoardRecord& record, RunObserver* observer) {
-  for (std::size_t i = from; i < kStepSlots; ++i) {
+  for (std::size_t i = from; i < plan.steps.size(); ++i) {
     const PlanStep& step = plan.steps[i];
     if (!step.used) continue;
-    record.steps[i] = Verdict::kNotRun;
+    record.step(step.slot) = Verdict::kNotRun;
     if (observer != nullptr) observer->on_step_finished(step.slot, Verdict::kNotRun, "not reached");
   }
 }
@@ -96,13 +96,13 @@ bool store_record(Log* log, const std::filesystem::path& dir, settings::AddressP
   }
   if (kept.reservation && !kept.with_pool) {
     settings::BoardOutcome outcome{verdict_name(kept.record.overall), record_columns(kept.record)};
-    Status given = pool.finish(*kept.reservation, outcome);
-    // EAGAIN: the pool keeps it on disk and sends it later.
-    kept.with_pool = given.ok() || given.code() == EAGAIN;
+    settings::PoolResult<> given = pool.finish(*kept.reservation, outcome);
+    // kKept: the pool keeps it on disk and sends it later.
+    kept.with_pool = given.ok() || given.code == settings::PoolCode::kKept;
     if (!given.ok())
-      log_sink(log, "Could not record the board in the MAC address pool: %s\r\n", given.message().c_str());
+      log_sink(log, "Could not record the board in the MAC address pool: %s\r\n", given.message.c_str());
     if (!kept.with_pool) {
-      kept.problem = given.message();
+      kept.problem = given.message;
       return false;
     }
   }
@@ -125,55 +125,66 @@ KeptRecord run_board(RunContext& context) {
   if (context.observer != nullptr) context.observer->on_planned(plan);
   StepRunner runner(context, channel, record);
 
-  // Which step ended the run early (kStepSlots: none did).
-  std::size_t ended_at = kStepSlots;
+  // Which step of the plan ended the run early (the plan's size: none did).
+  const std::size_t none = plan.steps.size();
+  std::size_t ended_at = none;
   bool started_diag = false;
 
   AddressSource address{context.pool, context.digits, context.exact_address,
                         context.link.open_name()};
   address.observer = context.observer;
-  EnvironmentResult environment = runner.run(plan.steps[0], [&] {
-    return environment_step(context.log, channel, plan.steps[0], context.dir, address);
-  });
-  if (environment.built && MacDigits::all_hex(environment.written))
-    record.written_mac = MacDigits::colon_text(environment.written);
-  if (environment.sent && context.observer != nullptr)
-    context.observer->on_address_taken(environment.written, environment.next);
-  if (!transfer_completed(environment) || environment.no_address) ended_at = 0;
-
-  if (ended_at == kStepSlots) {
-    ImageBuffer own;
-    ImageBuffer& buffer = context.images != nullptr ? *context.images : own;
-    bool any = std::any_of(plan.steps.begin(), plan.steps.end(), [](const PlanStep& step) {
-      return step.kind == StepKind::kImage && step.used;
-    });
-    if (any && !buffer.obtain(plan.largest_image()))
-      log_sink(context.log, "Not enough memory for the image buffers (%u bytes)\r\n", plan.largest_image());
-    for (std::size_t i = 1; i <= 3 && ended_at == kStepSlots; ++i) {
-      StepResult result = runner.run(plan.steps[i], [&] {
-        return image_step(context.log, channel, plan.steps[i], buffer);
-      });
-      if (!transfer_completed(result)) ended_at = i;
-    }
-  }
-
-  if (ended_at == kStepSlots) {
-    DiagResult diag = runner.run(plan.steps[4], [&] { return diag_step(context.log, channel, plan.steps[4]); });
-    if (!transfer_completed(diag)) ended_at = 4;
-    started_diag = diag.started;
-    if (started_diag) {
-      Outcome relayed = relay_diagnostic_text(context.log, channel);
-      if (relayed != Outcome::kOk) {
-        log_transfer_failure(context.log, channel, relayed);
-        record.step(StepSlot::kDiag) = verdict_of(relayed);
-        if (context.observer != nullptr)
-          context.observer->on_step_finished(StepSlot::kDiag, verdict_of(relayed),
-                                             "diagnostic text: " + transfer_failure_reason(channel, relayed));
-        ended_at = 4;
+  EnvironmentResult environment;
+  ImageBuffer own;
+  ImageBuffer& buffer = context.images != nullptr ? *context.images : own;
+  bool buffer_asked = false;
+  for (std::size_t i = 0; i < plan.steps.size() && ended_at == none; ++i) {
+    const PlanStep& step = plan.steps[i];
+    switch (step.kind) {
+      case StepKind::kEnvironment: {
+        environment = runner.run(step, [&] {
+          return environment_step(context.log, channel, step, context.dir, address);
+        });
+        if (environment.built && MacDigits::all_hex(environment.written))
+          record.written_mac = MacDigits::colon_text(environment.written);
+        if (environment.sent && context.observer != nullptr)
+          context.observer->on_address_taken(environment.written, environment.next);
+        if (!transfer_completed(environment) || environment.no_address) ended_at = i;
+        break;
+      }
+      case StepKind::kImage: {
+        // One buffer for every image of the run, as large as the largest, taken once.
+        if (!buffer_asked) {
+          buffer_asked = true;
+          bool any = std::any_of(plan.steps.begin(), plan.steps.end(), [](const PlanStep& s) {
+            return s.kind == StepKind::kImage && s.used;
+          });
+          if (any && !buffer.obtain(plan.largest_image()))
+            log_sink(context.log, "Not enough memory for the image buffers (%u bytes)\r\n",
+                     plan.largest_image());
+        }
+        StepResult result = runner.run(step, [&] { return image_step(context.log, channel, step, buffer); });
+        if (!transfer_completed(result)) ended_at = i;
+        break;
+      }
+      case StepKind::kDiag: {
+        DiagResult diag = runner.run(step, [&] { return diag_step(context.log, channel, step); });
+        if (!transfer_completed(diag)) ended_at = i;
+        started_diag = diag.started;
+        if (!started_diag) break;
+        Outcome relayed = relay_diagnostic_text(context.log, channel);
+        if (relayed != Outcome::kOk) {
+          log_transfer_failure(context.log, channel, relayed);
+          record.step(step.slot) = verdict_of(relayed);
+          if (context.observer != nullptr)
+            context.observer->on_step_finished(step.slot, verdict_of(relayed),
+                                               "diagnostic text: " + transfer_failure_reason(channel, relayed));
+          ended_at = i;
+        }
+        break;
       }
     }
   }
-  if (ended_at < kStepSlots) mark_not_run(plan, ended_at + 1, record, context.observer);
+  if (ended_at < none) mark_not_run(plan, ended_at + 1, record, context.observer);
 
   record.overall = overall_verdict(record);
   record.time = iso8601_now();
@@ -185,7 +196,7 @@ KeptRecord run_board(RunContext& context) {
 
   // A run that relayed a diagnostic image ends with its text; one that gave up on the board has
   // said so already. Otherwise the run's verdict closes it.
-  if ((started_diag && ended_at == kStepSlots) || ended_at < kStepSlots) return kept;
+  if ((started_diag && ended_at == none) || ended_at < none) return kept;
   log_sink(context.log, "%s", record.overall == Verdict::kFail ? "Fail !!\r\n" : "Success !!\r\n");
   return kept;
 }

@@ -163,25 +163,18 @@ void Station::carry_out(Command& command) {
             if (was_pending && !mac_entry_.pending()) entered_ = true;
           },
           [this](ToggleBarcode&) {
-            barcode_mode_ = barcode_mode_ == 0 ? 1 : 0;
+            barcode_mode_ = barcode_mode_ == BarcodeMode::kOn ? BarcodeMode::kOff : BarcodeMode::kOn;
             // The operator's choice replaces the mode chosen for this station's life.
             options_.barcode.reset();
-            stored_barcode_ = barcode_mode_;
-            if (store_.number_write(&log_, settings::kBarCode, barcode_mode_) != settings::kOk)
+            stored_barcode_ = barcode_mode_ == BarcodeMode::kOn ? 1 : 0;
+            if (store_.number_write(&log_, settings::kBarCode, stored_barcode_) != settings::kOk)
               log_sink(&log_, "Could not set Registry Key. \r\n");
           },
           [this](ApplyInterface& apply) { apply_interface(apply); },
           [this](Planned& planned) {
             if (!board_) return;
-            for (std::size_t i = 0; i < kStepSlots; ++i) {
-              const PlanStep& step = planned.plan.steps[i];
-              StepView& view = board_->steps[i];
-              view = StepView{};
-              view.slot = step.slot;
-              view.used = step.used;
-              view.detail = describe_step(step);
-              view.state = step.used ? StepView::State::kWaiting : StepView::State::kDone;
-            }
+            for (const PlanStep& step : planned.plan.steps)
+              board_->steps[static_cast<std::size_t>(step.slot)] = step_view(step);
             board_->planned = true;
           },
           [this](StepStarted& started) {
@@ -214,7 +207,7 @@ void Station::carry_out(Command& command) {
             pool_waiting_ = answer.code == settings::PoolCode::kUnavailable;
             if (answer.code == settings::PoolCode::kExhausted) pool_exhausted_ = true;
             if (answer.code != settings::PoolCode::kRefused)
-              pool_problem_ = answer.code == settings::PoolCode::kReserved ? "" : answer.message;
+              pool_problem_ = answer.code == settings::PoolCode::kDone ? "" : answer.message;
           },
           [this](RunEnded& ended) { take_back(ended); },
       },
@@ -225,7 +218,7 @@ void Station::take_back(RunEnded& ended) {
   // The worker's last act was to post this: joining it waits only for its return.
   if (worker_.joinable()) worker_.join();
   link_ = std::move(ended.link);
-  run_status_ = kRunFinished;
+  run_status_ = RunStatus::kFinished;
   const BoardRecord& record = ended.kept.record;
   const bool stored = ended.kept.stored();
   if (board_) {
@@ -280,14 +273,14 @@ void Station::start_up() {
     }
   };
   restore_number(settings::kBarCode, stored_barcode_);
-  barcode_mode_ = options_.barcode ? *options_.barcode : stored_barcode_;
+  barcode_mode_ = options_.barcode ? *options_.barcode
+                                   : stored_barcode_ == 1 ? BarcodeMode::kOn : BarcodeMode::kOff;
   restore_number(settings::kNetIF, stored_index_);
   selected_index_ = stored_index_;
-  MacDigits::Digits digits = digits_;
-  int next = pool_.read_next(&log_, digits);
-  if (next == settings::kOk) {
-    digits_ = digits;
-  } else if (next == settings::kNotFound && pool_.write_next(&log_, digits_) != settings::kOk) {
+  settings::PoolResult<MacDigits::Digits> next = pool_.read_next(&log_);
+  if (next.ok()) {
+    digits_ = next.value;
+  } else if (next.code == settings::PoolCode::kUnset && !pool_.write_next(&log_, digits_).ok()) {
     // Only a missing value is repaired: a value that is there but unusable (or a store that
     // cannot be read) is the operator's to set, and the pool's check says so before a run.
     log_sink(&log_, "Could not set Registry Key. \r\n");
@@ -299,7 +292,7 @@ void Station::start_up() {
   bool was_pending = mac_entry_.pending();
   mac_entry_.discard();
   entered_ = false;
-  if (was_pending && state_ == StationState::kConnected && barcode_mode_ == 1)
+  if (was_pending && state_ == StationState::kConnected && barcode_mode_ == BarcodeMode::kOn)
     mac_entry_.prompt(&log_, digits_);
 
   ++start_ups_;
@@ -327,7 +320,7 @@ int Station::reopen_link() {
 }
 
 void Station::apply_interface(const ApplyInterface& apply) {
-  if (!link_ || run_status_ != kNoRun) {
+  if (!link_ || run_status_ != RunStatus::kNoRun) {
     log_sink(&log_, "Network Interface not changed: a board is being programmed\r\n");
     return;
   }
@@ -403,7 +396,7 @@ void Station::tick() {
       if (link::find_target(*link_) == 1) {
         log_sink(&log_, "Connected...\r\n");
         state_ = StationState::kConnected;
-        if (barcode_mode_ == 1) mac_entry_.prompt(&log_, digits_);
+        if (barcode_mode_ == BarcodeMode::kOn) mac_entry_.prompt(&log_, digits_);
       } else {
         // A removed adapter's handle may just go quiet: ask now and then whether it is there.
         if (++check_ticks_ >= kLostRetryTicks) {
@@ -415,10 +408,10 @@ void Station::tick() {
       break;
     case StationState::kConnected:
       if (mac_entry_.pending()) break;
-      if (run_status_ == kNoRun && pool_ready()) start_worker();
-      if (run_status_ == kRunFinished) {
+      if (run_status_ == RunStatus::kNoRun && pool_ready()) start_worker();
+      if (run_status_ == RunStatus::kFinished) {
         state_ = StationState::kIdle;
-        run_status_ = kNoRun;
+        run_status_ = RunStatus::kNoRun;
         ++boards_done_;
       }
       break;
@@ -432,7 +425,7 @@ bool Station::pool_ready() {
     pool_checked_ = true;
     pool_check_ticks_ = 0;
   }
-  settings::PoolResult problem = pool_check_;
+  settings::PoolResult<> problem = pool_check_;
   // The operator's entry is the board's address: the pool's own next address is not used.
   if (problem.code == settings::PoolCode::kRefused && entered_) problem = {};
   if (problem.ok()) {
@@ -476,7 +469,7 @@ void Station::start_worker() {
     log_sink(&log_, "CreateThread failed.\r\n");
     return;
   }
-  run_status_ = kRunning;
+  run_status_ = RunStatus::kRunning;
   entered_ = false;
   pool_checked_ = false;  // the next board's check is its own
   run_adapter_ = link->open_name();
@@ -504,7 +497,7 @@ std::string Station::format_status_text() const {
   if (selected_index_ >= 0 && selected_index_ < adapters_.count)
     adapter = adapters_.entries[static_cast<std::size_t>(selected_index_)];
   char text[4096];
-  if (barcode_mode_ == 1) {
+  if (barcode_mode_ == BarcodeMode::kOn) {
     std::snprintf(text, sizeof text, "Ethernet -> %s", adapter.c_str());
   } else {
     const MacDigits::Digits& d = digits_;

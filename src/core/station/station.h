@@ -37,7 +37,7 @@ struct StationOptions {
   // For this station's life only, never stored: the adapter to open (its system name) instead
   // of the stored NetIF, and Barcode Mode instead of the stored BarCode.
   std::optional<std::string> interface;
-  std::optional<int> barcode;
+  std::optional<BarcodeMode> barcode;
   // The clock the link, the transfers and the station's waits read. The tick thread paces on
   // the system's clock whatever this is; tests that hand in a ManualClock drive step() instead.
   Clock* clock = nullptr;
@@ -108,9 +108,9 @@ class Station {
 
   // Shorthands for the snapshot's fields, for tests.
   StationState state() const { return snapshot()->state; }
-  int run_status() const { return snapshot()->run_status; }
+  RunStatus run_status() const { return snapshot()->run_status; }
   bool entry_pending() const { return snapshot()->entry_pending; }
-  int barcode_mode() const { return snapshot()->barcode_mode; }
+  BarcodeMode barcode_mode() const { return snapshot()->barcode_mode; }
   int selected_index() const { return snapshot()->selected_index; }
   MacDigits::Digits mac_digits() const { return snapshot()->digits; }
   std::string status_text() const { return snapshot()->status_text; }
@@ -183,11 +183,11 @@ class Station {
 
   // Owned by the station's thread.
   std::shared_ptr<link::Link> link_;  // null while a run holds it
-  int barcode_mode_ = 1;
+  BarcodeMode barcode_mode_ = BarcodeMode::kOn;
   MacEntry mac_entry_;
   bool entered_ = false;  // the MAC Digits are the operator's entry for the next run
   link::AdapterList adapters_;
-  int run_status_ = kNoRun;
+  RunStatus run_status_ = RunStatus::kNoRun;
   int selected_index_ = 0;
   int stored_barcode_ = 1;  // BarCode and NetIF as stored, before this station's own choices
   int stored_index_ = 0;
@@ -212,7 +212,7 @@ class Station {
   bool pool_waiting_ = false;    // a run waits for the address pool to answer
   bool pool_exhausted_ = false;  // the pool has no address left: no more boards are taken
   std::string pool_problem_;
-  settings::PoolResult pool_check_;  // the pool's last check
+  settings::PoolResult<> pool_check_;  // the pool's last check
   bool pool_checked_ = false;        // pool_check_ holds for the board waiting now
   bool pool_check_waiting_ = false;  // a failed check keeps the board waiting
   int pool_check_ticks_ = 0;

@@ -15,14 +15,21 @@
 namespace skav::station {
 
 enum class StationState { kIdle = 0, kSearching = 1, kConnected = 2 };
-enum RunStatus { kNoRun = 0, kRunning = 1, kRunFinished = 2 };
+// Whether a board's run is going: kFinished until the station takes the run back.
+enum class RunStatus { kNoRun, kRunning, kFinished };
+// Barcode Mode: kOn asks the operator for each board's address before its run. Stored as
+// BarCode 1 (on) and 0 (off); any other stored value counts as off.
+enum class BarcodeMode { kOff, kOn };
 
 // A step of the board in progress (or the last board), as a front end shows it.
 struct StepView {
   enum class State { kWaiting, kRunning, kDone };
   StepSlot slot = StepSlot::kEnvironment;
   bool used = false;         // the run takes this step
-  std::string detail;        // what the step does, or why it is skipped (describe_step's text)
+  SkipReason skip = SkipReason::kNone;  // why the run does not send it (kNotConfigured: no step of this line)
+  std::string summary;       // what the step does, or why it is skipped (step_summary's text)
+  std::string file;          // the section's Filename, as configured
+  std::uint64_t size = 0;    // the file's size in bytes when planned
   State state = State::kWaiting;
   Verdict verdict = Verdict::kSkipped;  // when kDone (and for steps the run does not take)
   std::string reason;        // why it did not pass
@@ -33,6 +40,20 @@ struct StepView {
   const char* name() const { return kStepNames[static_cast<std::size_t>(slot)]; }
   bool operator==(const StepView&) const = default;
 };
+
+// A planned step as a front end first shows it: waiting when the run takes it, else done
+// (skipped).
+inline StepView step_view(const PlanStep& step) {
+  StepView view;
+  view.slot = step.slot;
+  view.used = step.used;
+  view.skip = step.skip;
+  view.summary = step_summary(step);
+  view.file = step.record.filename;
+  view.size = step.size;
+  view.state = step.used ? StepView::State::kWaiting : StepView::State::kDone;
+  return view;
+}
 
 // The board in progress, or the last one.
 struct BoardView {
@@ -58,9 +79,9 @@ struct BoardView {
 struct StationSnapshot {
   std::uint64_t sequence = 0;   // grows with every snapshot published
   StationState state = StationState::kIdle;
-  int run_status = kNoRun;
+  RunStatus run_status = RunStatus::kNoRun;
   std::string status_text;      // the Status Pane text, as the last tick set it (none before)
-  int barcode_mode = 1;
+  BarcodeMode barcode_mode = BarcodeMode::kOn;
   bool entry_pending = false;
   int entry_counter = 0;
   link::AdapterList adapters;

@@ -77,12 +77,12 @@ void log_address_line(Log* log, const MacDigits::Digits& d, const char* verdict)
 // Takes the board's address from the pool. While the pool cannot be reached the step waits
 // (saying so once) and tries again, until it answers or the station is stopped: a board is
 // never programmed without a reserved address.
-settings::PoolResult reserve_address(Log* log, transfer::Channel& channel, AddressSource& source,
-                                     settings::Reservation& reservation) {
+settings::PoolResult<settings::Reservation> reserve_address(Log* log, transfer::Channel& channel,
+                                                            AddressSource& source) {
   bool waiting = false;
   for (;;) {
-    settings::PoolResult result =
-        source.pool.reserve(log, source.digits, source.exact, source.port, reservation);
+    settings::PoolResult<settings::Reservation> result =
+        source.pool.reserve(log, source.digits, source.exact, source.port);
     if (result.code != settings::PoolCode::kUnavailable) {
       if (waiting && result.ok()) log_sink(log, "MAC address pool available again\r\n");
       if (source.observer != nullptr && (waiting || !result.ok()))
@@ -161,8 +161,8 @@ EnvironmentResult environment_step(Log* log, transfer::Channel& channel, const P
   // the description file also names it in a MAC variable. The address is taken, and the one
   // after it stored, before any byte of it leaves: a station that dies mid-run never hands the
   // same address out twice.
-  settings::Reservation reservation;
-  settings::PoolResult reserved = reserve_address(log, channel, address, reservation);
+  settings::PoolResult<settings::Reservation> reserved = reserve_address(log, channel, address);
+  const settings::Reservation& reservation = reserved.value;
   if (!reserved.ok()) {
     // No address was taken: the record names none.
     result.built = false;

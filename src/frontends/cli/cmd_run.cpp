@@ -108,8 +108,9 @@ int run_station(const app::SetupOptions& options) {
                  snapshot->record_problem.c_str());
     unkept = true;
   }
-  std::string why;
-  if (std::size_t unsent = line.pool().flush_outcomes(why); unsent > 0) {
+  if (settings::PoolResult<std::size_t> flushed = line.pool().flush_outcomes(); flushed.value > 0) {
+    const std::size_t unsent = flushed.value;
+    const std::string& why = flushed.message;
     std::fprintf(stderr, "skav run: %zu record%s not sent to the line's database (%s); kept on disk and "
                  "sent at the next start\n", unsent, unsent == 1 ? "" : "s", why.c_str());
     unkept = true;

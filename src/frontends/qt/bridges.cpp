@@ -77,8 +77,8 @@ void EventBridge::flush() {
     Q_EMIT snapshot_changed(next);
     if (!before || before->status_text != next->status_text)
       Q_EMIT status_text_changed(QString::fromStdString(next->status_text));
-    bool active = next->run_status != station::kNoRun;
-    if (!before || (before->run_status != station::kNoRun) != active) Q_EMIT run_active_changed(active);
+    bool active = next->run_status != station::RunStatus::kNoRun;
+    if (!before || (before->run_status != station::RunStatus::kNoRun) != active) Q_EMIT run_active_changed(active);
     if (std::optional<present::ProgressLine> line = present::progress_line(*next)) {
       Q_EMIT progress_changed(QString::fromStdString(line->label), line->percent);
       progress_shown_ = true;

@@ -406,7 +406,7 @@ void MainWindow::show_caption() {
 
 void MainWindow::update_barcode_check() {
   auto shown = selected().events->latest();
-  barcode_action_->setChecked(shown != nullptr && shown->barcode_mode != 0);
+  barcode_action_->setChecked(shown != nullptr && shown->barcode_mode == station::BarcodeMode::kOn);
 }
 
 void MainWindow::new_log() {
@@ -519,7 +519,7 @@ void MainWindow::toggle_barcode() {
     if (port->station != nullptr) port->station->post_toggle_barcode();
   // The check mark follows the station's next snapshot; until then it shows the new mode.
   auto shown = selected().events->latest();
-  barcode_action_->setChecked(shown == nullptr || shown->barcode_mode == 0);
+  barcode_action_->setChecked(shown == nullptr || shown->barcode_mode == station::BarcodeMode::kOff);
 }
 
 }  // namespace skav::gui

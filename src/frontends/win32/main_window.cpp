@@ -217,8 +217,8 @@ LRESULT MainWindow::on_message(UINT message, WPARAM wparam, LPARAM lparam) {
       const auto& shown = selected().shown;
       // The Interface dialog reopens the first port's adapter, which a run holds while it lasts.
       const auto& first = ports_.front()->shown;
-      const bool barcode = shown != nullptr && shown->barcode_mode != 0;
-      const bool running = first != nullptr && first->run_status != station::kNoRun;
+      const bool barcode = shown != nullptr && shown->barcode_mode == station::BarcodeMode::kOn;
+      const bool running = first != nullptr && first->run_status != station::RunStatus::kNoRun;
       const auto check = [menu](UINT item, bool on) {
         CheckMenuItem(menu, item, MF_BYCOMMAND | (on ? MF_CHECKED : MF_UNCHECKED));
       };

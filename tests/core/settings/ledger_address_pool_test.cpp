@@ -27,8 +27,10 @@ struct Station {
     pool = std::make_unique<LedgerAddressPool>(
         std::move(inner), std::make_unique<AddressLedger>(ledger, account, [] { return std::string("T1"); }));
   }
-  PoolResult reserve(const char* wanted, bool exact, Reservation& out) {
-    return pool->reserve(&log, digits(wanted), exact, "eth0", out);
+  PoolResult<Reservation> reserve(const char* wanted, bool exact, Reservation& out) {
+    PoolResult<Reservation> result = pool->reserve(&log, digits(wanted), exact, "eth0");
+    if (result.ok()) out = result.value;
+    return result;
   }
   FileSettingsStore store;
   StringLog log;

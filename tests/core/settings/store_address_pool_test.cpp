@@ -33,8 +33,10 @@ class StorePool : public ::testing::Test {
     if (result == kOk) return MacDigits::text(d);
     return result == kBadValue ? "bad:" + found : "(none)";
   }
-  PoolResult reserve(Reservation& out, const char* wanted = "001122334455", bool exact = false) {
-    return pool_.reserve(&log_, digits_of(wanted), exact, "eth1", out);
+  PoolResult<Reservation> reserve(Reservation& out, const char* wanted = "001122334455", bool exact = false) {
+    PoolResult<Reservation> result = pool_.reserve(&log_, digits_of(wanted), exact, "eth1");
+    if (result.ok()) out = result.value;
+    return result;
   }
 
   test::TempDir dir_;
@@ -98,9 +100,9 @@ TEST_F(StorePool, AStoredNextAddressThatIsNotTwelveHexDigitsIsRefusedAndShown) {
     EXPECT_EQ(result.code, PoolCode::kRefused);
     EXPECT_EQ(result.message, why);
     EXPECT_EQ(pool_.check(&log_).message, why);
-    MacDigits::Digits next = MacDigits::kDefault;
-    EXPECT_EQ(pool_.read_next(&log_, next), kBadValue);
-    EXPECT_EQ(next, MacDigits::kDefault);
+    PoolResult<MacDigits::Digits> next = pool_.read_next(&log_);
+    EXPECT_EQ(next.code, PoolCode::kRefused);
+    EXPECT_EQ(next.message, why);
     EXPECT_EQ(stored().rfind("bad:", 0), 0u) << "left as it was";
     // The operator's entry does not need the stored next address.
     EXPECT_TRUE(reserve(out, "02000A000001", true).ok());
@@ -127,7 +129,7 @@ TEST_F(StorePool, TheLastIndividualAddressIsGivenAndTheGroupAddressAfterItIsNot)
   const std::string why = "the MAC addresses of " + (dir_ / "settings.reg").string() +
                           " are used up: the next, 01:00:00:00:00:00, is a group address: set the "
                           "next address in the Interface dialog or with --mac";
-  for (PoolResult result : {reserve(out), pool_.check(&log_)}) {
+  for (PoolResult<> result : {reserve(out).as<std::monostate>(), pool_.check(&log_)}) {
     EXPECT_EQ(result.code, PoolCode::kRefused);
     EXPECT_EQ(result.message, why);
   }
@@ -150,8 +152,7 @@ TEST(StoreNames, AWriteThroughASymbolicLinkChangesItsTargetAndTheLinkStays) {
   fs::create_symlink("../real.reg", dir / "other" / "link.reg");
   FileSettingsStore linked(dir / "other" / "link.reg");
   StoreAddressPool pool(linked);
-  Reservation out{};
-  ASSERT_TRUE(pool.reserve(nullptr, MacDigits::kDefault, false, "eth1", out).ok());
+  ASSERT_TRUE(pool.reserve(nullptr, MacDigits::kDefault, false, "eth1").ok());
   EXPECT_TRUE(fs::is_symlink(dir / "other" / "link.reg")) << "replaced by a file of its own";
   MacDigits::Digits next{};
   ASSERT_EQ(target.machwid_read(nullptr, next), kOk);
@@ -168,8 +169,7 @@ TEST(StoreNames, AStoreWithASecondHardLinkIsRefusedAndNeverWritten) {
 
   StringLog log;
   StoreAddressPool pool(store);
-  Reservation out{};
-  PoolResult result = pool.reserve(&log, MacDigits::kDefault, false, "eth1", out);
+  PoolResult result = pool.reserve(&log, MacDigits::kDefault, false, "eth1");
   EXPECT_EQ(result.code, PoolCode::kUnavailable);
   EXPECT_EQ(test::read_file(dir / "real.reg"), before);
 }

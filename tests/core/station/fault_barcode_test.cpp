@@ -48,12 +48,12 @@ class BarcodeGarbage : public ::testing::Test {
     if (station().entry_pending()) {
       EXPECT_TRUE(ends_with_prompt()) << "after " << ::testing::PrintToString(keys);
       station().step();
-      EXPECT_EQ(station().run_status(), kNoRun) << ::testing::PrintToString(keys);
+      EXPECT_EQ(station().run_status(), RunStatus::kNoRun) << ::testing::PrintToString(keys);
       return false;
     }
     EXPECT_TRUE(MacDigits::all_hex(station().mac_digits())) << ::testing::PrintToString(keys);
     station().step();
-    EXPECT_NE(station().run_status(), kNoRun);
+    EXPECT_NE(station().run_status(), RunStatus::kNoRun);
     return true;
   }
 

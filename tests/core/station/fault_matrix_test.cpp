@@ -192,7 +192,7 @@ class StationFaults : public ::testing::TestWithParam<FaultParam> {
     rig.station->step();
     rig.station->step();
     EXPECT_EQ(rig.station->state(), StationState::kSearching);
-    EXPECT_EQ(rig.station->run_status(), kNoRun);
+    EXPECT_EQ(rig.station->run_status(), RunStatus::kNoRun);
   }
 
   // The board holds exactly what the example configuration programs.

@@ -19,7 +19,7 @@ namespace {
 // answer waits until the test opens the gate (at most 20 s).
 class ScriptedPool : public settings::AddressPool {
  public:
-  explicit ScriptedPool(std::deque<settings::PoolResult> answers, bool gated = false)
+  explicit ScriptedPool(std::deque<settings::PoolResult<>> answers, bool gated = false)
       : answers_(std::move(answers)), gate_open_(!gated) {}
   void open_gate() {
     {
@@ -28,25 +28,30 @@ class ScriptedPool : public settings::AddressPool {
     }
     gate_.notify_all();
   }
-  int read_next(Log*, MacDigits::Digits&) override { return settings::kOk; }
-  int write_next(Log*, const MacDigits::Digits&) override { return settings::kOk; }
-  settings::PoolResult reserve(Log*, const MacDigits::Digits&, bool, const std::string& port,
-                               settings::Reservation& out) override {
+  settings::PoolResult<MacDigits::Digits> read_next(Log*) override {
+    return {settings::PoolCode::kUnset, "none"};
+  }
+  settings::PoolResult<> write_next(Log*, const MacDigits::Digits&) override { return {}; }
+  settings::PoolResult<settings::Reservation> reserve(Log*, const MacDigits::Digits&, bool,
+                                                      const std::string& port) override {
     std::unique_lock lock(mutex_);
     ports_.push_back(port);
     if (ports_.size() == 2) gate_.wait_for(lock, std::chrono::seconds(20), [this] { return gate_open_; });
     if (!answers_.empty()) {
-      settings::PoolResult answer = answers_.front();
+      settings::PoolResult<> answer = answers_.front();
       answers_.pop_front();
-      if (!answer.ok()) return answer;
+      if (!answer.ok()) return answer.as<settings::Reservation>();
     }
+    settings::Reservation out;
     MacDigits::parse("0200000A0000", out.address);
     for (int i = 0; i < given_; ++i) out.address = MacDigits::next(out.address);
     out.next = MacDigits::next(out.address);
     ++given_;
+    return {settings::PoolCode::kDone, {}, out};
+  }
+  settings::PoolResult<> finish(const settings::Reservation&, const settings::BoardOutcome&) override {
     return {};
   }
-  Status finish(const settings::Reservation&, const settings::BoardOutcome&) override { return {}; }
   std::vector<std::string> ports() const {
     std::lock_guard lock(mutex_);
     return ports_;
@@ -54,7 +59,7 @@ class ScriptedPool : public settings::AddressPool {
 
  private:
   mutable std::mutex mutex_;
-  std::deque<settings::PoolResult> answers_;
+  std::deque<settings::PoolResult<>> answers_;
   std::vector<std::string> ports_;
   int given_ = 0;
   std::condition_variable gate_;
@@ -76,7 +81,7 @@ TEST(PoolAnswer, AStationWaitsForAnAbsentPoolSaysWhyOnceAndGoesOnByItself) {
   // While the run waits, the front end is shown that it waits, and why.
   ASSERT_TRUE(rig.step_until([&] { return rig.station->snapshot()->pool_waiting; })) << rig.log_text();
   EXPECT_EQ(rig.station->snapshot()->pool_problem, "database away");
-  EXPECT_EQ(rig.station->snapshot()->run_status, kRunning);
+  EXPECT_EQ(rig.station->snapshot()->run_status, RunStatus::kRunning);
   pool.open_gate();
   ASSERT_TRUE(rig.until_boards_done(1)) << rig.log_text();
 
@@ -100,7 +105,7 @@ TEST(PoolAnswer, AStationWaitsForAnAbsentPoolSaysWhyOnceAndGoesOnByItself) {
 }
 
 TEST(PoolAnswer, AnExhaustedPoolStopsTheStationTakingBoards) {
-  ScriptedPool pool({{PoolCode::kReserved, ""}, {PoolCode::kExhausted, "range used up"}});
+  ScriptedPool pool({{PoolCode::kDone, ""}, {PoolCode::kExhausted, "range used up"}});
   test::RigOptions options;
   options.barcode = 0;
   options.pool = &pool;
@@ -177,7 +182,7 @@ TEST(PoolCheck, AStoreThatCannotBeWrittenHoldsTheBoardUntilItCanBe) {
   for (int i = 0; i < 35; ++i) rig.station->step();  // about three checks more
   auto snapshot = rig.station->snapshot();
   EXPECT_EQ(snapshot->state, StationState::kConnected);
-  EXPECT_EQ(snapshot->run_status, kNoRun) << "no run while the store cannot be written";
+  EXPECT_EQ(snapshot->run_status, RunStatus::kNoRun) << "no run while the store cannot be written";
   const std::string why = "the next MAC address could not be stored in " +
                           (folder / "pool.reg").string() + ": " + std::strerror(ENOSPC);
   EXPECT_EQ(snapshot->pool_problem, why);
@@ -223,7 +228,7 @@ TEST(PoolCheck, ABadStoredNextAddressWaitsForTheOperatorsNextAddress) {
   EXPECT_NE(rig.log_text().find("Network Interface not changed: 03:00:00:0B:00:00 is a group "
                                 "(multicast) address, not a board's own\r\n"),
             std::string::npos);
-  EXPECT_EQ(rig.station->snapshot()->run_status, kNoRun);
+  EXPECT_EQ(rig.station->snapshot()->run_status, RunStatus::kNoRun);
   rig.station->post_apply_interface(index, test::digits_of("0200000B0000"));
   ASSERT_TRUE(rig.until_boards_done(1)) << rig.log_text();
   ASSERT_EQ(rig.records().size(), 1u);

@@ -92,13 +92,13 @@ TEST_F(StationCycle, AdapterIndexWithoutEntryGivesAnEmptyAdapterTextAndIsReporte
 TEST_F(StationCycle, FoundTargetStartsTheRunOnTheNextTickAndReturnsToIdleTwoTicksAfter) {
   make(0);
   connect();
-  EXPECT_EQ(station().run_status(), kNoRun);
+  EXPECT_EQ(station().run_status(), RunStatus::kNoRun);
   station().step();  // the run starts; with nothing configured it ends at once
   ASSERT_TRUE(rig_->until_run_finished());
   EXPECT_EQ(log(), "Waiting connecting to Target...\r\nConnected...\r\nSuccess !!\r\n");
   station().step();  // sees Run Status 2
   EXPECT_EQ(station().state(), StationState::kIdle);
-  EXPECT_EQ(station().run_status(), kNoRun);
+  EXPECT_EQ(station().run_status(), RunStatus::kNoRun);
   EXPECT_EQ(station().boards_done(), 1);
   station().step();
   EXPECT_EQ(log(), "Waiting connecting to Target...\r\nConnected...\r\nSuccess !!\r\n"
@@ -112,14 +112,14 @@ TEST_F(StationCycle, BarcodeModeAsksForTheAddressAndWaitsForTheEntry) {
   EXPECT_EQ(log(), "Waiting connecting to Target...\r\nConnected...\r\nInput MAC Address : ");
   EXPECT_EQ(station().mac_digits(), kAllF);
   station().step();
-  EXPECT_EQ(station().run_status(), kNoRun);
+  EXPECT_EQ(station().run_status(), RunStatus::kNoRun);
   rig_->type("00a0c914c829");
   station().step();
-  EXPECT_EQ(station().run_status(), kNoRun) << "no run before Enter";
+  EXPECT_EQ(station().run_status(), RunStatus::kNoRun) << "no run before Enter";
   rig_->type("\r");
   EXPECT_EQ(station().mac_digits(), digits_of("00a0c914c829"));
   station().step();
-  EXPECT_NE(station().run_status(), kNoRun);
+  EXPECT_NE(station().run_status(), RunStatus::kNoRun);
   ASSERT_TRUE(rig_->until_run_finished());
   EXPECT_EQ(log(), "Waiting connecting to Target...\r\nConnected...\r\nInput MAC Address : "
                    "00a0c914c829\r\nSuccess !!\r\n");
@@ -148,28 +148,30 @@ TEST_F(StationCycle, BarcodeEntryInterruptedByNewTakesOnlyWhatIsTypedAfterIt) {
 
 TEST_F(StationCycle, StoredBarcodeModeTwoCountsAsOff) {
   make(2);
-  EXPECT_EQ(station().barcode_mode(), 2);
+  EXPECT_EQ(station().barcode_mode(), BarcodeMode::kOff);
   connect();
   EXPECT_FALSE(station().entry_pending());
   EXPECT_EQ(log(), "Waiting connecting to Target...\r\nConnected...\r\n");
   EXPECT_EQ(station().status_text(),
             "Ethernet -> Simulated board link   MAC_Addr -> [02-00-00-0A-00-00]");
+  // Off, so the Barcode command turns it on, and the store then holds the mode's own value.
   station().post_toggle_barcode();
   station().run_commands();
-  EXPECT_EQ(station().barcode_mode(), 0);
+  EXPECT_EQ(station().barcode_mode(), BarcodeMode::kOn);
+  EXPECT_EQ(stored(settings::kBarCode), 1);
 }
 
 TEST_F(StationCycle, BarcodeModeChosenForTheStationsLifeIsNotStored) {
   test::RigOptions options;
-  options.barcode_override = 0;
+  options.barcode_override = BarcodeMode::kOff;
   make(1, std::move(options));
-  EXPECT_EQ(station().barcode_mode(), 0);
+  EXPECT_EQ(station().barcode_mode(), BarcodeMode::kOff);
   EXPECT_EQ(stored(settings::kBarCode), 1);
   // The operator's own choice is stored, and outlasts the next start-up.
   station().post_toggle_barcode();
   station().post_start_up();
   station().run_commands();
-  EXPECT_EQ(station().barcode_mode(), 1);
+  EXPECT_EQ(station().barcode_mode(), BarcodeMode::kOn);
   EXPECT_EQ(stored(settings::kBarCode), 1);
 }
 
@@ -191,7 +193,7 @@ TEST_F(StationCycle, FailedWorkerStartIsLoggedAndRetriedOnTheNextTick) {
   worker_starts_allowed_ = 0;
   connect();
   station().step();
-  EXPECT_EQ(station().run_status(), kNoRun);
+  EXPECT_EQ(station().run_status(), RunStatus::kNoRun);
   EXPECT_EQ(log(), "Waiting connecting to Target...\r\nConnected...\r\nCreateThread failed.\r\n");
   worker_starts_allowed_ = 1;
   station().step();
@@ -212,7 +214,7 @@ TEST_F(StationCycle, NoRunStartsWithoutOneToTake) {
   answerer_->answer = true;
   ASSERT_TRUE(rig_->step_until([&] { return station().state() == StationState::kConnected; }));
   for (int i = 0; i < 20; ++i) station().step();
-  EXPECT_EQ(station().run_status(), kNoRun);
+  EXPECT_EQ(station().run_status(), RunStatus::kNoRun);
   EXPECT_EQ(station().boards_done(), 1);
   EXPECT_EQ(log(), after_first + "Waiting connecting to Target...\r\nConnected...\r\n");
 }
@@ -239,7 +241,7 @@ TEST_F(StationCycle, InterfaceChangeIsRefusedWhileARunIsInProgress) {
     std::unique_lock lock(mutex);
     ASSERT_TRUE(changed.wait_for(lock, std::chrono::seconds(10), [&] { return held; }));
   }
-  ASSERT_EQ(station().run_status(), kRunning);
+  ASSERT_EQ(station().run_status(), RunStatus::kRunning);
   station().post_apply_interface(0, digits_of("0A0B0C0D0E0F"));
   station().run_commands();
   EXPECT_NE(log().find("Network Interface not changed: a board is being programmed\r\n"), std::string::npos);
@@ -262,7 +264,7 @@ TEST_F(StationCycle, StartUpRestoresStoredSettingsAndRepairsMissingOnes) {
   test::StationRig rig(std::move(options));
   EXPECT_EQ(rig.log_text(), "");
   EXPECT_EQ(rig.station->mac_digits(), digits_of("ABCDEF012345"));
-  EXPECT_EQ(rig.station->barcode_mode(), 1);
+  EXPECT_EQ(rig.station->barcode_mode(), BarcodeMode::kOn);
   std::int32_t value = -7;
   EXPECT_EQ(rig.store.number_read(nullptr, settings::kBarCode, value), 0);
   EXPECT_EQ(value, 1);

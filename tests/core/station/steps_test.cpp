@@ -777,17 +777,17 @@ class FlakyPool : public settings::AddressPool {
  public:
   explicit FlakyPool(settings::AddressPool& inner, int unavailable)
       : inner_(inner), unavailable_(unavailable) {}
-  int read_next(Log* log, MacDigits::Digits& digits) override { return inner_.read_next(log, digits); }
-  int write_next(Log* log, const MacDigits::Digits& digits) override {
+  settings::PoolResult<MacDigits::Digits> read_next(Log* log) override { return inner_.read_next(log); }
+  settings::PoolResult<> write_next(Log* log, const MacDigits::Digits& digits) override {
     return inner_.write_next(log, digits);
   }
-  settings::PoolResult reserve(Log* log, const MacDigits::Digits& wanted, bool exact,
-                               const std::string& port, settings::Reservation& out) override {
+  settings::PoolResult<settings::Reservation> reserve(Log* log, const MacDigits::Digits& wanted, bool exact,
+                                                      const std::string& port) override {
     ++attempts;
     if (unavailable_-- > 0) return {settings::PoolCode::kUnavailable, "the pool is down"};
-    return inner_.reserve(log, wanted, exact, port, out);
+    return inner_.reserve(log, wanted, exact, port);
   }
-  Status finish(const settings::Reservation& r, const settings::BoardOutcome& o) override {
+  settings::PoolResult<> finish(const settings::Reservation& r, const settings::BoardOutcome& o) override {
     return inner_.finish(r, o);
   }
   int attempts = 0;

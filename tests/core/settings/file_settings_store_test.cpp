@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/start_gate.h"
 #include "support/temp_dir.h"
 
 namespace skav::settings {
@@ -410,16 +411,9 @@ TEST_F(FileSettingsStoreTest, WriteInterruptedBeforeItsRenameKeepsThePreviousSto
 
 TEST_F(FileSettingsStoreTest, ConcurrentWritersFromTwoThreadsKeepBothValues) {
   constexpr int kRounds = 25;
-  // Both start together. (Not std::latch: libstdc++ 12's atomic wait can miss its wake-up
-  // where there is no futex, as with MinGW's threads, and hang the test.)
-  std::mutex gate;
-  std::condition_variable opened;
-  int waiting = 0;
-  auto arrive_and_wait = [&] {
-    std::unique_lock lock(gate);
-    if (++waiting == 2) opened.notify_all();
-    opened.wait(lock, [&] { return waiting == 2; });
-  };
+  // Both start together.
+  test::StartGate gate(2);
+  auto arrive_and_wait = [&] { gate.arrive_and_wait(); };
   // Separate store objects, as two processes would have.
   std::thread numbers([&] {
     FileSettingsStore store(store_path());

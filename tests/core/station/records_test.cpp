@@ -3,12 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <latch>
 #include <regex>
 #include <sstream>
 #include <thread>
 #include <vector>
 
+#include "support/start_gate.h"
 #include "support/temp_dir.h"
 
 namespace skav::station {
@@ -51,7 +51,7 @@ TEST(Records, BoardsFinishingAtOnceOnANewFileGiveOneHeaderAndEveryLine) {
   test::TempDir dir;
   for (int round = 0; round < kRounds; ++round) {
     std::filesystem::path file = dir / ("records-" + std::to_string(round) + ".csv");
-    std::latch start(kWriters);
+    test::StartGate start(kWriters);
     std::vector<std::thread> writers;
     for (int i = 0; i < kWriters; ++i)
       writers.emplace_back([&] {

@@ -81,11 +81,9 @@ void Line::step() {
   }
 }
 
-void Line::post(std::size_t port, Command command) {
-  if (port >= ports_.size()) return;
-  station::Station& station = *ports_[port]->station;
+void post_to(station::Station& station, const Command& command) {
   std::visit(
-      [&station](auto& each) {
+      [&station](const auto& each) {
         using T = std::decay_t<decltype(each)>;
         if constexpr (std::is_same_v<T, StartUp>) {
           station.post_start_up();
@@ -98,6 +96,24 @@ void Line::post(std::size_t port, Command command) {
         }
       },
       command);
+}
+
+void StationsInput::post(std::size_t port, Command command) {
+  if (port < stations_.size() && stations_[port] != nullptr) post_to(*stations_[port], command);
+}
+
+std::shared_ptr<const station::StationSnapshot> StationsInput::port_snapshot(std::size_t port) const {
+  if (port >= stations_.size() || stations_[port] == nullptr) return nullptr;
+  return stations_[port]->snapshot();
+}
+
+void Line::post(std::size_t port, Command command) {
+  if (port < ports_.size()) post_to(*ports_[port]->station, command);
+}
+
+std::shared_ptr<const station::StationSnapshot> Line::port_snapshot(std::size_t port) const {
+  if (port >= ports_.size()) return nullptr;
+  return ports_[port]->station->snapshot();
 }
 
 void Line::post_all(const Command& command) {

@@ -122,14 +122,40 @@ struct LineParts {
 // Whether start() posts every port's start-up, or the face posts it (after opening a log).
 enum class StartUps { kPost, kByFace };
 
+// Where a window sends the operator's input, port by port, and reads a port's latest state for
+// a decision it takes at once (the Interface dialog's apply). A running station's is its Line;
+// a window's own tests hand in stations of theirs (StationsInput).
+class PortInput {
+ public:
+  virtual ~PortInput() = default;
+  // Posts `command` to port `port` (from 0); ignored for a port there is not. Any thread.
+  virtual void post(std::size_t port, Command command) = 0;
+  // Port `port`'s latest station snapshot; null for a port there is not. Any thread.
+  virtual std::shared_ptr<const station::StationSnapshot> port_snapshot(std::size_t port) const = 0;
+};
+
+// Carries out `command` on `station`, as the line does on each of its ports.
+void post_to(station::Station& station, const Command& command);
+
+// Input for stations the caller owns and drives, one per port (null: none on that port).
+class StationsInput : public PortInput {
+ public:
+  explicit StationsInput(std::vector<station::Station*> stations) : stations_(std::move(stations)) {}
+  void post(std::size_t port, Command command) override;
+  std::shared_ptr<const station::StationSnapshot> port_snapshot(std::size_t port) const override;
+
+ private:
+  std::vector<station::Station*> stations_;
+};
+
 // The owner of a station's ports: one Station per port on one address pool, the run budget
 // over all ports, the routing of the operator's typing, and the line's totals. Faces post
 // commands and read LineSnapshots; each port's station keeps its own log and events.
-class Line {
+class Line : public PortInput {
  public:
   // Takes the parts. Each port needs its access and log.
   Line(LineParts parts, LineEvents* events = nullptr);
-  ~Line();  // stop()
+  ~Line() override;  // stop()
   Line(const Line&) = delete;
   Line& operator=(const Line&) = delete;
 
@@ -144,7 +170,8 @@ class Line {
 
   // Posts `command` to port `port` (from 0); ignored for a port the line does not have. Any
   // thread.
-  void post(std::size_t port, Command command);
+  void post(std::size_t port, Command command) override;
+  std::shared_ptr<const station::StationSnapshot> port_snapshot(std::size_t port) const override;
   // Posts `command` to every port.
   void post_all(const Command& command);
   // The terminal's character `c`, routed to the port whose prompt opened first (see Router)

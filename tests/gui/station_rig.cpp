@@ -29,14 +29,14 @@ void StationRig::add_port(int barcode, const sim::BoardOptions& board, int line_
   cores_.back()->plug_line(board, line_length);
   stations.push_back(cores_.back()->station.get());
   station = stations.front();
-  window.set_station(port, stations.back(), QStringLiteral("port%1").arg(port));
+  input_ = std::make_unique<line::StationsInput>(stations);
+  window.set_input(input_.get());
+  window.set_port_name(port, QStringLiteral("port%1").arg(port));
 }
 
 StationRig::~StationRig() {
-  for (std::size_t i = 0; i < stations.size(); ++i) {
-    stations[i]->stop();
-    window.set_station(static_cast<int>(i), nullptr, QString());
-  }
+  for (station::Station* each : stations) each->stop();
+  window.set_input(nullptr);
 }
 
 void StationRig::settle() {

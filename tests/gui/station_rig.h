@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "frontends/qt/main_window.h"
+#include "line/line.h"
 #include "support/rig.h"
 
 namespace skav::gui::test {
@@ -53,6 +54,7 @@ class StationRig {
   void add_port(int barcode, const sim::BoardOptions& board, int line_length);
 
   std::vector<std::unique_ptr<skav::test::StationRig>> cores_;
+  std::unique_ptr<line::StationsInput> input_;  // the window's input: every port's station
 };
 
 }  // namespace skav::gui::test

@@ -266,7 +266,7 @@ TEST_F(ViewTest, SeveralPortsGetATileAndALogEachAndAClickSelectsOne) {
   ASSERT_EQ(tiles.count(), 3);
   EXPECT_EQ(tiles.tile(0).name, "Port 1");
   EXPECT_EQ(tiles.tile(2).name, "Port 3");
-  window_.set_station(1, nullptr, "eth2");
+  window_.set_port_name(1, "eth2");
   EXPECT_EQ(tiles.tile(1).name, "eth2");
 
   show(0, started("port one"));

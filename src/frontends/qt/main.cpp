@@ -98,9 +98,9 @@ int main(int argc, char** argv) {
   }
   skav::line::Line& line = setup->line();
   const int ports = static_cast<int>(line.port_count());
+  window->set_input(&line);
   for (int i = 0; i < ports; ++i)
-    window->set_station(i, &line.station(static_cast<std::size_t>(i)),
-                        QString::fromStdString(line.port_name(static_cast<std::size_t>(i))));
+    window->set_port_name(i, QString::fromStdString(line.port_name(static_cast<std::size_t>(i))));
   window->set_records_file(std::filesystem::path(setup_options.dir) / skav::station::kRecordsFile);
   window->operator_panel()->set_notice(QString::fromStdString(setup->ledger_note()));
   if (options.width > 0) window->resize(options.width, options.height);
@@ -117,6 +117,6 @@ int main(int argc, char** argv) {
   int code = QApplication::exec();
   // Ends a run at its next wait and joins the station's threads before the window goes.
   line.stop();
-  for (int i = 0; i < ports; ++i) window->set_station(i, nullptr, QString());
+  window->set_input(nullptr);
   return code;
 }

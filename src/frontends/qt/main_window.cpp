@@ -98,7 +98,7 @@ void MainWindow::add_port() {
   port->view = new LogView(logs_);
   port->view->setObjectName(index == 0 ? QStringLiteral("logView") : QStringLiteral("logView%1").arg(index));
   port->view->set_key_handler([this, index](char c) {
-    if (station::Station* station = ports_[static_cast<std::size_t>(index)]->station) station->post_key(c);
+    if (input_ != nullptr) input_->post(static_cast<std::size_t>(index), line::Key{c});
   });
   port->view->set_point_size(
       index > 0 ? log_points()
@@ -177,10 +177,13 @@ LogView* MainWindow::log_view(int port) const { return ports_[static_cast<std::s
 
 const QString& MainWindow::file_path() const { return file_path_; }
 
-void MainWindow::set_station(int port, station::Station* station, const QString& name) {
-  ports_[static_cast<std::size_t>(port)]->station = station;
+void MainWindow::set_input(line::PortInput* input) {
+  input_ = input;
+  update_barcode_check();
+}
+
+void MainWindow::set_port_name(int port, const QString& name) {
   if (PortTile* tile = port_tile(port); tile != nullptr && !name.isEmpty()) tile->set_name(name);
-  if (port == selected_) update_barcode_check();
 }
 
 void MainWindow::select_port(int port) {
@@ -419,7 +422,7 @@ void MainWindow::new_log() {
 }
 
 void MainWindow::start_up(int port) {
-  if (station::Station* station = ports_[static_cast<std::size_t>(port)]->station) station->post_start_up();
+  if (input_ != nullptr) input_->post(static_cast<std::size_t>(port), line::StartUp{});
   ++start_ups_;
 }
 
@@ -483,9 +486,10 @@ void MainWindow::show_about() {
 }
 
 void MainWindow::show_interface_dialog() {
-  station::Station* first = ports_.front()->station;
-  if (first == nullptr) return;
-  std::shared_ptr<const station::StationSnapshot> shown = first->snapshot();
+  if (input_ == nullptr) return;
+  // The Interface dialog reopens the first port's adapter.
+  std::shared_ptr<const station::StationSnapshot> shown = input_->port_snapshot(0);
+  if (shown == nullptr) return;
   const bool several = port_count() > 1;
   InterfaceDialog dialog(shown->adapters.entries, shown->selected_index, shown->digits, this);
   if (ports_choice_) {
@@ -493,13 +497,14 @@ void MainWindow::show_interface_dialog() {
     for (const QString& name : stored_ports()) stored.push_back(name.toStdString());
     dialog.offer_ports(present::ticked_of(shown->adapters, stored), several);
   }
-  dialog.set_apply([this, first, several, &dialog, &shown](int index, const MacDigits::Digits& digits) {
+  dialog.set_apply([this, several, &dialog, &shown](int index, const MacDigits::Digits& digits) {
     // The station refuses the change while a run holds the adapter. With several ports
     // running, every port keeps its adapter until the next start: the first reopens its own
     // and stores it as NetIF, with the address.
-    std::optional<int> posted = present::interface_apply_index(*first->snapshot(), index, several);
+    std::shared_ptr<const station::StationSnapshot> now = input_->port_snapshot(0);
+    std::optional<int> posted = present::interface_apply_index(now ? *now : *shown, index, several);
     if (!posted) return false;
-    first->post_apply_interface(*posted, digits);
+    input_->post(0, line::ApplyInterface{*posted, digits});
     if (ports_choice_) {
       QStringList adapters;
       for (const std::string& name :
@@ -513,10 +518,9 @@ void MainWindow::show_interface_dialog() {
 }
 
 void MainWindow::toggle_barcode() {
-  if (selected().station == nullptr) return;
+  if (input_ == nullptr) return;
   // One stored BarCode for all ports: each port's station switches it.
-  for (auto& port : ports_)
-    if (port->station != nullptr) port->station->post_toggle_barcode();
+  for (std::size_t port = 0; port < ports_.size(); ++port) input_->post(port, line::ToggleBarcode{});
   // The check mark follows the station's next snapshot; until then it shows the new mode.
   auto shown = selected().events->latest();
   barcode_action_->setChecked(shown == nullptr || shown->barcode_mode == station::BarcodeMode::kOff);

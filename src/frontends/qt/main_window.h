@@ -13,6 +13,7 @@
 
 #include "core/log.h"
 #include "core/station/station_events.h"
+#include "line/line.h"
 #include "line/router.h"
 #include "present/log_file.h"
 #include "present/totals.h"
@@ -59,11 +60,11 @@ class MainWindow : public QMainWindow {
   // The log and the events to hand to port `port`'s station; they live as long as the window.
   Log& log(int port = 0);
   station::StationEvents& events(int port = 0);
-  // The station whose commands the window carries out (none: the commands only touch the
+  // Where the window's commands go, port by port: the line (none: the commands only touch the
   // window). Must outlive the window or be reset to none first.
-  void set_station(station::Station* station) { set_station(0, station, QString()); }
-  // Port `port`'s station, and the port's name (its adapter) for its tile.
-  void set_station(int port, station::Station* station, const QString& name);
+  void set_input(line::PortInput* input);
+  // Port `port`'s name (its adapter) for its tile.
+  void set_port_name(int port, const QString& name);
   // Shows port `port`: its tile is framed, the log and the status bar are its own, File's
   // commands and the MAC entry go to it.
   void select_port(int port);
@@ -143,12 +144,11 @@ class MainWindow : public QMainWindow {
   void resizeEvent(QResizeEvent* event) override;
 
  private:
-  // One port's log, events, station and what the window shows of it.
+  // One port's log, events and what the window shows of it.
   struct Port {
     LogView* view = nullptr;
     LogBridge* log = nullptr;
     EventBridge* events = nullptr;
-    station::Station* station = nullptr;
     present::LogFile file;
     bool progress_active = false;
     QString progress_format;
@@ -175,6 +175,7 @@ class MainWindow : public QMainWindow {
   std::vector<std::unique_ptr<Port>> ports_;
   int selected_ = 0;
   QStackedWidget* logs_ = nullptr;
+  line::PortInput* input_ = nullptr;
   line::Router prompts_{1};
   bool ports_choice_ = false;
 

@@ -162,9 +162,8 @@ int main() {
   }
   skav::line::Line& line = setup->line();
   const int port_count = static_cast<int>(line.port_count());
-  for (int i = 0; i < port_count; ++i)
-    window->set_station(i, &line.station(static_cast<std::size_t>(i)),
-                        line.port_name(static_cast<std::size_t>(i)));
+  window->set_input(&line);
+  for (int i = 0; i < port_count; ++i) window->set_port_name(i, line.port_name(static_cast<std::size_t>(i)));
   window->set_notice(setup->ledger_note());
   window->set_records_file(setup_options.dir / skav::station::kRecordsFile);
   // A log file named on the command line is opened as Open would, start-up included; the
@@ -180,6 +179,6 @@ int main() {
   // Ends a run at its next wait and joins the station's threads; the window is gone by now,
   // and what the station still tells it is dropped.
   line.stop();
-  for (int i = 0; i < port_count; ++i) window->set_station(i, nullptr, {});
+  window->set_input(nullptr);
   return options.screenshot.empty() ? code : g_screenshot.exit_code;
 }

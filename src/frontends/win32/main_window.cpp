@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/station/station.h"
+#include "line/line.h"
 #include "frontends/win32/alarm_tone.h"
 #include "frontends/win32/dialogs.h"
 #include "frontends/win32/resource.h"
@@ -100,8 +101,7 @@ void MainWindow::set_port_count(int count) {
   layout();
 }
 
-void MainWindow::set_station(int port, station::Station* station, const std::string& name) {
-  ports_[static_cast<std::size_t>(port)]->station = station;
+void MainWindow::set_port_name(int port, const std::string& name) {
   if (!name.empty() && panel_.tiles().count() > 0) {
     panel_.tiles().set_name(port, name);
     panel_.update_tiles();
@@ -285,10 +285,10 @@ LRESULT MainWindow::on_log_message(HWND log, UINT message, WPARAM wparam, LPARAM
       // Every character goes to the station's MAC entry, once per repeat; the log shows it
       // when the station echoes it. Enter arrives as 13, Backspace as 8. Only the selected
       // port's log is shown and has the keyboard.
-      if (station::Station* station = selected().station; station != nullptr) {
+      if (input_ != nullptr) {
         const char c = static_cast<char>(wparam & 0xFF);
         const int repeat = std::max(1, static_cast<int>(lparam & 0xFFFF));
-        for (int i = 0; i < repeat; ++i) station->post_key(c);
+        for (int i = 0; i < repeat; ++i) input_->post(static_cast<std::size_t>(selected_), line::Key{c});
       }
       return 0;
     }
@@ -529,8 +529,7 @@ void MainWindow::on_command(int command) {
 }
 
 void MainWindow::start_up(int port) {
-  if (station::Station* station = ports_[static_cast<std::size_t>(port)]->station)
-    station->post_start_up();
+  if (input_ != nullptr) input_->post(static_cast<std::size_t>(port), line::StartUp{});
 }
 
 void MainWindow::set_panel_shown(bool shown) {
@@ -648,9 +647,10 @@ bool MainWindow::save_to(const std::string& path) {
 }
 
 void MainWindow::show_interface_dialog() {
-  station::Station* first = ports_.front()->station;
-  if (first == nullptr) return;
-  std::shared_ptr<const station::StationSnapshot> shown = first->snapshot();
+  if (input_ == nullptr) return;
+  // The Interface dialog reopens the first port's adapter.
+  std::shared_ptr<const station::StationSnapshot> shown = input_->port_snapshot(0);
+  if (shown == nullptr) return;
   const bool several = port_count() > 1;
   InterfaceChoice choice;
   choice.adapters = shown->adapters.entries;
@@ -661,13 +661,14 @@ void MainWindow::show_interface_dialog() {
     choice.running_several = several;
     choice.ticked = present::ticked_of(shown->adapters, choices_.ports());
   }
-  choice.apply = [this, first, several, &choice, &shown](int index, const MacDigits::Digits& digits) {
+  choice.apply = [this, several, &choice, &shown](int index, const MacDigits::Digits& digits) {
     // The station refuses the change while a run holds the adapter. With several ports
     // running, every port keeps its adapter until the next start: the first reopens its own
     // and stores it as NetIF, with the address.
-    std::optional<int> posted = present::interface_apply_index(*first->snapshot(), index, several);
+    std::shared_ptr<const station::StationSnapshot> now = input_->port_snapshot(0);
+    std::optional<int> posted = present::interface_apply_index(now ? *now : *shown, index, several);
     if (!posted) return false;
-    first->post_apply_interface(*posted, digits);
+    input_->post(0, line::ApplyInterface{*posted, digits});
     if (ports_choice_)
       choices_.set_ports(present::ports_to_store(shown->adapters, choice.several, choice.ticked));
     return true;
@@ -677,8 +678,8 @@ void MainWindow::show_interface_dialog() {
 
 void MainWindow::toggle_barcode() {
   // One stored BarCode for all ports: each port's station switches it.
-  for (const auto& port : ports_)
-    if (port->station != nullptr) port->station->post_toggle_barcode();
+  if (input_ == nullptr) return;
+  for (std::size_t port = 0; port < ports_.size(); ++port) input_->post(port, line::ToggleBarcode{});
 }
 
 int MainWindow::run() {

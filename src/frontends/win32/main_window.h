@@ -24,6 +24,9 @@
 #include "frontends/win32/operator_panel.h"
 #include "frontends/win32/window_choices.h"
 
+namespace skav::line {
+class PortInput;
+}
 namespace skav::station {
 class Station;
 }
@@ -65,11 +68,11 @@ class MainWindow {
   // caller never waits for.
   Log& log(int port = 0);
   station::StationEvents& events(int port = 0);
-  // The station whose commands the window carries out; none: the commands only touch the
-  // window. Must outlive the window's use of it or be reset to none first.
-  void set_station(station::Station* station) { set_station(0, station, {}); }
-  // Port `port`'s station, and the port's name (its adapter) for its tile (empty: unchanged).
-  void set_station(int port, station::Station* station, const std::string& name);
+  // Where the window's commands go, port by port: the line (none: the commands only touch the
+  // window). Must outlive the window's use of it or be reset to none first.
+  void set_input(line::PortInput* input) { input_ = input; }
+  // Port `port`'s name (its adapter) for its tile (empty: unchanged).
+  void set_port_name(int port, const std::string& name);
   // Shows port `port`: its tile is framed, the log and the status bar are its own, File's
   // commands and the MAC entry go to it.
   void select_port(int port);
@@ -118,7 +121,7 @@ class MainWindow {
   bool save_picture(const std::wstring& file) const;
 
  private:
-  // One port's log, events, station and what the window shows of it.
+  // One port's log, events and what the window shows of it.
   struct Port {
     HWND log = nullptr;
     std::unique_ptr<present::LogMailbox> log_mailbox;
@@ -126,7 +129,6 @@ class MainWindow {
     // The log's bytes, which the control mirrors (zero bytes shown as spaces).
     present::LogDocument document;
     present::LogFile file;
-    station::Station* station = nullptr;
     std::shared_ptr<const station::StationSnapshot> shown;  // the latest snapshot rendered
   };
   bool add_port();
@@ -178,6 +180,7 @@ class MainWindow {
 
   std::vector<std::unique_ptr<Port>> ports_;
   int selected_ = 0;
+  line::PortInput* input_ = nullptr;
   line::Router prompts_{1};
   bool ports_choice_ = false;
   WindowChoices choices_;

@@ -4,46 +4,24 @@
 #include <cctype>
 #include <cmath>
 #include <ctime>
-#include <fstream>
 #include <vector>
 
 #include "core/platform/files.h"
+#include "line/totals.h"
 
 namespace skav::present {
 
 namespace {
 
-// One line of the records file split into its fields; a field in quotes may hold commas and
-// doubled quotes (adapter names come from the system).
-std::vector<std::string> csv_fields(const std::string& line) {
-  std::vector<std::string> fields(1);
-  bool quoted = false;
-  for (std::size_t i = 0; i < line.size(); ++i) {
-    char c = line[i];
-    if (quoted) {
-      if (c == '"' && i + 1 < line.size() && line[i + 1] == '"') {
-        fields.back() += '"';
-        ++i;
-      } else if (c == '"') {
-        quoted = false;
-      } else {
-        fields.back() += c;
-      }
-    } else if (c == '"') {
-      quoted = true;
-    } else if (c == ',') {
-      fields.emplace_back();
-    } else if (c != '\r') {
-      fields.back() += c;
-    }
-  }
-  return fields;
-}
-
-std::size_t column(const std::vector<std::string>& header, const char* name) {
-  for (std::size_t i = 0; i < header.size(); ++i)
-    if (header[i] == name) return i;
-  return header.size();
+// The local time now as `format` gives it (strftime).
+std::string local_now(const char* format) {
+  std::time_t now = std::time(nullptr);
+  std::tm local{};
+  long offset = 0;
+  platform::local_time(now, local, offset);
+  char text[16];
+  std::strftime(text, sizeof text, format, &local);
+  return text;
 }
 
 }  // namespace
@@ -120,50 +98,16 @@ TotalsText TotalsModel::text(TimePoint now) const {
   return totals_text(all, boards_per_hour(all.boards, elapsed), since_, today());
 }
 
-std::string clock_text() {
-  std::time_t now = std::time(nullptr);
-  std::tm local{};
-  long offset = 0;
-  platform::local_time(now, local, offset);
-  char text[16];
-  std::strftime(text, sizeof text, "%H:%M", &local);
-  return text;
-}
+std::string clock_text() { return local_now("%H:%M"); }
 
-std::string record_date(const std::string& time) {
-  if (time.size() < 10 || time[4] != '-' || time[7] != '-') return {};
-  for (std::size_t i : {0, 1, 2, 3, 5, 6, 8, 9})
-    if (!std::isdigit(static_cast<unsigned char>(time[i]))) return {};
-  return time.substr(0, 10);
-}
+std::string record_date(const std::string& time) { return line::date_of(time); }
 
-std::string today() {
-  std::time_t now = std::time(nullptr);
-  std::tm local{};
-  long offset = 0;
-  platform::local_time(now, local, offset);
-  char text[16];
-  std::strftime(text, sizeof text, "%Y-%m-%d", &local);
-  return text;
-}
+std::string today() { return local_now("%Y-%m-%d"); }
 
 DayTotals::DayTotals(const std::filesystem::path& records_file, std::string date)
     : date_(std::move(date)) {
-  std::ifstream in(records_file, std::ios::binary);
-  std::string line;
-  if (!std::getline(in, line)) return;
-  // The columns by the header's names, so that a file with more columns still counts.
-  std::vector<std::string> header = csv_fields(line);
-  std::size_t time = column(header, "time");
-  std::size_t verdict = column(header, "verdict");
-  if (time == header.size() || verdict == header.size()) return;
-  while (std::getline(in, line)) {
-    std::vector<std::string> fields = csv_fields(line);
-    if (fields.size() != header.size() || record_date(fields[time]) != date_) continue;
-    totals_.add(fields[verdict] == station::verdict_name(station::Verdict::kPass)
-                    ? station::Verdict::kPass
-                    : station::Verdict::kFail);
-  }
+  const line::Counts counts = line::read_day(records_file, date_);
+  totals_ = Totals{counts.boards, counts.passed, counts.failed};
 }
 
 void DayTotals::add(const station::BoardRecord& record) {

@@ -2,6 +2,15 @@
 
 namespace skav::present {
 
+void wake_once(std::unique_lock<std::mutex>& lock, bool& posted, const Wake& wake) {
+  if (posted) return;
+  posted = true;
+  lock.unlock();
+  if (wake && wake()) return;
+  lock.lock();
+  posted = false;
+}
+
 void LogMailbox::append(std::string_view text) { queue(false, text); }
 
 void LogMailbox::erase_last() { queue(true, {}); }
@@ -13,13 +22,7 @@ void LogMailbox::queue(bool erase, std::string_view text) {
   } else {
     pending_.push_back(LogOperation{erase, std::string(text)});
   }
-  // One wake-up for everything that arrives before the window's thread looks.
-  if (posted_) return;
-  posted_ = true;
-  lock.unlock();
-  if (wake_ && wake_()) return;
-  lock.lock();
-  posted_ = false;
+  wake_once(lock, posted_, wake_);
 }
 
 }  // namespace skav::present

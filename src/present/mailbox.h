@@ -19,6 +19,11 @@ namespace skav::present {
 // the next hand-in asks again.
 using Wake = std::function<bool()>;
 
+// One wake-up for everything handed in before the window's thread looks: calls `wake` (with
+// `lock` released) unless one is on its way; a wake-up that did not get through is tried again
+// with the next hand-in. `posted` is the mailbox's own flag, guarded by `lock`.
+void wake_once(std::unique_lock<std::mutex>& lock, bool& posted, const Wake& wake);
+
 // One operation on the log, as the station made it.
 struct LogOperation {
   bool erase = false;  // erase the last character; otherwise append `text`
@@ -78,12 +83,12 @@ class Mailbox {
   void put_snapshot(std::shared_ptr<const Snapshot> snapshot) {
     std::unique_lock lock(mutex_);
     pending_.snapshot = std::move(snapshot);
-    wake(lock);
+    wake_once(lock, posted_, wake_);
   }
   void put_event(Event event) {
     std::unique_lock lock(mutex_);
     pending_.events.push_back(std::move(event));
-    wake(lock);
+    wake_once(lock, posted_, wake_);
   }
   // Everything that arrived since the last take. Window thread only.
   Batch take() {
@@ -93,15 +98,6 @@ class Mailbox {
   }
 
  private:
-  void wake(std::unique_lock<std::mutex>& lock) {
-    if (posted_) return;
-    posted_ = true;
-    lock.unlock();
-    if (wake_ && wake_()) return;
-    lock.lock();
-    posted_ = false;
-  }
-
   Wake wake_;
   std::mutex mutex_;
   Batch pending_;

@@ -8,6 +8,15 @@
 #                                          SKAV_TEST_PG_URL (postgresql://skav@/skav?host=DIR)
 #                                          and SKAV_TEST_PG_DIR set, stop the server
 #   pg-test-cluster.sh stop|start DIR      take the server of DIR away and back (for tests)
+#   pg-test-cluster.sh up|down FILE         one server for a whole ctest run (its fixture): `up`
+#                                          starts it and writes its folder into FILE; while FILE
+#                                          names a running server, PROGRAM runs on it (with
+#                                          SKAV_TEST_PG_SHARED=FILE) instead of a server of its
+#                                          own; `down` stops it, and so does the end of the
+#                                          process that ran `up` (ctest), whatever way it ends
+#
+# A server per program costs 1.5-2 s (initdb, start); ctest runs each test as a program of its
+# own, so the run shares one. Each test makes a database of its own (PgServer::new_database).
 #
 # Where no cluster can be made (no initdb, no unprivileged user), PROGRAM runs without
 # SKAV_TEST_PG_URL and its tests skip, saying why (SKAV_TEST_PG_SKIP). Listing a program's
@@ -34,9 +43,75 @@ server() {  # start|stop DIR
   fi
 }
 
+missing_reason() {
+  if [ -z "$bindir" ] || [ ! -x "$bindir/initdb" ]; then
+    echo "no PostgreSQL server programs (Debian package postgresql)"
+  elif [ "$(id -u)" -eq 0 ] && ! id nobody >/dev/null 2>&1; then
+    echo "no unprivileged user nobody to run the server as"
+  fi
+}
+
+# Makes a cluster in a new folder and starts it; the folder on stdout. On failure the folder is
+# gone and the logs are on stderr.
+make_cluster() {
+  local dir
+  dir=$(mktemp -d /tmp/skav-pg.XXXXXX)
+  chmod 755 "$dir"
+  [ "$(id -u)" -eq 0 ] && chown nobody "$dir"
+  if ! as_owner "$bindir/initdb" -D "$dir/data" -U skav -A trust -E UTF8 --no-sync --no-instructions \
+      >"$dir/initdb.log" 2>&1; then
+    cat "$dir/initdb.log" >&2
+    echo "pg-test-cluster: initdb failed" >&2
+    rm -rf "$dir"
+    return 1
+  fi
+  if ! server start "$dir" || ! "$bindir/createdb" -h "$dir" -U skav skav; then
+    cat "$dir/server.log" >&2 || true
+    echo "pg-test-cluster: the server did not start" >&2
+    remove_cluster "$dir"
+    return 1
+  fi
+  echo "$dir"
+}
+
+remove_cluster() {
+  as_owner "$bindir/pg_ctl" -D "$1/data" -m immediate -w -t 30 stop >/dev/null 2>&1 || true
+  rm -rf "$1"
+}
+
 case "${1:-}" in
   start|stop)
     server "$1" "$2"
+    exit 0
+    ;;
+  up)
+    file=$2
+    rm -f "$file"
+    why=$(missing_reason)
+    if [ -n "$why" ]; then
+      echo "pg-test-cluster: no private PostgreSQL server: $why" >&2
+      exit 0
+    fi
+    dir=$(make_cluster)
+    echo "$dir" >"$file"
+    # The run's end stops the server even when ctest never reaches `down` (interrupted, killed):
+    # a watcher of its own session waits for ctest, our parent, to go.
+    setsid -f bash -c 'tail --pid="$1" -f /dev/null; exec "$2" down "$3"' watcher "$PPID" "$0" "$file" \
+      </dev/null >/dev/null 2>&1
+    echo "pg-test-cluster: a server for this run in $dir"
+    exit 0
+    ;;
+  down)
+    file=$2
+    if [ -f "$file" ]; then
+      dir=$(cat "$file")
+      rm -f "$file"
+      if [ -n "$dir" ] && [ -d "$dir" ]; then
+        as_owner "$bindir/pg_ctl" -D "$dir/data" -m immediate -w -t 30 stop >/dev/null 2>&1 || true
+        # A run's databases add up to hundreds of MB: their removal need not hold up the run.
+        setsid -f rm -rf "$dir" </dev/null >/dev/null 2>&1
+      fi
+    fi
     exit 0
     ;;
   "")
@@ -49,43 +124,27 @@ for arg in "$@"; do
   [ "$arg" = --gtest_list_tests ] && exec "$@"
 done
 
-why=""
-if [ -z "$bindir" ] || [ ! -x "$bindir/initdb" ]; then
-  why="no PostgreSQL server programs (Debian package postgresql)"
-elif [ "$(id -u)" -eq 0 ] && ! id nobody >/dev/null 2>&1; then
-  why="no unprivileged user nobody to run the server as"
+shared=${SKAV_TEST_PG_SHARED:-}
+if [ -n "$shared" ] && [ -f "$shared" ]; then
+  dir=$(cat "$shared")
+  if [ -f "$dir/data/postmaster.pid" ]; then
+    export SKAV_TEST_PG_DIR="$dir"
+    export SKAV_TEST_PG_URL="postgresql://skav@/skav?host=$dir"
+    export SKAV_TEST_PG_CLUSTER="$0"
+    exec "$@"
+  fi
 fi
+
+why=$(missing_reason)
 if [ -n "$why" ]; then
   echo "pg-test-cluster: no private PostgreSQL server: $why" >&2
   SKAV_TEST_PG_SKIP="$why" exec "$@"
 fi
 
-dir=$(mktemp -d /tmp/skav-pg.XXXXXX)
-chmod 755 "$dir"
-[ "$(id -u)" -eq 0 ] && chown nobody "$dir"
-started=0
-cleanup() {
-  if [ "$started" = 1 ]; then
-    as_owner "$bindir/pg_ctl" -D "$dir/data" -m immediate -w -t 30 stop >/dev/null 2>&1 || true
-  fi
-  rm -rf "$dir"
-}
-trap cleanup EXIT
+dir=""
+trap '[ -n "$dir" ] && remove_cluster "$dir"' EXIT
 trap 'exit 130' INT TERM HUP
-
-if ! as_owner "$bindir/initdb" -D "$dir/data" -U skav -A trust -E UTF8 --no-sync --no-instructions \
-    >"$dir/initdb.log" 2>&1; then
-  cat "$dir/initdb.log" >&2
-  echo "pg-test-cluster: initdb failed" >&2
-  exit 1
-fi
-started=1
-if ! server start "$dir"; then
-  cat "$dir/server.log" >&2 || true
-  echo "pg-test-cluster: the server did not start" >&2
-  exit 1
-fi
-"$bindir/createdb" -h "$dir" -U skav skav
+dir=$(make_cluster) || exit 1
 
 export SKAV_TEST_PG_DIR="$dir"
 export SKAV_TEST_PG_URL="postgresql://skav@/skav?host=$dir"

@@ -62,6 +62,7 @@ int run_station(const app::SetupOptions& options) {
     reports.logs.push_back(std::move(log));
     // Several ports share standard error: no live line, and each line names its port.
     reports.events.push_back(std::make_unique<RunSummary>(stderr, false, port + ": "));
+    if (isatty(STDOUT_FILENO) == 1 && isatty(STDERR_FILENO) == 1) reports.events.back()->share(&reports.prefixed);
     return {reports.logs.back().get(), reports.events.back().get()};
   };
   std::unique_ptr<app::StationSetup> setup;

@@ -6,9 +6,14 @@
 namespace skav::cli {
 
 RunSummary::RunSummary(std::FILE* out, bool terminal, std::string prefix)
-    : out_(out), terminal_(terminal), prefix_(std::move(prefix)) {}
+    : file_(out), out_(out), terminal_(terminal), prefix_(std::move(prefix)) {}
 
-void RunSummary::write_line(const std::string& text) { out_.write_line(prefix_ + text); }
+void RunSummary::write_line(const std::string& text) {
+  if (rows_ != nullptr)
+    rows_->write_beside(file_, prefix_ + text);
+  else
+    out_.write_line(prefix_ + text);
+}
 
 void RunSummary::on_snapshot(std::shared_ptr<const station::StationSnapshot> snapshot) {
   std::lock_guard lock(mutex_);

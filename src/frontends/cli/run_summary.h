@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/station/station_events.h"
+#include "frontends/cli/port_output.h"
 #include "frontends/cli/terminal.h"
 #include "line/run_end.h"
 #include "present/totals.h"
@@ -32,6 +33,9 @@ class RunSummary : public station::StationEvents {
   // Where the log writes when it shows on the same terminal (StdoutLog::share), so that the
   // live line and these lines never write over the log's text.
   SharedTerminal& terminal() { return out_; }
+  // Where several ports' logs share the terminal: this port's lines go through `rows`, so that
+  // none lands on another port's unfinished row. Set it before the summary is used.
+  void share(PrefixedOutput* rows) { rows_ = rows; }
   present::Totals totals() const;
   // What this port's finished boards add to the run's end (line::RunEnd::add_board).
   line::RunEnd run_end() const;
@@ -40,7 +44,9 @@ class RunSummary : public station::StationEvents {
   void write_line(const std::string& text);
 
   mutable std::mutex mutex_;
+  std::FILE* file_;
   SharedTerminal out_;
+  PrefixedOutput* rows_ = nullptr;
   bool terminal_;
   std::string prefix_;
   std::string status_;

@@ -9,6 +9,9 @@
 
 #include "app/station_setup.h"
 #include "frontends/cli/port_output.h"
+#include "frontends/cli/run_summary.h"
+#include "support/captured_stream.h"
+#include "support/screen.h"
 #include "support/temp_dir.h"
 
 namespace skav::cli {
@@ -103,6 +106,26 @@ TEST(PortLog, ARestartAppendsToTheLastRunsLog) {
     log.append(text);
   }
   EXPECT_EQ(test::read_file(dir / "eth1.log"), "Waiting connecting to Target...\r\nConnected...\r\n");
+}
+
+
+// Standard output and error on one terminal (one stream stands for both): a port's line on
+// standard error never lands on another port's unfinished row.
+TEST(PrefixedOutput, ALineBesideThePortsEndsAnUnfinishedRowWhichIsTakenUpAgain) {
+  test::CapturedStream terminal;
+  PrefixedOutput out(terminal.file());
+  RunSummary eth2(terminal.file(), false, "eth2: ");
+  eth2.share(&out);
+  out.append("eth1", "Connected...\r\nFind the UBOOT CONFIG file.....");
+  eth2.finish();
+  out.append("eth1", "Success\r\n");
+  eth2.finish();
+  EXPECT_EQ(test::screen_rows(terminal.text()),
+            (std::vector<std::string>{"eth1: Connected...", "eth1: Find the UBOOT CONFIG file.....",
+                                      "eth2: 0 boards: 0 passed, 0 failed",
+                                      "eth1: Find the UBOOT CONFIG file.....Success",
+                                      "eth2: 0 boards: 0 passed, 0 failed"}))
+      << terminal.text();
 }
 
 }  // namespace

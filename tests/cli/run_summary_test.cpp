@@ -8,30 +8,14 @@
 
 #include "frontends/cli/run_summary.h"
 #include "frontends/cli/terminal.h"
+#include "support/captured_stream.h"
 #include "support/rig.h"
+#include "support/screen.h"
 
 namespace skav::cli {
 namespace {
 
-// Everything written to a stream in memory.
-class Captured {
- public:
-  Captured() : file_(open_memstream(&data_, &size_)) {}
-  ~Captured() {
-    std::fclose(file_);
-    std::free(data_);
-  }
-  std::FILE* file() { return file_; }
-  std::string text() {
-    std::fflush(file_);
-    return std::string(data_, size_);
-  }
-
- private:
-  char* data_ = nullptr;
-  std::size_t size_ = 0;
-  std::FILE* file_;
-};
+using Captured = test::CapturedStream;
 
 // The lines as a terminal shows them (what follows the last carriage return and the erase to
 // the line's end), those that start with a board's number.
@@ -87,6 +71,7 @@ TEST_P(RunSummaryTest, OneLinePerBoardThenTheTotals) {
   expect_line(3, "4 PASS " + test::written_address(3) + " ", " s");
   EXPECT_EQ(lines[4], "4 boards: 2 passed, 2 failed");
   EXPECT_EQ(summary.totals(), (present::Totals{4, 2, 2}));
+  EXPECT_EQ(summary.run_end().boards_failed, 2) << "the read-back that differs and the silent board";
   EXPECT_EQ(text.find("ADAPTER ERROR"), std::string::npos) << "the stop closed the link";
 
   // The live line is rewritten in place on a terminal and never written elsewhere.
@@ -98,30 +83,38 @@ TEST_P(RunSummaryTest, OneLinePerBoardThenTheTotals) {
 INSTANTIATE_TEST_SUITE_P(Streams, RunSummaryTest, ::testing::Bool(),
                          [](const auto& param_info) { return param_info.param ? "Terminal" : "File"; });
 
-// On a terminal shared with the log, the live line is taken away before the log writes.
-TEST(RunSummaryLive, TheLiveLineGivesWayToTheLog) {
-  Captured err;
-  std::FILE* out = std::tmpfile();
-  ASSERT_NE(out, nullptr);
-  RunSummary summary(err.file(), true);
-  StdoutLog log(out);
-  log.set_before_write([&summary] { summary.clear_live(); });
+// A board whose kernel's data moves: the snapshot that draws the live line.
+std::shared_ptr<station::StationSnapshot> moving_kernel(int number) {
   auto snapshot = std::make_shared<station::StationSnapshot>();
   station::BoardView& board = snapshot->board.emplace();
-  board.number = 5;
+  board.number = number;
   board.planned = true;
   board.steps[1].slot = station::StepSlot::kKernel;
   board.steps[1].used = true;
   board.steps[1].state = station::StepView::State::kRunning;
   board.steps[1].done = 50;
   board.steps[1].total = 200;
-  summary.on_snapshot(snapshot);
-  EXPECT_EQ(err.text(), "\rboard 5 kernel  25% 50 of 200 bytes\033[K");
+  return snapshot;
+}
+
+// The log and the summary on one terminal (one stream stands for both): the live line is taken
+// away before the log writes, and is never drawn over the log's unfinished row.
+TEST(RunSummaryLive, TheLiveLineGivesWayToTheLogAndNeverHidesItsUnfinishedRow) {
+  Captured terminal;
+  RunSummary summary(terminal.file(), true);
+  StdoutLog log(terminal.file());
+  log.share(&summary.terminal());
+  summary.on_snapshot(moving_kernel(5));
+  EXPECT_EQ(test::screen_rows(terminal.text()), std::vector<std::string>{"board 5 kernel  25% 50 of 200 bytes"});
   log.append("Success\r\n");
-  EXPECT_EQ(err.text(), "\rboard 5 kernel  25% 50 of 200 bytes\033[K\r\033[K");
-  log.append("more\r\n");
-  EXPECT_EQ(err.text(), "\rboard 5 kernel  25% 50 of 200 bytes\033[K\r\033[K") << "cleared once";
-  std::fclose(out);
+  log.append("Find the UBOOT CONFIG file.....");
+  summary.on_snapshot(moving_kernel(5));  // redrawn while the log's row is unfinished
+  log.append("Success\r\n");
+  summary.on_snapshot(moving_kernel(6));
+  EXPECT_EQ(test::screen_rows(terminal.text()),
+            (std::vector<std::string>{"Success", "Find the UBOOT CONFIG file.....Success",
+                                      "board 6 kernel  25% 50 of 200 bytes"}))
+      << terminal.text();
 }
 
 TEST(RunSummaryAdapter, AnAdapterThatCannotBeOpenedIsSaidOnce) {
@@ -155,6 +148,66 @@ TEST(RunSummaryPool, AStationWaitingForItsPoolIsSaidOnceAndSoIsItsGoingOn) {
   EXPECT_EQ(out.text(),
             "MAC address pool unavailable, waiting: the next MAC address could not be stored in "
             "s.reg: No space left on device\nMAC address pool available again\n");
+}
+
+
+// A station's status: its adapter and the next address it gives.
+std::shared_ptr<station::StationSnapshot> status(const std::string& adapter, const char* next,
+                                                  station::BarcodeMode barcode = station::BarcodeMode::kOff) {
+  auto snapshot = std::make_shared<station::StationSnapshot>();
+  snapshot->start_ups = 1;
+  snapshot->adapter_open = true;
+  snapshot->adapter = adapter;
+  snapshot->barcode_mode = barcode;
+  MacDigits::parse(next, snapshot->digits);
+  snapshot->status_text = "Ethernet -> " + adapter;
+  if (barcode == station::BarcodeMode::kOff) snapshot->status_text += std::string("   MAC_Addr -> [") + next + "]";
+  return snapshot;
+}
+
+struct StatusCase {
+  const char* name;
+  std::vector<std::shared_ptr<station::StationSnapshot>> snapshots;
+  std::string said;
+};
+void PrintTo(const StatusCase& c, std::ostream* os) { *os << c.name; }
+
+class RunSummaryStatus : public ::testing::TestWithParam<StatusCase> {};
+
+TEST_P(RunSummaryStatus, SaidOnlyWhenItChangesByMoreThanTheBoardsProgress) {
+  Captured out;
+  RunSummary summary(out.file(), false);
+  for (const auto& snapshot : GetParam().snapshots) summary.on_snapshot(snapshot);
+  EXPECT_EQ(out.text(), GetParam().said);
+}
+
+const StatusCase kStatusCases[] = {
+    {"TheSameStatusTwice",
+     {status("eth1", "001122334455"), status("eth1", "001122334455")},
+     "Ethernet -> eth1   MAC_Addr -> [001122334455]\n"},
+    {"TheNextAddressMovingOnWithEveryBoard",
+     {status("eth1", "001122334455"), status("eth1", "001122334456"), status("eth1", "001122334457")},
+     "Ethernet -> eth1   MAC_Addr -> [001122334455]\n"},
+    {"AnotherAdapter",
+     {status("eth1", "001122334455"), status("eth2", "001122334455")},
+     "Ethernet -> eth1   MAC_Addr -> [001122334455]\nEthernet -> eth2   MAC_Addr -> [001122334455]\n"},
+    {"AnotherAdapterAndAddressAtOnce",
+     {status("eth1", "001122334455"), status("eth2", "001122334456")},
+     "Ethernet -> eth1   MAC_Addr -> [001122334455]\nEthernet -> eth2   MAC_Addr -> [001122334456]\n"},
+    {"BarcodeModeTurnedOn",
+     {status("eth1", "001122334455"), status("eth1", "001122334456", station::BarcodeMode::kOn)},
+     "Ethernet -> eth1   MAC_Addr -> [001122334455]\nEthernet -> eth1\n"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Changes, RunSummaryStatus, ::testing::ValuesIn(kStatusCases),
+                         [](const auto& param_info) { return std::string(param_info.param.name); });
+
+TEST(LineTotals, SeveralPortsEndWithTheLinesTotalOnePortWithItsOwn) {
+  EXPECT_EQ(line_totals_line({present::Totals{2, 2, 0}, present::Totals{3, 1, 2}}),
+            "line: 5 boards: 3 passed, 2 failed");
+  EXPECT_EQ(line_totals_line({present::Totals{1, 1, 0}, present::Totals{}, present::Totals{1, 0, 1}}),
+            "line: 2 boards: 1 passed, 1 failed");
+  EXPECT_EQ(line_totals_line({present::Totals{2, 2, 0}}), std::nullopt);
 }
 
 }  // namespace

@@ -10,8 +10,11 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "frontends/cli/terminal.h"
+#include "support/captured_stream.h"
+#include "support/screen.h"
 
 namespace skav::cli {
 namespace {
@@ -76,6 +79,74 @@ TEST(StdoutLog, IntoAFileTheLogIsKeptByteForByte) {
   std::fclose(out);
   EXPECT_EQ(std::string(buffer, n), text);
 }
+
+
+// What the log and the lines beside it do, in order, on one terminal.
+struct Turn {
+  enum Kind { kLog, kLive, kLine } kind;
+  std::string text;
+};
+
+struct SharedCase {
+  const char* name;
+  std::vector<Turn> turns;
+  std::vector<std::string> rows;  // what the terminal shows at the end
+};
+void PrintTo(const SharedCase& c, std::ostream* os) { *os << c.name; }
+
+class SharedTerminalRows : public ::testing::TestWithParam<SharedCase> {};
+
+TEST_P(SharedTerminalRows, TheLogsTextIsNeverWrittenOver) {
+  test::CapturedStream terminal;
+  SharedTerminal shared(terminal.file());
+  for (const Turn& turn : GetParam().turns) {
+    if (turn.kind == Turn::kLog) shared.write_log(terminal.file(), turn.text);
+    if (turn.kind == Turn::kLive) shared.show_live(turn.text);
+    if (turn.kind == Turn::kLine) shared.write_line(turn.text);
+  }
+  EXPECT_EQ(test::screen_rows(terminal.text()), GetParam().rows) << terminal.text();
+}
+
+const SharedCase kSharedCases[] = {
+    {"LiveLineRedrawnWhileTheLogsRowIsUnfinished",
+     {{Turn::kLog, "Find the UBOOT CONFIG file....."},
+      {Turn::kLive, "board 1 environment  50% 2 of 4 kB"},
+      {Turn::kLive, "board 1 environment 100% 4 of 4 kB"},
+      {Turn::kLog, "Success\r\n"}},
+     {"Find the UBOOT CONFIG file.....Success"}},
+    {"LiveLineOnARowOfItsOwnGoesWhenTheLogWrites",
+     {{Turn::kLog, "Section begin: [kernel]\r\n"},
+      {Turn::kLive, "board 1 kernel  45% 12.0 MB/s"},
+      {Turn::kLog, "Success\r\n"},
+      {Turn::kLive, "board 1 uboot  10%"}},
+     {"Section begin: [kernel]", "Success", "board 1 uboot  10%"}},
+    {"ALineBesideTheUnfinishedRowAndTheRowWrittenWholeAgain",
+     {{Turn::kLog, "Find the diag.................."},
+      {Turn::kLine, "ADAPTER ERROR eth1 is gone"},
+      {Turn::kLog, "Fail\r\n"}},
+     {"Find the diag..................", "ADAPTER ERROR eth1 is gone",
+      "Find the diag..................Fail"}},
+    {"ABackspaceAfterALineBesideTakesBackTheTypedCharacter",
+     {{Turn::kLog, "MAC: 0011"},
+      {Turn::kLine, "status"},
+      {Turn::kLog, "\b \b"},
+      {Turn::kLog, "2\r\n"}},
+     {"MAC: 0011", "status", "MAC: 0012"}},
+    {"LiveLineBelowALineBesideTheUnfinishedRow",
+     {{Turn::kLog, "Find the diag.................."},
+      {Turn::kLine, "1 PASS"},
+      {Turn::kLive, "board 2 diag  30%"},
+      {Turn::kLog, "Success\r\n"}},
+     {"Find the diag..................", "1 PASS", "Find the diag..................Success"}},
+    {"LinesAtTheRowsStartNeedNoRepeat",
+     {{Turn::kLog, "Connected...\r\n"},
+      {Turn::kLine, "1 PASS"},
+      {Turn::kLog, "Waiting connecting to Target...\r\n"}},
+     {"Connected...", "1 PASS", "Waiting connecting to Target..."}},
+};
+
+INSTANTIATE_TEST_SUITE_P(Turns, SharedTerminalRows, ::testing::ValuesIn(kSharedCases),
+                         [](const auto& param_info) { return std::string(param_info.param.name); });
 
 }  // namespace
 }  // namespace skav::cli

@@ -74,6 +74,13 @@ struct BoardView {
   bool operator==(const BoardView&) const = default;
 };
 
+// Something the station needs that is missing or broken: it takes no board until it is fixed.
+struct StationFault {
+  std::string cause;   // "images/kernel.bin is missing"
+  std::string remedy;  // "put it back or fix config.ini"
+  bool operator==(const StationFault&) const = default;
+};
+
 // Everything a front end shows of a station, as one immutable value. A new one is published
 // whenever something in it changes.
 struct StationSnapshot {
@@ -101,6 +108,8 @@ struct StationSnapshot {
   // Records that could not be stored yet (the station keeps them and takes no board), and why.
   int records_kept = 0;
   std::string record_problem;
+  // Set while the station stands in a station error.
+  std::optional<station::StationFault> station_fault;
   int boards_done = 0;          // runs finished since the station started
   int start_ups = 0;            // start-ups carried out
   bool stopped = false;         // stop() has ended the station and closed its link

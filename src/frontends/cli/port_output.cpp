@@ -53,6 +53,18 @@ void PrefixedOutput::erase_last(const std::string& port) {
   }
 }
 
+void PrefixedOutput::write_beside(std::FILE* other, std::string_view line) {
+  std::lock_guard lock(mutex_);
+  if (open_) {
+    std::fwrite("\n", 1, 1, out_);
+    std::fflush(out_);
+    open_.reset();
+  }
+  std::fwrite(line.data(), 1, line.size(), other);
+  std::fwrite("\n", 1, 1, other);
+  std::fflush(other);
+}
+
 PortLog::PortLog(std::string port, const std::string& file, PrefixedOutput& out)
     : port_(std::move(port)), file_(platform::open_file(file, "ab")), out_(out) {
   if (file_ != nullptr) file_log_ = std::make_unique<StdoutLog>(file_);

@@ -23,6 +23,9 @@ class PrefixedOutput {
   explicit PrefixedOutput(std::FILE* out = stdout);
   void append(const std::string& port, std::string_view text);
   void erase_last(const std::string& port);
+  // Writes `line` and a line end to `other` (standard error, on the same terminal) on a row of
+  // its own: a port's unfinished row is ended first, and taken up again when its port writes on.
+  void write_beside(std::FILE* other, std::string_view line);
 
  private:
   void write(std::string_view text);

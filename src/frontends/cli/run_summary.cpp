@@ -6,25 +6,28 @@
 namespace skav::cli {
 
 RunSummary::RunSummary(std::FILE* out, bool terminal, std::string prefix)
-    : out_(out), terminal_(terminal), prefix_(std::move(prefix)) {}
+    : file_(out), out_(out), terminal_(terminal), prefix_(std::move(prefix)) {}
 
 void RunSummary::write_line(const std::string& text) {
-  clear_live_line();
-  std::fprintf(out_, "%s%s\n", prefix_.c_str(), text.c_str());
-  std::fflush(out_);
-}
-
-void RunSummary::clear_live_line() {
-  if (!live_shown_) return;
-  std::fputs("\r\033[K", out_);
-  live_shown_ = false;
+  if (rows_ != nullptr)
+    rows_->write_beside(file_, prefix_ + text);
+  else
+    out_.write_line(prefix_ + text);
 }
 
 void RunSummary::on_snapshot(std::shared_ptr<const station::StationSnapshot> snapshot) {
   std::lock_guard lock(mutex_);
   if (snapshot->status_text != status_) {
+    // The next address moves on with every board, and the board's own line shows the address
+    // it took: a status that changed by that alone would drown the boards' lines.
+    const station::StationSnapshot* seen = status_seen_.get();
+    const bool progress_only = seen != nullptr && !status_.empty() && snapshot->digits != seen->digits &&
+                               snapshot->adapter == seen->adapter && snapshot->adapters == seen->adapters &&
+                               snapshot->selected_index == seen->selected_index &&
+                               snapshot->barcode_mode == seen->barcode_mode;
     status_ = snapshot->status_text;
-    write_line(status_);
+    status_seen_ = snapshot;
+    if (!progress_only) write_line(status_);
   }
   present::Panel panel = present::make_panel(*snapshot);
   std::string problem = panel.word == present::Word::kAdapterError ? panel.detail : std::string();
@@ -51,27 +54,15 @@ void RunSummary::on_snapshot(std::shared_ptr<const station::StationSnapshot> sna
   }
   board_ = snapshot->board;
   if (!terminal_) return;
-  std::string live = board_ ? present::moving_line(*board_) : std::string();
-  if (live.empty()) {
-    clear_live_line();
-  } else {
-    std::fprintf(out_, "\r%s\033[K", live.c_str());
-    std::fflush(out_);
-    live_shown_ = true;
-  }
+  out_.show_live(board_ ? present::moving_line(*board_) : std::string());
 }
 
 void RunSummary::on_board_finished(const station::BoardRecord& record) {
   std::lock_guard lock(mutex_);
   totals_.add(record.overall);
+  end_.add_board(record.overall);
   // The snapshot before this one shows the finished board with its steps' reasons.
   if (board_ && board_->finished) write_line(present::board_summary(*board_));
-}
-
-void RunSummary::clear_live() {
-  std::lock_guard lock(mutex_);
-  clear_live_line();
-  std::fflush(out_);
 }
 
 void RunSummary::finish() {
@@ -82,6 +73,18 @@ void RunSummary::finish() {
 present::Totals RunSummary::totals() const {
   std::lock_guard lock(mutex_);
   return totals_;
+}
+
+line::RunEnd RunSummary::run_end() const {
+  std::lock_guard lock(mutex_);
+  return end_;
+}
+
+std::optional<std::string> line_totals_line(const std::vector<present::Totals>& ports) {
+  if (ports.size() < 2) return std::nullopt;
+  present::Totals line;
+  for (const present::Totals& port : ports) line += port;
+  return "line: " + present::totals_line(line);
 }
 
 }  // namespace skav::cli

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstdio>
-#include <functional>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -14,6 +13,33 @@ namespace skav::cli {
 // characters other than CR, LF and TAB, and DEL, become visible escapes such as \x1b.
 std::string escape_for_terminal(std::string_view text);
 
+// The rows of one terminal that the log (standard output) and the lines beside it (standard
+// error) share, so that neither writes over the other. The live line is drawn only on a row of
+// its own: never while the log's row stands unfinished ("Find the UBOOT CONFIG file....."
+// before its "Success"), and taken away before the log writes on. A line beside the log that
+// comes while the log's row is unfinished starts a row of its own; the log's text of that row is
+// then written again before the log goes on, so the row reads whole.
+class SharedTerminal {
+ public:
+  // `out`: where the live line and the lines beside the log go.
+  explicit SharedTerminal(std::FILE* out);
+  // Writes the log's `text`, as the terminal is to show it, to `log`, and flushes it.
+  void write_log(std::FILE* log, std::string_view text);
+  // Draws `text` as the live line in place of the last one; empty takes the live line away.
+  void show_live(std::string_view text);
+  // Writes `text` and a line end on a row of its own.
+  void write_line(std::string_view text);
+
+ private:
+  void clear_live_locked();
+  std::mutex mutex_;
+  std::FILE* out_;
+  bool live_shown_ = false;
+  std::string open_;     // the log's unfinished row as written (empty at a row's start)
+  bool cut_ = false;     // the row was longer than is kept: it is not written again
+  bool left_ = false;    // a line beside the log has taken the terminal off the log's row
+};
+
 // The log on standard output, byte for byte as the log window would hold it, flushed after each
 // append. Backspace of the MAC entry is written as "\b \b". On a terminal, board text is escaped.
 class StdoutLog : public Log {
@@ -21,12 +47,13 @@ class StdoutLog : public Log {
   explicit StdoutLog(std::FILE* out = stdout);
   void append(std::string_view text) override;
   void erase_last() override;
-  // Called before every write, for a live line on the same terminal to give way to the log.
-  // Set it before the log is used.
-  void set_before_write(std::function<void()> before) { before_write_ = std::move(before); }
+  // Writes through `terminal`, which the lines beside the log share. Set it before the log is
+  // used; it outlives the log's use.
+  void share(SharedTerminal* terminal) { shared_ = terminal; }
 
  private:
-  std::function<void()> before_write_;
+  void write(std::string_view text);
+  SharedTerminal* shared_ = nullptr;
   std::mutex mutex_;
   std::FILE* out_;
   bool terminal_;

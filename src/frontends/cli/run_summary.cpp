@@ -42,6 +42,13 @@ void RunSummary::on_snapshot(std::shared_ptr<const station::StationSnapshot> sna
     else
       write_line("the kept production records are written now");
   }
+  // Something of the station's own is wrong: said once for each new fault, not at every check.
+  if (snapshot->station_fault != station_fault_) {
+    station_fault_ = snapshot->station_fault;
+    if (station_fault_)
+      write_line(std::string(present::word_text(present::Word::kStationError)) + " " + station_fault_->cause +
+                 ": " + station_fault_->remedy);
+  }
   // Said as the log says it, once when the station starts waiting and once when it goes on.
   std::string pool = snapshot->pool_waiting ? snapshot->pool_problem : std::string();
   if (pool != pool_problem_) {

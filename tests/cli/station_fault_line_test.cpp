@@ -42,5 +42,24 @@ TEST(RunSummaryStationFault, EachNewFaultIsOneLineAndAStandingOneIsNotRepeated) 
             "STATION ERROR images/kernel.bin is missing: put it back or fix config.ini\n");
 }
 
+// Where several ports share the stream the line still begins with the word; the port follows.
+TEST(RunSummaryStationFault, APortsLineBeginsWithTheWordAndThenNamesThePort) {
+  char* data = nullptr;
+  std::size_t size = 0;
+  std::FILE* out = open_memstream(&data, &size);
+  ASSERT_NE(out, nullptr);
+  {
+    RunSummary summary(out, false, "eth1: ");
+    auto missing = std::make_shared<station::StationSnapshot>();
+    missing->station_fault = station::StationFault{"images/kernel.bin is missing", "put it back or fix config.ini"};
+    summary.on_snapshot(missing);
+  }
+  std::fflush(out);
+  const std::string text(data, size);
+  std::fclose(out);
+  std::free(data);
+  EXPECT_EQ(text, "STATION ERROR eth1: images/kernel.bin is missing: put it back or fix config.ini\n");
+}
+
 }  // namespace
 }  // namespace skav::cli

@@ -136,36 +136,6 @@ INSTANTIATE_TEST_SUITE_P(
                 "pass,timeout,not-run,not-run,not-run"}),
     [](const auto& param_info) { return std::string(param_info.param.name); });
 
-// What the station itself lacks is no board's fault: the board waits untouched, and the panel
-// says what is wrong and what to do instead of a verdict.
-TEST(StationFaultPanel, AMissingImageOrConfigurationShowsStationErrorWithCauseAndRemedy) {
-  struct Case {
-    const char* name;
-    const char* file;
-    std::function<std::string(const std::filesystem::path&)> detail;
-  };
-  const Case cases[] = {
-      {"image", "images/kernel.bin",
-       [](const std::filesystem::path&) { return std::string("images/kernel.bin is missing: put it back or fix config.ini"); }},
-      {"configuration", "config.ini", [](const std::filesystem::path& dir) {
-         return "config.ini is missing in " + std::filesystem::absolute(dir).lexically_normal().string() +
-                ": start the station in the folder that holds config.ini, or put one there";
-       }}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    test::StationRig rig;
-    std::filesystem::remove(rig.dir / c.file);
-    rig.plug(sim::BoardOptions{});
-    ASSERT_TRUE(rig.step_until([&] { return rig.station->snapshot()->station_fault.has_value(); }));
-    Panel panel = make_panel(*rig.station->snapshot());
-    EXPECT_EQ(word_text(panel.word), std::string("STATION ERROR"));
-    EXPECT_EQ(panel.tone, Tone::kBad);
-    EXPECT_EQ(panel.detail, c.detail(rig.dir.path()));
-    EXPECT_EQ(panel.board, "") << "no board taken";
-    EXPECT_TRUE(panel.steps.empty());
-  }
-}
-
 // A board whose run is in progress, with its plan and `slot` moving `done` of `total` bytes.
 StationSnapshot programming(StepSlot slot, std::uint64_t done, std::uint64_t total, double rate) {
   StationSnapshot s;
@@ -272,6 +242,16 @@ INSTANTIATE_TEST_SUITE_P(
                     return s;
                   },
                   Word::kAdapterError, Tone::kBad, "no adapter is open"},
+        // What the station itself lacks is no board's fault: the waiting board shows no verdict
+        // of the last one, but what is wrong and what to do.
+        StateCase{"StationFaultWithABoardWaiting",
+                  [] {
+                    StationSnapshot s = finished(station::Verdict::kPass, "");
+                    s.state = station::StationState::kConnected;
+                    s.station_fault = station::StationFault{"images/kernel.bin is missing", "put it back or fix config.ini"};
+                    return s;
+                  },
+                  Word::kStationError, Tone::kBad, "images/kernel.bin is missing: put it back or fix config.ini"},
         StateCase{"BarcodeModeAsksForTheAddress",
                   [] {
                     StationSnapshot s = finished(station::Verdict::kFail, "kernel: read-back differs");

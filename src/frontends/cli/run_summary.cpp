@@ -43,11 +43,15 @@ void RunSummary::on_snapshot(std::shared_ptr<const station::StationSnapshot> sna
       write_line("the kept production records are written now");
   }
   // Something of the station's own is wrong: said once for each new fault, not at every check.
+  // The line begins with the word, so that a script finds it; a port's name follows the word.
   if (snapshot->station_fault != station_fault_) {
     station_fault_ = snapshot->station_fault;
-    if (station_fault_)
-      write_line(std::string(present::word_text(present::Word::kStationError)) + " " + station_fault_->cause +
-                 ": " + station_fault_->remedy);
+    if (station_fault_) {
+      clear_live_line();
+      std::fprintf(out_, "%s %s%s: %s\n", present::word_text(present::Word::kStationError), prefix_.c_str(),
+                   station_fault_->cause.c_str(), station_fault_->remedy.c_str());
+      std::fflush(out_);
+    }
   }
   // Said as the log says it, once when the station starts waiting and once when it goes on.
   std::string pool = snapshot->pool_waiting ? snapshot->pool_problem : std::string();

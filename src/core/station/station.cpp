@@ -297,7 +297,7 @@ void Station::start_up() {
     // cannot be read) is the operator's to set, and the pool's check says so before a run.
     log_sink(&log_, "Could not set Registry Key. \r\n");
   }
-  pool_checked_ = false;
+  pool_checked_ = files_checked_ = false;
 
   // What was typed before belongs to the old log. A board that waits for its address is asked
   // for it afresh.
@@ -342,7 +342,7 @@ void Station::apply_interface(const ApplyInterface& apply) {
     return;
   }
   // The operator may have set the next address the pool was waiting for: ask it again now.
-  pool_checked_ = false;
+  pool_checked_ = files_checked_ = false;
   digits_ = apply.digits;
   selected_index_ = stored_index_ = apply.index;
   // The operator's choice replaces the adapter named for this station's life.
@@ -408,7 +408,14 @@ void Station::tick() {
       if (link::find_target(*link_) == 1) {
         log_sink(&log_, "Connected...\r\n");
         state_ = StationState::kConnected;
-        if (barcode_mode_ == BarcodeMode::kOn) mac_entry_.prompt(&log_, digits_);
+        // The operator is not asked for an address the station could not program.
+        if (barcode_mode_ == BarcodeMode::kOn) {
+          if (files_ready()) {
+            mac_entry_.prompt(&log_, digits_);
+          } else {
+            prompt_waiting_ = true;
+          }
+        }
       } else {
         // A removed adapter's handle may just go quiet: ask now and then whether it is there.
         if (++check_ticks_ >= kLostRetryTicks) {
@@ -419,6 +426,13 @@ void Station::tick() {
       }
       break;
     case StationState::kConnected:
+      if (prompt_waiting_ && barcode_mode_ == BarcodeMode::kOn && run_status_ == RunStatus::kNoRun) {
+        if (!files_ready()) break;
+        prompt_waiting_ = false;
+        station_fault_.reset();
+        mac_entry_.prompt(&log_, digits_);
+      }
+      prompt_waiting_ = false;
       if (mac_entry_.pending()) break;
       if (run_status_ == RunStatus::kNoRun && ready_for_board()) start_worker();
       if (run_status_ == RunStatus::kFinished) {
@@ -444,18 +458,25 @@ void Station::update_silence() {
   }
 }
 
-bool Station::ready_for_board() {
+bool Station::files_ready() {
   const Clock::time_point now = clock_.now();
-  if (!pool_checked_ || now - checked_at_ >= kRecheckPeriod) {
-    // Files first: the pool is asked only when a board could be programmed with what is there.
+  if (!files_checked_ || now - files_checked_at_ >= kRecheckPeriod) {
     files_fault_ = find_station_fault(options_.dir);
-    if (!files_fault_) pool_check_ = pool_.check(&log_);
-    pool_checked_ = true;
-    checked_at_ = now;
+    files_checked_ = true;
+    files_checked_at_ = now;
   }
-  if (files_fault_) {
-    station_fault_ = files_fault_;
-    return false;
+  if (files_fault_) station_fault_ = files_fault_;
+  return !files_fault_;
+}
+
+bool Station::ready_for_board() {
+  // Files first: the pool is asked only when a board could be programmed with what is there.
+  if (!files_ready()) return false;
+  const Clock::time_point now = clock_.now();
+  if (!pool_checked_ || now - pool_checked_at_ >= kRecheckPeriod) {
+    pool_check_ = pool_.check(&log_);
+    pool_checked_ = true;
+    pool_checked_at_ = now;
   }
   if (!pool_ready()) {
     station_fault_ = pool_fault(pool_check_);
@@ -512,7 +533,7 @@ void Station::start_worker() {
   }
   run_status_ = RunStatus::kRunning;
   entered_ = false;
-  pool_checked_ = false;  // the next board's check is its own
+  pool_checked_ = files_checked_ = false;  // the next board's check is its own
   run_adapter_ = link->open_name();
   BoardView board;
   board.number = ++boards_started_;

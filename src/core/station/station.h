@@ -171,6 +171,9 @@ class Station {
   // an address from the pool): asked before each run, and once a second on the station's clock
   // while not. While not, the board waits; the snapshot's station_fault says why.
   bool ready_for_board();
+  // The files' part of it (config.ini, the images, the records file); at a board's
+  // connection too, so that Barcode Mode does not ask for an address the station cannot use.
+  bool files_ready();
   // The pool's part of it: says why once when it cannot give an address, and when it can again.
   bool pool_ready();
   // How long the running step's board has been silent, as the snapshot shows it.
@@ -223,8 +226,12 @@ class Station {
   settings::PoolResult<> pool_check_;  // the pool's last check
   bool pool_checked_ = false;        // pool_check_ holds for the board waiting now
   bool pool_check_waiting_ = false;  // a failed check keeps the board waiting
-  Clock::time_point checked_at_{};   // when the station last checked what a board needs
+  // When the station last checked, for the board waiting now, its files and the pool.
+  bool files_checked_ = false;
+  Clock::time_point files_checked_at_{};
+  Clock::time_point pool_checked_at_{};
   std::optional<StationFault> files_fault_;    // the files' part of the last check
+  bool prompt_waiting_ = false;  // Barcode Mode asks for the address once the files are right
   std::optional<StationFault> station_fault_;  // as published
   // When the running step's board was last heard from (the worker's, as the clock's count).
   std::atomic<Clock::duration::rep> heard_at_{0};

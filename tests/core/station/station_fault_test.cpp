@@ -155,6 +155,37 @@ TEST_P(StationFaultGate, TheBoardWaitsUntouchedUntilTheFaultIsPutRightThenGoesBy
 INSTANTIATE_TEST_SUITE_P(Causes, StationFaultGate, ::testing::ValuesIn(fault_cases()),
                          [](const auto& param_info) { return std::string(param_info.param.name); });
 
+// In Barcode Mode the operator is not asked for an address the station could not use: the
+// prompt waits for the fault to be put right.
+TEST(StationFaultBarcode, TheAddressIsAskedForOnlyOnceTheFaultIsPutRight) {
+  test::RigOptions options;
+  options.barcode = 1;
+  test::StationRig rig(std::move(options));
+  auto& clock = dynamic_cast<ManualClock&>(rig.clock());
+  fs::rename(rig.dir / "images/kernel.bin", rig.dir / "kernel.aside");
+  rig.plug(sim::BoardOptions{});
+  ASSERT_TRUE(rig.step_until([&] { return rig.station->state() == StationState::kConnected; }));
+  for (int i = 0; i < 15; ++i) {
+    clock.advance(100ms);
+    rig.station->step();
+  }
+  EXPECT_FALSE(rig.station->entry_pending());
+  EXPECT_EQ(rig.log_text().find("Input MAC Address : "), std::string::npos) << rig.log_text();
+  ASSERT_TRUE(rig.station->snapshot()->station_fault);
+
+  fs::rename(rig.dir / "kernel.aside", rig.dir / "images/kernel.bin");
+  clock.advance(1s);
+  rig.station->step();
+  EXPECT_TRUE(rig.station->entry_pending());
+  EXPECT_FALSE(rig.station->snapshot()->station_fault);
+  EXPECT_TRUE(rig.log_text().ends_with("Connected...\r\nInput MAC Address : ")) << rig.log_text();
+  rig.type("0200000B0000\r");
+  ASSERT_TRUE(rig.until_boards_done(1)) << rig.log_text();
+  ASSERT_EQ(rig.records().size(), 1u);
+  EXPECT_EQ(rig.records()[0].written_mac, "02:00:00:0B:00:00");
+  EXPECT_EQ(rig.records()[0].verdict, "pass");
+}
+
 // A fault that changes is told as the new one; one that stands is published once, not at every
 // check.
 TEST(StationFaultNews, EachNewFaultIsPublishedOnceAndAFixedOneIsCleared) {

@@ -34,13 +34,17 @@ StationFault file_fault(const PlanStep& step) {
       return {name + " is larger than the " + std::to_string(step.capacity) + " bytes the " +
                   step.name() + " step can take",
               std::string("use a smaller file or ") + kFixConfig};
+    case FileIssue::kUnreadable: {
+      // The plan's text ends with the system's reason: "file X cannot be read: Permission denied".
+      const std::size_t reason = step.file_problem.rfind(": ");
+      return {name + " cannot be read" + (reason == std::string::npos ? "" : step.file_problem.substr(reason)),
+              std::string("make it readable or ") + kFixConfig};
+    }
     case FileIssue::kUnmeasured:
-    case FileIssue::kUnreadable:
     case FileIssue::kNone:
       break;
   }
-  return {name + " cannot be read (" + step.file_problem + ")",
-          std::string("make it readable or ") + kFixConfig};
+  return {name + " cannot be measured", std::string("make it readable or ") + kFixConfig};
 }
 
 // Whether a line could be appended to the records file: the file opens for appending, or

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,9 @@ struct FaultCase {
   const char* remedy;
   bool cause_then_system_error = false;  // `cause` is followed by the system's own words
 };
+
+// Test names show the case's name, not its bytes.
+void PrintTo(const FaultCase& c, std::ostream* os) { *os << c.name; }
 
 void move_aside(test::TempDir& dir, const std::string& name) { fs::rename(dir / name, dir / (name + ".aside")); }
 void move_back(test::TempDir& dir, const std::string& name) { fs::rename(dir / (name + ".aside"), dir / name); }

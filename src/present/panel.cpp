@@ -83,7 +83,15 @@ std::string programming_detail(const BoardView& board) {
   return running->name();
 }
 
-std::string failure_detail(const BoardView& board) {
+std::string failure_detail(const BoardView& board, bool adapter_open) {
+  // The adapter's loss was the board's reason while it lasted; once the adapter is open again
+  // only the outcome stands.
+  if (board.overall == Verdict::kAdapterLost && adapter_open) {
+    for (const StepView& step : board.steps)
+      if (step.state == StepView::State::kDone && step.verdict == Verdict::kAdapterLost)
+        return std::string(step.name()) + ": " + verdict_name(step.verdict) + " (the adapter is back)";
+    return std::string(verdict_name(board.overall)) + " (the adapter is back)";
+  }
   if (!board.failure.empty()) return board.failure;
   if (board.overall == Verdict::kSkipped) return "nothing configured: config.ini names no step";
   return verdict_name(board.overall);
@@ -187,6 +195,25 @@ std::string progress_text(std::uint64_t done, std::uint64_t total, double bytes_
   return text;
 }
 
+std::string progress_text(const StepView& step) {
+  std::string text = phase_text(step.phase);
+  if (!text.empty()) text += ' ';
+  std::string silence = silence_text(step.silent_seconds);
+  if (silence.empty()) return text + progress_text(step.done, step.total, step.bytes_per_second);
+  Unit unit = unit_for(step.total);
+  return text + amount(std::min(step.done, step.total), unit) + " of " + amount(step.total, unit) + " " +
+         unit.name + ", " + silence;
+}
+
+const char* step_word(const StepView& step) {
+  switch (step.state) {
+    case StepView::State::kWaiting: return "waiting";
+    case StepView::State::kRunning: return "running";
+    case StepView::State::kDone: break;
+  }
+  return station::verdict_name(step.verdict);
+}
+
 std::vector<StepRow> step_rows(const BoardView& board) {
   std::vector<StepRow> rows;
   if (!board.planned) return rows;
@@ -196,6 +223,7 @@ std::vector<StepRow> step_rows(const BoardView& board) {
     if (step.skip == station::SkipReason::kNotConfigured) continue;
     StepRow row;
     row.name = step.name();
+    row.word = step_word(step);
     // Until the run reaches it, a step it will skip says so before why.
     row.text = step.skip == station::SkipReason::kNone ? step.summary : "skipped, " + step.summary;
     switch (step.state) {
@@ -208,7 +236,7 @@ std::vector<StepRow> step_rows(const BoardView& board) {
           row.moving = true;
           row.percent = step_percent(step.done, step.total);
           row.bytes_per_second = step.bytes_per_second;
-          row.progress = progress_text(step.done, step.total, step.bytes_per_second);
+          row.progress = progress_text(step);
         }
         break;
       case StepView::State::kDone:
@@ -259,6 +287,12 @@ Panel make_panel(const StationSnapshot& snapshot) {
     // No board is taken until the kept records are stored.
     panel.word = Word::kStationError;
     panel.detail = "record not stored: " + snapshot.record_problem;
+  } else if (snapshot.station_fault && snapshot.run_status == station::RunStatus::kNoRun) {
+    // The board waits: nothing is wrong with it, and it is taken once this is put right.
+    panel.word = Word::kStationError;
+    panel.detail = snapshot.station_fault->cause + ": " + snapshot.station_fault->remedy;
+    panel.board.clear();
+    panel.steps.clear();
   } else if (new_board) {
     panel.word = Word::kConnected;
     if (snapshot.entry_pending) panel.detail = "type or scan the board's MAC address, then Enter";
@@ -272,7 +306,7 @@ Panel make_panel(const StationSnapshot& snapshot) {
     if (panel.word == Word::kStationError)
       panel.detail = "record not stored at the board's end; written since";
     else if (panel.word != Word::kPass)
-      panel.detail = failure_detail(*board);
+      panel.detail = failure_detail(*board, snapshot.adapter_open);
   } else {
     panel.word = Word::kSearching;
     panel.detail = "connect a board";

@@ -22,7 +22,7 @@ enum class Word {
   kFail,          // the last board: a step failed, or the run was stopped, or nothing was configured
   kTimeout,       // the last board fell silent
   kAdapterError,  // the adapter cannot be opened or went away
-  kStationError,  // the station cannot keep a promise of its own (a record not stored)
+  kStationError,  // the station itself cannot go on (a record not stored, an image missing, ...)
 };
 
 // What the word's background says: nothing yet, work in progress, good, bad.
@@ -42,10 +42,17 @@ Word board_word(const station::BoardView& board);
 // True for the words that call the operator (FAIL and TIMEOUT).
 inline bool is_alarm(Word word) { return word == Word::kFail || word == Word::kTimeout; }
 
+// A step's state as its colour says it: kFail for every outcome that did not pass (fail,
+// timeout, stopped, adapter-lost), kSkipped for a step not sent (skipped, not-run).
 enum class StepState { kWaiting, kRunning, kPass, kFail, kSkipped };
 
 // "waiting", "running", "pass", "fail", "skipped".
 const char* step_state_text(StepState state);
+// The word a step's row shows: "waiting", "running", or its record's own word (verdict_name:
+// "pass", "fail", "timeout", "not-run", "stopped", "adapter-lost", "skipped").
+const char* step_word(const station::StepView& step);
+// The widest of step_word's words, for a column that must hold any of them.
+inline constexpr const char* kWidestStepWord = "adapter-lost";
 
 // The panel's colours, one palette for every window: the word's background and text by tone
 // (white on the green and red that call the eye), and a step's state as text colour.
@@ -60,6 +67,7 @@ Rgb state_colour(StepState state);
 struct StepRow {
   std::string name;  // "kernel"
   StepState state = StepState::kWaiting;
+  std::string word = "waiting";  // step_word's: what the row says of the step
   // What the step does ("memory type 1 (nand), command 0 (write), 49152 bytes from ..."), why
   // it is skipped, or why it failed.
   std::string text;
@@ -67,7 +75,8 @@ struct StepRow {
   bool moving = false;
   int percent = 0;
   double bytes_per_second = 0;
-  // "12.0 of 48.0 MB, 11.9 MB/s, 3 s left"; empty unless moving.
+  // "writing 12.0 of 48.0 MB, 11.9 MB/s, 3 s left"; "verifying 12.0 of 48.0 MB, no answer for
+  // 3 s" when the board has gone silent; empty unless moving.
   std::string progress;
 };
 
@@ -94,6 +103,9 @@ std::vector<StepRow> step_rows(const station::BoardView& board);
 std::string rate_text(double bytes_per_second);
 // "12.0 of 48.0 MB, 11.9 MB/s, 3 s left", as far as known.
 std::string progress_text(std::uint64_t done, std::uint64_t total, double bytes_per_second);
+// A running step's: its phase first, and instead of a rate and an estimate, how long the board
+// has been silent once that shows ("verifying 12.0 of 48.0 MB, no answer for 3 s").
+std::string progress_text(const station::StepView& step);
 // "4.2 s"; below a second "0.42 s".
 std::string seconds_text(double seconds);
 

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 
@@ -26,7 +27,7 @@ struct RunCase {
   Word word;
   Tone tone;
   const char* detail;
-  // The rows' states in order ("pass,fail,...").
+  // The rows' words in order ("pass,fail,..."), the records' own.
   const char* states;
 };
 
@@ -93,7 +94,7 @@ TEST(StepViewOfAPlan, SaysWhyAStepIsSkippedWithoutText) {
 
 std::string states_of(const std::vector<StepRow>& rows) {
   std::string text;
-  for (const StepRow& row : rows) text += (text.empty() ? "" : ",") + std::string(step_state_text(row.state));
+  for (const StepRow& row : rows) text += (text.empty() ? "" : ",") + row.word;
   return text;
 }
 
@@ -126,21 +127,13 @@ INSTANTIATE_TEST_SUITE_P(
         // The diagnostic image still says "All tests passed.": the word says otherwise.
         RunCase{"ReadBackDiffers", [](sim::BoardOptions& o) { o.faults.corrupt_read = 4; }, nullptr,
                 Word::kFail, Tone::kBad, "filesystem: read-back differs", "pass,pass,pass,fail,pass"},
-        RunCase{"KernelFileMissing", nullptr,
-                [](const std::filesystem::path& dir) { std::filesystem::remove(dir / "images/kernel.bin"); },
-                Word::kFail, Tone::kBad, "kernel: file images/kernel.bin not opened",
-                "pass,fail,pass,pass,pass"},
         RunCase{"SilentInTheKernel",
                 [](sim::BoardOptions& o) {
                   o.faults.silent_phase = sim::SilentPhase::kMidData;
                   o.faults.silent_exchange = 3;
                 },
                 nullptr, Word::kTimeout, Tone::kBad, "kernel: no answer after 30 s",
-                "pass,fail,skipped,skipped,skipped"},
-        // Without config.ini nothing is sent: the board is not good.
-        RunCase{"NothingConfigured", nullptr,
-                [](const std::filesystem::path& dir) { std::filesystem::remove(dir / "config.ini"); },
-                Word::kFail, Tone::kBad, "nothing configured: config.ini names no step", "skipped"}),
+                "pass,timeout,not-run,not-run,not-run"}),
     [](const auto& param_info) { return std::string(param_info.param.name); });
 
 // A board whose run is in progress, with its plan and `slot` moving `done` of `total` bytes.
@@ -249,6 +242,16 @@ INSTANTIATE_TEST_SUITE_P(
                     return s;
                   },
                   Word::kAdapterError, Tone::kBad, "no adapter is open"},
+        // What the station itself lacks is no board's fault: the waiting board shows no verdict
+        // of the last one, but what is wrong and what to do.
+        StateCase{"StationFaultWithABoardWaiting",
+                  [] {
+                    StationSnapshot s = finished(station::Verdict::kPass, "");
+                    s.state = station::StationState::kConnected;
+                    s.station_fault = station::StationFault{"images/kernel.bin is missing", "put it back or fix config.ini"};
+                    return s;
+                  },
+                  Word::kStationError, Tone::kBad, "images/kernel.bin is missing: put it back or fix config.ini"},
         StateCase{"BarcodeModeAsksForTheAddress",
                   [] {
                     StationSnapshot s = finished(station::Verdict::kFail, "kernel: read-back differs");
@@ -270,6 +273,17 @@ INSTANTIATE_TEST_SUITE_P(
         StateCase{"LastBoardFailedAndTheStationSearches",
                   [] { return finished(station::Verdict::kFail, "uboot: status reports failure"); },
                   Word::kFail, Tone::kBad, "uboot: status reports failure"},
+        // The adapter is back: its loss no longer stands as the reason, only the outcome.
+        StateCase{"LastBoardLostItsAdapterWhichIsBack",
+                  [] {
+                    StationSnapshot s = finished(station::Verdict::kAdapterLost, "kernel: adapter eth1 is gone");
+                    StepView& kernel = s.board->steps[static_cast<std::size_t>(StepSlot::kKernel)];
+                    kernel.state = StepView::State::kDone;
+                    kernel.verdict = station::Verdict::kAdapterLost;
+                    kernel.reason = "adapter eth1 is gone";
+                    return s;
+                  },
+                  Word::kFail, Tone::kBad, "kernel: adapter-lost (the adapter is back)"},
         StateCase{"LastBoardStoppedCountsAsFail",
                   [] { return finished(station::Verdict::kStopped, "kernel: stopped by the operator"); },
                   Word::kFail, Tone::kBad, "kernel: stopped by the operator"},
@@ -304,6 +318,50 @@ TEST(PanelSteps, TheMovingStepShowsItsShareRateAndTimeLeft) {
   EXPECT_EQ(row.progress, "12.0 of 48.0 MB, 12.0 MB/s, 3 s left");
   EXPECT_EQ(row.text, "100 bytes");
   EXPECT_EQ(states_of(panel.steps), "pass,pass,running,waiting");
+}
+
+// The phase says which way the data goes; a silent board's estimate gives way to how long it
+// has said nothing.
+TEST(PanelSteps, TheMovingStepSaysItsPhaseAndASilenceInsteadOfAnEstimate) {
+  struct Case {
+    station::DataPhase phase;
+    int silent_seconds;
+    const char* progress;
+  };
+  const Case cases[] = {
+      {station::DataPhase::kWriting, 0, "writing 12.0 of 48.0 MB, 12.0 MB/s, 3 s left"},
+      {station::DataPhase::kVerifying, 0, "verifying 12.0 of 48.0 MB, 12.0 MB/s, 3 s left"},
+      {station::DataPhase::kVerifying, 1, "verifying 12.0 of 48.0 MB, 12.0 MB/s, 3 s left"},
+      {station::DataPhase::kWriting, 2, "writing 12.0 of 48.0 MB, no answer for 2 s"},
+      {station::DataPhase::kVerifying, 27, "verifying 12.0 of 48.0 MB, no answer for 27 s"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.progress);
+    StationSnapshot s = programming(StepSlot::kFilesystem, 12'000'000, 48'000'000, 12e6);
+    StepView& moving = s.board->steps[static_cast<std::size_t>(StepSlot::kFilesystem)];
+    moving.phase = c.phase;
+    moving.silent_seconds = c.silent_seconds;
+    Panel panel = make_panel(s);
+    ASSERT_EQ(panel.steps.size(), 4u);
+    EXPECT_EQ(panel.steps[2].progress, c.progress);
+  }
+}
+
+// Each outcome shows the word its record has.
+TEST(StepWord, EveryOutcomeShowsTheRecordsWord) {
+  using station::Verdict;
+  for (Verdict verdict : {Verdict::kPass, Verdict::kFail, Verdict::kTimeout, Verdict::kNotRun, Verdict::kStopped,
+                          Verdict::kAdapterLost, Verdict::kSkipped}) {
+    StepView step;
+    step.state = StepView::State::kDone;
+    step.verdict = verdict;
+    EXPECT_STREQ(step_word(step), station::verdict_name(verdict));
+    EXPECT_LE(std::strlen(step_word(step)), std::strlen(kWidestStepWord));
+  }
+  StepView step;
+  EXPECT_STREQ(step_word(step), "waiting");
+  step.state = StepView::State::kRunning;
+  EXPECT_STREQ(step_word(step), "running");
 }
 
 struct ProgressCase {

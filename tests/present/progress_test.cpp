@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <optional>
 #include <string>
 #include <vector>
@@ -33,6 +34,8 @@ struct StepState {
   StepView::State state;
   std::uint64_t done = 0;
   std::uint64_t total = 0;
+  station::DataPhase phase = station::DataPhase::kNone;
+  int silent_seconds = 0;
 };
 
 station::StationSnapshot snapshot_of(const std::vector<StepState>& steps, bool finished = false) {
@@ -47,6 +50,8 @@ station::StationSnapshot snapshot_of(const std::vector<StepState>& steps, bool f
     step.state = s.state;
     step.done = s.done;
     step.total = s.total;
+    step.phase = s.phase;
+    step.silent_seconds = s.silent_seconds;
   }
   snapshot.board = board;
   return snapshot;
@@ -79,6 +84,43 @@ TEST(ProgressLine, NamesTheRunningStepThatMovesData) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(progress_line(c.snapshot), c.line);
   }
+}
+
+// The bar says which way the data goes, and once the board has been silent for two seconds,
+// for how long, instead of letting the percent stand as if all were well.
+TEST(ProgressLine, SaysThePhaseAndHowLongASilentBoardHasSaidNothing) {
+  using State = StepView::State;
+  using station::DataPhase;
+  struct Case {
+    StepState step;
+    const char* label;
+  };
+  const std::vector<Case> cases = {
+      {{StepSlot::kKernel, State::kRunning, 512, 2048, DataPhase::kWriting, 0}, "kernel writing 25%"},
+      {{StepSlot::kKernel, State::kRunning, 2048, 2048, DataPhase::kWriting, 0}, "kernel writing 100%"},
+      {{StepSlot::kKernel, State::kRunning, 1024, 2048, DataPhase::kVerifying, 0}, "kernel verifying 50%"},
+      {{StepSlot::kKernel, State::kRunning, 1024, 2048, DataPhase::kVerifying, 1}, "kernel verifying 50%"},
+      {{StepSlot::kKernel, State::kRunning, 1024, 2048, DataPhase::kVerifying, 2},
+       "kernel verifying 50%, no answer for 2 s"},
+      {{StepSlot::kFilesystem, State::kRunning, 2048, 2048, DataPhase::kWriting, 31},
+       "filesystem writing 100%, no answer for 31 s"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    std::optional<ProgressLine> line = progress_line(snapshot_of({c.step}));
+    ASSERT_TRUE(line);
+    EXPECT_EQ(line->label, c.label);
+  }
+}
+
+TEST(SilenceText, NothingBeforeTwoSecondsThenTheWholeSeconds) {
+  EXPECT_EQ(silence_text(0), "");
+  EXPECT_EQ(silence_text(1), "");
+  EXPECT_EQ(silence_text(2), "no answer for 2 s");
+  EXPECT_EQ(silence_text(120), "no answer for 120 s");
+  EXPECT_STREQ(phase_text(station::DataPhase::kWriting), "writing");
+  EXPECT_STREQ(phase_text(station::DataPhase::kVerifying), "verifying");
+  EXPECT_STREQ(phase_text(station::DataPhase::kNone), "");
 }
 
 }  // namespace

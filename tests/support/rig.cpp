@@ -250,6 +250,7 @@ std::vector<RecordLine> read_records(const std::filesystem::path& file) {
 StationRig::StationRig(RigOptions options)
     : store(dir / "settings.reg"), cable_(options.cable ? std::move(options.cable) : direct_cable()) {
   if (options.examples) dir.copy_from(std::filesystem::path(SKAV_SOURCE_DIR) / "examples");
+  if (!options.config.empty()) dir.write("config.ini", options.config);
   if (options.barcode >= 0) store.number_write(nullptr, settings::kBarCode, options.barcode);
   MacDigits::Digits first;
   if (MacDigits::parse(options.first_address, first)) store.machwid_write(nullptr, first);

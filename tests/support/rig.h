@@ -137,6 +137,7 @@ std::vector<std::string> split_lines(const std::string& text);
 struct RigOptions {
   std::unique_ptr<Cable> cable;  // none: a direct cable
   bool examples = true;        // the example configuration and images in the working folder
+  std::string config;          // config.ini's text instead (none: as `examples` leaves it)
   int barcode = 0;             // stored BarCode; -1: nothing stored (a first start)
   std::string first_address = "0200000A0000";  // stored MACHWID; empty: nothing stored
   std::chrono::milliseconds timeout = std::chrono::seconds(30);

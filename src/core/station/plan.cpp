@@ -1,12 +1,15 @@
 #include "core/station/plan.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 #include <system_error>
 
 #include "core/config/ini.h"
 #include "core/log.h"
+#include "core/platform/files.h"
 
 namespace skav::station {
 
@@ -25,18 +28,44 @@ std::string format(const char* fmt, ...) {
   return n < 0 ? std::string() : std::string(buffer);
 }
 
-// Why the file cannot be read whole into `capacity` bytes (empty: it can), and its size.
-std::string check_file(const fs::path& path, const char* filename, std::uintmax_t capacity,
-                       std::uint64_t& size) {
+// Why the file cannot be read whole into `capacity` bytes (kNone: it can), and its size.
+// Opening it tells a file that is there but not ours to read from one that is.
+FileIssue check_file(const fs::path& path, const char* filename, std::uintmax_t capacity,
+                     std::uint64_t& size, std::string& problem) {
   std::error_code ec;
   auto status = fs::status(path, ec);
-  if (!fs::exists(status)) return format("file %s missing", filename);
-  if (!fs::is_regular_file(status)) return format("%s is not a file", filename);
+  if (!fs::exists(status)) {
+    problem = format("file %s missing", filename);
+    return FileIssue::kMissing;
+  }
+  if (!fs::is_regular_file(status)) {
+    problem = format("%s is not a file", filename);
+    return FileIssue::kNotAFile;
+  }
   std::uintmax_t length = fs::file_size(path, ec);
-  if (ec) return format("file %s cannot be measured", filename);
-  if (length > capacity) return format("file %s is larger than %ju bytes", filename, capacity);
+  if (ec) {
+    problem = format("file %s cannot be measured", filename);
+    return FileIssue::kUnmeasured;
+  }
   size = length;
-  return {};
+  if (length > capacity) {
+    problem = format("file %s is larger than %ju bytes", filename, capacity);
+    return FileIssue::kTooLarge;
+  }
+  std::FILE* file = platform::open_file(path, "rb");
+  if (file == nullptr) {
+    problem = format("file %s cannot be read: %s", filename, std::strerror(errno));
+    return FileIssue::kUnreadable;
+  }
+  std::fclose(file);
+  return FileIssue::kNone;
+}
+
+void check_step_file(PlanStep& step, std::uintmax_t capacity) {
+  step.capacity = capacity;
+  step.file_issue = check_file(step.file, step.record.filename, capacity, step.size, step.file_problem);
+  // A step that cannot read its file sends nothing of it.
+  if (step.file_issue != FileIssue::kNone) step.size = 0;
 }
 
 bool is_missing(const char* text) { return config::equals_ignore_case(text, config::kMissing); }
@@ -65,7 +94,7 @@ PlanStep plan_environment(const config::SectionTable& table, const fs::path& dir
     return step;
   }
   step.used = true;
-  step.file_problem = check_file(step.file, step.record.filename, UINTMAX_MAX, step.size);
+  check_step_file(step, UINTMAX_MAX);
   return step;
 }
 
@@ -87,7 +116,7 @@ PlanStep plan_image(StepSlot slot, config::SectionIndex index, const config::Sec
   } else {
     step.used = true;
     step.command = command;
-    step.file_problem = check_file(step.file, step.record.filename, kImageCapacity, step.size);
+    check_step_file(step, kImageCapacity);
     // The run skips an image it cannot read whole rather than send part of it.
     if (!step.file_problem.empty()) step.skip = SkipReason::kFile;
   }
@@ -107,7 +136,7 @@ PlanStep plan_diag(const config::SectionTable& table, const fs::path& dir) {
     step.skip = SkipReason::kMemoryType;
   } else {
     step.used = true;
-    step.file_problem = check_file(step.file, step.record.filename, kDiagCapacity, step.size);
+    check_step_file(step, kDiagCapacity);
   }
   return step;
 }

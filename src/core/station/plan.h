@@ -27,6 +27,13 @@ enum class StepKind { kEnvironment, kImage, kDiag };
 // Command the step cannot take; kFile: an image step whose file cannot be read whole.
 enum class SkipReason { kNone, kNotConfigured, kMemoryType, kCommand, kFile };
 
+// What stands in the way of reading a step's file whole (kNone: nothing).
+enum class FileIssue { kNone, kMissing, kNotAFile, kUnmeasured, kTooLarge, kUnreadable };
+
+// Which way a step's data travels now: the write, or the board's copy sent back to be compared
+// (a write's read-back, or a read section).
+enum class DataPhase { kNone, kWriting, kVerifying };
+
 // One step of a run, worked out from its Section Record and the files it names.
 struct PlanStep {
   StepSlot slot = StepSlot::kEnvironment;
@@ -45,7 +52,9 @@ struct PlanStep {
   // size in bytes when it was planned.
   std::filesystem::path file;
   std::string file_problem;
+  FileIssue file_issue = FileIssue::kNone;
   std::uint64_t size = 0;
+  std::uint64_t capacity = 0;  // the most bytes the step can take from its file
 
   const char* name() const { return kStepNames[static_cast<std::size_t>(slot)]; }
 };

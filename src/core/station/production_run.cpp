@@ -14,32 +14,41 @@ namespace {
 using transfer::Outcome;
 
 // Hands a step's data progress to the run's observer when what it shows changes: another
-// whole percent. The transfer reports every window, some 3,000 for a 64 MB image.
+// whole percent, or another data phase. The transfer reports every window, some 3,000 for a
+// 64 MB image; each says the board was heard from.
 class StepProgress : public transfer::ProgressObserver {
  public:
-  StepProgress(RunObserver& observer, Clock& clock, StepSlot slot)
-      : observer_(observer), clock_(clock), slot_(slot) {}
+  StepProgress(RunObserver& observer, link::Link& link, const PlanStep& step)
+      : observer_(observer), link_(link), slot_(step.slot), command_(step.command) {}
   void on_progress(std::uint64_t done, std::uint64_t total) override {
+    Clock& clock = link_.clock();
+    observer_.on_board_heard(link_.last_arrival().value_or(clock.now()));
     if (done == 0 || total != total_) {
-      // A data phase starts (the write, then its read-back).
+      // A data phase starts: a read section only compares; any other command's first phase
+      // is its write, and what follows it the read-back.
       total_ = total;
-      started_ = clock_.now();
+      started_ = clock.now();
       percent_ = -1;
+      ++phases_;
+      observer_.on_data_phase(slot_, phases_ == 1 && command_ != transfer::kRead ? DataPhase::kWriting
+                                                                              : DataPhase::kVerifying);
     }
     int percent = total == 0 ? 100 : static_cast<int>(std::min(done, total) * 100 / total);
     if (percent == percent_) return;
     percent_ = percent;
-    double seconds = std::chrono::duration<double>(clock_.now() - started_).count();
+    double seconds = std::chrono::duration<double>(clock.now() - started_).count();
     observer_.on_step_progress(slot_, done, total, seconds > 0 ? static_cast<double>(done) / seconds : 0);
   }
 
  private:
   RunObserver& observer_;
-  Clock& clock_;
+  link::Link& link_;
   StepSlot slot_;
+  std::uint16_t command_;
   std::uint64_t total_ = 0;
   Clock::time_point started_{};
   int percent_ = -1;
+  int phases_ = 0;
 };
 
 // Runs one step with its progress reported, and records its verdict.
@@ -51,9 +60,12 @@ class StepRunner {
   template <typename Step>
   auto run(const PlanStep& step, Step&& body) {
     RunObserver* observer = context_.observer;
-    if (observer != nullptr && step.used) observer->on_step_started(step.slot);
+    if (observer != nullptr && step.used) {
+      observer->on_board_heard(context_.link.clock().now());
+      observer->on_step_started(step.slot);
+    }
     std::optional<StepProgress> progress;
-    if (observer != nullptr) progress.emplace(*observer, context_.link.clock(), step.slot);
+    if (observer != nullptr) progress.emplace(*observer, context_.link, step);
     channel_.progress = progress ? &*progress : nullptr;
     auto result = body();
     channel_.progress = nullptr;

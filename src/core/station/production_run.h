@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "core/clock.h"
 #include "core/link/link.h"
 #include "core/log.h"
 #include "core/mac_digits.h"
@@ -33,6 +34,14 @@ class RunObserver {
   // `bytes_per_second` over that phase so far. At most once per whole percent.
   virtual void on_step_progress(StepSlot slot, std::uint64_t done, std::uint64_t total,
                                 double bytes_per_second) = 0;
+  // A data phase of the step starts: the write, or the board's copy sent back to be compared.
+  virtual void on_data_phase(StepSlot slot, DataPhase phase) {
+    (void)slot;
+    (void)phase;
+  }
+  // The board was last heard from at `when` (the link's clock): reported as a step starts and
+  // with every window of its data. Called that often, it must neither block nor allocate.
+  virtual void on_board_heard(Clock::time_point when) { (void)when; }
   // Every step the run started ends here, as do steps it skipped or never reached.
   virtual void on_step_finished(StepSlot slot, Verdict verdict, const std::string& reason) = 0;
   // The environment went out with `written`; the next board gets `next`.

@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "core/link/discovery.h"
+#include "core/station/readiness.h"
 
 namespace skav::station {
 
@@ -14,9 +15,8 @@ constexpr int kMostDrained = 4096;
 // While the adapter is gone, the station tries to open it again every this many ticks; while it
 // searches, it asks as often whether the adapter is still there.
 constexpr int kLostRetryTicks = 10;
-// While the address pool could not give a board an address, it is asked again every this many
-// ticks.
-constexpr int kPoolCheckTicks = 10;
+// While the station lacks what a board needs, it looks again this often on its clock.
+constexpr std::chrono::seconds kRecheckPeriod{1};
 
 template <class... Ts>
 struct Overloaded : Ts... {
@@ -44,6 +44,10 @@ class Station::RunNews : public RunObserver {
   explicit RunNews(Station& station) : station_(station) {}
   void on_planned(const RunPlan& plan) override { station_.post(Planned{plan}); }
   void on_step_started(StepSlot slot) override { station_.post(StepStarted{slot}); }
+  void on_data_phase(StepSlot slot, DataPhase phase) override { station_.post(PhaseStarted{slot, phase}); }
+  void on_board_heard(Clock::time_point when) override {
+    station_.heard_at_.store(when.time_since_epoch().count());
+  }
   void on_step_progress(StepSlot slot, std::uint64_t done, std::uint64_t total,
                         double bytes_per_second) override {
     station_.post(StepProgress{slot, done, total, bytes_per_second});
@@ -182,6 +186,12 @@ void Station::carry_out(Command& command) {
             StepView& view = board_->steps[static_cast<std::size_t>(started.slot)];
             view.state = StepView::State::kRunning;
             view.done = view.total = 0;
+            view.phase = DataPhase::kNone;
+            view.silent_seconds = 0;
+          },
+          [this](PhaseStarted& started) {
+            if (!board_) return;
+            board_->steps[static_cast<std::size_t>(started.slot)].phase = started.phase;
           },
           [this](StepProgress& progress) {
             if (!board_) return;
@@ -196,6 +206,8 @@ void Station::carry_out(Command& command) {
             view.state = StepView::State::kDone;
             view.verdict = finished.verdict;
             view.reason = finished.reason;
+            view.phase = DataPhase::kNone;
+            view.silent_seconds = 0;
           },
           [this](AddressTaken& taken) {
             digits_ = taken.next;
@@ -285,7 +297,7 @@ void Station::start_up() {
     // cannot be read) is the operator's to set, and the pool's check says so before a run.
     log_sink(&log_, "Could not set Registry Key. \r\n");
   }
-  pool_checked_ = false;
+  pool_checked_ = files_checked_ = false;
 
   // What was typed before belongs to the old log. A board that waits for its address is asked
   // for it afresh.
@@ -330,7 +342,7 @@ void Station::apply_interface(const ApplyInterface& apply) {
     return;
   }
   // The operator may have set the next address the pool was waiting for: ask it again now.
-  pool_checked_ = false;
+  pool_checked_ = files_checked_ = false;
   digits_ = apply.digits;
   selected_index_ = stored_index_ = apply.index;
   // The operator's choice replaces the adapter named for this station's life.
@@ -396,7 +408,14 @@ void Station::tick() {
       if (link::find_target(*link_) == 1) {
         log_sink(&log_, "Connected...\r\n");
         state_ = StationState::kConnected;
-        if (barcode_mode_ == BarcodeMode::kOn) mac_entry_.prompt(&log_, digits_);
+        // The operator is not asked for an address the station could not program.
+        if (barcode_mode_ == BarcodeMode::kOn) {
+          if (files_ready()) {
+            mac_entry_.prompt(&log_, digits_);
+          } else {
+            prompt_waiting_ = true;
+          }
+        }
       } else {
         // A removed adapter's handle may just go quiet: ask now and then whether it is there.
         if (++check_ticks_ >= kLostRetryTicks) {
@@ -407,8 +426,15 @@ void Station::tick() {
       }
       break;
     case StationState::kConnected:
+      if (prompt_waiting_ && barcode_mode_ == BarcodeMode::kOn && run_status_ == RunStatus::kNoRun) {
+        if (!files_ready()) break;
+        prompt_waiting_ = false;
+        station_fault_.reset();
+        mac_entry_.prompt(&log_, digits_);
+      }
+      prompt_waiting_ = false;
       if (mac_entry_.pending()) break;
-      if (run_status_ == RunStatus::kNoRun && pool_ready()) start_worker();
+      if (run_status_ == RunStatus::kNoRun && ready_for_board()) start_worker();
       if (run_status_ == RunStatus::kFinished) {
         state_ = StationState::kIdle;
         run_status_ = RunStatus::kNoRun;
@@ -416,15 +442,51 @@ void Station::tick() {
       }
       break;
   }
+  update_silence();
   publish();
 }
 
-bool Station::pool_ready() {
-  if (!pool_checked_ || ++pool_check_ticks_ >= kPoolCheckTicks) {
+void Station::update_silence() {
+  if (!board_ || run_status_ != RunStatus::kRunning) return;
+  const Clock::time_point heard{Clock::duration(heard_at_.load())};
+  const Clock::duration silent = clock_.now() - heard;
+  for (StepView& view : board_->steps) {
+    if (view.state != StepView::State::kRunning) continue;
+    view.silent_seconds =
+        silent >= kSilenceShown ? static_cast<int>(std::chrono::duration_cast<std::chrono::seconds>(silent).count())
+                                : 0;
+  }
+}
+
+bool Station::files_ready() {
+  const Clock::time_point now = clock_.now();
+  if (!files_checked_ || now - files_checked_at_ >= kRecheckPeriod) {
+    files_fault_ = find_station_fault(options_.dir);
+    files_checked_ = true;
+    files_checked_at_ = now;
+  }
+  if (files_fault_) station_fault_ = files_fault_;
+  return !files_fault_;
+}
+
+bool Station::ready_for_board() {
+  // Files first: the pool is asked only when a board could be programmed with what is there.
+  if (!files_ready()) return false;
+  const Clock::time_point now = clock_.now();
+  if (!pool_checked_ || now - pool_checked_at_ >= kRecheckPeriod) {
     pool_check_ = pool_.check(&log_);
     pool_checked_ = true;
-    pool_check_ticks_ = 0;
+    pool_checked_at_ = now;
   }
+  if (!pool_ready()) {
+    station_fault_ = pool_fault(pool_check_);
+    return false;
+  }
+  station_fault_.reset();
+  return true;
+}
+
+bool Station::pool_ready() {
   settings::PoolResult<> problem = pool_check_;
   // The operator's entry is the board's address: the pool's own next address is not used.
   if (problem.code == settings::PoolCode::kRefused && entered_) problem = {};
@@ -471,7 +533,7 @@ void Station::start_worker() {
   }
   run_status_ = RunStatus::kRunning;
   entered_ = false;
-  pool_checked_ = false;  // the next board's check is its own
+  pool_checked_ = files_checked_ = false;  // the next board's check is its own
   run_adapter_ = link->open_name();
   BoardView board;
   board.number = ++boards_started_;
@@ -531,6 +593,7 @@ void Station::publish() {
   next->pool_waiting = pool_waiting_;
   next->pool_exhausted = pool_exhausted_;
   next->pool_problem = pool_problem_;
+  next->station_fault = station_fault_;
   next->records_kept = static_cast<int>(kept_.size());
   next->record_problem = kept_.empty() ? std::string() : kept_.front().problem;
   next->boards_done = boards_done_;

@@ -127,6 +127,10 @@ class Station {
   // The worker's news.
   struct Planned { RunPlan plan; };
   struct StepStarted { StepSlot slot; };
+  struct PhaseStarted {
+    StepSlot slot;
+    DataPhase phase;
+  };
   struct StepProgress {
     StepSlot slot;
     std::uint64_t done, total;
@@ -147,7 +151,7 @@ class Station {
     KeptRecord kept;
   };
   using Command = std::variant<StartUp, Key, ToggleBarcode, ApplyInterface, Planned, StepStarted,
-                               StepProgress, StepFinished, AddressTaken, PoolAnswer, RunEnded>;
+                               PhaseStarted, StepProgress, StepFinished, AddressTaken, PoolAnswer, RunEnded>;
   class RunNews;
 
   void post(Command command);
@@ -163,10 +167,17 @@ class Station {
   void note_adapter_lost();
   // Stores the records kept in memory, oldest first, as far as it can. True when none is left.
   bool write_kept();
-  // Whether the pool could give the connected board an address now (asked before each run,
-  // and about once a second while it cannot). While not, says why once and keeps the board
-  // waiting.
+  // Whether the station has what the connected board's run needs (its files, its records file,
+  // an address from the pool): asked before each run, and once a second on the station's clock
+  // while not. While not, the board waits; the snapshot's station_fault says why.
+  bool ready_for_board();
+  // The files' part of it (config.ini, the images, the records file); at a board's
+  // connection too, so that Barcode Mode does not ask for an address the station cannot use.
+  bool files_ready();
+  // The pool's part of it: says why once when it cannot give an address, and when it can again.
   bool pool_ready();
+  // How long the running step's board has been silent, as the snapshot shows it.
+  void update_silence();
   void start_worker();
   KeptRecord run_worker(link::Link& link, MacDigits::Digits digits, bool exact);
   void thread_main();
@@ -215,7 +226,15 @@ class Station {
   settings::PoolResult<> pool_check_;  // the pool's last check
   bool pool_checked_ = false;        // pool_check_ holds for the board waiting now
   bool pool_check_waiting_ = false;  // a failed check keeps the board waiting
-  int pool_check_ticks_ = 0;
+  // When the station last checked, for the board waiting now, its files and the pool.
+  bool files_checked_ = false;
+  Clock::time_point files_checked_at_{};
+  Clock::time_point pool_checked_at_{};
+  std::optional<StationFault> files_fault_;    // the files' part of the last check
+  bool prompt_waiting_ = false;  // Barcode Mode asks for the address once the files are right
+  std::optional<StationFault> station_fault_;  // as published
+  // When the running step's board was last heard from (the worker's, as the clock's count).
+  std::atomic<Clock::duration::rep> heard_at_{0};
 
   std::atomic<bool> stop_{false};  // ends a run's transfers at their next wait
   ImageBuffer images_;  // the worker's while a run lasts, kept for the next board

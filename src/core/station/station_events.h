@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -21,6 +22,17 @@ enum class RunStatus { kNoRun, kRunning, kFinished };
 // BarCode 1 (on) and 0 (off); any other stored value counts as off.
 enum class BarcodeMode { kOff, kOn };
 
+// How long a running step's board may stay silent before the station says so.
+inline constexpr std::chrono::seconds kSilenceShown{2};
+
+// Something the station itself needs is missing or broken (an image, config.ini, the records
+// file, the address pool): no board is taken until it is put right.
+struct StationFault {
+  std::string cause;   // "images/kernel.bin is missing"
+  std::string remedy;  // "put it back or fix config.ini"
+  bool operator==(const StationFault&) const = default;
+};
+
 // A step of the board in progress (or the last board), as a front end shows it.
 struct StepView {
   enum class State { kWaiting, kRunning, kDone };
@@ -36,6 +48,10 @@ struct StepView {
   std::uint64_t done = 0;    // bytes of the current data phase, while running
   std::uint64_t total = 0;
   double bytes_per_second = 0;
+  DataPhase phase = DataPhase::kNone;  // which way the data travels, while running
+  // Whole seconds, on the station's clock, since the board last sent a frame while the step
+  // runs; 0 while it answers within kSilenceShown.
+  int silent_seconds = 0;
 
   const char* name() const { return kStepNames[static_cast<std::size_t>(slot)]; }
   bool operator==(const StepView&) const = default;
@@ -74,13 +90,6 @@ struct BoardView {
   bool operator==(const BoardView&) const = default;
 };
 
-// Something the station needs that is missing or broken: it takes no board until it is fixed.
-struct StationFault {
-  std::string cause;   // "images/kernel.bin is missing"
-  std::string remedy;  // "put it back or fix config.ini"
-  bool operator==(const StationFault&) const = default;
-};
-
 // Everything a front end shows of a station, as one immutable value. A new one is published
 // whenever something in it changes.
 struct StationSnapshot {
@@ -105,11 +114,12 @@ struct StationSnapshot {
   bool pool_waiting = false;
   bool pool_exhausted = false;
   std::string pool_problem;
+  // Why the station takes no board now, when something of its own is wrong; checked before a
+  // board's address is taken, and again every second while it stands.
+  std::optional<station::StationFault> station_fault;
   // Records that could not be stored yet (the station keeps them and takes no board), and why.
   int records_kept = 0;
   std::string record_problem;
-  // Set while the station stands in a station error.
-  std::optional<station::StationFault> station_fault;
   int boards_done = 0;          // runs finished since the station started
   int start_ups = 0;            // start-ups carried out
   bool stopped = false;         // stop() has ended the station and closed its link

@@ -8,11 +8,13 @@ namespace skav::cli {
 RunSummary::RunSummary(std::FILE* out, bool terminal, std::string prefix)
     : file_(out), out_(out), terminal_(terminal), prefix_(std::move(prefix)) {}
 
-void RunSummary::write_line(const std::string& text) {
+void RunSummary::write_line(const std::string& text) { write_whole_line(prefix_ + text); }
+
+void RunSummary::write_whole_line(const std::string& line) {
   if (rows_ != nullptr)
-    rows_->write_beside(file_, prefix_ + text);
+    rows_->write_beside(file_, line);
   else
-    out_.write_line(prefix_ + text);
+    out_.write_line(line);
 }
 
 void RunSummary::on_snapshot(std::shared_ptr<const station::StationSnapshot> snapshot) {
@@ -44,6 +46,14 @@ void RunSummary::on_snapshot(std::shared_ptr<const station::StationSnapshot> sna
                  snapshot->record_problem + "; no board is taken until it is written");
     else
       write_line("the kept production records are written now");
+  }
+  // Something of the station's own is wrong: said once for each new fault, not at every check.
+  // The line begins with the word, so that a script finds it; a port's name follows the word.
+  if (snapshot->station_fault != station_fault_) {
+    station_fault_ = snapshot->station_fault;
+    if (station_fault_)
+      write_whole_line(std::string(present::word_text(present::Word::kStationError)) + " " + prefix_ +
+                       station_fault_->cause + ": " + station_fault_->remedy);
   }
   // Said as the log says it, once when the station starts waiting and once when it goes on.
   std::string pool = snapshot->pool_waiting ? snapshot->pool_problem : std::string();

@@ -16,8 +16,10 @@
 namespace skav::cli {
 
 // What `skav run` says beside its log, on its own stream (standard error): the status text
-// when it changes (not when only the next address moved on, as it does with every board); the adapter when it cannot be opened or went away; the address pool when
-// the station starts waiting for it and when it goes on; one line for each
+// when it changes (not when only the next address moved on, as it does with every board); the
+// adapter when it cannot be opened or went away; the address pool when the station starts
+// waiting for it and when it goes on; "STATION ERROR <cause>: <remedy>" once for each fault of
+// the station's own; one line for each
 // finished board (present::board_summary); on a terminal, one live line while a step's data
 // moves; and at the end, the totals.
 class RunSummary : public station::StationEvents {
@@ -42,6 +44,8 @@ class RunSummary : public station::StationEvents {
 
  private:
   void write_line(const std::string& text);
+  // `line` as it is, without the port's prefix.
+  void write_whole_line(const std::string& line);
 
   mutable std::mutex mutex_;
   std::FILE* file_;
@@ -54,6 +58,7 @@ class RunSummary : public station::StationEvents {
   std::shared_ptr<const station::StationSnapshot> status_seen_;
   std::string adapter_problem_;
   bool records_kept_ = false;
+  std::optional<station::StationFault> station_fault_;  // as last said
   std::string pool_problem_;  // why the station waits for the address pool; empty: it does not
   std::optional<station::BoardView> board_;  // as the last snapshot showed it
   present::Totals totals_;

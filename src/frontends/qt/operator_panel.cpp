@@ -115,8 +115,9 @@ void StepList::set_text_points(int points) {
     set_points(row.state, points, true);
     set_points(row.text, points);
     set_points(row.bar, present::small_points(points));
-    // Wide enough for "skipped" and "running" in bold.
-    row.state->setMinimumWidth(row.state->fontMetrics().horizontalAdvance(QStringLiteral("running")) + 8);
+    // Wide enough for every step's word in bold.
+    row.state->setMinimumWidth(
+        row.state->fontMetrics().horizontalAdvance(QLatin1String(present::kWidestStepWord)) + 8);
     row.name->setMinimumWidth(row.name->fontMetrics().horizontalAdvance(QStringLiteral("environment")) + 8);
     row.bar->setFixedSize(row.text->fontMetrics().horizontalAdvance(QLatin1Char('0')) * bar_chars_,
                           row.text->fontMetrics().height());
@@ -143,7 +144,7 @@ void StepList::show_rows(const std::vector<present::StepRow>& rows) {
     }
     const present::StepRow& shown = rows[i];
     row.name->setText(text_of(shown.name));
-    row.state->setText(QString::fromLatin1(present::step_state_text(shown.state)));
+    row.state->setText(QString::fromLatin1(shown.word.c_str()));
     QPalette colours = row.state->palette();
     colours.setColor(QPalette::WindowText, qt_colour(present::state_colour(shown.state)));
     row.state->setPalette(colours);

@@ -83,7 +83,7 @@ void OperatorPanel::fit_to(int window_height) {
   text_line_ = line_height(dc, text_font_);
   counts_line_ = line_height(dc, counts_font_);
   name_width_ = text_width(dc, bold_font_, "environment") + 8;
-  state_width_ = text_width(dc, bold_font_, "running") + 8;
+  state_width_ = text_width(dc, bold_font_, present::kWidestStepWord) + 8;
   bar_width_ = text_width(dc, text_font_, "0") * kBarChars;
   const int button_height = line_height(dc, small_font_) + 8;
   ReleaseDC(window_, dc);
@@ -310,7 +310,7 @@ void OperatorPanel::paint_steps(HDC dc, const RECT& box) const {
     cell.left = cell.right + kColumnGap;
     cell.right = cell.left + state_width_;
     SetTextColor(dc, colorref(present::state_colour(row.state)));
-    draw_line(dc, bold_font_, present::step_state_text(row.state), cell);
+    draw_line(dc, bold_font_, row.word.c_str(), cell);
     cell.left = cell.right + kColumnGap;
     cell.right = box.right - kVerdictMarginX;
     if (row.moving) {

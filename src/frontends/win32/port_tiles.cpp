@@ -80,7 +80,7 @@ void PortTiles::fit_to(HDC dc, int word_points, int text_points) {
   line_line_ = line_height(dc, line_font_);
   text_line_ = line_height(dc, text_font_);
   name_width_ = text_width(dc, bold_font_, "environment") + 8;
-  state_width_ = text_width(dc, bold_font_, "running") + 8;
+  state_width_ = text_width(dc, bold_font_, present::kWidestStepWord) + 8;
   bar_width_ = text_width(dc, text_font_, "0") * kBarChars;
 }
 
@@ -180,7 +180,7 @@ void PortTiles::paint_tile(HDC dc, const RECT& box, const Tile& tile, bool selec
     cell.left = cell.right + kColumnGap;
     cell.right = std::min(cell.left + state_width_, verdict.right);
     SetTextColor(dc, colorref(present::state_colour(row.state)));
-    if (cell.left < cell.right) draw_line(dc, bold_font_, present::step_state_text(row.state), cell);
+    if (cell.left < cell.right) draw_line(dc, bold_font_, row.word.c_str(), cell);
     cell.left = cell.right + kColumnGap;
     cell.right = verdict.right - kMarginX;
     if (row.moving && cell.left < cell.right) {

@@ -13,10 +13,14 @@ namespace skav::station {
 namespace {
 
 TEST(KeptRecord, AnUnwrittenRecordHoldsTheStationUntilItIsWrittenFirstAndInOrder) {
-  test::StationRig rig;
-  // A records file that cannot be appended to, for root too.
-  const std::filesystem::path records = rig.dir / kRecordsFile;
-  std::filesystem::create_directory(records);
+  // The records file fails at the board's end, after the station found it writable: a disk
+  // that fills up during the run.
+  bool full = true;
+  test::RigOptions options;
+  options.write_record = [&full](const std::filesystem::path& file, const BoardRecord& record) {
+    return full ? Status::error(ENOSPC, file.string() + ": No space left on device") : append_record(file, record);
+  };
+  test::StationRig rig(std::move(options));
   rig.plug_line(sim::BoardOptions{}, 2);
   ASSERT_TRUE(rig.until_boards_done(1)) << rig.log_text();
 
@@ -33,7 +37,7 @@ TEST(KeptRecord, AnUnwrittenRecordHoldsTheStationUntilItIsWrittenFirstAndInOrder
   EXPECT_EQ(rig.station->state(), StationState::kIdle);
 
   // The file can be written again: the kept record goes first, then the station goes on.
-  std::filesystem::remove(records);
+  full = false;
   ASSERT_TRUE(rig.until_boards_done(2)) << rig.log_text();
   EXPECT_EQ(rig.station->snapshot()->board->overall, Verdict::kPass);
   std::vector<test::RecordLine> lines = rig.records();

@@ -177,24 +177,36 @@ TEST(PoolCheck, AStoreThatCannotBeWrittenHoldsTheBoardUntilItCanBe) {
   rig.plug_line(sim::BoardOptions{}, 3);
   ASSERT_TRUE(rig.until_boards_done(1)) << rig.log_text();
 
+  // The station looks again once a second on its clock; a tick here is a tenth of one.
+  auto& clock = dynamic_cast<ManualClock&>(rig.clock());
+  auto tick = [&] {
+    clock.advance(std::chrono::milliseconds(100));
+    return false;
+  };
   store.full = true;
-  ASSERT_TRUE(rig.step_until([&] { return rig.station->snapshot()->pool_waiting; })) << rig.log_text();
-  for (int i = 0; i < 35; ++i) rig.station->step();  // about three checks more
+  ASSERT_TRUE(rig.step_until([&] { return rig.station->snapshot()->pool_waiting || tick(); })) << rig.log_text();
+  for (int i = 0; i < 35; ++i) {
+    tick();
+    rig.station->step();  // about three checks more
+  }
   auto snapshot = rig.station->snapshot();
   EXPECT_EQ(snapshot->state, StationState::kConnected);
   EXPECT_EQ(snapshot->run_status, RunStatus::kNoRun) << "no run while the store cannot be written";
   const std::string why = "the next MAC address could not be stored in " +
                           (folder / "pool.reg").string() + ": " + std::strerror(ENOSPC);
   EXPECT_EQ(snapshot->pool_problem, why);
+  ASSERT_TRUE(snapshot->station_fault) << "a pool that cannot give an address is the station's fault";
+  EXPECT_EQ(snapshot->station_fault->cause, why);
   const std::string waiting = "MAC address pool unavailable, waiting: " + why + "\r\n";
   std::string log = rig.log_text();
   ASSERT_NE(log.find(waiting), std::string::npos) << log;
   EXPECT_EQ(log.find(waiting), log.rfind(waiting)) << "said once";
 
   store.full = false;
-  ASSERT_TRUE(rig.until_boards_done(3)) << rig.log_text();
+  ASSERT_TRUE(rig.step_until([&] { return rig.station->boards_done() >= 3 || tick(); })) << rig.log_text();
   EXPECT_NE(rig.log_text().find(waiting + "MAC address pool available again\r\n"), std::string::npos);
   EXPECT_FALSE(rig.station->snapshot()->pool_waiting);
+  EXPECT_FALSE(rig.station->snapshot()->station_fault);
   std::vector<std::string> written;
   for (const test::RecordLine& record : rig.records()) written.push_back(record.written_mac);
   EXPECT_EQ(written, (std::vector<std::string>{test::written_address(0), test::written_address(1),

@@ -17,10 +17,9 @@ InstallDir "$PROGRAMFILES64\SKAV"
 RequestExecutionLevel admin
 SetCompressor /SOLID lzma
 
+!include "${__FILEDIR__}/npcap.nsh"
+
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\SKAV"
-; Npcap's own uninstall entry: its DisplayVersion tells an Npcap from any other wpcap.dll.
-!define NPCAP_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\NpcapInst"
-!define NPCAP_OLDEST "1.00"
 ; Shared by the installer and the uninstaller: one set-up at a time.
 !define SETUP_MUTEX "Global\SKAV-Setup"
 ; Well-known SIDs, so that the rights do not depend on the system's language.
@@ -120,26 +119,15 @@ Section "SKAV"
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
 
-  ; Npcap by its own registration, in either registry view (its installer has been 32-bit):
-  ; any wpcap.dll in System32 could be an old capture library the station cannot use.
-  ReadRegStr $1 HKLM "${NPCAP_KEY}" "DisplayVersion"
-  ${If} $1 == ""
-    SetRegView 32
-    ReadRegStr $1 HKLM "${NPCAP_KEY}" "DisplayVersion"
-    SetRegView 64
-  ${EndIf}
-  StrCpy $2 2
-  ${If} $1 != ""
-    ${VersionCompare} "$1" "${NPCAP_OLDEST}" $2
-  ${EndIf}
-  ${If} $2 != 2
-    DetailPrint "Npcap $1 is installed: SKAV can use the network adapters."
-    MessageBox MB_OK|MB_ICONINFORMATION "SKAV is installed in $INSTDIR; its working folder is $DataDir. Npcap $1 is present: the station can use the network adapters." /SD IDOK
+  Call FindNpcap
+  ${If} $R1 == "ok"
+    DetailPrint "Npcap $R0 is installed: SKAV can use the network adapters."
+    MessageBox MB_OK|MB_ICONINFORMATION "SKAV is installed in $INSTDIR; its working folder is $DataDir. Npcap $R0 is present: the station can use the network adapters." /SD IDOK
   ${Else}
-    ${If} $1 == ""
+    ${If} $R1 == "missing"
       StrCpy $3 "Npcap is not installed"
     ${Else}
-      StrCpy $3 "Npcap $1 is older than ${NPCAP_OLDEST}"
+      StrCpy $3 "Npcap $R0 is older than ${NPCAP_OLDEST}"
     ${EndIf}
     DetailPrint "$3: install Npcap from https://npcap.com/ before programming boards."
     MessageBox MB_OK|MB_ICONEXCLAMATION "SKAV is installed in $INSTDIR; its working folder is $DataDir. But $3.$\r$\n$\r$\nThe station needs Npcap ${NPCAP_OLDEST} or later to reach the boards: download it from https://npcap.com/ and install it (its WinPcap API-compatible mode is not needed: SKAV finds Npcap in its own folder). skav-gui.exe --simulate works without it." /SD IDOK

@@ -18,7 +18,7 @@ fi
 use_fake_icacls "$2"
 key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\SKAV'
 
-wine "$setup" /S
+in_wine "$setup" /S || fail "the install ended with $?"
 for file in skav.exe skav-gui.exe README.md uninstall.exe examples/config.ini; do
   [ -f "$program_folder/$file" ] || fail "not installed: $file"
 done
@@ -27,11 +27,12 @@ for link in "SKAV.lnk" "SKAV Command Prompt.lnk" "Uninstall SKAV.lnk"; do
 done
 expect_working_folder "$machine_menu/SKAV.lnk"
 expect_working_folder "$machine_menu/SKAV Command Prompt.lnk"
-wine reg query "$key" /v UninstallString 2>/dev/null | grep -q 'uninstall.exe' ||
-  fail "the uninstaller is not registered"
+in_wine_out reg query "$key" /v UninstallString || true
+grep -q 'uninstall.exe' "$wine_log.out" || fail "the uninstaller is not registered"
 expect_examples_in_data_folder "first install"
 expect_rights "first install"
-sections=$(wine "$program_folder/skav.exe" config -C "$data_folder_windows" | grep -c 'Filename=' || true)
+in_wine_out "$program_folder/skav.exe" config -C "$data_folder_windows" || true
+sections=$(grep -c 'Filename=' "$wine_log.out" || true)
 [ "$sections" -eq 5 ] || fail "the installed skav.exe read $sections sections in the data folder"
 
 # What the station made of its data folder: an edited configuration, a removed image, records.
@@ -42,11 +43,11 @@ printf 'a record\n' >"$data_folder/skav-records.csv"
 
 # A second install, held at its first icacls, keeps the set-up's mutex; a third leaves at once.
 touch "$icacls_folder/hold"
-wine "$setup" /S &
+in_wine "$setup" /S &
 second=$!
 wait_for appears "$icacls_folder/held" || { kill "$second"; fail "the second install never set rights"; }
 third=0
-wine "$setup" /S || third=$?
+in_wine "$setup" /S || third=$?
 rm "$icacls_folder/hold"
 second_result=0
 wait "$second" || second_result=$?
@@ -59,11 +60,11 @@ cmp -s "$icacls_folder/config.ini.edited" "$data_folder/config.ini" ||
 
 # The uninstaller copies itself away and runs from there, so that it can remove itself: wine
 # returns before it is done.
-wine "$program_folder/uninstall.exe" /S
+in_wine "$program_folder/uninstall.exe" /S
 wait_for gone "$program_folder" ||
   fail "left behind: $(cd "$program_folder" && ls -A | tr '\n' ' ')"
 [ ! -e "$machine_menu" ] || fail "the Start menu entries are left behind"
-if wine reg query "$key" >/dev/null 2>&1; then fail "the uninstaller's registration is left behind"; fi
+if in_wine reg query "$key"; then fail "the uninstaller's registration is left behind"; fi
 cmp -s "$icacls_folder/config.ini.edited" "$data_folder/config.ini" ||
   fail "the uninstall did not keep config.ini"
 [ -f "$data_folder/skav-records.csv" ] || fail "the uninstall did not keep the records"

@@ -2,7 +2,22 @@
 # a stand-in icacls.exe that records the rights an installer asks for, and the checks of the
 # data folder, the shortcuts' working folder and those rights. Needs WINEPREFIX (set by
 # scripts/test-windows.sh).
-fail() { echo "FAILED: $*"; exit 1; }
+# Wine starts its own processes (explorer, services) on demand with the fds of the program that
+# needed them, and they live as long as the prefix's server, which another test may keep
+# running: started with this test's output they would hold ctest's pipe open after the test
+# ends. Every Wine program here writes to files instead.
+wine_log=$(mktemp "${TMPDIR:-/tmp}/skav-install-wine.XXXXXX")
+trap 'rm -f "$wine_log" "$wine_log.out"' EXIT
+fail() {
+  echo "FAILED: $*"
+  echo "== Wine's output"
+  cat "$wine_log"
+  exit 1
+}
+# Runs a Wine program, its output appended to the log.
+in_wine() { wine "$@" >>"$wine_log" 2>&1 </dev/null; }
+# Runs a Wine program; its standard output is left in "$wine_log.out".
+in_wine_out() { wine "$@" >"$wine_log.out" 2>>"$wine_log" </dev/null; }
 
 drive=${WINEPREFIX:?the installer tests run in the Wine prefix of scripts/test-windows.sh}/drive_c
 program_folder="$drive/Program Files/SKAV"
@@ -18,7 +33,7 @@ source_examples=$(dirname "$(dirname "$here")")/examples
 # leaves a data folder (as an uninstall keeps it), and its programs and entries when it failed.
 use_fake_icacls() {
   cp "$1" "$drive/windows/system32/icacls.exe"
-  wine reg add 'HKCU\Software\Wine\DllOverrides' /v icacls.exe /d native /f >/dev/null 2>&1
+  in_wine reg add 'HKCU\Software\Wine\DllOverrides' /v icacls.exe /d native /f
   rm -rf "$data_folder" "$program_folder" "$machine_menu" "$icacls_folder"
 }
 

@@ -19,7 +19,7 @@ package_windows="Z:${package//\//\\}"
 # Windows into every user's.
 user_menu="$drive/users/$(id -un)/AppData/Roaming/Microsoft/Windows/Start Menu/Programs/SKAV"
 
-wine msiexec /i "$package_windows" /qn || fail "msiexec /i ended with $?"
+in_wine msiexec /i "$package_windows" /qn || fail "msiexec /i ended with $?"
 for file in skav.exe skav-gui.exe README.md examples/config.ini examples/images/kernel.bin; do
   [ -f "$program_folder/$file" ] || fail "not installed: $file"
 done
@@ -37,7 +37,7 @@ printf '; edited for this line\r\n' >>"$data_folder/config.ini"
 cp "$data_folder/config.ini" "$icacls_folder/config.ini.edited"
 printf 'a record\n' >"$data_folder/skav-records.csv"
 
-wine msiexec /x "$package_windows" /qn || fail "msiexec /x ended with $?"
+in_wine msiexec /x "$package_windows" /qn || fail "msiexec /x ended with $?"
 [ ! -e "$program_folder" ] ||
   fail "left behind: $(cd "$program_folder" && find . -type f | tr '\n' ' ')"
 [ ! -e "$machine_menu" ] && [ ! -e "$user_menu" ] || fail "the Start menu entries are left behind"

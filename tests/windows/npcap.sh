@@ -13,7 +13,9 @@ makensis -V1 -DOUTFILE="$work/probe.exe" -DINSTALLER="$1" "$(dirname "$0")/npcap
 
 # Wine's wpcap.dll in System32, without Npcap's registration, must not count as Npcap.
 [ -f "$drive/windows/system32/wpcap.dll" ] || echo "note: this prefix has no wpcap.dll"
-wine "$work/probe.exe" || { echo "FAILED: the probe ended with $?"; exit 1; }
+# Its output goes to a file: Wine processes it starts could outlive it with ctest's pipe.
+wine "$work/probe.exe" >"$work/wine.log" 2>&1 </dev/null ||
+  { echo "FAILED: the probe ended with $?"; cat "$work/wine.log"; exit 1; }
 # The probe's cases in order: no registration (only a wpcap.dll), a release before 1.00, 1.00,
 # a later one, and one registered by a 32-bit installer.
 expected='missing 

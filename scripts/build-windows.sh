@@ -2,8 +2,10 @@
 # Cross-builds the Windows programs and their tests into build-windows/ (or
 # $SKAV_WINDOWS_BUILD_DIR) with Debian's MinGW-w64, after installing the Debian packages of
 # scripts/debian-packages.txt that are missing, then makes the distribution in dist/:
-# skav-windows-x86_64.zip (the programs, the README, examples/) and the installer
-# skav-setup.exe (NSIS). Extra arguments go to cmake's configure step.
+# skav-windows-x86_64.zip (the programs, the README, examples/), the installer skav-setup.exe
+# (NSIS) and the package skav.msi (msitools' wixl). With SKAV_SIGN_CERT and SKAV_SIGN_KEY (files;
+# see scripts/sign-windows.sh) the programs and both installers are signed, else it says they
+# are unsigned. Extra arguments go to cmake's configure step.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(dirname "$here")
@@ -27,6 +29,7 @@ mkdir -p "$stage" "$dist"
 for program in skav src/frontends/win32/skav-gui; do
   x86_64-w64-mingw32-strip -o "$stage/${program##*/}.exe" "$build/$program.exe"
 done
+"$here/sign-windows.sh" "$stage/skav.exe" "$stage/skav-gui.exe"
 cp "$root/README.md" "$stage/"
 cp -r "$root/examples" "$stage/"
 rm -f "$dist/skav-windows-x86_64.zip"
@@ -35,4 +38,14 @@ rm -f "$dist/skav-windows-x86_64.zip"
 version=$(sed -n 's/^project(skav VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt")
 makensis -V2 -DSTAGE="$stage" -DOUTFILE="$dist/skav-setup.exe" -DVERSION="$version" \
   "$root/installer/skav.nsi"
-echo "Windows distribution: $dist/skav-windows-x86_64.zip, $dist/skav-setup.exe"
+
+# The MSI: wixl takes the sources relative to the stage; the examples' components are listed
+# from the staged folder, so that a new example file needs no change to the package.
+(cd "$stage" && find ./examples -type f | LC_ALL=C sort |
+  wixl-heat -p ./ --component-group ExampleFiles --directory-ref INSTALLDIR --var var.Stage \
+    --win64 >examples.wxs &&
+  wixl -a x64 -D Version="$version" -D Stage=. -D Win64=yes -o "$dist/skav.msi" \
+    "$root/installer/skav.wxs" examples.wxs)
+rm -f "$stage/examples.wxs"
+"$here/sign-windows.sh" "$dist/skav-setup.exe" "$dist/skav.msi"
+echo "Windows distribution: $dist/skav-windows-x86_64.zip, $dist/skav-setup.exe, $dist/skav.msi"

@@ -329,10 +329,36 @@ TEST(WpcapLoad, WithoutTheLibraryTheOperatorIsToldToInstallNpcap) {
   WpcapBackend backend;
   EXPECT_NE(backend.load_error().find("wpcap.dll could not be loaded"), std::string::npos)
       << backend.load_error();
-  EXPECT_NE(backend.load_error().find("install Npcap"), std::string::npos);
+  EXPECT_NE(backend.load_error().find("install Npcap (https://npcap.com)"), std::string::npos);
   link::AdapterListing listing = backend.list_adapters();
   EXPECT_FALSE(listing.ok);
   EXPECT_EQ(listing.error, backend.load_error());
+}
+
+TEST(CaptureLibrary, OnlyNpcapFromOneOnWillDo) {
+  struct Case {
+    const char* version;
+    bool under_wine;
+    bool will_do;
+  };
+  const Case cases[] = {
+      {"Npcap version 1.00, based on libpcap version 1.9.1", false, true},
+      {"Npcap version 1.79, based on libpcap version 1.10.4", false, true},
+      {"Npcap version 12.5, based on libpcap version 2.0", false, true},
+      {"Npcap version 0.9991, based on libpcap version 1.9.1", false, false},
+      {"Npcap version 0.99-r9, based on libpcap version 1.8.1", false, false},
+      {"Npcap version , based on libpcap", false, false},
+      {"WinPcap version 4.1.3 (packet.dll version 4.1.0.2980), based on libpcap version 1.0", false,
+       false},
+      {"libpcap version 1.10.3 (with TPACKET_V3)", false, false},
+      {"libpcap version 1.10.3 (with TPACKET_V3)", true, true},
+      {"WinPcap version 4.1.3", true, false},
+      {"", false, false},
+      {"npcap version 1.79", false, false},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(capture_library_will_do(c.version, c.under_wine), c.will_do)
+        << c.version << (c.under_wine ? " under Wine" : "");
 }
 
 TEST(AdapterGuid, TakesTheBracedPartOfTheDeviceName) {

@@ -105,6 +105,8 @@ class Link {
   void set_target_mac(const Mac& mac) { target_mac_ = mac; }
   // The opened adapter's system name; kept after the adapter failed, empty when none is open.
   const std::string& open_name() const { return open_name_; }
+  // The opened adapter's friendly name (AdapterInfo::friendly_name), kept like open_name().
+  const std::string& open_friendly_name() const { return open_friendly_name_; }
   // Why the last Open Adapter failed (the range message or the platform's reason).
   const std::string& open_error() const { return open_error_; }
   Clock& clock() const { return clock_; }
@@ -125,6 +127,8 @@ class Link {
   bool lost_ = false;
   std::string open_name_;
   std::string open_error_;
+  std::string open_friendly_name_;
+  std::string list_error_;  // the platform's reason the last listing failed, or empty
   Mac host_mac_{};
   Mac target_mac_{};
   std::array<std::uint8_t, kMaxFrame> transmit_{};

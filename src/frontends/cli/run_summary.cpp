@@ -1,3 +1,4 @@
+#include "frontends/cli/terminal.h"
 #include "frontends/cli/run_summary.h"
 
 #include "present/panel.h"
@@ -10,7 +11,7 @@ RunSummary::RunSummary(std::FILE* out, bool terminal, std::string prefix)
 
 void RunSummary::write_line(const std::string& text) {
   clear_live_line();
-  std::fprintf(out_, "%s%s\n", prefix_.c_str(), text.c_str());
+  print(out_, "%s%s\n", prefix_.c_str(), text.c_str());
   std::fflush(out_);
 }
 
@@ -55,7 +56,7 @@ void RunSummary::on_snapshot(std::shared_ptr<const station::StationSnapshot> sna
   if (live.empty()) {
     clear_live_line();
   } else {
-    std::fprintf(out_, "\r%s\033[K", live.c_str());
+    print(out_, "\r%s\033[K", live.c_str());
     std::fflush(out_);
     live_shown_ = true;
   }

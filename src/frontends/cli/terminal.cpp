@@ -1,5 +1,9 @@
 #include "frontends/cli/terminal.h"
 
+#include <cstdarg>
+
+#include "app/platform.h"
+
 #include <unistd.h>
 #ifdef _WIN32
 #include <fcntl.h>
@@ -7,6 +11,30 @@
 #endif
 
 namespace skav::cli {
+
+void print(std::FILE* out, const char* format, ...) {
+  char small[512];
+  std::va_list arguments;
+  va_start(arguments, format);
+  std::va_list again;
+  va_copy(again, arguments);
+  const int length = std::vsnprintf(small, sizeof small, format, arguments);
+  va_end(arguments);
+  if (length < 0) {
+    va_end(again);
+    return;
+  }
+  if (static_cast<std::size_t>(length) < sizeof small) {
+    va_end(again);
+    app::write_text(out, std::string_view(small, static_cast<std::size_t>(length)));
+    return;
+  }
+  std::string text(static_cast<std::size_t>(length) + 1, '\0');
+  std::vsnprintf(text.data(), text.size(), format, again);
+  va_end(again);
+  text.pop_back();
+  app::write_text(out, text);
+}
 
 std::string escape_for_terminal(std::string_view text) {
   static const char kHex[] = "0123456789abcdef";
@@ -35,12 +63,10 @@ void StdoutLog::append(std::string_view text) {
   std::lock_guard lock(mutex_);
   if (before_write_) before_write_();
   if (terminal_) {
-    std::string shown = escape_for_terminal(text);
-    std::fwrite(shown.data(), 1, shown.size(), out_);
+    app::write_text(out_, escape_for_terminal(text));
   } else {
-    std::fwrite(text.data(), 1, text.size(), out_);
+    app::write_text(out_, text);
   }
-  std::fflush(out_);
 }
 
 void StdoutLog::erase_last() {
@@ -51,8 +77,7 @@ void StdoutLog::erase_last() {
 }
 
 void StderrLog::append(std::string_view text) {
-  std::fwrite(text.data(), 1, text.size(), stderr);
-  std::fflush(stderr);
+  app::write_text(stderr, text);
 }
 
 }  // namespace skav::cli

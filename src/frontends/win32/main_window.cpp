@@ -7,6 +7,7 @@
 #include <optional>
 #include <vector>
 
+#include "core/platform/wide_windows.h"
 #include "core/station/station.h"
 #include "line/line.h"
 #include "frontends/win32/alarm_tone.h"
@@ -564,7 +565,9 @@ void MainWindow::zoom_log(int points) {
   choices_.set_log_points(size);
 }
 
-void MainWindow::show_caption() { SetWindowTextA(frame_, selected().file.caption().c_str()); }
+void MainWindow::show_caption() {
+  SetWindowTextW(frame_, platform::wide_of(selected().file.caption()).c_str());
+}
 
 void MainWindow::new_log() {
   // Text the station sent before the command belongs to the old log.
@@ -591,17 +594,24 @@ void MainWindow::open_at_start(const std::string& path) {
 
 // The platform's Open or Save As dialog over all files; empty when the operator cancelled.
 std::string MainWindow::choose_file(bool save) const {
-  char path[MAX_PATH] = {};
-  OPENFILENAMEA dialog{};
+  // Wide: a name outside the ANSI code page must come back whole.
+  wchar_t path[MAX_PATH] = {};
+  OPENFILENAMEW dialog{};
   dialog.lStructSize = sizeof dialog;
   dialog.hwndOwner = frame_;
-  dialog.lpstrFilter = "All Files (*.*)\0*.*\0";
+  dialog.lpstrFilter = L"All Files (*.*)\0*.*\0";
   dialog.lpstrFile = path;
   dialog.nMaxFile = MAX_PATH;
   dialog.Flags = OFN_PATHMUSTEXIST | OFN_HIDEREADONLY |
                  (save ? OFN_OVERWRITEPROMPT : OFN_FILEMUSTEXIST);
-  bool chosen = save ? GetSaveFileNameA(&dialog) : GetOpenFileNameA(&dialog);
-  return chosen ? path : std::string();
+  bool chosen = save ? GetSaveFileNameW(&dialog) : GetOpenFileNameW(&dialog);
+  return chosen ? platform::utf8_of_wide(path) : std::string();
+}
+
+// A message that names a file, which may lie outside the ANSI code page.
+void MainWindow::show_file_message(const std::string& text) const {
+  MessageBoxW(frame_, platform::wide_of(text).c_str(), platform::wide_of(present::kTitle).c_str(),
+              MB_OK | MB_ICONEXCLAMATION);
 }
 
 void MainWindow::open_log() {
@@ -620,13 +630,13 @@ bool MainWindow::open_file(const std::string& path) {
       start_up(selected_);
       return true;
     case present::OpenResult::Then::kNewLog:
-      MessageBoxA(frame_, opened.message.c_str(), present::kTitle, MB_OK | MB_ICONEXCLAMATION);
+      show_file_message(opened.message);
       new_log();
       return false;
     case present::OpenResult::Then::kNothing:
       break;
   }
-  MessageBoxA(frame_, opened.message.c_str(), present::kTitle, MB_OK | MB_ICONEXCLAMATION);
+  show_file_message(opened.message);
   return false;
 }
 
@@ -639,7 +649,7 @@ void MainWindow::save_log() {
 bool MainWindow::save_to(const std::string& path) {
   apply_queued_log(selected_);
   if (std::optional<std::string> error = selected().file.save(path, selected().document.bytes())) {
-    MessageBoxA(frame_, error->c_str(), present::kTitle, MB_OK | MB_ICONEXCLAMATION);
+    show_file_message(*error);
     return false;
   }
   show_caption();

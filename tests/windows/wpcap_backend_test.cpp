@@ -361,6 +361,44 @@ TEST(CaptureLibrary, OnlyNpcapFromOneOnWillDo) {
         << c.version << (c.under_wine ? " under Wine" : "");
 }
 
+TEST(FriendlyNames, EachAdapterTakesTheNameOfTheRowWithItsGuid) {
+  std::vector<link::AdapterInfo> adapters = {
+      {"\\Device\\NPF_{6C0A1B2C-0000-4000-8000-0123456789AB}", "Intel(R) Ethernet", ""},
+      {"\\Device\\NPF_{11111111-2222-3333-4444-555555555555}", "Realtek USB NIC", ""},
+      {"\\Device\\NPF_Loopback", "Adapter for loopback traffic capture", ""},
+      {"\\Device\\NPF_{99999999-0000-0000-0000-000000000000}", "Gone", "kept"},
+  };
+  const std::vector<AdapterTableRow> table = {
+      {"{11111111-2222-3333-4444-555555555555}", "Ethernet 2"},
+      // The system's table writes the GUID in capitals, the capture library may not.
+      {"{6c0a1b2c-0000-4000-8000-0123456789ab}", "Ethernet \xce\xa9"},
+      {"{99999999-0000-0000-0000-000000000000}", ""},
+      {"", "No GUID"},
+  };
+  attach_friendly_names(adapters, table);
+  EXPECT_EQ(adapters[0].friendly_name, "Ethernet \xce\xa9");
+  EXPECT_EQ(adapters[1].friendly_name, "Ethernet 2");
+  EXPECT_EQ(adapters[2].friendly_name, "") << "a name without a GUID matches no row";
+  EXPECT_EQ(adapters[3].friendly_name, "kept") << "an empty friendly name replaces nothing";
+}
+
+TEST(FriendlyNames, TheSystemsTableGivesEveryListedAdapterItsName) {
+  // What Wine or Windows gives end to end: every adapter the capture library lists under a
+  // GUID is in the system's table, so each gets a friendly name.
+  WpcapBackend backend;
+  if (!backend.load_error().empty()) GTEST_SKIP() << backend.load_error();
+  link::AdapterListing listing = backend.list_adapters();
+  ASSERT_TRUE(listing.ok) << listing.error;
+  const std::vector<AdapterTableRow> table = read_adapter_table();
+  for (const link::AdapterInfo& adapter : listing.adapters) {
+    if (adapter_guid(adapter.name).empty()) continue;
+    EXPECT_FALSE(adapter.friendly_name.empty()) << adapter.name;
+    bool in_table = false;
+    for (const AdapterTableRow& row : table) in_table = in_table || row.friendly_name == adapter.friendly_name;
+    EXPECT_TRUE(in_table) << adapter.name << " " << adapter.friendly_name;
+  }
+}
+
 TEST(AdapterGuid, TakesTheBracedPartOfTheDeviceName) {
   const std::pair<const char*, const char*> cases[] = {
       {"\\Device\\NPF_{6C0A1B2C-0000-4000-8000-0123456789AB}",

@@ -24,6 +24,7 @@ void Link::enumerate_adapters(Log* log, AdapterList& list) {
   list.count = 0;
   list.entries.clear();
   list.names.clear();
+  list.friendly_names.clear();
   AdapterListing listing = backend_.list_adapters();
   if (!listing.ok) {
     log_sink(log, "Error in pcap_findalldevs: %s\r\n", listing.error.c_str());
@@ -42,6 +43,7 @@ void Link::enumerate_adapters(Log* log, AdapterList& list) {
                                ? adapter.description
                                : adapter.name.substr(0, kNoDescriptionLength));
     list.names.push_back(adapter.name);
+    list.friendly_names.push_back(adapter.friendly_name);
     ++list.count;
   }
   adapter_count_ = list.count;

@@ -21,6 +21,8 @@ struct AdapterList {
   int count = 0;
   std::vector<std::string> entries;  // the list texts (description, else the system name)
   std::vector<std::string> names;    // the system names, same order
+  // The names the system shows the operator (AdapterInfo::friendly_name), same order.
+  std::vector<std::string> friendly_names;
   bool operator==(const AdapterList&) const = default;
 
   // The number (from 1) of the adapter with that system name; 0 when there is none.

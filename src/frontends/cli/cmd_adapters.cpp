@@ -26,7 +26,7 @@ int list_adapters() {
     std::string friendly;
     for (const link::AdapterInfo& adapter : listing.adapters)
       if (adapter.name == list.names[i] && !adapter.friendly_name.empty() &&
-          adapter.friendly_name != adapter.name)
+          adapter.friendly_name != adapter.name && adapter.friendly_name != list.entries[i])
         friendly = " (" + adapter.friendly_name + ")";
     print(stdout, "%d %s %s%s\n", k + 1, list.names[i].c_str(), list.entries[i].c_str(),
           friendly.c_str());

@@ -37,7 +37,9 @@ TEST(FindAdapter, TakesTheSystemNameOrAFriendlyNameOrADescriptionThatOneAdapterA
     std::string problem;
     EXPECT_EQ(find_adapter(backend, c.wanted, problem), c.found) << c.wanted;
     EXPECT_EQ(problem.rfind(c.complaint, 0), 0u) << c.wanted << ": " << problem;
-    if (*c.found != '\0') EXPECT_EQ(problem, "") << c.wanted;
+    if (*c.found != '\0') {
+      EXPECT_EQ(problem, "") << c.wanted;
+    }
   }
 }
 

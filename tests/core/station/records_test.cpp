@@ -38,10 +38,10 @@ TEST(Records, FileStartsWithTheHeaderAndGetsOneLinePerBoard) {
   ASSERT_TRUE(append_record(dir / kRecordsFile, sample()).ok());
   std::string line =
       "2026-12-09T06:26:13+00:00,eth0,02:00:00:00:00:01,00:11:22:33:44:55,pass,fail,skipped,"
-      "skipped,pass,fail,1.500\n";
+      "skipped,pass,fail,1.500,\"Ethernet, 2\"\n";
   EXPECT_EQ(read_file(dir / kRecordsFile),
             "time,adapter,board_mac,written_mac,environment,kernel,uboot,filesystem,diag,verdict,"
-            "seconds\n" + line + line);
+            "seconds,adapter_name\n" + line + line);
 }
 
 // Ports (or stations sharing the folder) that finish their first boards at once: the new file

@@ -138,7 +138,16 @@ int main() {
   skav::line::Line& line = setup->line();
   const int port_count = static_cast<int>(line.port_count());
   window->set_input(&line);
-  for (int i = 0; i < port_count; ++i) window->set_port_name(i, line.port_name(static_cast<std::size_t>(i)));
+  // The tiles name each port's adapter as Windows shows it ("Ethernet 2"), not by its system
+  // name; the system name stays the port's key.
+  skav::link::AdapterListing listing;
+  if (setup_options.simulate == 0) listing = skav::app::make_adapter_backend()->list_adapters();
+  for (int i = 0; i < port_count; ++i) {
+    std::string name = line.port_name(static_cast<std::size_t>(i));
+    for (const skav::link::AdapterInfo& adapter : listing.adapters)
+      if (adapter.name == name && !adapter.friendly_name.empty()) name = adapter.friendly_name;
+    window->set_port_name(i, name);
+  }
   window->set_notice(setup->ledger_note());
   window->set_records_file(setup_options.dir / skav::station::kRecordsFile);
   // A log file named on the command line is opened as Open would, start-up included.

@@ -1,8 +1,12 @@
 #include "app/cli_options.h"
 
+#include <filesystem>
+#include <system_error>
 #include <map>
 #include <string>
 #include <vector>
+
+#include "core/platform/utf8.h"
 
 namespace skav::app {
 
@@ -61,7 +65,17 @@ void add_station_options(CLI::App& command, unsigned face, SetupOptions& out) {
       case ValueKind::kFolder:
         made = command.add_option_function<std::string>(
             names, [target, row](const std::string& value) { row->set(*target, value); }, help);
-        made->check(CLI::ExistingDirectory);
+        // CLI::ExistingDirectory looks the name up in the ANSI code page on Windows.
+        made->check(CLI::Validator(
+            [](std::string& name) {
+              std::error_code error;
+              const std::filesystem::path folder = platform::path_from_utf8(name);
+              if (std::filesystem::is_directory(folder, error)) return std::string();
+              return (std::filesystem::exists(folder, error) ? "Directory is actually a file: "
+                                                             : "Directory does not exist: ") +
+                     name;
+            },
+            "DIR"));
         break;
     }
     if (option.hidden) made->group("");

@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "app/platform.h"
+#include "core/platform/utf8.h"
 
 namespace skav::app {
 
@@ -23,7 +24,7 @@ constexpr unsigned kLinux = kCliRun | kQtWindow;  // the faces that reach a line
 std::array<StationOption, 14> make_options() {
   return {{
       {"--interface", "", ValueKind::kTextEach, "NAME",
-       "Adapter (system name) leading to the boards; once per port", false, kEveryFace, 0, kMaxPorts,
+       "Adapter (system or friendly name) leading to the boards; once per port", false, kEveryFace, 0, kMaxPorts,
        0, "At most 16 ports.", "--simulate", "", "",
        [](SetupOptions& o, const std::string& v) { o.interfaces.push_back(v); }},
       {"--simulate", "", ValueKind::kNumberOrFallback, "N",
@@ -138,7 +139,7 @@ std::string check_setup(const SetupOptions& options) {
 }
 
 std::filesystem::path utf8_path(const std::string& text) {
-  return std::filesystem::path(std::u8string(text.begin(), text.end()));
+  return platform::path_from_utf8(text);
 }
 
 }  // namespace skav::app

@@ -1,8 +1,11 @@
 #pragma once
 
+#include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "core/link/frame_device.h"
 #include "core/mac_digits.h"
@@ -51,5 +54,14 @@ std::string account_name();
 // What a station says on standard error and its panel where the PC's address ledger folder
 // (platform::machine_data_folder()) is missing, naming it and who makes it.
 std::string missing_ledger_note(const std::filesystem::path& folder);
+
+// The program's arguments in UTF-8, the program's name first. On Windows they come from the
+// wide command line: `argv` holds them in the ANSI code page, which cannot hold every name.
+std::vector<std::string> utf8_arguments(int argc, char** argv);
+
+// Writes the UTF-8 `text` to `out` and flushes it. On a Windows console it goes as wide
+// characters, which show right whatever the console's code page; to a pipe or a file, and
+// everywhere on Linux, the bytes go as they are.
+void write_text(std::FILE* out, std::string_view text);
 
 }  // namespace skav::app

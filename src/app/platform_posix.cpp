@@ -6,10 +6,20 @@
 #include <cstdlib>
 #include <vector>
 
+#include "core/platform/utf8.h"
 #include "core/settings/file_settings_store.h"
 #include "backends/pcap/pcap_backend.h"
 
 namespace skav::app {
+
+std::vector<std::string> utf8_arguments(int argc, char** argv) {
+  return std::vector<std::string>(argv, argv + argc);
+}
+
+void write_text(std::FILE* out, std::string_view text) {
+  std::fwrite(text.data(), 1, text.size(), out);
+  std::fflush(out);
+}
 
 std::unique_ptr<link::FrameBackend> make_adapter_backend() {
   return std::make_unique<pcap::PcapBackend>();
@@ -25,7 +35,7 @@ SettingsPlace settings_place(const std::filesystem::path& given, bool simulated)
   if (path.empty()) return place;
   place.store = std::make_unique<settings::FileSettingsStore>(path);
   place.pool_file = path;
-  place.description = path.string();
+  place.description = platform::utf8_of(path);
   return place;
 }
 
@@ -59,7 +69,7 @@ std::string account_name() {
 }
 
 std::string missing_ledger_note(const std::filesystem::path& folder) {
-  return "addresses are guarded per user only: the folder " + folder.string() +
+  return "addresses are guarded per user only: the folder " + platform::utf8_of(folder) +
          " of the PC's address ledger is missing (scripts/setup.sh makes it when run as root)";
 }
 

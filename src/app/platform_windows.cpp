@@ -3,11 +3,20 @@
 #include <cstdlib>
 
 #include "core/platform/files.h"
+#include "core/platform/utf8.h"
 #include "core/settings/file_settings_store.h"
+#include "backends/windows/console.h"
 #include "backends/windows/registry_settings_store.h"
 #include "backends/windows/wpcap_backend.h"
 
 namespace skav::app {
+
+std::vector<std::string> utf8_arguments(int argc, char** argv) {
+  std::vector<std::string> arguments = windows::command_line_utf8();
+  return arguments.empty() ? std::vector<std::string>(argv, argv + argc) : arguments;
+}
+
+void write_text(std::FILE* out, std::string_view text) { windows::write_utf8(out, text); }
 
 std::unique_ptr<link::FrameBackend> make_adapter_backend() {
   return std::make_unique<windows::WpcapBackend>();
@@ -22,7 +31,7 @@ SettingsPlace settings_place(const std::filesystem::path& given, bool simulated)
   if (!given.empty()) {
     place.store = std::make_unique<settings::FileSettingsStore>(given);
     place.pool_file = given;
-    place.description = given.string();
+    place.description = platform::utf8_of(given);
     return place;
   }
   // The registry key has no file to lock: the pool's lock file lies in the user's
@@ -58,7 +67,7 @@ std::string account_name() {
 }
 
 std::string missing_ledger_note(const std::filesystem::path& folder) {
-  return "addresses are guarded per user only: the folder " + folder.string() +
+  return "addresses are guarded per user only: the folder " + platform::utf8_of(folder) +
          " of the PC's address ledger is missing (the SKAV installer makes it)";
 }
 

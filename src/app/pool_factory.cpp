@@ -7,6 +7,7 @@
 #include "app/platform.h"
 #include "core/mac_digits.h"
 #include "core/platform/files.h"
+#include "core/platform/utf8.h"
 #include "core/settings/address_ledger.h"
 #include "core/settings/ledger_address_pool.h"
 #include "core/settings/store_address_pool.h"
@@ -52,7 +53,7 @@ Status make_file_pool(const PoolRequest& request, MadePool& out) {
   std::filesystem::path pool_path = request.settings_path;
   if (!options.pool.empty()) {
     if (options.pool.size() == 5) return not_a_pool_url(options.pool);
-    pool_path = std::filesystem::path(options.pool.substr(5));
+    pool_path = platform::path_from_utf8(options.pool.substr(5));
     // Like config.ini and the records, a relative pool file is the working directory's.
     if (pool_path.is_relative()) pool_path = options.dir / pool_path;
   }

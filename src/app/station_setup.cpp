@@ -85,12 +85,34 @@ class SimulatedAccess : public line::PortAccess {
 
 }  // namespace
 
-std::string find_adapter(link::FrameBackend& backend, const std::string& wanted) {
+std::string find_adapter(link::FrameBackend& backend, const std::string& wanted,
+                         std::string& problem) {
   link::AdapterListing listing = backend.list_adapters();
+  if (!listing.ok) {
+    problem = "no adapter named " + wanted + ": the adapters could not be listed: " + listing.error;
+    return {};
+  }
   for (const link::AdapterInfo& adapter : listing.adapters)
     if (adapter.name == wanted) return adapter.name;
-  for (const link::AdapterInfo& adapter : listing.adapters)
-    if (!adapter.description.empty() && adapter.description == wanted) return adapter.name;
+  // The names people use: two adapters may share one (two cards of one model), and then it
+  // names neither.
+  for (std::string link::AdapterInfo::*field :
+       {&link::AdapterInfo::friendly_name, &link::AdapterInfo::description}) {
+    const link::AdapterInfo* found = nullptr;
+    int matches = 0;
+    for (const link::AdapterInfo& adapter : listing.adapters)
+      if (!(adapter.*field).empty() && adapter.*field == wanted) {
+        found = &adapter;
+        ++matches;
+      }
+    if (matches == 1) return found->name;
+    if (matches > 1) {
+      problem = std::to_string(matches) + " adapters are named " + wanted +
+                ": give the system name (see skav adapters)";
+      return {};
+    }
+  }
+  problem = "no adapter named " + wanted + " (see skav adapters)";
   return {};
 }
 
@@ -196,9 +218,9 @@ Status StationSetup::create(const SetupOptions& options, const SinksFor& sinks,
       line::PortParts port;
       port.access = std::make_unique<AdapterAccess>(make_adapter_backend());
       if (!interface.empty()) {
-        port.name = find_adapter(port.access->backend(), interface);
-        if (port.name.empty())
-          return Status::error(ENODEV, "no adapter named " + interface + " (see skav adapters)");
+        std::string problem;
+        port.name = find_adapter(port.access->backend(), interface, problem);
+        if (port.name.empty()) return Status::error(ENODEV, problem);
         if (!names.insert(port.name).second)
           return Status::error(EINVAL, "adapter " + port.name + " is named twice");
       } else if (wanted.size() > 1) {

@@ -140,8 +140,11 @@ class StationSetup {
 // - any still equal after that (two hashes alike) get "-2", "-3", ... in port order.
 std::vector<std::string> port_log_names(const std::vector<std::string>& ports);
 
-// The adapter's system name for a name or a description the operator gave; empty when none
-// matches.
-std::string find_adapter(link::FrameBackend& backend, const std::string& name_or_description);
+// The adapter's system name for what the operator gave: a system name, else a friendly name
+// or a description that one adapter alone has. Empty with `problem` set when none fits: no
+// such adapter, several of that name, or the adapters could not be listed (with the
+// platform's reason, which names what to install when the capture library is missing).
+std::string find_adapter(link::FrameBackend& backend, const std::string& wanted,
+                         std::string& problem);
 
 }  // namespace skav::app

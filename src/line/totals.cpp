@@ -49,10 +49,15 @@ Counts read_day(const std::filesystem::path& records_file, const std::string& da
     if (header[i] == "verdict") verdict = i;
   }
   if (time == header.size() || verdict == header.size()) return counts;
+  // A file begun before the station's later columns existed goes on with rows that have them.
+  const bool older_header = header.size() < station::kRecordColumnCount;
   const std::string pass = station::verdict_name(station::Verdict::kPass);
   for (std::size_t row = 1; row < rows.size(); ++row) {
     const std::vector<std::string>& fields = rows[row];
-    if (fields.size() != header.size() || date_of(fields[time]) != date) continue;
+    const bool fits = fields.size() == header.size() ||
+                      (older_header && fields.size() > header.size() &&
+                       fields.size() <= station::kRecordColumnCount);
+    if (!fits || date_of(fields[time]) != date) continue;
     // A record on file says nothing of re-tests: every board counts as a first attempt.
     counts.add(fields[verdict] == pass ? station::Verdict::kPass : station::Verdict::kFail,
                Attempt::kFirst);

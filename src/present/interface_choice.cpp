@@ -33,6 +33,16 @@ std::optional<int> interface_apply_index(const station::StationSnapshot& now, in
   return keep_adapter ? now.selected_index : chosen;
 }
 
+std::vector<std::string> adapter_labels(const link::AdapterList& adapters) {
+  std::vector<std::string> labels = adapters.entries;
+  for (std::size_t i = 0; i < labels.size() && i < adapters.friendly_names.size(); ++i) {
+    const std::string& friendly = adapters.friendly_names[i];
+    if (!friendly.empty() && friendly != labels[i] && friendly != adapters.names[i])
+      labels[i] = friendly + " - " + labels[i];
+  }
+  return labels;
+}
+
 std::vector<int> ticked_of(const link::AdapterList& adapters, const std::vector<std::string>& stored) {
   std::vector<int> ticked;
   for (const std::string& name : stored)

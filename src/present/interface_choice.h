@@ -38,6 +38,11 @@ std::array<std::string, 6> pairs_of(const MacDigits::Digits& digits);
 // (`keep_adapter`) the station keeps the adapter it has until the next start.
 std::optional<int> interface_apply_index(const station::StationSnapshot& now, int chosen, bool keep_adapter);
 
+// The adapters as the Interface dialog lists them: "Ethernet 2 - Intel(R) Ethernet" (the
+// friendly name, then the list text) where the system gives a friendly name that the list text
+// does not already say; else the list text alone.
+std::vector<std::string> adapter_labels(const link::AdapterList& adapters);
+
 // The list indexes of the stored ports' adapters that are there now, in stored order.
 std::vector<int> ticked_of(const link::AdapterList& adapters, const std::vector<std::string>& stored);
 // The adapters (system names) to store as the ports of the next start: the ticked ones while

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "core/platform/files.h"
+#include "core/platform/utf8.h"
 #include "present/log_document.h"
 
 namespace skav::present {
@@ -17,7 +18,7 @@ std::string caption(std::string_view path) {
 OpenResult LogFile::open(const std::string& path) {
   OpenResult result;
   bool exists = false;
-  const int error = platform::read_small_file(path, LogDocument::kLimit, result.bytes, exists);
+  const int error = platform::read_small_file(platform::path_from_utf8(path), LogDocument::kLimit, result.bytes, exists);
   if (error == EFBIG) {
     result.then = OpenResult::Then::kNewLog;
     result.message = "The file is too large to open.";
@@ -38,7 +39,7 @@ OpenResult LogFile::open(const std::string& path) {
 
 std::optional<std::string> LogFile::save(const std::string& path, std::string_view bytes) {
   // Written beside the file and renamed over it.
-  if (const int error = platform::replace_file(path, path + ".tmp", bytes); error != 0)
+  if (const int error = platform::replace_file(platform::path_from_utf8(path), platform::path_from_utf8(path + ".tmp"), bytes); error != 0)
     return path + "\nThe log could not be saved: " + std::strerror(error) + ".";
   path_ = path;
   return std::nullopt;

@@ -184,9 +184,9 @@ class OperatorPanelTest : public QObject {
     const std::string today = skav::station::iso8601_now().substr(0, 10);
     const std::filesystem::path file = dir.filePath(QStringLiteral("skav-records.csv")).toStdString();
     std::ofstream(file) << skav::station::records_header()
-                        << "2001-01-01T08:00:00+00:00,eth0,a,b,pass,pass,pass,pass,pass,pass,1.0\n"
-                        << today << "T08:00:00+00:00,eth0,a,b,pass,pass,pass,pass,pass,pass,1.0\n"
-                        << today << "T08:01:00+00:00,eth0,a,b,pass,fail,pass,pass,pass,fail,1.0\n";
+                        << "2001-01-01T08:00:00+00:00,eth0,a,b,pass,pass,pass,pass,pass,pass,1.0,eth0\n"
+                        << today << "T08:00:00+00:00,eth0,a,b,pass,pass,pass,pass,pass,pass,1.0,eth0\n"
+                        << today << "T08:01:00+00:00,eth0,a,b,pass,fail,pass,pass,pass,fail,1.0,eth0\n";
     MainWindow window;
     window.set_records_file(file);
     QLabel* label = window.operator_panel()->totals()->today_label();

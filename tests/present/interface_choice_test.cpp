@@ -82,5 +82,21 @@ TEST(InterfaceChoice, StoredPortsTickTheirAdaptersAndOnlySeveralAreStored) {
   EXPECT_EQ(ports_to_store(adapters, true, {1, 7, -1}), (std::vector<std::string>{"eth1"}));
 }
 
+TEST(InterfaceChoice, AdaptersAreListedByTheNameTheSystemShowsThenTheirListText) {
+  link::AdapterList list;
+  list.count = 4;
+  list.names = {"\\Device\\NPF_{A}", "\\Device\\NPF_{B}", "eth0", "\\Device\\NPF_{D}"};
+  list.entries = {"Intel(R) Ethernet", "Ethernet 2", "eth0", "Realtek USB NIC"};
+  // The second's list text is already its friendly name; Linux's friendly name is its name;
+  // the fourth has none.
+  list.friendly_names = {"Ethernet \xe5\xb7\xa5\xe5\x8e\x82", "Ethernet 2", "eth0", ""};
+  EXPECT_EQ(adapter_labels(list),
+            (std::vector<std::string>{"Ethernet \xe5\xb7\xa5\xe5\x8e\x82 - Intel(R) Ethernet",
+                                      "Ethernet 2", "eth0", "Realtek USB NIC"}));
+  // A list made without friendly names keeps its texts.
+  list.friendly_names.clear();
+  EXPECT_EQ(adapter_labels(list), list.entries);
+}
+
 }  // namespace
 }  // namespace skav::present

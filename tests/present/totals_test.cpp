@@ -95,19 +95,31 @@ class DayTotalsTest : public ::testing::Test {
 TEST_F(DayTotalsTest, CountsOnlyTheDaysRecordsByTheHeadersColumns) {
   std::filesystem::path file = write(
       station::records_header() +
-      "2026-12-08T23:59:59+01:00,eth0,02:00:00:00:00:01,02:00:00:0A:00:00,pass,pass,pass,pass,pass,pass,9.000\n"
-      "2026-12-09T06:00:01+01:00,eth0,02:00:00:00:00:02,02:00:00:0A:00:01,pass,pass,pass,pass,pass,pass,9.000\n"
+      "2026-12-08T23:59:59+01:00,eth0,02:00:00:00:00:01,02:00:00:0A:00:00,pass,pass,pass,pass,pass,pass,9.000,Ethernet\n"
+      "2026-12-09T06:00:01+01:00,eth0,02:00:00:00:00:02,02:00:00:0A:00:01,pass,pass,pass,pass,pass,pass,9.000,Ethernet\n"
       // An adapter name with a comma and a quote is quoted.
       "2026-12-09T06:01:00+01:00,\"PCI \"\"A\"\", port 1\",02:00:00:00:00:03,,timeout,not-run,not-run,"
-      "not-run,not-run,timeout,30.000\n"
-      "2026-12-09T06:02:00+01:00,eth0,02:00:00:00:00:04,02:00:00:0A:00:02,pass,fail,pass,pass,pass,fail,8.1\r\n"
+      "not-run,not-run,timeout,30.000,\n"
+      "2026-12-09T06:02:00+01:00,eth0,02:00:00:00:00:04,02:00:00:0A:00:02,pass,fail,pass,pass,pass,fail,8.1,\r\n"
       // A line cut short by a crash, and one of the wrong width, count nothing.
       "2026-12-09T06:03:00+01:00,eth0,02:00\n"
-      "2026-12-09T06:04:00+01:00,a,b,c,d,e,f,g,h,pass,1,extra\n");
+      "2026-12-09T06:04:00+01:00,a,b,c,d,e,f,g,h,pass,1,x,extra\n");
   DayTotals day(file, "2026-12-09");
   EXPECT_EQ(day.totals(), (Totals{3, 1, 2}));
   EXPECT_EQ(DayTotals(file, "2026-12-08").totals(), (Totals{1, 1, 0}));
   EXPECT_EQ(DayTotals(file, "2026-12-10").totals(), Totals{});
+}
+
+TEST_F(DayTotalsTest, AFileBegunBeforeTheLastColumnCountsTheRowsWrittenSince) {
+  std::string old_header = station::records_header();
+  old_header.erase(old_header.rfind(','));
+  std::filesystem::path file = write(
+      old_header + "\n" +
+      "2026-12-09T06:00:01+01:00,eth0,02:00:00:00:00:02,,pass,pass,pass,pass,pass,pass,9.000\n"
+      "2026-12-09T06:01:00+01:00,eth0,02:00:00:00:00:03,,pass,fail,pass,pass,pass,fail,8.000,eth0\n"
+      // Wider than any record this station writes: not a record.
+      "2026-12-09T06:02:00+01:00,eth0,02:00:00:00:00:04,,pass,pass,pass,pass,pass,pass,1.0,eth0,x\n");
+  EXPECT_EQ(DayTotals(file, "2026-12-09").totals(), (Totals{2, 1, 1}));
 }
 
 TEST_F(DayTotalsTest, ColumnsAreFoundByNameInAnyOrder) {
@@ -148,7 +160,7 @@ TEST_F(DayTotalsTest, TheModelCountsPortsShiftAndTodayAndResetsTheShiftOnly) {
   EXPECT_EQ(model.port_count(), 1u);
   model.set_records_file(
       write(station::records_header() +
-            "2026-12-09T06:00:01+01:00,eth0,02:00:00:00:00:02,02:00:00:0A:00:01,pass,pass,pass,pass,pass,pass,9.000\n"),
+            "2026-12-09T06:00:01+01:00,eth0,02:00:00:00:00:02,02:00:00:0A:00:01,pass,pass,pass,pass,pass,pass,9.000,eth0\n"),
       "2026-12-09");
   model.set_port_count(3);
   model.set_port_count(2);  // never fewer

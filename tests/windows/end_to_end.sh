@@ -70,6 +70,10 @@ machwid=$(wine reg query 'HKCU\Software\SKAV' /v MACHWID 2>/dev/null | tr -d '\r
 [ "$machwid" = "REG_EXPAND_SZ 001122334457" ] || fail "MACHWID in the registry is \"$machwid\""
 written=$(tail -n +2 "$work/windows/skav-records.csv" | cut -d, -f4 | tr '\n' ' ')
 [ "$written" = "00:11:22:33:44:55 00:11:22:33:44:56 " ] || fail "records show written addresses: $written"
+# The records name the adapter by its system name (the key) and, last, by the name the system
+# shows the operator, which --interface took.
+names=$(tail -n +2 "$work/windows/skav-records.csv" | awk -F, '{ print $2 "|" $NF }' | sort -u)
+[[ "$names" == '\Device\NPF_{'*'}|'"$station_end" ]] || fail "the records name the adapter as: $names"
 # Each address is in the ledger before its board got it, and then its board's verdict.
 ledger=$(grep -v '^#' "$work/windows-ledger.txt" | cut -d' ' -f2,3 | tr '\n' ' ' || true)
 [ "$ledger" = "001122334455 reserved 001122334455 pass 001122334456 reserved 001122334456 pass " ] ||

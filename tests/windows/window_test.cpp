@@ -303,7 +303,7 @@ TEST_F(WindowTest, TotalsCountFinishedBoardsAndResetStartsTheShiftAgain) {
   const std::string today = present::today();
   const std::filesystem::path records = dir.write(
       station::kRecordsFile, station::records_header() + today +
-                                 "T06:00:00+00:00,eth0,02:00:00:00:00:01,,pass,pass,pass,pass,pass,pass,9.0\n");
+                                 "T06:00:00+00:00,eth0,02:00:00:00:00:01,,pass,pass,pass,pass,pass,pass,9.0,eth0\n");
   window_.set_records_file(records);
   const OperatorPanel& panel = window_.panel();
   EXPECT_EQ(panel.totals().counts, "0 boards   0 passed   0 failed");

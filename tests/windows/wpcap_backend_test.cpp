@@ -329,10 +329,74 @@ TEST(WpcapLoad, WithoutTheLibraryTheOperatorIsToldToInstallNpcap) {
   WpcapBackend backend;
   EXPECT_NE(backend.load_error().find("wpcap.dll could not be loaded"), std::string::npos)
       << backend.load_error();
-  EXPECT_NE(backend.load_error().find("install Npcap"), std::string::npos);
+  EXPECT_NE(backend.load_error().find("install Npcap (https://npcap.com)"), std::string::npos);
   link::AdapterListing listing = backend.list_adapters();
   EXPECT_FALSE(listing.ok);
   EXPECT_EQ(listing.error, backend.load_error());
+}
+
+TEST(CaptureLibrary, OnlyNpcapFromOneOnWillDo) {
+  struct Case {
+    const char* version;
+    bool under_wine;
+    bool will_do;
+  };
+  const Case cases[] = {
+      {"Npcap version 1.00, based on libpcap version 1.9.1", false, true},
+      {"Npcap version 1.79, based on libpcap version 1.10.4", false, true},
+      {"Npcap version 12.5, based on libpcap version 2.0", false, true},
+      {"Npcap version 0.9991, based on libpcap version 1.9.1", false, false},
+      {"Npcap version 0.99-r9, based on libpcap version 1.8.1", false, false},
+      {"Npcap version , based on libpcap", false, false},
+      {"WinPcap version 4.1.3 (packet.dll version 4.1.0.2980), based on libpcap version 1.0", false,
+       false},
+      {"libpcap version 1.10.3 (with TPACKET_V3)", false, false},
+      {"libpcap version 1.10.3 (with TPACKET_V3)", true, true},
+      {"WinPcap version 4.1.3", true, false},
+      {"", false, false},
+      {"npcap version 1.79", false, false},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(capture_library_will_do(c.version, c.under_wine), c.will_do)
+        << c.version << (c.under_wine ? " under Wine" : "");
+}
+
+TEST(FriendlyNames, EachAdapterTakesTheNameOfTheRowWithItsGuid) {
+  std::vector<link::AdapterInfo> adapters = {
+      {"\\Device\\NPF_{6C0A1B2C-0000-4000-8000-0123456789AB}", "Intel(R) Ethernet", ""},
+      {"\\Device\\NPF_{11111111-2222-3333-4444-555555555555}", "Realtek USB NIC", ""},
+      {"\\Device\\NPF_Loopback", "Adapter for loopback traffic capture", ""},
+      {"\\Device\\NPF_{99999999-0000-0000-0000-000000000000}", "Gone", "kept"},
+  };
+  const std::vector<AdapterTableRow> table = {
+      {"{11111111-2222-3333-4444-555555555555}", "Ethernet 2"},
+      // The system's table writes the GUID in capitals, the capture library may not.
+      {"{6c0a1b2c-0000-4000-8000-0123456789ab}", "Ethernet \xce\xa9"},
+      {"{99999999-0000-0000-0000-000000000000}", ""},
+      {"", "No GUID"},
+  };
+  attach_friendly_names(adapters, table);
+  EXPECT_EQ(adapters[0].friendly_name, "Ethernet \xce\xa9");
+  EXPECT_EQ(adapters[1].friendly_name, "Ethernet 2");
+  EXPECT_EQ(adapters[2].friendly_name, "") << "a name without a GUID matches no row";
+  EXPECT_EQ(adapters[3].friendly_name, "kept") << "an empty friendly name replaces nothing";
+}
+
+TEST(FriendlyNames, TheSystemsTableGivesEveryListedAdapterItsName) {
+  // What Wine or Windows gives end to end: every adapter the capture library lists under a
+  // GUID is in the system's table, so each gets a friendly name.
+  WpcapBackend backend;
+  if (!backend.load_error().empty()) GTEST_SKIP() << backend.load_error();
+  link::AdapterListing listing = backend.list_adapters();
+  ASSERT_TRUE(listing.ok) << listing.error;
+  const std::vector<AdapterTableRow> table = read_adapter_table();
+  for (const link::AdapterInfo& adapter : listing.adapters) {
+    if (adapter_guid(adapter.name).empty()) continue;
+    EXPECT_FALSE(adapter.friendly_name.empty()) << adapter.name;
+    bool in_table = false;
+    for (const AdapterTableRow& row : table) in_table = in_table || row.friendly_name == adapter.friendly_name;
+    EXPECT_TRUE(in_table) << adapter.name << " " << adapter.friendly_name;
+  }
 }
 
 TEST(AdapterGuid, TakesTheBracedPartOfTheDeviceName) {

@@ -15,6 +15,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <ctime>
 #include <string>
 #include <thread>
@@ -259,10 +260,21 @@ link::AdapterListing PcapBackend::list_adapters() {
     return listing;
   }
   for (pcap_if_t* d = devices; d != nullptr; d = d->next) {
-    listing.adapters.push_back({d->name, d->description != nullptr ? d->description : ""});
+    listing.adapters.push_back(
+        {d->name, d->description != nullptr ? d->description : "", friendly_name(d->name)});
   }
   pcap_freealldevs(devices);
   return listing;
+}
+
+std::string friendly_name(const std::string& name) {
+  // The alias an administrator gave (ip link set NAME alias TEXT) is the name people use.
+  if (name.find('/') == std::string::npos && name != "." && name != "..") {
+    std::ifstream in("/sys/class/net/" + name + "/ifalias");
+    std::string alias;
+    if (in && std::getline(in, alias) && !alias.empty()) return alias;
+  }
+  return name;
 }
 
 std::optional<link::Mac> PcapBackend::adapter_mac(const std::string& name) {

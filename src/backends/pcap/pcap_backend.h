@@ -33,4 +33,7 @@ class PcapBackend : public link::FrameBackend {
       std::make_shared<std::atomic<std::uint64_t>>(0);
 };
 
+// The name the operator knows the interface by: its alias when one is set, else its name.
+std::string friendly_name(const std::string& name);
+
 }  // namespace skav::pcap

@@ -45,6 +45,7 @@ WpcapApi resolve_wpcap(SymbolLookup lookup, void* context, bool under_wine) {
   bind(api.sendpacket, lookup, context, "pcap_sendpacket");
   bind(api.geterr, lookup, context, "pcap_geterr");
   bind(api.close, lookup, context, "pcap_close");
+  bind(api.lib_version, lookup, context, "pcap_lib_version");
   bind(api.statustostr, lookup, context, "pcap_statustostr");
   bind(api.datalink, lookup, context, "pcap_datalink");
   bind(api.compile, lookup, context, "pcap_compile");
@@ -61,6 +62,21 @@ WpcapApi resolve_wpcap(SymbolLookup lookup, void* context, bool under_wine) {
     bind(api.sendqueue_transmit, lookup, context, "pcap_sendqueue_transmit");
   }
   return api;
+}
+
+bool capture_library_will_do(std::string_view version, bool under_wine) {
+  constexpr std::string_view kNpcap = "Npcap version ";
+  if (version.starts_with(kNpcap)) {
+    version.remove_prefix(kNpcap.size());
+    int major = 0;
+    std::size_t digits = 0;
+    for (; digits < version.size() && version[digits] >= '0' && version[digits] <= '9'; ++digits) {
+      if (major > 1000) return true;  // a major far beyond any known: newer, not broken
+      major = major * 10 + (version[digits] - '0');
+    }
+    return digits > 0 && major >= 1;
+  }
+  return under_wine && version.starts_with("libpcap version ");
 }
 
 const char* first_missing_required(const WpcapApi& api) {
@@ -140,14 +156,21 @@ std::unique_ptr<WpcapLibrary> WpcapLibrary::load(std::string& error) {
     module = LoadLibraryExA("wpcap.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
   if (module == nullptr) {
     error = "wpcap.dll could not be loaded (" + system_message(GetLastError()) +
-            "): install Npcap to use a network adapter";
+            "): " + kInstallNpcap + " to use a network adapter";
     return nullptr;
   }
   bool wine = running_under_wine();
   WpcapApi api = resolve_wpcap(&module_lookup, module, wine);
   if (const char* missing = first_missing_required(api)) {
     FreeLibrary(module);
-    error = std::string("wpcap.dll lacks ") + missing + ": install a current Npcap";
+    error = std::string("wpcap.dll lacks ") + missing + ": " + kInstallNpcap;
+    return nullptr;
+  }
+  const char* version = api.lib_version != nullptr ? api.lib_version() : nullptr;
+  if (version == nullptr || !capture_library_will_do(version, wine)) {
+    FreeLibrary(module);
+    error = std::string("the capture library (") + (version != nullptr ? version : "wpcap.dll") +
+            ") is older than Npcap 1.00: " + kInstallNpcap + " to use a network adapter";
     return nullptr;
   }
   return std::unique_ptr<WpcapLibrary>(new WpcapLibrary(module, api, wine));

@@ -8,6 +8,7 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 
 namespace skav::windows {
 
@@ -28,6 +29,7 @@ struct WpcapApi {
   decltype(&pcap_geterr) geterr = nullptr;
   decltype(&pcap_close) close = nullptr;
   // Optional, each with a fallback.
+  decltype(&pcap_lib_version) lib_version = nullptr;
   decltype(&pcap_statustostr) statustostr = nullptr;
   decltype(&pcap_datalink) datalink = nullptr;
   decltype(&pcap_compile) compile = nullptr;
@@ -54,6 +56,15 @@ WpcapApi resolve_wpcap(SymbolLookup lookup, void* context, bool under_wine);
 
 // The name of the first required function the table lacks, or null when it has them all.
 const char* first_missing_required(const WpcapApi& api);
+
+// What the operator is told to do wherever the capture library is missing or too old.
+inline constexpr const char* kInstallNpcap = "install Npcap (https://npcap.com)";
+
+// Whether the library whose pcap_lib_version() says `version` will do: Npcap 1.00 or later
+// ("Npcap version 1.79, based on libpcap version 1.10.4"). WinPcap, an Npcap before 1.00 and
+// a library that does not say are too old. Under Wine (`under_wine`), Wine's own wpcap.dll,
+// which hands the calls to the host's libpcap ("libpcap version 1.10.3 ..."), does as well.
+bool capture_library_will_do(std::string_view version, bool under_wine);
 
 // How an opened adapter hands frames over as soon as they arrive: the library's immediate
 // mode, else a minimum of 0 bytes to copy, else only when the 20 ms read time-out ends a block.

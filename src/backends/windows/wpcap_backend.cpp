@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "core/config/ini.h"
+#include "core/platform/wide_windows.h"
 
 namespace skav::windows {
 
@@ -197,6 +198,50 @@ std::string_view adapter_guid(std::string_view name) {
   return name.substr(open, close - open + 1);
 }
 
+namespace {
+
+// GetAdaptersAddresses into `buffer`; the list's size is not known in advance, so the call is
+// made again with the size it asks for. Null when it fails.
+const IP_ADAPTER_ADDRESSES* read_addresses(std::vector<unsigned char>& buffer) {
+  constexpr ULONG kFlags = GAA_FLAG_SKIP_UNICAST | GAA_FLAG_SKIP_ANYCAST |
+                           GAA_FLAG_SKIP_MULTICAST | GAA_FLAG_SKIP_DNS_SERVER;
+  ULONG size = 16 * 1024;
+  ULONG result = ERROR_BUFFER_OVERFLOW;
+  for (int attempt = 0; attempt < 3 && result == ERROR_BUFFER_OVERFLOW; ++attempt) {
+    buffer.resize(size);
+    result = GetAdaptersAddresses(AF_UNSPEC, kFlags, nullptr,
+                                  reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.data()), &size);
+  }
+  if (result != NO_ERROR) return nullptr;
+  return reinterpret_cast<const IP_ADAPTER_ADDRESSES*>(buffer.data());
+}
+
+}  // namespace
+
+void attach_friendly_names(std::vector<link::AdapterInfo>& adapters,
+                           const std::vector<AdapterTableRow>& table) {
+  for (link::AdapterInfo& adapter : adapters) {
+    const std::string_view guid = adapter_guid(adapter.name);
+    if (guid.empty()) continue;
+    for (const AdapterTableRow& row : table)
+      if (config::equals_ignore_case(row.guid, guid) && !row.friendly_name.empty()) {
+        adapter.friendly_name = row.friendly_name;
+        break;
+      }
+  }
+}
+
+std::vector<AdapterTableRow> read_adapter_table() {
+  std::vector<unsigned char> buffer;
+  std::vector<AdapterTableRow> table;
+  for (const IP_ADAPTER_ADDRESSES* a = read_addresses(buffer); a != nullptr; a = a->Next) {
+    if (a->AdapterName == nullptr) continue;
+    table.push_back({a->AdapterName,
+                     a->FriendlyName != nullptr ? platform::utf8_of_wide(a->FriendlyName) : ""});
+  }
+  return table;
+}
+
 WpcapBackend::WpcapBackend() { api_ = load_library(load_error_); }
 
 WpcapBackend::WpcapBackend(std::shared_ptr<const WpcapApi> api) : api_(std::move(api)) {
@@ -223,29 +268,18 @@ link::AdapterListing WpcapBackend::list_adapters() {
     return listing;
   }
   for (pcap_if_t* d = devices; d != nullptr; d = d->next) {
-    listing.adapters.push_back({d->name, d->description != nullptr ? d->description : ""});
+    listing.adapters.push_back({d->name, d->description != nullptr ? d->description : "", ""});
   }
   api_->freealldevs(devices);
+  attach_friendly_names(listing.adapters, read_adapter_table());
   return listing;
 }
 
 std::optional<link::Mac> WpcapBackend::adapter_mac(const std::string& name) {
   std::string_view guid = adapter_guid(name);
   if (guid.empty()) return std::nullopt;
-  // The list's size is not known in advance: ask again with the size the call asks for.
-  constexpr ULONG kFlags = GAA_FLAG_SKIP_UNICAST | GAA_FLAG_SKIP_ANYCAST |
-                           GAA_FLAG_SKIP_MULTICAST | GAA_FLAG_SKIP_DNS_SERVER;
-  ULONG size = 16 * 1024;
   std::vector<unsigned char> buffer;
-  ULONG result = ERROR_BUFFER_OVERFLOW;
-  for (int attempt = 0; attempt < 3 && result == ERROR_BUFFER_OVERFLOW; ++attempt) {
-    buffer.resize(size);
-    result = GetAdaptersAddresses(AF_UNSPEC, kFlags, nullptr,
-                                  reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.data()), &size);
-  }
-  if (result != NO_ERROR) return std::nullopt;
-  for (auto* a = reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.data()); a != nullptr;
-       a = a->Next) {
+  for (const IP_ADAPTER_ADDRESSES* a = read_addresses(buffer); a != nullptr; a = a->Next) {
     if (a->AdapterName == nullptr || !config::equals_ignore_case(a->AdapterName, guid)) continue;
     if (a->PhysicalAddressLength != 6) return std::nullopt;
     link::Mac mac;

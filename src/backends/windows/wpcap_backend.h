@@ -3,6 +3,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/link/frame_device.h"
 #include "backends/windows/wpcap_api.h"
@@ -48,5 +49,20 @@ class WpcapBackend : public link::FrameBackend {
 // The "{GUID}" part of a capture device name such as "\Device\NPF_{GUID}"; empty when the
 // name carries none. The IP Helper API names adapters by this GUID.
 std::string_view adapter_guid(std::string_view name);
+
+// One row of the system's adapter table: the adapter's GUID ("{...}") and the name the
+// operator sees for it (UTF-8, "Ethernet 2").
+struct AdapterTableRow {
+  std::string guid;
+  std::string friendly_name;
+};
+
+// Gives each adapter the friendly name of the row whose GUID its system name carries (GUIDs
+// compared without regard to case). An adapter without such a row keeps what it has.
+void attach_friendly_names(std::vector<link::AdapterInfo>& adapters,
+                           const std::vector<AdapterTableRow>& table);
+
+// The system's adapter table (GetAdaptersAddresses); empty when it cannot be read.
+std::vector<AdapterTableRow> read_adapter_table();
 
 }  // namespace skav::windows

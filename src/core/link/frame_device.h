@@ -105,6 +105,9 @@ inline std::size_t FrameDevice::send_frames(const std::uint8_t* header,
 struct AdapterInfo {
   std::string name;         // the system's name, used to open it
   std::string description;  // empty when the system gives none
+  // The name the system shows the operator (UTF-8): Windows' connection name ("Ethernet 2"),
+  // on Linux the interface's alias or its name. Empty when the system gives none.
+  std::string friendly_name{};
 };
 
 struct AdapterListing {

@@ -24,15 +24,18 @@ void Link::enumerate_adapters(Log* log, AdapterList& list) {
   list.count = 0;
   list.entries.clear();
   list.names.clear();
+  list.friendly_names.clear();
   AdapterListing listing = backend_.list_adapters();
   if (!listing.ok) {
     log_sink(log, "Error in pcap_findalldevs: %s\r\n", listing.error.c_str());
     if (listing.permission_denied) log_sink(log, "%s", kPrivilegeHint);
+    list_error_ = std::move(listing.error);
     device_list_.clear();
     listed_ = false;
     adapter_count_ = 0;
     return;
   }
+  list_error_.clear();
   device_list_ = std::move(listing.adapters);
   listed_ = true;
   for (const AdapterInfo& adapter : device_list_) {
@@ -40,6 +43,7 @@ void Link::enumerate_adapters(Log* log, AdapterList& list) {
                                ? adapter.description
                                : adapter.name.substr(0, kNoDescriptionLength));
     list.names.push_back(adapter.name);
+    list.friendly_names.push_back(adapter.friendly_name);
     ++list.count;
   }
   adapter_count_ = list.count;
@@ -50,12 +54,14 @@ int Link::open_adapter(Log* log, int n) {
   device_.reset();
   lost_ = false;
   open_name_.clear();
+  open_friendly_name_.clear();
   open_error_.clear();
   if (n < 1 || n > adapter_count_ || !listed_) {
     log_sink(log, "Interface number out of range.inum:%02d,iIfNum:%02d\r\n", n, adapter_count_);
     open_error_ = listed_ ? "adapter number " + std::to_string(n) + " is not among the " +
                                 std::to_string(adapter_count_) + " listed"
-                          : "the adapters could not be listed";
+                          : "the adapters could not be listed" +
+                                (list_error_.empty() ? "" : ": " + list_error_);
     device_list_.clear();
     listed_ = false;
     return 0;
@@ -77,6 +83,7 @@ int Link::open_adapter(Log* log, int n) {
   }
   device_ = std::move(opened.device);
   open_name_ = adapter.name;
+  open_friendly_name_ = adapter.friendly_name;
   return 1;
 }
 
@@ -220,6 +227,7 @@ void Link::close_link() {
   device_.reset();
   lost_ = false;
   open_name_.clear();
+  open_friendly_name_.clear();
 }
 
 }  // namespace skav::link

@@ -21,6 +21,8 @@ struct AdapterList {
   int count = 0;
   std::vector<std::string> entries;  // the list texts (description, else the system name)
   std::vector<std::string> names;    // the system names, same order
+  // The names the system shows the operator (AdapterInfo::friendly_name), same order.
+  std::vector<std::string> friendly_names;
   bool operator==(const AdapterList&) const = default;
 
   // The number (from 1) of the adapter with that system name; 0 when there is none.
@@ -105,6 +107,8 @@ class Link {
   void set_target_mac(const Mac& mac) { target_mac_ = mac; }
   // The opened adapter's system name; kept after the adapter failed, empty when none is open.
   const std::string& open_name() const { return open_name_; }
+  // The opened adapter's friendly name (AdapterInfo::friendly_name), kept like open_name().
+  const std::string& open_friendly_name() const { return open_friendly_name_; }
   // Why the last Open Adapter failed (the range message or the platform's reason).
   const std::string& open_error() const { return open_error_; }
   Clock& clock() const { return clock_; }
@@ -125,6 +129,8 @@ class Link {
   bool lost_ = false;
   std::string open_name_;
   std::string open_error_;
+  std::string open_friendly_name_;
+  std::string list_error_;  // the platform's reason the last listing failed, or empty
   Mac host_mac_{};
   Mac target_mac_{};
   std::array<std::uint8_t, kMaxFrame> transmit_{};

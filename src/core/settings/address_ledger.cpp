@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "core/hex.h"
+#include "core/platform/utf8.h"
 
 namespace skav::settings {
 
@@ -48,7 +49,7 @@ std::string_view next_field(std::string_view& rest) {
 }
 
 std::string describe(const fs::path& file, const char* what, int error) {
-  return "the address ledger " + file.string() + " " + what + ": " + std::strerror(error);
+  return "the address ledger " + platform::utf8_of(file) + " " + what + ": " + std::strerror(error);
 }
 
 }  // namespace
@@ -96,7 +97,7 @@ std::string AddressLedger::lock_and_read() {
   }
   if (error == EWOULDBLOCK) {
     while (!holder.empty() && (holder.back() == '\n' || holder.back() == '\r')) holder.pop_back();
-    return "the address ledger " + file_.string() + " is locked by " +
+    return "the address ledger " + platform::utf8_of(file_) + " is locked by " +
            (holder.empty() ? std::string("another station") : holder);
   }
   if (error != 0) return describe(lock_file_, "cannot be locked", error);

@@ -15,6 +15,7 @@
 
 #include "core/hex.h"
 #include "core/platform/files.h"
+#include "core/platform/utf8.h"
 
 namespace skav::settings {
 
@@ -601,7 +602,7 @@ int FileSettingsStore::machwid_read(Log* log, MacDigits::Digits& digits, std::st
   });
 }
 
-std::string FileSettingsStore::place() const { return path_.string(); }
+std::string FileSettingsStore::place() const { return platform::utf8_of(path_); }
 
 std::string FileSettingsStore::error_text(int result) const {
   if (result == kBadValue) return SettingsStore::error_text(result);

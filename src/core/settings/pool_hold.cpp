@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "core/platform/files.h"
+#include "core/platform/utf8.h"
 
 namespace skav::settings {
 
@@ -19,14 +20,14 @@ Status PoolHold::acquire(const std::filesystem::path& store, const std::string& 
   // finds the same holder file.
   std::filesystem::path resolved;
   if (int error = platform::resolve_links(store, resolved); error != 0)
-    return Status::error(error, store.string() + ": " + std::strerror(error));
+    return Status::error(error, platform::utf8_of(store) + ": " + std::strerror(error));
   // A hard link is a second name that nothing leads back from: a station given the other name
   // would hold a pool of its own on the same addresses.
   std::uintmax_t names = 0;
   if (int error = platform::name_count(resolved, names); error != 0)
-    return Status::error(error, store.string() + ": " + std::strerror(error));
+    return Status::error(error, platform::utf8_of(store) + ": " + std::strerror(error));
   if (names > 1) {
-    return Status::error(EMLINK, store.string() + " has " + std::to_string(names) +
+    return Status::error(EMLINK, platform::utf8_of(store) + " has " + std::to_string(names) +
                                      " hard links: a station started with another of its names "
                                      "would hand out the same addresses; keep one name (a "
                                      "symbolic link is fine)");
@@ -42,10 +43,10 @@ Status PoolHold::acquire(const std::filesystem::path& store, const std::string& 
   if (int error = platform::FileLock::try_lock(file, lock, &holder); error != 0) {
     if (error == EWOULDBLOCK) {
       while (!holder.empty() && (holder.back() == '\n' || holder.back() == '\r')) holder.pop_back();
-      return Status::error(error, "the MAC address pool of " + store.string() + " is in use by " +
+      return Status::error(error, "the MAC address pool of " + platform::utf8_of(store) + " is in use by " +
                                       (holder.empty() ? std::string("another station") : holder));
     }
-    return Status::error(error, file.string() + ": " + std::strerror(error));
+    return Status::error(error, platform::utf8_of(file) + ": " + std::strerror(error));
   }
   // Naming the holder serves a second station's message; the claim holds without it.
   lock->write_record(program + " (process " + std::to_string(platform::process_id()) + ")\n");

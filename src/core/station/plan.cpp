@@ -10,6 +10,7 @@
 #include "core/config/ini.h"
 #include "core/log.h"
 #include "core/platform/files.h"
+#include "core/platform/utf8.h"
 
 namespace skav::station {
 
@@ -78,7 +79,7 @@ PlanStep base_step(StepSlot slot, StepKind kind, config::SectionIndex index,
   step.table_index = index;
   step.record = table[index];
   // operator/ keeps an absolute file name as it is.
-  step.file = dir / fs::path(step.record.filename);
+  step.file = dir / platform::path_from_utf8(step.record.filename);
   step.memory = transfer::memory_type_code(step.record.mem_type);
   return step;
 }

@@ -129,6 +129,7 @@ KeptRecord run_board(RunContext& context) {
   BoardRecord record;
   record.board_mac = link::format_mac(context.link.target_mac());
   record.adapter = context.link.open_name();
+  record.adapter_name = context.link.open_friendly_name();
 
   // config.ini is read afresh for every board, so an edit takes effect with the next one.
   config::SectionTable table;

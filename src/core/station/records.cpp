@@ -7,6 +7,7 @@
 #include <ctime>
 
 #include "core/platform/files.h"
+#include "core/platform/utf8.h"
 
 namespace skav::station {
 
@@ -61,6 +62,7 @@ std::vector<std::string> record_values(const BoardRecord& r) {
   for (Verdict step : r.steps) values.emplace_back(verdict_name(step));
   values.emplace_back(verdict_name(r.overall));
   values.emplace_back(seconds);
+  values.push_back(r.adapter_name);
   return values;
 }
 
@@ -82,7 +84,7 @@ bool parse_record(const std::vector<std::string>& values, BoardRecord& out) {
       }
     return false;
   };
-  if (values.size() < kRecordColumnCount) return false;
+  if (values.size() < kFirstRecordColumns) return false;
   bool read = true;
   out.time = values[0];
   out.adapter = values[1];
@@ -95,6 +97,7 @@ bool parse_record(const std::vector<std::string>& values, BoardRecord& out) {
   double parsed = std::strtod(seconds.c_str(), &end);
   if (seconds.empty() || *end != '\0') return false;
   out.seconds = parsed;
+  if (values.size() > kFirstRecordColumns) out.adapter_name = values[kFirstRecordColumns];
   return read;
 }
 
@@ -152,7 +155,7 @@ Status append_record(const std::filesystem::path& file, const BoardRecord& recor
   // One write per line, so a crash leaves whole lines only; synced before the next board.
   if (int error = platform::append_synced(file, records_header(), format_record(record));
       error != 0)
-    return Status::error(error, file.string() + ": " + std::strerror(error));
+    return Status::error(error, platform::utf8_of(file) + ": " + std::strerror(error));
   return {};
 }
 

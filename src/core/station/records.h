@@ -22,6 +22,8 @@ struct BoardRecord {
   std::array<Verdict, kStepSlots> steps{};  // by the run's steps; all skipped at first
   Verdict overall = Verdict::kSkipped;
   double seconds = 0;
+  // The adapter as the system shows it to the operator ("Ethernet 2"); empty when unknown.
+  std::string adapter_name;
 
   Verdict& step(StepSlot slot) { return steps[static_cast<std::size_t>(slot)]; }
   Verdict step(StepSlot slot) const { return steps[static_cast<std::size_t>(slot)]; }
@@ -41,7 +43,8 @@ struct RecordColumn {
 // The record's columns in the order of the records file: time, adapter, board_mac, written_mac,
 // one per step, verdict, seconds. A new column goes at the end, with the `since` of the
 // database migration that adds it (the database's columns are never changed or dropped).
-inline constexpr std::size_t kRecordColumnCount = 4 + kStepSlots + 2;
+inline constexpr std::size_t kFirstRecordColumns = 4 + kStepSlots + 2;  // since the first version
+inline constexpr std::size_t kRecordColumnCount = kFirstRecordColumns + 1;
 inline constexpr std::array<RecordColumn, kRecordColumnCount> kRecordColumns = [] {
   std::array<RecordColumn, kRecordColumnCount> columns{};
   std::size_t at = 0;
@@ -50,6 +53,7 @@ inline constexpr std::array<RecordColumn, kRecordColumnCount> kRecordColumns = [
   for (const char* name : kStepNames) columns[at++] = {name, name, "text", 1};
   columns[at++] = {"verdict", "verdict", "text", 1};
   columns[at++] = {"seconds", "seconds", "text", 1};
+  columns[at++] = {"adapter_name", "adapter_name", "text", 4};
   return columns;
 }();
 
@@ -64,7 +68,8 @@ std::vector<std::pair<std::string, std::string>> record_columns(const BoardRecor
 
 // The record from its values as record_values() writes them (kRecordColumns' order). False
 // when a value cannot be read (a verdict this station does not know, seconds that are not a
-// number, too few values); what could be read is set, the rest keeps its default.
+// number, fewer than the first version's columns); what could be read is set, the rest keeps
+// its default. A record written before a later column existed lacks it: it keeps its default.
 bool parse_record(const std::vector<std::string>& values, BoardRecord& out);
 
 // A CSV field as written: quoted (quotes doubled) when it holds a comma, a quote or a line end,

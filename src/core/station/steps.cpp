@@ -11,6 +11,7 @@
 #include "core/config/environment.h"
 #include "core/link/discovery.h"
 #include "core/platform/files.h"
+#include "core/platform/utf8.h"
 #include "core/station/production_run.h"
 
 namespace skav::station {
@@ -108,16 +109,16 @@ Status load_image(const fs::path& file_path, std::uint8_t* buffer, std::uint32_t
   File file(platform::open_file(file_path, "rb"));
   if (!file) {
     int error = errno;
-    return Status::error(error, file_path.string() + ": " + std::strerror(error));
+    return Status::error(error, platform::utf8_of(file_path) + ": " + std::strerror(error));
   }
   struct stat info {};
   if (fstat(fileno(file.get()), &info) != 0 || !S_ISREG(info.st_mode))
-    return Status::error(EINVAL, file_path.string() + ": not a regular file");
+    return Status::error(EINVAL, platform::utf8_of(file_path) + ": not a regular file");
   if (info.st_size < 0 || static_cast<std::uintmax_t>(info.st_size) > capacity)
-    return Status::error(EFBIG, file_path.string() + ": larger than " + std::to_string(capacity) + " bytes");
+    return Status::error(EFBIG, platform::utf8_of(file_path) + ": larger than " + std::to_string(capacity) + " bytes");
   auto length = static_cast<std::size_t>(info.st_size);
   if (length > 0 && std::fread(buffer, 1, length, file.get()) != length)
-    return Status::error(EIO, file_path.string() + ": could not be read whole");
+    return Status::error(EIO, platform::utf8_of(file_path) + ": could not be read whole");
   size = static_cast<std::uint32_t>(length);
   return {};
 }

@@ -19,9 +19,17 @@ int list_adapters() {
   link::AdapterList list;
   link.enumerate_adapters(&log, list);
   if (!link.is_listed()) return 1;
+  // The friendly names, by system name: the link's list keeps the station's own columns.
+  const link::AdapterListing listing = backend->list_adapters();
   for (int k = 0; k < list.count; ++k) {
     auto i = static_cast<std::size_t>(k);
-    std::printf("%d %s %s\n", k + 1, list.names[i].c_str(), list.entries[i].c_str());
+    std::string friendly;
+    for (const link::AdapterInfo& adapter : listing.adapters)
+      if (adapter.name == list.names[i] && !adapter.friendly_name.empty() &&
+          adapter.friendly_name != adapter.name && adapter.friendly_name != list.entries[i])
+        friendly = " (" + adapter.friendly_name + ")";
+    print(stdout, "%d %s %s%s\n", k + 1, list.names[i].c_str(), list.entries[i].c_str(),
+          friendly.c_str());
   }
   return 0;
 }

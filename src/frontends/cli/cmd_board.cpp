@@ -2,6 +2,7 @@
 #include <memory>
 #include <string>
 
+#include "frontends/cli/terminal.h"
 #include "app/platform.h"
 #include "sim/board_line.h"
 #include "frontends/cli/commands.h"
@@ -22,16 +23,17 @@ struct BoardArgs {
 int run_board(const BoardArgs& args) {
   std::optional<link::Mac> mac = link::parse_mac(args.mac);
   if (!mac) {
-    std::fprintf(stderr, "skav board: %s is not a MAC address (use 02:00:00:00:00:01)\n",
+    print(stderr, "skav board: %s is not a MAC address (use 02:00:00:00:00:01)\n",
                  args.mac.c_str());
     return 1;
   }
   link::OpenResult opened = app::open_board_adapter(args.interface);
   if (!opened.device) {
-    std::fprintf(stderr,
-                 "skav board: cannot open %s: %s\n"
-                 "Raw access to an adapter needs root or the cap_net_raw capability.\n",
-                 args.interface.c_str(), opened.error.c_str());
+    print(stderr, "skav board: cannot open %s: %s\n", args.interface.c_str(), opened.error.c_str());
+#ifndef _WIN32
+    // On Windows the reason names what to install; there is no capability to give.
+    print(stderr, "Raw access to an adapter needs root or the cap_net_raw capability.\n");
+#endif
     return 1;
   }
 
@@ -41,17 +43,17 @@ int run_board(const BoardArgs& args) {
   sim::BoardLine line(*opened.device, options, args.boards, false);
   line.set_on_finished([](int index, const sim::SimBoard& board) {
     sim::BoardStats stats = board.stats();
-    std::fprintf(stderr, "board %d finished: %s, %d exchanges%s\n", index + 1,
+    print(stderr, "board %d finished: %s, %d exchanges%s\n", index + 1,
                  link::format_mac(board.mac()).c_str(), stats.exchanges,
                  board.diag_ran() ? ", diagnostic image ran" : "");
   });
 
   const std::atomic<bool>& stop = app::install_stop_signals();
   if (args.boards > 0) {
-    std::fprintf(stderr, "Simulated boards from %s on %s: %d in a row (Ctrl-C stops)\n",
+    print(stderr, "Simulated boards from %s on %s: %d in a row (Ctrl-C stops)\n",
                  link::format_mac(*mac).c_str(), args.interface.c_str(), args.boards);
   } else {
-    std::fprintf(stderr, "Simulated boards from %s on %s (Ctrl-C stops)\n",
+    print(stderr, "Simulated boards from %s on %s (Ctrl-C stops)\n",
                  link::format_mac(*mac).c_str(), args.interface.c_str());
   }
   line.run(stop);

@@ -44,7 +44,7 @@ int discover(const DiscoverOptions& options) {
   // Each attempt waits for the reply itself (about 90 ms at most), so this loop does not spin.
   do {
     if (link::find_target(link) == 1) {
-      std::printf("%s\n", link::format_mac(link.target_mac()).c_str());
+      print(stdout, "%s\n", link::format_mac(link.target_mac()).c_str());
       return 0;
     }
   } while (Clock::now() < deadline);

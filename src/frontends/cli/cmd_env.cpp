@@ -8,6 +8,7 @@
 #include "frontends/cli/commands.h"
 #include "frontends/cli/settings_option.h"
 #include "frontends/cli/terminal.h"
+#include "core/platform/utf8.h"
 #include "core/config/environment.h"
 #include "core/config/section_table.h"
 #include "core/log.h"
@@ -30,7 +31,7 @@ int run_env(const EnvOptions& options) {
   MacDigits::Digits digits = MacDigits::kDefault;
   if (!options.mac.empty()) {
     if (!MacDigits::parse(options.mac, digits)) {
-      std::fprintf(stderr, "--mac %s: the MAC address must be 12 hexadecimal digits\n",
+      print(stderr, "--mac %s: the MAC address must be 12 hexadecimal digits\n",
                    options.mac.c_str());
       return 1;
     }
@@ -41,7 +42,7 @@ int run_env(const EnvOptions& options) {
     if (app::peek_machwid(options.settings, digits, &found) == settings::kBadValue) {
       std::string shown;
       for (char c : found) shown += (c >= 0x20 && c < 0x7F) ? c : '?';
-      std::fprintf(stderr, "The stored MAC address %s is not 12 hexadecimal digits; give one with --mac\n",
+      print(stderr, "The stored MAC address %s is not 12 hexadecimal digits; give one with --mac\n",
                    shown.c_str());
       return 1;
     }
@@ -57,12 +58,12 @@ int run_env(const EnvOptions& options) {
   auto image = std::make_unique<config::EnvironmentImage>();
   config::build_environment_image(&log, record, digits, folder, *image);
 
-  std::ofstream out(options.output, std::ios::binary | std::ios::trunc);
+  std::ofstream out(platform::path_from_utf8(options.output), std::ios::binary | std::ios::trunc);
   out.write(reinterpret_cast<const char*>(image->bytes.data()),
             static_cast<std::streamsize>(image->bytes.size()));
   out.close();
   if (!out) {
-    std::fprintf(stderr, "%s: could not write the image\n", options.output.c_str());
+    print(stderr, "%s: could not write the image\n", options.output.c_str());
     return 1;
   }
 
@@ -70,15 +71,15 @@ int run_env(const EnvOptions& options) {
   std::uint32_t crc = static_cast<std::uint32_t>(b[0]) | static_cast<std::uint32_t>(b[1]) << 8 |
                       static_cast<std::uint32_t>(b[2]) << 16 |
                       static_cast<std::uint32_t>(b[3]) << 24;
-  std::printf("MAC address: %.12s\n", digits.data());
-  std::printf("Used Length: %u\n", static_cast<unsigned>(image->used_length));
-  std::printf("CRC: 0x%08X\n", static_cast<unsigned>(crc));
+  print(stdout, "MAC address: %.12s\n", digits.data());
+  print(stdout, "Used Length: %u\n", static_cast<unsigned>(image->used_length));
+  print(stdout, "CRC: 0x%08X\n", static_cast<unsigned>(crc));
   if (image->has_mac_variable) {
-    std::printf("Next MAC: %.12s\n", image->next_mac.data());
+    print(stdout, "Next MAC: %.12s\n", image->next_mac.data());
   } else {
-    std::printf("Next MAC: %.12s (no MAC variable: the address stays)\n", digits.data());
+    print(stdout, "Next MAC: %.12s (no MAC variable: the address stays)\n", digits.data());
   }
-  if (!step.used) std::printf("uboot_cfg: %s: a run would not send this image\n", step.skip_reason.c_str());
+  if (!step.used) print(stdout, "uboot_cfg: %s: a run would not send this image\n", step.skip_reason.c_str());
   return 0;
 }
 

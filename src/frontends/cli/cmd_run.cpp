@@ -19,6 +19,7 @@
 #include "frontends/cli/run_summary.h"
 #include "app/stop_signal.h"
 #include "frontends/cli/terminal.h"
+#include "core/platform/utf8.h"
 #include "core/station/station.h"
 #include "line/line.h"
 #include "line/run_end.h"
@@ -52,11 +53,10 @@ int run_station(const app::SetupOptions& options) {
       if (terminal && isatty(STDOUT_FILENO) == 1) reports.stdout_log.share(&summary->terminal());
       return {&reports.stdout_log, summary};
     }
-    std::string file =
-        (options.dir / app::port_log_names(ports)[index]).string();
+    const std::filesystem::path file = options.dir / platform::path_from_utf8(app::port_log_names(ports)[index]);
     auto log = std::make_unique<PortLog>(port, file, reports.prefixed);
     if (!log->ok()) {
-      failed_log = file;
+      failed_log = platform::utf8_of(file);
       return {};
     }
     reports.logs.push_back(std::move(log));
@@ -68,12 +68,12 @@ int run_station(const app::SetupOptions& options) {
   std::unique_ptr<app::StationSetup> setup;
   if (Status made = app::StationSetup::create(setup_options, sinks, setup); !made.ok()) {
     if (!failed_log.empty())
-      std::fprintf(stderr, "skav run: cannot write the port's log %s\n", failed_log.c_str());
+      print(stderr, "skav run: cannot write the port's log %s\n", failed_log.c_str());
     else
-      std::fprintf(stderr, "skav run: %s\n", made.message().c_str());
+      print(stderr, "skav run: %s\n", made.message().c_str());
     return static_cast<int>(line::ExitCode::kStationUnable);
   }
-  if (!setup->ledger_note().empty()) std::fprintf(stderr, "skav run: %s\n", setup->ledger_note().c_str());
+  if (!setup->ledger_note().empty()) print(stderr, "skav run: %s\n", setup->ledger_note().c_str());
   const std::atomic<bool>& interrupted = app::install_stop_signals();
   line::Line& line = setup->line();
   line.start();
@@ -108,25 +108,25 @@ int run_station(const app::SetupOptions& options) {
     port_totals.push_back(summary->totals());
     end.boards_failed += summary->run_end().boards_failed;
   }
-  if (std::optional<std::string> total = line_totals_line(port_totals)) std::fprintf(stderr, "%s\n", total->c_str());
+  if (std::optional<std::string> total = line_totals_line(port_totals)) print(stderr, "%s\n", total->c_str());
   // A record that is not stored, or an outcome the database has not taken, is a promise not
   // kept: the run does not end well, whatever the boards did.
   for (std::size_t i = 0; i < line.port_count(); ++i) {
     auto snapshot = line.station(i).snapshot();
     end.add_stopped(*snapshot);
     if (snapshot->records_kept == 0) continue;
-    std::fprintf(stderr, "skav run: %d production record%s of %s not written: %s\n", snapshot->records_kept,
+    print(stderr, "skav run: %d production record%s of %s not written: %s\n", snapshot->records_kept,
                  snapshot->records_kept == 1 ? "" : "s", line.port_name(i).c_str(),
                  snapshot->record_problem.c_str());
   }
   if (settings::PoolResult<std::size_t> flushed = line.pool().flush_outcomes(); flushed.value > 0) {
     const std::size_t unsent = flushed.value;
     const std::string& why = flushed.message;
-    std::fprintf(stderr, "skav run: %zu record%s not sent to the line's database (%s); kept on disk and "
+    print(stderr, "skav run: %zu record%s not sent to the line's database (%s); kept on disk and "
                  "sent at the next start\n", unsent, unsent == 1 ? "" : "s", why.c_str());
     end.records_unwritten = true;
   }
-  if (!exhausted.empty()) std::fprintf(stderr, "skav run: the line has stopped: %s\n", exhausted.c_str());
+  if (!exhausted.empty()) print(stderr, "skav run: the line has stopped: %s\n", exhausted.c_str());
   return static_cast<int>(line::exit_code(end));
 }
 

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include "app/platform.h"
 #include "core/platform/files.h"
 
 namespace skav::cli {
@@ -10,10 +11,9 @@ PrefixedOutput::PrefixedOutput(std::FILE* out) : out_(out), terminal_(isatty(fil
 
 void PrefixedOutput::write(std::string_view text) {
   if (terminal_) {
-    std::string shown = escape_for_terminal(text);
-    std::fwrite(shown.data(), 1, shown.size(), out_);
+    app::write_text(out_, escape_for_terminal(text));
   } else {
-    std::fwrite(text.data(), 1, text.size(), out_);
+    app::write_text(out_, text);
   }
 }
 
@@ -27,7 +27,7 @@ void PrefixedOutput::append(const std::string& port, std::string_view text) {
     if (open_ != port) {
       if (open_) std::fwrite("\n", 1, 1, out_);
       std::string start = port + ": ";
-      std::fwrite(start.data(), 1, start.size(), out_);
+      app::write_text(out_, start);
       write(line);
       open_ = port;
     }
@@ -60,12 +60,12 @@ void PrefixedOutput::write_beside(std::FILE* other, std::string_view line) {
     std::fflush(out_);
     open_.reset();
   }
-  std::fwrite(line.data(), 1, line.size(), other);
+  app::write_text(other, line);
   std::fwrite("\n", 1, 1, other);
   std::fflush(other);
 }
 
-PortLog::PortLog(std::string port, const std::string& file, PrefixedOutput& out)
+PortLog::PortLog(std::string port, const std::filesystem::path& file, PrefixedOutput& out)
     : port_(std::move(port)), file_(platform::open_file(file, "ab")), out_(out) {
   if (file_ != nullptr) file_log_ = std::make_unique<StdoutLog>(file_);
 }

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -42,7 +43,7 @@ class PortLog : public Log {
  public:
   // Opens `file` to append to it: a restart goes on after the last run's log, adding nothing
   // but the station's own bytes. ok() says whether that worked.
-  PortLog(std::string port, const std::string& file, PrefixedOutput& out);
+  PortLog(std::string port, const std::filesystem::path& file, PrefixedOutput& out);
   ~PortLog() override;
   PortLog(const PortLog&) = delete;
   PortLog& operator=(const PortLog&) = delete;

@@ -1,3 +1,4 @@
+#include "frontends/cli/terminal.h"
 #include "frontends/cli/run_summary.h"
 
 #include "present/panel.h"

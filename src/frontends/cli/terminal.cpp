@@ -1,5 +1,9 @@
 #include "frontends/cli/terminal.h"
 
+#include <cstdarg>
+
+#include "app/platform.h"
+
 #include <unistd.h>
 #ifdef _WIN32
 #include <fcntl.h>
@@ -7,6 +11,30 @@
 #endif
 
 namespace skav::cli {
+
+void print(std::FILE* out, const char* format, ...) {
+  char small[512];
+  std::va_list arguments;
+  va_start(arguments, format);
+  std::va_list again;
+  va_copy(again, arguments);
+  const int length = std::vsnprintf(small, sizeof small, format, arguments);
+  va_end(arguments);
+  if (length < 0) {
+    va_end(again);
+    return;
+  }
+  if (static_cast<std::size_t>(length) < sizeof small) {
+    va_end(again);
+    app::write_text(out, std::string_view(small, static_cast<std::size_t>(length)));
+    return;
+  }
+  std::string text(static_cast<std::size_t>(length) + 1, '\0');
+  std::vsnprintf(text.data(), text.size(), format, again);
+  va_end(again);
+  text.pop_back();
+  app::write_text(out, text);
+}
 
 std::string escape_for_terminal(std::string_view text) {
   static const char kHex[] = "0123456789abcdef";
@@ -36,8 +64,7 @@ void StdoutLog::write(std::string_view text) {
     shared_->write_log(out_, text);
     return;
   }
-  std::fwrite(text.data(), 1, text.size(), out_);
-  std::fflush(out_);
+  app::write_text(out_, text);
 }
 
 void StdoutLog::append(std::string_view text) {
@@ -72,11 +99,10 @@ void SharedTerminal::write_log(std::FILE* log, std::string_view text) {
   std::lock_guard lock(mutex_);
   clear_live_locked();
   if (left_) {
-    if (!cut_) std::fwrite(open_.data(), 1, open_.size(), log);
+    if (!cut_) app::write_text(log, open_);
     left_ = false;
   }
-  std::fwrite(text.data(), 1, text.size(), log);
-  std::fflush(log);
+  app::write_text(log, text);
   // What stands on the log's row now: a backspace takes back the character before it.
   for (char c : text) {
     if (c == '\n') {
@@ -99,7 +125,7 @@ void SharedTerminal::show_live(std::string_view text) {
     return;
   }
   std::fputs("\r", out_);
-  std::fwrite(text.data(), 1, text.size(), out_);
+  app::write_text(out_, text);
   std::fputs("\033[K", out_);
   std::fflush(out_);
   live_shown_ = true;
@@ -112,14 +138,13 @@ void SharedTerminal::write_line(std::string_view text) {
     std::fputs("\n", out_);
     left_ = true;
   }
-  std::fwrite(text.data(), 1, text.size(), out_);
+  app::write_text(out_, text);
   std::fputs("\n", out_);
   std::fflush(out_);
 }
 
 void StderrLog::append(std::string_view text) {
-  std::fwrite(text.data(), 1, text.size(), stderr);
-  std::fflush(stderr);
+  app::write_text(stderr, text);
 }
 
 }  // namespace skav::cli

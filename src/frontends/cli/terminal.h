@@ -9,6 +9,14 @@
 
 namespace skav::cli {
 
+// printf to `out`, UTF-8 text shown right on a Windows console too (app::write_text).
+#ifdef __MINGW32__
+__attribute__((format(gnu_printf, 2, 3)))
+#else
+__attribute__((format(printf, 2, 3)))
+#endif
+void print(std::FILE* out, const char* format, ...);
+
 // Shows text from the board on a terminal without letting it act on the terminal: control
 // characters other than CR, LF and TAB, and DEL, become visible escapes such as \x1b.
 std::string escape_for_terminal(std::string_view text);

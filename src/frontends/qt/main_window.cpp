@@ -491,7 +491,7 @@ void MainWindow::show_interface_dialog() {
   std::shared_ptr<const station::StationSnapshot> shown = input_->port_snapshot(0);
   if (shown == nullptr) return;
   const bool several = port_count() > 1;
-  InterfaceDialog dialog(shown->adapters.entries, shown->selected_index, shown->digits, this);
+  InterfaceDialog dialog(present::adapter_labels(shown->adapters), shown->selected_index, shown->digits, this);
   if (ports_choice_) {
     std::vector<std::string> stored;
     for (const QString& name : stored_ports()) stored.push_back(name.toStdString());

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "frontends/win32/interface_ports.h"
+#include "core/platform/wide_windows.h"
 #include "frontends/win32/resource.h"
 #include "present/interface_choice.h"
 #include "present/log_file.h"
@@ -72,7 +73,7 @@ void init_interface_dialog(HWND dialog, InterfaceChoice& choice) {
   SetWindowLongPtrA(dialog, DWLP_USER, reinterpret_cast<LONG_PTR>(&choice));
   HWND list = GetDlgItem(dialog, IDC_ADAPTERS);
   for (const std::string& adapter : choice.adapters)
-    SendMessageA(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(adapter.c_str()));
+    SendMessageW(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(platform::wide_of(adapter).c_str()));
   const int count = static_cast<int>(choice.adapters.size());
   SendMessageA(list, CB_SETCURSEL, choice.selected >= 0 && choice.selected < count ? choice.selected : -1, 0);
   for (int i = 0; i < kPairs; ++i) {

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "core/platform/wide_windows.h"
 #include "frontends/win32/resource.h"
 
 namespace skav::windows::gui {
@@ -77,11 +78,13 @@ bool add_ports_section(HWND dialog, const InterfaceChoice& choice) {
   column.cx = list_place.right - list_place.left - GetSystemMetrics(SM_CXVSCROLL) - 4;
   SendMessageA(list, LVM_INSERTCOLUMNA, 0, reinterpret_cast<LPARAM>(&column));
   for (std::size_t i = 0; i < choice.adapters.size(); ++i) {
-    LVITEMA item{};
+    // Wide: a friendly name may lie outside the ANSI code page.
+    std::wstring text = platform::wide_of(choice.adapters[i]);
+    LVITEMW item{};
     item.mask = LVIF_TEXT;
     item.iItem = static_cast<int>(i);
-    item.pszText = const_cast<char*>(choice.adapters[i].c_str());
-    SendMessageA(list, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item));
+    item.pszText = text.data();
+    SendMessageW(list, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item));
   }
   for (int i : choice.ticked)
     if (i >= 0 && static_cast<std::size_t>(i) < choice.adapters.size())

@@ -14,6 +14,8 @@
 #include <vector>
 
 #include "app/cli_options.h"
+#include "app/platform.h"
+#include "core/platform/wide_windows.h"
 #include "app/station_setup.h"
 #include "line/line.h"
 #include "core/station/records.h"
@@ -67,35 +69,8 @@ void arrange_screenshot(MainWindow& window, const CommandLine& options) {
 }
 
 void complain(const std::string& text) {
-  std::fprintf(stderr, "skav-gui: %s\n", text.c_str());
-  MessageBoxA(nullptr, text.c_str(), "SKAV", MB_OK | MB_ICONERROR);
-}
-
-std::wstring wide_of(const std::string& utf8, UINT code_page = CP_UTF8) {
-  int size = MultiByteToWideChar(code_page, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-  std::wstring wide(static_cast<std::size_t>(size), L'\0');
-  MultiByteToWideChar(code_page, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), size);
-  return wide;
-}
-
-std::string narrow_of(const std::wstring& wide, UINT code_page) {
-  int size = WideCharToMultiByte(code_page, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
-                                 nullptr, nullptr);
-  std::string text(static_cast<std::size_t>(size), '\0');
-  WideCharToMultiByte(code_page, 0, wide.data(), static_cast<int>(wide.size()), text.data(), size,
-                      nullptr, nullptr);
-  return text;
-}
-
-// The command line in UTF-8: the ANSI code page cannot hold every file or folder name.
-std::vector<std::string> utf8_arguments() {
-  int count = 0;
-  LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
-  std::vector<std::string> arguments;
-  if (wide == nullptr) return arguments;
-  for (int i = 0; i < count; ++i) arguments.push_back(narrow_of(wide[i], CP_UTF8));
-  LocalFree(wide);
-  return arguments;
+  skav::app::write_text(stderr, "skav-gui: " + text + "\n");
+  MessageBoxW(nullptr, skav::platform::wide_of(text).c_str(), L"SKAV", MB_OK | MB_ICONERROR);
 }
 
 }  // namespace
@@ -107,7 +82,7 @@ int main() {
   parser.add_option("file", options.log_file, "A saved log to open");
   parser.add_option("--screenshot", options.screenshot)->group("");
   parser.add_option("--screenshot-timeout", options.screenshot_timeout)->group("");
-  const std::vector<std::string> arguments = utf8_arguments();
+  const std::vector<std::string> arguments = skav::app::utf8_arguments(__argc, __argv);
   std::vector<const char*> argv;
   for (const std::string& argument : arguments) argv.push_back(argument.c_str());
   try {
@@ -163,12 +138,20 @@ int main() {
   skav::line::Line& line = setup->line();
   const int port_count = static_cast<int>(line.port_count());
   window->set_input(&line);
-  for (int i = 0; i < port_count; ++i) window->set_port_name(i, line.port_name(static_cast<std::size_t>(i)));
+  // The tiles name each port's adapter as Windows shows it ("Ethernet 2"), not by its system
+  // name; the system name stays the port's key.
+  skav::link::AdapterListing listing;
+  if (setup_options.simulate == 0) listing = skav::app::make_adapter_backend()->list_adapters();
+  for (int i = 0; i < port_count; ++i) {
+    std::string name = line.port_name(static_cast<std::size_t>(i));
+    for (const skav::link::AdapterInfo& adapter : listing.adapters)
+      if (adapter.name == name && !adapter.friendly_name.empty()) name = adapter.friendly_name;
+    window->set_port_name(i, name);
+  }
   window->set_notice(setup->ledger_note());
   window->set_records_file(setup_options.dir / skav::station::kRecordsFile);
-  // A log file named on the command line is opened as Open would, start-up included; the
-  // window names its files in the ANSI code page.
-  window->open_at_start(narrow_of(wide_of(options.log_file), CP_ACP));
+  // A log file named on the command line is opened as Open would, start-up included.
+  window->open_at_start(options.log_file);
   ShowWindow(window->handle(), SW_SHOW);
   UpdateWindow(window->handle());
   // The window posted the start-ups as it opened its logs.

@@ -7,10 +7,12 @@
 #include <optional>
 #include <vector>
 
+#include "core/platform/wide_windows.h"
 #include "core/station/station.h"
 #include "line/line.h"
 #include "frontends/win32/alarm_tone.h"
 #include "frontends/win32/dialogs.h"
+#include "frontends/win32/paint_tools.h"
 #include "frontends/win32/resource.h"
 #include "present/interface_choice.h"
 #include "present/progress.h"
@@ -18,6 +20,10 @@
 namespace skav::windows::gui {
 
 namespace {
+
+// WM_DPICHANGED, which the headers declare only for Windows 8.1 and later.
+constexpr UINT kDpiChanged = 0x02E0;
+
 
 constexpr const char* kFrameClass = "SKAVFrame";
 constexpr UINT kLogArrived = WM_APP + 1;
@@ -130,8 +136,15 @@ bool MainWindow::create(HINSTANCE instance) {
   instance_ = instance;
   INITCOMMONCONTROLSEX controls{sizeof controls, ICC_BAR_CLASSES | ICC_STANDARD_CLASSES};
   InitCommonControlsEx(&controls);
-  icon_ = make_app_icon(32);
-  small_icon_ = make_app_icon(16);
+  // The program's own icon, as Explorer shows it; drawn when the program carries none.
+  auto load_icon = [instance](int size) {
+    return static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDR_MAINFRAME), IMAGE_ICON,
+                                         size, size, LR_DEFAULTCOLOR));
+  };
+  icon_ = load_icon(GetSystemMetrics(SM_CXICON));
+  if (icon_ == nullptr) icon_ = make_app_icon(32);
+  small_icon_ = load_icon(GetSystemMetrics(SM_CXSMICON));
+  if (small_icon_ == nullptr) small_icon_ = make_app_icon(16);
 
   WNDCLASSEXA frame_class{};
   frame_class.cbSize = sizeof frame_class;
@@ -150,6 +163,10 @@ bool MainWindow::create(HINSTANCE instance) {
   frame_ = CreateWindowExA(0, kFrameClass, "", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
                            1024, 720, nullptr, menu, instance, this);
   if (frame_ == nullptr) return false;
+  // The size above is at 96 DPI; a window that opens on a denser monitor grows to match.
+  if (const int dpi = dpi_of(frame_); dpi != 96)
+    SetWindowPos(frame_, nullptr, 0, 0, MulDiv(1024, dpi, 96), MulDiv(720, dpi, 96),
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
   show_caption();
   return true;
 }
@@ -194,6 +211,19 @@ LRESULT MainWindow::on_message(UINT message, WPARAM wparam, LPARAM lparam) {
     case WM_SIZE:
       layout();
       return 0;
+    case kDpiChanged: {
+      // Moved to a monitor of another DPI (or its scale changed): the system suggests the
+      // window's new place and size; the text is made again at the new DPI.
+      const RECT* suggested = reinterpret_cast<const RECT*>(lparam);
+      set_log_font();
+      panel_.forget_fonts();
+      SetWindowPos(frame_, nullptr, suggested->left, suggested->top,
+                   suggested->right - suggested->left, suggested->bottom - suggested->top,
+                   SWP_NOZORDER | SWP_NOACTIVATE);
+      layout();
+      InvalidateRect(frame_, nullptr, TRUE);
+      return 0;
+    }
     case WM_SETFOCUS:
       SetFocus(selected().log);
       return 0;
@@ -311,7 +341,9 @@ void MainWindow::layout() {
   const int bar_height = bar.bottom - bar.top;
   RECT frame{};
   GetWindowRect(frame_, &frame);
-  panel_.fit_to(frame.bottom - frame.top);
+  // The panel sizes its text by the window's height at 96 DPI: at 144 DPI the same window
+  // has half as many pixels again, and its fonts are scaled once, by make_font.
+  panel_.fit_to(MulDiv(frame.bottom - frame.top, 96, dpi_of(frame_)));
   // Folded with one port the panel goes; the tiles stay, so that a port can still be chosen.
   const bool panel_visible = panel_shown_ || panel_.tiles().count() > 0;
   const int top = panel_visible ? panel_.height() : 0;
@@ -542,9 +574,7 @@ void MainWindow::set_panel_shown(bool shown) {
 }
 
 void MainWindow::set_log_font() {
-  HDC screen = GetDC(frame_);
-  const int height = -MulDiv(log_points_, GetDeviceCaps(screen, LOGPIXELSY), 72);
-  ReleaseDC(frame_, screen);
+  const int height = -MulDiv(log_points_, dpi_of(frame_), 72);
   // A fixed-pitch face that scales, so that columns of the log stay aligned at every size.
   HFONT font = CreateFontA(height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, ANSI_CHARSET,
                            OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
@@ -564,7 +594,9 @@ void MainWindow::zoom_log(int points) {
   choices_.set_log_points(size);
 }
 
-void MainWindow::show_caption() { SetWindowTextA(frame_, selected().file.caption().c_str()); }
+void MainWindow::show_caption() {
+  SetWindowTextW(frame_, platform::wide_of(selected().file.caption()).c_str());
+}
 
 void MainWindow::new_log() {
   // Text the station sent before the command belongs to the old log.
@@ -591,17 +623,24 @@ void MainWindow::open_at_start(const std::string& path) {
 
 // The platform's Open or Save As dialog over all files; empty when the operator cancelled.
 std::string MainWindow::choose_file(bool save) const {
-  char path[MAX_PATH] = {};
-  OPENFILENAMEA dialog{};
+  // Wide: a name outside the ANSI code page must come back whole.
+  wchar_t path[MAX_PATH] = {};
+  OPENFILENAMEW dialog{};
   dialog.lStructSize = sizeof dialog;
   dialog.hwndOwner = frame_;
-  dialog.lpstrFilter = "All Files (*.*)\0*.*\0";
+  dialog.lpstrFilter = L"All Files (*.*)\0*.*\0";
   dialog.lpstrFile = path;
   dialog.nMaxFile = MAX_PATH;
   dialog.Flags = OFN_PATHMUSTEXIST | OFN_HIDEREADONLY |
                  (save ? OFN_OVERWRITEPROMPT : OFN_FILEMUSTEXIST);
-  bool chosen = save ? GetSaveFileNameA(&dialog) : GetOpenFileNameA(&dialog);
-  return chosen ? path : std::string();
+  bool chosen = save ? GetSaveFileNameW(&dialog) : GetOpenFileNameW(&dialog);
+  return chosen ? platform::utf8_of_wide(path) : std::string();
+}
+
+// A message that names a file, which may lie outside the ANSI code page.
+void MainWindow::show_file_message(const std::string& text) const {
+  MessageBoxW(frame_, platform::wide_of(text).c_str(), platform::wide_of(present::kTitle).c_str(),
+              MB_OK | MB_ICONEXCLAMATION);
 }
 
 void MainWindow::open_log() {
@@ -620,13 +659,13 @@ bool MainWindow::open_file(const std::string& path) {
       start_up(selected_);
       return true;
     case present::OpenResult::Then::kNewLog:
-      MessageBoxA(frame_, opened.message.c_str(), present::kTitle, MB_OK | MB_ICONEXCLAMATION);
+      show_file_message(opened.message);
       new_log();
       return false;
     case present::OpenResult::Then::kNothing:
       break;
   }
-  MessageBoxA(frame_, opened.message.c_str(), present::kTitle, MB_OK | MB_ICONEXCLAMATION);
+  show_file_message(opened.message);
   return false;
 }
 
@@ -639,7 +678,7 @@ void MainWindow::save_log() {
 bool MainWindow::save_to(const std::string& path) {
   apply_queued_log(selected_);
   if (std::optional<std::string> error = selected().file.save(path, selected().document.bytes())) {
-    MessageBoxA(frame_, error->c_str(), present::kTitle, MB_OK | MB_ICONEXCLAMATION);
+    show_file_message(*error);
     return false;
   }
   show_caption();
@@ -653,7 +692,7 @@ void MainWindow::show_interface_dialog() {
   if (shown == nullptr) return;
   const bool several = port_count() > 1;
   InterfaceChoice choice;
-  choice.adapters = shown->adapters.entries;
+  choice.adapters = present::adapter_labels(shown->adapters);
   choice.selected = shown->selected_index;
   choice.digits = shown->digits;
   if (ports_choice_) {

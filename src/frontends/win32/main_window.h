@@ -160,6 +160,7 @@ class MainWindow {
   // Commands.
   void new_log();
   std::string choose_file(bool save) const;
+  void show_file_message(const std::string& text) const;
   void open_log();
   bool open_file(const std::string& path);
   void save_log();

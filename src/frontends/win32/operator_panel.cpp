@@ -48,6 +48,11 @@ bool OperatorPanel::create(HINSTANCE instance, HWND parent) {
   return true;
 }
 
+void OperatorPanel::forget_fonts() {
+  free_fonts();
+  tiles_.forget_fonts();
+}
+
 void OperatorPanel::free_fonts() {
   for (HFONT* font : {&word_font_, &line_font_, &detail_font_, &text_font_, &bold_font_,
                       &counts_font_, &small_font_}) {

@@ -40,6 +40,8 @@ class OperatorPanel {
   // Sizes the text for a window `window_height` pixels high: the word at least 28 points, more
   // on a larger window, the rest about a third of it.
   void fit_to(int window_height);
+  // Drops the fonts, the tiles' too, so that the next fit_to makes them again (at a new DPI).
+  void forget_fonts();
   // The height in pixels the panel needs at its current text size. It has a row for every
   // step the station knows, so that the log below does not move when a board's plan arrives.
   int height() const { return height_ + notice_height(); }

@@ -13,8 +13,24 @@ std::wstring wide(const std::string& text) {
   return out;
 }
 
+int dpi_of(HWND window) {
+  // Looked up at run time: the programs still start on Windows 7, which lacks it.
+  using GetDpiForWindowFunction = UINT(WINAPI*)(HWND);
+  static const auto get_dpi_for_window = reinterpret_cast<GetDpiForWindowFunction>(
+      reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
+  if (get_dpi_for_window != nullptr && window != nullptr)
+    if (const UINT dpi = get_dpi_for_window(window); dpi != 0) return static_cast<int>(dpi);
+  HDC screen = GetDC(nullptr);
+  const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
+  ReleaseDC(nullptr, screen);
+  return dpi > 0 ? dpi : 96;
+}
+
 HFONT make_font(HDC dc, int points, bool bold) {
-  return CreateFontA(-MulDiv(points, GetDeviceCaps(dc, LOGPIXELSY), 72), 0, 0, 0,
+  // A window's device context reports the system's DPI, not its monitor's.
+  HWND window = WindowFromDC(dc);
+  const int dpi = window != nullptr ? dpi_of(window) : GetDeviceCaps(dc, LOGPIXELSY);
+  return CreateFontA(-MulDiv(points, dpi, 72), 0, 0, 0,
                      bold ? FW_BOLD : FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
                      OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
                      FF_SWISS | VARIABLE_PITCH, "Tahoma");

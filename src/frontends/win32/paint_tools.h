@@ -12,7 +12,10 @@ namespace skav::windows::gui {
 
 // UTF-8 (the panel's texts) as UTF-16 (what GDI takes).
 std::wstring wide(const std::string& text);
-// A Tahoma font of `points` for the device `dc`; the caller deletes it.
+// The DPI `window` is shown at: its monitor's where the system tells each window's (Windows 10
+// 1607 and later, the program being per-monitor aware), else the system's.
+int dpi_of(HWND window);
+// A Tahoma font of `points` for the device `dc` (at its window's DPI); the caller deletes it.
 HFONT make_font(HDC dc, int points, bool bold);
 // A line's height in pixels, and a text's width, in `font`.
 int line_height(HDC dc, HFONT font);

@@ -38,6 +38,8 @@ class PortTiles {
   const Tile& tile(int port) const { return tiles_[static_cast<std::size_t>(port)]; }
 
   void set_name(int port, std::string name);
+  // Drops the fonts, so that the next fit_to makes them again (at a new DPI).
+  void forget_fonts() { free_fonts(); }
   void show_panel(int port, const present::Panel& panel, bool asks);
   void show_totals(int port, const present::Totals& totals);
   void select(int port) { selected_ = port; }

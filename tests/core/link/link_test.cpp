@@ -140,6 +140,17 @@ TEST_F(LinkTest, EnumerationFailureLogsTheErrorAndLeavesTheListEmpty) {
   log_.clear();
   EXPECT_EQ(link_.open_adapter(&log_, 1), 0);
   EXPECT_EQ(log_.text(), "Interface number out of range.inum:01,iIfNum:00\r\n");
+  // The operator's panel shows the open error: the platform's reason (say, a capture library
+  // to install) must reach it, not only the log.
+  EXPECT_EQ(link_.open_error(), "the adapters could not be listed: no permission to list");
+
+  // A listing that works again leaves no stale reason behind.
+  rig_.backend().fail_listing("");
+  rig_.backend().add_adapter({"eth1", "First port"});
+  link_.enumerate_adapters(&log_, list_);
+  link_.close_link();
+  EXPECT_EQ(link_.open_adapter(&log_, 1), 0);
+  EXPECT_EQ(link_.open_error(), "the adapters could not be listed");
 }
 
 TEST_F(LinkTest, EnumerationRefusedForLackOfPrivilegeAddsTheHint) {

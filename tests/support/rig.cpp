@@ -241,7 +241,7 @@ std::vector<RecordLine> read_records(const std::filesystem::path& file) {
     std::stringstream in(lines[i]);
     std::string field;
     while (std::getline(in, field, ',')) f.push_back(field);
-    if (f.size() != 11) continue;
+    if (f.size() < 11) continue;  // columns added later follow
     records.push_back({f[1], f[2], f[3], f[4], f[5], f[6], f[7], f[8], f[9]});
   }
   return records;

@@ -1,5 +1,7 @@
 #include "core/station/records.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -61,6 +63,7 @@ std::vector<std::string> record_values(const BoardRecord& r) {
   for (Verdict step : r.steps) values.emplace_back(verdict_name(step));
   values.emplace_back(verdict_name(r.overall));
   values.emplace_back(seconds);
+  values.emplace_back(std::to_string(r.attempt));
   return values;
 }
 
@@ -82,7 +85,10 @@ bool parse_record(const std::vector<std::string>& values, BoardRecord& out) {
       }
     return false;
   };
-  if (values.size() < kRecordColumnCount) return false;
+  // Columns of the first schema must be there; later ones may be missing.
+  std::size_t required = 0;
+  while (required < kRecordColumnCount && kRecordColumns[required].since == 1) ++required;
+  if (values.size() < required) return false;
   bool read = true;
   out.time = values[0];
   out.adapter = values[1];
@@ -95,7 +101,56 @@ bool parse_record(const std::vector<std::string>& values, BoardRecord& out) {
   double parsed = std::strtod(seconds.c_str(), &end);
   if (seconds.empty() || *end != '\0') return false;
   out.seconds = parsed;
+  const std::size_t attempt_at = 6 + kStepSlots;
+  if (values.size() > attempt_at && !values[attempt_at].empty()) {
+    const std::string& attempt = values[attempt_at];
+    long number = std::strtol(attempt.c_str(), &end, 10);
+    if (*end != '\0' || number < 1 || number > 1000000) return false;
+    out.attempt = static_cast<int>(number);
+  }
   return read;
+}
+
+bool parse_named_record(const std::vector<std::string>& header, const std::vector<std::string>& row,
+                        BoardRecord& out) {
+  if (row.size() != header.size()) return false;
+  std::vector<std::string> values;
+  for (const RecordColumn& column : kRecordColumns) {
+    auto found = std::find(header.begin(), header.end(), column.header);
+    if (found == header.end()) {
+      if (column.since == 1) return false;
+      values.emplace_back();
+    } else {
+      values.push_back(row[static_cast<std::size_t>(found - header.begin())]);
+    }
+  }
+  return parse_record(values, out);
+}
+
+settings::BoardHistory address_history(const std::filesystem::path& file, const MacDigits::Digits& written) {
+  settings::BoardHistory history;
+  std::string text;
+  bool exists = false;
+  // A year of a line's records is a few MB: read whole, once per board.
+  if (platform::read_small_file(file, std::size_t{256} << 20, text, exists) != 0 || !exists) return history;
+  std::vector<std::vector<std::string>> rows = parse_csv(text);
+  if (rows.empty()) return history;
+  const std::string wanted = MacDigits::colon_text(written);
+  auto same = [&wanted](const std::string& mac) {
+    if (mac.size() != wanted.size()) return false;
+    for (std::size_t i = 0; i < mac.size(); ++i)
+      if (std::toupper(static_cast<unsigned char>(mac[i])) != std::toupper(static_cast<unsigned char>(wanted[i])))
+        return false;
+    return true;
+  };
+  for (std::size_t r = 1; r < rows.size(); ++r) {
+    BoardRecord record;
+    if (!parse_named_record(rows.front(), rows[r], record) || !same(record.written_mac)) continue;
+    // A record written before attempts were counted says 1: each such line is a run of its own.
+    history.runs = std::max(history.runs + 1, record.attempt);
+    history.last_passed = record.overall == Verdict::kPass;
+  }
+  return history;
 }
 
 std::string format_record(const BoardRecord& r) {

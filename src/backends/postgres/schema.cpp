@@ -26,7 +26,6 @@ const char* const kMigration3[] = {
     "ended_at timestamptz, PRIMARY KEY (address, attempt))",
     "CREATE UNIQUE INDEX IF NOT EXISTS skav_retests_open ON skav_retests (address) WHERE outcome IS NULL",
 };
-constexpr int kRetestsVersion = 3;
 constexpr int kFixedMigrations = 3;
 
 // The records table's column as a migration adds it.

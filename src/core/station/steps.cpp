@@ -77,15 +77,19 @@ void log_address_line(Log* log, const MacDigits::Digits& d, const char* verdict)
 // Asks the pool with `ask` until it answers. While the pool cannot be reached the step waits
 // (saying so once) and tries again, until it answers or the station is stopped: a board is
 // never programmed without a reserved address.
+// `refusal_is_news`: a refusal is told to the observer (a claim's refusal is not: the board then
+// gets the next address).
 template <typename Ask>
 settings::PoolResult<settings::Reservation> ask_pool(Log* log, transfer::Channel& channel,
-                                                     AddressSource& source, Ask ask) {
+                                                     AddressSource& source, bool refusal_is_news, Ask ask) {
   bool waiting = false;
   for (;;) {
     settings::PoolResult<settings::Reservation> result = ask();
     if (result.code != settings::PoolCode::kUnavailable) {
-      if (waiting && result.ok()) log_sink(log, "MAC address pool available again\r\n");
-      if (source.observer != nullptr && (waiting || !result.ok()))
+      // kUnset is an answer too: the pool knows no re-test of the board.
+      if (waiting && (result.ok() || result.code == settings::PoolCode::kUnset))
+        log_sink(log, "MAC address pool available again\r\n");
+      if (source.observer != nullptr && (waiting || (!result.ok() && refusal_is_news)))
         source.observer->on_pool_answer(result.code, result.message);
       return result;
     }
@@ -106,7 +110,7 @@ settings::PoolResult<settings::Reservation> reserve_address(Log* log, transfer::
                                                             AddressSource& source) {
   if (!source.exact && source.board) {
     const MacDigits::Digits board = *source.board;
-    settings::PoolResult<settings::Reservation> claimed = ask_pool(log, channel, source, [&] {
+    settings::PoolResult<settings::Reservation> claimed = ask_pool(log, channel, source, false, [&] {
       return source.pool.claim_retest(log, board, source.history, source.digits, source.port);
     });
     if (claimed.ok()) {
@@ -120,7 +124,7 @@ settings::PoolResult<settings::Reservation> reserve_address(Log* log, transfer::
       log_sink(log, "MAC Addr : %s not re-tested: %s\r\n", MacDigits::text(board).c_str(),
                claimed.message.c_str());
   }
-  return ask_pool(log, channel, source, [&] {
+  return ask_pool(log, channel, source, true, [&] {
     return source.pool.reserve(log, source.digits, source.exact, source.port);
   });
 }

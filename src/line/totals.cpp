@@ -64,13 +64,15 @@ void Tally::add(const station::BoardRecord& record) {
     counts_.add(record.overall, record.attempt);
     return;
   }
+  // Only a re-test is a board seen before: a first run is a board of its own, whatever
+  // address it got (an operator's entry may repeat one).
   auto [at, added] = last_.try_emplace(upper(record.written_mac), record.overall);
-  if (added) {
+  if (added || record.attempt <= 1) {
     counts_.add(record.overall, record.attempt);
   } else {
     counts_.add(record.overall, record.attempt, at->second);
-    at->second = record.overall;
   }
+  at->second = record.overall;
 }
 
 std::string date_of(const std::string& time) {
@@ -99,15 +101,19 @@ Tally read_day(const std::filesystem::path& records_file, const std::string& dat
   if (time == none || verdict == none) return tally;
   for (std::size_t row = 1; row < rows.size(); ++row) {
     const std::vector<std::string>& fields = rows[row];
-    if (fields.size() != header.size() || date_of(fields[time]) != date) continue;
+    // A line longer than the header is not a record; one without the later columns is taken
+    // as far as it goes (time and verdict are among the first).
+    if (fields.size() > header.size() || time >= fields.size() || verdict >= fields.size() ||
+        date_of(fields[time]) != date)
+      continue;
     station::BoardRecord record;
     record.time = fields[time];
     // A word this station does not know did not pass.
     record.overall = station::Verdict::kFail;
     for (station::Verdict known : {station::Verdict::kPass, station::Verdict::kAdapterLost})
       if (fields[verdict] == station::verdict_name(known)) record.overall = known;
-    if (written != none) record.written_mac = fields[written];
-    if (attempt != none) record.attempt = std::max(1, std::atoi(fields[attempt].c_str()));
+    if (written < fields.size()) record.written_mac = fields[written];
+    if (attempt < fields.size()) record.attempt = std::max(1, std::atoi(fields[attempt].c_str()));
     tally.add(record);
   }
   return tally;

@@ -34,7 +34,8 @@ struct Counts {
 };
 
 // Counts kept with each board's last verdict, by the address written into it, so that a
-// re-test moves its board from failed to passed instead of adding one.
+// re-test (a run whose attempt is above 1) moves its board from failed to passed instead of
+// adding one.
 class Tally {
  public:
   // A finished run. A record without a written address is a board of its own.

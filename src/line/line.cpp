@@ -35,8 +35,10 @@ Line::Line(LineParts parts, LineEvents* events)
   state_.budget = parts.boards;
   state_.totals.shift_since = station::iso8601_now();
   state_.totals.date = date_of(state_.totals.shift_since);
-  if (!parts.records_file.empty())
-    state_.totals.today = read_day(parts.records_file, state_.totals.date);
+  if (!parts.records_file.empty()) {
+    today_tally_ = read_day(parts.records_file, state_.totals.date);
+    state_.totals.today = today_tally_.counts();
+  }
   state_.ports.resize(parts.ports.size());
   for (std::size_t i = 0; i < parts.ports.size(); ++i) {
     PortParts& given = parts.ports[i];
@@ -165,8 +167,7 @@ void Line::on_board_finished(const station::BoardRecord& record) {
   std::shared_ptr<const LineSnapshot> made;
   {
     std::lock_guard lock(mutex_);
-    // Until the line knows re-tests, every board's run is its first.
-    add_board(state_.totals, record, Attempt::kFirst);
+    add_board(state_.totals, shift_tally_, today_tally_, record);
     made = make_snapshot_locked();
   }
   publish(std::move(made));

@@ -222,6 +222,8 @@ class Line : public PortInput {
   mutable std::condition_variable changed_;
   Router router_;
   LineSnapshot state_;  // the next snapshot's fields
+  Tally shift_tally_;   // the shift's and today's counts, with each board's last verdict
+  Tally today_tally_;
   std::shared_ptr<const LineSnapshot> snapshot_;
   std::mutex publish_mutex_;  // snapshots reach the events in the order made
   std::uint64_t told_ = 0;    // the last sequence told to the events

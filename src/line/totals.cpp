@@ -1,29 +1,78 @@
 #include "line/totals.h"
 
+#include <algorithm>
 #include <cctype>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <vector>
 
 namespace skav::line {
 
-void Counts::add(station::Verdict overall, Attempt attempt) {
-  const bool passed_now = overall == station::Verdict::kPass;
-  ++boards;
-  if (passed_now) {
-    ++passed;
-  } else {
-    ++failed;
+namespace {
+
+enum class Kind { kPassed, kFailed, kInterrupted };
+
+Kind kind_of(station::Verdict verdict) {
+  if (verdict == station::Verdict::kPass) return Kind::kPassed;
+  if (verdict == station::Verdict::kAdapterLost) return Kind::kInterrupted;
+  return Kind::kFailed;
+}
+
+int& count_of(Counts& counts, Kind kind) {
+  switch (kind) {
+    case Kind::kPassed: return counts.passed;
+    case Kind::kInterrupted: return counts.interrupted;
+    case Kind::kFailed: break;
   }
-  if (attempt == Attempt::kFirst) {
+  return counts.failed;
+}
+
+std::string upper(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return text;
+}
+
+}  // namespace
+
+void Counts::add(station::Verdict overall, int attempt, std::optional<station::Verdict> previous) {
+  ++attempts;
+  if (previous) {
+    --count_of(*this, kind_of(*previous));
+  } else {
+    ++boards;
+  }
+  ++count_of(*this, kind_of(overall));
+  if (attempt <= 1) {
     ++first_attempts;
-    if (passed_now) ++passed_first;
+    if (overall == station::Verdict::kPass) ++passed_first;
   }
 }
 
 std::optional<double> Counts::first_pass_yield() const {
   if (boards == 0) return std::nullopt;
   return static_cast<double>(passed_first) / static_cast<double>(boards);
+}
+
+std::optional<double> Counts::final_yield() const {
+  if (boards == 0) return std::nullopt;
+  return static_cast<double>(passed) / static_cast<double>(boards);
+}
+
+void Tally::add(const station::BoardRecord& record) {
+  if (record.written_mac.empty()) {
+    counts_.add(record.overall, record.attempt);
+    return;
+  }
+  // Only a re-test is a board seen before: a first run is a board of its own, whatever
+  // address it got (an operator's entry may repeat one).
+  auto [at, added] = last_.try_emplace(upper(record.written_mac), record.overall);
+  if (added || record.attempt <= 1) {
+    counts_.add(record.overall, record.attempt);
+  } else {
+    counts_.add(record.overall, record.attempt, at->second);
+  }
+  at->second = record.overall;
 }
 
 std::string date_of(const std::string& time) {
@@ -33,47 +82,59 @@ std::string date_of(const std::string& time) {
   return time.substr(0, 10);
 }
 
-Counts read_day(const std::filesystem::path& records_file, const std::string& date) {
-  Counts counts;
+Tally read_day(const std::filesystem::path& records_file, const std::string& date) {
+  Tally tally;
   std::ifstream in(records_file, std::ios::binary);
-  if (!in) return counts;
+  if (!in) return tally;
   std::ostringstream text;
   text << in.rdbuf();
   std::vector<std::vector<std::string>> rows = station::parse_csv(text.str());
-  if (rows.empty()) return counts;
-  // The columns by the header's names, so that a file with more columns still counts.
+  if (rows.empty()) return tally;
+  // The columns by the header's names, so that a file with more or fewer columns (one written
+  // before attempts were counted) still counts.
   const std::vector<std::string>& header = rows.front();
-  std::size_t time = header.size(), verdict = header.size();
-  for (std::size_t i = 0; i < header.size(); ++i) {
-    if (header[i] == "time") time = i;
-    if (header[i] == "verdict") verdict = i;
-  }
-  if (time == header.size() || verdict == header.size()) return counts;
+  auto at = [&header](const char* name) {
+    return static_cast<std::size_t>(std::find(header.begin(), header.end(), name) - header.begin());
+  };
+  const std::size_t time = at("time"), verdict = at("verdict"), written = at("written_mac"),
+                    attempt = at("attempt"), none = header.size();
+  if (time == none || verdict == none) return tally;
   // A file begun before the station's later columns existed goes on with rows that have them.
   const bool older_header = header.size() < station::kRecordColumnCount;
-  const std::string pass = station::verdict_name(station::Verdict::kPass);
   for (std::size_t row = 1; row < rows.size(); ++row) {
     const std::vector<std::string>& fields = rows[row];
-    const bool fits = fields.size() == header.size() ||
-                      (older_header && fields.size() > header.size() &&
-                       fields.size() <= station::kRecordColumnCount);
-    if (!fits || date_of(fields[time]) != date) continue;
-    // A record on file says nothing of re-tests: every board counts as a first attempt.
-    counts.add(fields[verdict] == pass ? station::Verdict::kPass : station::Verdict::kFail,
-               Attempt::kFirst);
+    // A line longer than the header is not a record, unless a newer station wrote it after an
+    // older header; one without the later columns is taken as far as it goes (time and verdict
+    // are among the first).
+    const bool longer = fields.size() > header.size();
+    if ((longer && !(older_header && fields.size() <= station::kRecordColumnCount)) ||
+        time >= fields.size() || verdict >= fields.size() || date_of(fields[time]) != date)
+      continue;
+    station::BoardRecord record;
+    record.time = fields[time];
+    // A word this station does not know did not pass.
+    record.overall = station::Verdict::kFail;
+    for (station::Verdict known : {station::Verdict::kPass, station::Verdict::kAdapterLost})
+      if (fields[verdict] == station::verdict_name(known)) record.overall = known;
+    if (written < fields.size()) record.written_mac = fields[written];
+    const std::size_t attempt_at = attempt == none && longer ? station::kFirstRecordColumns : attempt;
+    if (attempt_at < fields.size()) record.attempt = std::max(1, std::atoi(fields[attempt_at].c_str()));
+    tally.add(record);
   }
-  return counts;
+  return tally;
 }
 
-void add_board(Totals& totals, const station::BoardRecord& record, Attempt attempt) {
+void add_board(Totals& totals, Tally& shift, Tally& today, const station::BoardRecord& record) {
   std::string date = date_of(record.time);
   if (!date.empty() && date != totals.date) {
     // Past midnight: a new day's count.
     totals.date = date;
-    totals.today = Counts{};
+    today = Tally{};
   }
-  totals.shift.add(record.overall, attempt);
-  totals.today.add(record.overall, attempt);
+  shift.add(record);
+  today.add(record);
+  totals.shift = shift.counts();
+  totals.today = today.counts();
 }
 
 }  // namespace skav::line

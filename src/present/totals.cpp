@@ -31,14 +31,22 @@ std::optional<int> Totals::pass_rate() const {
   return static_cast<int>((passed * 100L + boards / 2) / boards);
 }
 
+std::optional<int> Totals::first_pass_rate() const {
+  if (boards == 0) return std::nullopt;
+  return static_cast<int>((passed_first * 100L + boards / 2) / boards);
+}
+
 std::optional<double> boards_per_hour(int boards, std::chrono::seconds elapsed) {
   if (elapsed < std::chrono::minutes(1)) return std::nullopt;
   return boards * 3600.0 / static_cast<double>(elapsed.count());
 }
 
 std::string totals_line(const Totals& totals) {
-  return std::to_string(totals.boards) + (totals.boards == 1 ? " board: " : " boards: ") +
-         std::to_string(totals.passed) + " passed, " + std::to_string(totals.failed) + " failed";
+  std::string line = std::to_string(totals.boards) + (totals.boards == 1 ? " board: " : " boards: ") +
+                     std::to_string(totals.passed) + " passed, " + std::to_string(totals.failed) + " failed";
+  if (totals.interrupted > 0) line += ", " + std::to_string(totals.interrupted) + " interrupted";
+  if (totals.attempts > totals.boards) line += ", " + std::to_string(totals.attempts) + " runs";
+  return line;
 }
 
 TotalsText totals_text(const Totals& shift, std::optional<double> per_hour,
@@ -48,8 +56,13 @@ TotalsText totals_text(const Totals& shift, std::optional<double> per_hour,
   text.counts = std::to_string(shift.boards) + (shift.boards == 1 ? " board   " : " boards   ") +
                 std::to_string(shift.passed) + " passed   " + std::to_string(shift.failed) +
                 " failed";
+  if (shift.interrupted > 0) text.counts += "   " + std::to_string(shift.interrupted) + " interrupted";
+  if (shift.attempts > shift.boards) text.counts += "   " + std::to_string(shift.attempts) + " runs";
   std::optional<int> rate = shift.pass_rate();
   text.rate = rate ? std::to_string(*rate) + "% passed" : std::string("no board yet");
+  // The first-pass yield where re-tests make it another figure.
+  if (rate && shift.attempts > shift.boards)
+    text.rate += "   " + std::to_string(*shift.first_pass_rate()) + "% first pass";
   // No rate in the first minute: an em dash stands for it.
   text.rate += per_hour ? "   " + std::to_string(std::lround(*per_hour)) + " per hour"
                         : std::string("   \xE2\x80\x94 per hour");
@@ -70,25 +83,23 @@ void TotalsModel::set_records_file(const std::filesystem::path& file, std::strin
 
 void TotalsModel::add(std::size_t port, const station::BoardRecord& record) {
   if (port >= ports_.size()) ports_.resize(port + 1);
-  ports_[port].add(record.overall);
+  ports_[port].add(record);
+  shift_.add(record);
   if (today_) today_->add(record);
 }
 
 void TotalsModel::reset_shift(TimePoint now, std::string since) {
-  for (Totals& totals : ports_) totals = Totals{};
+  for (line::Tally& tally : ports_) tally = line::Tally{};
+  shift_ = line::Tally{};
   start_ = now;
   since_ = std::move(since);
 }
 
 Totals TotalsModel::port(std::size_t port) const {
-  return port < ports_.size() ? ports_[port] : Totals{};
+  return port < ports_.size() ? Totals::of(ports_[port].counts()) : Totals{};
 }
 
-Totals TotalsModel::shift() const {
-  Totals all;
-  for (const Totals& totals : ports_) all += totals;
-  return all;
-}
+Totals TotalsModel::shift() const { return Totals::of(shift_.counts()); }
 
 Totals TotalsModel::today() const { return today_ ? today_->totals() : Totals{}; }
 
@@ -105,19 +116,16 @@ std::string record_date(const std::string& time) { return line::date_of(time); }
 std::string today() { return local_now("%Y-%m-%d"); }
 
 DayTotals::DayTotals(const std::filesystem::path& records_file, std::string date)
-    : date_(std::move(date)) {
-  const line::Counts counts = line::read_day(records_file, date_);
-  totals_ = Totals{counts.boards, counts.passed, counts.failed};
-}
+    : date_(std::move(date)), tally_(line::read_day(records_file, date_)) {}
 
 void DayTotals::add(const station::BoardRecord& record) {
   std::string date = record_date(record.time);
   if (!date.empty() && date != date_) {
     // Past midnight: a new day's totals.
     date_ = date;
-    totals_ = Totals{};
+    tally_ = line::Tally{};
   }
-  totals_.add(record.overall);
+  tally_.add(record);
 }
 
 }  // namespace skav::present

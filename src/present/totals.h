@@ -8,47 +8,70 @@
 
 #include "core/station/records.h"
 #include "core/station/verdict.h"
+#include "line/totals.h"
 
 namespace skav::present {
 
-// Boards finished, and how many of them passed. A board that did not pass failed, whatever
-// stopped it.
+// Boards finished, and how many of them passed. A board cut off by its adapter is
+// interrupted; any other that did not pass failed. Re-tests add runs, not boards.
 struct Totals {
   int boards = 0;
   int passed = 0;
   int failed = 0;
+  int attempts = 0;      // runs, re-tests included
+  int interrupted = 0;   // last run lost its adapter
+  int passed_first = 0;  // passed at their first attempt
 
+  // A board's only run.
   void add(station::Verdict overall) {
     ++boards;
+    ++attempts;
     if (overall == station::Verdict::kPass) {
       ++passed;
+      ++passed_first;
+    } else if (overall == station::Verdict::kAdapterLost) {
+      ++interrupted;
     } else {
       ++failed;
     }
+  }
+  // The line's counts of boards and runs.
+  static Totals of(const line::Counts& counts) {
+    return {counts.boards, counts.passed, counts.failed, counts.attempts, counts.interrupted,
+            counts.passed_first};
   }
   // Several ports' totals as one.
   Totals& operator+=(const Totals& other) {
     boards += other.boards;
     passed += other.passed;
     failed += other.failed;
+    attempts += other.attempts;
+    interrupted += other.interrupted;
+    passed_first += other.passed_first;
     return *this;
   }
-  // Percent of the boards that passed; none before the first board.
+  // Percent of the boards that passed (at last, and at their first attempt); none before the
+  // first board.
   std::optional<int> pass_rate() const;
+  std::optional<int> first_pass_rate() const;
   bool operator==(const Totals&) const = default;
 };
 
 // Boards per hour over `elapsed`; none below a minute, where a rate says nothing yet.
 std::optional<double> boards_per_hour(int boards, std::chrono::seconds elapsed);
 
-// "12 boards: 11 passed, 1 failed" ("1 board: ...").
+// "12 boards: 11 passed, 1 failed" ("1 board: ..."), then ", 1 interrupted" and ", 14 runs"
+// where there were any interrupted boards or re-tests.
 std::string totals_line(const Totals& totals);
 
 // The shift's and the day's totals in the words every window shows them in (UTF-8).
 struct TotalsText {
   std::string shift;   // "This shift, since 08:02"; "This shift" when `since` is empty
-  std::string counts;  // "5 boards   3 passed   2 failed"
-  std::string rate;    // "60% passed   12 per hour"; "no board yet   — per hour"
+  // "5 boards   3 passed   2 failed", then "   1 interrupted", "   7 runs" where there are any
+  std::string counts;
+  // "60% passed   12 per hour"; "no board yet   — per hour"; with re-tests that passed,
+  // "80% passed   60% first pass   12 per hour"
+  std::string rate;
   std::string today;   // "Today: 12 boards: 11 passed, 1 failed"
   bool operator==(const TotalsText&) const = default;
 };
@@ -64,11 +87,11 @@ class DayTotals {
   DayTotals(const std::filesystem::path& records_file, std::string date);
   void add(const station::BoardRecord& record);
   const std::string& date() const { return date_; }
-  const Totals& totals() const { return totals_; }
+  Totals totals() const { return Totals::of(tally_.counts()); }
 
  private:
   std::string date_;
-  Totals totals_;
+  line::Tally tally_;
 };
 
 // What a window shows of its boards: each port's this shift, the shift's over all ports, and
@@ -102,7 +125,8 @@ class TotalsModel {
   TotalsText text(TimePoint now) const;
 
  private:
-  std::vector<Totals> ports_;
+  std::vector<line::Tally> ports_;
+  line::Tally shift_;  // not the ports' sum: a board re-tested on another port is one board
   TimePoint start_;
   std::string since_;
   std::optional<DayTotals> today_;

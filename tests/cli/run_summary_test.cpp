@@ -70,7 +70,7 @@ TEST_P(RunSummaryTest, OneLinePerBoardThenTheTotals) {
   expect_line(2, "3 TIMEOUT " + test::written_address(2) + " ", " s kernel: no answer after 30 s");
   expect_line(3, "4 PASS " + test::written_address(3) + " ", " s");
   EXPECT_EQ(lines[4], "4 boards: 2 passed, 2 failed");
-  EXPECT_EQ(summary.totals(), (present::Totals{4, 2, 2}));
+  EXPECT_EQ(summary.totals(), (present::Totals{4, 2, 2, 4, 0, 2}));
   EXPECT_EQ(summary.run_end().boards_failed, 2) << "the read-back that differs and the silent board";
   EXPECT_EQ(text.find("ADAPTER ERROR"), std::string::npos) << "the stop closed the link";
 

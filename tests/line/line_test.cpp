@@ -254,15 +254,15 @@ TEST(LineTotals, ShiftTodayAndFirstPassYieldAfterBoardsPassAndFail) {
   // Port 1's boards fail their read-back; port 0's pass.
   LineRig rig({.ports = 2, .boards_per_port = 2, .budget = 4, .faulty_port = 1}, before);
   EXPECT_EQ(rig.line->snapshot()->totals.date, today);
-  EXPECT_EQ(rig.line->snapshot()->totals.today, (Counts{2, 1, 1, 2, 1})) << "from the records file";
+  EXPECT_EQ(rig.line->snapshot()->totals.today, (Counts{2, 1, 1, 2, 1, 2, 0})) << "from the records file";
   EXPECT_EQ(rig.line->snapshot()->totals.shift, Counts{});
   ASSERT_TRUE(rig.step_until([](const LineSnapshot& s) { return s.done(); })) << rig.logs_text();
 
   const Totals& totals = rig.line->snapshot()->totals;
-  EXPECT_EQ(totals.shift, (Counts{4, 2, 2, 4, 2}));
+  EXPECT_EQ(totals.shift, (Counts{4, 2, 2, 4, 2, 4, 0}));
   ASSERT_TRUE(totals.shift.first_pass_yield().has_value());
   EXPECT_DOUBLE_EQ(*totals.shift.first_pass_yield(), 0.5);
-  EXPECT_EQ(totals.today, (Counts{6, 3, 3, 6, 3}));
+  EXPECT_EQ(totals.today, (Counts{6, 3, 3, 6, 3, 6, 0}));
   EXPECT_FALSE(totals.shift_since.empty());
   // The totals agree with the records the stations wrote.
   int passed = 0;
@@ -270,38 +270,86 @@ TEST(LineTotals, ShiftTodayAndFirstPassYieldAfterBoardsPassAndFail) {
   EXPECT_EQ(passed, 2 + 2);  // two before, two now
 }
 
-TEST(LineTotals, CountsAndFirstPassYield) {
+// A run of the board that was sent `written`, as its record says.
+station::BoardRecord run_of(const char* written, station::Verdict overall, int attempt) {
+  station::BoardRecord record = record_at("2026-12-10T08:00:00+01:00", overall);
+  record.written_mac = written;
+  record.attempt = attempt;
+  return record;
+}
+
+TEST(LineTotals, BoardsAndRunsApartWithFirstPassAndFinalYield) {
   using station::Verdict;
+  constexpr const char* kA = "02:00:00:0A:00:00";
+  constexpr const char* kB = "02:00:00:0A:00:01";
   struct Case {
-    std::vector<std::pair<Verdict, Attempt>> boards;
-    Counts counts;
-    std::optional<double> yield;
+    const char* name;
+    std::vector<station::BoardRecord> runs;
+    Counts counts;  // boards, passed, failed, first attempts, passed first, runs, interrupted
+    std::optional<double> first_pass, final_yield;
   };
   const std::vector<Case> cases = {
-      {{}, {}, std::nullopt},
-      {{{Verdict::kPass, Attempt::kFirst}}, {1, 1, 0, 1, 1}, 1.0},
-      {{{Verdict::kFail, Attempt::kFirst}, {Verdict::kPass, Attempt::kRetest}}, {2, 1, 1, 1, 0}, 0.0},
-      {{{Verdict::kPass, Attempt::kFirst}, {Verdict::kTimeout, Attempt::kFirst},
-        {Verdict::kSkipped, Attempt::kFirst}, {Verdict::kPass, Attempt::kFirst}},
-       {4, 2, 2, 4, 2},
-       0.5},
+      {"nothing yet", {}, {}, std::nullopt, std::nullopt},
+      {"one pass", {run_of(kA, Verdict::kPass, 1)}, {1, 1, 0, 1, 1, 1, 0}, 1.0, 1.0},
+      {"a re-test that passes moves its board from failed to passed",
+       {run_of(kA, Verdict::kFail, 1), run_of(kA, Verdict::kPass, 2)},
+       {1, 1, 0, 1, 0, 2, 0}, 0.0, 1.0},
+      {"re-tests in either case of the address are one board",
+       {run_of(kA, Verdict::kFail, 1), run_of("02:00:00:0a:00:00", Verdict::kTimeout, 2),
+        run_of(kA, Verdict::kFail, 3), run_of(kB, Verdict::kPass, 1)},
+       {2, 1, 1, 2, 1, 4, 0}, 0.5, 0.5},
+      {"a board cut off by its adapter is interrupted, not failed",
+       {run_of(kA, Verdict::kAdapterLost, 1), run_of(kB, Verdict::kFail, 1)},
+       {2, 0, 1, 2, 0, 2, 1}, 0.0, 0.0},
+      {"an interrupted board re-tested and passed is passed",
+       {run_of(kA, Verdict::kAdapterLost, 1), run_of(kA, Verdict::kPass, 2)},
+       {1, 1, 0, 1, 0, 2, 0}, 0.0, 1.0},
+      {"a re-test whose first run was another day is a board today, not a first pass",
+       {run_of(kA, Verdict::kPass, 2)}, {1, 1, 0, 0, 0, 1, 0}, 0.0, 1.0},
+      {"first runs that got one address (an operator's entry) are boards of their own",
+       {run_of(kA, Verdict::kFail, 1), run_of(kA, Verdict::kPass, 1)},
+       {2, 1, 1, 2, 1, 2, 0}, 0.5, 0.5},
+      {"runs that wrote no address are boards of their own",
+       {run_of("", Verdict::kFail, 1), run_of("", Verdict::kFail, 1)},
+       {2, 0, 2, 2, 0, 2, 0}, 0.0, 0.0},
   };
   for (const Case& c : cases) {
-    Counts counts;
-    for (const auto& [verdict, attempt] : c.boards) counts.add(verdict, attempt);
-    EXPECT_EQ(counts, c.counts);
-    EXPECT_EQ(counts.first_pass_yield(), c.yield);
+    Tally tally;
+    for (const station::BoardRecord& run : c.runs) tally.add(run);
+    EXPECT_EQ(tally.counts(), c.counts) << c.name;
+    EXPECT_EQ(tally.counts().first_pass_yield(), c.first_pass) << c.name;
+    EXPECT_EQ(tally.counts().final_yield(), c.final_yield) << c.name;
   }
+}
+
+TEST(LineTotals, TodayFromARecordsFileCountsReTestsAsRunsOfOneBoard) {
+  test::TempDir dir;
+  // A file written before attempts were counted, then lines of this station: read by the
+  // header's names, the older lines count as first runs.
+  std::string old_header = station::records_header();
+  old_header = old_header.substr(0, old_header.rfind(",attempt")) + "\n";
+  station::BoardRecord first = run_of("02:00:00:0A:00:00", station::Verdict::kFail, 1);
+  std::string old_line = station::format_record(first);
+  old_line = old_line.substr(0, old_line.rfind(',')) + "\n";
+  auto file = dir.write("old.csv", old_header + old_line);
+  EXPECT_EQ(read_day(file, "2026-12-10").counts(), (Counts{1, 0, 1, 1, 0, 1, 0}));
+
+  auto mixed = dir.write("mixed.csv", station::records_header() +
+                                          station::format_record(first) +
+                                          station::format_record(run_of("02:00:00:0A:00:00", station::Verdict::kPass, 2)) +
+                                          station::format_record(run_of("02:00:00:0A:00:01", station::Verdict::kAdapterLost, 1)));
+  EXPECT_EQ(read_day(mixed, "2026-12-10").counts(), (Counts{2, 1, 0, 2, 0, 3, 1}));
 }
 
 TEST(LineTotals, ARecordOfALaterDayStartsThatDayAfresh) {
   Totals totals;
+  Tally shift, today;
   totals.date = "2026-12-09";
-  totals.today = Counts{5, 5, 0, 5, 5};
-  add_board(totals, record_at("2026-12-10T00:00:01+01:00", station::Verdict::kFail), Attempt::kFirst);
+  today.add(run_of("02:00:00:0A:00:00", station::Verdict::kFail, 1));
+  add_board(totals, shift, today, record_at("2026-12-10T00:00:01+01:00", station::Verdict::kFail));
   EXPECT_EQ(totals.date, "2026-12-10");
-  EXPECT_EQ(totals.today, (Counts{1, 0, 1, 1, 0}));
-  EXPECT_EQ(totals.shift, (Counts{1, 0, 1, 1, 0})) << "the shift goes on over midnight";
+  EXPECT_EQ(totals.today, (Counts{1, 0, 1, 1, 0, 1, 0}));
+  EXPECT_EQ(totals.shift, (Counts{1, 0, 1, 1, 0, 1, 0})) << "the shift goes on over midnight";
   EXPECT_EQ(date_of("not a time"), "");
 }
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+
 #include <fstream>
 #include <optional>
 #include <string>
@@ -15,7 +17,11 @@ namespace {
 
 using station::Verdict;
 
-TEST(Totals, EveryBoardThatDidNotPassFailedAndTheRateIsRounded) {
+// Boards, passed, failed.
+using Counted = std::array<int, 3>;
+Counted counted(const Totals& totals) { return {totals.boards, totals.passed, totals.failed}; }
+
+TEST(Totals, EveryBoardThatDidNotPassFailedUnlessItsAdapterCutItOffAndTheRateIsRounded) {
   Totals totals;
   EXPECT_FALSE(totals.pass_rate());
   EXPECT_EQ(totals_line(totals), "0 boards: 0 passed, 0 failed");
@@ -24,11 +30,12 @@ TEST(Totals, EveryBoardThatDidNotPassFailedAndTheRateIsRounded) {
   for (Verdict v : {Verdict::kFail, Verdict::kTimeout, Verdict::kStopped, Verdict::kAdapterLost,
                     Verdict::kSkipped, Verdict::kPass})
     totals.add(v);
-  EXPECT_EQ(totals, (Totals{7, 2, 5}));
+  EXPECT_EQ(counted(totals), (Counted{7, 2, 4}));
+  EXPECT_EQ(totals.interrupted, 1);
   EXPECT_EQ(totals.pass_rate(), 29);  // 28.57
   totals.add(Verdict::kPass);
   EXPECT_EQ(totals.pass_rate(), 38);  // 37.5 rounds up
-  EXPECT_EQ(totals_line(totals), "8 boards: 3 passed, 5 failed");
+  EXPECT_EQ(totals_line(totals), "8 boards: 3 passed, 4 failed, 1 interrupted");
 }
 
 TEST(Totals, BoardsPerHourNeedAMinute) {
@@ -95,19 +102,19 @@ class DayTotalsTest : public ::testing::Test {
 TEST_F(DayTotalsTest, CountsOnlyTheDaysRecordsByTheHeadersColumns) {
   std::filesystem::path file = write(
       station::records_header() +
-      "2026-12-08T23:59:59+01:00,eth0,02:00:00:00:00:01,02:00:00:0A:00:00,pass,pass,pass,pass,pass,pass,9.000,Ethernet\n"
-      "2026-12-09T06:00:01+01:00,eth0,02:00:00:00:00:02,02:00:00:0A:00:01,pass,pass,pass,pass,pass,pass,9.000,Ethernet\n"
+      "2026-12-08T23:59:59+01:00,eth0,02:00:00:00:00:01,02:00:00:0A:00:00,pass,pass,pass,pass,pass,pass,9.000,1,Ethernet\n"
+      "2026-12-09T06:00:01+01:00,eth0,02:00:00:00:00:02,02:00:00:0A:00:01,pass,pass,pass,pass,pass,pass,9.000,1,Ethernet\n"
       // An adapter name with a comma and a quote is quoted.
       "2026-12-09T06:01:00+01:00,\"PCI \"\"A\"\", port 1\",02:00:00:00:00:03,,timeout,not-run,not-run,"
-      "not-run,not-run,timeout,30.000,\n"
-      "2026-12-09T06:02:00+01:00,eth0,02:00:00:00:00:04,02:00:00:0A:00:02,pass,fail,pass,pass,pass,fail,8.1,\r\n"
+      "not-run,not-run,timeout,30.000,1,\n"
+      "2026-12-09T06:02:00+01:00,eth0,02:00:00:00:00:04,02:00:00:0A:00:02,pass,fail,pass,pass,pass,fail,8.1,1,\r\n"
       // A line cut short by a crash, and one of the wrong width, count nothing.
       "2026-12-09T06:03:00+01:00,eth0,02:00\n"
-      "2026-12-09T06:04:00+01:00,a,b,c,d,e,f,g,h,pass,1,x,extra\n");
+      "2026-12-09T06:04:00+01:00,a,b,c,d,e,f,g,h,pass,1,1,x,extra\n");
   DayTotals day(file, "2026-12-09");
-  EXPECT_EQ(day.totals(), (Totals{3, 1, 2}));
-  EXPECT_EQ(DayTotals(file, "2026-12-08").totals(), (Totals{1, 1, 0}));
-  EXPECT_EQ(DayTotals(file, "2026-12-10").totals(), Totals{});
+  EXPECT_EQ(counted(day.totals()), (Counted{3, 1, 2}));
+  EXPECT_EQ(counted(DayTotals(file, "2026-12-08").totals()), (Counted{1, 1, 0}));
+  EXPECT_EQ(counted(DayTotals(file, "2026-12-10").totals()), Counted{});
 }
 
 TEST_F(DayTotalsTest, AFileBegunBeforeTheLastColumnCountsTheRowsWrittenSince) {
@@ -116,18 +123,18 @@ TEST_F(DayTotalsTest, AFileBegunBeforeTheLastColumnCountsTheRowsWrittenSince) {
   std::filesystem::path file = write(
       old_header + "\n" +
       "2026-12-09T06:00:01+01:00,eth0,02:00:00:00:00:02,,pass,pass,pass,pass,pass,pass,9.000\n"
-      "2026-12-09T06:01:00+01:00,eth0,02:00:00:00:00:03,,pass,fail,pass,pass,pass,fail,8.000,eth0\n"
+      "2026-12-09T06:01:00+01:00,eth0,02:00:00:00:00:03,,pass,fail,pass,pass,pass,fail,8.000,1,eth0\n"
       // Wider than any record this station writes: not a record.
-      "2026-12-09T06:02:00+01:00,eth0,02:00:00:00:00:04,,pass,pass,pass,pass,pass,pass,1.0,eth0,x\n");
-  EXPECT_EQ(DayTotals(file, "2026-12-09").totals(), (Totals{2, 1, 1}));
+      "2026-12-09T06:02:00+01:00,eth0,02:00:00:00:00:04,,pass,pass,pass,pass,pass,pass,1.0,1,eth0,x\n");
+  EXPECT_EQ(counted(DayTotals(file, "2026-12-09").totals()), (Counted{2, 1, 1}));
 }
 
 TEST_F(DayTotalsTest, ColumnsAreFoundByNameInAnyOrder) {
   std::filesystem::path file = write("verdict,seconds,time\npass,1.0,2026-12-09T06:00:00Z\nfail,2.0,2026-12-09T07:00:00Z\n");
-  EXPECT_EQ(DayTotals(file, "2026-12-09").totals(), (Totals{2, 1, 1}));
-  EXPECT_EQ(DayTotals(write("no,header,here\n1,2,3\n"), "2026-12-09").totals(), Totals{});
-  EXPECT_EQ(DayTotals(write(""), "2026-12-09").totals(), Totals{});
-  EXPECT_EQ(DayTotals(dir_ / "missing.csv", "2026-12-09").totals(), Totals{});
+  EXPECT_EQ(counted(DayTotals(file, "2026-12-09").totals()), (Counted{2, 1, 1}));
+  EXPECT_EQ(counted(DayTotals(write("no,header,here\n1,2,3\n"), "2026-12-09").totals()), Counted{});
+  EXPECT_EQ(counted(DayTotals(write(""), "2026-12-09").totals()), Counted{});
+  EXPECT_EQ(counted(DayTotals(dir_ / "missing.csv", "2026-12-09").totals()), Counted{});
 }
 
 TEST_F(DayTotalsTest, BoardsAddToTheDayAndANewDayStartsAfresh) {
@@ -138,11 +145,11 @@ TEST_F(DayTotalsTest, BoardsAddToTheDayAndANewDayStartsAfresh) {
   day.add(record);
   record.overall = Verdict::kTimeout;
   day.add(record);
-  EXPECT_EQ(day.totals(), (Totals{2, 1, 1}));
+  EXPECT_EQ(counted(day.totals()), (Counted{2, 1, 1}));
   record.time = "2026-12-10T00:00:30+01:00";
   day.add(record);
   EXPECT_EQ(day.date(), "2026-12-10");
-  EXPECT_EQ(day.totals(), (Totals{1, 0, 1}));
+  EXPECT_EQ(counted(day.totals()), (Counted{1, 0, 1}));
 }
 
 station::BoardRecord board(Verdict verdict, std::string time = "2026-12-09T10:00:00+01:00") {
@@ -160,7 +167,7 @@ TEST_F(DayTotalsTest, TheModelCountsPortsShiftAndTodayAndResetsTheShiftOnly) {
   EXPECT_EQ(model.port_count(), 1u);
   model.set_records_file(
       write(station::records_header() +
-            "2026-12-09T06:00:01+01:00,eth0,02:00:00:00:00:02,02:00:00:0A:00:01,pass,pass,pass,pass,pass,pass,9.000,eth0\n"),
+            "2026-12-09T06:00:01+01:00,eth0,02:00:00:00:00:02,02:00:00:0A:00:01,pass,pass,pass,pass,pass,pass,9.000,1,eth0\n"),
       "2026-12-09");
   model.set_port_count(3);
   model.set_port_count(2);  // never fewer
@@ -172,12 +179,12 @@ TEST_F(DayTotalsTest, TheModelCountsPortsShiftAndTodayAndResetsTheShiftOnly) {
   };
   for (const Step& step : std::vector<Step>{{0, Verdict::kPass}, {2, Verdict::kFail}, {2, Verdict::kPass}, {1, Verdict::kTimeout}})
     model.add(step.port, board(step.verdict));
-  EXPECT_EQ(model.port(0), (Totals{1, 1, 0}));
-  EXPECT_EQ(model.port(1), (Totals{1, 0, 1}));
-  EXPECT_EQ(model.port(2), (Totals{2, 1, 1}));
-  EXPECT_EQ(model.port(7), Totals{});
-  EXPECT_EQ(model.shift(), (Totals{4, 2, 2}));
-  EXPECT_EQ(model.today(), (Totals{5, 3, 2}));
+  EXPECT_EQ(counted(model.port(0)), (Counted{1, 1, 0}));
+  EXPECT_EQ(counted(model.port(1)), (Counted{1, 0, 1}));
+  EXPECT_EQ(counted(model.port(2)), (Counted{2, 1, 1}));
+  EXPECT_EQ(counted(model.port(7)), Counted{});
+  EXPECT_EQ(counted(model.shift()), (Counted{4, 2, 2}));
+  EXPECT_EQ(counted(model.today()), (Counted{5, 3, 2}));
 
   TotalsText text = model.text(start + minutes(30));
   EXPECT_EQ(text.shift, "This shift, since 08:02");
@@ -188,29 +195,58 @@ TEST_F(DayTotalsTest, TheModelCountsPortsShiftAndTodayAndResetsTheShiftOnly) {
   EXPECT_EQ(model.text(start + std::chrono::seconds(59)).rate, "50% passed   \xE2\x80\x94 per hour");
 
   model.reset_shift(start + minutes(60), "09:02");
-  EXPECT_EQ(model.shift(), Totals{});
-  EXPECT_EQ(model.port(2), Totals{});
-  EXPECT_EQ(model.today(), (Totals{5, 3, 2}));
+  EXPECT_EQ(counted(model.shift()), Counted{});
+  EXPECT_EQ(counted(model.port(2)), Counted{});
+  EXPECT_EQ(counted(model.today()), (Counted{5, 3, 2}));
   model.add(1, board(Verdict::kPass));
   text = model.text(start + minutes(90));
   EXPECT_EQ(text.shift, "This shift, since 09:02");
   EXPECT_EQ(text.rate, "100% passed   2 per hour");  // one board in the half hour since Reset
-  EXPECT_EQ(model.today(), (Totals{6, 4, 2}));
+  EXPECT_EQ(counted(model.today()), (Counted{6, 4, 2}));
 
   // A port beyond the count grows the model rather than being lost.
   model.add(5, board(Verdict::kFail));
   EXPECT_EQ(model.port_count(), 6u);
-  EXPECT_EQ(model.shift(), (Totals{2, 1, 1}));
+  EXPECT_EQ(counted(model.shift()), (Counted{2, 1, 1}));
 }
 
 TEST(TotalsModel, WithoutRecordsTodayCountsNothing) {
   TotalsModel model(TotalsModel::TimePoint{}, "");
   model.add(0, board(Verdict::kPass));
-  EXPECT_EQ(model.today(), Totals{});
+  EXPECT_EQ(counted(model.today()), Counted{});
   EXPECT_EQ(model.text(TotalsModel::TimePoint{}).shift, "This shift");
   const std::string clock = clock_text();
   ASSERT_EQ(clock.size(), 5u);
   EXPECT_EQ(clock[2], ':');
+}
+
+}  // namespace
+}  // namespace skav::present
+
+namespace skav::present {
+namespace {
+
+station::BoardRecord run_of(station::Verdict overall, int attempt) {
+  station::BoardRecord record;
+  record.time = "2026-12-09T08:00:00+01:00";
+  record.written_mac = "02:00:00:0A:00:00";
+  record.overall = overall;
+  record.attempt = attempt;
+  return record;
+}
+
+TEST(TotalsModel, AReTestOnAnotherPortIsOneBoardWithTwoRunsAndItsFirstPassYieldShows) {
+  const auto start = std::chrono::steady_clock::time_point{};
+  TotalsModel model(start, "08:00", 2);
+  model.add(0, run_of(station::Verdict::kFail, 1));
+  model.add(1, run_of(station::Verdict::kPass, 2));
+  EXPECT_EQ(model.shift().boards, 1);
+  EXPECT_EQ(model.shift().passed, 1);
+  EXPECT_EQ(model.shift().failed, 0);
+  EXPECT_EQ(model.shift().attempts, 2);
+  TotalsText text = model.text(start + std::chrono::minutes(30));
+  EXPECT_EQ(text.counts, "1 board   1 passed   0 failed   2 runs");
+  EXPECT_EQ(text.rate, "100% passed   0% first pass   2 per hour");
 }
 
 }  // namespace

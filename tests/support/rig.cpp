@@ -239,7 +239,8 @@ std::vector<RecordLine> read_records(const std::filesystem::path& file) {
   for (std::size_t i = 1; i < lines.size(); ++i) {
     // As the station writes it: a last field may be empty, a quoted one may hold a comma.
     const std::vector<std::vector<std::string>> rows = station::parse_csv(lines[i]);
-    if (rows.size() != 1 || rows[0].size() != station::kRecordColumnCount) continue;
+    // Columns added later follow the first ones.
+    if (rows.size() != 1 || rows[0].size() < station::kFirstRecordColumns) continue;
     const std::vector<std::string>& f = rows[0];
     records.push_back({f[1], f[2], f[3], f[4], f[5], f[6], f[7], f[8], f[9]});
   }

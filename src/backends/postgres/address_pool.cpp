@@ -103,6 +103,14 @@ settings::BoardOutcome outcome_of_row(const Columns& row) {
   return outcome;
 }
 
+// A row's attempt: 1 for a row written before attempts were counted.
+int attempt_of_row(const Columns& row) {
+  const std::string text = column(row, "attempt");
+  char* end = nullptr;
+  long attempt = std::strtol(text.c_str(), &end, 10);
+  return text.empty() || *end != '\0' || attempt < 1 ? 1 : static_cast<int>(attempt);
+}
+
 // "02:00:00:0A:00:01" as an address value; -1 when it is none.
 std::int64_t address_of_colon_text(const std::string& text) {
   std::string hex;
@@ -174,7 +182,7 @@ PgAddressPool::PgAddressPool(std::string url, std::string station_host, std::str
 
 void PgAddressPool::add_pending(Pending pending) {
   for (const Pending& kept : pending_)
-    if (kept.address == pending.address) return;
+    if (kept.address == pending.address && kept.attempt == pending.attempt) return;
   pending_.push_back(std::move(pending));
 }
 
@@ -190,7 +198,7 @@ Status PgAddressPool::load_spool() {
     std::string address = column(row, "address");
     long long value = std::strtoll(address.c_str(), &end, 10);
     if (address.empty() || *end != '\0') continue;
-    add_pending(Pending{value, column(row, "adapter"), outcome_of_row(row)});
+    add_pending(Pending{value, attempt_of_row(row), column(row, "adapter"), outcome_of_row(row)});
   }
   spool_loaded_ = true;
   return {};
@@ -229,7 +237,9 @@ PgAddressPool::Answer PgAddressPool::prepare(std::string& why) {
       for (const Columns& row : named_rows(text)) {
         std::int64_t address = address_of_colon_text(column(row, "written_mac"));
         if (missing.count(address) == 0) continue;
-        add_pending(Pending{address, column(row, "adapter"), outcome_of_row(row)});
+        // Only a first run leaves the address without an outcome: a re-test needs one.
+        if (attempt_of_row(row) != 1) continue;
+        add_pending(Pending{address, 1, column(row, "adapter"), outcome_of_row(row)});
       }
     }
   }
@@ -324,6 +334,7 @@ settings::PoolResult<> PgAddressPool::write_next(Log* log, const MacDigits::Digi
 
 PgAddressPool::Answer PgAddressPool::store_outcome(const Pending& pending, std::string& why) {
   if (!connect(why)) return Answer::kUnavailable;
+  if (pending.attempt > 1) return store_retest_outcome(pending, why);
   std::string address = std::to_string(pending.address);
   // 'now' is the server's own word for the present, for a record without a time.
   std::vector<std::string> params = {address, host_, pending.port, "now", station_id_};
@@ -334,6 +345,9 @@ PgAddressPool::Answer PgAddressPool::store_outcome(const Pending& pending, std::
     auto found = std::find_if(pending.outcome.columns.begin(), pending.outcome.columns.end(),
                               [&column](const auto& named) { return named.first == column.name; });
     if (found == pending.outcome.columns.end()) continue;
+    // A record kept before the column existed has no value for it: NULL, not an empty text
+    // that a number column would refuse.
+    if (column.since > 1 && found->second.empty()) continue;
     if (std::string_view(column.name) == "time" && !found->second.empty()) params[3] = found->second;
     sql += ", " + quoted_name(column.name);
     params.push_back(found->second);
@@ -358,6 +372,33 @@ PgAddressPool::Answer PgAddressPool::store_outcome(const Pending& pending, std::
     return Answer::kUnavailable;
   }
   run("ROLLBACK");
+  return Answer::kFailed;
+}
+
+PgAddressPool::Answer PgAddressPool::store_retest_outcome(const Pending& pending, std::string& why) {
+  std::vector<std::string> params = {std::to_string(pending.address), std::to_string(pending.attempt),
+                                     pending.outcome.verdict, "now"};
+  std::string sql = "UPDATE skav_retests SET outcome = $3, finished_at = now()";
+  for (const station::RecordColumn& column : station::kRecordColumns) {
+    auto found = std::find_if(pending.outcome.columns.begin(), pending.outcome.columns.end(),
+                              [&column](const auto& named) { return named.first == column.name; });
+    if (found == pending.outcome.columns.end() || (column.since > 1 && found->second.empty())) continue;
+    if (std::string_view(column.name) == "time" && !found->second.empty()) params[3] = found->second;
+    params.push_back(found->second);
+    sql += ", " + quoted_name(column.name) + " = $" + std::to_string(params.size()) + "::" + column.sql_type;
+  }
+  // Sent again (its answer lost, or from the spool after a crash): the first outcome stays.
+  sql += ", ended_at = $4::timestamptz WHERE address = $1 AND attempt = $2 AND outcome IS NULL";
+  Reply stored = run(sql.c_str(), params);
+  if (stored.ok) {
+    retests_.erase(pending.address);
+    return Answer::kDone;
+  }
+  why = stored.why;
+  if (stored.transient()) {
+    drop_connection();
+    return Answer::kUnavailable;
+  }
   return Answer::kFailed;
 }
 
@@ -390,7 +431,7 @@ settings::PoolResult<> PgAddressPool::finish(const settings::Reservation& reserv
   std::string port;
   for (const auto& [name, text] : outcome.columns)
     if (name == "adapter") port = text;
-  Pending pending{static_cast<std::int64_t>(reservation.id), port, outcome};
+  Pending pending{static_cast<std::int64_t>(reservation.id), reservation.attempt, port, outcome};
   // On disk before the board is called finished, so that neither a database away nor a
   // killed station loses it.
   if (!spool_.empty()) {
@@ -552,6 +593,94 @@ settings::PoolResult<> PgAddressPool::reserve_locked(const MacDigits::Digits& wa
   out.address = address_digits(address);
   out.next = address_digits(shown_next(address, next, last));
   out.id = static_cast<std::uint64_t>(address);
+  return {};
+}
+
+settings::PoolResult<settings::Reservation> PgAddressPool::claim_retest(Log*, const MacDigits::Digits& address,
+                                                                        const settings::BoardHistory&,
+                                                                        const MacDigits::Digits& next,
+                                                                        const std::string& port) {
+  std::lock_guard lock(mutex_);
+  start_call();
+  std::string why;
+  if (!MacDigits::all_hex(address)) return {settings::PoolCode::kUnset, {}};
+  if (!connect(why)) return {settings::PoolCode::kUnavailable, describe_url(url_) + ": " + why};
+  Answer prepared = prepare(why);
+  if (prepared == Answer::kUnavailable || (prepared == Answer::kDone && send_pending(why) == Answer::kUnavailable))
+    return {settings::PoolCode::kUnavailable, describe_url(url_) + ": " + why};
+  if (!schema_ready_) return {settings::PoolCode::kRefused, why};
+  const std::int64_t value = address_value(address);
+  // What the database refused stays in the spool: its pass still counts.
+  for (const Pending& kept : pending_)
+    if (kept.address == value && kept.outcome.verdict == station::verdict_name(station::Verdict::kPass))
+      return {settings::PoolCode::kRefused, "MAC address " + MacDigits::text(address) +
+                                                " was programmed into a board that passed (its record waits to be sent)"};
+  int attempt = 0;
+  settings::PoolResult<> claimed = claim_locked(value, port, attempt);
+  if (claimed.code == settings::PoolCode::kUnavailable) drop_connection();
+  if (!claimed.ok()) return claimed.as<settings::Reservation>();
+  retests_.insert(value);
+  return {settings::PoolCode::kDone, {}, settings::Reservation{address, next, static_cast<std::uint64_t>(value), attempt}};
+}
+
+settings::PoolResult<> PgAddressPool::claim_locked(std::int64_t address, const std::string& port, int& attempt) {
+  using settings::PoolCode;
+  const std::string shown = digits_text(address);
+  const std::string key = std::to_string(address);
+  auto give_up = [this](Reply& reply) -> settings::PoolResult<> {
+    run("ROLLBACK");
+    if (reply.transient()) return {PoolCode::kUnavailable, describe_url(url_) + ": " + reply.why};
+    return {PoolCode::kRefused, reply.why};
+  };
+  auto refuse = [this](std::string message) -> settings::PoolResult<> {
+    run("ROLLBACK");
+    return {PoolCode::kRefused, std::move(message)};
+  };
+  Reply begun = run("BEGIN");
+  if (!begun.ok) return give_up(begun);
+  // The address's row lock queues the claimers of one address on the whole line.
+  Reply first = run("SELECT outcome IS NULL, coalesce(outcome, '') FROM skav_addresses WHERE address = $1 FOR UPDATE", {key});
+  if (!first.ok) return give_up(first);
+  if (row_count(first.result) != 1) {
+    run("ROLLBACK");
+    return {PoolCode::kUnset, {}};
+  }
+  const std::string pass = station::verdict_name(station::Verdict::kPass);
+  if (cell(first.result, 0, 0) == "t")
+    return refuse("MAC address " + shown + " is still being programmed (its first run has no outcome yet)");
+  if (cell(first.result, 0, 1) == pass)
+    return refuse("MAC address " + shown + " was programmed into a board that passed");
+  Reply runs = run("SELECT coalesce(max(attempt), 1), coalesce(bool_or(outcome = $2), false), "
+                   "coalesce(max(attempt) FILTER (WHERE outcome IS NULL), 0), "
+                   "max(host || ' ' || port) FILTER (WHERE outcome IS NULL), "
+                   "coalesce(bool_or(outcome IS NULL AND station_id = NULLIF($3, '')), false) "
+                   "FROM skav_retests WHERE address = $1",
+                   {key, pass, station_id_});
+  if (!runs.ok) return give_up(runs);
+  if (cell(runs.result, 0, 1) == "t")
+    return refuse("MAC address " + shown + " was programmed into a board that passed");
+  if (cell_number(runs.result, 0, 2) > 0) {
+    // A re-test this station left open (killed mid-run) is its own to take over; one open
+    // elsewhere is another board's.
+    const bool ours = cell(runs.result, 0, 4) == "t" && retests_.count(address) == 0;
+    if (!ours)
+      return refuse("a re-test of MAC address " + shown + " is under way (" + cell(runs.result, 0, 3) + ")");
+    attempt = static_cast<int>(cell_number(runs.result, 0, 2));
+    Reply taken = run("UPDATE skav_retests SET host = $3, port = $4, claimed_at = now() "
+                      "WHERE address = $1 AND attempt = $2 AND outcome IS NULL",
+                      {key, std::to_string(attempt), host_, port});
+    if (!taken.ok) return give_up(taken);
+  } else {
+    attempt = static_cast<int>(cell_number(runs.result, 0, 0)) + 1;
+    Reply taken = run("INSERT INTO skav_retests (address, attempt, host, port, station_id) "
+                      "VALUES ($1, $2, $3, $4, NULLIF($5, '')) ON CONFLICT DO NOTHING RETURNING attempt",
+                      {key, std::to_string(attempt), host_, port, station_id_});
+    if (!taken.ok) return give_up(taken);
+    if (row_count(taken.result) != 1) return refuse("a re-test of MAC address " + shown + " is under way");
+  }
+  Reply committed = run("COMMIT");
+  // Not answered: the claim may stand; this station takes it over at the board's next try.
+  if (!committed.ok) return give_up(committed);
   return {};
 }
 

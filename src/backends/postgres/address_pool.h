@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -78,8 +79,18 @@ class PgAddressPool : public settings::AddressPool {
   // Records the database did not take earlier are sent first.
   settings::PoolResult<settings::Reservation> reserve(Log* log, const MacDigits::Digits& wanted,
                                                       bool exact, const std::string& port) override;
-  // Writes the record to the spool, then marks the address's outcome and stores the record,
-  // in one transaction. kKept when the database does not answer (or refuses the record): it
+  // A re-test on the line: the address must have been handed out by the range, its first run
+  // and every re-test of it must have ended without a pass (a pass kept in the spool counts
+  // too), and no other re-test of it may be open anywhere on the line (one this station left
+  // open, killed mid-run, is taken over). The claim is a committed row of skav_retests, its
+  // attempt one past the line's last; the range's next address does not move. kUnset: the range
+  // never handed the address out. `history` is not needed: the line knows more than the station.
+  settings::PoolResult<settings::Reservation> claim_retest(Log* log, const MacDigits::Digits& address,
+                                                           const settings::BoardHistory& history,
+                                                           const MacDigits::Digits& next,
+                                                           const std::string& port) override;
+  // Writes the record to the spool, then marks the address's outcome (a re-test's: its row of
+  // skav_retests, with the record) and stores the record, in one transaction. kKept when the database does not answer (or refuses the record): it
   // stays kept and is sent before the next reservation, when the pool ends, or at the next
   // start. kUnavailable: the spool cannot be written, nothing is kept.
   settings::PoolResult<> finish(const settings::Reservation& reservation,
@@ -102,6 +113,7 @@ class PgAddressPool : public settings::AddressPool {
   };
   struct Pending {
     std::int64_t address;
+    int attempt;
     std::string port;
     settings::BoardOutcome outcome;
   };
@@ -120,6 +132,8 @@ class PgAddressPool : public settings::AddressPool {
   Answer prepare(std::string& why);
   Status load_spool();
   void add_pending(Pending pending);
+  settings::PoolResult<> claim_locked(std::int64_t address, const std::string& port, int& attempt);
+  Answer store_retest_outcome(const Pending& pending, std::string& why);
   settings::PoolResult<> reserve_locked(const MacDigits::Digits& wanted, bool exact,
                                       const std::string& port, settings::Reservation& out);
 
@@ -138,6 +152,7 @@ class PgAddressPool : public settings::AddressPool {
   Clock::time_point until_{};
   std::deque<Pending> pending_;
   std::optional<InDoubt> in_doubt_;  // a reservation whose commit was not answered
+  std::set<std::int64_t> retests_;   // the re-tests this pool has claimed and not finished
 };
 
 }  // namespace skav::postgres

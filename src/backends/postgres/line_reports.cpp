@@ -69,10 +69,13 @@ DbResult read_records(const std::string& url, const std::string& since, RecordsR
   if (version == 0) return {Fault::kMissing, "the database has no records table (skav pool init)"};
   // A column the database does not have yet (an older schema) reads as empty; one a newer
   // station added is not this station's to show.
-  std::string sql = "SELECT address, host, port, station_id";
+  std::string columns = "address, host, port, station_id, ended_at";
   for (const station::RecordColumn& column : station::kRecordColumns)
-    sql += ", " + (column.since <= version ? quoted_name(column.name) + "::text" : std::string("NULL"));
-  sql += " FROM skav_records";
+    columns += ", " + (column.since <= version ? quoted_name(column.name) + "::text" : std::string("NULL"));
+  // A re-test's record is a row of its own, once it has an outcome.
+  std::string sql = "SELECT * FROM (SELECT " + columns + " FROM skav_records";
+  if (version >= kRetestsVersion) sql += " UNION ALL SELECT " + columns + " FROM skav_retests WHERE outcome IS NOT NULL";
+  sql += ") AS records";
   std::vector<std::string> params;
   if (!since.empty()) {
     sql += " WHERE ended_at >= $1::timestamptz";
@@ -85,7 +88,7 @@ DbResult read_records(const std::string& url, const std::string& since, RecordsR
     if (rows.fault == Fault::kInvalid) return {Fault::kInvalid, "--since: " + rows.why};
     return DbResult::of(rows, "cannot read the records");
   }
-  constexpr int kFirstRecordColumn = 4;
+  constexpr int kFirstRecordColumn = 5;
   for (int row = 0; row < row_count(rows.result); ++row) {
     LineRecord line;
     line.address = cell_number(rows.result, row, 0);

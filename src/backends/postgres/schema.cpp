@@ -15,7 +15,18 @@ const char* const kMigration2[] = {
     "WHERE outcome IS NULL",
     "CREATE INDEX IF NOT EXISTS skav_addresses_reserved_at ON skav_addresses (reserved_at)",
 };
-constexpr int kFixedMigrations = 2;
+// Migration 3: re-tests. A board that did not pass is run again with its own address; each
+// further run is a row here, keyed by the address and the attempt, and the partial unique index
+// lets the whole line hold one open re-test per address. Its record columns follow the records
+// table's.
+const char* const kMigration3[] = {
+    "CREATE TABLE IF NOT EXISTS skav_retests (address bigint NOT NULL REFERENCES skav_addresses, "
+    "attempt int NOT NULL, host text NOT NULL, port text NOT NULL, station_id text, "
+    "claimed_at timestamptz NOT NULL DEFAULT now(), outcome text, finished_at timestamptz, "
+    "ended_at timestamptz, PRIMARY KEY (address, attempt))",
+    "CREATE UNIQUE INDEX IF NOT EXISTS skav_retests_open ON skav_retests (address) WHERE outcome IS NULL",
+};
+constexpr int kFixedMigrations = 3;
 
 // The records table's column as a migration adds it.
 std::string record_column_sql(const station::RecordColumn& column) {
@@ -60,11 +71,21 @@ std::vector<std::string> migration_statements(int version) {
     return statements;
   }
   if (version == 2) statements.assign(std::begin(kMigration2), std::end(kMigration2));
-  // A record column declared later comes with the migration of its version.
+  if (version == kRetestsVersion) {
+    statements.assign(std::begin(kMigration3), std::end(kMigration3));
+    for (const station::RecordColumn& column : station::kRecordColumns)
+      if (column.since <= kRetestsVersion)
+        statements.push_back("ALTER TABLE skav_retests ADD COLUMN IF NOT EXISTS " + record_column_sql(column));
+  }
+  // A record column declared later comes with the migration of its version, in every table
+  // that holds records.
   if (version >= 2)
     for (const station::RecordColumn& column : station::kRecordColumns)
-      if (column.since == version)
+      if (column.since == version) {
         statements.push_back("ALTER TABLE skav_records ADD COLUMN IF NOT EXISTS " + record_column_sql(column));
+        if (version > kRetestsVersion)
+          statements.push_back("ALTER TABLE skav_retests ADD COLUMN IF NOT EXISTS " + record_column_sql(column));
+      }
   return statements;
 }
 

@@ -15,6 +15,10 @@ namespace skav::postgres {
 // recognised by its tables. Migrations run in one transaction under the advisory lock that
 // `skav pool init` has always taken, so stations starting together apply them once.
 
+// The version that brought re-tests: the skav_retests table, one row per further run of an
+// address, and the records' attempt column.
+inline constexpr int kRetestsVersion = 3;
+
 // The newest schema version this build knows and makes.
 int known_schema_version();
 

@@ -39,6 +39,14 @@ struct Reservation {
   MacDigits::Digits address{};  // what the board receives
   MacDigits::Digits next{};     // what the pool gives the next board
   std::uint64_t id = 0;         // the back end's own reference to the reservation
+  int attempt = 1;              // which run of the board this is: above 1 for a re-test
+};
+
+// What this station's production records say of an address sent to a board: how many runs
+// wrote it into an environment image, and whether the last of them passed.
+struct BoardHistory {
+  int runs = 0;
+  bool last_passed = false;
 };
 
 // A finished board as its production record has it, column by column.
@@ -65,6 +73,21 @@ class AddressPool {
   // adapter the board is on.
   virtual PoolResult<Reservation> reserve(Log* log, const MacDigits::Digits& wanted, bool exact,
                                           const std::string& port) = 0;
+  // A board answered discovery with `address`: when that address was sent to a board before
+  // (`history` is what this station's records say; the pool adds what it knows itself) and its
+  // last run did not pass, the board is re-tested with it. kDone: the address is claimed for
+  // this re-test until finish(), durably where the pool is shared, and the reservation's
+  // attempt says which run this is; the pool's next address does not move (the reservation's
+  // `next` is `next`). kUnset: the pool knows no such board: reserve() as usual. kRefused: a
+  // pass is recorded or kept for the address, or another re-test of it is open (the message
+  // says which). kUnavailable: the pool cannot be reached now.
+  virtual PoolResult<Reservation> claim_retest(Log* log, const MacDigits::Digits& address,
+                                               const BoardHistory& history,
+                                               const MacDigits::Digits& next,
+                                               const std::string& port) {
+    (void)log, (void)address, (void)history, (void)next, (void)port;
+    return {PoolCode::kUnset, {}};
+  }
   // Whether a board could be given an address now, without taking one: the store (or database)
   // can be read and written and holds a usable next address. Not kDone: what is wrong, for the
   // operator; the station takes no board until a later check passes.

@@ -1,5 +1,7 @@
 #include "core/settings/ledger_address_pool.h"
 
+#include <algorithm>
+
 namespace skav::settings {
 
 namespace {
@@ -101,6 +103,37 @@ PoolResult<> LedgerAddressPool::move_past_ledger(Log* log, const MacDigits::Digi
     return unavailable("the next address " + MacDigits::text(free) + ", past the addresses sent "
                        "to boards on this PC before, could not be stored: " + written.message);
   return {};
+}
+
+PoolResult<Reservation> LedgerAddressPool::claim_retest(Log* log, const MacDigits::Digits& address,
+                                                        const BoardHistory& history,
+                                                        const MacDigits::Digits& next,
+                                                        const std::string& port) {
+  std::lock_guard lock(mutex_);
+  if (std::string error = ledger_->lock_and_read(); !error.empty())
+    return unavailable(error).as<Reservation>();
+  BoardHistory known = history;
+  if (const LedgerEntry* last = ledger_->last(address)) {
+    // The ledger's line is the PC's latest word on the address, whichever account wrote it.
+    if (last->event == kLedgerPass) {
+      ledger_->unlock();
+      return {PoolCode::kRefused, "MAC address " + MacDigits::text(address) + " was programmed into "
+                                  "a board that passed, " + when_and_where(*last)};
+    }
+    known.runs = std::max(known.runs, 1);
+    known.last_passed = false;
+  }
+  PoolResult<Reservation> claimed = inner_->claim_retest(log, address, known, next, port);
+  if (claimed.ok()) {
+    if (std::string error = ledger_->append(address, kLedgerReserved, port); !error.empty()) {
+      inner_->finish(claimed.value, BoardOutcome{});
+      claimed = unavailable(error).as<Reservation>();
+    } else {
+      ports_[MacDigits::text(address)] = port;
+    }
+  }
+  ledger_->unlock();
+  return claimed;
 }
 
 PoolResult<> LedgerAddressPool::check(Log* log) {

@@ -30,6 +30,12 @@ class LedgerAddressPool : public AddressPool {
   // or written (the message says why): no address is then given.
   PoolResult<Reservation> reserve(Log* log, const MacDigits::Digits& wanted, bool exact,
                                   const std::string& port) override;
+  // The ledger adds what this PC knows to `history`: kRefused when the address's last line is a
+  // pass, else the inner pool's claim for an address the ledger or `history` knows, noted in
+  // the ledger (kUnavailable when it cannot be) before it returns.
+  PoolResult<Reservation> claim_retest(Log* log, const MacDigits::Digits& address,
+                                       const BoardHistory& history, const MacDigits::Digits& next,
+                                       const std::string& port) override;
   // kUnavailable while the ledger cannot be read or written; else the inner pool's check.
   PoolResult<> check(Log* log) override;
   // Appends the board's verdict to the ledger (kUnavailable when it cannot), then tells the

@@ -118,4 +118,24 @@ PoolResult<> StoreAddressPool::check(Log*) {
   return {};
 }
 
+PoolResult<Reservation> StoreAddressPool::claim_retest(Log*, const MacDigits::Digits& address,
+                                                       const BoardHistory& history,
+                                                       const MacDigits::Digits& next,
+                                                       const std::string&) {
+  if (history.runs <= 0) return {PoolCode::kUnset, {}};
+  const std::string shown = MacDigits::text(address);
+  if (history.last_passed)
+    return {PoolCode::kRefused, "MAC address " + shown + " was programmed into a board that passed"};
+  if (!MacDigits::all_hex(address) || MacDigits::group(address))
+    return {PoolCode::kRefused, shown + " is not a board's own address"};
+  if (!retests_.open(address))
+    return {PoolCode::kRefused, "a re-test of MAC address " + shown + " is under way on another port"};
+  return {PoolCode::kDone, {}, Reservation{address, next, 0, history.runs + 1}};
+}
+
+PoolResult<> StoreAddressPool::finish(const Reservation& reservation, const BoardOutcome&) {
+  if (reservation.attempt > 1) retests_.close(reservation.address);
+  return {};
+}
+
 }  // namespace skav::settings

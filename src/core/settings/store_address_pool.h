@@ -6,6 +6,7 @@
 #include <string>
 
 #include "core/settings/address_pool.h"
+#include "core/settings/open_retests.h"
 #include "core/settings/pool_hold.h"
 #include "core/settings/settings_store.h"
 
@@ -34,8 +35,14 @@ class StoreAddressPool : public AddressPool {
   // As reserve() would answer for the store's next address, without taking it: the store is read,
   // the next address written back unchanged, and the value checked. Logs nothing.
   PoolResult<> check(Log* log) override;
-  // The production records keep the outcome; the store has nothing to add.
-  PoolResult<> finish(const Reservation&, const BoardOutcome&) override { return {}; }
+  // The store knows only what `history` says: kUnset when no run of this station sent the
+  // address, kRefused when its last passed or a re-test of it is open in this process. The
+  // store is neither read nor written.
+  PoolResult<Reservation> claim_retest(Log* log, const MacDigits::Digits& address,
+                                       const BoardHistory& history, const MacDigits::Digits& next,
+                                       const std::string& port) override;
+  // The production records keep the outcome; a re-test's claim ends here.
+  PoolResult<> finish(const Reservation& reservation, const BoardOutcome&) override;
   std::optional<MacDigits::Digits> known_next() const override;
 
  private:
@@ -48,6 +55,7 @@ class StoreAddressPool : public AddressPool {
   SettingsStore& store_;
   mutable std::mutex mutex_;  // one reservation at a time among the ports of a process
   std::optional<MacDigits::Digits> known_;
+  OpenRetests retests_;
 };
 
 }  // namespace skav::settings

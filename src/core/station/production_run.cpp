@@ -146,6 +146,19 @@ KeptRecord run_board(RunContext& context) {
   AddressSource address{context.pool, context.digits, context.exact_address,
                         context.link.open_name()};
   address.observer = context.observer;
+  if (!context.exact_address) {
+    // Re-tests are recognised by the address the board answers with; an entered address is
+    // the operator's own decision.
+    const link::Mac mac = context.link.target_mac();
+    MacDigits::Digits board{};
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    for (std::size_t i = 0; i < mac.size(); ++i) {
+      board[2 * i] = kHex[mac[i] >> 4];
+      board[2 * i + 1] = kHex[mac[i] & 0xF];
+    }
+    address.board = board;
+    address.history = address_history(context.dir / kRecordsFile, board);
+  }
   EnvironmentResult environment;
   ImageBuffer own;
   ImageBuffer& buffer = context.images != nullptr ? *context.images : own;
@@ -205,6 +218,7 @@ KeptRecord run_board(RunContext& context) {
   KeptRecord kept;
   kept.record = record;
   kept.reservation = environment.reservation;
+  if (environment.reservation) kept.record.attempt = environment.reservation->attempt;
   store_record(context.log, context.dir, context.pool, context.write_record, kept);
 
   // A run that relayed a diagnostic image ends with its text; one that gave up on the board has

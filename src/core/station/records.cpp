@@ -1,5 +1,7 @@
 #include "core/station/records.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -62,6 +64,7 @@ std::vector<std::string> record_values(const BoardRecord& r) {
   for (Verdict step : r.steps) values.emplace_back(verdict_name(step));
   values.emplace_back(verdict_name(r.overall));
   values.emplace_back(seconds);
+  values.emplace_back(std::to_string(r.attempt));
   values.push_back(r.adapter_name);
   return values;
 }
@@ -97,8 +100,64 @@ bool parse_record(const std::vector<std::string>& values, BoardRecord& out) {
   double parsed = std::strtod(seconds.c_str(), &end);
   if (seconds.empty() || *end != '\0') return false;
   out.seconds = parsed;
-  if (values.size() > kFirstRecordColumns) out.adapter_name = values[kFirstRecordColumns];
+  const std::size_t attempt_at = kFirstRecordColumns;
+  if (values.size() > attempt_at && !values[attempt_at].empty()) {
+    const std::string& attempt = values[attempt_at];
+    long number = std::strtol(attempt.c_str(), &end, 10);
+    if (*end != '\0' || number < 1 || number > 1000000) return false;
+    out.attempt = static_cast<int>(number);
+  }
+  if (values.size() > kFirstRecordColumns + 1) out.adapter_name = values[kFirstRecordColumns + 1];
   return read;
+}
+
+bool parse_named_record(const std::vector<std::string>& header, const std::vector<std::string>& row,
+                        BoardRecord& out) {
+  if (row.size() != header.size()) {
+    // A row appended by a newer station to a file begun by an older one: the old header is the
+    // start of today's columns and the row has them all, in their order.
+    if (header.size() > row.size() || row.size() > kRecordColumnCount) return false;
+    for (std::size_t i = 0; i < header.size(); ++i)
+      if (header[i] != kRecordColumns[i].header) return false;
+    return parse_record(row, out);
+  }
+  std::vector<std::string> values;
+  for (const RecordColumn& column : kRecordColumns) {
+    auto found = std::find(header.begin(), header.end(), column.header);
+    if (found == header.end()) {
+      if (column.since == 1) return false;
+      values.emplace_back();
+    } else {
+      values.push_back(row[static_cast<std::size_t>(found - header.begin())]);
+    }
+  }
+  return parse_record(values, out);
+}
+
+settings::BoardHistory address_history(const std::filesystem::path& file, const MacDigits::Digits& written) {
+  settings::BoardHistory history;
+  std::string text;
+  bool exists = false;
+  // A year of a line's records is a few MB: read whole, once per board.
+  if (platform::read_small_file(file, std::size_t{256} << 20, text, exists) != 0 || !exists) return history;
+  std::vector<std::vector<std::string>> rows = parse_csv(text);
+  if (rows.empty()) return history;
+  const std::string wanted = MacDigits::colon_text(written);
+  auto same = [&wanted](const std::string& mac) {
+    if (mac.size() != wanted.size()) return false;
+    for (std::size_t i = 0; i < mac.size(); ++i)
+      if (std::toupper(static_cast<unsigned char>(mac[i])) != std::toupper(static_cast<unsigned char>(wanted[i])))
+        return false;
+    return true;
+  };
+  for (std::size_t r = 1; r < rows.size(); ++r) {
+    BoardRecord record;
+    if (!parse_named_record(rows.front(), rows[r], record) || !same(record.written_mac)) continue;
+    // A record written before attempts were counted says 1: each such line is a run of its own.
+    history.runs = std::max(history.runs + 1, record.attempt);
+    history.last_passed = record.overall == Verdict::kPass;
+  }
+  return history;
 }
 
 std::string format_record(const BoardRecord& r) {

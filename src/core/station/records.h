@@ -7,6 +7,8 @@
 #include <utility>
 #include <vector>
 
+#include "core/mac_digits.h"
+#include "core/settings/address_pool.h"
 #include "core/station/plan.h"
 #include "core/station/verdict.h"
 #include "core/status.h"
@@ -22,6 +24,7 @@ struct BoardRecord {
   std::array<Verdict, kStepSlots> steps{};  // by the run's steps; all skipped at first
   Verdict overall = Verdict::kSkipped;
   double seconds = 0;
+  int attempt = 1;  // the board's run: 1 for its first, 2 for its first re-test, ...
   // The adapter as the system shows it to the operator ("Ethernet 2"); empty when unknown.
   std::string adapter_name;
 
@@ -41,10 +44,10 @@ struct RecordColumn {
 };
 
 // The record's columns in the order of the records file: time, adapter, board_mac, written_mac,
-// one per step, verdict, seconds. A new column goes at the end, with the `since` of the
+// one per step, verdict, seconds, attempt. A new column goes at the end, with the `since` of the
 // database migration that adds it (the database's columns are never changed or dropped).
 inline constexpr std::size_t kFirstRecordColumns = 4 + kStepSlots + 2;  // since the first version
-inline constexpr std::size_t kRecordColumnCount = kFirstRecordColumns + 1;
+inline constexpr std::size_t kRecordColumnCount = kFirstRecordColumns + 2;
 inline constexpr std::array<RecordColumn, kRecordColumnCount> kRecordColumns = [] {
   std::array<RecordColumn, kRecordColumnCount> columns{};
   std::size_t at = 0;
@@ -53,11 +56,12 @@ inline constexpr std::array<RecordColumn, kRecordColumnCount> kRecordColumns = [
   for (const char* name : kStepNames) columns[at++] = {name, name, "text", 1};
   columns[at++] = {"verdict", "verdict", "text", 1};
   columns[at++] = {"seconds", "seconds", "text", 1};
+  columns[at++] = {"attempt", "attempt", "integer", 3};
   columns[at++] = {"adapter_name", "adapter_name", "text", 4};
   return columns;
 }();
 
-// "time,adapter,board_mac,written_mac,<one column per step>,verdict,seconds\n".
+// "time,adapter,board_mac,written_mac,<one column per step>,verdict,seconds,attempt,adapter_name\n".
 std::string records_header();
 
 // The record's values as written, one per column of kRecordColumns.
@@ -66,11 +70,23 @@ std::vector<std::string> record_values(const BoardRecord& record);
 // The record's columns by name, in the header's order, as written.
 std::vector<std::pair<std::string, std::string>> record_columns(const BoardRecord& record);
 
-// The record from its values as record_values() writes them (kRecordColumns' order). False
-// when a value cannot be read (a verdict this station does not know, seconds that are not a
-// number, fewer than the first version's columns); what could be read is set, the rest keeps
-// its default. A record written before a later column existed lacks it: it keeps its default.
+// The record from its values as record_values() writes them (kRecordColumns' order). Values of
+// columns added later than the first may be missing or empty (a record written before they
+// existed): they keep their default. False when a value cannot be read (a verdict this station
+// does not know, seconds or an attempt that are not a number, too few values); what could be
+// read is set, the rest keeps its default.
 bool parse_record(const std::vector<std::string>& values, BoardRecord& out);
+
+// The record from a row of a records file whose header row is `header`: the values by the
+// header's names, so that a file written before a column existed, or with columns this
+// station does not know, reads as parse_record() reads its values.
+bool parse_named_record(const std::vector<std::string>& header, const std::vector<std::string>& row,
+                        BoardRecord& out);
+
+// What the records file says of the boards that were sent `written` (12 digits, either case)
+// in an environment image: how many runs, and whether the last passed. A missing or
+// unreadable file says nothing.
+settings::BoardHistory address_history(const std::filesystem::path& file, const MacDigits::Digits& written);
 
 // A CSV field as written: quoted (quotes doubled) when it holds a comma, a quote or a line end,
 // as an adapter name from the system may.

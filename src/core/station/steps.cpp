@@ -75,18 +75,22 @@ void log_address_line(Log* log, const MacDigits::Digits& d, const char* verdict)
            d[5], d[6], d[7], d[8], d[9], d[10], d[11], verdict);
 }
 
-// Takes the board's address from the pool. While the pool cannot be reached the step waits
+// Asks the pool with `ask` until it answers. While the pool cannot be reached the step waits
 // (saying so once) and tries again, until it answers or the station is stopped: a board is
 // never programmed without a reserved address.
-settings::PoolResult<settings::Reservation> reserve_address(Log* log, transfer::Channel& channel,
-                                                            AddressSource& source) {
+// `refusal_is_news`: a refusal is told to the observer (a claim's refusal is not: the board then
+// gets the next address).
+template <typename Ask>
+settings::PoolResult<settings::Reservation> ask_pool(Log* log, transfer::Channel& channel,
+                                                     AddressSource& source, bool refusal_is_news, Ask ask) {
   bool waiting = false;
   for (;;) {
-    settings::PoolResult<settings::Reservation> result =
-        source.pool.reserve(log, source.digits, source.exact, source.port);
+    settings::PoolResult<settings::Reservation> result = ask();
     if (result.code != settings::PoolCode::kUnavailable) {
-      if (waiting && result.ok()) log_sink(log, "MAC address pool available again\r\n");
-      if (source.observer != nullptr && (waiting || !result.ok()))
+      // kUnset is an answer too: the pool knows no re-test of the board.
+      if (waiting && (result.ok() || result.code == settings::PoolCode::kUnset))
+        log_sink(log, "MAC address pool available again\r\n");
+      if (source.observer != nullptr && (waiting || (!result.ok() && refusal_is_news)))
         source.observer->on_pool_answer(result.code, result.message);
       return result;
     }
@@ -99,6 +103,31 @@ settings::PoolResult<settings::Reservation> reserve_address(Log* log, transfer::
     channel.link.clock().sleep_for(source.retry);
     if (channel.stopping()) return result;
   }
+}
+
+// Takes the board's address from the pool: a re-test's own address when the pool grants the
+// claim, else the pool's next (or the operator's entry).
+settings::PoolResult<settings::Reservation> reserve_address(Log* log, transfer::Channel& channel,
+                                                            AddressSource& source) {
+  if (!source.exact && source.board) {
+    const MacDigits::Digits board = *source.board;
+    settings::PoolResult<settings::Reservation> claimed = ask_pool(log, channel, source, false, [&] {
+      return source.pool.claim_retest(log, board, source.history, source.digits, source.port);
+    });
+    if (claimed.ok()) {
+      log_sink(log, "MAC Addr : %s re-test, attempt %d\r\n", MacDigits::text(board).c_str(),
+               claimed.value.attempt);
+      return claimed;
+    }
+    if (claimed.code == settings::PoolCode::kUnavailable) return claimed;
+    // Not a re-test the pool agrees to: the board is a new one to the line.
+    if (claimed.code == settings::PoolCode::kRefused)
+      log_sink(log, "MAC Addr : %s not re-tested: %s\r\n", MacDigits::text(board).c_str(),
+               claimed.message.c_str());
+  }
+  return ask_pool(log, channel, source, true, [&] {
+    return source.pool.reserve(log, source.digits, source.exact, source.port);
+  });
 }
 
 }  // namespace

@@ -41,6 +41,10 @@ struct AddressSource {
   MacDigits::Digits digits{};  // the station's MAC Digits
   bool exact = false;          // the operator entered them: the board gets exactly these
   std::string port;            // the adapter the board is on
+  // The address the board answered discovery with, and what this station's records say of it.
+  // Not exact: a board that was sent it before and did not pass is re-tested with it.
+  std::optional<MacDigits::Digits> board = std::nullopt;
+  settings::BoardHistory history{};
   // How long to wait between attempts while the pool cannot be reached.
   std::chrono::milliseconds retry{2000};
   RunObserver* observer = nullptr;  // told when the pool's answer is news
@@ -58,7 +62,8 @@ struct EnvironmentResult : StepResult {
 };
 
 // Write Environment Image: builds the 64 KiB image for the board's address (taken from the
-// pool, durable before any byte of it leaves, for every image sent),
+// pool, durable before any byte of it leaves, for every image sent; a re-test's own address
+// claimed in the pool when the pool agrees that it is one),
 // writes it, reads it back and compares. Logs "Find the UBOOT CONFIG file....." and the verdict
 // lines. Refuses MAC Digits that are not 12 hexadecimal digits (a message, nothing sent).
 // `dir` is the working directory the description file's name is taken from.

@@ -38,10 +38,10 @@ TEST(Records, FileStartsWithTheHeaderAndGetsOneLinePerBoard) {
   ASSERT_TRUE(append_record(dir / kRecordsFile, sample()).ok());
   std::string line =
       "2026-12-09T06:26:13+00:00,eth0,02:00:00:00:00:01,00:11:22:33:44:55,pass,fail,skipped,"
-      "skipped,pass,fail,1.500,\"Ethernet, 2\"\n";
+      "skipped,pass,fail,1.500,1,\"Ethernet, 2\"\n";
   EXPECT_EQ(read_file(dir / kRecordsFile),
             "time,adapter,board_mac,written_mac,environment,kernel,uboot,filesystem,diag,verdict,"
-            "seconds,adapter_name\n" + line + line);
+            "seconds,attempt,adapter_name\n" + line + line);
 }
 
 // Ports (or stations sharing the folder) that finish their first boards at once: the new file
@@ -119,6 +119,7 @@ TEST(Records, TheColumnTableGivesTheHeaderAndTheValuesInOneOrder) {
   EXPECT_EQ(values[1], "eth0");
   EXPECT_EQ(values[5], "fail") << "the kernel step";
   EXPECT_EQ(values[kFirstRecordColumns - 1], "1.500");
+  EXPECT_EQ(values[kFirstRecordColumns], "1") << "a first attempt";
   EXPECT_EQ(values.back(), "Ethernet, 2") << "a later column goes at the end";
   EXPECT_EQ(kRecordColumns.back().since, 4);
   EXPECT_NE(format_record(r).find(",\"Ethernet, 2\"\n"), std::string::npos) << format_record(r);
@@ -135,17 +136,66 @@ TEST(Records, ARecordReadBackFromItsValuesIsTheSameRecord) {
       {{"t", "eth1", "", "", "pass", "pass", "pass", "pass", "pass", "pass", "soon"}, false},
       {{"t", "eth1", "", "", "pass", "pass", "pass", "pass", "pass", "pass", ""}, false},
       {{"t", "eth1", "", ""}, false},
-      {{"t", "eth1", "", "", "pass", "pass", "pass", "pass", "pass", "pass", "1.000", "Ethernet"}, true},
+      {{"t", "eth1", "", "", "pass", "pass", "pass", "pass", "pass", "pass", "1.000", "3"}, true},
+      {{"t", "eth1", "", "", "pass", "pass", "pass", "pass", "pass", "pass", "1.000", "x"}, false},
+      {{"t", "eth1", "", "", "pass", "pass", "pass", "pass", "pass", "pass", "1.000", "0"}, false},
+      {{"t", "eth1", "", "", "pass", "pass", "pass", "pass", "pass", "pass", "1.000", "2", "Ethernet"}, true},
   };
   for (const Case& c : cases) {
     BoardRecord r;
     EXPECT_EQ(parse_record(c.values, r), c.read) << c.values.back();
     if (c.read) {
-      // A record written before the friendly name's column reads with it empty.
-      std::vector<std::string> values = c.values;
-      if (values.size() == kFirstRecordColumns) values.emplace_back();
-      EXPECT_EQ(record_values(r), values);
+      // A record written before the later columns reads as a first attempt, its friendly name
+      // empty.
+      std::vector<std::string> values = record_values(r);
+      if (c.values.size() < values.size()) {
+        EXPECT_EQ(values[kFirstRecordColumns], c.values.size() > kFirstRecordColumns ? c.values[kFirstRecordColumns] : "1");
+        EXPECT_EQ(values.back(), "");
+      }
+      values.resize(c.values.size());
+      EXPECT_EQ(values, c.values);
     }
+  }
+}
+
+TEST(Records, AnAddressesHistoryComesFromTheRecordsByTheirHeadersNames) {
+  test::TempDir dir;
+  BoardRecord failed = sample();
+  failed.written_mac = "02:00:00:0A:00:00";
+  failed.overall = Verdict::kFail;
+  BoardRecord passed = failed;
+  passed.overall = Verdict::kPass;
+  passed.attempt = 2;
+  BoardRecord other = failed;
+  other.written_mac = "02:00:00:0A:00:01";
+  // The first line as a station wrote it before the attempt column existed.
+  std::string header = records_header();
+  std::string old_line = format_record(failed);
+  const std::string old =
+      header.substr(0, header.rfind(",attempt")) + "\n" + old_line.substr(0, old_line.rfind(',')) + "\n";
+  MacDigits::Digits address{};
+  ASSERT_TRUE(MacDigits::parse("0200000a0000", address));
+  struct Case {
+    const char* name;
+    std::string text;
+    settings::BoardHistory history;
+  };
+  const Case cases[] = {
+      {"no file", "", {0, false}},
+      {"a failure before attempts were counted", old, {1, false}},
+      {"failed, then passed", records_header() + format_record(failed) + format_record(passed),
+       {2, true}},
+      {"another board", records_header() + format_record(other), {0, false}},
+      {"passed, then failed again", records_header() + format_record(passed) + format_record(failed),
+       {3, false}},
+  };
+  for (const Case& c : cases) {
+    auto file = dir.path() / "records.csv";
+    std::filesystem::remove(file);
+    if (!c.text.empty()) dir.write("records.csv", c.text);
+    settings::BoardHistory history = address_history(file, address);
+    EXPECT_EQ(history.runs, c.history.runs) << c.name;
+    EXPECT_EQ(history.last_passed, c.history.last_passed) << c.name;
   }
 }
 

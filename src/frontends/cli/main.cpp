@@ -15,6 +15,7 @@ int main(int argc, char** argv) {
   skav::cli::add_bench_command(app, exit_code);
   skav::cli::add_pool_command(app, exit_code);
   skav::cli::add_records_command(app, exit_code);
+  skav::cli::add_dashboard_command(app, exit_code);
 #endif
   CLI11_PARSE(app, argc, argv);
   return exit_code;

@@ -181,8 +181,14 @@ Status Dashboard::bind() {
         [this, seen](std::size_t, httplib::DataSink& sink) {
           std::string chunk;
           {
+            // In slices of a second: a page that went away is let go at the next one where
+            // the socket says so, at the latest at the next keep-alive's write.
             std::unique_lock<std::mutex> lock(mutex_);
-            changed_.wait_for(lock, options_.keep_alive, [&] { return version_ != *seen || stopping_; });
+            const auto until = std::chrono::steady_clock::now() + options_.keep_alive;
+            while (version_ == *seen && !stopping_ && std::chrono::steady_clock::now() < until) {
+              changed_.wait_for(lock, std::chrono::seconds(1));
+              if (sink.is_writable && !sink.is_writable()) return false;
+            }
             if (stopping_) return false;
             if (version_ != *seen) {
               *seen = version_;

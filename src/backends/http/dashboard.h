@@ -28,7 +28,7 @@ struct DashboardOptions {
   int other_threads = 8;
   // A live page hears at least this often (a comment when nothing changed), which is also
   // when a page that went away is noticed.
-  std::chrono::seconds keep_alive{15};
+  std::chrono::seconds keep_alive{5};
   // How often the line is read again without a notice (heartbeats age by themselves).
   std::chrono::milliseconds reread{1000};
 };

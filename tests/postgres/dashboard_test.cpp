@@ -111,20 +111,21 @@ TEST(PortPublisher, AStalledDatabaseCostsStaleRowsNotWaits) {
   postgres::PortPublisher publisher({url, "pc-1", "station-b", "skav 1.0"}, numbered_rows());
   publisher.on_snapshot(snapshot_number(1));
   ASSERT_TRUE(eventually([&] { return PgServer::query(url, "SELECT count(*) FROM skav_ports") == "2"; }));
+  const std::uint64_t rows_before = publisher.counts().rows;
   {
     PgServer::Frozen frozen;
     ASSERT_TRUE(frozen.ok());
-    // Each hand-over returns while the database answers nothing; all but the newest are dropped.
+    // Each hand-over returns while the database answers nothing.
     for (std::uint64_t n = 2; n <= 50; ++n) publisher.on_snapshot(snapshot_number(n));
-    {
-      postgres::PortPublisher::Counts counts = publisher.counts();
-      EXPECT_EQ(counts.offered, 50u);
-      EXPECT_GE(counts.replaced, 48u);
-    }
+    EXPECT_EQ(publisher.counts().offered, 50u);
+    EXPECT_GT(publisher.counts().replaced, 0u);
   }
   EXPECT_TRUE(eventually([&] {
     return PgServer::query(url, "SELECT string_agg(word, ',') FROM skav_ports") == "W50,W50";
   }, 30s));
+  // The newest snapshot's two rows, and at most a write that was under way at the freeze: the
+  // 48 in between were dropped, not written one after another.
+  EXPECT_LE(publisher.counts().rows - rows_before, 4u);
 }
 
 TEST(LineView, APortIsOfflineByTheDatabasesClock) {
@@ -238,6 +239,8 @@ TEST(Dashboard, LivePagesAreBoundedAndNeverKeepTheApiWaiting) {
   options.other_threads = 2;
   Served served(options);
   ASSERT_TRUE(served.ok());
+  // The line read once, so that every answer below is a reading of it.
+  ASSERT_TRUE(eventually([&] { return served.dashboard().version() > 0; }));
   std::vector<std::unique_ptr<httplib::Client>> clients;
   std::vector<std::unique_ptr<LivePage>> pages;
   for (int i = 0; i < 3; ++i) {

@@ -227,12 +227,13 @@ void Dashboard::stop() {
     stopping_ = true;
   }
   changed_.notify_all();
+  bounds_.stop(std::chrono::milliseconds(0));
   if (server_) server_->server->stop();
   if (reader_.joinable()) reader_.join();
 }
 
 void Dashboard::read_loop() {
-  postgres::Bounds bounds;
+  postgres::Bounds& bounds = bounds_;
   postgres::Connection connection(bounds);
   auto run = [&](const char* sql, const std::vector<std::string>& params) {
     return connection.run(sql, params, bounds.clock().now() + postgres::kCallLimit);

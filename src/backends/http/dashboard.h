@@ -72,6 +72,7 @@ class Dashboard {
   std::uint64_t version_ = 0;  // grows with each change of json_
   bool stopping_ = false;
   std::deque<std::string> sessions_;  // newest last, bounded
+  postgres::Bounds bounds_;           // the reader's waits; stop() cuts them short
 
   std::thread reader_;
 };

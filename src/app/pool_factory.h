@@ -30,6 +30,9 @@ struct MadePool {
   std::unique_ptr<settings::AddressPool> pool;
   // Where the PC's address ledger cannot guard the pool: what to tell the operator. Else empty.
   std::string ledger_note;
+  // What hears the line's snapshots beside the face (a line's database publishes its ports);
+  // may be null. It outlives the line.
+  std::unique_ptr<line::LineEvents> watcher;
 };
 
 // Builds the pool of one URL scheme. Fails with a message for the operator; `out` is then

@@ -4,6 +4,7 @@
 
 #include "app/platform.h"
 #include "app/pool_factory.h"
+#include "app/port_rows.h"
 #include "backends/postgres/pg_pool.h"
 
 namespace skav::app {
@@ -23,10 +24,14 @@ Status make_postgres_pool(const PoolRequest& request, MadePool& out) {
   if (int err = request.store.station_id(&request.log, station_id); err != settings::kOk)
     return Status::error(err, "cannot read or store this station's identity in " +
                                   request.settings_path.string());
-  auto shared = std::make_unique<postgres::PgAddressPool>(
-      options.pool, options.host.empty() ? host_name() : options.host, station_id, options.dir);
+  const std::string host = options.host.empty() ? host_name() : options.host;
+  auto shared = std::make_unique<postgres::PgAddressPool>(options.pool, host, station_id, options.dir);
   if (Status ready = shared->check_ready(); !ready.ok()) return ready;
   out.pool = std::move(shared);
+  // The line's dashboard sees every port of every station that shares the pool.
+  out.watcher = std::make_unique<postgres::PortPublisher>(
+      postgres::Publisher{options.pool, host, station_id, std::string(options.program) + " " + SKAV_VERSION},
+      port_rows);
   return {};
 }
 

@@ -171,6 +171,24 @@ std::vector<std::string> port_log_names(const std::vector<std::string>& ports) {
   return stems;
 }
 
+namespace {
+
+// The face's events and the pool's watcher, both told of each snapshot.
+class BothEvents : public line::LineEvents {
+ public:
+  BothEvents(line::LineEvents* face, line::LineEvents* watcher) : face_(face), watcher_(watcher) {}
+  void on_snapshot(std::shared_ptr<const line::LineSnapshot> snapshot) override {
+    if (face_ != nullptr) face_->on_snapshot(snapshot);
+    watcher_->on_snapshot(std::move(snapshot));
+  }
+
+ private:
+  line::LineEvents* face_;
+  line::LineEvents* watcher_;
+};
+
+}  // namespace
+
 StationSetup::StationSetup() = default;
 
 StationSetup::~StationSetup() = default;
@@ -183,6 +201,7 @@ Status StationSetup::make_pool(const SetupOptions& options, Log& log) {
   hold_ = std::move(made.hold);
   pool_ = std::move(made.pool);
   ledger_note_ = std::move(made.ledger_note);
+  watcher_ = std::move(made.watcher);
   return {};
 }
 
@@ -273,6 +292,10 @@ Status StationSetup::create(const SetupOptions& options, const SinksFor& sinks,
   parts.pool_store = std::move(setup->pool_store_);
   parts.hold = std::move(setup->hold_);
   parts.pool = std::move(setup->pool_);
+  if (setup->watcher_) {
+    setup->both_events_ = std::make_unique<BothEvents>(events, setup->watcher_.get());
+    events = setup->both_events_.get();
+  }
   setup->line_ = std::make_unique<line::Line>(std::move(parts), events);
   out = std::move(setup);
   return {};

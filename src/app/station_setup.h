@@ -127,6 +127,9 @@ class StationSetup {
   std::unique_ptr<settings::FileSettingsStore> pool_store_;  // a file pool apart from the settings
   std::unique_ptr<settings::PoolHold> hold_;
   std::unique_ptr<settings::AddressPool> pool_;
+  // The pool's own watcher of the line, and the face's events with it; both outlive the line.
+  std::unique_ptr<line::LineEvents> watcher_;
+  std::unique_ptr<line::LineEvents> both_events_;
   std::unique_ptr<line::Line> line_;
 };
 

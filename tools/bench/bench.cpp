@@ -24,6 +24,7 @@
 #include "bench/cpu_time.h"
 #include "bench/netns.h"
 #include "bench/platform_costs.h"
+#include "bench/pool_contention.h"
 #include "bench/raw_reference.h"
 #include "bench/window_probe.h"
 #include "sim/sim_board.h"
@@ -751,6 +752,26 @@ int idle_row(Bench& b, Pass pass) {
   return 0;
 }
 
+int pool_row(Bench& b, Pass pass) {
+  if (pass != Pass::kLater) return 0;
+  if (b.options.pool.empty()) {
+    std::fprintf(b.out, "pool: skipped (no --pool postgresql://...)\n");
+    return b.options.only.empty() ? 0 : 1;
+  }
+  PoolContention figures = pool_contention(b.options.pool, b.options.reservers,
+                                           std::chrono::seconds(b.options.pool_seconds),
+                                           b.work.dir() / "pool");
+  if (!figures.error.empty()) {
+    std::fprintf(b.out, "pool: %s\n", figures.error.c_str());
+    return 1;
+  }
+  std::fprintf(b.out, "pool: %d stations reserving at once: %.0f reservations/s (%zu in %.1f s, each "
+                      "with its record), %zu addresses twice, %zu failed calls\n",
+               b.options.reservers, static_cast<double>(figures.reservations) / figures.seconds,
+               figures.reservations, figures.seconds, figures.twice, figures.failures);
+  return figures.twice == 0 ? 0 : 1;
+}
+
 constexpr BenchRow kRows[] = {
     {"in-process", false, "a. in-process link", Pass::kFigures, in_process_row},
     {"veth", true, "b. veth pair", Pass::kFigures, veth_row},
@@ -758,6 +779,7 @@ constexpr BenchRow kRows[] = {
     {"ports", true, "d. two ports", Pass::kFigures, ports_row},
     {"platform", true, "c. platform, per window", Pass::kLater, platform_row},
     {"idle", true, "idle station", Pass::kLater, idle_row},
+    {"pool", false, "pool", Pass::kLater, pool_row},
 };
 
 bool chosen(const BenchOptions& options, const BenchRow& row) {

@@ -18,6 +18,11 @@ struct BenchOptions {
   // The rows to run by name (bench_row_names()); empty: every row.
   std::vector<std::string> only;
   int idle_seconds = 10;
+  // The line's PostgreSQL database for the pool row (empty: the row is skipped), how many
+  // stations reserve at once there, and for how long.
+  std::string pool;
+  int reservers = 80;
+  int pool_seconds = 10;
   // The skav program, started as `skav run` for the idle measurement.
   std::string program = "/proc/self/exe";
 };
@@ -34,7 +39,7 @@ struct BenchOptions {
 // A name that is no row's fails at once.
 int run_bench(const BenchOptions& options, std::FILE* out);
 
-// The rows' names in the order they run: in-process, veth, wire, ports, platform, idle.
+// The rows' names in the order they run: in-process, veth, wire, ports, platform, idle, pool.
 std::vector<std::string> bench_row_names();
 
 }  // namespace skav::bench

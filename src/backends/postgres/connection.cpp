@@ -284,6 +284,26 @@ Reply Connection::run(const char* sql, const std::vector<std::string>& params,
   return reply;
 }
 
+bool Connection::wait_notices(Clock::time_point until, std::vector<std::string>& payloads) {
+  if (connection_ == nullptr) return false;
+  auto take = [&] {
+    while (PGnotify* notice = PQnotifies(connection_)) {
+      payloads.emplace_back(notice->extra != nullptr ? notice->extra : "");
+      PQfreemem(notice);
+    }
+  };
+  // Notifications that came with an earlier answer are already read.
+  take();
+  if (!payloads.empty()) return true;
+  if (!bounds_.wait(PQsocket(connection_), false, until)) return true;
+  if (PQconsumeInput(connection_) == 0 || PQstatus(connection_) == CONNECTION_BAD) {
+    close();
+    return false;
+  }
+  take();
+  return true;
+}
+
 // libpq's cancel request waits, without a bound, for the server to close the request's socket:
 // it is sent from a child process, which is ended when it has not finished by `until`. The
 // request is safe there: libpq makes it with async-signal-safe calls only.

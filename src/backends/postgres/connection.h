@@ -148,6 +148,10 @@ class Connection {
   // failure. A server error is classified by its SQLSTATE; one without (the connection broke)
   // is transient.
   Reply run(const char* sql, const std::vector<std::string>& params, Clock::time_point until);
+  // After a LISTEN: waits until `until` for the server's notifications and adds the payloads
+  // of those that came to `payloads` (none when time ran out). False when the connection broke
+  // (it is closed then).
+  bool wait_notices(Clock::time_point until, std::vector<std::string>& payloads);
 
  private:
   void cancel(Clock::time_point until);

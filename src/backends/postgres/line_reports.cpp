@@ -104,4 +104,27 @@ DbResult read_records(const std::string& url, const std::string& since, RecordsR
   return {};
 }
 
+std::vector<std::string> record_heading() {
+  std::vector<std::string> heading = {"host", "port"};
+  for (const station::RecordColumn& column : station::kRecordColumns) heading.emplace_back(column.header);
+  return heading;
+}
+
+std::vector<std::string> record_fields(const LineRecord& line) {
+  std::vector<std::string> fields = {line.host, line.port};
+  for (std::string& value : station::record_values(line.record)) fields.push_back(std::move(value));
+  return fields;
+}
+
+std::string records_csv(const std::vector<LineRecord>& rows) {
+  std::string text;
+  auto line = [&text](const std::vector<std::string>& fields) {
+    for (std::size_t i = 0; i < fields.size(); ++i) text += (i > 0 ? "," : "") + station::csv_field(fields[i]);
+    text += '\n';
+  };
+  line(record_heading());
+  for (const LineRecord& row : rows) line(record_fields(row));
+  return text;
+}
+
 }  // namespace skav::postgres

@@ -51,4 +51,12 @@ struct RecordsReport {
 // database cannot read as a time is kInvalid. kMissing: no records table (skav pool init).
 DbResult read_records(const std::string& url, const std::string& since, RecordsReport& out);
 
+// `skav records`' columns: the station's host and port, then the production record's; and one
+// record's values in that order.
+std::vector<std::string> record_heading();
+std::vector<std::string> record_fields(const LineRecord& line);
+// The records as `skav records --csv` prints them: the heading, then a line per record, each
+// ended by '\n'.
+std::string records_csv(const std::vector<LineRecord>& rows);
+
 }  // namespace skav::postgres

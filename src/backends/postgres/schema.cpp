@@ -26,7 +26,22 @@ const char* const kMigration3[] = {
     "ended_at timestamptz, PRIMARY KEY (address, attempt))",
     "CREATE UNIQUE INDEX IF NOT EXISTS skav_retests_open ON skav_retests (address) WHERE outcome IS NULL",
 };
-constexpr int kFixedMigrations = 3;
+// Migration 5: what each station's ports show, for the line's dashboard, and a notice on the
+// "skav_line" channel whenever a record is stored, whichever station's version stored it.
+const char* const kMigration5[] = {
+    "CREATE TABLE IF NOT EXISTS skav_ports (station_id text NOT NULL, port int NOT NULL, "
+    "host text NOT NULL, adapter text NOT NULL DEFAULT '', word text NOT NULL DEFAULT '', "
+    "board int NOT NULL DEFAULT 0, step text NOT NULL DEFAULT '', progress int NOT NULL DEFAULT 0, "
+    "address text NOT NULL DEFAULT '', verdict text NOT NULL DEFAULT '', "
+    "reason text NOT NULL DEFAULT '', adapter_health text NOT NULL DEFAULT '', "
+    "version text NOT NULL DEFAULT '', changed_at timestamptz NOT NULL DEFAULT now(), "
+    "heartbeat timestamptz NOT NULL DEFAULT now(), PRIMARY KEY (station_id, port))",
+    "CREATE OR REPLACE FUNCTION skav_record_notice() RETURNS trigger LANGUAGE plpgsql AS "
+    "$$BEGIN PERFORM pg_notify('skav_line', 'record'); RETURN NULL; END$$",
+    "CREATE OR REPLACE TRIGGER skav_records_notice AFTER INSERT ON skav_records "
+    "FOR EACH ROW EXECUTE FUNCTION skav_record_notice()",
+};
+constexpr int kFixedMigrations = 5;
 
 // The records table's column as a migration adds it.
 std::string record_column_sql(const station::RecordColumn& column) {
@@ -77,6 +92,7 @@ std::vector<std::string> migration_statements(int version) {
       if (column.since <= kRetestsVersion)
         statements.push_back("ALTER TABLE skav_retests ADD COLUMN IF NOT EXISTS " + record_column_sql(column));
   }
+  if (version == 5) statements.assign(std::begin(kMigration5), std::end(kMigration5));
   // A record column declared later comes with the migration of its version, in every table
   // that holds records.
   if (version >= 2)

@@ -36,6 +36,11 @@ void add_bench_command(CLI::App& app, int& exit_code) {
                       "How long the idle station is watched")
       ->capture_default_str()
       ->check(CLI::PositiveNumber);
+  command->add_option("--pool", options->pool,
+                      "The pool row: a line's database (postgresql://..., a throwaway: it fills it)");
+  command->add_option("--reservers", options->reservers, "The pool row: stations reserving at once")
+      ->capture_default_str()
+      ->check(CLI::Range(1, 500));
   command->callback([options, ports_only, wire_only, &exit_code] {
     if (*ports_only) options->only.push_back("ports");
     if (*wire_only) options->only.insert(options->only.end(), {"wire", "platform"});

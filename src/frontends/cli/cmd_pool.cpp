@@ -99,19 +99,6 @@ int pool_migrate(const PoolOptions& options) {
   return 0;
 }
 
-// `skav records`' columns: the station's host and port, then the production record's.
-std::vector<std::string> record_heading() {
-  std::vector<std::string> heading = {"host", "port"};
-  for (const station::RecordColumn& column : station::kRecordColumns) heading.emplace_back(column.header);
-  return heading;
-}
-
-std::vector<std::string> record_fields(const postgres::LineRecord& line) {
-  std::vector<std::string> fields = {line.host, line.port};
-  for (std::string& value : station::record_values(line.record)) fields.push_back(std::move(value));
-  return fields;
-}
-
 int records(const PoolOptions& options) {
   if (!usable_url("skav records", options.url)) return 1;
   postgres::RecordsReport report;
@@ -119,20 +106,14 @@ int records(const PoolOptions& options) {
     std::fprintf(stderr, "skav records: %s\n", read.message().c_str());
     return 1;
   }
-  std::vector<std::string> heading = record_heading();
+  std::vector<std::string> heading = postgres::record_heading();
   std::vector<std::vector<std::string>> rows;
-  for (const postgres::LineRecord& line : report.rows) rows.push_back(record_fields(line));
+  for (const postgres::LineRecord& line : report.rows) rows.push_back(postgres::record_fields(line));
   if (report.unreadable > 0)
     std::fprintf(stderr, "skav records: %zu records hold values this station does not know (shown as "
                  "their defaults): a newer station wrote them\n", report.unreadable);
   if (options.csv) {
-    auto line = [](const std::vector<std::string>& fields) {
-      std::string text;
-      for (std::size_t i = 0; i < fields.size(); ++i) text += (i > 0 ? "," : "") + station::csv_field(fields[i]);
-      std::printf("%s\n", text.c_str());
-    };
-    line(heading);
-    for (const auto& row : rows) line(row);
+    std::fputs(postgres::records_csv(report.rows).c_str(), stdout);
     return 0;
   }
   std::vector<std::size_t> width(heading.size());

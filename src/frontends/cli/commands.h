@@ -14,5 +14,6 @@ void add_run_command(CLI::App& app, int& exit_code);
 void add_bench_command(CLI::App& app, int& exit_code);
 void add_pool_command(CLI::App& app, int& exit_code);
 void add_records_command(CLI::App& app, int& exit_code);
+void add_dashboard_command(CLI::App& app, int& exit_code);
 
 }  // namespace skav::cli

@@ -23,6 +23,7 @@ int main(int argc, char** argv) {
   skav::cli::add_bench_command(app, exit_code);
   skav::cli::add_pool_command(app, exit_code);
   skav::cli::add_records_command(app, exit_code);
+  skav::cli::add_dashboard_command(app, exit_code);
 #endif
   CLI11_PARSE(app, static_cast<int>(utf8_argv.size()), utf8_argv.data());
   return exit_code;

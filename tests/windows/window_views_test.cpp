@@ -383,6 +383,7 @@ TEST_F(ViewTest, EachTileCountsItsPortAndTheTotalsAddAllPorts) {
   EXPECT_EQ(tiles.tile(0).counts, "2 passed, 0 failed");
   EXPECT_EQ(tiles.tile(1).counts, "1 passed, 2 failed");
   EXPECT_EQ(window_.panel().totals().counts, "5 boards   3 passed   2 failed");
+  window_.set_confirm([](const std::string&) { return true; });
   command(window_, ID_VIEW_RESET_TOTALS);
   EXPECT_EQ(tiles.tile(1).counts, "0 passed, 0 failed");
   EXPECT_EQ(window_.panel().totals().counts, "0 boards   0 passed   0 failed");

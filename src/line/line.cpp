@@ -72,6 +72,9 @@ void Line::start(StartUps start_ups) {
 void Line::stop() {
   // A run waiting on the pool's database would otherwise hold its station for the call's limit.
   if (pool_) pool_->interrupt();
+  // Every port hears it first: stopped one after another, a port would go on programming,
+  // and take new boards and addresses, while the ports before it wound down.
+  for (auto& port : ports_) port->station->request_stop();
   for (auto& port : ports_) port->station->stop();
   for (auto& port : ports_) port->access->stop();
 }

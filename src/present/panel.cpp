@@ -153,13 +153,16 @@ const char* step_state_text(StepState state) {
 }
 
 Rgb background_of(Tone tone) {
+  // Green and red alone merge into one olive for a red-green deficient eye, and into one grey
+  // on a greyscale print: the four tones also differ in lightness (dark green, a lighter
+  // vermilion, a light blue, a pale grey) and the bad one leans to orange, away from green.
   switch (tone) {
-    case Tone::kGood: return {0x2e, 0x7d, 0x32};
-    case Tone::kBad: return {0xc6, 0x28, 0x28};
-    case Tone::kBusy: return {0xd4, 0xe3, 0xf2};
+    case Tone::kGood: return {0x0a, 0x45, 0x28};
+    case Tone::kBad: return {0xcc, 0x48, 0x08};
+    case Tone::kBusy: return {0x86, 0xb7, 0xe8};
     case Tone::kNeutral: break;
   }
-  return {0xe3, 0xe3, 0xe3};
+  return {0xee, 0xee, 0xee};
 }
 
 Rgb text_colour_of(Tone tone) {

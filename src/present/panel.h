@@ -55,7 +55,9 @@ const char* step_word(const station::StepView& step);
 inline constexpr const char* kWidestStepWord = "adapter-lost";
 
 // The panel's colours, one palette for every window: the word's background and text by tone
-// (white on the green and red that call the eye), and a step's state as text colour.
+// (white on the green and the vermilion that call the eye), and a step's state as text colour.
+// The four tones stay apart for the common colour-vision deficiencies and in greyscale; each
+// word also has a shape (marks.h).
 struct Rgb {
   std::uint8_t red, green, blue;
 };

@@ -94,6 +94,11 @@ class DayTotals {
   line::Tally tally_;
 };
 
+// What a window asks before the operator's Reset empties the shift's count: a stray click
+// would lose the shift's figures for good.
+inline constexpr char kResetQuestion[] =
+    "Start the shift's totals again at nothing? Today's count and the records stay as they are.";
+
 // What a window shows of its boards: each port's this shift, the shift's over all ports, and
 // today's from the production records. The window hands in the times (steady time for the
 // rate, the local clock's "08:02" for the shift's start), so that tests drive them.

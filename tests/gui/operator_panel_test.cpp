@@ -3,19 +3,27 @@
 // signal, and the remembered zoom and fold.
 
 #include <QAction>
+#include <QApplication>
+#include <QImage>
 #include <QLabel>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <fstream>
+#include <optional>
 
 #include "core/station/station_events.h"
 #include "frontends/qt/log_view.h"
 #include "frontends/qt/main_window.h"
 #include "frontends/qt/operator_panel.h"
+#include "present/marks.h"
+#include "present/panel.h"
+#include "present/totals.h"
 #include "station_rig.h"
 
 using skav::gui::MainWindow;
@@ -28,8 +36,44 @@ Q_DECLARE_METATYPE(skav::sim::BoardFaults)
 namespace {
 
 bool reddish(const QColor& c) { return c.red() > 150 && c.green() < 100 && c.blue() < 100; }
-bool greenish(const QColor& c) { return c.green() > 100 && c.red() < 100 && c.blue() < 100; }
+bool greenish(const QColor& c) { return c.green() > 60 && c.red() < 60 && c.blue() < 100; }
 bool neither(const QColor& c) { return !reddish(c) && !greenish(c); }
+
+// A station that has started, with the status text `status` and, when given, a board finished
+// with `overall`.
+std::shared_ptr<const skav::station::StationSnapshot> finished(std::optional<Verdict> overall,
+                                                               const std::string& status = "Ethernet -> sim0") {
+  auto snapshot = std::make_shared<skav::station::StationSnapshot>();
+  snapshot->start_ups = 1;
+  snapshot->adapter_open = true;
+  snapshot->status_text = status;
+  if (overall) {
+    skav::station::BoardView board;
+    board.number = 1;
+    board.finished = true;
+    board.overall = *overall;
+    snapshot->board = board;
+  }
+  return snapshot;
+}
+
+// The pixels of `widget` in `colour`, as a mask of where they are.
+QImage pixels_of(QWidget* widget, const QColor& colour) {
+  const QImage image = widget->grab().toImage();
+  QImage mask(image.size(), QImage::Format_Mono);
+  mask.fill(0);
+  for (int y = 0; y < image.height(); ++y)
+    for (int x = 0; x < image.width(); ++x)
+      if (image.pixelColor(x, y) == colour) mask.setPixel(x, y, 1);
+  return mask;
+}
+
+int count_set(const QImage& mask) {
+  int count = 0;
+  for (int y = 0; y < mask.height(); ++y)
+    for (int x = 0; x < mask.width(); ++x) count += mask.pixelIndex(x, y);
+  return count;
+}
 
 skav::station::BoardRecord record_of(Verdict overall, const std::string& time) {
   skav::station::BoardRecord record;
@@ -172,6 +216,7 @@ class OperatorPanelTest : public QObject {
     QCOMPARE(alarmed, 2);
     window.sound_action()->trigger();
 
+    window.set_confirm([](const QString&) { return true; });
     window.operator_panel()->totals()->reset_button()->click();
     QCOMPARE(totals->counts_label()->text(), QStringLiteral("0 boards   0 passed   0 failed"));
     window.events().on_board_finished(record_of(Verdict::kPass, now));
@@ -234,6 +279,116 @@ class OperatorPanelTest : public QObject {
 
   // What the operator must know while the station runs (no address ledger on this PC) stays on
   // a line of the panel, in the colour of a failure; none when there is nothing to say.
+  // Each verdict has its shape beside the word, named for a screen reader.
+  void the_word_has_its_shape_beside_it_data() {
+    QTest::addColumn<int>("overall");
+    QTest::addColumn<QString>("word");
+    QTest::addColumn<QString>("mark");
+    QTest::newRow("pass") << static_cast<int>(Verdict::kPass) << "PASS" << "tick";
+    QTest::newRow("fail") << static_cast<int>(Verdict::kFail) << "FAIL" << "cross";
+    QTest::newRow("timeout") << static_cast<int>(Verdict::kTimeout) << "TIMEOUT" << "clock";
+    QTest::newRow("no board") << -1 << "SEARCHING" << "magnifier";
+  }
+  void the_word_has_its_shape_beside_it() {
+    QFETCH(int, overall);
+    QFETCH(QString, word);
+    QFETCH(QString, mark);
+    MainWindow window;
+    window.events().on_snapshot(
+        finished(overall < 0 ? std::nullopt : std::optional<Verdict>(static_cast<Verdict>(overall))));
+    VerdictPanel* verdict = window.operator_panel()->verdict();
+    QCOMPARE(verdict->word_label()->text(), word);
+    QCOMPARE(verdict->mark_view()->accessibleName(), mark);
+    QCOMPARE(verdict->mark_view()->colour(), verdict->word_label()->palette().color(QPalette::WindowText));
+  }
+
+  void the_folded_panel_leaves_the_verdict_in_the_status_bar() {
+    MainWindow window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    if (!window.panel_action()->isChecked()) window.panel_action()->trigger();
+    window.events().on_snapshot(finished(Verdict::kPass));
+    const QString caption = window.windowTitle();
+    QVERIFY(window.verdict_pane()->isHidden());
+
+    window.panel_action()->trigger();  // F9: folded
+    QVERIFY(window.operator_panel()->isHidden());
+    skav::gui::VerdictPane* pane = window.verdict_pane();
+    QVERIFY(pane->isVisible());
+    QCOMPARE(pane->word_label()->text(), QStringLiteral("PASS"));
+    QCOMPARE(pane->mark_view()->accessibleName(), QStringLiteral("tick"));
+    const skav::present::Rgb good = skav::present::background_of(skav::present::Tone::kGood);
+    QCOMPARE(pane->background(), QColor(good.red, good.green, good.blue));
+    // The caption and the first pane keep their texts.
+    QCOMPARE(window.windowTitle(), caption);
+    QVERIFY(window.windowTitle().endsWith(QStringLiteral(" - SKAV")));
+    QCOMPARE(window.message_text(), QStringLiteral("Ethernet -> sim0"));
+
+    // The shape is drawn in the word's colour, and FAIL's is another than PASS's.
+    const QColor ink = pane->mark_view()->colour();
+    const QImage tick = pixels_of(pane->mark_view(), ink);
+    QVERIFY(count_set(tick) > 0);
+    window.events().on_snapshot(finished(Verdict::kFail));
+    QCOMPARE(pane->word_label()->text(), QStringLiteral("FAIL"));
+    QCOMPARE(pane->mark_view()->accessibleName(), QStringLiteral("cross"));
+    const QImage cross = pixels_of(pane->mark_view(), pane->mark_view()->colour());
+    QVERIFY(count_set(cross) > 0);
+    QVERIFY(tick != cross);
+
+    window.panel_action()->trigger();  // unfolded: the panel shows it again
+    QVERIFY(window.verdict_pane()->isHidden());
+    QCOMPARE(window.operator_panel()->verdict()->mark_view()->accessibleName(), QStringLiteral("cross"));
+  }
+
+  // Reset, from its button and from the menu, empties the shift's count only when the
+  // operator says yes.
+  void reset_asks_before_it_empties_the_shift() {
+    MainWindow window;
+    QStringList asked;
+    bool answer = false;
+    window.set_confirm([&](const QString& question) {
+      asked << question;
+      return answer;
+    });
+    const std::string now = skav::station::iso8601_now();
+    window.events().on_board_finished(record_of(Verdict::kPass, now));
+    skav::gui::TotalsPanel* totals = window.operator_panel()->totals();
+    const QString one = QStringLiteral("1 board   1 passed   0 failed");
+    QCOMPARE(totals->counts_label()->text(), one);
+
+    totals->reset_button()->click();
+    window.reset_totals_action()->trigger();
+    QCOMPARE(asked.size(), 2);
+    QCOMPARE(asked.first(), QString::fromLatin1(skav::present::kResetQuestion));
+    QCOMPARE(totals->counts_label()->text(), one);
+
+    answer = true;
+    window.reset_totals_action()->trigger();
+    QCOMPARE(asked.size(), 3);
+    QCOMPARE(totals->counts_label()->text(), QStringLiteral("0 boards   0 passed   0 failed"));
+  }
+
+  // Without a hook, the question is a message box whose default is No.
+  void reset_asks_in_a_message_box_that_defaults_to_no() {
+    MainWindow window;
+    window.show();
+    window.events().on_board_finished(record_of(Verdict::kPass, skav::station::iso8601_now()));
+    QString shown;
+    bool default_no = false;
+    QTimer::singleShot(0, &window, [&] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      if (box == nullptr) return;
+      shown = box->text();
+      default_no = box->defaultButton() == box->button(QMessageBox::No);
+      box->button(QMessageBox::No)->click();
+    });
+    window.operator_panel()->totals()->reset_button()->click();
+    QCOMPARE(shown, QString::fromLatin1(skav::present::kResetQuestion));
+    QVERIFY(default_no);
+    QCOMPARE(window.operator_panel()->totals()->counts_label()->text(),
+             QStringLiteral("1 board   1 passed   0 failed"));
+  }
+
   void a_notice_line_shows_while_set() {
     MainWindow window;
     QLabel* notice = window.operator_panel()->notice_label();

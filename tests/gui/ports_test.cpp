@@ -24,7 +24,7 @@ using skav::gui::test::StationRig;
 namespace {
 
 bool reddish(const QColor& c) { return c.red() > 150 && c.green() < 100 && c.blue() < 100; }
-bool greenish(const QColor& c) { return c.green() > 100 && c.red() < 100 && c.blue() < 100; }
+bool greenish(const QColor& c) { return c.green() > 60 && c.red() < 60 && c.blue() < 100; }
 
 std::shared_ptr<const skav::station::StationSnapshot> with_status(const std::string& text) {
   auto snapshot = std::make_shared<skav::station::StationSnapshot>();
@@ -75,6 +75,7 @@ class PortsTest : public QObject {
     QCOMPARE(totals->counts_label()->text(), QStringLiteral("2 boards   1 passed   1 failed"));
     QCOMPARE(rig.window.shift_totals(), (skav::present::Totals{2, 1, 1}));
 
+    rig.window.set_confirm([](const QString&) { return true; });
     totals->reset_button()->click();
     QCOMPARE(totals->counts_label()->text(), QStringLiteral("0 boards   0 passed   0 failed"));
     QCOMPARE(second->counts_label()->text(), QStringLiteral("0 passed, 0 failed"));

@@ -52,6 +52,29 @@ class ProgramTest : public QObject {
     QCOMPARE(verdicts["sim1"], std::string("fail"));
   }
 
+  // --help and --version answer without a display: no platform named, no X or Wayland server.
+  void help_and_version_need_no_display_data() {
+    QTest::addColumn<QString>("option");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("help") << "--help" << "--simulate";
+    QTest::newRow("version") << "--version" << "skav-gui 1.0";
+  }
+  void help_and_version_need_no_display() {
+    QFETCH(QString, option);
+    QFETCH(QString, expected);
+    QProcess gui;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
+      environment.remove(QString::fromLatin1(name));
+    gui.setProcessEnvironment(environment);
+    gui.start(QStringLiteral(SKAV_GUI_BINARY), {option});
+    QVERIFY(gui.waitForFinished(30000));
+    const QString out = QString::fromLocal8Bit(gui.readAllStandardOutput());
+    const QString err = QString::fromLocal8Bit(gui.readAllStandardError());
+    QVERIFY2(gui.exitStatus() == QProcess::NormalExit && gui.exitCode() == 0, qPrintable(err));
+    QVERIFY2(out.contains(expected), qPrintable(out));
+  }
+
  private:
   // skav-gui on the settings and working folder of `dir`, grabbing its window into shot.png
   // once its boards are done; it must end with 0.

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -74,13 +75,15 @@ class SmallPool : public settings::AddressPool {
   int given_ = 0;
 };
 
-// Every line snapshot told, in order.
+// Every line snapshot told, in order; `each`, when set, sees each as it is told.
 class LineLog : public LineEvents {
  public:
   void on_snapshot(std::shared_ptr<const LineSnapshot> snapshot) override {
+    if (each) each(*snapshot);
     std::lock_guard lock(mutex_);
     snapshots_.push_back(std::move(snapshot));
   }
+  std::function<void(const LineSnapshot&)> each;
   std::vector<std::shared_ptr<const LineSnapshot>> snapshots() const {
     std::lock_guard lock(mutex_);
     return snapshots_;
@@ -168,6 +171,23 @@ class LineRig {
   LineLog told;
   std::unique_ptr<Line> line;
 };
+
+// Stopping the line (the window closed) tells every port before it waits for any: stopped one
+// after another, the later ports went on programming, and took new boards and addresses,
+// while the first ones wound down.
+TEST(LineStop, EveryPortIsToldBeforeAnyIsWaitedFor) {
+  LineRig rig({.ports = 3});
+  rig.steps(3);
+  std::vector<bool> told_when_first_stopped;
+  rig.told.each = [&](const LineSnapshot& snapshot) {
+    if (!told_when_first_stopped.empty() || snapshot.ports[0] == nullptr || !snapshot.ports[0]->stopped) return;
+    for (std::size_t port = 0; port < 3; ++port)
+      told_when_first_stopped.push_back(rig.line->station(port).stop_requested());
+  };
+  rig.line->stop();
+  EXPECT_EQ(told_when_first_stopped, (std::vector<bool>{true, true, true}));
+  for (std::size_t port = 0; port < 3; ++port) EXPECT_TRUE(rig.line->port_snapshot(port)->stopped) << port;
+}
 
 TEST(LineBudget, ExactlyTheBudgetsBoardsOverAllPortsAndNoneBeyond) {
   struct Case {

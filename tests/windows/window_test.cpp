@@ -267,12 +267,12 @@ TEST_F(WindowTest, TheWordsBoxIsPaintedInTheColourOfTheBoardsState) {
   adapter_gone->adapter_problem = "eth1 went away";
   const std::vector<std::tuple<const char*, std::shared_ptr<station::StationSnapshot>, COLORREF>>
       cases = {
-          {"starting", std::make_shared<station::StationSnapshot>(), RGB(0xe3, 0xe3, 0xe3)},
-          {"programming", with_board(false, station::Verdict::kSkipped), RGB(0xd4, 0xe3, 0xf2)},
-          {"pass", with_board(true, station::Verdict::kPass), RGB(0x2e, 0x7d, 0x32)},
-          {"fail", with_board(true, station::Verdict::kFail), RGB(0xc6, 0x28, 0x28)},
-          {"timeout", with_board(true, station::Verdict::kTimeout), RGB(0xc6, 0x28, 0x28)},
-          {"adapter error", adapter_gone, RGB(0xc6, 0x28, 0x28)},
+          {"starting", std::make_shared<station::StationSnapshot>(), RGB(0xee, 0xee, 0xee)},
+          {"programming", with_board(false, station::Verdict::kSkipped), RGB(0x86, 0xb7, 0xe8)},
+          {"pass", with_board(true, station::Verdict::kPass), RGB(0x0a, 0x45, 0x28)},
+          {"fail", with_board(true, station::Verdict::kFail), RGB(0xcc, 0x48, 0x08)},
+          {"timeout", with_board(true, station::Verdict::kTimeout), RGB(0xcc, 0x48, 0x08)},
+          {"adapter error", adapter_gone, RGB(0xcc, 0x48, 0x08)},
       };
   RECT area{};
   GetClientRect(panel, &area);
@@ -319,8 +319,22 @@ TEST_F(WindowTest, TotalsCountFinishedBoardsAndResetStartsTheShiftAgain) {
   EXPECT_EQ(panel.totals().counts, "3 boards   2 passed   1 failed");
   EXPECT_EQ(panel.totals().rate.substr(0, 10), "67% passed");
   EXPECT_EQ(panel.totals().today, "Today: 4 boards: 3 passed, 1 failed");
+  // Reset asks first: No keeps the count, Yes empties it.
+  std::vector<std::string> asked;
+  bool answer = false;
+  window_.set_confirm([&](const std::string& question) {
+    asked.push_back(question);
+    return answer;
+  });
   SendMessageA(panel.reset_button(), BM_CLICK, 0, 0);
   pump();
+  ASSERT_EQ(asked.size(), 1u);
+  EXPECT_EQ(asked.front(), present::kResetQuestion);
+  EXPECT_EQ(panel.totals().counts, "3 boards   2 passed   1 failed");
+  answer = true;
+  SendMessageA(window_.handle(), WM_COMMAND, ID_VIEW_RESET_TOTALS, 0);
+  pump();
+  EXPECT_EQ(asked.size(), 2u);
   EXPECT_EQ(panel.totals().counts, "0 boards   0 passed   0 failed");
   EXPECT_EQ(panel.totals().rate.substr(0, 12), "no board yet");
   EXPECT_EQ(panel.totals().today, "Today: 4 boards: 3 passed, 1 failed");
@@ -447,6 +461,53 @@ TEST_P(WindowProgram, OpensTheWindowTitledSkavAndProgramsABoardOnEachPort) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Ports, WindowProgram, ::testing::Values(1, 2));
+
+struct FoundBox {
+  DWORD process = 0;
+  HWND box = nullptr;
+};
+
+BOOL CALLBACK find_box(HWND window, LPARAM data) {
+  auto* found = reinterpret_cast<FoundBox*>(data);
+  DWORD owner = 0;
+  GetWindowThreadProcessId(window, &owner);
+  char name[16] = {};
+  GetClassNameA(window, name, sizeof name);
+  if (owner != found->process || std::string(name) != "#32770") return TRUE;
+  found->box = window;
+  return FALSE;
+}
+
+// skav-gui.exe --help, started as from a shortcut (no console to write to): the help shows in
+// a message box, and OK ends the program with 0.
+TEST(WindowProgramHelp, ShowsTheHelpInAMessageBox) {
+  SKAV_REQUIRE_DISPLAY();
+  std::string command = "\"" + std::string(SKAV_GUI_PROGRAM) + "\" --help";
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  ASSERT_TRUE(CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                             &startup, &process))
+      << command;
+  FoundBox found{process.dwProcessId, nullptr};
+  // The box comes up at once; a minute's bound only keeps a broken program from hanging here.
+  for (int i = 0; i < 3000 && found.box == nullptr; ++i) {
+    if (WaitForSingleObject(process.hProcess, 20) != WAIT_TIMEOUT) break;
+    EnumWindows(find_box, reinterpret_cast<LPARAM>(&found));
+  }
+  ASSERT_NE(found.box, nullptr) << "no message box";
+  EXPECT_EQ(text_of(found.box), "SKAV");
+  // A message box's text is its static control 0xFFFF.
+  const std::string help = text_of(GetDlgItem(found.box, 0xFFFF));
+  EXPECT_NE(help.find("--simulate"), std::string::npos) << help;
+  PostMessageA(found.box, WM_COMMAND, IDOK, 0);
+  ASSERT_EQ(WaitForSingleObject(process.hProcess, 60000), WAIT_OBJECT_0);
+  DWORD code = 1;
+  GetExitCodeProcess(process.hProcess, &code);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  EXPECT_EQ(code, 0u);
+}
 
 }  // namespace
 }  // namespace skav::windows::gui

@@ -7,7 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
+#include <optional>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -17,6 +19,7 @@
 #include "frontends/win32/interface_ports.h"
 #include "frontends/win32/main_window.h"
 #include "frontends/win32/operator_panel.h"
+#include "frontends/win32/paint_tools.h"
 #include "frontends/win32/resource.h"
 #include "frontends/win32/window_choices.h"
 #include "present/font_sizes.h"
@@ -147,16 +150,82 @@ TEST_F(ViewTest, F9FoldsThePanelAwayAndTheStatusBarShowsTheTransfer) {
   EXPECT_FALSE(checked(window_.handle(), ID_VIEW_PANEL));
   EXPECT_FALSE(has_visible_style(panel_));
   EXPECT_EQ(place_in(log, window_.handle()).top, 0);
-  EXPECT_EQ(SendMessageA(status_, SB_GETPARTS, 0, 0), 5);
-  EXPECT_EQ(pane_text(status_, 1), "kernel 50%");
+  // The verdict's part, then the progress's.
+  EXPECT_EQ(SendMessageA(status_, SB_GETPARTS, 0, 0), 6);
+  EXPECT_EQ(window_.verdict_part(), std::optional<int>(1));
+  EXPECT_EQ(pane_text(status_, 2), "kernel 50%");
   EXPECT_FALSE(next_start()->panel_shown());
 
   command(window_, ID_VIEW_PANEL);
   EXPECT_TRUE(window_.panel_shown());
   EXPECT_TRUE(has_visible_style(panel_));
   EXPECT_EQ(SendMessageA(status_, SB_GETPARTS, 0, 0), 4);
+  EXPECT_EQ(window_.verdict_part(), std::nullopt);
   EXPECT_EQ(place_in(log, window_.handle()).top, place_in(panel_, window_.handle()).bottom);
   EXPECT_TRUE(next_start()->panel_shown());
+}
+
+// The pixels of `box` in `dc` that have `colour`, row by row.
+std::vector<bool> pixels_in(HDC dc, const RECT& box, COLORREF colour) {
+  std::vector<bool> mask;
+  for (int y = box.top; y < box.bottom; ++y)
+    for (int x = box.left; x < box.right; ++x) mask.push_back(GetPixel(dc, x, y) == colour);
+  return mask;
+}
+
+// Folded with one port, the verdict keeps a part of its own in the status bar, drawn by the
+// window: the word's background, its shape and the word; the first pane and the caption keep
+// their texts.
+TEST_F(ViewTest, FoldedTheVerdictKeepsAStatusPaneWithItsShapeAndColour) {
+  SKAV_REQUIRE_DISPLAY();
+  auto pass = with_board(true, station::Verdict::kPass);
+  pass->status_text = "Ethernet -> eth1";
+  show(0, pass);
+  const std::string caption = text_of(window_.handle());
+  command(window_, ID_VIEW_PANEL);
+  ASSERT_EQ(window_.verdict_part(), std::optional<int>(1));
+  EXPECT_EQ(SendMessageA(status_, SB_GETPARTS, 0, 0), 5);
+  EXPECT_EQ(HIWORD(SendMessageA(status_, SB_GETTEXTLENGTHA, 1, 0)) & SBT_OWNERDRAW, SBT_OWNERDRAW);
+  EXPECT_EQ(pane_text(status_, 0), "Ethernet -> eth1");
+  EXPECT_EQ(text_of(window_.handle()), caption);
+
+  RECT part{};
+  ASSERT_TRUE(SendMessageA(status_, SB_GETRECT, 1, reinterpret_cast<LPARAM>(&part)));
+  ASSERT_GT(part.right - part.left, part.bottom - part.top);
+  HDC screen = GetDC(status_);
+  HDC dc = CreateCompatibleDC(screen);
+  HBITMAP bitmap = CreateCompatibleBitmap(screen, part.right, part.bottom);
+  ReleaseDC(status_, screen);
+  HGDIOBJ old = SelectObject(dc, bitmap);
+  // What the status bar asks of its parent for the part: the window draws it into `dc`.
+  auto draw = [&] {
+    DRAWITEMSTRUCT item{};
+    item.CtlType = 0;
+    item.CtlID = ID_STATUS_BAR;
+    item.itemID = 1;
+    item.hwndItem = status_;
+    item.hDC = dc;
+    item.rcItem = part;
+    return SendMessageA(window_.handle(), WM_DRAWITEM, ID_STATUS_BAR, reinterpret_cast<LPARAM>(&item));
+  };
+  // The shape's side of the part, short of where the word begins.
+  const RECT mark{part.left + 4, part.top, part.left + 4 + (part.bottom - part.top) * 3 / 4, part.bottom};
+  const std::vector<std::pair<Snapshot, present::Tone>> cases = {
+      {pass, present::Tone::kGood}, {with_board(true, station::Verdict::kFail), present::Tone::kBad}};
+  std::vector<std::vector<bool>> shapes;
+  for (const auto& [snapshot, tone] : cases) {
+    show(0, snapshot);
+    EXPECT_EQ(draw(), TRUE);
+    EXPECT_EQ(GetPixel(dc, part.right - 2, (part.top + part.bottom) / 2),
+              colorref(present::background_of(tone)));
+    shapes.push_back(pixels_in(dc, mark, colorref(present::text_colour_of(tone))));
+    EXPECT_NE(std::count(shapes.back().begin(), shapes.back().end(), true), 0);
+  }
+  // A tick is not a cross.
+  EXPECT_NE(shapes[0], shapes[1]);
+  SelectObject(dc, old);
+  DeleteObject(bitmap);
+  DeleteDC(dc);
 }
 
 // --- The log's zoom -----------------------------------------------------------------------
@@ -314,6 +383,7 @@ TEST_F(ViewTest, EachTileCountsItsPortAndTheTotalsAddAllPorts) {
   EXPECT_EQ(tiles.tile(0).counts, "2 passed, 0 failed");
   EXPECT_EQ(tiles.tile(1).counts, "1 passed, 2 failed");
   EXPECT_EQ(window_.panel().totals().counts, "5 boards   3 passed   2 failed");
+  window_.set_confirm([](const std::string&) { return true; });
   command(window_, ID_VIEW_RESET_TOTALS);
   EXPECT_EQ(tiles.tile(1).counts, "0 passed, 0 failed");
   EXPECT_EQ(window_.panel().totals().counts, "0 boards   0 passed   0 failed");

@@ -91,13 +91,17 @@ void Station::start() {
   thread_ = std::thread([this] { thread_main(); });
 }
 
-void Station::stop() {
+void Station::request_stop() {
   stop_ = true;
   {
     std::lock_guard lock(queue_mutex_);
     stopping_ = true;
   }
   queue_changed_.notify_all();
+}
+
+void Station::stop() {
+  request_stop();
   if (thread_.joinable()) thread_.join();
   // The run ends at its next wait; its last act posts the link back.
   if (worker_.joinable()) worker_.join();
@@ -511,6 +515,8 @@ bool Station::pool_ready() {
 }
 
 void Station::start_worker() {
+  // A stopping station takes no board: its run would end at its first wait, an address spent.
+  if (stop_) return;
   if (options_.take_run && !options_.take_run()) return;
   bool allowed = !options_.allow_worker_start || options_.allow_worker_start();
   std::shared_ptr<link::Link> link = std::move(link_);

@@ -73,6 +73,10 @@ class Station {
   // Ends a run at its next wait, joins the worker and the station's thread, carries out what
   // is still posted, and closes the link. Everything already logged stays logged. Idempotent.
   void stop();
+  // The first half of stop(), returning at once: the run ends at its next wait and no board is
+  // taken after it. A line asks all its stations so before it waits for any.
+  void request_stop();
+  bool stop_requested() const { return stop_.load(); }
 
   // Commands; any thread may post them. They are carried out in the order posted.
   // Start-up (at program start, and after New or Open): settings restored (with repair writes),

@@ -21,13 +21,15 @@ Outcome await_frame(Channel& channel, std::uint8_t* buffer, std::uint32_t capaci
   TimePoint start = since.value_or(TimePoint{});
   bool started = since.has_value();
   for (;;) {
+    // Asked before every frame, not only after an empty poll: a board whose frames keep
+    // coming would otherwise hold a stopped station until the image's end.
+    if (channel.stopping()) return Outcome::kStopped;
     int result = channel.link.receive_data_frame(buffer, capacity);
     if (result > 0 || result == -3) {
       length = result > 0 ? static_cast<std::uint32_t>(result) : capacity;
       return Outcome::kOk;
     }
     if (channel.link.adapter_lost()) return Outcome::kAdapterLost;
-    if (channel.stopping()) return Outcome::kStopped;
     // The clock is read only when a poll came back empty, never on the frame path.
     TimePoint now = channel.link.clock().now();
     if (!started) {

@@ -1,6 +1,7 @@
 // skav-gui: the station's window.
 
 #include <QApplication>
+#include <QCoreApplication>
 #include <QMessageBox>
 #include <QPixmap>
 #include <QTimer>
@@ -46,6 +47,18 @@ void arrange_screenshot(QApplication& app, skav::gui::MainWindow& window, const 
 }  // namespace
 
 int main(int argc, char** argv) {
+  // --help and --version answer before the window's application exists: they need no display
+  // (a terminal without one, an installer's check). The parse is made again below, once the
+  // application has taken its own options (-platform, ...) out of the arguments.
+  {
+    QCoreApplication early(argc, argv);
+    skav::gui::CommandLine ignored;
+    skav::gui::ParseResult parsed = skav::gui::parse_command_line(QCoreApplication::arguments(), ignored);
+    if (parsed.kind == skav::gui::ParseResult::kHelp || parsed.kind == skav::gui::ParseResult::kVersion) {
+      std::fprintf(stdout, "%s\n", qPrintable(parsed.text));
+      return 0;
+    }
+  }
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("SKAV"));
   QApplication::setApplicationVersion(QStringLiteral("1.0"));

@@ -73,6 +73,10 @@ MainWindow::MainWindow(QWidget* parent)
   setCentralWidget(central);
   tone_ = new AlarmTone(this);
   alarm_ = [this] { tone_->play(); };
+  confirm_ = [this](const QString& question) {
+    return QMessageBox::question(this, kTitle, question, QMessageBox::Yes | QMessageBox::No,
+                                 QMessageBox::No) == QMessageBox::Yes;
+  };
 
   create_menus();
   create_status_bar();
@@ -87,7 +91,7 @@ MainWindow::MainWindow(QWidget* parent)
   auto* refresh = new QTimer(this);
   connect(refresh, &QTimer::timeout, this, &MainWindow::update_totals);
   refresh->start(std::chrono::seconds(30));
-  connect(panel_->totals()->reset_button(), &QPushButton::clicked, this, &MainWindow::reset_shift_totals);
+  connect(panel_->totals()->reset_button(), &QPushButton::clicked, this, &MainWindow::ask_reset_shift_totals);
 }
 
 MainWindow::~MainWindow() = default;
@@ -299,7 +303,7 @@ void MainWindow::create_view_commands() {
   reset_totals_action_ = view_menu_->addAction(QStringLiteral("&Reset Shift Totals"));
   reset_totals_action_->setObjectName(QStringLiteral("actionResetTotals"));
   reset_totals_action_->setStatusTip(QStringLiteral("Start the shift's count again"));
-  connect(reset_totals_action_, &QAction::triggered, this, &MainWindow::reset_shift_totals);
+  connect(reset_totals_action_, &QAction::triggered, this, &MainWindow::ask_reset_shift_totals);
 }
 
 void MainWindow::set_panel_shown(bool shown) {
@@ -309,6 +313,8 @@ void MainWindow::set_panel_shown(bool shown) {
   } else {
     panel_->set_compact(!shown);
   }
+  // Folded with one port, the verdict moves into the status bar; tiles keep their own words.
+  verdict_pane_->setVisible(!shown && panel_->tile_count() == 0);
   panel_action_->setChecked(shown);
   // The panel's steps show the transfer; folded, the status bar's bar does.
   progress_->setVisible(progress_active_ && !shown);
@@ -331,6 +337,7 @@ void MainWindow::show_snapshot(int port, const station::StationSnapshot& snapsho
   present::Panel panel = present::make_panel(snapshot);
   if (panel_->tile_count() == 0) {
     panel_->show_panel(panel);
+    verdict_pane_->show_panel(panel);
     return;
   }
   panel_->tile(port)->show_panel(panel, snapshot.entry_pending);
@@ -345,6 +352,12 @@ void MainWindow::count_board(int port, const station::BoardRecord& record) {
   totals_.add(static_cast<std::size_t>(port), record);
   update_totals();
   if (present::is_alarm(present::verdict_word(record.overall)) && sound_action_->isChecked() && alarm_) alarm_();
+}
+
+bool MainWindow::ask_reset_shift_totals() {
+  if (confirm_ && !confirm_(QString::fromLatin1(present::kResetQuestion))) return false;
+  reset_shift_totals();
+  return true;
 }
 
 void MainWindow::reset_shift_totals() {
@@ -376,6 +389,10 @@ void MainWindow::create_status_bar() {
   message_pane_->setMinimumWidth(1);
   // A normal (not permanent) widget: menu prompts cover it while an item is highlighted.
   bar->addWidget(message_pane_, 1);
+
+  verdict_pane_ = new VerdictPane(bar);
+  verdict_pane_->hide();
+  bar->addPermanentWidget(verdict_pane_);
 
   progress_ = new QProgressBar(bar);
   progress_->setObjectName(QStringLiteral("progressBar"));

@@ -37,6 +37,7 @@ class LogBridge;
 class LogView;
 class OperatorPanel;
 class PortTile;
+class VerdictPane;
 
 // The station's window: over the log, the operator's panel (the board's state in one word, the
 // run's steps, the shift's totals), which View, Operator Panel folds away; the menus and
@@ -103,8 +104,14 @@ class MainWindow : public QMainWindow {
   void toggle_barcode();
   // View, Zoom In and Zoom Out: the log's font a point larger or smaller.
   void zoom_log(int points);
-  // View, Reset Shift Totals: the shift's count starts again now.
+  // View, Reset Shift Totals and the Reset button: asks the operator first (see set_confirm),
+  // then reset_shift_totals(). True: reset.
+  bool ask_reset_shift_totals();
+  // The shift's count starts again now, without asking.
   void reset_shift_totals();
+  // What asks the operator a yes-or-no question (the text); by default a message box whose
+  // default answer is No. Tests answer it themselves.
+  void set_confirm(std::function<bool(const QString& question)> confirm) { confirm_ = std::move(confirm); }
   // Today's totals come from this records file (read now); the boards that finish add to them.
   void set_records_file(const std::filesystem::path& file);
   // What calls the operator when a board fails or times out (and View, Sound is on); by
@@ -128,6 +135,8 @@ class MainWindow : public QMainWindow {
   QAction* reset_totals_action() const { return reset_totals_action_; }
   QMenu* view_menu() const { return view_menu_; }
   OperatorPanel* operator_panel() const { return panel_; }
+  // The status bar's verdict, shown while the panel is folded with one port.
+  VerdictPane* verdict_pane() const { return verdict_pane_; }
   // The shift's totals over all ports.
   present::Totals shift_totals() const { return totals_.shift(); }
   // The log's font size in points.
@@ -181,6 +190,7 @@ class MainWindow : public QMainWindow {
 
   QLabel* message_pane_ = nullptr;
   QProgressBar* progress_ = nullptr;
+  VerdictPane* verdict_pane_ = nullptr;
   QMenu* view_menu_ = nullptr;
   QAction* interface_action_ = nullptr;
   QAction* barcode_action_ = nullptr;
@@ -195,6 +205,7 @@ class MainWindow : public QMainWindow {
 
   present::TotalsModel totals_;
   std::function<void()> alarm_;
+  std::function<bool(const QString&)> confirm_;
   AlarmTone* tone_ = nullptr;
 
   QString file_path_;  // the selected port's file, as file_path() gives it

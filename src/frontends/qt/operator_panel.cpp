@@ -3,6 +3,8 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QPainter>
+#include <QPainterPath>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -37,11 +39,85 @@ QColor qt_colour(present::Rgb rgb) { return QColor(rgb.red, rgb.green, rgb.blue)
 
 }  // namespace
 
+void paint_mark(QPainter& painter, const QRectF& box, present::Mark mark, const QColor& colour) {
+  const qreal side = std::min(box.width(), box.height());
+  const QPointF origin(box.center().x() - side / 2, box.center().y() - side / 2);
+  painter.save();
+  painter.setRenderHint(QPainter::Antialiasing);
+  painter.setPen(QPen(colour, side * present::kMarkPen, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+  for (const present::MarkStroke& stroke : present::mark_strokes(mark)) {
+    QPainterPath path;
+    bool first = true;
+    for (const present::MarkPoint& point : stroke.points) {
+      const QPointF at = origin + QPointF(point.x * side, point.y * side);
+      if (first) {
+        path.moveTo(at);
+        first = false;
+      } else {
+        path.lineTo(at);
+      }
+    }
+    if (stroke.closed) path.closeSubpath();
+    painter.setBrush(stroke.filled ? QBrush(colour) : QBrush(Qt::NoBrush));
+    painter.drawPath(path);
+  }
+  painter.restore();
+}
+
+MarkView::MarkView(QWidget* parent) : QWidget(parent) {
+  setObjectName(QStringLiteral("markView"));
+  set_side(24);
+}
+
+void MarkView::show_mark(present::Mark mark, const QColor& colour) {
+  if (mark == mark_ && colour == colour_) return;
+  mark_ = mark;
+  colour_ = colour;
+  setAccessibleName(QString::fromLatin1(present::mark_name(mark)));
+  update();
+}
+
+void MarkView::set_side(int pixels) { setFixedSize(pixels, pixels); }
+
+void MarkView::paintEvent(QPaintEvent*) {
+  QPainter painter(this);
+  paint_mark(painter, QRectF(rect()), mark_, colour_);
+}
+
+VerdictPane::VerdictPane(QWidget* parent) : QFrame(parent) {
+  setObjectName(QStringLiteral("verdictPane"));
+  setAutoFillBackground(true);
+  mark_ = new MarkView(this);
+  word_ = plain_label(this, "verdictPaneWord");
+  QFont bold = word_->font();
+  bold.setBold(true);
+  word_->setFont(bold);
+  mark_->set_side(word_->fontMetrics().height());
+  auto* layout = new QHBoxLayout(this);
+  layout->setContentsMargins(6, 0, 8, 0);
+  layout->setSpacing(4);
+  layout->addWidget(mark_);
+  layout->addWidget(word_);
+  show_panel(present::Panel{});
+}
+
+QColor VerdictPane::background() const { return palette().color(QPalette::Window); }
+
+void VerdictPane::show_panel(const present::Panel& panel) {
+  QPalette colours = palette();
+  colours.setColor(QPalette::Window, qt_colour(present::background_of(panel.tone)));
+  colours.setColor(QPalette::WindowText, qt_colour(present::text_colour_of(panel.tone)));
+  setPalette(colours);
+  word_->setText(QString::fromLatin1(present::word_text(panel.word)));
+  mark_->show_mark(present::mark_of(panel.word), qt_colour(present::text_colour_of(panel.tone)));
+}
+
 VerdictPanel::VerdictPanel(QWidget* parent) : QFrame(parent) {
   setObjectName(QStringLiteral("verdictPanel"));
   setAutoFillBackground(true);
   setFrameShape(QFrame::NoFrame);
   board_ = plain_label(this, "boardLabel");
+  mark_ = new MarkView(this);
   word_ = plain_label(this, "wordLabel");
   detail_ = plain_label(this, "detailLabel");
   // A long reason must not widen the window; it is cut at the panel's edge.
@@ -51,7 +127,12 @@ VerdictPanel::VerdictPanel(QWidget* parent) : QFrame(parent) {
   layout->setContentsMargins(16, 8, 16, 8);
   layout->setSpacing(2);
   layout->addWidget(board_);
-  layout->addWidget(word_);
+  // The shape before the word, so that the verdict reads without its colour.
+  auto* word_row = new QHBoxLayout;
+  word_row->setSpacing(12);
+  word_row->addWidget(mark_);
+  word_row->addWidget(word_, 1);
+  layout->addLayout(word_row);
   layout->addWidget(detail_);
   set_word_points(28);
   show_panel(present::Panel{});
@@ -66,12 +147,15 @@ void VerdictPanel::show_panel(const present::Panel& panel) {
   setPalette(colours);
   board_->setText(panel.board.empty() ? QStringLiteral("No board yet") : text_of(panel.board));
   word_->setText(QString::fromLatin1(present::word_text(panel.word)));
+  mark_->show_mark(present::mark_of(panel.word), qt_colour(present::text_colour_of(panel.tone)));
   detail_->setText(text_of(panel.detail));
   detail_->setToolTip(text_of(panel.detail));
 }
 
 void VerdictPanel::set_word_points(int points) {
   set_points(word_, points, true);
+  // As tall as the capitals, so that the shape sits on the word's line.
+  mark_->set_side(word_->fontMetrics().capHeight() * 5 / 4);
   const int line = present::line_points(points);
   set_points(board_, line);
   set_points(detail_, line, true);

@@ -9,10 +9,13 @@
 #include <vector>
 
 #include "core/station/plan.h"
+#include "present/marks.h"
 #include "present/panel.h"
 #include "present/totals.h"
 
 class QHBoxLayout;
+class QPainter;
+class QRectF;
 class QLabel;
 class QProgressBar;
 class QPushButton;
@@ -20,6 +23,48 @@ class QPushButton;
 namespace skav::gui {
 
 class PortTile;
+
+// Draws `mark`'s outline into `box` (a square is best) in `colour`, with a pen of the mark's
+// width: the same shape wherever a word is shown.
+void paint_mark(QPainter& painter, const QRectF& box, present::Mark mark, const QColor& colour);
+
+// A word's shape, drawn (not a font's glyph), as tall as its row.
+class MarkView : public QWidget {
+  Q_OBJECT
+
+ public:
+  explicit MarkView(QWidget* parent = nullptr);
+  void show_mark(present::Mark mark, const QColor& colour);
+  // The mark's side in pixels.
+  void set_side(int pixels);
+  present::Mark mark() const { return mark_; }
+  QColor colour() const { return colour_; }
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+
+ private:
+  present::Mark mark_ = present::Mark::kHourglass;
+  QColor colour_;
+};
+
+// The verdict in a status-bar pane of its own while the panel is folded: the shape and the
+// word on the word's background.
+class VerdictPane : public QFrame {
+  Q_OBJECT
+
+ public:
+  explicit VerdictPane(QWidget* parent = nullptr);
+  void show_panel(const present::Panel& panel);
+
+  QColor background() const;
+  QLabel* word_label() const { return word_; }
+  MarkView* mark_view() const { return mark_; }
+
+ private:
+  MarkView* mark_;
+  QLabel* word_;
+};
 
 // The board in progress or the last one: its number and address, its state in one large word
 // on a background of the same meaning, and the line that says what failed.
@@ -36,9 +81,11 @@ class VerdictPanel : public QFrame {
   QLabel* board_label() const { return board_; }
   QLabel* word_label() const { return word_; }
   QLabel* detail_label() const { return detail_; }
+  MarkView* mark_view() const { return mark_; }
 
  private:
   QLabel* board_;
+  MarkView* mark_;
   QLabel* word_;
   QLabel* detail_;
 };

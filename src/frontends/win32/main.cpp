@@ -88,7 +88,12 @@ int main() {
   try {
     parser.parse(static_cast<int>(argv.size()), argv.data());
   } catch (const CLI::CallForHelp&) {
-    std::fprintf(stdout, "%s", parser.help().c_str());
+    // A window program has no console when started from Explorer or a shortcut: the help goes
+    // to standard output for a redirected start, and into a message box for the operator.
+    const std::string help = parser.help();
+    std::fprintf(stdout, "%s", help.c_str());
+    std::fflush(stdout);
+    MessageBoxW(nullptr, wide_of(help).c_str(), L"SKAV", MB_OK | MB_ICONINFORMATION);
     return 0;
   } catch (const CLI::ParseError& error) {
     complain(std::string(error.what()) + "\nTry skav-gui --help.");

@@ -35,6 +35,8 @@ constexpr UINT kIndicatorPeriodMs = 100;
 constexpr UINT_PTR kTotalsTimer = 2;
 constexpr UINT kTotalsPeriodMs = 30000;
 constexpr int kProgressWidth = 220;
+// The verdict's part: room for its mark and the longest word, so that it does not jump.
+constexpr const char* kLongestWord = "STATION ERROR";
 
 std::string load_string(HINSTANCE instance, UINT id) {
   char text[256] = {};
@@ -53,6 +55,10 @@ std::string menu_prompt(HINSTANCE instance, UINT id) {
 MainWindow::MainWindow(WindowChoices choices)
     : choices_(std::move(choices)),
       alarm_(play_alarm_tone),
+      confirm_([this](const std::string& question) {
+        return MessageBoxW(frame_, wide(question).c_str(), wide(present::kTitle).c_str(),
+                           MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES;
+      }),
       totals_(std::chrono::steady_clock::now(), present::clock_text()) {}
 
 MainWindow::~MainWindow() {
@@ -281,6 +287,14 @@ LRESULT MainWindow::on_message(UINT message, WPARAM wparam, LPARAM lparam) {
     case WM_COMMAND:
       on_command(LOWORD(wparam));
       return 0;
+    case WM_DRAWITEM: {
+      const auto& item = *reinterpret_cast<const DRAWITEMSTRUCT*>(lparam);
+      if (item.hwndItem == status_ && verdict_part() && static_cast<int>(item.itemID) == *verdict_part()) {
+        draw_verdict_part(item);
+        return TRUE;
+      }
+      break;
+    }
     case kLogArrived:
       if (wparam < ports_.size()) apply_queued_log(static_cast<int>(wparam));
       return 0;
@@ -361,9 +375,22 @@ void MainWindow::layout() {
   ReleaseDC(status_, dc);
   const int indicator = scrl.cx + 16;
   const int grip = GetSystemMetrics(SM_CXVSCROLL);
+  int verdict_width = 0;
+  if (verdict_part()) {
+    HDC bar_dc = GetDC(status_);
+    HFONT bold = make_font(bar_dc, 9, true);
+    verdict_width = text_width(bar_dc, bold, kLongestWord) + line_height(bar_dc, bold) * 2 + 12;
+    DeleteObject(bold);
+    ReleaseDC(status_, bar_dc);
+  }
   std::vector<int> edges;
-  int right = client.right - grip - 3 * indicator - (progress_shown_ ? kProgressWidth : 0);
+  int right = client.right - grip - 3 * indicator - (progress_shown_ ? kProgressWidth : 0) - verdict_width;
   edges.push_back(std::max(right, 1));
+  if (verdict_width > 0) {
+    edges.push_back(right += verdict_width);
+    // Drawn by the window: the mark and the word on the word's background.
+    SendMessageA(status_, SB_SETTEXTA, static_cast<WPARAM>(edges.size() - 1) | SBT_OWNERDRAW, 0);
+  }
   if (progress_shown_) edges.push_back(right += kProgressWidth);
   for (int i = 0; i < 3; ++i) edges.push_back(right += indicator);
   edges.back() = -1;
@@ -382,7 +409,7 @@ void MainWindow::update_indicators() {
                    (GetKeyState(VK_SCROLL) & 1) << 2;
   if (keys == lock_keys_) return;
   lock_keys_ = keys;
-  const UINT first = progress_shown_ ? 2 : 1;
+  const auto first = static_cast<UINT>(first_indicator_part());
   const UINT ids[] = {IDS_INDICATOR_CAPS, IDS_INDICATOR_NUM, IDS_INDICATOR_SCRL};
   for (UINT i = 0; i < 3; ++i) {
     // A lock that is off shows an empty pane.
@@ -400,7 +427,9 @@ void MainWindow::show_progress() {
     progress_shown_ = line.has_value();
     layout();
   }
-  if (line) SendMessageA(status_, SB_SETTEXTA, 1, reinterpret_cast<LPARAM>(line->label.c_str()));
+  if (line)
+    SendMessageA(status_, SB_SETTEXTA, static_cast<WPARAM>(progress_part()),
+                 reinterpret_cast<LPARAM>(line->label.c_str()));
 }
 
 void MainWindow::apply_snapshot(int index) {
@@ -411,7 +440,10 @@ void MainWindow::apply_snapshot(int index) {
     const station::StationSnapshot& shown = *port.shown;
     present::Panel panel = present::make_panel(shown);
     if (panel_.tiles().count() == 0) {
+      const bool changed = panel.word != panel_.panel().word;
       panel_.show_panel(panel);
+      if (changed && verdict_part())
+        SendMessageA(status_, SB_SETTEXTA, static_cast<WPARAM>(*verdict_part()) | SBT_OWNERDRAW, 0);
     } else {
       panel_.tiles().show_panel(index, panel, shown.entry_pending);
       panel_.update_tiles();
@@ -443,7 +475,28 @@ void MainWindow::set_records_file(const std::filesystem::path& file) {
   update_totals();
 }
 
+std::optional<int> MainWindow::verdict_part() const {
+  if (panel_shown_ || panel_.tiles().count() > 0) return std::nullopt;
+  return 1;
+}
+
+void MainWindow::draw_verdict_part(const DRAWITEMSTRUCT& item) const {
+  const present::Panel& shown = panel_.panel();
+  HDC dc = item.hDC;
+  fill(dc, item.rcItem, colorref(present::background_of(shown.tone)));
+  SetBkMode(dc, TRANSPARENT);
+  HFONT bold = make_font(dc, 9, true);
+  RECT box = item.rcItem;
+  box.left += 6;
+  box.top += 1;
+  box.bottom -= 1;
+  draw_marked_word(dc, bold, shown.word, colorref(present::text_colour_of(shown.tone)), box);
+  DeleteObject(bold);
+}
+
 void MainWindow::reset_shift_totals() {
+  // A stray click would lose the shift's figures for good.
+  if (confirm_ && !confirm_(present::kResetQuestion)) return;
   totals_.reset_shift(std::chrono::steady_clock::now(), present::clock_text());
   update_totals();
 }

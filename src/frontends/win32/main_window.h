@@ -95,6 +95,12 @@ class MainWindow {
   bool sound_on() const { return sound_; }
   // The shift's totals over all ports.
   present::Totals shift_totals() const { return totals_.shift(); }
+  // What asks the operator a yes-or-no question (UTF-8); by default a message box whose default
+  // answer is No. Reset asks it before the shift's totals start again.
+  void set_confirm(std::function<bool(const std::string& question)> confirm) { confirm_ = std::move(confirm); }
+  // The status bar's part that shows the verdict while the panel is folded with one port; none
+  // while the panel shows it.
+  std::optional<int> verdict_part() const;
 
   // At program start: opens `path` as the log (none: a new log) and runs the station's start-up.
   void open_at_start(const std::string& path);
@@ -154,8 +160,14 @@ class MainWindow {
   void show_message_pane();
   void update_indicators();
   void show_progress();
+  // Reset: asks first, then starts the shift's count again.
   void reset_shift_totals();
   void update_totals();
+  // The status bar's parts after the message pane: the verdict's (folded, one port), the
+  // progress's (while a section moves), then the three indicators.
+  int progress_part() const { return verdict_part() ? 2 : 1; }
+  int first_indicator_part() const { return progress_part() + (progress_shown_ ? 1 : 0); }
+  void draw_verdict_part(const DRAWITEMSTRUCT& item) const;
 
   // Commands.
   void new_log();
@@ -189,6 +201,7 @@ class MainWindow {
   bool sound_ = true;
   int log_points_ = present::kLogPoints;
   std::function<void()> alarm_;
+  std::function<bool(const std::string&)> confirm_;
 
   OperatorPanel panel_;
   // Each port's and the shift's count (since the window opened or the operator's Reset) and

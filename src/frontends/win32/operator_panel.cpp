@@ -273,7 +273,7 @@ void OperatorPanel::paint_verdict(HDC dc, const RECT& box) const {
   draw_line(dc, line_font_, panel_.board.empty() ? std::string("No board yet") : panel_.board, line);
   line.top = line.bottom + kLineGap;
   line.bottom = line.top + word_line_;
-  draw_line(dc, word_font_, present::word_text(panel_.word), line);
+  draw_marked_word(dc, word_font_, panel_.word, colorref(present::text_colour_of(panel_.tone)), line);
   line.top = line.bottom + kLineGap;
   line.bottom = line.top + line_line_;
   draw_line(dc, detail_font_, panel_.detail, line);

@@ -1,6 +1,7 @@
 #include "frontends/win32/paint_tools.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 
 namespace skav::windows::gui {
@@ -67,6 +68,54 @@ void fill(HDC dc, const RECT& box, COLORREF colour) {
   HBRUSH brush = CreateSolidBrush(colour);
   FillRect(dc, &box, brush);
   DeleteObject(brush);
+}
+
+void draw_mark(HDC dc, const RECT& box, present::Mark mark, COLORREF colour) {
+  const int side = std::min(box.right - box.left, box.bottom - box.top);
+  if (side <= 0) return;
+  const int left = box.left + (box.right - box.left - side) / 2;
+  const int top = box.top + (box.bottom - box.top - side) / 2;
+  LOGBRUSH brush_style{BS_SOLID, colour, 0};
+  const auto pen_width = static_cast<DWORD>(std::max(1.0f, static_cast<float>(side) * present::kMarkPen + 0.5f));
+  HPEN pen = ExtCreatePen(PS_GEOMETRIC | PS_SOLID | PS_ENDCAP_ROUND | PS_JOIN_ROUND, pen_width,
+                          &brush_style, 0, nullptr);
+  HBRUSH brush = CreateSolidBrush(colour);
+  HGDIOBJ old_pen = SelectObject(dc, pen);
+  HGDIOBJ old_brush = SelectObject(dc, GetStockObject(NULL_BRUSH));
+  // The longest stroke is a circle's polygon; no stroke allocates while painting.
+  std::array<POINT, 40> points{};
+  for (const present::MarkStroke& stroke : present::mark_strokes(mark)) {
+    const std::size_t count = std::min(stroke.points.size(), points.size());
+    for (std::size_t i = 0; i < count; ++i)
+      points[i] = POINT{left + static_cast<LONG>(stroke.points[i].x * static_cast<float>(side) + 0.5f),
+                        top + static_cast<LONG>(stroke.points[i].y * static_cast<float>(side) + 0.5f)};
+    if (stroke.closed) {
+      SelectObject(dc, stroke.filled ? static_cast<HGDIOBJ>(brush) : GetStockObject(NULL_BRUSH));
+      Polygon(dc, points.data(), static_cast<int>(count));
+    } else {
+      Polyline(dc, points.data(), static_cast<int>(count));
+    }
+  }
+  SelectObject(dc, old_brush);
+  SelectObject(dc, old_pen);
+  DeleteObject(brush);
+  DeleteObject(pen);
+}
+
+int draw_marked_word(HDC dc, HFONT font, present::Word word, COLORREF colour, RECT box) {
+  HGDIOBJ old = SelectObject(dc, font);
+  TEXTMETRICA metrics{};
+  GetTextMetricsA(dc, &metrics);
+  SelectObject(dc, old);
+  // The capitals' height: the ascent less the room kept above them for accents.
+  const int side = std::max(1, static_cast<int>(metrics.tmAscent - metrics.tmInternalLeading) * 5 / 4);
+  const int middle = (box.top + box.bottom) / 2;
+  draw_mark(dc, RECT{box.left, middle - side / 2, box.left + side, middle - side / 2 + side},
+            present::mark_of(word), colour);
+  box.left += side + std::max(4, side / 2);
+  SetTextColor(dc, colour);
+  draw_line(dc, font, present::word_text(word), box);
+  return box.left;
 }
 
 void draw_bar(HDC dc, HFONT font, const RECT& bar, int percent) {

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "present/marks.h"
 #include "present/panel.h"
 
 namespace skav::windows::gui {
@@ -24,6 +25,12 @@ int text_width(HDC dc, HFONT font, const std::string& text);
 void draw_line(HDC dc, HFONT font, const std::string& text, RECT box, UINT align = DT_LEFT);
 COLORREF colorref(present::Rgb rgb);
 void fill(HDC dc, const RECT& box, COLORREF colour);
+// `mark`'s outline in the largest square centred in `box`, in `colour`, with round pens: the
+// word's shape, drawn, since a font may lack such glyphs.
+void draw_mark(HDC dc, const RECT& box, present::Mark mark, COLORREF colour);
+// A word after its mark: the mark as tall as the font's capitals, then `text`. The text's left
+// edge is returned.
+int draw_marked_word(HDC dc, HFONT font, present::Word word, COLORREF colour, RECT box);
 // A bar for a moving step: a sunken trough filled to `percent`, the number on it.
 void draw_bar(HDC dc, HFONT font, const RECT& bar, int percent);
 

@@ -165,7 +165,7 @@ void PortTiles::paint_tile(HDC dc, const RECT& box, const Tile& tile, bool selec
             line);
   line.top = line.bottom + kLineGap;
   line.bottom = line.top + word_line_;
-  draw_line(dc, word_font_, present::word_text(tile.panel.word), line);
+  draw_marked_word(dc, word_font_, tile.panel.word, colorref(present::text_colour_of(tile.panel.tone)), line);
   line.top = line.bottom + kLineGap;
   line.bottom = line.top + line_line_;
   draw_line(dc, detail_font_, tile.panel.detail, line);

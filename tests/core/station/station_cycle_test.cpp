@@ -224,6 +224,26 @@ TEST_F(StationCycle, NoRunStartsWithoutOneToTake) {
   EXPECT_EQ(log(), after_first + "Waiting connecting to Target...\r\nConnected...\r\n");
 }
 
+// A station told to stop (its window closed) takes no board that answers: the run would end at
+// its first wait, with a board's address spent. Until then, the same board is taken.
+TEST_F(StationCycle, AStationToldToStopTakesNoBoard) {
+  for (bool stopping : {true, false}) {
+    make(0);
+    connect();
+    if (stopping) {
+      station().request_stop();
+      for (int i = 0; i < 20; ++i) station().step();
+      EXPECT_EQ(station().run_status(), RunStatus::kNoRun);
+      EXPECT_EQ(station().boards_done(), 0);
+    } else {
+      station().step();
+      EXPECT_NE(station().run_status(), RunStatus::kNoRun);
+      EXPECT_TRUE(rig_->step_until([&] { return station().boards_done() == 1; }));
+    }
+    rig_.reset();
+  }
+}
+
 // A run holds the link while it lasts: the Interface dialog's OK waits for no one and changes
 // nothing then.
 TEST_F(StationCycle, InterfaceChangeIsRefusedWhileARunIsInProgress) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <set>
 
 #include "support/link_rig.h"
@@ -453,6 +454,39 @@ TEST(BlockTransfer, AStopRequestEndsAWaitWithStopped) {
   std::uint8_t byte = 1;
   EXPECT_EQ(block_send(channel, &byte, 1), Outcome::kStopped);
   EXPECT_EQ(block_receive(channel, &byte, 1), Outcome::kStopped);
+}
+
+// A stop (the window closed) ends a transfer at its next frame even while the board's frames
+// keep coming: a busy transfer never waits on silence, and a large image ran to its end.
+TEST(BlockTransfer, AStopEndsATransferWhoseFramesKeepComing) {
+  {
+    LinkRig rig;
+    std::atomic<bool> stop{false};
+    int frames = 0;
+    rig.script([&](std::uint16_t type, const std::uint8_t*, std::size_t) {
+      if (type != link::kEtherHostData || ++frames % 16 != 0) return;
+      rig.send_data(kPeerAck);
+      stop = true;  // as the first window is acknowledged
+    });
+    Bytes data = test::pattern(45057);
+    Channel channel = rig.channel();
+    channel.stop = &stop;
+    EXPECT_EQ(block_send(channel, data.data(), 45057), Outcome::kStopped);
+    // The first window only; its acknowledgement is left unread.
+    EXPECT_EQ(sequence(rig.events()), times(16, "H1408"));
+  }
+  {
+    LinkRig rig;
+    Bytes data = test::pattern(45057);
+    for (const Bytes& chunk : test::chunks_of(data)) rig.send_data(chunk);
+    std::atomic<bool> stop{false};
+    rig.script([&](std::uint16_t, const std::uint8_t*, std::size_t) { stop = true; });
+    Bytes buffer(45057);
+    Channel channel = rig.channel();
+    channel.stop = &stop;
+    EXPECT_EQ(block_receive(channel, buffer.data(), 45057), Outcome::kStopped);
+    EXPECT_EQ(sequence(rig.events()), join({times(16, "T1408"), {"ACK"}}));
+  }
 }
 
 class RecordingProgress : public ProgressObserver {

@@ -64,7 +64,7 @@ void VerdictPanel::show_panel(const present::Panel& panel) {
   colours.setColor(QPalette::Window, qt_colour(present::background_of(panel.tone)));
   colours.setColor(QPalette::WindowText, qt_colour(present::text_colour_of(panel.tone)));
   setPalette(colours);
-  board_->setText(panel.board.empty() ? QStringLiteral("No board yet") : text_of(panel.board));
+  board_->setText(text_of(present::board_caption(panel)));
   word_->setText(QString::fromLatin1(present::word_text(panel.word)));
   detail_->setText(text_of(panel.detail));
   detail_->setToolTip(text_of(panel.detail));

@@ -14,9 +14,10 @@ namespace skav::gui {
 class StepList;
 class VerdictPanel;
 
-// One port of a station with several: its name, its passes and failures this shift, a badge
-// while it asks for a MAC address, the board's state word on its colour with the failure line,
-// and the run's steps, compact. A click selects it (the window then shows its log); the selected tile
+// One port of a station with several: its name and its passes and failures this shift, under
+// them (never over the counts) a badge while it asks for a MAC address with the notes that
+// typing goes to it or that an entry was refused, the board's state word on its colour with the
+// failure line, and the run's steps, compact. A click selects it (the window then shows its log); the selected tile
 // is framed in the highlight colour.
 class PortTile : public QFrame {
   Q_OBJECT
@@ -24,10 +25,8 @@ class PortTile : public QFrame {
  public:
   explicit PortTile(QWidget* parent = nullptr);
 
-  void set_name(const QString& name);
-  // `asks`: the port's MAC entry is pending.
-  void show_panel(const present::Panel& panel, bool asks);
-  void show_totals(const present::Totals& totals);
+  // Everything the tile says, as the model worked it out.
+  void show_tile(const present::TileText& tile);
   void set_selected(bool selected);
   bool selected() const { return selected_; }
   // Folded: only the name, the badge and the word stay.
@@ -37,6 +36,8 @@ class PortTile : public QFrame {
   QLabel* name_label() const { return name_; }
   QLabel* asks_label() const { return asks_; }
   QLabel* counts_label() const { return counts_; }
+  QLabel* typing_label() const { return typing_; }
+  QLabel* refused_label() const { return refused_; }
   VerdictPanel* verdict() const { return verdict_; }
   StepList* steps() const { return steps_; }
 
@@ -51,6 +52,8 @@ class PortTile : public QFrame {
   QLabel* name_;
   QLabel* asks_;
   QLabel* counts_;
+  QLabel* typing_;
+  QLabel* refused_;
   VerdictPanel* verdict_;
   StepList* steps_;
   bool selected_ = false;

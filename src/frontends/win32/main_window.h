@@ -130,6 +130,8 @@ class MainWindow {
     present::LogDocument document;
     present::LogFile file;
     std::shared_ptr<const station::StationSnapshot> shown;  // the latest snapshot rendered
+    std::string name;  // the adapter, for its tile; empty: "Port N"
+    int refusals = 0;  // refused entries the operator was called for
   };
   bool add_port();
   Port& selected() const { return *ports_[static_cast<std::size_t>(selected_)]; }
@@ -156,6 +158,10 @@ class MainWindow {
   void show_progress();
   void reset_shift_totals();
   void update_totals();
+  // Every tile from the ports' latest snapshots: the tiles share what shortens the addresses.
+  void update_tiles();
+  // The operator is called for a failed board or a refused entry, when View, Sound is on.
+  void call_operator();
 
   // Commands.
   void new_log();

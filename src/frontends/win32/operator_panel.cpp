@@ -265,7 +265,7 @@ void OperatorPanel::paint_verdict(HDC dc, const RECT& box) const {
   SetTextColor(dc, colorref(present::text_colour_of(panel_.tone)));
   RECT line{box.left + kVerdictMarginX, box.top + kVerdictMarginY, box.right - kVerdictMarginX, 0};
   line.bottom = line.top + line_line_;
-  draw_line(dc, line_font_, panel_.board.empty() ? std::string("No board yet") : panel_.board, line);
+  draw_line(dc, line_font_, present::board_caption(panel_), line);
   line.top = line.bottom + kLineGap;
   line.bottom = line.top + word_line_;
   draw_line(dc, word_font_, present::word_text(panel_.word), line);

@@ -6,12 +6,10 @@
 #include <string>
 #include <string_view>
 #include <utility>
-#include <variant>
 #include <vector>
 
 #include "core/log.h"
 #include "core/station/station_events.h"
-#include "line/line.h"
 
 namespace skav::present {
 
@@ -122,22 +120,6 @@ class StationMailbox : public station::StationEvents {
 
  private:
   Box box_;
-};
-
-// The line's snapshots on their way to the window's thread: only the latest counts, since each
-// one holds the whole line. Any thread hands in; the window's thread takes.
-class LineMailbox : public line::LineEvents {
- public:
-  explicit LineMailbox(Wake wake) : box_(std::move(wake)) {}
-
-  void on_snapshot(std::shared_ptr<const line::LineSnapshot> snapshot) override {
-    box_.put_snapshot(std::move(snapshot));
-  }
-  // The latest snapshot since the last take; null when none came. Window thread only.
-  std::shared_ptr<const line::LineSnapshot> take() { return box_.take().snapshot; }
-
- private:
-  Mailbox<line::LineSnapshot, std::monostate> box_;
 };
 
 }  // namespace skav::present

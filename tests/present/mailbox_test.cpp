@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "present/mailbox.h"
+#include "present/line_mailbox.h"
 
 namespace skav::present {
 namespace {

@@ -155,7 +155,7 @@ void MainWindow::set_port_count(int count) {
     connect(tile, &PortTile::clicked, this, [this, i] { select_port(i); });
   }
   set_panel_shown(panel_action_->isChecked());
-  panel_->fit_to(height());
+  panel_->fit_to(height(), width());
   update_totals();
 }
 
@@ -395,7 +395,7 @@ void MainWindow::update_totals() {
 
 void MainWindow::resizeEvent(QResizeEvent* event) {
   QMainWindow::resizeEvent(event);
-  panel_->fit_to(height());
+  panel_->fit_to(height(), width());
 }
 
 void MainWindow::create_status_bar() {

@@ -79,7 +79,8 @@ PortTile::PortTile(QWidget* parent) : QFrame(parent) {
   layout->addWidget(verdict_);
   layout->addWidget(steps_);
   layout->addStretch(1);
-  set_text_points(24, 10);
+  verdict_->set_wrapped(true);
+  set_text_points(24, 10, 12);
   counts_->setText(QString::fromStdString(present::tile_counts(present::Totals{})));
 }
 
@@ -103,8 +104,9 @@ void PortTile::set_selected(bool selected) {
 
 void PortTile::set_steps_shown(bool shown) { steps_->setVisible(shown); }
 
-void PortTile::set_text_points(int word, int text) {
+void PortTile::set_text_points(int word, int text, int line) {
   verdict_->set_word_points(word);
+  verdict_->set_line_points(line);
   steps_->set_text_points(text);
   set_points(name_, text + 1, true);
   set_points(asks_, text, true);

@@ -31,7 +31,8 @@ class PortTile : public QFrame {
   bool selected() const { return selected_; }
   // Folded: only the name, the badge and the word stay.
   void set_steps_shown(bool shown);
-  void set_text_points(int word, int text);
+  // The word's, the texts' and the board and failure lines' sizes in points.
+  void set_text_points(int word, int text, int line);
 
   QLabel* name_label() const { return name_; }
   QLabel* asks_label() const { return asks_; }

@@ -310,7 +310,7 @@ void MainWindow::layout() {
   const int bar_height = bar.bottom - bar.top;
   RECT frame{};
   GetWindowRect(frame_, &frame);
-  panel_.fit_to(frame.bottom - frame.top);
+  panel_.fit_to(frame.bottom - frame.top, frame.right - frame.left);
   // Folded with one port the panel goes; the tiles stay, so that a port can still be chosen.
   const bool panel_visible = panel_shown_ || panel_.tiles().count() > 0;
   const int top = panel_visible ? panel_.height() : 0;

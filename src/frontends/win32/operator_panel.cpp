@@ -56,19 +56,22 @@ void OperatorPanel::free_fonts() {
   }
 }
 
-void OperatorPanel::fit_to(int window_height) {
+void OperatorPanel::fit_to(int window_height, int window_width) {
   window_height_ = window_height;
-  const present::PanelFonts fonts = present::panel_fonts(window_height, std::max(1, tiles_.rows()));
+  window_width_ = window_width;
+  present::PanelFonts fonts = present::panel_fonts(window_height, std::max(1, tiles_.rows()));
   if (tiles_.count() > 0) {
+    fonts = present::fit_tiles(fonts, window_width, tiles_.columns());
     HDC dc = GetDC(window_);
-    tiles_.fit_to(dc, fonts.tile_word, fonts.tile_text);
+    tiles_.fit_to(dc, fonts.tile_word, fonts.tile_text, present::tile_line_points(fonts));
     ReleaseDC(window_, dc);
   }
-  if (fonts.word == word_points_ && word_font_ != nullptr) {
+  if (fonts.word == word_points_ && fonts.text == text_points_ && word_font_ != nullptr) {
     update_height();
     return;
   }
   word_points_ = fonts.word;
+  text_points_ = fonts.text;
   free_fonts();
   HDC dc = GetDC(window_);
   word_font_ = make_font(dc, fonts.word, true);
@@ -111,7 +114,7 @@ void OperatorPanel::make_tiles(int count) {
   if (tiles_.count() > 0 || count < 2) return;
   tiles_.make(count);
   word_points_ = 0;  // the fonts and the height again, for the tiles
-  fit_to(window_height_);
+  fit_to(window_height_, window_width_);
 }
 
 void OperatorPanel::update_tiles() { InvalidateRect(window_, nullptr, FALSE); }

@@ -46,13 +46,16 @@ void PortTiles::show(std::vector<Tile> tiles) {
   tiles_ = std::move(tiles);
 }
 
-void PortTiles::fit_to(HDC dc, int word_points, int text_points) {
+void PortTiles::fit_to(HDC dc, int word_points, int text_points, int line_points) {
   if (grid_.rows == 0) return;
-  if (word_points == word_points_ && text_points == text_points_ && word_font_ != nullptr) return;
+  if (word_points == word_points_ && text_points == text_points_ && line_points == line_points_ &&
+      word_font_ != nullptr)
+    return;
   word_points_ = word_points;
   text_points_ = text_points;
+  line_points_ = line_points;
   const int word = word_points;
-  const int line = present::line_points(word);
+  const int line = line_points;
   free_fonts();
   name_font_ = make_font(dc, text_points + 1, true);
   badge_font_ = make_font(dc, text_points, true);
@@ -188,7 +191,8 @@ void PortTiles::paint_tile(HDC dc, const RECT& box, const Tile& tile, bool selec
       draw_bar(dc, small_font_, bar, row.percent);
       cell.left = bar.right + 8;
     }
-    const bool told = row.state == present::StepState::kFail || row.state == present::StepState::kSkipped;
+    // The failure line above already gives a failed step's reason, whole.
+    const bool told = row.state == present::StepState::kSkipped;
     const std::string& text = row.moving ? row.progress : told ? row.text : std::string();
     SetTextColor(dc, GetSysColor(COLOR_BTNTEXT));
     if (cell.left < cell.right && !text.empty()) draw_line(dc, text_font_, text, cell);

@@ -16,7 +16,7 @@ namespace skav::windows::gui {
 // (never over the counts) a badge while it asks for a MAC address with the notes that typing
 // goes to it or that an entry was refused, the board's state word on its colour between the
 // board line and the failure line, and the run's steps, brief (a row's text only says why a step
-// failed or was skipped). The selected tile is framed in the highlight colour. It paints what it
+// was skipped; the failure line says why one failed). The selected tile is framed in the highlight colour. It paints what it
 // is given.
 class PortTiles {
  public:
@@ -42,9 +42,9 @@ class PortTiles {
   void set_folded(bool folded) { folded_ = folded; }
   bool steps_shown() const { return present::tile_steps_shown(grid_, folded_); }
 
-  // Sizes the text: the word `word_points` (present::panel_fonts' tile_word), the other texts
-  // `text_points`.
-  void fit_to(HDC dc, int word_points, int text_points);
+  // Sizes the text: the word `word_points` (present::panel_fonts' tile_word), the board and
+  // failure lines `line_points` (present::tile_line_points), the other texts `text_points`.
+  void fit_to(HDC dc, int word_points, int text_points, int line_points);
   // The grid's height in pixels at the current text size.
   int height() const;
   void paint(HDC dc, const RECT& box) const;
@@ -65,6 +65,7 @@ class PortTiles {
 
   int word_points_ = 0;
   int text_points_ = 0;
+  int line_points_ = 0;
   HFONT name_font_ = nullptr;    // the port's name, bold
   HFONT badge_font_ = nullptr;   // the badge, bold
   HFONT text_font_ = nullptr;    // counts and step texts

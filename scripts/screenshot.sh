@@ -3,10 +3,12 @@
 # configuration, on a virtual X display. Builds skav and skav-gui first if needed.
 #   docs/gui.png       a passing board mid-shift: earlier boards of the day are in the records
 #   docs/gui-fail.png  a board whose filesystem read-back differs
-#   docs/gui-ports.png two ports mid-shift: sim0's boards pass, sim1's filesystem read-backs differ
+#   docs/gui-ports.png four ports mid-shift in 1366x768 (the smallest screen four ports fit):
+#                      sim1's filesystem read-backs differ, the other ports' boards pass
 #   SKAV_BUILD_DIR   build folder (default: build)
 #   SKAV_BOARDS      boards in the window before docs/gui.png is taken (default: 3)
 #   SKAV_SHOT_SIZE   the window's size in pixels (default: 1280x800)
+#   SKAV_PORTS_SHOT_SIZE  the four ports' window (default: 1366x768)
 #   SKAV_SHOT_DIR    where the pictures go (default: docs)
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -72,7 +74,8 @@ shoot() {
 # One board whose fourth read (the filesystem's read-back) comes back with a byte changed.
 shoot gui-fail.png 1 --simulate-corrupt-read 4
 shoot gui.png "$boards"
-# Two ports with their boards each; the second port's boards all come back with a byte changed.
-shoot gui-ports.png "$boards" --ports 2 --simulate-corrupt-read 4 --simulate-fault-port 1
+# Four ports with their boards each; the second port's boards all come back with a byte changed.
+shoot gui-ports.png "$boards" --ports 4 --simulate-corrupt-read 4 --simulate-fault-port 1 \
+  --size "${SKAV_PORTS_SHOT_SIZE:-1366x768}"
 records=$(($(wc -l <"$work/line/skav-records.csv") - 1))
-echo "screenshot.sh: $out_dir/gui.png, $out_dir/gui-fail.png and $out_dir/gui-ports.png at $size ($records boards in the records)"
+echo "screenshot.sh: $out_dir/gui.png and $out_dir/gui-fail.png at $size, $out_dir/gui-ports.png at ${SKAV_PORTS_SHOT_SIZE:-1366x768} ($records boards in the records)"

@@ -20,6 +20,17 @@ PanelFonts panel_fonts(int window_height, int tile_rows = 1);
 // The sizes that follow from another: the board's lines from its word, the shift's counts and
 // the small text (buttons, bars) from the text.
 int line_points(int word);
+
+// `fonts` for tiles in `columns` columns (1 to 4) across a window `window_width` pixels wide
+// (at 96 dots per inch, 100 % scale), where the tiles take three parts of four and the totals
+// the fourth: the tiles' and the totals' sizes come down until a tile's longest line (the board
+// line with its address, about 20 ems), a state word ("ADAPTER ERROR" with the panel's
+// margins, about 12 ems) and the shift's counts (about 17 ems) fit, never below the smallest
+// readable size. A width of 0 leaves `fonts` as they are.
+PanelFonts fit_tiles(PanelFonts fonts, int window_width, int columns);
+// A tile's board line and failure line: between the tile's text and its word, and never wider
+// than the text allows by more than two points.
+int tile_line_points(const PanelFonts& fonts);
 int counts_points(int text);
 int small_points(int text);
 

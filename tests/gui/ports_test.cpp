@@ -1,6 +1,7 @@
 // A window with several ports: a tile per port with its own board, the selected port's log,
 // status bar and file, the MAC entry going to the port that asks, and the totals of all ports.
 
+#include <QAction>
 #include <QCoreApplication>
 #include <QFile>
 #include <QLabel>
@@ -116,6 +117,14 @@ class PortsTest : public QObject {
     QTest::mouseClick(window.port_tile(0), Qt::LeftButton);
     QCOMPARE(window.windowTitle(), QStringLiteral(" - SKAV"));
     QCOMPARE(window.message_text(), QStringLiteral("Ethernet -> first, later"));
+    // Ctrl and the port's digit select it as a click does; a digit without a port does nothing.
+    for (const auto& [digit, selected] : {std::pair{2, 1}, std::pair{3, 1}, std::pair{1, 0}}) {
+      auto* action = window.findChild<QAction*>(QStringLiteral("actionPort%1").arg(digit));
+      QVERIFY(action != nullptr);
+      QCOMPARE(action->shortcut(), QKeySequence(Qt::CTRL | static_cast<Qt::Key>(Qt::Key_0 + digit)));
+      action->trigger();
+      QCOMPARE(window.selected_port(), selected);
+    }
     window.new_log();
     QVERIFY(window.log_view(0)->bytes().empty());
     QCOMPARE(window.log_view(1)->bytes(), std::string("one\r\n"));
@@ -143,6 +152,21 @@ class PortsTest : public QObject {
     QCOMPARE(rig.window.selected_port(), 1);
     QVERIFY(first->asks_label()->isHidden());
     QVERIFY(second->selected());
+
+    QCOMPARE(second->typing_label()->text(), QStringLiteral("scanning for port1"));
+    QVERIFY(!second->typing_label()->isHidden());
+    QVERIFY(first->typing_label()->isHidden());
+
+    // A refused entry shows on the tile that asked, and calls the operator once.
+    int calls = 0;
+    rig.window.set_alarm([&calls] { ++calls; });
+    QTest::keyClicks(rig.window.log_view(), "02000000BBB");
+    QTest::keyClick(rig.window.log_view(), Qt::Key_Return);
+    rig.settle();
+    QVERIFY(rig.stations[1]->entry_pending());
+    QCOMPARE(second->refused_label()->text(), QStringLiteral("refused: 11 digits"));
+    QVERIFY(!second->refused_label()->isHidden());
+    QCOMPARE(calls, 1);
 
     QTest::keyClicks(rig.window.log_view(), "0200000000BB");
     QTest::keyClick(rig.window.log_view(), Qt::Key_Return);

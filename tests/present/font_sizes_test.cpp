@@ -30,6 +30,34 @@ TEST(FontSizes, ThePanelGrowsWithTheWindowWithinItsBounds) {
   }
 }
 
+// Tiles across a window: the sizes come down with the width each tile and the totals get, never
+// grow beyond what the height gives, and never go below the smallest readable size.
+TEST(FontSizes, TilesAndTotalsShrinkToTheWidthTheyGet) {
+  struct Case {
+    int width;
+    int height;
+    int rows;
+    int columns;
+    PanelFonts fonts;  // word, line, text, counts, small, tile word, tile text
+    int tile_line;
+  };
+  const std::vector<Case> cases = {
+      {1366, 768, 1, 4, {38, 17, 11, 14, 9, 16, 9}, 11},      // four ports on a small screen
+      {1920, 1080, 2, 4, {54, 24, 15, 20, 13, 19, 13}, 13},   // eight ports: never below the text
+      {1920, 1080, 1, 2, {54, 24, 15, 20, 13, 38, 16}, 17},   // wide tiles keep the height's sizes
+      {800, 600, 1, 4, {30, 13, 9, 12, 9, 12, 8}, 10},        // too narrow: the smallest sizes
+      {0, 768, 1, 4, {38, 17, 12, 16, 10, 27, 10}, 12},       // no width: as the height gives
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height) + ", " + std::to_string(c.columns) +
+                 " columns");
+    const PanelFonts fonts = fit_tiles(panel_fonts(c.height, c.rows), c.width, c.columns);
+    EXPECT_EQ(fonts, c.fonts);
+    EXPECT_EQ(tile_line_points(fonts), c.tile_line);
+    EXPECT_LE(fonts.tile_text, panel_fonts(c.height, c.rows).tile_text);
+  }
+}
+
 TEST(FontSizes, TheLogZoomsAPointAtATimeWithinItsBounds) {
   struct Case {
     int points;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "present/mailbox.h"
+#include "present/line_mailbox.h"
 
 namespace skav::present {
 namespace {
@@ -149,6 +150,25 @@ TEST(StationMailbox, CarriesSnapshotsAndFinishedBoards) {
   EXPECT_EQ(batch.snapshot->sequence, 2u);
   ASSERT_EQ(batch.events.size(), 1u);
   EXPECT_EQ(batch.events[0].overall, station::Verdict::kFail);
+}
+
+TEST(LineMailbox, HandsTheWindowTheLatestLineSnapshotOncePerWakeUp) {
+  int wakes = 0;
+  LineMailbox box([&] { return ++wakes, true; });
+  line::LineEvents& events = box;
+  EXPECT_EQ(box.take(), nullptr) << "nothing arrived yet";
+  for (std::uint64_t sequence : {1u, 2u, 3u}) {
+    auto snapshot = std::make_shared<line::LineSnapshot>();
+    snapshot->sequence = sequence;
+    events.on_snapshot(snapshot);
+  }
+  EXPECT_EQ(wakes, 1);
+  std::shared_ptr<const line::LineSnapshot> taken = box.take();
+  ASSERT_NE(taken, nullptr);
+  EXPECT_EQ(taken->sequence, 3u);
+  EXPECT_EQ(box.take(), nullptr) << "a snapshot is handed over once";
+  events.on_snapshot(std::make_shared<line::LineSnapshot>());
+  EXPECT_EQ(wakes, 2) << "the next snapshot after a take asks for its own drain";
 }
 
 }  // namespace

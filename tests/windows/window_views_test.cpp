@@ -411,6 +411,40 @@ TEST_F(ViewTest, APortThatAsksForAnAddressIsShownAndWearsTheBadge) {
   }
 }
 
+// Ctrl and a port's digit select it; the port that takes the typing says so on its tile, and a
+// refused entry shows there and calls the operator once.
+TEST_F(ViewTest, CtrlDigitSelectsAPortWhoseTileTellsTypingAndRefusals) {
+  SKAV_REQUIRE_DISPLAY();
+  window_.set_port_count(3);
+  window_.set_port_name(1, "sim1");
+  const PortTiles& tiles = window_.panel().tiles();
+  // Command, the port selected after.
+  for (const auto& [command_id, selected] : {std::pair{ID_SELECT_PORT1 + 2, 2}, std::pair{ID_SELECT_PORT1 + 3, 2},
+                                             std::pair{ID_SELECT_PORT1 + 1, 1}}) {
+    command(window_, static_cast<UINT>(command_id));
+    EXPECT_EQ(window_.selected_port(), selected) << command_id;
+    EXPECT_EQ(tiles.selected(), selected) << command_id;
+  }
+  int calls = 0;
+  window_.set_alarm([&calls] { ++calls; });
+  auto refused = [](const char* why, int refusals) {
+    auto s = started();
+    s->entry_pending = true;
+    s->entry_refused = why;
+    s->entry_refusals = refusals;
+    return s;
+  };
+  show(1, refused("", 0));
+  EXPECT_EQ(tiles.tile(1).typing, "scanning for sim1");
+  EXPECT_EQ(tiles.tile(1).refused, "");
+  show(1, refused("11 digits", 1));
+  EXPECT_EQ(tiles.tile(1).refused, "refused: 11 digits");
+  EXPECT_EQ(calls, 1);
+  show(1, refused("", 1));
+  EXPECT_EQ(tiles.tile(1).refused, "");
+  EXPECT_EQ(calls, 1) << "the same refusal calls once";
+}
+
 // Folded, the tiles stay (a port can still be chosen) but lose their steps, and the totals and
 // Reset go: the panel gets lower.
 TEST_F(ViewTest, FoldedTilesKeepTheirWordAndLoseTheStepsAndTheTotals) {

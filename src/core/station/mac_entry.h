@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string>
+
 #include "core/log.h"
 #include "core/mac_digits.h"
 
@@ -21,13 +23,22 @@ class MacEntry {
   void discard() {
     pending_ = false;
     counter_ = 0;
+    refused_.clear();
   }
   bool pending() const { return pending_; }
   int counter() const { return counter_; }
+  // Why the last Enter asked again ("11 digits", "not hexadecimal"); empty once the next
+  // character is typed or an entry is accepted.
+  const std::string& refused() const { return refused_; }
+  // Entries refused since the station started: grows by one with every refusal, so that a face
+  // calls the operator once for each.
+  int refusals() const { return refusals_; }
 
  private:
   bool pending_ = false;
   int counter_ = 0;
+  std::string refused_;
+  int refusals_ = 0;
 };
 
 }  // namespace skav::station

@@ -584,6 +584,8 @@ void Station::publish() {
   next->barcode_mode = barcode_mode_;
   next->entry_pending = mac_entry_.pending();
   next->entry_counter = mac_entry_.counter();
+  next->entry_refused = mac_entry_.refused();
+  next->entry_refusals = mac_entry_.refusals();
   next->adapters = adapters_;
   next->selected_index = selected_index_;
   next->digits = digits_;

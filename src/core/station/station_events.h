@@ -100,6 +100,10 @@ struct StationSnapshot {
   BarcodeMode barcode_mode = BarcodeMode::kOn;
   bool entry_pending = false;
   int entry_counter = 0;
+  // Why the last MAC entry was refused ("11 digits", "not hexadecimal"; empty while none is),
+  // and how many were refused since the station started.
+  std::string entry_refused;
+  int entry_refusals = 0;
   link::AdapterList adapters;
   int selected_index = 0;
   MacDigits::Digits digits = MacDigits::kDefault;

@@ -155,12 +155,11 @@ void MainWindow::set_port_count(int count) {
   panel_->make_tiles(count);
   for (int i = 0; i < count; ++i) {
     PortTile* tile = panel_->tile(i);
-    tile->set_name(QString::fromStdString(present::port_name(i)));
     tile->set_selected(i == selected_);
     connect(tile, &PortTile::clicked, this, [this, i] { select_port(i); });
   }
   set_panel_shown(panel_action_->isChecked());
-  panel_->fit_to(height());
+  panel_->fit_to(height(), width());
   update_totals();
 }
 
@@ -187,7 +186,9 @@ void MainWindow::set_input(line::PortInput* input) {
 }
 
 void MainWindow::set_port_name(int port, const QString& name) {
-  if (PortTile* tile = port_tile(port); tile != nullptr && !name.isEmpty()) tile->set_name(name);
+  if (port < 0 || port >= port_count() || name.isEmpty()) return;
+  ports_[static_cast<std::size_t>(port)]->name = name.toStdString();
+  update_tiles();
 }
 
 void MainWindow::select_port(int port) {
@@ -196,6 +197,7 @@ void MainWindow::select_port(int port) {
   Port& shown = selected();
   logs_->setCurrentWidget(shown.view);
   for (int i = 0; i < panel_->tile_count(); ++i) panel_->tile(i)->set_selected(i == port);
+  update_tiles();
   show_status_text(shown.events->latest());
   progress_->setFormat(shown.progress_format);
   progress_->setValue(shown.progress_percent);
@@ -267,6 +269,16 @@ void MainWindow::create_menus() {
   accelerator("actionNew", QKeySequence(Qt::CTRL | Qt::Key_N), &MainWindow::new_log);
   accelerator("actionOpen", QKeySequence(Qt::CTRL | Qt::Key_O), &MainWindow::open_log);
   accelerator("actionSave", QKeySequence(Qt::CTRL | Qt::Key_S), &MainWindow::save_log);
+  // Ctrl+1 to Ctrl+9 select a port, as a click on its tile does.
+  for (int digit = 1; digit <= present::kSelectKeys; ++digit) {
+    auto* action = new QAction(this);
+    action->setObjectName(QStringLiteral("actionPort%1").arg(digit));
+    action->setShortcut(QKeySequence(Qt::CTRL | static_cast<Qt::Key>(Qt::Key_0 + digit)));
+    connect(action, &QAction::triggered, this, [this, digit] {
+      if (std::optional<int> port = present::port_for_digit(digit, port_count())) select_port(*port);
+    });
+    addAction(action);
+  }
 }
 
 void MainWindow::create_view_commands() {
@@ -334,24 +346,44 @@ void MainWindow::zoom_log(int points) {
 }
 
 void MainWindow::show_snapshot(int port, const station::StationSnapshot& snapshot) {
-  present::Panel panel = present::make_panel(snapshot);
+  if (present::new_refusal(snapshot, ports_[static_cast<std::size_t>(port)]->refusals)) call_operator();
   if (panel_->tile_count() == 0) {
+    present::Panel panel = present::make_panel(snapshot);
     panel_->show_panel(panel);
     verdict_pane_->show_panel(panel);
     return;
   }
-  panel_->tile(port)->show_panel(panel, snapshot.entry_pending);
   // A prompt that opened or closed: the operator's typing goes where an address is asked for.
   if (prompts_.on_entry(static_cast<std::size_t>(port), snapshot.entry_pending, snapshot.entry_counter)) {
     auto next = static_cast<int>(prompts_.port_for_typing(static_cast<std::size_t>(selected_)));
     if (next != selected_) select_port(next);
   }
+  update_tiles();
+}
+
+void MainWindow::update_tiles() {
+  if (panel_->tile_count() == 0) return;
+  std::vector<std::shared_ptr<const station::StationSnapshot>> latest;
+  std::vector<present::TilePort> ports;
+  for (std::size_t i = 0; i < ports_.size(); ++i) {
+    latest.push_back(ports_[i]->events->latest());
+    ports.push_back(present::TilePort{ports_[i]->name, latest.back().get(), totals_.port(i)});
+  }
+  // The keyboard's typing goes to the selected port's log.
+  const std::vector<present::TileText> tiles =
+      present::tile_texts(ports, static_cast<std::size_t>(selected_));
+  for (int i = 0; i < panel_->tile_count() && i < static_cast<int>(tiles.size()); ++i)
+    panel_->tile(i)->show_tile(tiles[static_cast<std::size_t>(i)]);
 }
 
 void MainWindow::count_board(int port, const station::BoardRecord& record) {
   totals_.add(static_cast<std::size_t>(port), record);
   update_totals();
-  if (present::is_alarm(present::verdict_word(record.overall)) && sound_action_->isChecked() && alarm_) alarm_();
+  if (present::is_alarm(present::verdict_word(record.overall))) call_operator();
+}
+
+void MainWindow::call_operator() {
+  if (sound_action_->isChecked() && alarm_) alarm_();
 }
 
 bool MainWindow::ask_reset_shift_totals() {
@@ -371,14 +403,13 @@ void MainWindow::set_records_file(const std::filesystem::path& file) {
 }
 
 void MainWindow::update_totals() {
-  for (int i = 0; i < panel_->tile_count(); ++i)
-    panel_->tile(i)->show_totals(totals_.port(static_cast<std::size_t>(i)));
+  update_tiles();
   panel_->totals()->show_totals(totals_.text(std::chrono::steady_clock::now()));
 }
 
 void MainWindow::resizeEvent(QResizeEvent* event) {
   QMainWindow::resizeEvent(event);
-  panel_->fit_to(height());
+  panel_->fit_to(height(), width());
 }
 
 void MainWindow::create_status_bar() {

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <string>
 #include <optional>
 #include <vector>
 
@@ -162,6 +163,8 @@ class MainWindow : public QMainWindow {
     bool progress_active = false;
     QString progress_format;
     int progress_percent = 0;
+    std::string name;    // the adapter, for its tile; empty: "Port N"
+    int refusals = 0;    // refused entries the operator was called for
   };
 
   void add_port();
@@ -170,6 +173,10 @@ class MainWindow : public QMainWindow {
   void create_view_commands();
   void show_snapshot(int port, const station::StationSnapshot& snapshot);
   void count_board(int port, const station::BoardRecord& record);
+  // Every tile from the ports' latest snapshots: the tiles share what shortens the addresses.
+  void update_tiles();
+  // The operator is called for a failed board or a refused entry, when View, Sound is on.
+  void call_operator();
   void update_totals();
   void set_panel_shown(bool shown);
   void show_progress(bool active);

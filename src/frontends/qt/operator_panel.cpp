@@ -145,7 +145,7 @@ void VerdictPanel::show_panel(const present::Panel& panel) {
   colours.setColor(QPalette::Window, qt_colour(present::background_of(panel.tone)));
   colours.setColor(QPalette::WindowText, qt_colour(present::text_colour_of(panel.tone)));
   setPalette(colours);
-  board_->setText(panel.board.empty() ? QStringLiteral("No board yet") : text_of(panel.board));
+  board_->setText(text_of(present::board_caption(panel)));
   word_->setText(QString::fromLatin1(present::word_text(panel.word)));
   mark_->show_mark(present::mark_of(panel.word), qt_colour(present::text_colour_of(panel.tone)));
   detail_->setText(text_of(panel.detail));
@@ -156,9 +156,17 @@ void VerdictPanel::set_word_points(int points) {
   set_points(word_, points, true);
   // As tall as the capitals, so that the shape sits on the word's line.
   mark_->set_side(word_->fontMetrics().capHeight() * 5 / 4);
-  const int line = present::line_points(points);
-  set_points(board_, line);
-  set_points(detail_, line, true);
+  set_line_points(present::line_points(points));
+}
+
+void VerdictPanel::set_line_points(int points) {
+  set_points(board_, points);
+  set_points(detail_, points, true);
+}
+
+void VerdictPanel::set_wrapped(bool wrapped) {
+  board_->setWordWrap(wrapped);
+  detail_->setWordWrap(wrapped);
 }
 
 StepList::StepList(QWidget* parent) : QWidget(parent) {
@@ -208,6 +216,15 @@ void StepList::set_text_points(int points) {
   }
 }
 
+void StepList::set_brief(bool brief) {
+  brief_ = brief;
+  auto* grid = static_cast<QGridLayout*>(layout());
+  grid->setContentsMargins(brief ? 6 : 16, 4, brief ? 6 : 16, 4);
+  grid->setHorizontalSpacing(brief ? 8 : 16);
+  // A narrow tile wraps a skipped step's reason rather than cut it.
+  for (Row& row : rows_) row.text->setWordWrap(brief);
+}
+
 void StepList::set_bar_chars(int chars) {
   bar_chars_ = chars;
   for (Row& row : rows_)
@@ -236,7 +253,8 @@ void StepList::show_rows(const std::vector<present::StepRow>& rows) {
     if (shown.moving) {
       row.bar->setValue(shown.percent);
       row.text->setText(text_of(shown.progress));
-    } else if (brief_ && shown.state != present::StepState::kFail && shown.state != present::StepState::kSkipped) {
+    } else if (brief_ && shown.state != present::StepState::kSkipped) {
+      // A tile's failure line above already gives a failed step's reason, whole.
       row.text->clear();
     } else {
       row.text->setText(text_of(shown.text));
@@ -353,13 +371,16 @@ void OperatorPanel::show_panel(const present::Panel& panel) {
   steps_->show_rows(panel.steps);
 }
 
-void OperatorPanel::fit_to(int height) {
-  const present::PanelFonts fonts = present::panel_fonts(height, tile_rows_);
+void OperatorPanel::fit_to(int height, int width) {
   if (!tiles_.empty()) {
-    for (PortTile* tile : tiles_) tile->set_text_points(fonts.tile_word, fonts.tile_text);
+    const present::PanelFonts fonts = present::fit_tiles(
+        present::panel_fonts(height, tile_rows_), width, present::tile_grid(tile_count()).columns);
+    for (PortTile* tile : tiles_)
+      tile->set_text_points(fonts.tile_word, fonts.tile_text, present::tile_line_points(fonts));
     totals_->set_text_points(fonts.text);
     return;
   }
+  const present::PanelFonts fonts = present::panel_fonts(height, tile_rows_);
   verdict_->set_word_points(fonts.word);
   verdict_->setMinimumHeight(height / 10);
   steps_->set_text_points(fonts.text);

@@ -76,6 +76,11 @@ class VerdictPanel : public QFrame {
   void show_panel(const present::Panel& panel);
   // The word's size in points; the two lines around it are about half of it.
   void set_word_points(int points);
+  // The two lines' size in points, when they are not to follow the word's.
+  void set_line_points(int points);
+  // Wrapped: the lines break at spaces instead of being cut at the edge (a tile's narrow panel
+  // must show its whole address and reason).
+  void set_wrapped(bool wrapped);
 
   QColor background() const;
   QLabel* board_label() const { return board_; }
@@ -103,7 +108,8 @@ class StepList : public QWidget {
   void set_bar_chars(int chars);
   // Brief: a row's text only says why a step failed or was skipped (what each step does stays
   // in its tooltip).
-  void set_brief(bool brief) { brief_ = brief; }
+  // Brief (a tile's): only a failed or skipped step's text, in narrower columns.
+  void set_brief(bool brief);
 
   int row_count() const { return shown_; }
   QLabel* name_label(int row) const { return rows_[static_cast<std::size_t>(row)].name; }
@@ -157,9 +163,10 @@ class OperatorPanel : public QWidget {
  public:
   explicit OperatorPanel(QWidget* parent = nullptr);
   void show_panel(const present::Panel& panel);
-  // Sizes the text for a window `height` pixels high: the word at least 28 points, the panel
-  // at least a tenth of the window. Tiles get a smaller word, the smaller the more rows.
-  void fit_to(int height);
+  // Sizes the text for a window `height` pixels high and `width` wide: the word at least 28
+  // points, the panel at least a tenth of the window. Tiles get a smaller word, the smaller the
+  // more rows, and tiles and totals come down to fit the width (present::fit_tiles).
+  void fit_to(int height, int width = 0);
 
   // Makes `count` tiles (2 or more), in rows of at most four. Once; the window names them.
   void make_tiles(int count);

@@ -44,6 +44,17 @@ PortTile::PortTile(QWidget* parent) : QFrame(parent) {
   counts_->setTextFormat(Qt::PlainText);
   counts_->setMinimumWidth(1);
   counts_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  typing_ = new QLabel(this);
+  typing_->setObjectName(QStringLiteral("portTyping"));
+  typing_->setTextFormat(Qt::PlainText);
+  typing_->hide();
+  refused_ = new QLabel(this);
+  refused_->setObjectName(QStringLiteral("portRefused"));
+  refused_->setTextFormat(Qt::PlainText);
+  QPalette red = refused_->palette();
+  red.setColor(QPalette::WindowText, QColor(0xb0, 0x00, 0x20));
+  refused_->setPalette(red);
+  refused_->hide();
   verdict_ = new VerdictPanel(this);
   steps_ = new StepList(this);
   steps_->set_bar_chars(10);
@@ -52,29 +63,37 @@ PortTile::PortTile(QWidget* parent) : QFrame(parent) {
   auto* head = new QHBoxLayout;
   head->setContentsMargins(8, 2, 8, 2);
   head->addWidget(name_);
-  head->addWidget(asks_);
   head->addWidget(counts_, 1);
+  // The badge has a line of its own, so that it never covers the counts.
+  auto* notes = new QHBoxLayout;
+  notes->setContentsMargins(8, 0, 8, 0);
+  notes->addWidget(asks_);
+  notes->addWidget(typing_);
+  notes->addWidget(refused_);
+  notes->addStretch(1);
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(kFrame + 1, kFrame + 1, kFrame + 1, kFrame + 1);
   layout->setSpacing(2);
   layout->addLayout(head);
+  layout->addLayout(notes);
   layout->addWidget(verdict_);
   layout->addWidget(steps_);
   layout->addStretch(1);
-  set_text_points(24, 10);
-  show_totals(present::Totals{});
+  verdict_->set_wrapped(true);
+  set_text_points(24, 10, 12);
+  counts_->setText(QString::fromStdString(present::tile_counts(present::Totals{})));
 }
 
-void PortTile::set_name(const QString& name) { name_->setText(name); }
-
-void PortTile::show_panel(const present::Panel& panel, bool asks) {
-  verdict_->show_panel(panel);
-  steps_->show_rows(panel.steps);
-  asks_->setVisible(asks);
-}
-
-void PortTile::show_totals(const present::Totals& totals) {
-  counts_->setText(QString::fromStdString(present::tile_counts(totals)));
+void PortTile::show_tile(const present::TileText& tile) {
+  name_->setText(QString::fromStdString(tile.name));
+  counts_->setText(QString::fromStdString(tile.counts));
+  verdict_->show_panel(tile.panel);
+  steps_->show_rows(tile.panel.steps);
+  asks_->setVisible(tile.asks);
+  typing_->setText(QString::fromStdString(tile.typing));
+  typing_->setVisible(!tile.typing.empty());
+  refused_->setText(QString::fromStdString(tile.refused));
+  refused_->setVisible(!tile.refused.empty());
 }
 
 void PortTile::set_selected(bool selected) {
@@ -85,12 +104,15 @@ void PortTile::set_selected(bool selected) {
 
 void PortTile::set_steps_shown(bool shown) { steps_->setVisible(shown); }
 
-void PortTile::set_text_points(int word, int text) {
+void PortTile::set_text_points(int word, int text, int line) {
   verdict_->set_word_points(word);
+  verdict_->set_line_points(line);
   steps_->set_text_points(text);
   set_points(name_, text + 1, true);
   set_points(asks_, text, true);
   set_points(counts_, text, false);
+  set_points(typing_, text, false);
+  set_points(refused_, text, true);
 }
 
 void PortTile::mousePressEvent(QMouseEvent* event) {

@@ -114,10 +114,9 @@ void MainWindow::set_port_count(int count) {
 }
 
 void MainWindow::set_port_name(int port, const std::string& name) {
-  if (!name.empty() && panel_.tiles().count() > 0) {
-    panel_.tiles().set_name(port, name);
-    panel_.update_tiles();
-  }
+  if (port < 0 || port >= port_count() || name.empty()) return;
+  ports_[static_cast<std::size_t>(port)]->name = name;
+  update_tiles();
 }
 
 void MainWindow::select_port(int port) {
@@ -127,7 +126,7 @@ void MainWindow::select_port(int port) {
   Port& shown = selected();
   ShowWindow(shown.log, SW_SHOW);
   panel_.tiles().select(port);
-  panel_.update_tiles();
+  update_tiles();
   status_text_ = shown.shown == nullptr || shown.shown->status_text.empty()
                      ? load_string(instance_, IDS_IDLE_MESSAGE)
                      : shown.shown->status_text;
@@ -355,9 +354,10 @@ void MainWindow::layout() {
   const int bar_height = bar.bottom - bar.top;
   RECT frame{};
   GetWindowRect(frame_, &frame);
-  // The panel sizes its text by the window's height at 96 DPI: at 144 DPI the same window
-  // has half as many pixels again, and its fonts are scaled once, by make_font.
-  panel_.fit_to(MulDiv(frame.bottom - frame.top, 96, dpi_of(frame_)));
+  // The panel sizes its text by the window's size at 96 DPI: at 144 DPI the same window has
+  // half as many pixels again, and its fonts are scaled once, by make_font.
+  const int dpi = dpi_of(frame_);
+  panel_.fit_to(MulDiv(frame.bottom - frame.top, 96, dpi), MulDiv(frame.right - frame.left, 96, dpi));
   // Folded with one port the panel goes; the tiles stay, so that a port can still be chosen.
   const bool panel_visible = panel_shown_ || panel_.tiles().count() > 0;
   const int top = panel_visible ? panel_.height() : 0;
@@ -438,15 +438,13 @@ void MainWindow::apply_snapshot(int index) {
   if (batch.snapshot != nullptr) {
     port.shown = std::move(batch.snapshot);
     const station::StationSnapshot& shown = *port.shown;
-    present::Panel panel = present::make_panel(shown);
+    if (present::new_refusal(shown, port.refusals)) call_operator();
     if (panel_.tiles().count() == 0) {
+      present::Panel panel = present::make_panel(shown);
       const bool changed = panel.word != panel_.panel().word;
       panel_.show_panel(panel);
       if (changed && verdict_part())
         SendMessageA(status_, SB_SETTEXTA, static_cast<WPARAM>(*verdict_part()) | SBT_OWNERDRAW, 0);
-    } else {
-      panel_.tiles().show_panel(index, panel, shown.entry_pending);
-      panel_.update_tiles();
     }
     if (index == selected_) {
       // Until the first tick sets the Status Pane text, the pane shows the idle "Ready".
@@ -458,6 +456,7 @@ void MainWindow::apply_snapshot(int index) {
     // A prompt that opened or closed: the operator's typing goes where an address is asked for.
     if (prompts_.on_entry(static_cast<std::size_t>(index), shown.entry_pending, shown.entry_counter))
       select_port(static_cast<int>(prompts_.port_for_typing(static_cast<std::size_t>(selected_))));
+    update_tiles();
   }
   for (const station::BoardRecord& record : batch.events) count_board(index, record);
 }
@@ -466,7 +465,7 @@ void MainWindow::count_board(int port, const station::BoardRecord& record) {
   totals_.add(static_cast<std::size_t>(port), record);
   update_totals();
   ++boards_finished_;
-  if (present::is_alarm(present::verdict_word(record.overall)) && sound_ && alarm_) alarm_();
+  if (present::is_alarm(present::verdict_word(record.overall))) call_operator();
   if (on_board_finished_) on_board_finished_(boards_finished_);
 }
 
@@ -501,10 +500,22 @@ void MainWindow::reset_shift_totals() {
   update_totals();
 }
 
-void MainWindow::update_totals() {
-  for (int i = 0; i < panel_.tiles().count(); ++i)
-    panel_.tiles().show_totals(i, totals_.port(static_cast<std::size_t>(i)));
+void MainWindow::call_operator() {
+  if (sound_ && alarm_) alarm_();
+}
+
+void MainWindow::update_tiles() {
+  if (panel_.tiles().count() == 0) return;
+  std::vector<present::TilePort> ports;
+  for (std::size_t i = 0; i < ports_.size(); ++i)
+    ports.push_back(present::TilePort{ports_[i]->name, ports_[i]->shown.get(), totals_.port(i)});
+  // The keyboard's typing goes to the selected port's log.
+  panel_.tiles().show(present::tile_texts(ports, static_cast<std::size_t>(selected_)));
   panel_.update_tiles();
+}
+
+void MainWindow::update_totals() {
+  update_tiles();
   panel_.show_totals(totals_.text(std::chrono::steady_clock::now()));
 }
 
@@ -570,6 +581,18 @@ void MainWindow::on_command(int command) {
       break;
     case ID_FILE_NEW:
       new_log();
+      break;
+    case ID_SELECT_PORT1 + 0:
+    case ID_SELECT_PORT1 + 1:
+    case ID_SELECT_PORT1 + 2:
+    case ID_SELECT_PORT1 + 3:
+    case ID_SELECT_PORT1 + 4:
+    case ID_SELECT_PORT1 + 5:
+    case ID_SELECT_PORT1 + 6:
+    case ID_SELECT_PORT1 + 7:
+    case ID_SELECT_PORT1 + 8:
+      if (std::optional<int> port = present::port_for_digit(command - ID_SELECT_PORT1 + 1, port_count()))
+        select_port(*port);
       break;
     case ID_FILE_OPEN:
       open_log();

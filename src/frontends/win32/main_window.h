@@ -136,6 +136,8 @@ class MainWindow {
     present::LogDocument document;
     present::LogFile file;
     std::shared_ptr<const station::StationSnapshot> shown;  // the latest snapshot rendered
+    std::string name;  // the adapter, for its tile; empty: "Port N"
+    int refusals = 0;  // refused entries the operator was called for
   };
   bool add_port();
   Port& selected() const { return *ports_[static_cast<std::size_t>(selected_)]; }
@@ -168,6 +170,10 @@ class MainWindow {
   int progress_part() const { return verdict_part() ? 2 : 1; }
   int first_indicator_part() const { return progress_part() + (progress_shown_ ? 1 : 0); }
   void draw_verdict_part(const DRAWITEMSTRUCT& item) const;
+  // Every tile from the ports' latest snapshots: the tiles share what shortens the addresses.
+  void update_tiles();
+  // The operator is called for a failed board or a refused entry, when View, Sound is on.
+  void call_operator();
 
   // Commands.
   void new_log();

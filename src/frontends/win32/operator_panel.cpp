@@ -61,19 +61,22 @@ void OperatorPanel::free_fonts() {
   }
 }
 
-void OperatorPanel::fit_to(int window_height) {
+void OperatorPanel::fit_to(int window_height, int window_width) {
   window_height_ = window_height;
-  const present::PanelFonts fonts = present::panel_fonts(window_height, std::max(1, tiles_.rows()));
+  window_width_ = window_width;
+  present::PanelFonts fonts = present::panel_fonts(window_height, std::max(1, tiles_.rows()));
   if (tiles_.count() > 0) {
+    fonts = present::fit_tiles(fonts, window_width, tiles_.columns());
     HDC dc = GetDC(window_);
-    tiles_.fit_to(dc, fonts.tile_word, fonts.tile_text);
+    tiles_.fit_to(dc, fonts.tile_word, fonts.tile_text, present::tile_line_points(fonts));
     ReleaseDC(window_, dc);
   }
-  if (fonts.word == word_points_ && word_font_ != nullptr) {
+  if (fonts.word == word_points_ && fonts.text == text_points_ && word_font_ != nullptr) {
     update_height();
     return;
   }
   word_points_ = fonts.word;
+  text_points_ = fonts.text;
   free_fonts();
   HDC dc = GetDC(window_);
   word_font_ = make_font(dc, fonts.word, true);
@@ -116,7 +119,7 @@ void OperatorPanel::make_tiles(int count) {
   if (tiles_.count() > 0 || count < 2) return;
   tiles_.make(count);
   word_points_ = 0;  // the fonts and the height again, for the tiles
-  fit_to(window_height_);
+  fit_to(window_height_, window_width_);
 }
 
 void OperatorPanel::update_tiles() { InvalidateRect(window_, nullptr, FALSE); }
@@ -270,7 +273,7 @@ void OperatorPanel::paint_verdict(HDC dc, const RECT& box) const {
   SetTextColor(dc, colorref(present::text_colour_of(panel_.tone)));
   RECT line{box.left + kVerdictMarginX, box.top + kVerdictMarginY, box.right - kVerdictMarginX, 0};
   line.bottom = line.top + line_line_;
-  draw_line(dc, line_font_, panel_.board.empty() ? std::string("No board yet") : panel_.board, line);
+  draw_line(dc, line_font_, present::board_caption(panel_), line);
   line.top = line.bottom + kLineGap;
   line.bottom = line.top + word_line_;
   draw_marked_word(dc, word_font_, panel_.word, colorref(present::text_colour_of(panel_.tone)), line);

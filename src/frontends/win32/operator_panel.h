@@ -37,9 +37,10 @@ class OperatorPanel {
   const present::Panel& panel() const { return panel_; }
   const present::TotalsText& totals() const { return totals_; }
 
-  // Sizes the text for a window `window_height` pixels high: the word at least 28 points, more
-  // on a larger window, the rest about a third of it.
-  void fit_to(int window_height);
+  // Sizes the text for a window `window_height` pixels high and `window_width` wide: the word at
+  // least 28 points, more on a larger window, the rest about a third of it; tiles and totals
+  // come down to fit the width (present::fit_tiles).
+  void fit_to(int window_height, int window_width = 0);
   // Drops the fonts, the tiles' too, so that the next fit_to makes them again (at a new DPI).
   void forget_fonts();
   // The height in pixels the panel needs at its current text size. It has a row for every
@@ -89,6 +90,8 @@ class OperatorPanel {
   PortTiles tiles_;
   bool compact_ = false;
   int window_height_ = 600;
+  int window_width_ = 0;
+  int text_points_ = 0;
   present::Panel panel_;
   present::TotalsText totals_;
   std::string notice_;

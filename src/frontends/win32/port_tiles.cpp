@@ -20,6 +20,7 @@ constexpr int kColumnGap = 12;
 constexpr int kBarChars = 10;
 constexpr COLORREF kAmber = RGB(0xff, 0xb3, 0x00);
 constexpr COLORREF kBadgeText = RGB(0x1a, 0x1a, 0x1a);
+constexpr COLORREF kRefusedText = RGB(0xb0, 0x00, 0x20);
 
 }  // namespace
 
@@ -36,36 +37,25 @@ void PortTiles::free_fonts() {
 void PortTiles::make(int count) {
   if (!tiles_.empty() || count < 2) return;
   grid_ = present::tile_grid(count);
-  tiles_.resize(static_cast<std::size_t>(count));
-  for (int i = 0; i < count; ++i) {
-    tiles_[static_cast<std::size_t>(i)].name = present::port_name(i);
-    show_totals(i, present::Totals{});
-  }
+  std::vector<present::TilePort> ports(static_cast<std::size_t>(count));
+  tiles_ = present::tile_texts(ports, std::nullopt);
 }
 
-void PortTiles::set_name(int port, std::string name) {
-  if (port >= 0 && port < count()) tiles_[static_cast<std::size_t>(port)].name = std::move(name);
+void PortTiles::show(std::vector<Tile> tiles) {
+  tiles.resize(tiles_.size());
+  tiles_ = std::move(tiles);
 }
 
-void PortTiles::show_panel(int port, const present::Panel& panel, bool asks) {
-  if (port < 0 || port >= count()) return;
-  Tile& tile = tiles_[static_cast<std::size_t>(port)];
-  tile.panel = panel;
-  tile.asks = asks;
-}
-
-void PortTiles::show_totals(int port, const present::Totals& totals) {
-  if (port < 0 || port >= count()) return;
-  tiles_[static_cast<std::size_t>(port)].counts = present::tile_counts(totals);
-}
-
-void PortTiles::fit_to(HDC dc, int word_points, int text_points) {
+void PortTiles::fit_to(HDC dc, int word_points, int text_points, int line_points) {
   if (grid_.rows == 0) return;
-  if (word_points == word_points_ && text_points == text_points_ && word_font_ != nullptr) return;
+  if (word_points == word_points_ && text_points == text_points_ && line_points == line_points_ &&
+      word_font_ != nullptr)
+    return;
   word_points_ = word_points;
   text_points_ = text_points;
+  line_points_ = line_points;
   const int word = word_points;
-  const int line = present::line_points(word);
+  const int line = line_points;
   free_fonts();
   name_font_ = make_font(dc, text_points + 1, true);
   badge_font_ = make_font(dc, text_points, true);
@@ -75,7 +65,8 @@ void PortTiles::fit_to(HDC dc, int word_points, int text_points) {
   line_font_ = make_font(dc, line, false);
   detail_font_ = make_font(dc, line, true);
   small_font_ = make_font(dc, std::max(8, text_points - 2), false);
-  head_line_ = std::max(line_height(dc, name_font_), line_height(dc, badge_font_) + 2);
+  head_line_ = std::max(line_height(dc, name_font_), line_height(dc, text_font_));
+  notes_line_ = line_height(dc, badge_font_) + 2;
   word_line_ = line_height(dc, word_font_);
   line_line_ = line_height(dc, line_font_);
   text_line_ = line_height(dc, text_font_);
@@ -85,7 +76,7 @@ void PortTiles::fit_to(HDC dc, int word_points, int text_points) {
 }
 
 int PortTiles::tile_height() const {
-  int height = 2 * (kFrame + 1) + head_line_ + 2 * kMarginY + kLineGap +
+  int height = 2 * (kFrame + 1) + head_line_ + notes_line_ + 2 * kMarginY + kLineGap +
                (2 * line_line_ + word_line_ + 2 * kLineGap + 2 * kMarginY);
   // Every step has its row from the start, so that the log below does not move.
   if (steps_shown())
@@ -140,29 +131,41 @@ void PortTiles::paint_tile(HDC dc, const RECT& box, const Tile& tile, bool selec
   RECT name = head;
   name.right = name.left + name_width;
   draw_line(dc, name_font_, tile.name, name);
-  int left = name.right + 6;
+  SetTextColor(dc, GetSysColor(COLOR_BTNTEXT));
+  if (name.right + 6 < head.right)
+    draw_line(dc, text_font_, tile.counts, RECT{name.right + 6, head.top, head.right, head.bottom}, DT_RIGHT);
+
+  // The badge and the notes on a line of their own, so that they never cover the counts.
+  RECT notes{head.left, head.bottom, head.right, head.bottom + notes_line_};
+  int left = notes.left;
   if (tile.asks) {
-    RECT badge{left, head.top + 1, left + text_width(dc, badge_font_, present::kAsksForAddress) + 12,
-               head.bottom - 1};
-    badge.right = std::min(badge.right, head.right);
+    RECT badge{left, notes.top + 1, left + text_width(dc, badge_font_, present::kAsksForAddress) + 12,
+               notes.bottom - 1};
+    badge.right = std::min(badge.right, notes.right);
     fill(dc, badge, kAmber);
     SetTextColor(dc, kBadgeText);
     draw_line(dc, badge_font_, present::kAsksForAddress, badge, DT_CENTER);
     left = badge.right + 6;
   }
-  SetTextColor(dc, GetSysColor(COLOR_BTNTEXT));
-  if (left < head.right)
-    draw_line(dc, text_font_, tile.counts, RECT{left, head.top, head.right, head.bottom}, DT_RIGHT);
+  if (!tile.typing.empty() && left < notes.right) {
+    SetTextColor(dc, GetSysColor(COLOR_BTNTEXT));
+    RECT typing{left, notes.top, notes.right, notes.bottom};
+    draw_line(dc, text_font_, tile.typing, typing);
+    left = std::min<int>(notes.right, left + text_width(dc, text_font_, tile.typing) + 6);
+  }
+  if (!tile.refused.empty() && left < notes.right) {
+    SetTextColor(dc, kRefusedText);
+    draw_line(dc, badge_font_, tile.refused, RECT{left, notes.top, notes.right, notes.bottom});
+  }
 
   // The word's box across the tile.
-  RECT verdict{box.left + inside, head.bottom + kMarginY + kLineGap, box.right - inside, 0};
+  RECT verdict{box.left + inside, notes.bottom + kMarginY + kLineGap, box.right - inside, 0};
   verdict.bottom = verdict.top + 2 * line_line_ + word_line_ + 2 * kLineGap + 2 * kMarginY;
   fill(dc, verdict, colorref(present::background_of(tile.panel.tone)));
   SetTextColor(dc, colorref(present::text_colour_of(tile.panel.tone)));
   RECT line{verdict.left + kMarginX, verdict.top + kMarginY, verdict.right - kMarginX, 0};
   line.bottom = line.top + line_line_;
-  draw_line(dc, line_font_, tile.panel.board.empty() ? std::string("No board yet") : tile.panel.board,
-            line);
+  draw_line(dc, line_font_, tile.caption, line);
   line.top = line.bottom + kLineGap;
   line.bottom = line.top + word_line_;
   draw_marked_word(dc, word_font_, tile.panel.word, colorref(present::text_colour_of(tile.panel.tone)), line);
@@ -188,7 +191,8 @@ void PortTiles::paint_tile(HDC dc, const RECT& box, const Tile& tile, bool selec
       draw_bar(dc, small_font_, bar, row.percent);
       cell.left = bar.right + 8;
     }
-    const bool told = row.state == present::StepState::kFail || row.state == present::StepState::kSkipped;
+    // The failure line above already gives a failed step's reason, whole.
+    const bool told = row.state == present::StepState::kSkipped;
     const std::string& text = row.moving ? row.progress : told ? row.text : std::string();
     SetTextColor(dc, GetSysColor(COLOR_BTNTEXT));
     if (cell.left < cell.right && !text.empty()) draw_line(dc, text_font_, text, cell);

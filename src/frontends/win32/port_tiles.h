@@ -12,19 +12,16 @@
 namespace skav::windows::gui {
 
 // The tiles of a station with several ports, painted by the operator panel in place of the
-// board's panel and steps: per port its name, a badge while it asks for a MAC address, its
-// passes and failures this shift, the board's state word on its colour between the board line
-// and the failure line, and the run's steps, brief (a row's text only says why a step failed or
-// was skipped). The selected tile is framed in the highlight colour. It paints what it is given.
+// board's panel and steps: per port its name and its passes and failures this shift, under them
+// (never over the counts) a badge while it asks for a MAC address with the notes that typing
+// goes to it or that an entry was refused, the board's state word on its colour between the
+// board line and the failure line, and the run's steps, brief (a row's text only says why a step
+// was skipped; the failure line says why one failed). The selected tile is framed in the highlight colour. It paints what it
+// is given.
 class PortTiles {
  public:
   // What one tile shows.
-  struct Tile {
-    std::string name;    // "Port 2" until the window names its adapter
-    present::Panel panel;
-    bool asks = false;   // the badge: the port's MAC entry is pending
-    std::string counts;  // "3 passed, 1 failed"
-  };
+  using Tile = present::TileText;
   PortTiles() = default;
   ~PortTiles();
   PortTiles(const PortTiles&) = delete;
@@ -37,20 +34,19 @@ class PortTiles {
   int columns() const { return grid_.columns; }
   const Tile& tile(int port) const { return tiles_[static_cast<std::size_t>(port)]; }
 
-  void set_name(int port, std::string name);
   // Drops the fonts, so that the next fit_to makes them again (at a new DPI).
   void forget_fonts() { free_fonts(); }
-  void show_panel(int port, const present::Panel& panel, bool asks);
-  void show_totals(int port, const present::Totals& totals);
+  // The tiles' texts, as the model worked them out; tiles beyond the count are ignored.
+  void show(std::vector<Tile> tiles);
   void select(int port) { selected_ = port; }
   int selected() const { return selected_; }
   // Folded, or in more than two rows (no room): each tile keeps its word, the steps go.
   void set_folded(bool folded) { folded_ = folded; }
   bool steps_shown() const { return present::tile_steps_shown(grid_, folded_); }
 
-  // Sizes the text: the word `word_points` (present::panel_fonts' tile_word), the other texts
-  // `text_points`.
-  void fit_to(HDC dc, int word_points, int text_points);
+  // Sizes the text: the word `word_points` (present::panel_fonts' tile_word), the board and
+  // failure lines `line_points` (present::tile_line_points), the other texts `text_points`.
+  void fit_to(HDC dc, int word_points, int text_points, int line_points);
   // The grid's height in pixels at the current text size.
   int height() const;
   void paint(HDC dc, const RECT& box) const;
@@ -71,6 +67,7 @@ class PortTiles {
 
   int word_points_ = 0;
   int text_points_ = 0;
+  int line_points_ = 0;
   HFONT name_font_ = nullptr;    // the port's name, bold
   HFONT badge_font_ = nullptr;   // the badge, bold
   HFONT text_font_ = nullptr;    // counts and step texts
@@ -80,6 +77,7 @@ class PortTiles {
   HFONT detail_font_ = nullptr;  // the failure line, bold
   HFONT small_font_ = nullptr;   // the bars' percentages
   int head_line_ = 0;
+  int notes_line_ = 0;  // the badge's line
   int word_line_ = 0;
   int line_line_ = 0;
   int text_line_ = 0;

@@ -24,6 +24,9 @@
 #define ID_VIEW_ZOOM_OUT 32775
 #define ID_VIEW_SOUND 32776
 #define ID_VIEW_RESET_TOTALS 32777
+// Ctrl+1 to Ctrl+9: 32781 selects the first port, up to 32789 the ninth.
+#define ID_SELECT_PORT1 32781
+#define ID_SELECT_PORT9 32789
 
 #define ID_FILE_NEW 57600
 #define ID_FILE_OPEN 57601

@@ -91,5 +91,39 @@ TEST_F(MacEntryTest, RepeatCountStoresTheCharacterThatManyTimes) {
   EXPECT_EQ(log_.text(), "Input MAC Address : aaaaaaaaaaaa");
 }
 
+// What the operator's window shows of a refused entry: why, until typing resumes, and a count
+// that moves once per refusal so the window calls once for each.
+TEST_F(MacEntryTest, ARefusedEntrySaysWhyUntilTypingResumes) {
+  struct Step {
+    const char* keys;
+    const char* refused;
+    int refusals;
+  };
+  const Step steps[] = {
+      {"00a0c914c82\r", "11 digits", 1},
+      {"0", "", 1},  // typing again: the refusal no longer describes the entry
+      {"\r", "1 digit", 2},
+      {"\r", "0 digits", 3},
+      {"00-11-22-33-\r", "not hexadecimal", 4},
+      {"\b", "", 4},
+      {"0011223344556677\r", "16 digits", 5},
+      {"00a0c914c829\r", "", 5},  // accepted
+  };
+  entry_.prompt(&log_, digits_);
+  EXPECT_EQ(entry_.refused(), "");
+  for (const Step& step : steps) {
+    type(step.keys);
+    EXPECT_EQ(entry_.refused(), step.refused) << step.keys;
+    EXPECT_EQ(entry_.refusals(), step.refusals) << step.keys;
+  }
+  EXPECT_FALSE(entry_.pending());
+  entry_.prompt(&log_, digits_);
+  type("1\r");
+  ASSERT_EQ(entry_.refused(), "1 digit");
+  entry_.prompt(&log_, digits_);
+  EXPECT_EQ(entry_.refused(), "") << "a new prompt starts without a refusal";
+  EXPECT_EQ(entry_.refusals(), 6);
+}
+
 }  // namespace
 }  // namespace skav::station

@@ -146,7 +146,10 @@ TEST_F(StationCycle, BarcodeEntryInterruptedByNewTakesOnlyWhatIsTypedAfterIt) {
   EXPECT_EQ(station().mac_digits(), kAllF);
   rig_->type("123456\r");
   EXPECT_TRUE(station().entry_pending()) << "six characters are not an address";
+  EXPECT_EQ(station().snapshot()->entry_refused, "6 digits");
+  EXPECT_EQ(station().snapshot()->entry_refusals, 1);
   rig_->type("0200000000B1\r");
+  EXPECT_EQ(station().snapshot()->entry_refused, "");
   EXPECT_FALSE(station().entry_pending());
   EXPECT_EQ(station().mac_digits(), digits_of("0200000000B1"));
 }

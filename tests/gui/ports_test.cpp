@@ -74,7 +74,7 @@ class PortsTest : public QObject {
     QCOMPARE(second->counts_label()->text(), QStringLiteral("0 passed, 1 failed"));
     skav::gui::TotalsPanel* totals = rig.window.operator_panel()->totals();
     QCOMPARE(totals->counts_label()->text(), QStringLiteral("2 boards   1 passed   1 failed"));
-    QCOMPARE(rig.window.shift_totals(), (skav::present::Totals{2, 1, 1}));
+    QCOMPARE(rig.window.shift_totals(), (skav::present::Totals{2, 1, 1, 2, 0, 1}));
 
     rig.window.set_confirm([](const QString&) { return true; });
     totals->reset_button()->click();

@@ -61,12 +61,12 @@ TEST_F(RetestStation, AFailedBoardRunAgainGetsTheSameAddressAsAttemptTwoAndTheNe
   EXPECT_NE(second.out.find("MAC Addr : 0200000A0000 Test...Pass\r\n"), std::string::npos) << second.out;
   EXPECT_EQ(stored_next(), "0200000A0001") << "the pool's next address did not move";
 
-  std::vector<std::string> lines = test::split_lines(test::read_file(dir_ / station::kRecordsFile));
-  ASSERT_EQ(lines.size(), 3u);
-  for (std::size_t i = 1; i < lines.size(); ++i)
-    EXPECT_NE(lines[i].find(",02:00:00:0A:00:00,"), std::string::npos) << lines[i];
-  EXPECT_EQ(lines[1].substr(lines[1].rfind(',')), ",1");
-  EXPECT_EQ(lines[2].substr(lines[2].rfind(',')), ",2");
+  std::vector<std::vector<std::string>> rows = station::parse_csv(test::read_file(dir_ / station::kRecordsFile));
+  ASSERT_EQ(rows.size(), 3u);
+  for (std::size_t i = 1; i < rows.size(); ++i) {
+    EXPECT_EQ(rows[i][3], "02:00:00:0A:00:00") << i;
+    EXPECT_EQ(rows[i][station::kFirstRecordColumns], std::to_string(i)) << "the attempt";
+  }
 }
 
 }  // namespace

@@ -24,27 +24,11 @@ using namespace std::chrono_literals;
 using test::PgServer;
 using test::read_file;
 
-std::vector<std::string> split(const std::string& line) {
-  std::vector<std::string> fields;
-  std::stringstream in(line);
-  std::string field;
-  while (std::getline(in, field, ',')) fields.push_back(field);
-  return fields;
-}
-
 // The records file's lines without the header, as fields.
 std::vector<std::vector<std::string>> csv_rows(const std::filesystem::path& file) {
-  std::vector<std::vector<std::string>> rows;
-  std::stringstream in(read_file(file));
-  std::string line;
-  bool header = true;
-  while (std::getline(in, line)) {
-    if (header) {
-      header = false;
-      continue;
-    }
-    rows.push_back(split(line));
-  }
+  // As the station writes them: a last field may be empty, a quoted one may hold a comma.
+  std::vector<std::vector<std::string>> rows = station::parse_csv(read_file(file));
+  if (!rows.empty()) rows.erase(rows.begin());  // the header
   return rows;
 }
 

@@ -93,7 +93,7 @@ int main() {
     const std::string help = parser.help();
     std::fprintf(stdout, "%s", help.c_str());
     std::fflush(stdout);
-    MessageBoxW(nullptr, wide_of(help).c_str(), L"SKAV", MB_OK | MB_ICONINFORMATION);
+    MessageBoxW(nullptr, skav::platform::wide_of(help).c_str(), L"SKAV", MB_OK | MB_ICONINFORMATION);
     return 0;
   } catch (const CLI::ParseError& error) {
     complain(std::string(error.what()) + "\nTry skav-gui --help.");

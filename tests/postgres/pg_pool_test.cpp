@@ -20,6 +20,7 @@
 #include "backends/postgres/pg_pool.h"
 #include "postgres/pg_support.h"
 #include "support/temp_dir.h"
+#include "support/digits.h"
 
 namespace skav {
 namespace {
@@ -31,11 +32,7 @@ using settings::PoolResult;
 using settings::Reservation;
 using test::PgServer;
 
-MacDigits::Digits digits(const char* text) {
-  MacDigits::Digits d{};
-  EXPECT_TRUE(MacDigits::parse(text, d)) << text;
-  return d;
-}
+using test::digits;
 
 settings::BoardOutcome outcome_of(const char* adapter, const char* written, const char* verdict) {
   station::BoardRecord record;

@@ -13,6 +13,7 @@
 #include "core/station/records.h"
 #include "postgres/pg_support.h"
 #include "support/start_gate.h"
+#include "support/digits.h"
 
 namespace skav {
 namespace {
@@ -24,11 +25,7 @@ using settings::PoolResult;
 using settings::Reservation;
 using test::PgServer;
 
-MacDigits::Digits digits(const char* text) {
-  MacDigits::Digits d{};
-  EXPECT_TRUE(MacDigits::parse(text, d)) << text;
-  return d;
-}
+using test::digits;
 
 // The outcome of a run that wrote `reservation`'s address, as the station sends it.
 settings::BoardOutcome run_outcome(const Reservation& reservation, station::Verdict overall) {

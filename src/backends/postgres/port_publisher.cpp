@@ -99,13 +99,7 @@ bool PortPublisher::connected() {
     Reply limited = connection_.run("SET statement_timeout = 2000", {}, now + kWriteLimit);
     opened = DbResult::of(limited, "cannot use the database");
   }
-  if (!opened.ok()) {
-    connection_.close();
-    retry_at_ = bounds_.clock().now() + kRetryAfter;
-    std::lock_guard<std::mutex> lock(mutex_);
-    ++counts_.failures;
-    return false;
-  }
+  if (!opened.ok()) return rest();
   // A new connection does not know what the table holds: every row is written again.
   written_.clear();
   return true;
@@ -121,30 +115,28 @@ bool PortPublisher::write_rows(const std::vector<PortRow>& rows) {
          std::to_string(row.board), row.step, std::to_string(row.progress), row.address, row.verdict,
          row.reason, row.adapter_health, who_.version},
         bounds_.clock().now() + kWriteLimit);
+    // A connection that broke or ran late is closed; one that merely failed (no table yet, no
+    // right) rests too, so that a line without the table is not asked every beat.
+    if (!reply.ok) return rest();
     std::lock_guard<std::mutex> lock(mutex_);
-    if (!reply.ok) {
-      ++counts_.failures;
-      // A connection that broke or ran late is closed; one that merely failed (no table yet,
-      // no right) rests too, so that a line without the table is not asked every beat.
-      connection_.close();
-      retry_at_ = bounds_.clock().now() + kRetryAfter;
-      return false;
-    }
     ++counts_.rows;
     written_[row.port] = row;
   }
   return true;
 }
 
+bool PortPublisher::rest() {
+  connection_.close();
+  retry_at_ = bounds_.clock().now() + kRetryAfter;
+  std::lock_guard<std::mutex> lock(mutex_);
+  ++counts_.failures;
+  return false;
+}
+
 bool PortPublisher::beat() {
   Reply reply = connection_.run(kBeat, {who_.station_id}, bounds_.clock().now() + kWriteLimit);
+  if (!reply.ok) return rest();
   std::lock_guard<std::mutex> lock(mutex_);
-  if (!reply.ok) {
-    ++counts_.failures;
-    connection_.close();
-    retry_at_ = bounds_.clock().now() + kRetryAfter;
-    return false;
-  }
   ++counts_.beats;
   return true;
 }

@@ -82,6 +82,8 @@ class PortPublisher : public line::LineEvents {
   bool connected();
   bool write_rows(const std::vector<PortRow>& rows);
   bool beat();
+  // After a failure: the connection closed, the next try not before kRetryAfter. False.
+  bool rest();
 
   const Publisher who_;
   const RowsOf rows_of_;

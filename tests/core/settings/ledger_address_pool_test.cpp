@@ -8,15 +8,12 @@
 #include "core/settings/file_settings_store.h"
 #include "core/settings/store_address_pool.h"
 #include "support/temp_dir.h"
+#include "support/digits.h"
 
 namespace skav::settings {
 namespace {
 
-MacDigits::Digits digits(std::string_view text) {
-  MacDigits::Digits out{};
-  EXPECT_TRUE(MacDigits::parse(text, out)) << text;
-  return out;
-}
+using test::digits;
 
 // One account's station: its own settings file, the PC's ledger.
 struct Station {

@@ -10,15 +10,12 @@
 #include "core/settings/ledger_address_pool.h"
 #include "core/settings/store_address_pool.h"
 #include "support/temp_dir.h"
+#include "support/digits.h"
 
 namespace skav::settings {
 namespace {
 
-MacDigits::Digits digits(std::string_view text) {
-  MacDigits::Digits out{};
-  EXPECT_TRUE(MacDigits::parse(text, out)) << text;
-  return out;
-}
+using test::digits;
 
 // A file pool as a station has it: the store alone, or the store behind the PC's ledger.
 struct PoolUnderTest {

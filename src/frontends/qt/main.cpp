@@ -23,6 +23,7 @@
 #include "frontends/qt/command_line.h"
 #include "frontends/qt/main_window.h"
 #include "frontends/qt/operator_panel.h"
+#include "present/interface_choice.h"
 
 namespace {
 

@@ -43,6 +43,12 @@ std::vector<std::string> adapter_labels(const link::AdapterList& adapters) {
   return labels;
 }
 
+std::string port_label(const std::string& system_name, const std::vector<link::AdapterInfo>& adapters) {
+  for (const link::AdapterInfo& adapter : adapters)
+    if (adapter.name == system_name && !adapter.friendly_name.empty()) return adapter.friendly_name;
+  return system_name;
+}
+
 std::vector<int> ticked_of(const link::AdapterList& adapters, const std::vector<std::string>& stored) {
   std::vector<int> ticked;
   for (const std::string& name : stored)

@@ -43,6 +43,10 @@ std::optional<int> interface_apply_index(const station::StationSnapshot& now, in
 // does not already say; else the list text alone.
 std::vector<std::string> adapter_labels(const link::AdapterList& adapters);
 
+// The name a port's tile shows for its adapter `system_name`: the friendly name the system
+// gives that adapter in `adapters` ("Ethernet 2"), else the system name, which stays the key.
+std::string port_label(const std::string& system_name, const std::vector<link::AdapterInfo>& adapters);
+
 // The list indexes of the stored ports' adapters that are there now, in stored order.
 std::vector<int> ticked_of(const link::AdapterList& adapters, const std::vector<std::string>& stored);
 // The adapters (system names) to store as the ports of the next start: the ticked ones while

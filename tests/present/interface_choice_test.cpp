@@ -98,5 +98,27 @@ TEST(InterfaceChoice, AdaptersAreListedByTheNameTheSystemShowsThenTheirListText)
   EXPECT_EQ(adapter_labels(list), list.entries);
 }
 
+// A tile names its port's adapter as the system shows it; the system name stays where the
+// system gives no friendly name or does not list the adapter.
+TEST(PortLabel, IsTheListedAdaptersFriendlyNameElseTheSystemName) {
+  const std::vector<link::AdapterInfo> adapters = {
+      {"\\Device\\NPF_{A1}", "Intel(R) Ethernet", "Ethernet \xe5\xb7\xa5\xe5\x8e\x82"},
+      {"\\Device\\NPF_{B2}", "Realtek USB NIC", ""},
+      {"eth0", "", "eth0"},
+  };
+  const struct {
+    const char* system_name;
+    const char* shown;
+  } cases[] = {
+      {"\\Device\\NPF_{A1}", "Ethernet \xe5\xb7\xa5\xe5\x8e\x82"},
+      {"\\Device\\NPF_{B2}", "\\Device\\NPF_{B2}"},
+      {"eth0", "eth0"},
+      {"\\Device\\NPF_{C3}", "\\Device\\NPF_{C3}"},  // gone since the list was made
+      {"Ethernet \xe5\xb7\xa5\xe5\x8e\x82", "Ethernet \xe5\xb7\xa5\xe5\x8e\x82"},  // already friendly
+  };
+  for (const auto& c : cases) EXPECT_EQ(port_label(c.system_name, adapters), c.shown) << c.system_name;
+  EXPECT_EQ(port_label("eth1", {}), "eth1");
+}
+
 }  // namespace
 }  // namespace skav::present

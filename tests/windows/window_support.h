@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "core/platform/wide_windows.h"
 #include "frontends/win32/window_choices.h"
 
 namespace skav::windows::gui {
@@ -42,6 +43,20 @@ inline std::string pane_text(HWND status, int part) {
   char text[256] = {};
   SendMessageA(status, SB_GETTEXTA, part, reinterpret_cast<LPARAM>(text));
   return text;
+}
+
+// A control's text and a status bar part's, read with the wide calls and given as UTF-8: what
+// lies outside the ANSI code page comes back as it is.
+inline std::string wide_text_of(HWND window) {
+  std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(window)) + 1, L'\0');
+  text.resize(static_cast<std::size_t>(GetWindowTextW(window, text.data(), static_cast<int>(text.size()))));
+  return platform::utf8_of_wide(text);
+}
+
+inline std::string wide_pane_text(HWND status, int part) {
+  std::wstring text(LOWORD(SendMessageW(status, SB_GETTEXTLENGTHW, part, 0)) + 1u, L'\0');
+  text.resize(LOWORD(SendMessageW(status, SB_GETTEXTW, part, reinterpret_cast<LPARAM>(text.data()))));
+  return platform::utf8_of_wide(text);
 }
 
 // The windows of these tests keep their per-user choices under a key of their own, emptied

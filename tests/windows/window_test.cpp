@@ -155,23 +155,60 @@ TEST_F(WindowTest, LogHoldsTheAppendedBytesAndBackspaceTakesALineEndWhole) {
 }
 
 // Past its limit the log drops its oldest whole lines, a slack's worth at once, and keeps the
-// newest text.
+// newest text; the control counts characters, the log bytes, and they must cut at the same line.
 TEST_F(WindowTest, AFullLogDropsItsOldestLines) {
   SKAV_REQUIRE_DISPLAY();
-  const std::string line(98, 'x');
-  std::string batch;
-  for (int i = 0; i < 1000; ++i) batch += line + "\r\n";  // 100,000 bytes
-  for (int i = 0; i < 11; ++i) {
-    window_.log().append(batch);
+  std::string wide_line;
+  for (int i = 0; i < 9; ++i) wide_line += "工厂 Ω ";  // 90 bytes, 45 characters
+  for (const std::string& line : {std::string(98, 'x'), wide_line + std::string(8, 'x')}) {
+    SCOPED_TRACE(line);
+    SendMessageW(window_.handle(), WM_COMMAND, ID_FILE_NEW, 0);
+    std::string batch;
+    for (int i = 0; i < 1000; ++i) batch += line + "\r\n";  // 100,000 bytes
+    for (int i = 0; i < 11; ++i) {
+      window_.log().append(batch);
+      pump();
+    }
+    window_.log().append("newest\r\n");
     pump();
+    const std::string text = wide_text_of(log_);
+    EXPECT_LE(text.size(), MainWindow::kLimit);
+    EXPECT_GE(text.size(), MainWindow::kLimit - MainWindow::kTrimSlack - 100);
+    EXPECT_EQ(text.substr(0, 100), line + "\r\n");  // starts at a line
+    EXPECT_EQ(text.substr(text.size() - 8), "newest\r\n");
   }
-  window_.log().append("newest\r\n");
+}
+
+// A log line or a path in Chinese and Greek reaches the log and the status bar whole, whatever
+// the ANSI code page: also a character whose bytes arrive in two pieces, and one taken back.
+TEST_F(WindowTest, TextInChineseAndGreekReachesTheLogAndTheStatusBarWhole) {
+  SKAV_REQUIRE_DISPLAY();
+  const std::string line = "Log: C:\\工厂 Ω\\log.txt\r\n";
+  const std::size_t split = line.find("厂") + 1;  // inside 厂
+  window_.log().append(line.substr(0, split));
   pump();
-  const std::string text = text_of(log_);
-  EXPECT_LE(text.size(), MainWindow::kLimit);
-  EXPECT_GE(text.size(), MainWindow::kLimit - MainWindow::kTrimSlack - 100);
-  EXPECT_EQ(text.substr(0, 100), line + "\r\n");  // starts at a line
-  EXPECT_EQ(text.substr(text.size() - 8), "newest\r\n");
+  EXPECT_EQ(wide_text_of(log_), line.substr(0, line.find("厂")));  // 厂 waits for its rest
+  window_.log().append(line.substr(split));
+  pump();
+  EXPECT_EQ(wide_text_of(log_), line);
+  window_.log().append("Ω");
+  pump();
+  EXPECT_EQ(wide_text_of(log_), line + "Ω");
+  window_.log().erase_last();  // Ω's last byte: the character goes
+  pump();
+  EXPECT_EQ(wide_text_of(log_), line);
+  window_.log().append("\xA9x");  // Ω again, the byte taken back and then more text
+  pump();
+  EXPECT_EQ(wide_text_of(log_), line + "Ωx");
+  window_.log().erase_last();
+  pump();
+  EXPECT_EQ(wide_text_of(log_), line + "Ω");
+
+  auto snapshot = std::make_shared<station::StationSnapshot>();
+  snapshot->status_text = "Ethernet -> 以太网 Ω   MAC_Addr -> [00-11-22-33-44-55]";
+  window_.events().on_snapshot(snapshot);
+  pump();
+  EXPECT_EQ(wide_pane_text(status_, 0), snapshot->status_text);
 }
 
 TEST_F(WindowTest, SnapshotsSetTheStatusPaneAndTheViewMenu) {
@@ -199,7 +236,7 @@ TEST_F(WindowTest, SnapshotsSetTheStatusPaneAndTheViewMenu) {
   EXPECT_FALSE(GetMenuState(view, ID_VIEW_INTERFACE, MF_BYCOMMAND) & MF_GRAYED);
 }
 
-HWND panel_of(HWND frame) { return FindWindowExA(frame, nullptr, OperatorPanel::kClass, nullptr); }
+HWND panel_of(HWND frame) { return FindWindowExW(frame, nullptr, OperatorPanel::kClass, nullptr); }
 
 int height_of(HWND window) {
   RECT r{};
@@ -475,7 +512,8 @@ BOOL CALLBACK find_box(HWND window, LPARAM data) {
   GetWindowThreadProcessId(window, &owner);
   char name[16] = {};
   GetClassNameA(window, name, sizeof name);
-  if (owner != found->process || std::string(name) != "#32770") return TRUE;
+  // A box is listed from its creation on, but filled in before it shows.
+  if (owner != found->process || std::string(name) != "#32770" || !IsWindowVisible(window)) return TRUE;
   found->box = window;
   return FALSE;
 }

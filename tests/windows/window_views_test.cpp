@@ -75,7 +75,7 @@ station::BoardRecord record_of(station::Verdict overall) {
 // Visible in its parent (the frame itself stays hidden in these tests).
 bool has_visible_style(HWND window) { return (GetWindowLongA(window, GWL_STYLE) & WS_VISIBLE) != 0; }
 
-HWND panel_of(HWND frame) { return FindWindowExA(frame, nullptr, OperatorPanel::kClass, nullptr); }
+HWND panel_of(HWND frame) { return FindWindowExW(frame, nullptr, OperatorPanel::kClass, nullptr); }
 
 RECT place_in(HWND window, HWND parent) {
   RECT r{};
@@ -311,6 +311,7 @@ TEST(WindowChoices, KeepEachChoiceAndGiveTheFallbackForOneNeverStored) {
       {{"eth1", "eth2"}, {"eth1", "eth2"}},
       {{"\\Device\\NPF_{A}", "\\Device\\NPF_{B}", "x y"}, {"\\Device\\NPF_{A}", "\\Device\\NPF_{B}", "x y"}},
       {{"eth1"}, {}},
+      {{"以太网 Ω", "eth2"}, {"以太网 Ω", "eth2"}},  // outside every ANSI code page
       {{"eth1", "eth2"}, {"eth1", "eth2"}},
       {{}, {}},
   };

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "app/platform.h"
 #include "app/station_setup.h"
 #include "core/log.h"
 #include "core/station/station.h"
@@ -22,6 +23,7 @@
 #include "frontends/qt/command_line.h"
 #include "frontends/qt/main_window.h"
 #include "frontends/qt/operator_panel.h"
+#include "present/interface_choice.h"
 
 namespace {
 
@@ -112,8 +114,13 @@ int main(int argc, char** argv) {
   skav::line::Line& line = setup->line();
   const int ports = static_cast<int>(line.port_count());
   window->set_input(&line);
+  // The tiles name each port's adapter as the system shows it to the operator, not by its
+  // system name; the system name stays the port's key.
+  skav::link::AdapterListing listing;
+  if (setup_options.simulate == 0) listing = skav::app::make_adapter_backend()->list_adapters();
   for (int i = 0; i < ports; ++i)
-    window->set_port_name(i, QString::fromStdString(line.port_name(static_cast<std::size_t>(i))));
+    window->set_port_name(i, QString::fromStdString(skav::present::port_label(
+                                 line.port_name(static_cast<std::size_t>(i)), listing.adapters)));
   window->set_records_file(std::filesystem::path(setup_options.dir) / skav::station::kRecordsFile);
   window->operator_panel()->set_notice(QString::fromStdString(setup->ledger_note()));
   if (options.width > 0) window->resize(options.width, options.height);

@@ -20,6 +20,10 @@ namespace {
 constexpr const char* kTitle = present::kTitle;
 constexpr int kPairs = 6;
 
+void show_message(HWND owner, const char* text, UINT style) {
+  MessageBoxW(owner, platform::wide_of(text).c_str(), platform::wide_of(kTitle).c_str(), style);
+}
+
 // --- The icon ---------------------------------------------------------------------------
 
 void fill(HDC dc, int x, int y, int w, int h, COLORREF color, int scale) {
@@ -34,7 +38,7 @@ void fill(HDC dc, int x, int y, int w, int h, COLORREF color, int scale) {
 INT_PTR CALLBACK about_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
   switch (message) {
     case WM_INITDIALOG:
-      SendDlgItemMessageA(dialog, IDC_ABOUT_ICON, STM_SETICON, static_cast<WPARAM>(lparam), 0);
+      SendDlgItemMessageW(dialog, IDC_ABOUT_ICON, STM_SETICON, static_cast<WPARAM>(lparam), 0);
       return TRUE;
     case WM_COMMAND:
       if (LOWORD(wparam) == IDOK || LOWORD(wparam) == IDCANCEL) {
@@ -52,37 +56,38 @@ INT_PTR CALLBACK about_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lpa
 
 // The pair fields take hexadecimal digits and editing keys only.
 LRESULT CALLBACK pair_proc(HWND field, UINT message, WPARAM wparam, LPARAM lparam) {
-  auto base = reinterpret_cast<WNDPROC>(GetWindowLongPtrA(field, GWLP_USERDATA));
+  auto base = reinterpret_cast<WNDPROC>(GetWindowLongPtrW(field, GWLP_USERDATA));
   if (message == WM_CHAR) {
-    const char c = static_cast<char>(wparam & 0xFF);
-    if (!present::pair_field_takes(c)) {
+    // A character beyond ASCII arrives as UTF-16: its low byte alone could pass for a digit.
+    if (wparam >= 0x80 || !present::pair_field_takes(static_cast<char>(wparam))) {
       MessageBeep(MB_OK);
       return 0;
     }
   }
-  return CallWindowProcA(base, field, message, wparam, lparam);
+  return CallWindowProcW(base, field, message, wparam, lparam);
 }
 
 std::string field_text(HWND dialog, int id) {
-  char text[8] = {};
-  int n = GetDlgItemTextA(dialog, id, text, sizeof text);
-  return std::string(text, n > 0 ? static_cast<std::size_t>(n) : 0);
+  wchar_t text[8] = {};
+  int n = GetDlgItemTextW(dialog, id, text, static_cast<int>(std::size(text)));
+  return platform::utf8_of_wide(std::wstring_view(text, n > 0 ? static_cast<std::size_t>(n) : 0));
 }
 
 void init_interface_dialog(HWND dialog, InterfaceChoice& choice) {
-  SetWindowLongPtrA(dialog, DWLP_USER, reinterpret_cast<LONG_PTR>(&choice));
+  SetWindowLongPtrW(dialog, DWLP_USER, reinterpret_cast<LONG_PTR>(&choice));
   HWND list = GetDlgItem(dialog, IDC_ADAPTERS);
   for (const std::string& adapter : choice.adapters)
     SendMessageW(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(platform::wide_of(adapter).c_str()));
   const int count = static_cast<int>(choice.adapters.size());
-  SendMessageA(list, CB_SETCURSEL, choice.selected >= 0 && choice.selected < count ? choice.selected : -1, 0);
+  SendMessageW(list, CB_SETCURSEL, choice.selected >= 0 && choice.selected < count ? choice.selected : -1, 0);
   for (int i = 0; i < kPairs; ++i) {
     HWND field = GetDlgItem(dialog, IDC_PAIR0 + i);
-    SendMessageA(field, EM_LIMITTEXT, 2, 0);
-    const char pair[3] = {choice.digits[2 * i], choice.digits[2 * i + 1], '\0'};
-    SetWindowTextA(field, pair);
-    auto base = SetWindowLongPtrA(field, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(pair_proc));
-    SetWindowLongPtrA(field, GWLP_USERDATA, base);
+    SendMessageW(field, EM_LIMITTEXT, 2, 0);
+    const wchar_t pair[3] = {static_cast<unsigned char>(choice.digits[2 * i]),
+                             static_cast<unsigned char>(choice.digits[2 * i + 1]), L'\0'};
+    SetWindowTextW(field, pair);
+    auto base = SetWindowLongPtrW(field, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(pair_proc));
+    SetWindowLongPtrW(field, GWLP_USERDATA, base);
   }
   if (choice.ports_offered && add_ports_section(dialog, choice)) follow_ticks(dialog, choice);
 }
@@ -90,29 +95,29 @@ void init_interface_dialog(HWND dialog, InterfaceChoice& choice) {
 // OK: every field must hold a whole byte (a short one would shift or cut the address), and the
 // station must take the change.
 void accept_interface_dialog(HWND dialog) {
-  auto* choice = reinterpret_cast<InterfaceChoice*>(GetWindowLongPtrA(dialog, DWLP_USER));
+  auto* choice = reinterpret_cast<InterfaceChoice*>(GetWindowLongPtrW(dialog, DWLP_USER));
   std::array<std::string, kPairs> pairs;
   for (int i = 0; i < kPairs; ++i) pairs[static_cast<std::size_t>(i)] = field_text(dialog, IDC_PAIR0 + i);
   const present::PairsCheck check = present::check_pairs(pairs);
   if (check.bad_field) {
-    MessageBoxA(dialog, present::kPairsNeedTwoDigits, kTitle, MB_OK | MB_ICONEXCLAMATION);
+    show_message(dialog, present::kPairsNeedTwoDigits, MB_OK | MB_ICONEXCLAMATION);
     HWND field = GetDlgItem(dialog, IDC_PAIR0 + *check.bad_field);
     SetFocus(field);
-    SendMessageA(field, EM_SETSEL, 0, -1);
+    SendMessageW(field, EM_SETSEL, 0, -1);
     return;
   }
   if (choice->ports_offered) {
     read_ports_section(dialog, *choice);
     if (choice->several && choice->ticked.size() < 2) {
-      MessageBoxA(dialog, present::kTickTwoPorts, kTitle, MB_OK | MB_ICONEXCLAMATION);
+      show_message(dialog, present::kTickTwoPorts, MB_OK | MB_ICONEXCLAMATION);
       SetFocus(GetDlgItem(dialog, IDC_PORT_LIST));
       return;
     }
   }
   const MacDigits::Digits& digits = check.digits;
-  const int index = static_cast<int>(SendDlgItemMessageA(dialog, IDC_ADAPTERS, CB_GETCURSEL, 0, 0));
+  const int index = static_cast<int>(SendDlgItemMessageW(dialog, IDC_ADAPTERS, CB_GETCURSEL, 0, 0));
   if (choice->apply && !choice->apply(index, digits)) {
-    MessageBoxA(dialog, present::kRunHoldsTheAdapter, kTitle, MB_OK | MB_ICONINFORMATION);
+    show_message(dialog, present::kRunHoldsTheAdapter, MB_OK | MB_ICONINFORMATION);
     return;
   }
   choice->selected = index;
@@ -135,7 +140,7 @@ INT_PTR CALLBACK interface_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM
         return TRUE;
       }
       if (LOWORD(wparam) == IDC_SEVERAL_PORTS && HIWORD(wparam) == BN_CLICKED) {
-        follow_ticks(dialog, *reinterpret_cast<InterfaceChoice*>(GetWindowLongPtrA(dialog, DWLP_USER)));
+        follow_ticks(dialog, *reinterpret_cast<InterfaceChoice*>(GetWindowLongPtrW(dialog, DWLP_USER)));
         return TRUE;
       }
       break;
@@ -144,7 +149,7 @@ INT_PTR CALLBACK interface_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM
       const auto* change = reinterpret_cast<const NMLISTVIEW*>(lparam);
       if (change->hdr.idFrom == IDC_PORT_LIST && change->hdr.code == LVN_ITEMCHANGED &&
           (change->uChanged & LVIF_STATE) != 0) {
-        follow_ticks(dialog, *reinterpret_cast<InterfaceChoice*>(GetWindowLongPtrA(dialog, DWLP_USER)));
+        follow_ticks(dialog, *reinterpret_cast<InterfaceChoice*>(GetWindowLongPtrW(dialog, DWLP_USER)));
         return TRUE;
       }
       break;
@@ -197,12 +202,12 @@ HICON make_app_icon(int size) {
 }
 
 void show_about_box(HINSTANCE instance, HWND owner, HICON icon) {
-  DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_ABOUTBOX), owner, about_proc,
+  DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_ABOUTBOX), owner, about_proc,
                   reinterpret_cast<LPARAM>(icon));
 }
 
 bool run_interface_dialog(HINSTANCE instance, HWND owner, InterfaceChoice& choice) {
-  return DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_DIAGIF), owner, interface_proc,
+  return DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_DIAGIF), owner, interface_proc,
                          reinterpret_cast<LPARAM>(&choice)) == IDOK;
 }
 

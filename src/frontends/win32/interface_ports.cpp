@@ -25,15 +25,15 @@ RECT dialog_units(HWND dialog, int left, int top, int width, int height) {
   return r;
 }
 
-HWND make_control(HWND dialog, DWORD ex_style, const char* type, const char* text, DWORD style,
+HWND make_control(HWND dialog, DWORD ex_style, const wchar_t* type, const char* text, DWORD style,
                   const RECT& place, int id) {
-  HWND control = CreateWindowExA(ex_style, type, text, WS_CHILD | WS_VISIBLE | style, place.left,
+  HWND control = CreateWindowExW(ex_style, type, platform::wide_of(text).c_str(), WS_CHILD | WS_VISIBLE | style, place.left,
                                  place.top, place.right - place.left, place.bottom - place.top,
                                  dialog, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
-                                 reinterpret_cast<HINSTANCE>(GetWindowLongPtrA(dialog, GWLP_HINSTANCE)),
+                                 reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(dialog, GWLP_HINSTANCE)),
                                  nullptr);
   if (control != nullptr)
-    SendMessageA(control, WM_SETFONT, SendMessageA(dialog, WM_GETFONT, 0, 0), FALSE);
+    SendMessageW(control, WM_SETFONT, SendMessageW(dialog, WM_GETFONT, 0, 0), FALSE);
   return control;
 }
 
@@ -59,24 +59,24 @@ bool add_ports_section(HWND dialog, const InterfaceChoice& choice) {
                frame.bottom - frame.top + (bottom.bottom - client.bottom),
                SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 
-  HWND check = make_control(dialog, 0, "BUTTON", kSeveralPorts, BS_AUTOCHECKBOX | WS_TABSTOP | WS_GROUP,
+  HWND check = make_control(dialog, 0, L"BUTTON", kSeveralPorts, BS_AUTOCHECKBOX | WS_TABSTOP | WS_GROUP,
                             check_place, IDC_SEVERAL_PORTS);
-  HWND list = make_control(dialog, WS_EX_CLIENTEDGE, WC_LISTVIEWA, "",
+  HWND list = make_control(dialog, WS_EX_CLIENTEDGE, WC_LISTVIEWW, "",
                            LVS_REPORT | LVS_NOCOLUMNHEADER | LVS_SINGLESEL | LVS_SHOWSELALWAYS |
                                WS_TABSTOP,
                            list_place, IDC_PORT_LIST);
-  HWND note = make_control(dialog, 0, "STATIC", kPortsNote, SS_LEFT, note_place, IDC_PORTS_NOTE);
+  HWND note = make_control(dialog, 0, L"STATIC", kPortsNote, SS_LEFT, note_place, IDC_PORTS_NOTE);
   if (check == nullptr || list == nullptr || note == nullptr) return false;
   // After the adapter list in the tab order, before OK.
   SetWindowPos(check, GetDlgItem(dialog, IDC_ADAPTERS), 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
   SetWindowPos(list, check, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
 
-  SendMessageA(list, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_CHECKBOXES | LVS_EX_FULLROWSELECT,
+  SendMessageW(list, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_CHECKBOXES | LVS_EX_FULLROWSELECT,
                LVS_EX_CHECKBOXES | LVS_EX_FULLROWSELECT);
-  LVCOLUMNA column{};
+  LVCOLUMNW column{};
   column.mask = LVCF_WIDTH;
   column.cx = list_place.right - list_place.left - GetSystemMetrics(SM_CXVSCROLL) - 4;
-  SendMessageA(list, LVM_INSERTCOLUMNA, 0, reinterpret_cast<LPARAM>(&column));
+  SendMessageW(list, LVM_INSERTCOLUMNW, 0, reinterpret_cast<LPARAM>(&column));
   for (std::size_t i = 0; i < choice.adapters.size(); ++i) {
     // Wide: a friendly name may lie outside the ANSI code page.
     std::wstring text = platform::wide_of(choice.adapters[i]);
@@ -89,7 +89,7 @@ bool add_ports_section(HWND dialog, const InterfaceChoice& choice) {
   for (int i : choice.ticked)
     if (i >= 0 && static_cast<std::size_t>(i) < choice.adapters.size())
       ListView_SetCheckState(list, i, TRUE);
-  SendMessageA(check, BM_SETCHECK, choice.ticked.size() >= 2 ? BST_CHECKED : BST_UNCHECKED, 0);
+  SendMessageW(check, BM_SETCHECK, choice.ticked.size() >= 2 ? BST_CHECKED : BST_UNCHECKED, 0);
   return true;
 }
 
@@ -98,7 +98,7 @@ void read_ports_section(HWND dialog, InterfaceChoice& choice) {
   if (list == nullptr) return;
   choice.several = IsDlgButtonChecked(dialog, IDC_SEVERAL_PORTS) == BST_CHECKED;
   choice.ticked.clear();
-  const int count = static_cast<int>(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
+  const int count = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
   for (int i = 0; i < count; ++i)
     if (ListView_GetCheckState(list, i)) choice.ticked.push_back(i);
 }
@@ -111,7 +111,7 @@ void follow_ticks(HWND dialog, const InterfaceChoice& choice) {
   // While several ports run, the list shows the first port's adapter: it keeps it.
   EnableWindow(adapters, !choice.running_several && !now.several);
   if (choice.running_several || !now.several || now.ticked.empty()) return;
-  SendMessageA(adapters, CB_SETCURSEL, static_cast<WPARAM>(now.ticked.front()), 0);
+  SendMessageW(adapters, CB_SETCURSEL, static_cast<WPARAM>(now.ticked.front()), 0);
 }
 
 }  // namespace skav::windows::gui

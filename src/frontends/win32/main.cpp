@@ -21,6 +21,7 @@
 #include "core/station/records.h"
 #include "frontends/win32/main_window.h"
 #include "frontends/win32/window_choices.h"
+#include "present/interface_choice.h"
 
 namespace {
 
@@ -148,10 +149,8 @@ int main() {
   skav::link::AdapterListing listing;
   if (setup_options.simulate == 0) listing = skav::app::make_adapter_backend()->list_adapters();
   for (int i = 0; i < port_count; ++i) {
-    std::string name = line.port_name(static_cast<std::size_t>(i));
-    for (const skav::link::AdapterInfo& adapter : listing.adapters)
-      if (adapter.name == name && !adapter.friendly_name.empty()) name = adapter.friendly_name;
-    window->set_port_name(i, name);
+    window->set_port_name(i, skav::present::port_label(line.port_name(static_cast<std::size_t>(i)),
+                                                       listing.adapters));
   }
   window->set_notice(setup->ledger_note());
   window->set_records_file(setup_options.dir / skav::station::kRecordsFile);

@@ -7,6 +7,7 @@
 #include <optional>
 #include <vector>
 
+#include "core/platform/utf8.h"
 #include "core/platform/wide_windows.h"
 #include "core/station/station.h"
 #include "line/line.h"
@@ -25,7 +26,7 @@ namespace {
 constexpr UINT kDpiChanged = 0x02E0;
 
 
-constexpr const char* kFrameClass = "SKAVFrame";
+constexpr const wchar_t* kFrameClass = L"SKAVFrame";
 constexpr UINT kLogArrived = WM_APP + 1;
 constexpr UINT kEventsArrived = WM_APP + 2;
 // The lock-key indicators follow the keys at this period, as an idle update would.
@@ -39,9 +40,14 @@ constexpr int kProgressWidth = 220;
 constexpr const char* kLongestWord = "STATION ERROR";
 
 std::string load_string(HINSTANCE instance, UINT id) {
-  char text[256] = {};
-  int n = LoadStringA(instance, id, text, sizeof text);
-  return std::string(text, n > 0 ? static_cast<std::size_t>(n) : 0);
+  wchar_t text[256] = {};
+  int n = LoadStringW(instance, id, text, static_cast<int>(std::size(text)));
+  return platform::utf8_of_wide(std::wstring_view(text, n > 0 ? static_cast<std::size_t>(n) : 0));
+}
+
+// A status bar's part shows UTF-8 `text` whole, whatever the ANSI code page.
+void set_part_text(HWND status, WPARAM part, const std::string& text) {
+  SendMessageW(status, SB_SETTEXTW, part, reinterpret_cast<LPARAM>(platform::wide_of(text).c_str()));
 }
 
 // The prompt a menu item shows in the message pane: its string's text before the line break.
@@ -80,22 +86,22 @@ bool MainWindow::add_port() {
   // The log: a multi-line edit control without wrapping, read-only so that only the station
   // changes it; the operator selects, scrolls and copies, and the caret shows. Only the
   // selected port's is visible.
-  port->log = CreateWindowExA(WS_EX_CLIENTEDGE, "EDIT", "",
+  port->log = CreateWindowExW(WS_EX_CLIENTEDGE, L"EDIT", L"",
                               WS_CHILD | (index == selected_ ? WS_VISIBLE : 0) | WS_HSCROLL |
                                   WS_VSCROLL | ES_MULTILINE | ES_AUTOHSCROLL | ES_AUTOVSCROLL |
                                   ES_NOHIDESEL | ES_READONLY,
                               0, 0, 0, 0, frame_, nullptr, instance_, nullptr);
   if (port->log == nullptr) return false;
-  SendMessageA(port->log, EM_SETLIMITTEXT, kLimit, 0);
-  SetWindowLongPtrA(port->log, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+  SendMessageW(port->log, EM_SETLIMITTEXT, kLimit, 0);
+  SetWindowLongPtrW(port->log, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
   edit_proc_ = reinterpret_cast<WNDPROC>(
-      SetWindowLongPtrA(port->log, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(log_proc)));
-  if (font_ != nullptr) SendMessageA(port->log, WM_SETFONT, reinterpret_cast<WPARAM>(font_), TRUE);
+      SetWindowLongPtrW(port->log, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(log_proc)));
+  if (font_ != nullptr) SendMessageW(port->log, WM_SETFONT, reinterpret_cast<WPARAM>(font_), TRUE);
   const auto wparam = static_cast<WPARAM>(index);
   port->log_mailbox = std::make_unique<present::LogMailbox>(
-      [this, wparam] { return PostMessageA(frame_, kLogArrived, wparam, 0) != 0; });
+      [this, wparam] { return PostMessageW(frame_, kLogArrived, wparam, 0) != 0; });
   port->events_mailbox = std::make_unique<present::StationMailbox>(
-      [this, wparam] { return PostMessageA(frame_, kEventsArrived, wparam, 0) != 0; });
+      [this, wparam] { return PostMessageW(frame_, kEventsArrived, wparam, 0) != 0; });
   ports_.push_back(std::move(port));
   totals_.set_port_count(ports_.size());
   return true;
@@ -151,7 +157,7 @@ bool MainWindow::create(HINSTANCE instance) {
   small_icon_ = load_icon(GetSystemMetrics(SM_CXSMICON));
   if (small_icon_ == nullptr) small_icon_ = make_app_icon(16);
 
-  WNDCLASSEXA frame_class{};
+  WNDCLASSEXW frame_class{};
   frame_class.cbSize = sizeof frame_class;
   frame_class.lpfnWndProc = frame_proc;
   frame_class.hInstance = instance;
@@ -160,12 +166,12 @@ bool MainWindow::create(HINSTANCE instance) {
   frame_class.hCursor = LoadCursor(nullptr, IDC_ARROW);
   frame_class.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_3DFACE + 1);
   frame_class.lpszClassName = kFrameClass;
-  if (RegisterClassExA(&frame_class) == 0 && GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
+  if (RegisterClassExW(&frame_class) == 0 && GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
     return false;
-  accelerators_ = LoadAcceleratorsA(instance, MAKEINTRESOURCEA(IDR_MAINFRAME));
-  HMENU menu = LoadMenuA(instance, MAKEINTRESOURCEA(IDR_MAINFRAME));
+  accelerators_ = LoadAcceleratorsW(instance, MAKEINTRESOURCEW(IDR_MAINFRAME));
+  HMENU menu = LoadMenuW(instance, MAKEINTRESOURCEW(IDR_MAINFRAME));
   status_text_ = load_string(instance, IDS_IDLE_MESSAGE);
-  frame_ = CreateWindowExA(0, kFrameClass, "", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
+  frame_ = CreateWindowExW(0, kFrameClass, L"", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
                            1024, 720, nullptr, menu, instance, this);
   if (frame_ == nullptr) return false;
   // The size above is at 96 DPI; a window that opens on a denser monitor grows to match.
@@ -178,12 +184,12 @@ bool MainWindow::create(HINSTANCE instance) {
 
 LRESULT CALLBACK MainWindow::frame_proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
   if (message == WM_NCCREATE) {
-    auto* self = static_cast<MainWindow*>(reinterpret_cast<CREATESTRUCTA*>(lparam)->lpCreateParams);
+    auto* self = static_cast<MainWindow*>(reinterpret_cast<CREATESTRUCTW*>(lparam)->lpCreateParams);
     self->frame_ = hwnd;
-    SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+    SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
   }
-  auto* self = reinterpret_cast<MainWindow*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
-  if (self == nullptr) return DefWindowProcA(hwnd, message, wparam, lparam);
+  auto* self = reinterpret_cast<MainWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+  if (self == nullptr) return DefWindowProcW(hwnd, message, wparam, lparam);
   return self->on_message(message, wparam, lparam);
 }
 
@@ -200,7 +206,7 @@ LRESULT MainWindow::on_message(UINT message, WPARAM wparam, LPARAM lparam) {
       ShowWindow(panel_.handle(), panel_shown_ ? SW_SHOW : SW_HIDE);
       panel_.set_on_reset([this] { reset_shift_totals(); });
       totals_.reset_shift(std::chrono::steady_clock::now(), present::clock_text());
-      status_ = CreateWindowExA(0, STATUSCLASSNAMEA, "", WS_CHILD | WS_VISIBLE | SBARS_SIZEGRIP,
+      status_ = CreateWindowExW(0, STATUSCLASSNAMEW, L"", WS_CHILD | WS_VISIBLE | SBARS_SIZEGRIP,
                                 0, 0, 0, 0, frame_,
                                 reinterpret_cast<HMENU>(static_cast<INT_PTR>(ID_STATUS_BAR)),
                                 instance_, nullptr);
@@ -276,7 +282,7 @@ LRESULT MainWindow::on_message(UINT message, WPARAM wparam, LPARAM lparam) {
       menu_open_ = true;
       std::string prompt;
       if (!(flags & (MF_POPUP | MF_SEPARATOR))) prompt = menu_prompt(instance_, LOWORD(wparam));
-      SendMessageA(status_, SB_SETTEXTA, 0, reinterpret_cast<LPARAM>(prompt.c_str()));
+      set_part_text(status_, 0, prompt);
       return 0;
     }
     case WM_EXITMENULOOP:
@@ -310,11 +316,11 @@ LRESULT MainWindow::on_message(UINT message, WPARAM wparam, LPARAM lparam) {
     default:
       break;
   }
-  return DefWindowProcA(frame_, message, wparam, lparam);
+  return DefWindowProcW(frame_, message, wparam, lparam);
 }
 
 LRESULT CALLBACK MainWindow::log_proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
-  auto* self = reinterpret_cast<MainWindow*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+  auto* self = reinterpret_cast<MainWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
   return self->on_log_message(hwnd, message, wparam, lparam);
 }
 
@@ -327,9 +333,10 @@ LRESULT MainWindow::on_log_message(HWND log, UINT message, WPARAM wparam, LPARAM
     case WM_CHAR: {
       // Every character goes to the station's MAC entry, once per repeat; the log shows it
       // when the station echoes it. Enter arrives as 13, Backspace as 8. Only the selected
-      // port's log is shown and has the keyboard.
-      if (input_ != nullptr) {
-        const char c = static_cast<char>(wparam & 0xFF);
+      // port's log is shown and has the keyboard. The entry takes only ASCII: a character
+      // beyond it arrives as UTF-16 and would otherwise pass as some unrelated byte.
+      if (input_ != nullptr && wparam < 0x80) {
+        const char c = static_cast<char>(wparam);
         const int repeat = std::max(1, static_cast<int>(lparam & 0xFFFF));
         for (int i = 0; i < repeat; ++i) input_->post(static_cast<std::size_t>(selected_), line::Key{c});
       }
@@ -341,13 +348,13 @@ LRESULT MainWindow::on_log_message(HWND log, UINT message, WPARAM wparam, LPARAM
     case WM_UNDO:
       return 0;
     default:
-      return CallWindowProcA(edit_proc_, log, message, wparam, lparam);
+      return CallWindowProcW(edit_proc_, log, message, wparam, lparam);
   }
 }
 
 void MainWindow::layout() {
   if (status_ == nullptr || ports_.empty()) return;
-  SendMessageA(status_, WM_SIZE, 0, 0);
+  SendMessageW(status_, WM_SIZE, 0, 0);
   RECT client{}, bar{};
   GetClientRect(frame_, &client);
   GetWindowRect(status_, &bar);
@@ -368,9 +375,9 @@ void MainWindow::layout() {
   // The message pane stretches; the progress (while a section is sent) and the three
   // indicators keep their widths at the right.
   HDC dc = GetDC(status_);
-  HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageA(status_, WM_GETFONT, 0, 0)));
+  HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(status_, WM_GETFONT, 0, 0)));
   SIZE scrl{};
-  GetTextExtentPoint32A(dc, "SCRL", 4, &scrl);
+  GetTextExtentPoint32W(dc, L"SCRL", 4, &scrl);
   SelectObject(dc, old);
   ReleaseDC(status_, dc);
   const int indicator = scrl.cx + 16;
@@ -389,19 +396,19 @@ void MainWindow::layout() {
   if (verdict_width > 0) {
     edges.push_back(right += verdict_width);
     // Drawn by the window: the mark and the word on the word's background.
-    SendMessageA(status_, SB_SETTEXTA, static_cast<WPARAM>(edges.size() - 1) | SBT_OWNERDRAW, 0);
+    SendMessageW(status_, SB_SETTEXTW, static_cast<WPARAM>(edges.size() - 1) | SBT_OWNERDRAW, 0);
   }
   if (progress_shown_) edges.push_back(right += kProgressWidth);
   for (int i = 0; i < 3; ++i) edges.push_back(right += indicator);
   edges.back() = -1;
-  SendMessageA(status_, SB_SETPARTS, edges.size(), reinterpret_cast<LPARAM>(edges.data()));
+  SendMessageW(status_, SB_SETPARTS, edges.size(), reinterpret_cast<LPARAM>(edges.data()));
   lock_keys_ = -1;  // the parts moved: write the indicators again
   update_indicators();
   if (!menu_open_) show_message_pane();
 }
 
 void MainWindow::show_message_pane() {
-  SendMessageA(status_, SB_SETTEXTA, 0, reinterpret_cast<LPARAM>(status_text_.c_str()));
+  set_part_text(status_, 0, status_text_);
 }
 
 void MainWindow::update_indicators() {
@@ -414,7 +421,7 @@ void MainWindow::update_indicators() {
   for (UINT i = 0; i < 3; ++i) {
     // A lock that is off shows an empty pane.
     std::string text = (keys >> i) & 1 ? load_string(instance_, ids[i]) : std::string();
-    SendMessageA(status_, SB_SETTEXTA, first + i, reinterpret_cast<LPARAM>(text.c_str()));
+    set_part_text(status_, first + i, text);
   }
 }
 
@@ -428,8 +435,7 @@ void MainWindow::show_progress() {
     layout();
   }
   if (line)
-    SendMessageA(status_, SB_SETTEXTA, static_cast<WPARAM>(progress_part()),
-                 reinterpret_cast<LPARAM>(line->label.c_str()));
+    set_part_text(status_, static_cast<WPARAM>(progress_part()), line->label);
 }
 
 void MainWindow::apply_snapshot(int index) {
@@ -444,7 +450,7 @@ void MainWindow::apply_snapshot(int index) {
       const bool changed = panel.word != panel_.panel().word;
       panel_.show_panel(panel);
       if (changed && verdict_part())
-        SendMessageA(status_, SB_SETTEXTA, static_cast<WPARAM>(*verdict_part()) | SBT_OWNERDRAW, 0);
+        SendMessageW(status_, SB_SETTEXTW, static_cast<WPARAM>(*verdict_part()) | SBT_OWNERDRAW, 0);
     }
     if (index == selected_) {
       // Until the first tick sets the Status Pane text, the pane shows the idle "Ready".
@@ -534,42 +540,69 @@ void MainWindow::append_text(Port& port, std::string_view text) {
   if (text.empty()) return;
   HWND log = port.log;
   DWORD start = 0, end = 0;
-  SendMessageA(log, EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
+  SendMessageW(log, EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
   const bool follow = start == end;
-  const std::size_t before = port.document.size();
   const present::LogDocument::Change change = port.document.append(text);
+  const std::string& bytes = port.document.bytes();
   // The control mirrors the document: what the document dropped from its front goes from the
-  // control's too, and what stays of the appended bytes follows its end.
+  // control's too, counted in the control's units, and what stays of the appended bytes
+  // follows its end.
+  std::size_t trimmed_units = 0;
   if (change.trimmed_bytes > 0) {
-    SendMessageA(log, EM_SETSEL, 0, static_cast<LPARAM>(std::min(change.trimmed_bytes, before)));
-    SendMessageA(log, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(""));
+    const std::size_t kept = port.shown_bytes > change.trimmed_bytes ? port.shown_bytes - change.trimmed_bytes : 0;
+    const std::size_t kept_units = std::min(platform::wide_size(std::string_view(bytes).substr(0, kept)), port.shown_units);
+    trimmed_units = port.shown_units - kept_units;
+    SendMessageW(log, EM_SETSEL, 0, static_cast<LPARAM>(trimmed_units));
+    SendMessageW(log, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(L""));
+    port.shown_bytes = kept;
+    port.shown_units = kept_units;
   }
-  const std::size_t kept = before > change.trimmed_bytes ? before - change.trimmed_bytes : 0;
-  // A zero byte would end the text early: it shows as nothing, as other control bytes do.
-  std::string added = port.document.bytes().substr(kept);
-  std::replace(added.begin(), added.end(), '\0', ' ');
-  SendMessageA(log, EM_SETSEL, kept, static_cast<LPARAM>(kept));
-  SendMessageA(log, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(added.c_str()));
+  const std::size_t complete = platform::complete_utf8_size(bytes);
+  if (complete > port.shown_bytes) {
+    // A zero byte would end the text early: it shows as nothing, as other control bytes do.
+    std::string added = bytes.substr(port.shown_bytes, complete - port.shown_bytes);
+    std::replace(added.begin(), added.end(), '\0', ' ');
+    const std::wstring shown = platform::wide_of(added);
+    SendMessageW(log, EM_SETSEL, port.shown_units, static_cast<LPARAM>(port.shown_units));
+    SendMessageW(log, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(shown.c_str()));
+    port.shown_bytes = complete;
+    port.shown_units += shown.size();
+  }
   if (follow) {
-    SendMessageA(log, EM_SCROLLCARET, 0, 0);
+    SendMessageW(log, EM_SCROLLCARET, 0, 0);
   } else {
     // The operator's selection stays where it was in the text.
-    const auto shift = static_cast<DWORD>(change.trimmed_bytes);
-    SendMessageA(log, EM_SETSEL, start > shift ? start - shift : 0, end > shift ? end - shift : 0);
+    const auto shift = static_cast<DWORD>(trimmed_units);
+    SendMessageW(log, EM_SETSEL, start > shift ? start - shift : 0, end > shift ? end - shift : 0);
   }
 }
 
 void MainWindow::erase_last(Port& port) {
-  const std::size_t removed = port.document.erase_last().size();
-  if (removed == 0) return;
-  const std::size_t size = port.document.size();
-  SendMessageA(port.log, EM_SETSEL, size, static_cast<LPARAM>(size + removed));
-  SendMessageA(port.log, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(""));
+  const std::string removed = port.document.erase_last();
+  if (removed.empty()) return;
+  const std::string& bytes = port.document.bytes();
+  const std::size_t complete = platform::complete_utf8_size(bytes);
+  if (complete >= port.shown_bytes) return;  // only bytes still waiting for their character
+  // The shown bytes from `complete` on: what stays of them in the document, then the removed.
+  std::string gone = bytes.substr(complete, std::min(port.shown_bytes, bytes.size()) - complete);
+  if (port.shown_bytes > bytes.size()) gone.append(removed, 0, port.shown_bytes - bytes.size());
+  std::replace(gone.begin(), gone.end(), '\0', ' ');
+  const std::size_t units = std::min(platform::wide_size(gone), port.shown_units);
+  SendMessageW(port.log, EM_SETSEL, port.shown_units - units, static_cast<LPARAM>(port.shown_units));
+  SendMessageW(port.log, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(L""));
+  port.shown_bytes = complete;
+  port.shown_units -= units;
+}
+
+void MainWindow::clear_log(Port& port) {
+  port.document.clear();
+  SetWindowTextW(port.log, L"");
+  port.shown_bytes = 0;
+  port.shown_units = 0;
 }
 
 void MainWindow::set_log_bytes(Port& port, std::string_view bytes) {
-  port.document.clear();
-  SetWindowTextA(port.log, "");
+  clear_log(port);
   append_text(port, bytes);
 }
 
@@ -601,7 +634,7 @@ void MainWindow::on_command(int command) {
       save_log();
       break;
     case ID_EDIT_COPY:
-      SendMessageA(selected().log, WM_COPY, 0, 0);
+      SendMessageW(selected().log, WM_COPY, 0, 0);
       break;
     case ID_VIEW_INTERFACE:
       show_interface_dialog();
@@ -652,12 +685,13 @@ void MainWindow::set_panel_shown(bool shown) {
 void MainWindow::set_log_font() {
   const int height = -MulDiv(log_points_, dpi_of(frame_), 72);
   // A fixed-pitch face that scales, so that columns of the log stay aligned at every size.
-  HFONT font = CreateFontA(height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, ANSI_CHARSET,
+  // Any character set: characters the face lacks come from the system's linked fonts.
+  HFONT font = CreateFontW(height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
                            OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                           FF_MODERN | FIXED_PITCH, "Courier New");
+                           FF_MODERN | FIXED_PITCH, L"Courier New");
   if (font == nullptr) return;
   for (const auto& port : ports_)
-    SendMessageA(port->log, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+    SendMessageW(port->log, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
   if (font_ != nullptr) DeleteObject(font_);
   font_ = font;
 }
@@ -677,8 +711,7 @@ void MainWindow::show_caption() {
 void MainWindow::new_log() {
   // Text the station sent before the command belongs to the old log.
   apply_queued_log(selected_);
-  selected().document.clear();
-  SetWindowTextA(selected().log, "");
+  clear_log(selected());
   selected().file.forget();
   show_caption();
   start_up(selected_);
@@ -799,10 +832,10 @@ void MainWindow::toggle_barcode() {
 
 int MainWindow::run() {
   MSG message;
-  while (GetMessageA(&message, nullptr, 0, 0) > 0) {
-    if (frame_ != nullptr && TranslateAcceleratorA(frame_, accelerators_, &message)) continue;
+  while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+    if (frame_ != nullptr && TranslateAcceleratorW(frame_, accelerators_, &message)) continue;
     TranslateMessage(&message);
-    DispatchMessageA(&message);
+    DispatchMessageW(&message);
   }
   return static_cast<int>(message.wParam);
 }

@@ -132,8 +132,12 @@ class MainWindow {
     HWND log = nullptr;
     std::unique_ptr<present::LogMailbox> log_mailbox;
     std::unique_ptr<present::StationMailbox> events_mailbox;
-    // The log's bytes, which the control mirrors (zero bytes shown as spaces).
+    // The log's bytes, which the control mirrors as UTF-16 (zero bytes shown as spaces) up to
+    // shown_bytes: a character whose rest has not arrived waits. The control's positions count
+    // UTF-16 units, shown_units of them.
     present::LogDocument document;
+    std::size_t shown_bytes = 0;
+    std::size_t shown_units = 0;
     present::LogFile file;
     std::shared_ptr<const station::StationSnapshot> shown;  // the latest snapshot rendered
     std::string name;  // the adapter, for its tile; empty: "Port N"
@@ -154,6 +158,7 @@ class MainWindow {
   void append_text(Port& port, std::string_view text);
   void erase_last(Port& port);
   void set_log_bytes(Port& port, std::string_view bytes);
+  void clear_log(Port& port);
   void apply_queued_log(int port);
 
   // The snapshot and its view.

@@ -27,20 +27,20 @@ constexpr int kBarChars = 30;  // a bar is as wide as this many digits
 OperatorPanel::~OperatorPanel() { free_fonts(); }
 
 bool OperatorPanel::create(HINSTANCE instance, HWND parent) {
-  WNDCLASSEXA panel_class{};
+  WNDCLASSEXW panel_class{};
   panel_class.cbSize = sizeof panel_class;
   panel_class.lpfnWndProc = proc;
   panel_class.hInstance = instance;
   panel_class.hCursor = LoadCursor(nullptr, IDC_ARROW);
   panel_class.lpszClassName = kClass;
-  if (RegisterClassExA(&panel_class) == 0 && GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
+  if (RegisterClassExW(&panel_class) == 0 && GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
     return false;
-  window_ = CreateWindowExA(0, kClass, "", WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN, 0, 0, 0, 0,
+  window_ = CreateWindowExW(0, kClass, L"", WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN, 0, 0, 0, 0,
                             parent, nullptr, instance, nullptr);
   if (window_ == nullptr) return false;
-  SetWindowLongPtrA(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+  SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
   // The button never keeps the keyboard: the log has it for the MAC entry.
-  reset_ = CreateWindowExA(0, "BUTTON", "Reset", WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON, 0, 0, 0, 0,
+  reset_ = CreateWindowExW(0, L"BUTTON", L"Reset", WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON, 0, 0, 0, 0,
                            window_, nullptr, instance, nullptr);
   if (reset_ == nullptr) return false;
   fit_to(600);
@@ -95,7 +95,7 @@ void OperatorPanel::fit_to(int window_height, int window_width) {
   bar_width_ = text_width(dc, text_font_, "0") * kBarChars;
   const int button_height = line_height(dc, small_font_) + 8;
   ReleaseDC(window_, dc);
-  SendMessageA(reset_, WM_SETFONT, reinterpret_cast<WPARAM>(small_font_), TRUE);
+  SendMessageW(reset_, WM_SETFONT, reinterpret_cast<WPARAM>(small_font_), TRUE);
 
   const int verdict = 2 * kVerdictMarginY + 2 * line_line_ + word_line_ + 2 * kLineGap;
   const int totals = 2 * kTotalsMarginY + std::max(text_line_, button_height) + counts_line_ +
@@ -175,8 +175,8 @@ void OperatorPanel::show_totals(const present::TotalsText& totals) {
 }
 
 LRESULT CALLBACK OperatorPanel::proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
-  auto* self = reinterpret_cast<OperatorPanel*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
-  if (self == nullptr) return DefWindowProcA(hwnd, message, wparam, lparam);
+  auto* self = reinterpret_cast<OperatorPanel*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+  if (self == nullptr) return DefWindowProcW(hwnd, message, wparam, lparam);
   switch (message) {
     case WM_PAINT: {
       // Drawn off screen and copied in one go, so that a busy transfer does not flicker.
@@ -220,7 +220,7 @@ LRESULT CALLBACK OperatorPanel::proc(HWND hwnd, UINT message, WPARAM wparam, LPA
     default:
       break;
   }
-  return DefWindowProcA(hwnd, message, wparam, lparam);
+  return DefWindowProcW(hwnd, message, wparam, lparam);
 }
 
 void OperatorPanel::paint(HDC dc, const RECT& area) const {

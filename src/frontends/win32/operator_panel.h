@@ -20,7 +20,7 @@ namespace skav::windows::gui {
 class OperatorPanel {
  public:
   // The panel's window class.
-  static constexpr const char* kClass = "SKAVPanel";
+  static constexpr const wchar_t* kClass = L"SKAVPanel";
 
   OperatorPanel() = default;
   ~OperatorPanel();

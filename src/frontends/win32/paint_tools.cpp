@@ -31,16 +31,16 @@ HFONT make_font(HDC dc, int points, bool bold) {
   // A window's device context reports the system's DPI, not its monitor's.
   HWND window = WindowFromDC(dc);
   const int dpi = window != nullptr ? dpi_of(window) : GetDeviceCaps(dc, LOGPIXELSY);
-  return CreateFontA(-MulDiv(points, dpi, 72), 0, 0, 0,
+  return CreateFontW(-MulDiv(points, dpi, 72), 0, 0, 0,
                      bold ? FW_BOLD : FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
                      OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                     FF_SWISS | VARIABLE_PITCH, "Tahoma");
+                     FF_SWISS | VARIABLE_PITCH, L"Tahoma");
 }
 
 int line_height(HDC dc, HFONT font) {
   HGDIOBJ old = SelectObject(dc, font);
-  TEXTMETRICA metrics{};
-  GetTextMetricsA(dc, &metrics);
+  TEXTMETRICW metrics{};
+  GetTextMetricsW(dc, &metrics);
   SelectObject(dc, old);
   return metrics.tmHeight + metrics.tmExternalLeading;
 }
@@ -104,8 +104,8 @@ void draw_mark(HDC dc, const RECT& box, present::Mark mark, COLORREF colour) {
 
 int draw_marked_word(HDC dc, HFONT font, present::Word word, COLORREF colour, RECT box) {
   HGDIOBJ old = SelectObject(dc, font);
-  TEXTMETRICA metrics{};
-  GetTextMetricsA(dc, &metrics);
+  TEXTMETRICW metrics{};
+  GetTextMetricsW(dc, &metrics);
   SelectObject(dc, old);
   // The capitals' height: the ascent less the room kept above them for accents.
   const int side = std::max(1, static_cast<int>(metrics.tmAscent - metrics.tmInternalLeading) * 5 / 4);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "core/platform/wide_windows.h"
 #include "present/font_sizes.h"
 
 namespace skav::windows::gui {
@@ -50,41 +51,42 @@ void WindowChoices::set_panel_shown(bool shown) const {
 }
 
 std::vector<std::string> WindowChoices::ports() const {
-  // A list of zero-terminated names ended by an empty one.
-  const std::string group = path_of(key_, kPorts);
+  // A list of zero-terminated names ended by an empty one, in UTF-16 as the registry keeps it:
+  // the ANSI calls would lose a name outside the code page.
+  const std::wstring group = platform::wide_of(path_of(key_, kPorts));
   DWORD size = 0;
-  if (RegGetValueA(HKEY_CURRENT_USER, group.c_str(), "adapters", RRF_RT_REG_MULTI_SZ, nullptr,
+  if (RegGetValueW(HKEY_CURRENT_USER, group.c_str(), L"adapters", RRF_RT_REG_MULTI_SZ, nullptr,
                    nullptr, &size) != ERROR_SUCCESS)
     return {};
-  std::string bytes(size, '\0');
-  if (RegGetValueA(HKEY_CURRENT_USER, group.c_str(), "adapters", RRF_RT_REG_MULTI_SZ, nullptr,
-                   bytes.data(), &size) != ERROR_SUCCESS)
+  std::wstring units(size / sizeof(wchar_t) + 1, L'\0');
+  if (RegGetValueW(HKEY_CURRENT_USER, group.c_str(), L"adapters", RRF_RT_REG_MULTI_SZ, nullptr,
+                   units.data(), &size) != ERROR_SUCCESS)
     return {};
-  bytes.resize(std::min<std::size_t>(size, bytes.size()));
+  units.resize(std::min<std::size_t>(size / sizeof(wchar_t), units.size()));
   std::vector<std::string> adapters;
-  for (std::size_t start = 0; start < bytes.size();) {
-    std::size_t end = bytes.find('\0', start);
-    if (end == std::string::npos) end = bytes.size();
+  for (std::size_t start = 0; start < units.size();) {
+    std::size_t end = units.find(L'\0', start);
+    if (end == std::wstring::npos) end = units.size();
     if (end == start) break;
-    adapters.emplace_back(bytes, start, end - start);
+    adapters.push_back(platform::utf8_of_wide(std::wstring_view(units).substr(start, end - start)));
     start = end + 1;
   }
   return adapters;
 }
 
 void WindowChoices::set_ports(const std::vector<std::string>& adapters) const {
-  const std::string group = path_of(key_, kPorts);
+  const std::wstring group = platform::wide_of(path_of(key_, kPorts));
   if (adapters.size() < 2) {
-    RegDeleteKeyValueA(HKEY_CURRENT_USER, group.c_str(), "adapters");
+    RegDeleteKeyValueW(HKEY_CURRENT_USER, group.c_str(), L"adapters");
     return;
   }
-  std::string bytes;
-  for (const std::string& adapter : adapters) bytes.append(adapter).push_back('\0');
-  bytes.push_back('\0');
-  RegSetKeyValueA(HKEY_CURRENT_USER, group.c_str(), "adapters", REG_MULTI_SZ, bytes.data(),
-                  static_cast<DWORD>(bytes.size()));
+  std::wstring units;
+  for (const std::string& adapter : adapters) units.append(platform::wide_of(adapter)).push_back(L'\0');
+  units.push_back(L'\0');
+  RegSetKeyValueW(HKEY_CURRENT_USER, group.c_str(), L"adapters", REG_MULTI_SZ, units.data(),
+                  static_cast<DWORD>(units.size() * sizeof(wchar_t)));
 }
 
-void WindowChoices::forget() const { RegDeleteTreeA(HKEY_CURRENT_USER, key_.c_str()); }
+void WindowChoices::forget() const { RegDeleteTreeW(HKEY_CURRENT_USER, platform::wide_of(key_).c_str()); }
 
 }  // namespace skav::windows::gui

@@ -37,5 +37,31 @@ TEST(Utf8Paths, AFolderNamedInChineseAndGreekHoldsFilesUnderThatName) {
   EXPECT_TRUE(listed);
 }
 
+// A log shown as it arrives decodes each piece: a character split between two pieces must wait
+// for its rest, and nothing else may be held back.
+TEST(CompleteUtf8Size, HoldsBackOnlyACharacterThatTheLastBytesBegin) {
+  const struct {
+    std::string text;
+    std::size_t complete;
+  } cases[] = {
+      {"", 0},
+      {"abc", 3},
+      {"x\xCE", 1},                  // Ω's first byte
+      {"x\xCE\xA9", 3},              // Ω whole
+      {"\xE5", 0},                   // 工 begun
+      {"a\xE5\xB7", 1},              // 工 two bytes of three
+      {"a\xE5\xB7\xA5", 4},          // 工 whole
+      {"\xF0\x9F\x98", 0},           // a four-byte character short of one
+      {"\xF0\x9F\x98\x80", 4},
+      {"a\xA9", 2},                  // a lone continuation byte never completes: shown now
+      {"a\x80\x80\x80\x80", 5},      // continuation bytes beyond any character's reach
+      {"a\xC0", 2},                  // cannot begin a character
+      {"a\xFF", 2},
+      {"\xCE\xA9\xE5\xB7", 2},        // Ω, then 工 begun
+      {"\r\n", 2},
+  };
+  for (const auto& c : cases) EXPECT_EQ(complete_utf8_size(c.text), c.complete) << testing::PrintToString(c.text);
+}
+
 }  // namespace
 }  // namespace skav::platform

@@ -15,7 +15,7 @@ class Line::PortEvents : public station::StationEvents {
     if (inner_ != nullptr) inner_->on_snapshot(std::move(snapshot));
   }
   void on_board_finished(const station::BoardRecord& record) override {
-    line_.on_board_finished(record);
+    line_.on_board_finished(port_, record);
     if (inner_ != nullptr) inner_->on_board_finished(record);
   }
 
@@ -40,6 +40,8 @@ Line::Line(LineParts parts, LineEvents* events)
     state_.totals.today = today_tally_.counts();
   }
   state_.ports.resize(parts.ports.size());
+  state_.port_counts.resize(parts.ports.size());
+  port_tallies_.resize(parts.ports.size());
   for (std::size_t i = 0; i < parts.ports.size(); ++i) {
     PortParts& given = parts.ports[i];
     state_.port_names.push_back(given.name);
@@ -96,7 +98,7 @@ void post_to(station::Station& station, const Command& command) {
           station.post_key(each.c);
         } else if constexpr (std::is_same_v<T, ToggleBarcode>) {
           station.post_toggle_barcode();
-        } else {
+        } else if constexpr (std::is_same_v<T, ApplyInterface>) {
           station.post_apply_interface(each.index, each.digits);
         }
       },
@@ -113,7 +115,27 @@ std::shared_ptr<const station::StationSnapshot> StationsInput::port_snapshot(std
 }
 
 void Line::post(std::size_t port, Command command) {
-  if (port < ports_.size()) post_to(*ports_[port]->station, command);
+  if (port >= ports_.size()) return;
+  if (std::holds_alternative<ResetShift>(command)) {
+    reset_shift();
+    return;
+  }
+  post_to(*ports_[port]->station, command);
+}
+
+void Line::reset_shift() {
+  std::shared_ptr<const LineSnapshot> made;
+  {
+    std::lock_guard lock(mutex_);
+    shift_tally_ = Tally{};
+    for (Tally& tally : port_tallies_) tally = Tally{};
+    for (Counts& counts : state_.port_counts) counts = Counts{};
+    state_.totals.shift = Counts{};
+    state_.totals.shift_since = station::iso8601_now();
+    ++state_.shift_resets;
+    made = make_snapshot_locked();
+  }
+  publish(std::move(made));
 }
 
 std::shared_ptr<const station::StationSnapshot> Line::port_snapshot(std::size_t port) const {
@@ -166,11 +188,13 @@ void Line::on_port_snapshot(std::size_t port,
   publish(std::move(made));
 }
 
-void Line::on_board_finished(const station::BoardRecord& record) {
+void Line::on_board_finished(std::size_t port, const station::BoardRecord& record) {
   std::shared_ptr<const LineSnapshot> made;
   {
     std::lock_guard lock(mutex_);
     add_board(state_.totals, shift_tally_, today_tally_, record);
+    port_tallies_[port].add(record);
+    state_.port_counts[port] = port_tallies_[port].counts();
     made = make_snapshot_locked();
   }
   publish(std::move(made));
@@ -213,7 +237,9 @@ std::shared_ptr<const LineSnapshot> Line::make_snapshot_locked() {
     LineSnapshot same = next;
     same.sequence = snapshot_->sequence;
     if (same.port_names == snapshot_->port_names && same.ports == snapshot_->ports &&
-        same.totals == snapshot_->totals && same.typing_port == snapshot_->typing_port &&
+        same.totals == snapshot_->totals && same.port_counts == snapshot_->port_counts &&
+        same.shift_resets == snapshot_->shift_resets &&
+        same.typing_port == snapshot_->typing_port &&
         same.asking == snapshot_->asking && same.runs_started == snapshot_->runs_started &&
         same.boards_done == snapshot_->boards_done && same.pool == snapshot_->pool &&
         same.pool_problem == snapshot_->pool_problem && same.end == snapshot_->end)

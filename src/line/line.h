@@ -34,7 +34,10 @@ struct ApplyInterface {         // the Network Interface dialog's OK
   int index;
   MacDigits::Digits digits;
 };
-using Command = std::variant<StartUp, Key, ToggleBarcode, ApplyInterface>;
+// The operator's Reset: the shift's counts, every port's among them, start again at nothing
+// now. A line command: whichever port it is posted to, the whole line's shift restarts.
+struct ResetShift {};
+using Command = std::variant<StartUp, Key, ToggleBarcode, ApplyInterface, ResetShift>;
 
 // Where the line's address pool stands.
 enum class PoolState {
@@ -58,6 +61,10 @@ struct LineSnapshot {
   // Each port's latest snapshot (null before its station published one).
   std::vector<std::shared_ptr<const station::StationSnapshot>> ports;
   Totals totals;
+  // Each port's boards this shift, in port order. A board re-tested on another port counts on
+  // each port it ran on, but once in totals.shift.
+  std::vector<Counts> port_counts;
+  int shift_resets = 0;  // ResetShifts so far: a face restarts its shift's clock when it grows
   // The port that takes the terminal's next character; none while no prompt is open.
   std::optional<std::size_t> typing_port;
   // The ports whose prompt is open and whose entry has not begun, first opened first.
@@ -134,7 +141,8 @@ class PortInput {
   virtual std::shared_ptr<const station::StationSnapshot> port_snapshot(std::size_t port) const = 0;
 };
 
-// Carries out `command` on `station`, as the line does on each of its ports.
+// Carries out `command` on `station`, as the line does on each of its ports. A line command
+// (ResetShift) is none of a station's business: ignored.
 void post_to(station::Station& station, const Command& command);
 
 // Input for stations the caller owns and drives, one per port (null: none on that port).
@@ -168,8 +176,8 @@ class Line : public PortInput {
   // stepped first, on the calling thread. Tests step a line with this.
   void step();
 
-  // Posts `command` to port `port` (from 0); ignored for a port the line does not have. Any
-  // thread.
+  // Posts `command` to port `port` (from 0); ignored for a port the line does not have. A
+  // ResetShift restarts the line's shift whatever the port. Any thread.
   void post(std::size_t port, Command command) override;
   std::shared_ptr<const station::StationSnapshot> port_snapshot(std::size_t port) const override;
   // Posts `command` to every port.
@@ -207,7 +215,8 @@ class Line : public PortInput {
   // exhausted.
   bool take_run();
   void on_port_snapshot(std::size_t port, std::shared_ptr<const station::StationSnapshot> snapshot);
-  void on_board_finished(const station::BoardRecord& record);
+  void on_board_finished(std::size_t port, const station::BoardRecord& record);
+  void reset_shift();
   // Makes the next snapshot from `state_`. The caller holds `mutex_`.
   std::shared_ptr<const LineSnapshot> make_snapshot_locked();
   void publish(std::shared_ptr<const LineSnapshot> snapshot);
@@ -224,6 +233,7 @@ class Line : public PortInput {
   LineSnapshot state_;  // the next snapshot's fields
   Tally shift_tally_;   // the shift's and today's counts, with each board's last verdict
   Tally today_tally_;
+  std::vector<Tally> port_tallies_;  // each port's this shift
   std::shared_ptr<const LineSnapshot> snapshot_;
   std::mutex publish_mutex_;  // snapshots reach the events in the order made
   std::uint64_t told_ = 0;    // the last sequence told to the events

@@ -109,6 +109,33 @@ TotalsText TotalsModel::text(TimePoint now) const {
   return totals_text(all, boards_per_hour(all.boards, elapsed), since_, today());
 }
 
+void TotalsView::show(const line::Totals& totals, const std::vector<line::Counts>& ports,
+                      int shift_resets, TimePoint now) {
+  totals_ = totals;
+  ports_ = ports;
+  if (shift_resets > shift_resets_) {
+    shift_resets_ = shift_resets;
+    start_ = now;
+  }
+}
+
+Totals TotalsView::port(std::size_t port) const {
+  return port < ports_.size() ? Totals::of(ports_[port]) : Totals{};
+}
+
+TotalsText TotalsView::text(TimePoint now) const {
+  const Totals all = shift();
+  const auto elapsed = std::chrono::duration_cast<std::chrono::seconds>(now - start_);
+  return totals_text(all, boards_per_hour(all.boards, elapsed), clock_of(totals_.shift_since), today());
+}
+
+std::string clock_of(const std::string& time) {
+  if (line::date_of(time).empty() || time.size() < 16 || time[10] != 'T' || time[13] != ':') return {};
+  for (std::size_t i : {11u, 12u, 14u, 15u})
+    if (std::isdigit(static_cast<unsigned char>(time[i])) == 0) return {};
+  return time.substr(11, 5);
+}
+
 std::string clock_text() { return local_now("%H:%M"); }
 
 std::string record_date(const std::string& time) { return line::date_of(time); }

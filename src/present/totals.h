@@ -137,6 +137,39 @@ class TotalsModel {
   std::optional<DayTotals> today_;
 };
 
+// The line's totals as a window shows them. The figures are the line's own (each port's this
+// shift, the shift's over all ports, today's); kept here is only when the shift's clock
+// started, for the boards-per-hour rate, which moves on between the line's snapshots.
+class TotalsView {
+ public:
+  using TimePoint = std::chrono::steady_clock::time_point;
+
+  // Before the line's first figures: nothing counted, the shift's clock started at `now`.
+  explicit TotalsView(TimePoint now) : start_(now) {}
+  // The line's latest figures at `now`. `shift_resets` above the last one seen (the operator's
+  // Reset) starts the shift's clock again at `now`.
+  void show(const line::Totals& totals, const std::vector<line::Counts>& ports, int shift_resets,
+            TimePoint now);
+
+  // Port `port`'s boards this shift (none for a port out of range).
+  Totals port(std::size_t port) const;
+  Totals shift() const { return Totals::of(totals_.shift); }
+  Totals today() const { return Totals::of(totals_.today); }
+  // The panel's words at `now` (which moves the boards-per-hour rate); the shift's start is
+  // the local time of day the line gives.
+  TotalsText text(TimePoint now) const;
+
+ private:
+  line::Totals totals_;
+  std::vector<line::Counts> ports_;
+  int shift_resets_ = 0;
+  TimePoint start_;
+};
+
+// The local time of day ("08:02") of an ISO 8601 time ("2026-12-09T08:02:13+01:00"); empty when
+// the text is not one.
+std::string clock_of(const std::string& time);
+
 // The local time of day, "08:02".
 std::string clock_text();
 

@@ -24,6 +24,7 @@
 #include "present/marks.h"
 #include "present/panel.h"
 #include "present/totals.h"
+#include "fake_line.h"
 #include "station_rig.h"
 
 using skav::gui::MainWindow;
@@ -199,12 +200,13 @@ class OperatorPanelTest : public QObject {
 
   void totals_after_a_mixed_series_and_reset() {
     MainWindow window;
+    skav::gui::test::FakeLine line(window, 1);
     int alarmed = 0;
     window.set_alarm([&alarmed] { ++alarmed; });
     window.sound_action()->setChecked(true);
     const std::string now = skav::station::iso8601_now();
     for (Verdict v : {Verdict::kPass, Verdict::kFail, Verdict::kPass, Verdict::kTimeout, Verdict::kPass})
-      window.events().on_board_finished(record_of(v, now));
+      line.finish(0, record_of(v, now));
     skav::gui::TotalsPanel* totals = window.operator_panel()->totals();
     QCOMPARE(totals->counts_label()->text(), QStringLiteral("5 boards   3 passed   2 failed"));
     QVERIFY(totals->rate_label()->text().startsWith(QStringLiteral("60% passed")));
@@ -212,14 +214,17 @@ class OperatorPanelTest : public QObject {
 
     // Without sound, a failure calls no one.
     window.sound_action()->trigger();
-    window.events().on_board_finished(record_of(Verdict::kFail, now));
+    line.finish(0, record_of(Verdict::kFail, now));
     QCOMPARE(alarmed, 2);
     window.sound_action()->trigger();
 
     window.set_confirm([](const QString&) { return true; });
     window.operator_panel()->totals()->reset_button()->click();
+    // The line's command, posted once; the totals follow the line's answer.
+    QCOMPARE(line.posted.size(), std::size_t{1});
+    QVERIFY(std::holds_alternative<skav::line::ResetShift>(line.posted.front()));
     QCOMPARE(totals->counts_label()->text(), QStringLiteral("0 boards   0 passed   0 failed"));
-    window.events().on_board_finished(record_of(Verdict::kPass, now));
+    line.finish(0, record_of(Verdict::kPass, now));
     QCOMPARE(totals->counts_label()->text(), QStringLiteral("1 board   1 passed   0 failed"));
     QVERIFY(totals->rate_label()->text().startsWith(QStringLiteral("100% passed")));
   }
@@ -233,10 +238,10 @@ class OperatorPanelTest : public QObject {
                         << today << "T08:00:00+00:00,eth0,a,b,pass,pass,pass,pass,pass,pass,1.0,eth0\n"
                         << today << "T08:01:00+00:00,eth0,a,b,pass,fail,pass,pass,pass,fail,1.0,eth0\n";
     MainWindow window;
-    window.set_records_file(file);
+    skav::gui::test::FakeLine line(window, 1, file);
     QLabel* label = window.operator_panel()->totals()->today_label();
     QCOMPARE(label->text(), QStringLiteral("Today: 2 boards: 1 passed, 1 failed"));
-    window.events().on_board_finished(record_of(Verdict::kPass, today + "T09:00:00+00:00"));
+    line.finish(0, record_of(Verdict::kPass, today + "T09:00:00+00:00"));
     QCOMPARE(label->text(), QStringLiteral("Today: 3 boards: 2 passed, 1 failed"));
     // Reset starts the shift again, not the day.
     window.reset_shift_totals();
@@ -350,8 +355,9 @@ class OperatorPanelTest : public QObject {
       asked << question;
       return answer;
     });
+    skav::gui::test::FakeLine line(window, 1);
     const std::string now = skav::station::iso8601_now();
-    window.events().on_board_finished(record_of(Verdict::kPass, now));
+    line.finish(0, record_of(Verdict::kPass, now));
     skav::gui::TotalsPanel* totals = window.operator_panel()->totals();
     const QString one = QStringLiteral("1 board   1 passed   0 failed");
     QCOMPARE(totals->counts_label()->text(), one);
@@ -361,6 +367,7 @@ class OperatorPanelTest : public QObject {
     QCOMPARE(asked.size(), 2);
     QCOMPARE(asked.first(), QString::fromLatin1(skav::present::kResetQuestion));
     QCOMPARE(totals->counts_label()->text(), one);
+    QVERIFY(line.posted.empty());
 
     answer = true;
     window.reset_totals_action()->trigger();
@@ -371,8 +378,9 @@ class OperatorPanelTest : public QObject {
   // Without a hook, the question is a message box whose default is No.
   void reset_asks_in_a_message_box_that_defaults_to_no() {
     MainWindow window;
+    skav::gui::test::FakeLine line(window, 1);
     window.show();
-    window.events().on_board_finished(record_of(Verdict::kPass, skav::station::iso8601_now()));
+    line.finish(0, record_of(Verdict::kPass, skav::station::iso8601_now()));
     QString shown;
     bool default_no = false;
     QTimer::singleShot(0, &window, [&] {

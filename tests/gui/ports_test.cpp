@@ -16,6 +16,7 @@
 #include "frontends/qt/main_window.h"
 #include "frontends/qt/operator_panel.h"
 #include "frontends/qt/port_tile.h"
+#include "fake_line.h"
 #include "station_rig.h"
 
 using skav::gui::MainWindow;
@@ -46,7 +47,7 @@ class PortsTest : public QObject {
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings_dir_.path());
   }
 
-  void each_tile_shows_its_own_board_and_the_totals_sum_both() {
+  void each_tile_shows_its_own_board() {
     skav::sim::BoardOptions sound, corrupt;
     corrupt.faults.corrupt_read = 4;  // the filesystem's read-back
     StationRig rig(0, {sound, corrupt});
@@ -69,15 +70,38 @@ class PortsTest : public QObject {
     QVERIFY(reddish(second->verdict()->background()));
     QCOMPARE(second->verdict()->detail_label()->text(), QStringLiteral("filesystem: read-back differs"));
     QCOMPARE(second->steps()->state_label(3)->text(), QStringLiteral("fail"));
+  }
 
+  // The tiles' counts and the totals of all ports are the line's; Reset asks the line.
+  void tiles_and_totals_show_the_lines_counts() {
+    MainWindow window;
+    window.set_port_count(2);
+    skav::gui::test::FakeLine line(window, 2);
+    skav::station::BoardRecord record;
+    record.time = skav::station::iso8601_now();
+    struct Board {
+      std::size_t port;
+      skav::station::Verdict verdict;
+      const char* written;
+    };
+    for (const Board& board : {Board{0, skav::station::Verdict::kPass, "02:00:00:0A:00:01"},
+                               Board{1, skav::station::Verdict::kFail, "02:00:00:0A:00:02"},
+                               Board{1, skav::station::Verdict::kTimeout, "02:00:00:0A:00:03"}}) {
+      record.overall = board.verdict;
+      record.written_mac = board.written;
+      line.finish(board.port, record);
+    }
+    PortTile* first = window.port_tile(0);
+    PortTile* second = window.port_tile(1);
     QCOMPARE(first->counts_label()->text(), QStringLiteral("1 passed, 0 failed"));
-    QCOMPARE(second->counts_label()->text(), QStringLiteral("0 passed, 1 failed"));
-    skav::gui::TotalsPanel* totals = rig.window.operator_panel()->totals();
-    QCOMPARE(totals->counts_label()->text(), QStringLiteral("2 boards   1 passed   1 failed"));
-    QCOMPARE(rig.window.shift_totals(), (skav::present::Totals{2, 1, 1, 2, 0, 1}));
+    QCOMPARE(second->counts_label()->text(), QStringLiteral("0 passed, 2 failed"));
+    skav::gui::TotalsPanel* totals = window.operator_panel()->totals();
+    QCOMPARE(totals->counts_label()->text(), QStringLiteral("3 boards   1 passed   2 failed"));
+    QCOMPARE(window.shift_totals(), (skav::present::Totals{3, 1, 2, 3, 0, 1}));
 
-    rig.window.set_confirm([](const QString&) { return true; });
+    window.set_confirm([](const QString&) { return true; });
     totals->reset_button()->click();
+    QCOMPARE(line.posted.size(), std::size_t{1});
     QCOMPARE(totals->counts_label()->text(), QStringLiteral("0 boards   0 passed   0 failed"));
     QCOMPARE(second->counts_label()->text(), QStringLiteral("0 passed, 0 failed"));
   }

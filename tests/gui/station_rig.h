@@ -18,7 +18,9 @@ namespace skav::gui::test {
 // answering at once, settings and working folder in a temporary directory, the test's clock.
 // The station is not started: tests drive it with settle() and tick_until().
 // With several ports, each port is such a rig of its own (its cable, its folder and settings)
-// and a tile of the window; every port takes its addresses from the first port's pool.
+// and a tile of the window; every port takes its addresses from the first port's pool. The
+// window hears of the line through a small stand-in: the ports' snapshots and which port the
+// operator's typing goes to, by the line's own router (no counts: the line's tests have them).
 class StationRig {
  public:
   // `barcode` is stored before start-up unless negative (then nothing is stored: a first start).
@@ -53,6 +55,8 @@ class StationRig {
  private:
   void add_port(int barcode, const sim::BoardOptions& board, int line_length);
 
+  class Prompts;
+  std::unique_ptr<Prompts> prompts_;  // before the stations, which report to it
   std::vector<std::unique_ptr<skav::test::StationRig>> cores_;
   std::unique_ptr<line::StationsInput> input_;  // the window's input: every port's station
 };

@@ -290,6 +290,51 @@ TEST(LineTotals, ShiftTodayAndFirstPassYieldAfterBoardsPassAndFail) {
   EXPECT_EQ(passed, 2 + 2);  // two before, two now
 }
 
+// Each port counts its own boards; Reset, posted to any port, empties the shift and every
+// port's count but leaves today's.
+TEST(LineTotals, PortCountsAndResetShift) {
+  LineRig rig({.ports = 2, .boards_per_port = 3, .budget = 3, .faulty_port = 1});
+  ASSERT_EQ(rig.line->snapshot()->port_counts, (std::vector<Counts>(2)));
+  ASSERT_TRUE(rig.step_until([](const LineSnapshot& s) { return s.done(); })) << rig.logs_text();
+  std::shared_ptr<const LineSnapshot> done = rig.line->snapshot();
+  ASSERT_EQ(done->port_counts.size(), 2u);
+  const Counts& good = done->port_counts[0];
+  const Counts& bad = done->port_counts[1];
+  EXPECT_EQ(good.boards + bad.boards, 3);
+  EXPECT_EQ(good.passed, good.boards);
+  EXPECT_EQ(good.failed, 0);
+  EXPECT_EQ(bad.failed, bad.boards);
+  EXPECT_EQ(bad.passed, 0);
+  EXPECT_GT(bad.boards, 0);
+  EXPECT_EQ(done->totals.shift.boards, 3);
+  EXPECT_EQ(done->shift_resets, 0);
+  const Counts today = done->totals.today;
+
+  struct Case {
+    std::size_t port;
+    bool resets;
+  };
+  // A port the line does not have takes no command, not even a line's.
+  for (const Case& c : {Case{7, false}, Case{1, true}}) {
+    const std::uint64_t before = rig.line->snapshot()->sequence;
+    rig.line->post(c.port, ResetShift{});
+    std::shared_ptr<const LineSnapshot> after = rig.line->snapshot();
+    if (!c.resets) {
+      EXPECT_EQ(after->sequence, before) << c.port;
+      EXPECT_EQ(after->totals.shift.boards, 3) << c.port;
+      continue;
+    }
+    EXPECT_GT(after->sequence, before);
+    EXPECT_EQ(after->shift_resets, 1);
+    EXPECT_EQ(after->totals.shift, Counts{});
+    EXPECT_EQ(after->port_counts, (std::vector<Counts>(2)));
+    EXPECT_EQ(after->totals.today, today) << "today's count stays";
+    EXPECT_FALSE(after->totals.shift_since.empty());
+    ASSERT_FALSE(rig.told.snapshots().empty());
+    EXPECT_EQ(rig.told.snapshots().back(), after) << "the reset is told to the face";
+  }
+}
+
 // A run of the board that was sent `written`, as its record says.
 station::BoardRecord run_of(const char* written, station::Verdict overall, int attempt) {
   station::BoardRecord record = record_at("2026-12-10T08:00:00+01:00", overall);

@@ -249,5 +249,55 @@ TEST(TotalsModel, AReTestOnAnotherPortIsOneBoardWithTwoRunsAndItsFirstPassYieldS
   EXPECT_EQ(text.rate, "100% passed   0% first pass   2 per hour");
 }
 
+// A window's totals are the line's figures; only the shift's clock is its own, restarted when
+// the line says the shift was reset.
+TEST(TotalsView, ShowsTheLinesFiguresAndRestartsTheClockOnAReset) {
+  using std::chrono::minutes;
+  const TotalsView::TimePoint start{};
+  TotalsView view(start);
+  EXPECT_EQ(view.text(start).counts, "0 boards   0 passed   0 failed");
+  EXPECT_EQ(view.text(start).shift, "This shift");
+
+  line::Totals totals;
+  totals.shift_since = "2026-12-09T08:02:13+01:00";
+  totals.shift = {4, 2, 2, 4, 2, 4, 0};
+  totals.today = {5, 3, 2, 5, 3, 5, 0};
+  const std::vector<line::Counts> ports = {{1, 1, 0, 1, 1, 1, 0}, {3, 1, 2, 3, 1, 3, 0}};
+  view.show(totals, ports, 0, start + minutes(10));
+  EXPECT_EQ(counted(view.port(0)), (Counted{1, 1, 0}));
+  EXPECT_EQ(counted(view.port(1)), (Counted{3, 1, 2}));
+  EXPECT_EQ(counted(view.port(2)), Counted{});
+  EXPECT_EQ(counted(view.shift()), (Counted{4, 2, 2}));
+  TotalsText text = view.text(start + minutes(30));
+  EXPECT_EQ(text.shift, "This shift, since 08:02");
+  EXPECT_EQ(text.rate, "50% passed   8 per hour") << "the clock runs from the view's start";
+  EXPECT_EQ(text.today, "Today: 5 boards: 3 passed, 2 failed");
+
+  // The line's Reset: its counts are nothing, and the rate's clock starts again.
+  totals.shift = {};
+  totals.shift_since = "2026-12-09T09:02:00+01:00";
+  totals.shift.boards = totals.shift.passed = totals.shift.attempts = totals.shift.first_attempts =
+      totals.shift.passed_first = 1;
+  view.show(totals, std::vector<line::Counts>(2), 1, start + minutes(60));
+  text = view.text(start + minutes(90));
+  EXPECT_EQ(text.shift, "This shift, since 09:02");
+  EXPECT_EQ(text.rate, "100% passed   2 per hour");
+  EXPECT_EQ(counted(view.port(1)), Counted{});
+  // The same reset seen again does not move the clock.
+  view.show(totals, std::vector<line::Counts>(2), 1, start + minutes(80));
+  EXPECT_EQ(view.text(start + minutes(90)).rate, "100% passed   2 per hour");
+}
+
+TEST(TotalsView, ClockOfAnIsoTime) {
+  struct Case {
+    const char* time;
+    const char* clock;
+  };
+  for (const Case& c : {Case{"2026-12-09T08:02:13+01:00", "08:02"}, Case{"2026-12-09T23:59:59Z", "23:59"},
+                        Case{"2026-12-09", ""}, Case{"2026-12-09T8:02:13", ""}, Case{"2026-12-09 08:02", ""},
+                        Case{"", ""}, Case{"time", ""}})
+    EXPECT_EQ(clock_of(c.time), c.clock) << c.time;
+}
+
 }  // namespace
 }  // namespace skav::present

@@ -91,6 +91,15 @@ int main(int argc, char** argv) {
   for (const QString& name : skav::gui::MainWindow::stored_ports()) stored.push_back(name.toStdString());
 
   std::unique_ptr<skav::gui::MainWindow> window;
+  // The line is made with each try's window: its snapshots go to whichever window is the
+  // latest.
+  struct ToWindow : skav::line::LineEvents {
+    explicit ToWindow(std::unique_ptr<skav::gui::MainWindow>& shown) : window(shown) {}
+    void on_snapshot(std::shared_ptr<const skav::line::LineSnapshot> snapshot) override {
+      if (window) window->line_events().on_snapshot(std::move(snapshot));
+    }
+    std::unique_ptr<skav::gui::MainWindow>& window;
+  } to_window(window);
   std::unique_ptr<skav::app::StationSetup> setup;
   // A window for each try, with a tile for each port the try makes.
   auto prepare = [&](std::size_t count) -> skav::app::SinksFor {
@@ -105,7 +114,8 @@ int main(int argc, char** argv) {
     };
   };
   skav::Status made =
-      skav::app::StationSetup::create_with_stored_ports(setup_options, stored, prepare, setup);
+      skav::app::StationSetup::create_with_stored_ports(setup_options, stored, prepare, setup,
+                                                       &to_window);
   if (!made.ok()) {
     std::fprintf(stderr, "skav-gui: %s\n", made.message().c_str());
     QMessageBox::critical(nullptr, QStringLiteral("SKAV"), QString::fromStdString(made.message()));
@@ -121,7 +131,6 @@ int main(int argc, char** argv) {
   for (int i = 0; i < ports; ++i)
     window->set_port_name(i, QString::fromStdString(skav::present::port_label(
                                  line.port_name(static_cast<std::size_t>(i)), listing.adapters)));
-  window->set_records_file(std::filesystem::path(setup_options.dir) / skav::station::kRecordsFile);
   window->operator_panel()->set_notice(QString::fromStdString(setup->ledger_note()));
   if (options.width > 0) window->resize(options.width, options.height);
   // A log file named on the command line is opened as Open would, start-up included.
@@ -138,5 +147,6 @@ int main(int argc, char** argv) {
   // Ends a run at its next wait and joins the station's threads before the window goes.
   line.stop();
   window->set_input(nullptr);
+  setup.reset();  // the line goes before the window its snapshots go to
   return code;
 }

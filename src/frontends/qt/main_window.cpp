@@ -10,10 +10,12 @@
 #include <QSettings>
 #include <QStackedWidget>
 #include <QStatusBar>
+#include <QThread>
 #include <QTimer>
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <utility>
 
 #include "core/station/station.h"
 #include "frontends/qt/about_dialog.h"
@@ -26,6 +28,7 @@
 #include "frontends/qt/port_tile.h"
 #include "present/font_sizes.h"
 #include "present/interface_choice.h"
+#include "present/line_mailbox.h"
 #include "present/panel.h"
 #include "present/tiles.h"
 
@@ -57,8 +60,30 @@ void store_choice(const QString& key, const QVariant& value) {
 
 }  // namespace
 
+// The line's snapshots on their way to the window's thread: a queued call drains the mailbox,
+// or the hand-in does at once when it is made on the window's thread.
+class MainWindow::LineFeed : public line::LineEvents {
+ public:
+  explicit LineFeed(MainWindow& window) : window_(window), box_([this] { return wake(); }) {}
+  void on_snapshot(std::shared_ptr<const line::LineSnapshot> snapshot) override {
+    box_.on_snapshot(std::move(snapshot));
+    if (on_window_thread()) window_.show_line();
+  }
+  std::shared_ptr<const line::LineSnapshot> take() { return box_.take(); }
+
+ private:
+  bool on_window_thread() const { return QThread::currentThread() == window_.thread(); }
+  bool wake() {
+    if (!on_window_thread())
+      QMetaObject::invokeMethod(&window_, [this] { window_.show_line(); }, Qt::QueuedConnection);
+    return true;
+  }
+  MainWindow& window_;
+  present::LineMailbox box_;
+};
+
 MainWindow::MainWindow(QWidget* parent)
-    : QMainWindow(parent), totals_(std::chrono::steady_clock::now(), present::clock_text()) {
+    : QMainWindow(parent), totals_(std::chrono::steady_clock::now()) {
   setObjectName(QStringLiteral("mainWindow"));
   setWindowIcon(app_icon());
   auto* central = new QWidget(this);
@@ -78,6 +103,7 @@ MainWindow::MainWindow(QWidget* parent)
                                  QMessageBox::No) == QMessageBox::Yes;
   };
 
+  line_feed_ = std::make_unique<LineFeed>(*this);
   create_menus();
   create_status_bar();
   add_port();
@@ -141,7 +167,7 @@ void MainWindow::add_port() {
             show_snapshot(index, *snapshot);
           });
   connect(events, &EventBridge::board_finished, this, [this, index](const station::BoardRecord& record) {
-    count_board(index, record);
+    count_board(record);
     ++boards_finished_;
     Q_EMIT board_finished(boards_finished_);
   });
@@ -150,8 +176,6 @@ void MainWindow::add_port() {
 void MainWindow::set_port_count(int count) {
   if (count <= port_count()) return;
   while (port_count() < count) add_port();
-  prompts_ = line::Router(static_cast<std::size_t>(count));
-  totals_.set_port_count(static_cast<std::size_t>(count));
   panel_->make_tiles(count);
   for (int i = 0; i < count; ++i) {
     PortTile* tile = panel_->tile(i);
@@ -179,6 +203,8 @@ LogView* MainWindow::log_view() const { return selected().view; }
 LogView* MainWindow::log_view(int port) const { return ports_[static_cast<std::size_t>(port)]->view; }
 
 const QString& MainWindow::file_path() const { return file_path_; }
+
+line::LineEvents& MainWindow::line_events() { return *line_feed_; }
 
 void MainWindow::set_input(line::PortInput* input) {
   input_ = input;
@@ -353,12 +379,24 @@ void MainWindow::show_snapshot(int port, const station::StationSnapshot& snapsho
     verdict_pane_->show_panel(panel);
     return;
   }
-  // A prompt that opened or closed: the operator's typing goes where an address is asked for.
-  if (prompts_.on_entry(static_cast<std::size_t>(port), snapshot.entry_pending, snapshot.entry_counter)) {
-    auto next = static_cast<int>(prompts_.port_for_typing(static_cast<std::size_t>(selected_)));
-    if (next != selected_) select_port(next);
-  }
   update_tiles();
+}
+
+void MainWindow::show_line() {
+  std::shared_ptr<const line::LineSnapshot> next = line_feed_->take();
+  if (!next) return;
+  std::shared_ptr<const line::LineSnapshot> before = std::exchange(line_, next);
+  totals_.show(next->totals, next->port_counts, next->shift_resets, std::chrono::steady_clock::now());
+  update_totals();
+  // A prompt that opened or closed: the operator's typing goes where an address is asked for,
+  // unless the port shown asks too. Only then: between prompts the operator chooses the port.
+  const bool prompts_moved =
+      before == nullptr || before->typing_port != next->typing_port || before->asking != next->asking;
+  if (!prompts_moved || !next->typing_port || panel_->tile_count() == 0) return;
+  const auto shown = static_cast<std::size_t>(selected_);
+  const bool shown_asks = next->typing_port == shown ||
+                          std::find(next->asking.begin(), next->asking.end(), shown) != next->asking.end();
+  if (!shown_asks) select_port(static_cast<int>(*next->typing_port));
 }
 
 void MainWindow::update_tiles() {
@@ -376,9 +414,7 @@ void MainWindow::update_tiles() {
     panel_->tile(i)->show_tile(tiles[static_cast<std::size_t>(i)]);
 }
 
-void MainWindow::count_board(int port, const station::BoardRecord& record) {
-  totals_.add(static_cast<std::size_t>(port), record);
-  update_totals();
+void MainWindow::count_board(const station::BoardRecord& record) {
   if (present::is_alarm(present::verdict_word(record.overall))) call_operator();
 }
 
@@ -393,13 +429,7 @@ bool MainWindow::ask_reset_shift_totals() {
 }
 
 void MainWindow::reset_shift_totals() {
-  totals_.reset_shift(std::chrono::steady_clock::now(), present::clock_text());
-  update_totals();
-}
-
-void MainWindow::set_records_file(const std::filesystem::path& file) {
-  totals_.set_records_file(file, present::today());
-  update_totals();
+  if (input_ != nullptr) input_->post(0, line::ResetShift{});
 }
 
 void MainWindow::update_totals() {

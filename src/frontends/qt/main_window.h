@@ -15,7 +15,6 @@
 #include "core/log.h"
 #include "core/station/station_events.h"
 #include "line/line.h"
-#include "line/router.h"
 #include "present/log_file.h"
 #include "present/totals.h"
 
@@ -65,6 +64,10 @@ class MainWindow : public QMainWindow {
   // Where the window's commands go, port by port: the line (none: the commands only touch the
   // window). Must outlive the window or be reset to none first.
   void set_input(line::PortInput* input);
+  // The line's snapshots for this window (the line's events): the tiles' counts, the shift's
+  // and today's totals, and the port the operator's typing goes to come from them. Any thread
+  // hands in; the window shows the latest on its own thread.
+  line::LineEvents& line_events();
   // Port `port`'s name (its adapter) for its tile.
   void set_port_name(int port, const QString& name);
   // Shows port `port`: its tile is framed, the log and the status bar are its own, File's
@@ -106,15 +109,14 @@ class MainWindow : public QMainWindow {
   // View, Zoom In and Zoom Out: the log's font a point larger or smaller.
   void zoom_log(int points);
   // View, Reset Shift Totals and the Reset button: asks the operator first (see set_confirm),
-  // then reset_shift_totals(). True: reset.
+  // then reset_shift_totals(). True: asked for.
   bool ask_reset_shift_totals();
-  // The shift's count starts again now, without asking.
+  // Asks the line to start the shift's count again, without asking the operator; the totals
+  // follow the line's next snapshot.
   void reset_shift_totals();
   // What asks the operator a yes-or-no question (the text); by default a message box whose
   // default answer is No. Tests answer it themselves.
   void set_confirm(std::function<bool(const QString& question)> confirm) { confirm_ = std::move(confirm); }
-  // Today's totals come from this records file (read now); the boards that finish add to them.
-  void set_records_file(const std::filesystem::path& file);
   // What calls the operator when a board fails or times out (and View, Sound is on); by
   // default a tone.
   void set_alarm(std::function<void()> alarm) { alarm_ = std::move(alarm); }
@@ -172,7 +174,9 @@ class MainWindow : public QMainWindow {
   void create_menus();
   void create_view_commands();
   void show_snapshot(int port, const station::StationSnapshot& snapshot);
-  void count_board(int port, const station::BoardRecord& record);
+  void count_board(const station::BoardRecord& record);
+  class LineFeed;
+  void show_line();
   // Every tile from the ports' latest snapshots: the tiles share what shortens the addresses.
   void update_tiles();
   // The operator is called for a failed board or a refused entry, when View, Sound is on.
@@ -192,7 +196,8 @@ class MainWindow : public QMainWindow {
   int selected_ = 0;
   QStackedWidget* logs_ = nullptr;
   line::PortInput* input_ = nullptr;
-  line::Router prompts_{1};
+  std::unique_ptr<LineFeed> line_feed_;
+  std::shared_ptr<const line::LineSnapshot> line_;  // the latest shown
   bool ports_choice_ = false;
 
   QLabel* message_pane_ = nullptr;
@@ -210,7 +215,7 @@ class MainWindow : public QMainWindow {
   OperatorPanel* panel_ = nullptr;
   bool progress_active_ = false;
 
-  present::TotalsModel totals_;
+  present::TotalsView totals_;
   std::function<void()> alarm_;
   std::function<bool(const QString&)> confirm_;
   AlarmTone* tone_ = nullptr;

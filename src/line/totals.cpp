@@ -15,7 +15,7 @@ enum class Kind { kPassed, kFailed, kInterrupted };
 
 Kind kind_of(station::Verdict verdict) {
   if (verdict == station::Verdict::kPass) return Kind::kPassed;
-  if (verdict == station::Verdict::kAdapterLost) return Kind::kInterrupted;
+  if (verdict == station::Verdict::kAdapterLost || verdict == station::Verdict::kStopped) return Kind::kInterrupted;
   return Kind::kFailed;
 }
 
@@ -114,7 +114,7 @@ Tally read_day(const std::filesystem::path& records_file, const std::string& dat
     record.time = fields[time];
     // A word this station does not know did not pass.
     record.overall = station::Verdict::kFail;
-    for (station::Verdict known : {station::Verdict::kPass, station::Verdict::kAdapterLost})
+    for (station::Verdict known : {station::Verdict::kPass, station::Verdict::kAdapterLost, station::Verdict::kStopped})
       if (fields[verdict] == station::verdict_name(known)) record.overall = known;
     if (written < fields.size()) record.written_mac = fields[written];
     const std::size_t attempt_at = attempt == none && longer ? station::kFirstRecordColumns : attempt;

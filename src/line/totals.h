@@ -11,8 +11,8 @@
 namespace skav::line {
 
 // Boards (addresses) and runs finished over some time. A re-test runs a board again: it adds a
-// run, not a board, and the board counts by its last run. A board cut off by its adapter
-// (adapter-lost) is interrupted, not failed; any other run that did not pass failed.
+// run, not a board, and the board counts by its last run. A board whose run was cut short
+// (adapter-lost, stopped) is interrupted, not failed; any other run that did not pass failed.
 struct Counts {
   int boards = 0;
   int passed = 0;          // boards whose last run passed
@@ -20,7 +20,7 @@ struct Counts {
   int first_attempts = 0;  // boards whose first run is among these
   int passed_first = 0;    // passed at their first attempt
   int attempts = 0;        // runs, re-tests included
-  int interrupted = 0;     // boards whose last run lost its adapter
+  int interrupted = 0;     // boards whose last run was cut short (adapter-lost, stopped)
 
   // A run ended `overall`. `previous`: the verdict of the board's last run before, when the
   // board is counted here already (a re-test); `attempt`: which run of the board it was.

@@ -50,11 +50,15 @@ std::vector<MarkStroke> strokes_of(Mark mark) {
     case Mark::kWarning:
       return {outline({{0.5f, 0.08f}, {0.94f, 0.88f}, {0.06f, 0.88f}}), line({{0.5f, 0.36f}, {0.5f, 0.6f}}),
               ring(0.5f, 0.74f, 0.035f, true)};
+    case Mark::kPause:
+      // Two bars, as on a player's pause key; filled, so that they read as bars and not as lines.
+      return {solid({{0.2f, 0.12f}, {0.4f, 0.12f}, {0.4f, 0.88f}, {0.2f, 0.88f}}),
+              solid({{0.6f, 0.12f}, {0.8f, 0.12f}, {0.8f, 0.88f}, {0.6f, 0.88f}})};
   }
   return {};
 }
 
-constexpr std::size_t kMarks = static_cast<std::size_t>(Mark::kWarning) + 1;
+constexpr std::size_t kMarks = static_cast<std::size_t>(Mark::kPause) + 1;
 
 }  // namespace
 
@@ -69,6 +73,7 @@ Mark mark_of(Word word) {
     case Word::kTimeout: return Mark::kClock;
     case Word::kAdapterError:
     case Word::kStationError: return Mark::kWarning;
+    case Word::kInterrupted: return Mark::kPause;
   }
   return Mark::kWarning;
 }
@@ -83,6 +88,7 @@ const char* mark_name(Mark mark) {
     case Mark::kCross: return "cross";
     case Mark::kClock: return "clock";
     case Mark::kWarning: return "warning";
+    case Mark::kPause: return "pause";
   }
   return "";
 }

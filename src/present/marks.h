@@ -18,10 +18,11 @@ enum class Mark {
   kCross,      // FAIL
   kClock,      // TIMEOUT
   kWarning,    // ADAPTER ERROR, STATION ERROR: the station, not the board
+  kPause,      // INTERRUPTED: the run was cut short, the board neither passed nor failed
 };
 
 Mark mark_of(Word word);
-// "hourglass", "magnifier", "plug", "arrow", "tick", "cross", "clock", "warning": the mark's
+// "hourglass", "magnifier", "plug", "arrow", "tick", "cross", "clock", "warning", "pause": the mark's
 // name for screen readers and tests.
 const char* mark_name(Mark mark);
 

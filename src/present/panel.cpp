@@ -110,6 +110,7 @@ const char* word_text(Word word) {
     case Word::kTimeout: return "TIMEOUT";
     case Word::kAdapterError: return "ADAPTER ERROR";
     case Word::kStationError: return "STATION ERROR";
+    case Word::kInterrupted: return "INTERRUPTED";
   }
   return "";
 }
@@ -123,6 +124,9 @@ Tone tone_of(Word word) {
     case Word::kStationError: return Tone::kBad;
     case Word::kConnected:
     case Word::kProgramming: return Tone::kBusy;
+    // An interrupted board has no verdict: the bad tone would call the operator to a board that
+    // did not fail, and its word and shape already tell it from a station still starting.
+    case Word::kInterrupted:
     case Word::kStarting:
     case Word::kSearching: break;
   }
@@ -133,6 +137,8 @@ Word verdict_word(Verdict overall) {
   switch (overall) {
     case Verdict::kPass: return Word::kPass;
     case Verdict::kTimeout: return Word::kTimeout;
+    case Verdict::kStopped:
+    case Verdict::kAdapterLost: return Word::kInterrupted;
     default: return Word::kFail;
   }
 }

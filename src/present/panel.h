@@ -19,27 +19,36 @@ enum class Word {
   kConnected,     // a board answered; its run has not started (in Barcode Mode: asks for the address)
   kProgramming,   // a run is in progress
   kPass,          // the last board: every configured step passed
-  kFail,          // the last board: a step failed, or the run was stopped, or nothing was configured
+  kFail,          // the last board: a step failed, or nothing was configured
   kTimeout,       // the last board fell silent
   kAdapterError,  // the adapter cannot be opened or went away
   kStationError,  // the station itself cannot go on (a record not stored, an image missing, ...)
+  kInterrupted,   // the last board's run was cut short (stopped, or its adapter went away)
 };
 
-// What the word's background says: nothing yet, work in progress, good, bad.
+// Every word, in the enum's order: for a reader that maps a word's text back to the word.
+inline constexpr Word kWords[] = {Word::kStarting,     Word::kSearching,    Word::kConnected,
+                                  Word::kProgramming,  Word::kPass,         Word::kFail,
+                                  Word::kTimeout,      Word::kAdapterError, Word::kStationError,
+                                  Word::kInterrupted};
+
+// What the word's background says: nothing yet (or no verdict, as for an interrupted board),
+// work in progress, good, bad.
 enum class Tone { kNeutral, kBusy, kGood, kBad };
 
 // "STARTING", "SEARCHING", "CONNECTED", "PROGRAMMING", "PASS", "FAIL", "TIMEOUT", "ADAPTER ERROR",
-// "STATION ERROR".
+// "STATION ERROR", "INTERRUPTED".
 const char* word_text(Word word);
 Tone tone_of(Word word);
 
-// A finished board's word from its overall verdict: PASS, TIMEOUT, or FAIL for everything else.
-// A board on which nothing was configured (skipped) got nothing: it does not pass.
+// A finished board's word from its overall verdict: PASS, TIMEOUT, INTERRUPTED for a run that
+// was stopped or lost its adapter (the board did not fail, it was not finished), or FAIL for
+// everything else. A board on which nothing was configured (skipped) got nothing: it does not pass.
 Word verdict_word(station::Verdict overall);
 // A finished board's word: STATION ERROR when its record was not stored, else its verdict's.
 Word board_word(const station::BoardView& board);
 
-// True for the words that call the operator (FAIL and TIMEOUT).
+// True for the words that call the operator (FAIL and TIMEOUT); an interrupted board does not.
 inline bool is_alarm(Word word) { return word == Word::kFail || word == Word::kTimeout; }
 
 // A step's state as its colour says it: kFail for every outcome that did not pass (fail,

@@ -12,14 +12,14 @@
 
 namespace skav::present {
 
-// Boards finished, and how many of them passed. A board cut off by its adapter is
-// interrupted; any other that did not pass failed. Re-tests add runs, not boards.
+// Boards finished, and how many of them passed. A board whose run was cut short (its adapter
+// went away, or the station was stopped) is interrupted; any other that did not pass failed. Re-tests add runs, not boards.
 struct Totals {
   int boards = 0;
   int passed = 0;
   int failed = 0;
   int attempts = 0;      // runs, re-tests included
-  int interrupted = 0;   // last run lost its adapter
+  int interrupted = 0;   // last run cut short (adapter-lost, stopped)
   int passed_first = 0;  // passed at their first attempt
 
   // A board's only run.
@@ -29,7 +29,7 @@ struct Totals {
     if (overall == station::Verdict::kPass) {
       ++passed;
       ++passed_first;
-    } else if (overall == station::Verdict::kAdapterLost) {
+    } else if (overall == station::Verdict::kAdapterLost || overall == station::Verdict::kStopped) {
       ++interrupted;
     } else {
       ++failed;

@@ -292,6 +292,8 @@ class OperatorPanelTest : public QObject {
     QTest::newRow("pass") << static_cast<int>(Verdict::kPass) << "PASS" << "tick";
     QTest::newRow("fail") << static_cast<int>(Verdict::kFail) << "FAIL" << "cross";
     QTest::newRow("timeout") << static_cast<int>(Verdict::kTimeout) << "TIMEOUT" << "clock";
+    QTest::newRow("stopped") << static_cast<int>(Verdict::kStopped) << "INTERRUPTED" << "pause";
+    QTest::newRow("adapter-lost") << static_cast<int>(Verdict::kAdapterLost) << "INTERRUPTED" << "pause";
     QTest::newRow("no board") << -1 << "SEARCHING" << "magnifier";
   }
   void the_word_has_its_shape_beside_it() {

@@ -366,6 +366,9 @@ TEST(LineTotals, BoardsAndRunsApartWithFirstPassAndFinalYield) {
       {"a board cut off by its adapter is interrupted, not failed",
        {run_of(kA, Verdict::kAdapterLost, 1), run_of(kB, Verdict::kFail, 1)},
        {2, 0, 1, 2, 0, 2, 1}, 0.0, 0.0},
+      {"a board whose run was stopped is interrupted, not failed",
+       {run_of(kA, Verdict::kStopped, 1), run_of(kB, Verdict::kTimeout, 1)},
+       {2, 0, 1, 2, 0, 2, 1}, 0.0, 0.0},
       {"an interrupted board re-tested and passed is passed",
        {run_of(kA, Verdict::kAdapterLost, 1), run_of(kA, Verdict::kPass, 2)},
        {1, 1, 0, 1, 0, 2, 0}, 0.0, 1.0},
@@ -402,8 +405,9 @@ TEST(LineTotals, TodayFromARecordsFileCountsReTestsAsRunsOfOneBoard) {
   auto mixed = dir.write("mixed.csv", station::records_header() +
                                           station::format_record(first) +
                                           station::format_record(run_of("02:00:00:0A:00:00", station::Verdict::kPass, 2)) +
-                                          station::format_record(run_of("02:00:00:0A:00:01", station::Verdict::kAdapterLost, 1)));
-  EXPECT_EQ(read_day(mixed, "2026-12-10").counts(), (Counts{2, 1, 0, 2, 0, 3, 1}));
+                                          station::format_record(run_of("02:00:00:0A:00:01", station::Verdict::kAdapterLost, 1)) +
+                                          station::format_record(run_of("02:00:00:0A:00:02", station::Verdict::kStopped, 1)));
+  EXPECT_EQ(read_day(mixed, "2026-12-10").counts(), (Counts{3, 1, 0, 3, 0, 4, 2}));
 }
 
 TEST(LineTotals, ARecordOfALaterDayStartsThatDayAfresh) {

@@ -134,10 +134,6 @@ TEST(Palette, TheWordReadsOnEveryTone) {
     EXPECT_GE(ratio(background_of(tone), text_colour_of(tone)), 4.5) << static_cast<int>(tone);
 }
 
-constexpr std::array kWords{Word::kStarting, Word::kSearching,    Word::kConnected,
-                            Word::kProgramming, Word::kPass,       Word::kFail,
-                            Word::kTimeout,  Word::kAdapterError, Word::kStationError};
-
 TEST(Marks, WordsOfDifferentMeaningHaveDifferentShapes) {
   // Only the two station faults share one (a warning): the operator does the same for both,
   // and the word says which.
@@ -153,6 +149,7 @@ TEST(Marks, TheVerdictsHaveTheirUsualShapes) {
   const std::pair<Word, const char*> cases[] = {
       {Word::kPass, "tick"},         {Word::kFail, "cross"},           {Word::kTimeout, "clock"},
       {Word::kAdapterError, "warning"}, {Word::kStationError, "warning"}, {Word::kProgramming, "arrow"},
+      {Word::kInterrupted, "pause"},
   };
   for (const auto& [word, name] : cases) EXPECT_STREQ(mark_name(mark_of(word)), name) << word_text(word);
 }
@@ -180,8 +177,8 @@ TEST(Marks, OutlinesStayInTheirSquareAndDifferFromEachOther) {
     outlines.insert(outline);
     names.insert(mark_name(mark));
   }
-  // Eight distinct marks over the nine words, each with an outline of its own.
-  EXPECT_EQ(names.size(), 8u);
+  // Nine distinct marks over the ten words, each with an outline of its own.
+  EXPECT_EQ(names.size(), 9u);
   EXPECT_EQ(outlines.size(), names.size());
 }
 

@@ -7,11 +7,15 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <set>
+#include <tuple>
 
 #include "core/config/section_table.h"
 #include "support/rig.h"
 #include "support/temp_dir.h"
 #include "present/panel.h"
+#include "present/summary.h"
+#include "present/totals.h"
 
 namespace skav::present {
 namespace {
@@ -283,10 +287,11 @@ INSTANTIATE_TEST_SUITE_P(
                     kernel.reason = "adapter eth1 is gone";
                     return s;
                   },
-                  Word::kFail, Tone::kBad, "kernel: adapter-lost (the adapter is back)"},
-        StateCase{"LastBoardStoppedCountsAsFail",
+                  Word::kInterrupted, Tone::kNeutral, "kernel: adapter-lost (the adapter is back)"},
+        // A run cut short did not fail its board: no alarm's tone.
+        StateCase{"LastBoardStoppedIsInterrupted",
                   [] { return finished(station::Verdict::kStopped, "kernel: stopped by the operator"); },
-                  Word::kFail, Tone::kBad, "kernel: stopped by the operator"},
+                  Word::kInterrupted, Tone::kNeutral, "kernel: stopped by the operator"},
         StateCase{"RunFinishedBeforeTheTickSeesIt",
                   [] {
                     StationSnapshot s = finished(station::Verdict::kTimeout, "diag: no answer after 5 s");
@@ -296,6 +301,41 @@ INSTANTIATE_TEST_SUITE_P(
                   },
                   Word::kTimeout, Tone::kBad, "diag: no answer after 5 s"}),
     [](const auto& param_info) { return std::string(param_info.param.name); });
+
+// `skav run`'s line for a finished board: the panel's word, and the record's where it differs.
+struct SummaryCase {
+  station::Verdict overall;
+  station::Verdict kernel;  // the kernel step's outcome; every other step passed
+  const char* reason;       // the kernel step's
+  const char* line;
+};
+
+TEST(BoardSummary, NamesThePanelsWordAndTheRecordsWhereTheyDiffer) {
+  using station::Verdict;
+  const SummaryCase cases[] = {
+      {Verdict::kPass, Verdict::kPass, "", "7 PASS - 0.00 s"},
+      {Verdict::kFail, Verdict::kFail, "read-back differs", "7 FAIL - 0.00 s kernel: read-back differs"},
+      {Verdict::kTimeout, Verdict::kTimeout, "no answer after 30 s",
+       "7 TIMEOUT - 0.00 s kernel: no answer after 30 s"},
+      {Verdict::kStopped, Verdict::kStopped, "stopped by the operator",
+       "7 INTERRUPTED - 0.00 s stopped; kernel: stopped by the operator"},
+      {Verdict::kAdapterLost, Verdict::kAdapterLost, "adapter eth1 is gone",
+       "7 INTERRUPTED - 0.00 s adapter-lost; kernel: adapter eth1 is gone"},
+      {Verdict::kSkipped, Verdict::kSkipped, "", "7 FAIL - 0.00 s skipped; nothing configured"},
+  };
+  for (const SummaryCase& c : cases) {
+    StationSnapshot s = finished(c.overall, "");
+    for (StepView& step : s.board->steps)
+      if (step.used) {
+        step.state = StepView::State::kDone;
+        step.verdict = Verdict::kPass;
+      }
+    StepView& kernel = s.board->steps[static_cast<std::size_t>(StepSlot::kKernel)];
+    kernel.verdict = c.kernel;
+    kernel.reason = c.reason;
+    EXPECT_EQ(board_summary(*s.board), c.line);
+  }
+}
 
 TEST(PanelBoardLine, AnAdapterInErrorNamesItselfInsteadOfTheLastBoard) {
   StationSnapshot s = finished(station::Verdict::kPass, "");
@@ -362,6 +402,56 @@ TEST(StepWord, EveryOutcomeShowsTheRecordsWord) {
   EXPECT_STREQ(step_word(step), "waiting");
   step.state = StepView::State::kRunning;
   EXPECT_STREQ(step_word(step), "running");
+}
+
+// A board's outcome in one word that the panel, the tiles, the totals and the terminal share:
+// a run cut short (stopped, adapter-lost) is INTERRUPTED, counted apart and calling no one.
+struct OutcomeCase {
+  station::Verdict overall;
+  Word word;
+  Tone tone;
+  bool alarm;
+  int passed, failed, interrupted;  // how the totals count the board
+};
+
+TEST(OutcomeWord, PanelTotalsAndAlarmAgree) {
+  using station::Verdict;
+  const OutcomeCase cases[] = {
+      {Verdict::kPass, Word::kPass, Tone::kGood, false, 1, 0, 0},
+      {Verdict::kFail, Word::kFail, Tone::kBad, true, 0, 1, 0},
+      {Verdict::kTimeout, Word::kTimeout, Tone::kBad, true, 0, 1, 0},
+      {Verdict::kSkipped, Word::kFail, Tone::kBad, true, 0, 1, 0},
+      {Verdict::kStopped, Word::kInterrupted, Tone::kNeutral, false, 0, 0, 1},
+      {Verdict::kAdapterLost, Word::kInterrupted, Tone::kNeutral, false, 0, 0, 1},
+  };
+  for (const OutcomeCase& c : cases) {
+    SCOPED_TRACE(station::verdict_name(c.overall));
+    const Word word = verdict_word(c.overall);
+    EXPECT_STREQ(word_text(word), word_text(c.word));
+    EXPECT_EQ(tone_of(word), c.tone);
+    EXPECT_EQ(is_alarm(word), c.alarm);
+
+    Totals port;
+    port.add(c.overall);
+    station::BoardRecord record;
+    record.overall = c.overall;
+    record.written_mac = "02:00:00:0A:00:01";
+    line::Tally line;
+    line.add(record);
+    for (const auto& [passed, failed, interrupted] :
+         {std::tuple{port.passed, port.failed, port.interrupted},
+          std::tuple{line.counts().passed, line.counts().failed, line.counts().interrupted}}) {
+      EXPECT_EQ(passed, c.passed);
+      EXPECT_EQ(failed, c.failed);
+      EXPECT_EQ(interrupted, c.interrupted);
+    }
+  }
+}
+
+TEST(OutcomeWord, EveryWordHasItsOwnText) {
+  std::set<std::string> texts;
+  for (Word word : kWords) EXPECT_TRUE(texts.insert(word_text(word)).second) << word_text(word);
+  EXPECT_TRUE(texts.count("INTERRUPTED"));
 }
 
 struct ProgressCase {

@@ -186,15 +186,19 @@ TEST(LineFigures, TotalsYieldHoursAndFailuresOfTheDay) {
       day_record(start + 3800, "timeout", "02:00:00:00:00:03", {{"environment", "pass"}, {"kernel", "skipped"}, {"diag", "timeout"}}),
       day_record(start + 7300, "fail", "02:00:00:00:00:04", {{"environment", "pass"}, {"kernel", "fail"}}),
       day_record(start + 7400, "fail", "02:00:00:00:00:05", {{"environment", "pass"}}),
+      // Cut short: counted apart, neither a failure nor a bar.
+      day_record(start + 7500, "adapter-lost", "02:00:00:00:00:06", {{"environment", "adapter-lost"}}),
+      day_record(start + 7600, "stopped", "02:00:00:00:00:07", {{"environment", "stopped"}}),
   };
   postgres::LineView line;
   postgres::add_day(records, start, now, line);
-  EXPECT_EQ(line.boards, 6);
+  EXPECT_EQ(line.boards, 8);
   EXPECT_EQ(line.passed, 2);
   EXPECT_EQ(line.failed, 4);
-  // Five boards; only the first passed at its first run.
-  EXPECT_DOUBLE_EQ(line.first_pass_yield, 1.0 / 5.0);
-  EXPECT_DOUBLE_EQ(line.boards_per_hour, 2.4);
+  EXPECT_EQ(line.interrupted, 2);
+  // Seven boards; only the first passed at its first run.
+  EXPECT_DOUBLE_EQ(line.first_pass_yield, 1.0 / 7.0);
+  EXPECT_DOUBLE_EQ(line.boards_per_hour, 3.2);
   ASSERT_EQ(line.hours.size(), 3u);
   EXPECT_EQ(line.hours[0].hour, 6);
   EXPECT_EQ(line.hours[0].passed, 1);
@@ -259,6 +263,32 @@ TEST(LineJson, TextsAreEscapedAndAStaleHeartbeatIsOffline) {
             std::string::npos)
       << json;
   EXPECT_NE(json.find("\"pool\":null"), std::string::npos);
+}
+
+// Every panel word gets its tile the windows' colours; a word the dashboard does not know (a
+// newer station's) stays neutral.
+TEST(LineJson, EveryWordHasTheWindowsColours) {
+  auto hex = [](present::Rgb rgb) {
+    char text[8];
+    std::snprintf(text, sizeof text, "#%02x%02x%02x", rgb.red, rgb.green, rgb.blue);
+    return std::string(text);
+  };
+  std::vector<std::pair<std::string, present::Tone>> cases;
+  for (present::Word word : present::kWords) cases.emplace_back(present::word_text(word), present::tone_of(word));
+  cases.emplace_back("RESTING", present::Tone::kNeutral);
+  for (const auto& [word, tone] : cases) {
+    postgres::LineView line;
+    postgres::PortView port;
+    port.station_id = "id-1";
+    port.word = word;
+    line.ports = {port};
+    const std::string json = line_json(line, "2026-12-10T00:00:00+00:00");
+    EXPECT_NE(json.find("\"last_word\":\"" + word + "\",\"offline\":false,\"background\":\"" +
+                        hex(present::background_of(tone)) + "\",\"colour\":\"" +
+                        hex(present::text_colour_of(tone)) + "\""),
+              std::string::npos)
+        << word << ": " << json;
+  }
 }
 
 TEST(RecordFilter, KeepsByVerdictStationAndAPartOfTheAddress) {

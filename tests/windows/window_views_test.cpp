@@ -14,6 +14,7 @@
 #include <tuple>
 #include <vector>
 
+#include "core/mac_digits.h"
 #include "core/station/station_events.h"
 #include "frontends/win32/dialogs.h"
 #include "frontends/win32/interface_ports.h"
@@ -368,6 +369,42 @@ TEST_F(ViewTest, SeveralPortsGetATileAndALogEachAndAClickSelectsOne) {
   EXPECT_EQ(pane_text(status_, 0), "port three");
   window_.select_port(1);
   EXPECT_EQ(pane_text(status_, 0), "Ready");  // that port has set no Status Pane text yet
+}
+
+// The smallest screens for four and for eight ports: every tile shows its board's address and
+// its reason whole, wrapped where the tile is narrow, never cut.
+TEST_F(ViewTest, TilesShowTheAddressAndTheReasonWholeOnTheSmallestScreens) {
+  SKAV_REQUIRE_DISPLAY();
+  struct Screen {
+    int width, height, ports;
+  };
+  for (const Screen& screen : {Screen{1366, 768, 4}, Screen{1920, 1080, 8}}) {
+    SCOPED_TRACE(std::to_string(screen.width) + "x" + std::to_string(screen.height));
+    std::unique_ptr<MainWindow> window = next_start();
+    window->set_port_count(screen.ports);
+    SetWindowPos(window->handle(), nullptr, 0, 0, screen.width, screen.height, SWP_NOZORDER | SWP_NOACTIVATE);
+    for (int port = 0; port < screen.ports; ++port) {
+      // Addresses that share no first byte, so that none is shortened: the widest board line.
+      Snapshot s = with_board(true, port % 2 == 0 ? station::Verdict::kFail : station::Verdict::kTimeout);
+      s->board->number = 128 + port;
+      s->board->address_written = true;
+      ASSERT_TRUE(MacDigits::parse("0" + std::to_string(port) + "3456789ABC", s->board->address));
+      s->board->seconds = 31.2;
+      s->board->failure = port % 2 == 0 ? "filesystem: read-back differs" : "kernel: no answer after 30 s";
+      window->events(port).on_snapshot(s);
+    }
+    pump();
+    const PortTiles& tiles = window->panel().tiles();
+    ASSERT_EQ(tiles.count(), screen.ports);
+    HWND panel = panel_of(window->handle());
+    HDC dc = GetDC(panel);
+    for (int port = 0; port < screen.ports; ++port) {
+      EXPECT_NE(tiles.tile(port).caption.find(":78:9A:BC, 31.2 s"), std::string::npos) << tiles.tile(port).caption;
+      EXPECT_TRUE(tiles.texts_whole(dc, window->panel().tiles_box(), port))
+          << port << ": " << tiles.tile(port).caption << " / " << tiles.tile(port).panel.detail;
+    }
+    ReleaseDC(panel, dc);
+  }
 }
 
 // Each tile counts its own port's boards; the shift's totals are all ports' together.

@@ -107,7 +107,7 @@ function render(line) {
     box.append(title, ports); return box;
   }));
   const t = line.totals;
-  rows(document.getElementById('totals'), [['boards', t.boards], ['passed', t.passed], ['failed', t.failed],
+  rows(document.getElementById('totals'), [['boards', t.boards], ['passed', t.passed], ['failed', t.failed], ['interrupted', t.interrupted],
     ['first-pass yield', (t.first_pass_yield * 100).toFixed(1) + ' %'], ['boards per hour', t.boards_per_hour]]);
   document.getElementById('chart').replaceChildren(chart(line.hours));
   rows(document.getElementById('failures'), line.failures.map(f => [f.step + ': ' + f.reason, f.count]));

@@ -26,10 +26,8 @@ struct Colours {
 Colours colours_of(const std::string& word, bool offline) {
   if (offline) return {"#9e9e9e", "#202020"};
   present::Tone tone = present::Tone::kNeutral;
-  for (int i = 0; i <= static_cast<int>(present::Word::kStationError); ++i) {
-    auto candidate = static_cast<present::Word>(i);
+  for (present::Word candidate : present::kWords)
     if (word == present::word_text(candidate)) tone = present::tone_of(candidate);
-  }
   return {hex_colour(present::background_of(tone)), hex_colour(present::text_colour_of(tone))};
 }
 
@@ -147,7 +145,8 @@ std::string line_json(const postgres::LineView& line, const std::string& since) 
     out += "]}";
   }
   out += "],\"totals\":{\"boards\":" + std::to_string(line.boards) + ",\"passed\":" + std::to_string(line.passed) +
-         ",\"failed\":" + std::to_string(line.failed) + ",\"first_pass_yield\":" + number(line.first_pass_yield) +
+         ",\"failed\":" + std::to_string(line.failed) +
+         ",\"interrupted\":" + std::to_string(line.interrupted) + ",\"first_pass_yield\":" + number(line.first_pass_yield) +
          ",\"boards_per_hour\":" + number(line.boards_per_hour) + "},\"hours\":[";
   for (std::size_t h = 0; h < line.hours.size(); ++h)
     out += (h > 0 ? "," : "") + std::string("{\"hour\":") + std::to_string(line.hours[h].hour) +

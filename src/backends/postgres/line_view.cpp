@@ -34,7 +34,7 @@ std::string run_out_day(std::int64_t free, std::int64_t used_today, std::time_t 
 
 void add_day(const std::vector<DayRecord>& records, std::time_t day_start, std::time_t now, LineView& out) {
   out.boards = static_cast<int>(records.size());
-  out.passed = out.failed = 0;
+  out.passed = out.failed = out.interrupted = 0;
   out.hours.clear();
   out.failures.clear();
   // One bar per hour since the day's start, the current one included.
@@ -53,8 +53,13 @@ void add_day(const std::vector<DayRecord>& records, std::time_t day_start, std::
                    [](const DayRecord* a, const DayRecord* b) { return a->ended < b->ended; });
   for (const DayRecord* record : in_order) {
     const bool pass = record->verdict == "pass";
-    (pass ? out.passed : out.failed) += 1;
     if (!record->board_mac.empty()) first_run.try_emplace(record->board_mac, pass);
+    // A run cut short did not fail its board: it is neither a failure nor a failed bar.
+    if (record->verdict == "stopped" || record->verdict == "adapter-lost") {
+      ++out.interrupted;
+      continue;
+    }
+    (pass ? out.passed : out.failed) += 1;
     std::time_t slot = (record->ended - day_start) / kHour;
     if (record->ended >= day_start && slot < static_cast<std::time_t>(out.hours.size()))
       (pass ? out.hours[static_cast<std::size_t>(slot)].passed : out.hours[static_cast<std::size_t>(slot)].failed) += 1;

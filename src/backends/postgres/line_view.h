@@ -52,6 +52,7 @@ struct LineView {
   int boards = 0;               // finished boards (records) today
   int passed = 0;
   int failed = 0;
+  int interrupted = 0;          // cut short (stopped, adapter-lost): neither passed nor failed
   // Of the distinct boards (by discovered address) seen today, the share whose first run passed.
   double first_pass_yield = 0;
   double boards_per_hour = 0;   // boards over the hours since the day's start

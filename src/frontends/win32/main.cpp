@@ -34,7 +34,16 @@ struct CommandLine {
   // after `screenshot_timeout` seconds), then the window closes.
   std::string screenshot;
   int screenshot_timeout = 300;
+  // Hidden, for pictures at a screen's size: "1366x768", the window's outer size in pixels.
+  std::string size;
 };
+
+// "1366x768" as a width and a height above 0; false for anything else.
+bool parse_size(const std::string& text, int& width, int& height) {
+  char x = 0, rest = 0;
+  return std::sscanf(text.c_str(), "%d%c%d%c", &width, &x, &height, &rest) == 3 && x == 'x' && width > 0 &&
+         height > 0;
+}
 
 // The picture's state, for the timer callbacks (one window per process).
 struct Screenshot {
@@ -83,6 +92,7 @@ int main() {
   parser.add_option("file", options.log_file, "A saved log to open");
   parser.add_option("--screenshot", options.screenshot)->group("");
   parser.add_option("--screenshot-timeout", options.screenshot_timeout)->group("");
+  parser.add_option("--size", options.size)->group("");
   const std::vector<std::string> arguments = skav::app::utf8_arguments(__argc, __argv);
   std::vector<const char*> argv;
   for (const std::string& argument : arguments) argv.push_back(argument.c_str());
@@ -98,6 +108,12 @@ int main() {
     return 0;
   } catch (const CLI::ParseError& error) {
     complain(std::string(error.what()) + "\nTry skav-gui --help.");
+    return 2;
+  }
+
+  int width = 0, height = 0;
+  if (!options.size.empty() && !parse_size(options.size, width, height)) {
+    complain("--size needs WIDTHxHEIGHT in pixels.");
     return 2;
   }
 
@@ -156,6 +172,8 @@ int main() {
   window->set_records_file(setup_options.dir / skav::station::kRecordsFile);
   // A log file named on the command line is opened as Open would, start-up included.
   window->open_at_start(options.log_file);
+  if (width > 0)
+    SetWindowPos(window->handle(), nullptr, 0, 0, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
   ShowWindow(window->handle(), SW_SHOW);
   UpdateWindow(window->handle());
   // The window posted the start-ups as it opened its logs.

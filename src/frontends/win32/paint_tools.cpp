@@ -62,6 +62,14 @@ void draw_line(HDC dc, HFONT font, const std::string& text, RECT box, UINT align
   SelectObject(dc, old);
 }
 
+void draw_wrapped(HDC dc, HFONT font, const std::string& text, RECT box) {
+  HGDIOBJ old = SelectObject(dc, font);
+  std::wstring shown = wide(text);
+  DrawTextW(dc, shown.c_str(), static_cast<int>(shown.size()), &box,
+            DT_LEFT | DT_WORDBREAK | DT_EDITCONTROL | DT_END_ELLIPSIS | DT_NOPREFIX);
+  SelectObject(dc, old);
+}
+
 COLORREF colorref(present::Rgb rgb) { return RGB(rgb.red, rgb.green, rgb.blue); }
 
 void fill(HDC dc, const RECT& box, COLORREF colour) {

@@ -23,6 +23,9 @@ int line_height(HDC dc, HFONT font);
 int text_width(HDC dc, HFONT font, const std::string& text);
 // One line of text, cut with an ellipsis at the box's right edge.
 void draw_line(HDC dc, HFONT font, const std::string& text, RECT box, UINT align = DT_LEFT);
+// Text wrapped at spaces over as many lines as `box` holds, a line that is not whole left out;
+// only a word wider than the box is cut with an ellipsis.
+void draw_wrapped(HDC dc, HFONT font, const std::string& text, RECT box);
 COLORREF colorref(present::Rgb rgb);
 void fill(HDC dc, const RECT& box, COLORREF colour);
 // `mark`'s outline in the largest square centred in `box`, in `colour`, with round pens: the

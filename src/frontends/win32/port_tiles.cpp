@@ -18,9 +18,18 @@ constexpr int kMarginY = 2;
 constexpr int kLineGap = 2;
 constexpr int kColumnGap = 12;
 constexpr int kBarChars = 10;
+// The board line and the reason wrap onto a second line in a narrow tile rather than lose the
+// address's last bytes or the reason's end, as the other window does.
+constexpr int kWrappedLines = 2;
 constexpr COLORREF kAmber = RGB(0xff, 0xb3, 0x00);
 constexpr COLORREF kBadgeText = RGB(0x1a, 0x1a, 0x1a);
 constexpr COLORREF kRefusedText = RGB(0xb0, 0x00, 0x20);
+
+// The seconds keep their unit on their line ("0.10 s", not "0.10" and "s" below it).
+std::string shown_caption(std::string caption) {
+  if (caption.ends_with(" s")) caption.replace(caption.size() - 2, 1, "\xC2\xA0");
+  return caption;
+}
 
 }  // namespace
 
@@ -77,7 +86,7 @@ void PortTiles::fit_to(HDC dc, int word_points, int text_points, int line_points
 
 int PortTiles::tile_height() const {
   int height = 2 * (kFrame + 1) + head_line_ + notes_line_ + 2 * kMarginY + kLineGap +
-               (2 * line_line_ + word_line_ + 2 * kLineGap + 2 * kMarginY);
+               (2 * kWrappedLines * line_line_ + word_line_ + 2 * kLineGap + 2 * kMarginY);
   // Every step has its row from the start, so that the log below does not move.
   if (steps_shown())
     height += kLineGap + static_cast<int>(station::kStepSlots) * (text_line_ + kLineGap);
@@ -113,6 +122,44 @@ void PortTiles::paint(HDC dc, const RECT& box) const {
     paint_tile(dc, tile_box(box, i), tiles_[static_cast<std::size_t>(i)], i == selected_);
 }
 
+RECT PortTiles::verdict_box(const RECT& box) const {
+  const int inside = kFrame + 1;
+  const int top = box.top + inside + kMarginY + head_line_ + notes_line_ + kMarginY + kLineGap;
+  return RECT{box.left + inside, top, box.right - inside,
+              top + 2 * kWrappedLines * line_line_ + word_line_ + 2 * kLineGap + 2 * kMarginY};
+}
+
+RECT PortTiles::caption_box(const RECT& box) const {
+  const RECT verdict = verdict_box(box);
+  const int top = verdict.top + kMarginY;
+  return RECT{verdict.left + kMarginX, top, verdict.right - kMarginX, top + kWrappedLines * line_line_};
+}
+
+RECT PortTiles::detail_box(const RECT& box) const {
+  const RECT caption = caption_box(box);
+  const int top = caption.bottom + kLineGap + word_line_ + kLineGap;
+  return RECT{caption.left, top, caption.right, top + kWrappedLines * line_line_};
+}
+
+bool PortTiles::texts_whole(HDC dc, const RECT& box, int port) const {
+  if (port < 0 || port >= count()) return false;
+  const Tile& tile = tiles_[static_cast<std::size_t>(port)];
+  const RECT area = tile_box(box, port);
+  auto whole = [dc](HFONT font, const std::string& text, const RECT& room) {
+    if (text.empty()) return true;
+    HGDIOBJ old = SelectObject(dc, font);
+    std::wstring shown = wide(text);
+    RECT needed = room;
+    // Measured as painted, without the ellipsis: a word wider than the room widens the result.
+    DrawTextW(dc, shown.c_str(), static_cast<int>(shown.size()), &needed,
+              DT_LEFT | DT_WORDBREAK | DT_EDITCONTROL | DT_NOPREFIX | DT_CALCRECT);
+    SelectObject(dc, old);
+    return needed.right <= room.right && needed.bottom <= room.bottom;
+  };
+  return whole(line_font_, shown_caption(tile.caption), caption_box(area)) &&
+         whole(detail_font_, tile.panel.detail, detail_box(area));
+}
+
 void PortTiles::paint_tile(HDC dc, const RECT& box, const Tile& tile, bool selected) const {
   // The selected tile in a thick frame of the highlight colour; the others in a thin grey line.
   const int frame = selected ? kFrame : 1;
@@ -133,7 +180,10 @@ void PortTiles::paint_tile(HDC dc, const RECT& box, const Tile& tile, bool selec
   draw_line(dc, name_font_, tile.name, name);
   SetTextColor(dc, GetSysColor(COLOR_BTNTEXT));
   if (name.right + 6 < head.right)
-    draw_line(dc, text_font_, tile.counts, RECT{name.right + 6, head.top, head.right, head.bottom}, DT_RIGHT);
+    // Unclipped: the last glyph may reach a pixel or two past its advance, into the margin,
+    // and a clipped "failed" reads "failec".
+    draw_line(dc, text_font_, tile.counts, RECT{name.right + 6, head.top, head.right, head.bottom},
+              DT_RIGHT | DT_NOCLIP);
 
   // The badge and the notes on a line of their own, so that they never cover the counts.
   RECT notes{head.left, head.bottom, head.right, head.bottom + notes_line_};
@@ -159,19 +209,15 @@ void PortTiles::paint_tile(HDC dc, const RECT& box, const Tile& tile, bool selec
   }
 
   // The word's box across the tile.
-  RECT verdict{box.left + inside, notes.bottom + kMarginY + kLineGap, box.right - inside, 0};
-  verdict.bottom = verdict.top + 2 * line_line_ + word_line_ + 2 * kLineGap + 2 * kMarginY;
+  RECT verdict = verdict_box(box);
   fill(dc, verdict, colorref(present::background_of(tile.panel.tone)));
   SetTextColor(dc, colorref(present::text_colour_of(tile.panel.tone)));
-  RECT line{verdict.left + kMarginX, verdict.top + kMarginY, verdict.right - kMarginX, 0};
-  line.bottom = line.top + line_line_;
-  draw_line(dc, line_font_, tile.caption, line);
+  draw_wrapped(dc, line_font_, shown_caption(tile.caption), caption_box(box));
+  RECT line = caption_box(box);
   line.top = line.bottom + kLineGap;
   line.bottom = line.top + word_line_;
   draw_marked_word(dc, word_font_, tile.panel.word, colorref(present::text_colour_of(tile.panel.tone)), line);
-  line.top = line.bottom + kLineGap;
-  line.bottom = line.top + line_line_;
-  draw_line(dc, detail_font_, tile.panel.detail, line);
+  draw_wrapped(dc, detail_font_, tile.panel.detail, detail_box(box));
   if (!steps_shown()) return;
 
   int y = verdict.bottom + kLineGap;

@@ -54,8 +54,15 @@ class PortTiles {
   int port_at(const RECT& box, POINT point) const;
   // Tile `port`'s rectangle when the grid fills `box`.
   RECT tile_box(const RECT& box, int port) const;
+  // True when tile `port`'s board line and reason, as painted in the grid filling `box`, show
+  // whole: wrapped within their lines, no word cut.
+  bool texts_whole(HDC dc, const RECT& box, int port) const;
 
  private:
+  // Where a tile's word box, board line and reason go, inside the tile's rectangle `box`.
+  RECT verdict_box(const RECT& box) const;
+  RECT caption_box(const RECT& box) const;
+  RECT detail_box(const RECT& box) const;
   void paint_tile(HDC dc, const RECT& box, const Tile& tile, bool selected) const;
   int tile_height() const;
   void free_fonts();

@@ -412,10 +412,11 @@ PgAddressPool::Answer PgAddressPool::send_pending(std::string& why) {
     pending_.pop_front();
   }
   // All taken: the spool has done its work. Removed, not emptied, so that a crash leaves a
-  // whole spool or none.
+  // whole spool or none. The removal is not waited onto the disk: a spool a crash brings back
+  // is only sent again, and a record or outcome sent again changes nothing.
   if (!spool_.empty()) {
     std::error_code ignored;
-    if (std::filesystem::remove(spool_, ignored)) platform::sync_folder(spool_.parent_path());
+    std::filesystem::remove(spool_, ignored);
   }
   return result;
 }

@@ -31,7 +31,7 @@ Status make_postgres_pool(const PoolRequest& request, MadePool& out) {
   // The line's dashboard sees every port of every station that shares the pool.
   out.watcher = std::make_unique<postgres::PortPublisher>(
       postgres::Publisher{options.pool, host, station_id, std::string(options.program) + " " + SKAV_VERSION},
-      port_rows);
+      PortRows{});
   return {};
 }
 

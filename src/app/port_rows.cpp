@@ -34,14 +34,23 @@ postgres::PortRow row_of(const station::StationSnapshot& snapshot) {
 
 }  // namespace
 
-std::vector<postgres::PortRow> port_rows(const line::LineSnapshot& snapshot) {
+std::vector<postgres::PortRow> PortRows::operator()(const line::LineSnapshot& snapshot) {
   std::vector<postgres::PortRow> rows;
+  if (last_.size() < snapshot.port_names.size()) last_.resize(snapshot.port_names.size());
   for (std::size_t i = 0; i < snapshot.port_names.size(); ++i) {
     postgres::PortRow row;
     if (i < snapshot.ports.size() && snapshot.ports[i]) row = row_of(*snapshot.ports[i]);
     else row.word = present::word_text(present::Word::kStarting);
     row.port = static_cast<int>(i);
     if (row.adapter.empty()) row.adapter = snapshot.port_names[i];
+    Last& last = last_[i];
+    if (!row.verdict.empty()) {
+      last.verdict = row.verdict;
+      last.reason = row.reason;
+    } else {
+      row.verdict = last.verdict;
+      row.reason = last.reason;
+    }
     rows.push_back(std::move(row));
   }
   return rows;

@@ -267,6 +267,31 @@ TEST_F(PgPool, AddressesComeInOrderUntilTheRangeIsUsedUpAndNeverWrap) {
   EXPECT_EQ(s.stations[0].reserved, 3);
 }
 
+// The range's next address may fall back (a crash that lost its last steps, or a hand in the
+// database): what was claimed stays claimed, and the search goes on past it.
+TEST_F(PgPool, ACursorSetBackHandsOutNoAddressTwice) {
+  SKAV_REQUIRE_POSTGRES();
+  make_range("001122330040", "00112233004F");
+  PgAddressPool pool(url_, "station-a");
+  std::vector<std::string> given;
+  for (int i = 0; i < 3; ++i) {
+    Reservation r;
+    ASSERT_TRUE(take(pool, "eth1", r).ok());
+    given.push_back(MacDigits::text(r.address));
+  }
+  ASSERT_EQ(test::PgServer::query(url_, "UPDATE skav_range SET next_address = first_address + 1 "
+                                        "RETURNING to_hex(next_address)"),
+            "1122330041");
+  for (int i = 0; i < 2; ++i) {
+    Reservation r;
+    ASSERT_TRUE(take(pool, "eth1", r).ok());
+    given.push_back(MacDigits::text(r.address));
+  }
+  EXPECT_EQ(given, (std::vector<std::string>{"001122330040", "001122330041", "001122330042",
+                                             "001122330043", "001122330044"}));
+  EXPECT_EQ(status().used, 5);
+}
+
 TEST_F(PgPool, AnEnteredAddressIsTakenOnlyInsideTheRangeAndOnlyOnce) {
   SKAV_REQUIRE_POSTGRES();
   make_range("001122330010", "00112233001F");

@@ -106,6 +106,14 @@ def main():
                 "return [...document.querySelectorAll('.tile')].map(t => "
                 "[t.closest('.station').querySelector('h3').textContent, t.dataset.word])")]
 
+        def marks():
+            # Each tile's word, the shape drawn beside it, its strokes, and its last verdict line.
+            return [tuple(t) for t in browser.execute_script(
+                "return [...document.querySelectorAll('.tile')].map(t => { const m = t.querySelector('svg.mark'); "
+                "const last = [...t.children].map(c => c.textContent).find(x => x.startsWith('last: ')); "
+                "return [t.dataset.word, m ? m.dataset.mark : '', m ? m.querySelectorAll('path').length : 0, "
+                "last || ''] })")]
+
         # Each station and port: the simulated station's two, the HTML-named one's one.
         until("three tiles", lambda: len(tiles()) == 3, 30)
         until("a board's PASS", lambda: any(word == "PASS" for _, word in tiles()), 60)
@@ -113,8 +121,17 @@ def main():
         assert any(host.startswith(HTML_HOST) for host in hosts), hosts
         assert not browser.find_elements(By.ID, "pwn"), "the host name became markup"
         assert browser.title != "pwned", "the host name ran as script"
+        # The word's shape, drawn from the same outlines the windows draw.
+        until("PASS drawn with its tick", lambda: any(
+            word == "PASS" and mark == "tick" and paths > 0 for word, mark, paths, _ in marks()), 60)
+        until("SEARCHING drawn with its magnifier", lambda: any(
+            word == "SEARCHING" and mark == "magnifier" and paths > 0 for word, mark, paths, _ in marks()), 30)
         if screenshot:
             browser.save_screenshot(screenshot)
+        # The last board's verdict stays on its tile while the next board is worked on.
+        until("a last PASS beside the next board",
+              lambda: any(word not in ("PASS", "OFFLINE") and last.startswith("last: pass")
+                          for word, _, _, last in marks()), 60)
 
         station.send_signal(signal.SIGKILL)
         station.wait(timeout=30)
@@ -122,7 +139,7 @@ def main():
         until("the killed station's ports OFFLINE",
               lambda: [w for h, w in tiles() if not h.startswith(HTML_HOST)] == ["OFFLINE", "OFFLINE"], 30)
         assert [w for h, w in tiles() if h.startswith(HTML_HOST)] == ["SEARCHING"], tiles()
-        print("dashboard in the browser: stations, PASS, OFFLINE and an HTML host name as text")
+        print("dashboard in the browser: stations, PASS, shapes, the last verdict, OFFLINE and an HTML host name as text")
         return 0
     except Exception:
         for name in ("station", "dashboard"):

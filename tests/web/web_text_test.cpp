@@ -291,6 +291,85 @@ TEST(LineJson, EveryWordHasTheWindowsColours) {
   }
 }
 
+// Reads SVG path data as svg_path writes it back into points: "M x y L x y ... [Z]".
+present::MarkStroke read_path(const std::string& d) {
+  present::MarkStroke stroke;
+  std::size_t at = 0;
+  while (at < d.size()) {
+    const char command = d[at++];
+    if (command == 'Z') {
+      stroke.closed = true;
+      continue;
+    }
+    EXPECT_TRUE(command == (stroke.points.empty() ? 'M' : 'L')) << d;
+    char* end = nullptr;
+    const float x = std::strtof(d.c_str() + at, &end);
+    const float y = std::strtof(end, &end);
+    at = static_cast<std::size_t>(end - d.c_str());
+    stroke.points.push_back({x, y});
+  }
+  return stroke;
+}
+
+// Every mark reaches the page whole: each stroke's points in order, closed and filled as the
+// windows draw them, under the mark's name.
+TEST(Marks, EveryMarkReachesThePageAsTheWindowsDrawIt) {
+  const std::string& json = marks_json();
+  for (int i = 0; i <= static_cast<int>(present::Mark::kPause); ++i) {
+    const auto mark = static_cast<present::Mark>(i);
+    SCOPED_TRACE(present::mark_name(mark));
+    const std::vector<present::MarkStroke>& strokes = present::mark_strokes(mark);
+    const std::size_t start = json.find("\"" + std::string(present::mark_name(mark)) + "\":[");
+    ASSERT_NE(start, std::string::npos) << json;
+    std::size_t at = start;
+    for (const present::MarkStroke& stroke : strokes) {
+      const std::size_t d = json.find("{\"d\":\"", at);
+      ASSERT_NE(d, std::string::npos);
+      const std::size_t d_end = json.find('"', d + 6);
+      const present::MarkStroke read = read_path(json.substr(d + 6, d_end - d - 6));
+      EXPECT_EQ(read.closed, stroke.closed);
+      ASSERT_EQ(read.points.size(), stroke.points.size());
+      for (std::size_t p = 0; p < stroke.points.size(); ++p) {
+        EXPECT_NEAR(read.points[p].x, stroke.points[p].x, 0.001);
+        EXPECT_NEAR(read.points[p].y, stroke.points[p].y, 0.001);
+      }
+      const std::string filled = stroke.filled ? "\"filled\":true}" : "\"filled\":false}";
+      EXPECT_EQ(json.compare(d_end + 2, filled.size(), filled), 0) << json.substr(d_end, 30);
+      at = d_end;
+    }
+    // No stroke more than the windows draw: the mark's list ends after its last.
+    EXPECT_EQ(json[json.find('}', at) + 1], ']');
+  }
+  EXPECT_EQ(json.rfind("{\"pen\":0.1,", 0), 0u) << json;
+}
+
+TEST(Marks, EachPortNamesTheMarkOfItsWordAndOfflineNone) {
+  struct Case {
+    const char* word;
+    bool offline;
+    const char* mark;
+  };
+  const Case cases[] = {
+      {"STARTING", false, "hourglass"}, {"SEARCHING", false, "magnifier"}, {"CONNECTED", false, "plug"},
+      {"PROGRAMMING", false, "arrow"},  {"PASS", false, "tick"},           {"FAIL", false, "cross"},
+      {"TIMEOUT", false, "clock"},      {"ADAPTER ERROR", false, "warning"}, {"STATION ERROR", false, "warning"},
+      {"INTERRUPTED", false, "pause"},  {"PASS", true, ""},               {"SOMETHING NEW", false, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.word) + (c.offline ? " offline" : ""));
+    postgres::LineView line;
+    postgres::PortView port;
+    port.station_id = "id-1";
+    port.word = c.word;
+    port.offline = c.offline;
+    line.ports = {port};
+    const std::string json = line_json(line, "2026-12-10T00:00:00+00:00");
+    EXPECT_NE(json.find(",\"mark\":\"" + std::string(c.mark) + "\","), std::string::npos) << json;
+    // The outlines travel with the line, so that a page that only listens can draw them.
+    EXPECT_NE(json.find(",\"marks\":" + marks_json() + ","), std::string::npos);
+  }
+}
+
 TEST(RecordFilter, KeepsByVerdictStationAndAPartOfTheAddress) {
   postgres::LineRecord row;
   row.host = "pc-7";

@@ -40,7 +40,8 @@ header h1 { font-size: 20px; margin: 0; }
 .station .id { color: #777; font-size: 11px; }
 .ports { display: flex; gap: 8px; }
 .tile { width: 170px; min-height: 120px; border-radius: 4px; padding: 6px; font-size: 12px; }
-.tile .word { font-size: 20px; font-weight: bold; margin: 4px 0; }
+.tile .word { font-size: 20px; font-weight: bold; margin: 4px 0; display: flex; align-items: center; gap: 6px; }
+.tile .mark { flex: none; }
 .tile .bar { height: 6px; background: #0002; }
 .tile .bar div { height: 6px; background: currentColor; }
 .row { display: flex; flex-wrap: wrap; gap: 12px; padding: 0 12px; }
@@ -62,11 +63,33 @@ function el(tag, text, cls) {
 function rows(table, pairs) {
   table.replaceChildren(...pairs.map(([k, v]) => { const tr = el('tr'); tr.append(el('th', k), el('td', v)); return tr; }));
 }
+const SVG = 'http://www.w3.org/2000/svg';
+function svg(tag, attrs) {
+  const e = document.createElementNS(SVG, tag);
+  for (const k in attrs) e.setAttribute(k, attrs[k]);
+  return e;
+}
+// The word's shape as the windows draw it, from the outlines /api/line brings: the page has
+// none of its own, so the two cannot drift apart.
+let marks = null;
+function mark(name) {
+  const strokes = marks && marks[name];
+  if (!strokes) return null;
+  const box = svg('svg', {viewBox: '0 0 1 1', width: 22, height: 22, role: 'img', 'aria-label': name, 'class': 'mark'});
+  box.dataset.mark = name;
+  for (const s of strokes)
+    box.append(svg('path', {d: s.d, fill: s.filled ? 'currentColor' : 'none', stroke: 'currentColor',
+      'stroke-width': marks.pen, 'stroke-linecap': 'round', 'stroke-linejoin': 'round'}));
+  return box;
+}
 function tile(port) {
   const t = el('div', null, 'tile');
   t.style.background = port.background; t.style.color = port.colour;
   t.dataset.word = port.word;
-  t.append(el('div', port.adapter + ' (port ' + port.port + ')'), el('div', port.word, 'word'));
+  const word = el('div', null, 'word'), shape = mark(port.mark);
+  if (shape) word.append(shape);
+  word.append(port.word);
+  t.append(el('div', port.adapter + ' (port ' + port.port + ')'), word);
   if (port.board > 0) t.append(el('div', 'Board ' + port.board + (port.address ? ', ' + port.address : '')));
   if (port.step) {
     t.append(el('div', port.step + ' ' + port.progress + ' %'));
@@ -77,12 +100,6 @@ function tile(port) {
   if (port.verdict) t.append(el('div', 'last: ' + port.verdict + (port.reason ? ' (' + port.reason + ')' : '')));
   if (port.adapter_health && port.adapter_health !== 'ok') t.append(el('div', 'adapter: ' + port.adapter_health));
   return t;
-}
-const SVG = 'http://www.w3.org/2000/svg';
-function svg(tag, attrs) {
-  const e = document.createElementNS(SVG, tag);
-  for (const k in attrs) e.setAttribute(k, attrs[k]);
-  return e;
 }
 function chart(hours) {
   const w = 24 * 18, h = 120, box = svg('svg', {width: w, height: h + 16, role: 'img'});
@@ -99,6 +116,7 @@ function chart(hours) {
 function render(line) {
   document.getElementById('problem').textContent = line.error || '';
   if (line.error) return;
+  if (line.marks) marks = line.marks;
   document.getElementById('since').textContent = 'today since ' + line.since;
   document.getElementById('stations').replaceChildren(...line.stations.map(s => {
     const box = el('div', null, 'station');

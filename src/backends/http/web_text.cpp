@@ -70,6 +70,39 @@ std::string form_decoded(std::string_view text) {
 
 }  // namespace
 
+std::string svg_path(const present::MarkStroke& stroke) {
+  std::string out;
+  for (std::size_t i = 0; i < stroke.points.size(); ++i)
+    out += (i == 0 ? "M" : "L") + number(stroke.points[i].x) + " " + number(stroke.points[i].y);
+  if (stroke.closed && !out.empty()) out += "Z";
+  return out;
+}
+
+const std::string& marks_json() {
+  static const std::string kMarks = [] {
+    std::string out = "{\"pen\":" + number(present::kMarkPen);
+    for (int i = 0; i <= static_cast<int>(present::Mark::kWarning); ++i) {
+      const auto mark = static_cast<present::Mark>(i);
+      out += ",\"" + std::string(present::mark_name(mark)) + "\":[";
+      const std::vector<present::MarkStroke>& strokes = present::mark_strokes(mark);
+      for (std::size_t k = 0; k < strokes.size(); ++k)
+        out += (k > 0 ? ",{\"d\":" : "{\"d\":") + json_text(svg_path(strokes[k])) +
+               ",\"filled\":" + (strokes[k].filled ? "true" : "false") + "}";
+      out += "]";
+    }
+    return out + "}";
+  }();
+  return kMarks;
+}
+
+std::string mark_of_word(std::string_view word) {
+  for (int i = 0; i <= static_cast<int>(present::Word::kStationError); ++i) {
+    auto candidate = static_cast<present::Word>(i);
+    if (word == present::word_text(candidate)) return present::mark_name(present::mark_of(candidate));
+  }
+  return {};
+}
+
 std::string json_text(std::string_view text) {
   std::string out = "\"";
   for (std::size_t i = 0; i < text.size(); ++i) {
@@ -136,6 +169,7 @@ std::string line_json(const postgres::LineView& line, const std::string& since) 
              ",\"word\":" + json_text(word) + ",\"last_word\":" + json_text(port.word) +
              ",\"offline\":" + (port.offline ? "true" : "false") +
              ",\"background\":" + json_text(colours.background) + ",\"colour\":" + json_text(colours.text) +
+             ",\"mark\":" + json_text(mark_of_word(word)) +
              ",\"board\":" + std::to_string(port.board) + ",\"step\":" + json_text(port.step) +
              ",\"progress\":" + std::to_string(port.progress) + ",\"address\":" + json_text(port.address) +
              ",\"verdict\":" + json_text(port.verdict) + ",\"reason\":" + json_text(port.reason) +
@@ -155,7 +189,7 @@ std::string line_json(const postgres::LineView& line, const std::string& since) 
   for (std::size_t f = 0; f < line.failures.size(); ++f)
     out += (f > 0 ? "," : "") + std::string("{\"step\":") + json_text(line.failures[f].step) +
            ",\"reason\":" + json_text(line.failures[f].reason) + ",\"count\":" + std::to_string(line.failures[f].count) + "}";
-  out += "],\"pool\":";
+  out += "],\"marks\":" + marks_json() + ",\"pool\":";
   if (!line.pool.known) {
     out += "null}";
     return out;

@@ -9,6 +9,7 @@
 
 #include "backends/postgres/line_reports.h"
 #include "backends/postgres/line_view.h"
+#include "present/marks.h"
 
 namespace skav::http {
 
@@ -20,6 +21,16 @@ namespace skav::http {
 std::string json_text(std::string_view text);
 // `text` with &, <, >, " and ' as entities.
 std::string html_text(std::string_view text);
+
+// A mark's stroke as SVG path data in the mark's unit square, "M0.12 0.54L0.4 0.82Z": the page
+// draws the same outlines the windows draw, from the same tables, never a copy of its own.
+std::string svg_path(const present::MarkStroke& stroke);
+// Every mark as JSON, {"pen": 0.1, "tick": [{"d": "M...", "filled": false}, ...], ...}, by
+// mark_name; built once.
+const std::string& marks_json();
+// The mark of a port's word ("tick" for "PASS"); empty for a word the windows do not show
+// ("OFFLINE").
+std::string mark_of_word(std::string_view word);
 
 // The line as /api/line gives it (docs/dashboard.md). `since` is the day's start, ISO 8601.
 std::string line_json(const postgres::LineView& line, const std::string& since);

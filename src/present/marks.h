@@ -19,6 +19,7 @@ enum class Mark {
   kClock,      // TIMEOUT
   kWarning,    // ADAPTER ERROR, STATION ERROR: the station, not the board
   kPause,      // INTERRUPTED: the run was cut short, the board neither passed nor failed
+  kLast = kPause,  // a loop over every mark ends here
 };
 
 Mark mark_of(Word word);

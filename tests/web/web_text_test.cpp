@@ -315,7 +315,7 @@ present::MarkStroke read_path(const std::string& d) {
 // windows draw them, under the mark's name.
 TEST(Marks, EveryMarkReachesThePageAsTheWindowsDrawIt) {
   const std::string& json = marks_json();
-  for (int i = 0; i <= static_cast<int>(present::Mark::kPause); ++i) {
+  for (int i = 0; i <= static_cast<int>(present::Mark::kLast); ++i) {
     const auto mark = static_cast<present::Mark>(i);
     SCOPED_TRACE(present::mark_name(mark));
     const std::vector<present::MarkStroke>& strokes = present::mark_strokes(mark);

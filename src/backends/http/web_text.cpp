@@ -81,7 +81,7 @@ std::string svg_path(const present::MarkStroke& stroke) {
 const std::string& marks_json() {
   static const std::string kMarks = [] {
     std::string out = "{\"pen\":" + number(present::kMarkPen);
-    for (int i = 0; i <= static_cast<int>(present::Mark::kWarning); ++i) {
+    for (int i = 0; i <= static_cast<int>(present::Mark::kLast); ++i) {
       const auto mark = static_cast<present::Mark>(i);
       out += ",\"" + std::string(present::mark_name(mark)) + "\":[";
       const std::vector<present::MarkStroke>& strokes = present::mark_strokes(mark);
@@ -96,10 +96,8 @@ const std::string& marks_json() {
 }
 
 std::string mark_of_word(std::string_view word) {
-  for (int i = 0; i <= static_cast<int>(present::Word::kStationError); ++i) {
-    auto candidate = static_cast<present::Word>(i);
+  for (present::Word candidate : present::kWords)
     if (word == present::word_text(candidate)) return present::mark_name(present::mark_of(candidate));
-  }
   return {};
 }
 

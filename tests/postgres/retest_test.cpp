@@ -12,6 +12,7 @@
 #include "core/log.h"
 #include "core/station/records.h"
 #include "postgres/pg_support.h"
+#include "support/run_program.h"
 #include "support/start_gate.h"
 
 namespace skav {
@@ -184,6 +185,13 @@ TEST_F(PgRetest, AClaimLeftOpenPastTheBoundEndsAsNotRun) {
             "not-run");
   EXPECT_EQ(PgServer::query(url_, "SELECT count(*) FROM skav_retests WHERE outcome IS NULL"), "1")
       << "the fresh claim stays open";
+  // The line's status counts the re-tests apart from the addresses they reuse.
+  test::ProgramResult shown =
+      test::run_program({SKAV_BINARY, "pool", "status", "--pool", url_}, std::chrono::seconds(60));
+  EXPECT_EQ(shown.exit_code, 0) << shown.err;
+  EXPECT_NE(shown.out.find("used      2 (2 boards finished)\nfree      254\nre-tests  3 (2 finished, 1 open)\n"),
+            std::string::npos)
+      << shown.out;
 }
 
 }  // namespace

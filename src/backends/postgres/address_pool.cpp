@@ -242,16 +242,19 @@ PgAddressPool::Answer PgAddressPool::prepare(std::string& why) {
         add_pending(Pending{address, 1, column(row, "adapter"), outcome_of_row(row)});
       }
     }
-    if (Answer closed = reconcile_retests(why); closed != Answer::kDone) return closed;
+    // Refused (a role without rights on the re-tests) it is left to the board's next try.
+    if (Answer closed = reconcile_retests(why); closed == Answer::kUnavailable) return closed;
   }
   // Open claims that nobody finished within the bound block their address's re-tests for good
   // (their station never came back, or has no identity to know them by): closed line-wide.
   Reply stale = run("UPDATE skav_retests SET outcome = $1, finished_at = now() "
                     "WHERE outcome IS NULL AND claimed_at < now() - make_interval(secs => $2)",
                     {station::verdict_name(station::Verdict::kNotRun), std::to_string(kStaleRetestClaim.count())});
-  if (!stale.ok) {
+  // Housekeeping only: a role without rights on the re-tests (granted before they existed)
+  // still programs new boards; a claim closes such claims under the address's lock anyway.
+  if (!stale.ok && stale.transient()) {
     why = stale.why;
-    return stale.transient() ? Answer::kUnavailable : Answer::kFailed;
+    return Answer::kUnavailable;
   }
   prepared_ = true;
   return Answer::kDone;

@@ -18,12 +18,13 @@ using test::PgServer;
 
 constexpr const char* kStation = "0123456789abcdef0123456789abcdef";
 
-station::BoardRecord record_for(const settings::Reservation& r) {
+station::BoardRecord record_for(const settings::Reservation& r, station::Verdict verdict = station::Verdict::kPass) {
   station::BoardRecord record;
   record.time = "2026-01-02T03:04:05+00:00";
   record.adapter = "eth1";
   record.written_mac = MacDigits::colon_text(r.address);
-  record.step(station::StepSlot::kEnvironment) = record.overall = station::Verdict::kPass;
+  record.step(station::StepSlot::kEnvironment) = record.overall = verdict;
+  record.attempt = r.attempt;
   return record;
 }
 
@@ -109,6 +110,42 @@ TEST_F(KeptRecords, AStationKilledBeforeTheCommitIsReconciledFromItsRecordsFile)
   EXPECT_EQ(sql("SELECT adapter FROM skav_records"), "eth1");
   // A board without a record stays without an outcome.
   EXPECT_EQ(sql("SELECT count(*) FROM skav_addresses WHERE outcome IS NULL"), "1");
+}
+
+TEST_F(KeptRecords, AKilledStationsOpenReTestsGetTheirRecordOrEndAsNotRunAtItsNextStart) {
+  settings::Reservation recorded, cut_off;
+  {
+    auto station = start();
+    for (settings::Reservation* r : {&recorded, &cut_off}) {
+      *r = reserve(*station);
+      ASSERT_TRUE(station->finish(*r, {"fail", station::record_columns(record_for(*r, station::Verdict::kFail))}).ok());
+      settings::PoolResult<settings::Reservation> again = station->claim_retest(&log_, r->address, {}, r->next, "eth1");
+      ASSERT_TRUE(again.ok()) << again.message;
+      *r = again.value;
+    }
+    // The first re-test's record reached the records file; the station died before the
+    // database heard of either.
+    ASSERT_TRUE(station::append_record(dir_ / station::kRecordsFile,
+                                       record_for(recorded, station::Verdict::kTimeout)).ok());
+  }
+  EXPECT_EQ(sql("SELECT count(*) FROM skav_retests WHERE outcome IS NULL"), "2");
+  auto station = start();
+  EXPECT_EQ(sql("SELECT string_agg(attempt || ':' || outcome || ':' || coalesce(verdict, '-'), ',' "
+                "ORDER BY address) FROM skav_retests"),
+            "2:timeout:timeout,2:not-run:-");
+  // The board cut off tries again as a new attempt; the run without a record is not listed.
+  settings::PoolResult<settings::Reservation> again = station->claim_retest(&log_, cut_off.address, {}, cut_off.next, "eth1");
+  ASSERT_TRUE(again.ok()) << again.message;
+  EXPECT_EQ(again.value.attempt, 3);
+  postgres::RecordsReport report;
+  ASSERT_TRUE(postgres::read_records(url_, "", report).ok());
+  EXPECT_EQ(report.rows.size(), 3u) << "two first runs and the recorded re-test";
+  EXPECT_EQ(report.unreadable, 0u);
+  postgres::RangeStatus status;
+  ASSERT_TRUE(postgres::read_status(url_, status).ok());
+  EXPECT_EQ(status.used, 2);
+  EXPECT_EQ(status.retests_finished, 2);
+  EXPECT_EQ(status.retests_open, 1);
 }
 
 TEST_F(KeptRecords, ADatabaseMadeBeforeStationIdentitiesKeepsWorking) {

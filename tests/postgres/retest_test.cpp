@@ -12,6 +12,7 @@
 #include "core/log.h"
 #include "core/station/records.h"
 #include "postgres/pg_support.h"
+#include "support/run_program.h"
 #include "support/start_gate.h"
 #include "support/digits.h"
 
@@ -138,6 +139,56 @@ TEST_F(PgRetest, ClaimersRacingForOneAddressGetItOnce) {
   EXPECT_EQ(granted.load(), 1);
   EXPECT_EQ(refused.load(), kStations - 1);
   EXPECT_EQ(PgServer::query(url_, "SELECT count(*) FROM skav_retests WHERE outcome IS NULL"), "1");
+}
+
+TEST_F(PgRetest, AClaimLeftOpenPastTheBoundEndsAsNotRun) {
+  SKAV_REQUIRE_POSTGRES();
+  Reservation first, second;
+  {
+    // A station without an identity: nothing reconciles its claims when it comes back.
+    PgAddressPool gone(url_, "station-gone");
+    first = first_run(gone, station::Verdict::kFail);
+    second = first_run(gone, station::Verdict::kFail);
+    for (const Reservation& r : {first, second})
+      ASSERT_TRUE(gone.claim_retest(&log_, r.address, {}, r.next, "eth0").ok());
+  }
+  const std::string bound = std::to_string(postgres::kStaleRetestClaim.count());
+  auto age_claim = [&](const Reservation& r, const std::string& seconds) {
+    ASSERT_EQ(PgServer::query(url_, "UPDATE skav_retests SET claimed_at = now() - make_interval(secs => " +
+                                        seconds + ") WHERE address = " +
+                                        std::to_string(postgres::address_value(r.address))),
+              "");
+  };
+  // Just inside the bound the claim still holds the address.
+  age_claim(first, bound + " - 60");
+  PgAddressPool other(url_, "station-b");
+  PoolResult<Reservation> refused = other.claim_retest(&log_, first.address, {}, first.next, "eth1");
+  EXPECT_EQ(refused.code, PoolCode::kRefused) << refused.message;
+
+  age_claim(first, bound + " + 60");
+  PoolResult<Reservation> claimed = other.claim_retest(&log_, first.address, {}, first.next, "eth1");
+  ASSERT_TRUE(claimed.ok()) << claimed.message;
+  EXPECT_EQ(claimed.value.attempt, 3);
+  EXPECT_EQ(PgServer::query(url_, "SELECT outcome FROM skav_retests WHERE attempt = 2 AND address = " +
+                                      std::to_string(postgres::address_value(first.address))),
+            "not-run");
+
+  // A station's first connection closes every stale claim of the line, not only the one it wants.
+  age_claim(second, bound + " + 60");
+  PgAddressPool starting(url_, "station-c");
+  ASSERT_TRUE(starting.check_ready().ok());
+  EXPECT_EQ(PgServer::query(url_, "SELECT outcome FROM skav_retests WHERE address = " +
+                                      std::to_string(postgres::address_value(second.address))),
+            "not-run");
+  EXPECT_EQ(PgServer::query(url_, "SELECT count(*) FROM skav_retests WHERE outcome IS NULL"), "1")
+      << "the fresh claim stays open";
+  // The line's status counts the re-tests apart from the addresses they reuse.
+  test::ProgramResult shown =
+      test::run_program({SKAV_BINARY, "pool", "status", "--pool", url_}, std::chrono::seconds(60));
+  EXPECT_EQ(shown.exit_code, 0) << shown.err;
+  EXPECT_NE(shown.out.find("used      2 (2 boards finished)\nfree      254\nre-tests  3 (2 finished, 1 open)\n"),
+            std::string::npos)
+      << shown.out;
 }
 
 }  // namespace

@@ -242,8 +242,57 @@ PgAddressPool::Answer PgAddressPool::prepare(std::string& why) {
         add_pending(Pending{address, 1, column(row, "adapter"), outcome_of_row(row)});
       }
     }
+    // Refused (a role without rights on the re-tests) it is left to the board's next try.
+    if (Answer closed = reconcile_retests(why); closed == Answer::kUnavailable) return closed;
+  }
+  // Open claims that nobody finished within the bound block their address's re-tests for good
+  // (their station never came back, or has no identity to know them by): closed line-wide.
+  Reply stale = run("UPDATE skav_retests SET outcome = $1, finished_at = now() "
+                    "WHERE outcome IS NULL AND claimed_at < now() - make_interval(secs => $2)",
+                    {station::verdict_name(station::Verdict::kNotRun), std::to_string(kStaleRetestClaim.count())});
+  // Housekeeping only: a role without rights on the re-tests (granted before they existed)
+  // still programs new boards; a claim closes such claims under the address's lock anyway.
+  if (!stale.ok && stale.transient()) {
+    why = stale.why;
+    return Answer::kUnavailable;
   }
   prepared_ = true;
+  return Answer::kDone;
+}
+
+PgAddressPool::Answer PgAddressPool::reconcile_retests(std::string& why) {
+  // A re-test this station claimed before it was killed: its record, when the run got that far,
+  // is in the spool or the records file; without one the run never ended, and the claim is
+  // closed as not run so that the board's next try is a fresh attempt.
+  Reply open = run("SELECT address, attempt FROM skav_retests WHERE station_id = $1 AND outcome IS NULL",
+                   {station_id_});
+  if (!open.ok) {
+    why = open.why;
+    return open.transient() ? Answer::kUnavailable : Answer::kFailed;
+  }
+  std::set<std::pair<std::int64_t, int>> unfinished;
+  for (int row = 0; row < row_count(open.result); ++row)
+    unfinished.emplace(cell_number(open.result, row, 0), static_cast<int>(cell_number(open.result, row, 1)));
+  for (const Pending& kept : pending_) unfinished.erase({kept.address, kept.attempt});
+  if (unfinished.empty()) return Answer::kDone;
+  std::string text;
+  bool exists = false;
+  platform::read_small_file(dir_ / station::kRecordsFile, kMaxKeptFile, text, exists);
+  for (const Columns& row : named_rows(text)) {
+    const std::pair<std::int64_t, int> run_key{address_of_colon_text(column(row, "written_mac")), attempt_of_row(row)};
+    if (unfinished.erase(run_key) == 0) continue;
+    add_pending(Pending{run_key.first, run_key.second, column(row, "adapter"), outcome_of_row(row)});
+  }
+  for (const auto& [address, attempt] : unfinished) {
+    Reply closed = run("UPDATE skav_retests SET outcome = $3, finished_at = now() "
+                       "WHERE address = $1 AND attempt = $2 AND outcome IS NULL",
+                       {std::to_string(address), std::to_string(attempt),
+                        station::verdict_name(station::Verdict::kNotRun)});
+    if (!closed.ok) {
+      why = closed.why;
+      return closed.transient() ? Answer::kUnavailable : Answer::kFailed;
+    }
+  }
   return Answer::kDone;
 }
 
@@ -656,6 +705,11 @@ settings::PoolResult<> PgAddressPool::claim_locked(std::int64_t address, const s
     return refuse("MAC address " + shown + " is still being programmed (its first run has no outcome yet)");
   if (cell(first.result, 0, 1) == pass)
     return refuse("MAC address " + shown + " was programmed into a board that passed");
+  // Under the address's lock: a claim left open past the bound is another board's no more.
+  Reply stale = run("UPDATE skav_retests SET outcome = $2, finished_at = now() "
+                    "WHERE address = $1 AND outcome IS NULL AND claimed_at < now() - make_interval(secs => $3)",
+                    {key, station::verdict_name(station::Verdict::kNotRun), std::to_string(kStaleRetestClaim.count())});
+  if (!stale.ok) return give_up(stale);
   Reply runs = run("SELECT coalesce(max(attempt), 1), coalesce(bool_or(outcome = $2), false), "
                    "coalesce(max(attempt) FILTER (WHERE outcome IS NULL), 0), "
                    "max(host || ' ' || port) FILTER (WHERE outcome IS NULL), "

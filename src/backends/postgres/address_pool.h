@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <filesystem>
@@ -16,6 +17,11 @@
 #include "backends/postgres/connection.h"
 
 namespace skav::postgres {
+
+// A re-test claim still open this long after it was made belongs to a run that ended without
+// telling the line (its station killed and gone, or without an identity to reconcile it by):
+// it is closed as not run. Far longer than any board's run, whose steps each have a time-out.
+inline constexpr std::chrono::seconds kStaleRetestClaim{3600};
 
 // An address as the pool stores it: the 48-bit value of 12 hexadecimal digits, and back.
 std::int64_t address_value(const MacDigits::Digits& digits);
@@ -42,8 +48,10 @@ DbResult init_range(const std::string& url, const MacDigits::Digits& first,
 // kept durably: each goes into the spool `<dir>/skav-spool-<station id>.csv` (one synced line
 // per record, the address and the production record's columns) before finish() returns, and
 // the spool is removed once the database has taken all of it. At its first connection the pool
-// sends what the spool holds, and its own reservations that the database shows without an
-// outcome are matched with the station's records file (by the address written) and sent too.
+// sends what the spool holds, and its own reservations and re-test claims that the database
+// shows without an outcome are matched with the station's records file (by the address written,
+// and a re-test's attempt) and sent too; a re-test claim without a record is closed as not-run,
+// as is any claim on the line older than kStaleRetestClaim.
 // Sending again is harmless: an address's outcome and record are stored once.
 class PgAddressPool : public settings::AddressPool {
  public:
@@ -130,6 +138,9 @@ class PgAddressPool : public settings::AddressPool {
   // reservations without an outcome matched with the records file. kFailed with schema_ready_
   // false: the schema cannot be used (`why` says why).
   Answer prepare(std::string& why);
+  // Part of prepare(): this station's open re-test claims, matched with its spool and records
+  // file (by address and attempt); those without a record are closed as not run.
+  Answer reconcile_retests(std::string& why);
   Status load_spool();
   void add_pending(Pending pending);
   settings::PoolResult<> claim_locked(std::int64_t address, const std::string& port, int& attempt);

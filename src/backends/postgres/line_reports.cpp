@@ -29,6 +29,19 @@ DbResult read_status(const std::string& url, RangeStatus& out) {
   out.used = cell_number(counts.result, 0, 0);
   out.finished = cell_number(counts.result, 0, 1);
   out.free = out.last - out.first + 1 - out.used;
+  int version = 0;
+  if (DbResult read = read_schema_version(
+          [&session](const char* sql, const std::vector<std::string>& params) { return session.run(sql, params); },
+          version);
+      !read.ok())
+    return read;
+  // A database older than re-tests has had none.
+  if (version >= kRetestsVersion) {
+    Reply retests = session.run("SELECT count(outcome), count(*) - count(outcome) FROM skav_retests");
+    if (!retests.ok) return DbResult::of(retests, "cannot count the re-tests");
+    out.retests_finished = cell_number(retests.result, 0, 0);
+    out.retests_open = cell_number(retests.result, 0, 1);
+  }
   Reply last = session.run("SELECT address, host, port, reserved_at FROM skav_addresses "
                            "ORDER BY reserved_at DESC, address DESC LIMIT 1");
   if (!last.ok) return DbResult::of(last, "cannot read the last address");
@@ -72,9 +85,10 @@ DbResult read_records(const std::string& url, const std::string& since, RecordsR
   std::string columns = "address, host, port, station_id, ended_at";
   for (const station::RecordColumn& column : station::kRecordColumns)
     columns += ", " + (column.since <= version ? quoted_name(column.name) + "::text" : std::string("NULL"));
-  // A re-test's record is a row of its own, once it has an outcome.
+  // A re-test's record is a row of its own, once it has one: a claim closed because its run
+  // never ended (see PgAddressPool) has an outcome and no record.
   std::string sql = "SELECT * FROM (SELECT " + columns + " FROM skav_records";
-  if (version >= kRetestsVersion) sql += " UNION ALL SELECT " + columns + " FROM skav_retests WHERE outcome IS NOT NULL";
+  if (version >= kRetestsVersion) sql += " UNION ALL SELECT " + columns + " FROM skav_retests WHERE outcome IS NOT NULL AND ended_at IS NOT NULL";
   sql += ") AS records";
   std::vector<std::string> params;
   if (!since.empty()) {

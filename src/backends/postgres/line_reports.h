@@ -25,6 +25,8 @@ struct RangeStatus {
   std::int64_t used = 0;         // addresses reserved, whatever became of their boards
   std::int64_t free = 0;         // addresses in the range never reserved
   std::int64_t finished = 0;     // reserved addresses with a recorded outcome
+  std::int64_t retests_finished = 0; // further runs of handed-out addresses that have an outcome
+  std::int64_t retests_open = 0;     // further runs claimed and not finished (at most one an address)
   std::int64_t last_handed = -1; // the address reserved last (-1: none)
   std::string last_host, last_port, last_time;
   std::vector<StationUse> stations;  // by host and port

@@ -146,9 +146,13 @@ KeptRecord run_board(RunContext& context) {
   AddressSource address{context.pool, context.digits, context.exact_address,
                         context.link.open_name()};
   address.observer = context.observer;
-  if (!context.exact_address) {
-    // Re-tests are recognised by the address the board answers with; an entered address is
-    // the operator's own decision.
+  if (context.exact_address) {
+    // The operator's entry is the board's address; when this station or the line sent it to a
+    // board whose last run did not pass, this run is that board's next attempt.
+    address.board = context.digits;
+    address.history = address_history(context.dir / kRecordsFile, context.digits);
+  } else {
+    // Re-tests are recognised by the address the board answers with.
     const link::Mac mac = context.link.target_mac();
     MacDigits::Digits board{};
     static constexpr char kHex[] = "0123456789ABCDEF";

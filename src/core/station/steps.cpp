@@ -109,10 +109,12 @@ settings::PoolResult<settings::Reservation> ask_pool(Log* log, transfer::Channel
 // claim, else the pool's next (or the operator's entry).
 settings::PoolResult<settings::Reservation> reserve_address(Log* log, transfer::Channel& channel,
                                                             AddressSource& source) {
-  if (!source.exact && source.board) {
+  if (source.board) {
     const MacDigits::Digits board = *source.board;
-    settings::PoolResult<settings::Reservation> claimed = ask_pool(log, channel, source, false, [&] {
-      return source.pool.claim_retest(log, board, source.history, source.digits, source.port);
+    // An entered address leaves the next one shown as an entry that was not a re-test would.
+    const MacDigits::Digits next = source.exact ? MacDigits::next(board) : source.digits;
+    settings::PoolResult<settings::Reservation> claimed = ask_pool(log, channel, source, source.exact, [&] {
+      return source.pool.claim_retest(log, board, source.history, next, source.port);
     });
     if (claimed.ok()) {
       log_sink(log, "MAC Addr : %s re-test, attempt %d\r\n", MacDigits::text(board).c_str(),
@@ -120,6 +122,9 @@ settings::PoolResult<settings::Reservation> reserve_address(Log* log, transfer::
       return claimed;
     }
     if (claimed.code == settings::PoolCode::kUnavailable) return claimed;
+    // The operator's entry is refused for what refuses its claim (a pass holds the address, or
+    // another run of it is open): given as a new address it would be the same board twice.
+    if (source.exact && claimed.code == settings::PoolCode::kRefused) return claimed;
     // Not a re-test the pool agrees to: the board is a new one to the line.
     if (claimed.code == settings::PoolCode::kRefused)
       log_sink(log, "MAC Addr : %s not re-tested: %s\r\n", MacDigits::text(board).c_str(),

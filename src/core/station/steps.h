@@ -41,8 +41,9 @@ struct AddressSource {
   MacDigits::Digits digits{};  // the station's MAC Digits
   bool exact = false;          // the operator entered them: the board gets exactly these
   std::string port;            // the adapter the board is on
-  // The address the board answered discovery with, and what this station's records say of it.
-  // Not exact: a board that was sent it before and did not pass is re-tested with it.
+  // The address the board answered discovery with (exact: the operator's entry), and what this
+  // station's records say of it. A board that was sent it before and did not pass is re-tested
+  // with it; exact, an entry whose re-test the pool refuses is refused.
   std::optional<MacDigits::Digits> board = std::nullopt;
   settings::BoardHistory history{};
   // How long to wait between attempts while the pool cannot be reached.

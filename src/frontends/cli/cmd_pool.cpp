@@ -68,6 +68,10 @@ int pool_status(const PoolOptions& options) {
   std::printf("used      %lld (%lld boards finished)\n", static_cast<long long>(status.used),
               static_cast<long long>(status.finished));
   std::printf("free      %lld\n", static_cast<long long>(status.free));
+  // Re-tests run again on addresses already counted as used: apart, so no address counts twice.
+  std::printf("re-tests  %lld (%lld finished, %lld open)\n",
+              static_cast<long long>(status.retests_finished + status.retests_open),
+              static_cast<long long>(status.retests_finished), static_cast<long long>(status.retests_open));
   if (status.last_handed >= 0)
     std::printf("last      %s to %s %s at %s\n", address_text(status.last_handed).c_str(),
                 status.last_host.c_str(), status.last_port.c_str(), status.last_time.c_str());

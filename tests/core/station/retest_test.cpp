@@ -93,5 +93,54 @@ TEST(Retest, InBarcodeModeTheEnteredAddressDecides) {
   EXPECT_EQ(rig.events.records().at(0).attempt, 1);
 }
 
+TEST(Retest, InBarcodeModeAnEnteredAddressIsAReTestWhenItsLastRunDidNotPass) {
+  struct Case {
+    const char* name;
+    std::vector<Verdict> before;  // this station's earlier runs of the entered address
+    bool programmed;
+    int attempt;
+  };
+  const Case cases[] = {
+      {"never sent: a new address", {}, true, 1},
+      {"failed once: its second attempt", {Verdict::kFail}, true, 2},
+      {"failed, then timed out: its third", {Verdict::kFail, Verdict::kTimeout}, true, 3},
+      {"passed: refused, not given twice", {Verdict::kFail, Verdict::kPass}, false, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    test::RigOptions options;
+    options.barcode = 1;
+    test::StationRig rig(std::move(options));
+    for (std::size_t i = 0; i < c.before.size(); ++i) {
+      BoardRecord before;
+      before.time = iso8601_now();
+      before.written_mac = "02:00:00:0A:00:00";
+      before.overall = c.before[i];
+      before.attempt = static_cast<int>(i) + 1;
+      ASSERT_TRUE(append_record(rig.dir / kRecordsFile, before).ok());
+    }
+    sim::SimBoard* board = rig.plug(sim::BoardOptions{});
+    ASSERT_TRUE(rig.until_entry_pending()) << rig.log_text();
+    rig.type("0200000A0000\r");
+    ASSERT_TRUE(rig.until_boards_done(1)) << rig.log_text();
+    const BoardRecord record = rig.events.records().at(0);
+    EXPECT_EQ(record.attempt, c.attempt);
+    if (c.programmed) {
+      EXPECT_EQ(test::ethaddr_of(*board), "02:00:00:0A:00:00");
+      EXPECT_EQ(record.written_mac, "02:00:00:0A:00:00");
+    } else {
+      EXPECT_EQ(record.overall, Verdict::kFail);
+      EXPECT_NE(rig.log_text().find("passed"), std::string::npos) << rig.log_text();
+      EXPECT_EQ(test::ethaddr_of(*board), "") << "no environment was written";
+    }
+    if (c.attempt > 1) {
+      EXPECT_NE(rig.log_text().find("MAC Addr : 0200000A0000 re-test, attempt " + std::to_string(c.attempt)),
+                std::string::npos)
+          << rig.log_text();
+      EXPECT_EQ(rig.stored_address(), "0200000A0000") << "a re-test does not move the next address";
+    }
+  }
+}
+
 }  // namespace
 }  // namespace skav::station

@@ -6,6 +6,13 @@ namespace skav::postgres {
 
 namespace {
 
+// The schema version of the database `session` is connected to (0: none yet).
+DbResult schema_version_of(Session& session, int& version) {
+  return read_schema_version(
+      [&session](const char* sql, const std::vector<std::string>& params) { return session.run(sql, params); },
+      version);
+}
+
 DbResult no_range() { return {Fault::kMissing, "the database has no address range (skav pool init)"}; }
 
 }  // namespace
@@ -30,11 +37,7 @@ DbResult read_status(const std::string& url, RangeStatus& out) {
   out.finished = cell_number(counts.result, 0, 1);
   out.free = out.last - out.first + 1 - out.used;
   int version = 0;
-  if (DbResult read = read_schema_version(
-          [&session](const char* sql, const std::vector<std::string>& params) { return session.run(sql, params); },
-          version);
-      !read.ok())
-    return read;
+  if (DbResult read = schema_version_of(session, version); !read.ok()) return read;
   // A database older than re-tests has had none.
   if (version >= kRetestsVersion) {
     Reply retests = session.run("SELECT count(outcome), count(*) - count(outcome) FROM skav_retests");
@@ -74,11 +77,7 @@ DbResult read_records(const std::string& url, const std::string& since, RecordsR
   if (!session.opened().ok()) return session.opened();
   out = RecordsReport{};
   int version = 0;
-  if (DbResult read = read_schema_version(
-          [&session](const char* sql, const std::vector<std::string>& params) { return session.run(sql, params); },
-          version);
-      !read.ok())
-    return read;
+  if (DbResult read = schema_version_of(session, version); !read.ok()) return read;
   if (version == 0) return {Fault::kMissing, "the database has no records table (skav pool init)"};
   // A column the database does not have yet (an older schema) reads as empty; one a newer
   // station added is not this station's to show.

@@ -152,6 +152,80 @@ TEST(LineView, APortIsOfflineByTheDatabasesClock) {
   EXPECT_EQ(line.pool.free, 256);
 }
 
+// `count` boards' addresses and records, ended `ended` (SQL), stored in one transaction whose
+// time of storing is `stored` (SQL; the transaction's own time when empty).
+std::string boards_sql(int from, int count, const std::string& ended, const std::string& verdict,
+                       const std::string& stored = "") {
+  const std::string rows = "generate_series(" + std::to_string(2199023255552LL + from) + ", " +
+                           std::to_string(2199023255552LL + from + count - 1) + ") a";
+  return "INSERT INTO skav_addresses (address, host, port, outcome, finished_at) SELECT a, 'pc', 'eth0', '" +
+         verdict + "', now() FROM " + rows + "; INSERT INTO skav_records (address, host, port, ended_at, " +
+         (stored.empty() ? "" : "stored_at, ") + "verdict, board_mac) SELECT a, 'pc', 'eth0', " + ended + ", " +
+         (stored.empty() ? "" : stored + ", ") + "'" + verdict + "', 'm' || a FROM " + rows;
+}
+
+TEST(LineView, AStoredRecordSendsNoNoticeItsStationsPortRowDoes) {
+  SKAV_REQUIRE_POSTGRES();
+  const std::string url = line_database();
+  ASSERT_FALSE(url.empty());
+  postgres::Bounds bounds;
+  postgres::Connection listener(bounds);
+  ASSERT_TRUE(listener.open(url, "test", bounds.clock().now() + 10s).ok());
+  ASSERT_TRUE(listener.run("LISTEN skav_line", {}, bounds.clock().now() + 10s).ok);
+  // A board's end as a station stores it: the record, then its port row with the verdict on the
+  // publisher's connection. Notices come in the order of their commits.
+  ASSERT_EQ(PgServer::query(url, boards_sql(0, 1, "now()", "pass")), "");
+  ASSERT_EQ(PgServer::query(url, "WITH w AS (INSERT INTO skav_ports (station_id, port, host, word) "
+                                 "VALUES ('s1', 0, 'pc', 'PASS') RETURNING 1) "
+                                 "SELECT pg_notify('skav_line', 's1') FROM w"),
+            "");
+  std::vector<std::string> notices;
+  while (listener.wait_notices(bounds.clock().now() + 10s, notices) && notices.empty()) {
+  }
+  ASSERT_FALSE(notices.empty());
+  EXPECT_EQ(notices.front(), "s1");
+}
+
+TEST(LineView, TheDaysRecordsAreReadOnceThenWhatWasStoredSince) {
+  SKAV_REQUIRE_POSTGRES();
+  const std::string url = line_database();
+  ASSERT_FALSE(url.empty());
+  postgres::Session session(url);
+  ASSERT_TRUE(session.opened().ok());
+  auto run = [&](const char* sql, const std::vector<std::string>& params) { return session.run(sql, params); };
+  const std::time_t now = std::time(nullptr);
+  const std::time_t day_start = now - 3600;
+  const int bound = postgres::DayRecords::kMaxRead;
+  struct Step {
+    const char* what;
+    std::string sql;  // run before the read
+    int boards, failed;
+    bool behind;
+  } steps[] = {
+      {"the day's first read takes it whole; yesterday's board is not the day's",
+       boards_sql(0, 2, "now()", "pass") + "; " + boards_sql(2, 1, "now() - interval '2 hours'", "fail"), 2, 0, false},
+      {"a board stored since", boards_sql(3, 1, "now()", "fail"), 3, 1, false},
+      {"nothing new: nothing twice", "SELECT 1", 3, 1, false},
+      {"a commit that the last read did not see yet, begun before it",
+       boards_sql(4, 1, "now()", "fail", "now() - interval '20 s'"), 4, 2, false},
+      {"more than a read takes: the read is behind", boards_sql(10, bound + 1, "now()", "pass"), 4 + bound, 2, true},
+      {"the next read takes the rest", "SELECT 1", 5 + bound, 2, false},
+  };
+  postgres::DayRecords records(true);
+  for (const Step& step : steps) {
+    ASSERT_EQ(PgServer::query(url, step.sql).rfind("error", 0), std::string::npos) << step.what;
+    postgres::LineView line;
+    ASSERT_TRUE(postgres::read_line(run, day_start, now, records, line).ok()) << step.what;
+    EXPECT_EQ(line.boards, step.boards) << step.what;
+    EXPECT_EQ(line.failed, step.failed) << step.what;
+    EXPECT_EQ(records.behind(), step.behind) << step.what;
+  }
+  // A new day is read whole again.
+  postgres::LineView line;
+  ASSERT_TRUE(postgres::read_line(run, now - 3 * 3600, now, records, line).ok());
+  EXPECT_EQ(line.boards, 6 + bound);
+}
+
 // A dashboard on a free loopback port, served on its own thread.
 class Served {
  public:
@@ -228,6 +302,38 @@ TEST(Dashboard, ANoticeBringsTheNewRowsToALivePage) {
                        "VALUES ('s9', 0, '<i>pc</i>', 'NEW-WORD') RETURNING 1) SELECT pg_notify('skav_line', 'x') FROM w");
   ASSERT_TRUE(eventually([&] { return page.done(); }));
   EXPECT_NE(page.text().find("\"host\":\"\\u003ci\\u003epc\\u003c/i\\u003e\""), std::string::npos) << page.text();
+}
+
+TEST(Dashboard, ABoardsRecordComesWithItsStationsPortNotice) {
+  SKAV_REQUIRE_POSTGRES();
+  struct Case {
+    const char* what;
+    const char* before;  // makes the database as that version left it
+  } cases[] = {
+      {"records that carry their time of storing", "SELECT 1"},
+      {"a version-5 database (every record read each time)",
+       "DROP INDEX skav_records_stored_at; ALTER TABLE skav_records DROP COLUMN stored_at; "
+       "DELETE FROM skav_schema_version WHERE version >= 6"},
+  };
+  for (const Case& c : cases) {
+    const std::string url = line_database();
+    ASSERT_FALSE(url.empty());
+    ASSERT_EQ(PgServer::query(url, c.before).rfind("error", 0), std::string::npos) << c.what;
+    ASSERT_EQ(PgServer::query(url, boards_sql(0, 1, "now()", "pass")), "") << c.what;
+    http::DashboardOptions options = loopback(url);
+    options.reread = std::chrono::hours(1);  // only a notice brings news
+    Served served(options);
+    ASSERT_TRUE(served.ok());
+    auto client = served.client();
+    LivePage page(*client, [](const std::string& text) { return text.find("\"boards\":2,") != std::string::npos; });
+    EXPECT_TRUE(eventually([&] { return page.text().find("\"boards\":1,") != std::string::npos; })) << c.what;
+    // The next board: its record, then its port row turning to the verdict, as a station does.
+    ASSERT_EQ(PgServer::query(url, boards_sql(1, 1, "now()", "pass")), "") << c.what;
+    PgServer::query(url, "WITH w AS (INSERT INTO skav_ports (station_id, port, host, word) "
+                         "VALUES ('s1', 0, 'pc', 'PASS') RETURNING 1) SELECT pg_notify('skav_line', 's1') FROM w");
+    EXPECT_TRUE(eventually([&] { return page.done(); })) << c.what << ": " << page.text();
+    served.dashboard().stop();  // ends the page's stream, had it not seen its board
+  }
 }
 
 TEST(Dashboard, LivePagesAreBoundedAndNeverKeepTheApiWaiting) {

@@ -1,8 +1,10 @@
 #!/usr/bin/python3
 """The line's dashboard under a line's load: 20 stations x 4 ports written directly as rows and
 records (as the stations' publishers and pools write them), 100 live pages on /events. Prints
-the time from a row's commit to its event at the pages (median, 99th percentile), the
-dashboard's CPU and the database's (both in % of one core) over the run.
+the time from a row's commit to its event at the pages (median, 99th percentile), the same from
+a record's commit to the day's count that holds it (a record sends no notice: its station's
+port row, turned to the verdict after it, does), the dashboard's CPU and the database's (both
+in % of one core) over the run.
 
     scripts/pg-test-cluster.sh /usr/bin/python3 tools/bench/dashboard_bench.py build/skav [SECONDS]
 
@@ -73,6 +75,7 @@ def page(port, arrivals, ready):
     s.sendall(f"GET /events HTTP/1.1\r\nHost: 127.0.0.1:{port}\r\n\r\n".encode())
     buffer = b""
     seen = set()  # a mark stays in the line until its row changes again: its first event counts
+    boards = None  # the day's count of boards the page last had
     ready.release()
     while True:
         data = s.recv(65536)
@@ -90,6 +93,14 @@ def page(port, arrivals, ready):
                     seen.add(mark)
                     arrivals.setdefault(mark, []).append(at)
                 start = line.find(b'"MARK-', end + 1)
+            count = line.find(b'"totals":{"boards":')
+            if count >= 0:
+                digits = line[count + 19:line.find(b",", count)]
+                now_boards = int(digits)
+                if boards is not None:
+                    for n in range(boards + 1, now_boards + 1):
+                        arrivals.setdefault(f"BOARD-{n}", []).append(at)
+                boards = now_boards
 
 
 def programming(skav, url, source, stalled):
@@ -123,6 +134,7 @@ def main():
                    check=True, capture_output=True)
     subprocess.run([skav, "pool", "migrate", "--pool", url], check=True, capture_output=True)
     db = Psql(url)
+    ports = Psql(url)
     rows = ",".join(f"('station-{s:02d}', {p}, 'pc-{s:02d}', 'eth{p}', 'SEARCHING')"
                     for s in range(STATIONS) for p in range(PORTS))
     db.commit(f"INSERT INTO skav_ports (station_id, port, host, adapter, word) VALUES {rows}")
@@ -146,6 +158,7 @@ def main():
             ready.acquire()
         time.sleep(2)
         commits = {}
+        records = {}
         cpu_dashboard, cpu_server = cpu_seconds([dashboard.pid]), cpu_seconds(server_pids())
         started = time.monotonic()
         next_beat = next_mark = next_record = started
@@ -160,10 +173,17 @@ def main():
             if now >= next_record:
                 record += 1
                 address += 1
-                db.commit("BEGIN; INSERT INTO skav_addresses (address, host, port, outcome, finished_at) "
-                          f"VALUES ({address}, 'pc-00', 'eth0', 'pass', now()); "
-                          "INSERT INTO skav_records (address, host, port, ended_at, \"time\", verdict, board_mac) "
-                          f"VALUES ({address}, 'pc-00', 'eth0', now(), now()::text, 'pass', '02:00:00:00:{record // 256:02X}:{record % 256:02X}'); COMMIT")
+                station, port_no = record % STATIONS, record % PORTS
+                records[f"BOARD-{record}"] = db.commit(
+                    "BEGIN; INSERT INTO skav_addresses (address, host, port, outcome, finished_at) "
+                    f"VALUES ({address}, 'pc-00', 'eth0', 'pass', now()); "
+                    "INSERT INTO skav_records (address, host, port, ended_at, \"time\", verdict, board_mac) "
+                    f"VALUES ({address}, 'pc-00', 'eth0', now(), now()::text, 'pass', '02:00:00:00:{record // 256:02X}:{record % 256:02X}'); COMMIT")
+                # Then the station's port row turns to the verdict, on its publisher's connection.
+                ports.commit(
+                    f"WITH w AS (UPDATE skav_ports SET word = 'PASS', verdict = 'PASS', changed_at = now(), heartbeat = now() "
+                    f"WHERE station_id = 'station-{station:02d}' AND port = {port_no} RETURNING 1) "
+                    f"SELECT pg_notify('skav_line', 'station-{station:02d}') FROM w")
                 next_record += 1 / RECORDS_PER_SECOND
             if now >= next_mark:
                 mark += 1
@@ -178,25 +198,28 @@ def main():
         cpu_dashboard = cpu_seconds([dashboard.pid]) - cpu_dashboard
         cpu_server = cpu_seconds(server_pids()) - cpu_server
         time.sleep(2)
-        latencies = []
-        missed = 0
-        for name, committed in commits.items():
-            seen = arrivals.get(name, [])
-            missed += PAGES - len(seen)
-            latencies += [(at - committed) * 1000 for at in seen]
-        latencies.sort()
         print(f"{STATIONS} stations x {PORTS} ports, {PAGES} live pages, {elapsed:.0f} s: "
               f"{len(commits)} timed changes, {record} records, heartbeats every {BEAT_SECONDS} s")
-        if latencies:
-            print(f"commit to event: median {statistics.median(latencies):.0f} ms, "
-                  f"p99 {latencies[int(len(latencies) * 0.99) - 1]:.0f} ms, "
-                  f"{len(latencies)} events, {missed} not seen (a change overtaken by the next one)")
+        for what, timed in (("a port row's commit to its event", commits),
+                            ("a record's commit to the count that holds it", records)):
+            latencies = []
+            missed = 0
+            for name, committed in timed.items():
+                seen = arrivals.get(name, [])
+                missed += PAGES - len(seen)
+                latencies += [(at - committed) * 1000 for at in seen]
+            latencies.sort()
+            if latencies:
+                print(f"{what}: median {statistics.median(latencies):.0f} ms, "
+                      f"p99 {latencies[int(len(latencies) * 0.99) - 1]:.0f} ms, "
+                      f"{len(latencies)} events, {missed} not seen (a change overtaken by the next one)")
         print(f"dashboard CPU {cpu_dashboard / elapsed * 100:.1f} % of a core; "
               f"database CPU {cpu_server / elapsed * 100:.1f} % of a core")
     finally:
         dashboard.terminate()
         dashboard.wait()
         db.close()
+        ports.close()
     source = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
     free = programming(skav, url, source, False)
     stalled = programming(skav, url, source, True)

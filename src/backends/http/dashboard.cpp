@@ -239,6 +239,8 @@ void Dashboard::read_loop() {
     return connection.run(sql, params, bounds.clock().now() + postgres::kCallLimit);
   };
   Clock::time_point retry_at{};
+  // The day's records between reads; made anew with each connection.
+  postgres::DayRecords records(false);
   for (;;) {
     {
       std::lock_guard<std::mutex> lock(mutex_);
@@ -252,6 +254,11 @@ void Dashboard::read_loop() {
       if (opened.ok())
         opened = postgres::DbResult::of(run((std::string("LISTEN ") + postgres::kLineChannel).c_str(), {}),
                                         "cannot listen for the line's news");
+      // Records carry the time they were stored from kStoredAtVersion on; on an older
+      // database every read takes the day's records whole.
+      int version = 0;
+      if (opened.ok()) opened = postgres::read_schema_version(run, version);
+      if (opened.ok()) records = postgres::DayRecords(version >= postgres::kStoredAtVersion);
       if (!opened.ok()) {
         connection.close();
         retry_at = bounds.clock().now() + std::chrono::seconds(1);
@@ -262,7 +269,7 @@ void Dashboard::read_loop() {
       const std::time_t wall = std::time(nullptr);
       const std::time_t start = day_start(wall, options_.day_hour, options_.day_minute);
       postgres::LineView view;
-      if (postgres::DbResult read = postgres::read_line(run, start, wall, view); read.ok())
+      if (postgres::DbResult read = postgres::read_line(run, start, wall, records, view); read.ok())
         json = line_json(view, iso_local(start));
       else
         json = "{\"error\":" + json_text(read.message()) + "}";
@@ -275,9 +282,11 @@ void Dashboard::read_loop() {
         changed_.notify_all();
       }
     }
-    // The next read: at a notice (its payload is only a hint), or when `reread` has passed.
+    // The next read: at a notice (its payload is only a hint), or when `reread` has passed;
+    // at once while the records read are behind what the database holds. A board's record is
+    // stored before its station's port row turns to the verdict, so the row's notice brings it.
     std::vector<std::string> notices;
-    const Clock::time_point until = bounds.clock().now() + options_.reread;
+    const Clock::time_point until = bounds.clock().now() + (records.behind() ? Clock::duration::zero() : Clock::duration(options_.reread));
     if (connection.is_open()) {
       connection.wait_notices(until, notices);
     } else {

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <set>
 
@@ -82,7 +84,66 @@ void add_day(const std::vector<DayRecord>& records, std::time_t day_start, std::
   out.boards_per_hour = std::round(static_cast<double>(out.boards) / elapsed_hours * 10.0) / 10.0;
 }
 
-DbResult read_line(const Runner& run, std::time_t day_start, std::time_t now, LineView& out) {
+DbResult DayRecords::read(const Runner& run, std::time_t day_start) {
+  const bool whole = !since_stored_ || !whole_ || day_start != day_start_;
+  // Columns 0-2 and 4-5 are the reader's; the steps' verdicts follow from column 6.
+  std::string sql = "SELECT address, extract(epoch FROM ended_at)::bigint, verdict, board_mac, ";
+  sql += since_stored_ ? "extract(epoch FROM stored_at)::float8" : "0::float8";
+  sql += ", extract(epoch FROM now())::float8";
+  for (const char* step : station::kStepNames) sql += ", " + quoted_name(step);
+  sql += " FROM skav_records WHERE ended_at >= to_timestamp($1::bigint)";
+  std::vector<std::string> params{std::to_string(day_start)};
+  if (!whole) {
+    std::string known = "{";
+    for (const auto& [stored, address] : recent_) known += (known.size() > 1 ? "," : "") + std::to_string(address);
+    char since[32];
+    std::snprintf(since, sizeof since, "%.6f", since_);
+    params.push_back(since);
+    params.push_back(known + "}");
+    sql += " AND stored_at >= to_timestamp($2::float8) AND NOT (address = ANY($3::bigint[])) "
+           "ORDER BY stored_at LIMIT " + std::to_string(kMaxRead);
+  }
+  Reply read = run(sql.c_str(), params);
+  if (!read.ok) return DbResult::of(read, "cannot read today's records");
+  // Without a row the read's own time still moves the next read's start on.
+  double now = 0;
+  if (row_count(read.result) == 0 && since_stored_) {
+    Reply clock = run("SELECT extract(epoch FROM now())::float8", {});
+    if (!clock.ok) return DbResult::of(clock, "cannot read the database's clock");
+    now = std::strtod(cell(clock.result, 0, 0).c_str(), nullptr);
+  }
+  if (whole) {
+    records_.clear();
+    recent_.clear();
+    day_start_ = day_start;
+    whole_ = true;
+  }
+  const int rows = row_count(read.result);
+  for (int row = 0; row < rows; ++row) {
+    DayRecord record;
+    record.ended = static_cast<std::time_t>(cell_number(read.result, row, 1));
+    record.verdict = cell(read.result, row, 2);
+    record.board_mac = cell(read.result, row, 3);
+    for (std::size_t s = 0; s < station::kStepNames.size(); ++s)
+      record.steps.emplace_back(station::kStepNames[s], cell(read.result, row, 6 + static_cast<int>(s)));
+    records_.push_back(std::move(record));
+    if (since_stored_)
+      recent_.emplace_back(std::strtod(cell(read.result, row, 4).c_str(), nullptr), cell_number(read.result, row, 0));
+    now = std::strtod(cell(read.result, row, 5).c_str(), nullptr);
+  }
+  behind_ = !whole && rows == kMaxRead;
+  // Behind, the next read starts where this one did (what it took is left out by address).
+  if (since_stored_ && !behind_) {
+    since_ = std::max(since_, now - static_cast<double>(kOverlap.count()));
+    recent_.erase(std::remove_if(recent_.begin(), recent_.end(),
+                                 [this](const auto& kept) { return kept.first < since_; }),
+                  recent_.end());
+  }
+  return {};
+}
+
+DbResult read_line(const Runner& run, std::time_t day_start, std::time_t now, DayRecords& records,
+                   LineView& out) {
   out = LineView{};
   Reply begun = run("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY", {});
   if (!begun.ok) return DbResult::of(begun, "cannot read the line");
@@ -119,22 +180,8 @@ DbResult read_line(const Runner& run, std::time_t day_start, std::time_t now, Li
     port.offline = port.age > kOfflineSeconds;
     out.ports.push_back(std::move(port));
   }
-  std::string sql = "SELECT extract(epoch FROM ended_at)::bigint, verdict, board_mac";
-  for (const char* step : station::kStepNames) sql += ", " + quoted_name(step);
-  sql += " FROM skav_records WHERE ended_at >= to_timestamp($1::bigint)";
-  Reply records = run(sql.c_str(), {std::to_string(day_start)});
-  if (!records.ok) return done(DbResult::of(records, "cannot read today's records"));
-  std::vector<DayRecord> day;
-  for (int row = 0; row < row_count(records.result); ++row) {
-    DayRecord record;
-    record.ended = static_cast<std::time_t>(cell_number(records.result, row, 0));
-    record.verdict = cell(records.result, row, 1);
-    record.board_mac = cell(records.result, row, 2);
-    for (std::size_t s = 0; s < station::kStepNames.size(); ++s)
-      record.steps.emplace_back(station::kStepNames[s], cell(records.result, row, 3 + static_cast<int>(s)));
-    day.push_back(std::move(record));
-  }
-  add_day(day, day_start, now, out);
+  if (DbResult read = records.read(run, day_start); !read.ok()) return done(read);
+  add_day(records.records(), day_start, now, out);
   Reply pool = run("SELECT r.last_address - r.first_address + 1, "
                    "(SELECT count(*) FROM skav_addresses a WHERE a.address BETWEEN r.first_address AND r.last_address), "
                    "(SELECT count(*) FROM skav_addresses a WHERE a.reserved_at >= to_timestamp($1::bigint)) "
@@ -150,6 +197,11 @@ DbResult read_line(const Runner& run, std::time_t day_start, std::time_t now, Li
     out.pool.runs_out = run_out_day(out.pool.free, out.pool.today, day_start, now);
   }
   return done({});
+}
+
+DbResult read_line(const Runner& run, std::time_t day_start, std::time_t now, LineView& out) {
+  DayRecords records(false);
+  return read_line(run, day_start, now, records, out);
 }
 
 }  // namespace skav::postgres

@@ -1,8 +1,10 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <ctime>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "backends/postgres/connection.h"
@@ -61,11 +63,6 @@ struct LineView {
   PoolView pool;
 };
 
-// Reads the line over `run` (one snapshot of the tables). `day_start` is the day's start (the
-// dashboard's local time) and `now` the dashboard's now, both as seconds since the epoch.
-// kMissing when the database has no ports table (an older schema: skav pool migrate).
-DbResult read_line(const Runner& run, std::time_t day_start, std::time_t now, LineView& out);
-
 // The figures of a day from its records' (ended at, verdict, board address, steps' verdicts):
 // the part of read_line that needs no database.
 struct DayRecord {
@@ -74,6 +71,50 @@ struct DayRecord {
   std::string board_mac;
   std::vector<std::pair<std::string, std::string>> steps;  // (step, verdict) in run order
 };
+
+// The day's records as a reader keeps them from one read of the line to the next: the day's
+// whole at its first read (and at a new day), then only what the database stored since the
+// last read. A record's insert does not notify (it would queue the line's commits); the
+// reader reads at its station's port notice and at its regular refresh instead.
+class DayRecords {
+ public:
+  // Records one read takes at most; a read that took as many is behind() and the next goes on.
+  static constexpr int kMaxRead = 2000;
+  // A record's `stored_at` is its transaction's start, and it commits at most a statement's
+  // time-out later (kCallLimit): each read asks again for what was stored this long before the
+  // last one began, leaving out the records it has already.
+  static constexpr std::chrono::seconds kOverlap{30};
+
+  // `since_stored`: the database has `stored_at` (kStoredAtVersion on); without it every read
+  // takes the day whole.
+  explicit DayRecords(bool since_stored) : since_stored_(since_stored) {}
+
+  // Reads what is new over `run`, in the caller's transaction (one snapshot); the day starts at
+  // `day_start` (seconds since the epoch). On a failure nothing the records hold changes.
+  DbResult read(const Runner& run, std::time_t day_start);
+  const std::vector<DayRecord>& records() const { return records_; }
+  // The last read stopped at kMaxRead: read again without waiting for a notice.
+  bool behind() const { return behind_; }
+
+ private:
+  bool since_stored_;
+  bool whole_ = false;         // the day was read whole
+  std::time_t day_start_ = 0;
+  double since_ = 0;           // the next read's start, the database's clock (epoch seconds)
+  bool behind_ = false;
+  std::vector<DayRecord> records_;
+  // The addresses of the records held that were stored at or after since_, with that time.
+  std::vector<std::pair<double, std::int64_t>> recent_;
+};
+
+// Reads the line over `run` (one snapshot of the tables). `day_start` is the day's start (the
+// dashboard's local time) and `now` the dashboard's now, both as seconds since the epoch; the
+// day's records come from `records`, which keeps them for the next read.
+// kMissing when the database has no ports table (an older schema: skav pool migrate).
+DbResult read_line(const Runner& run, std::time_t day_start, std::time_t now, DayRecords& records,
+                   LineView& out);
+// The same, reading the day's records whole.
+DbResult read_line(const Runner& run, std::time_t day_start, std::time_t now, LineView& out);
 void add_day(const std::vector<DayRecord>& records, std::time_t day_start, std::time_t now,
              LineView& out);
 

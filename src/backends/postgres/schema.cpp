@@ -41,7 +41,17 @@ const char* const kMigration5[] = {
     "CREATE OR REPLACE TRIGGER skav_records_notice AFTER INSERT ON skav_records "
     "FOR EACH ROW EXECUTE FUNCTION skav_record_notice()",
 };
-constexpr int kFixedMigrations = 5;
+// Migration 6: a record's commit no longer notifies. The server lets one notifying transaction
+// commit at a time and holds that turn through the commit's flush, so the line's records went to
+// the disk one after the other. A board's end reaches the dashboard as its station's port row,
+// which turns to the verdict (and notifies) once the record is stored; the dashboard then reads
+// the records stored since its last read, by the database's own time of storing them.
+const char* const kMigration6[] = {
+    "DROP TRIGGER IF EXISTS skav_records_notice ON skav_records",
+    "ALTER TABLE skav_records ADD COLUMN IF NOT EXISTS stored_at timestamptz DEFAULT now()",
+    "CREATE INDEX IF NOT EXISTS skav_records_stored_at ON skav_records (stored_at)",
+};
+constexpr int kFixedMigrations = kStoredAtVersion;
 
 // The records table's column as a migration adds it.
 std::string record_column_sql(const station::RecordColumn& column) {
@@ -93,6 +103,7 @@ std::vector<std::string> migration_statements(int version) {
         statements.push_back("ALTER TABLE skav_retests ADD COLUMN IF NOT EXISTS " + record_column_sql(column));
   }
   if (version == 5) statements.assign(std::begin(kMigration5), std::end(kMigration5));
+  if (version == kStoredAtVersion) statements.assign(std::begin(kMigration6), std::end(kMigration6));
   // A record column declared later comes with the migration of its version, in every table
   // that holds records.
   if (version >= 2)

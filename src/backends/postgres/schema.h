@@ -18,6 +18,9 @@ namespace skav::postgres {
 // The version that brought re-tests: the skav_retests table, one row per further run of an
 // address, and the records' attempt column.
 inline constexpr int kRetestsVersion = 3;
+// The version from which a stored record does not notify and carries `stored_at`, the
+// database's time of storing it (indexed), by which a reader finds the records new to it.
+inline constexpr int kStoredAtVersion = 6;
 
 // The newest schema version this build knows and makes.
 int known_schema_version();

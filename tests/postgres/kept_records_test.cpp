@@ -95,6 +95,39 @@ TEST_F(KeptRecords, ARecordSentAgainIsStoredOnce) {
   EXPECT_EQ(sql("SELECT finished_at FROM skav_addresses"), finished_at);
 }
 
+TEST_F(KeptRecords, ARecordStaysSpooledUntilACommitThatWaitsForTheDiskCarriesIt) {
+  auto station = start();
+  settings::Reservation first = reserve(*station);
+  ASSERT_TRUE(finish(*station, first).ok());
+  EXPECT_EQ(sql("SELECT count(*) FROM skav_records"), "1");
+  EXPECT_TRUE(std::filesystem::exists(spool())) << "taken without the server's disk";
+  reserve(*station);
+  EXPECT_FALSE(std::filesystem::exists(spool())) << "the claim's flush carried it";
+  settings::Reservation last = reserve(*station);
+  ASSERT_TRUE(finish(*station, last).ok());
+  EXPECT_EQ(station->flush_outcomes().value, 0u);
+  EXPECT_FALSE(std::filesystem::exists(spool())) << "flushed on demand";
+}
+
+TEST_F(KeptRecords, ARecordAServerCrashTookBeforeItsDiskIsSentAgain) {
+  auto station = start();
+  settings::Reservation r = reserve(*station);
+  ASSERT_TRUE(finish(*station, r).ok());
+  // What a crash of the server loses of a commit that did not wait for its disk.
+  ASSERT_EQ(sql("DELETE FROM skav_records; UPDATE skav_addresses SET outcome = NULL, finished_at = NULL"), "");
+  ASSERT_TRUE(PgServer::stop());
+  ASSERT_TRUE(PgServer::start());
+  // The first call may learn that the old connection is gone; the next one is on a new one.
+  settings::PoolResult<settings::Reservation> next = station->reserve(&log_, MacDigits::kDefault, false, "eth1");
+  if (!next.ok()) next = station->reserve(&log_, MacDigits::kDefault, false, "eth1");
+  ASSERT_TRUE(next.ok()) << next.message;
+  EXPECT_EQ(sql("SELECT count(*) FROM skav_records"), "1");
+  EXPECT_EQ(sql("SELECT outcome FROM skav_addresses WHERE address = " +
+                std::to_string(postgres::address_value(r.address))),
+            "pass");
+  EXPECT_FALSE(std::filesystem::exists(spool()));
+}
+
 TEST_F(KeptRecords, AStationKilledBeforeTheCommitIsReconciledFromItsRecordsFile) {
   settings::Reservation recorded;
   {

@@ -301,11 +301,15 @@ PgAddressPool::~PgAddressPool() {
   start_call();
   std::string why;
   if (!pending_.empty()) send_pending(why);
+  flush_unflushed(why);
   drop_connection();
 }
 
 bool PgAddressPool::connect(std::string& why, Fault* fault) {
   if (connection_.is_open()) return true;
+  // What an earlier connection's server took without its disk may have gone with a crash.
+  for (Pending& sent : unflushed_) add_pending(std::move(sent));
+  unflushed_.clear();
   DbResult opened = connection_.open(url_, "skav station", until_);
   if (opened.ok()) {
     Reply set = run(kStatementTimeout);
@@ -388,7 +392,7 @@ PgAddressPool::Answer PgAddressPool::store_outcome(const Pending& pending, std::
   // 'now' is the server's own word for the present, for a record without a time.
   std::vector<std::string> params = {address, host_, pending.port, "now", station_id_};
   std::string sql = "INSERT INTO skav_records (address, host, port, ended_at, station_id";
-  std::string values = ") VALUES ($1, $2, $3, $4::timestamptz, NULLIF($5, '')";
+  std::string values = ") VALUES ($1::bigint, $2, $3, $4::timestamptz, NULLIF($5, '')";
   // The record's declared columns that the outcome has; the others stay NULL.
   for (const station::RecordColumn& column : station::kRecordColumns) {
     auto found = std::find_if(pending.outcome.columns.begin(), pending.outcome.columns.end(),
@@ -406,12 +410,20 @@ PgAddressPool::Answer PgAddressPool::store_outcome(const Pending& pending, std::
   // the record are one statement, so one transaction without a BEGIN and a COMMIT of their own:
   // one round trip a board instead of four. Sent again (its commit's answer lost, or from the
   // spool after a crash), the first outcome stays.
+  // Its commit does not wait for the server's disk: the station's spool holds the record until
+  // the next commit that does wait (the next reservation's claim) carries it to the disk, so
+  // the line's commits wait for one flush a board instead of two.
   params.push_back(pending.outcome.verdict);
-  sql = "WITH marked AS (UPDATE skav_addresses SET outcome = $" + std::to_string(params.size()) +
-        ", finished_at = now() WHERE address = $1 AND outcome IS NULL) " + sql + values +
-        ") ON CONFLICT (address) DO NOTHING";
+  sql = "WITH quick AS (SELECT set_config('synchronous_commit', 'off', true)), "
+        "marked AS (UPDATE skav_addresses SET outcome = $" + std::to_string(params.size()) +
+        ", finished_at = now() WHERE address = $1 AND outcome IS NULL) " + sql;
+  values.replace(0, std::string_view(") VALUES (").size(), ") SELECT ");
+  sql += values + " FROM quick ON CONFLICT (address) DO NOTHING";
   Reply stored = run(sql.c_str(), params);
-  if (stored.ok) return Answer::kDone;
+  if (stored.ok) {
+    unflushed_.push_back(pending);
+    return Answer::kDone;
+  }
   why = stored.why;
   if (stored.transient()) {
     drop_connection();
@@ -437,6 +449,7 @@ PgAddressPool::Answer PgAddressPool::store_retest_outcome(const Pending& pending
   Reply stored = run(sql.c_str(), params);
   if (stored.ok) {
     retests_.erase(pending.address);
+    flushed();
     return Answer::kDone;
   }
   why = stored.why;
@@ -460,14 +473,34 @@ PgAddressPool::Answer PgAddressPool::send_pending(std::string& why) {
     if (answer == Answer::kFailed) result = answer;
     pending_.pop_front();
   }
-  // All taken: the spool has done its work. Removed, not emptied, so that a crash leaves a
-  // whole spool or none. The removal is not waited onto the disk: a spool a crash brings back
-  // is only sent again, and a record or outcome sent again changes nothing.
-  if (!spool_.empty()) {
+  if (unflushed_.empty()) flushed();
+  return result;
+}
+
+void PgAddressPool::flushed() {
+  unflushed_.clear();
+  // All taken and on the server's disk: the spool has done its work. Removed, not emptied, so
+  // that a crash leaves a whole spool or none. The removal is not waited onto the disk: a spool
+  // a crash brings back is only sent again, and a record or outcome sent again changes nothing.
+  if (pending_.empty() && !spool_.empty()) {
     std::error_code ignored;
     std::filesystem::remove(spool_, ignored);
   }
-  return result;
+}
+
+PgAddressPool::Answer PgAddressPool::flush_unflushed(std::string& why) {
+  if (unflushed_.empty()) return Answer::kDone;
+  if (!connect(why)) return Answer::kUnavailable;
+  // A transaction with an identity commits with a record of its own, waited onto the disk
+  // with all that came before it; it changes nothing.
+  Reply barrier = run("SELECT txid_current()");
+  if (!barrier.ok) {
+    why = barrier.why;
+    if (barrier.transient()) drop_connection();
+    return Answer::kUnavailable;
+  }
+  flushed();
+  return Answer::kDone;
 }
 
 settings::PoolResult<> PgAddressPool::finish(const settings::Reservation& reservation,
@@ -502,8 +535,9 @@ settings::PoolResult<std::size_t> PgAddressPool::flush_outcomes() {
   std::lock_guard lock(mutex_);
   std::string why;
   send_pending(why);
-  if (pending_.empty()) return {};
-  return {settings::PoolCode::kKept, why, pending_.size()};
+  if (pending_.empty()) flush_unflushed(why);
+  if (pending_.empty() && unflushed_.empty()) return {};
+  return {settings::PoolCode::kKept, why, pending_.size() + unflushed_.size()};
 }
 
 std::size_t PgAddressPool::pending_records() const {
@@ -603,6 +637,7 @@ settings::PoolResult<> PgAddressPool::reserve_locked(const MacDigits::Digits& wa
       if (committed.transient()) in_doubt_ = InDoubt{address, claim};
       return give_up(committed);
     }
+    flushed();
   } else {
     // The range's cursor queues the stations one behind the other on its row, so it is moved
     // in a transaction of its own that does not wait for the server's disk: its row lock lasts
@@ -642,7 +677,10 @@ settings::PoolResult<> PgAddressPool::reserve_locked(const MacDigits::Digits& wa
         if (taken.transient()) in_doubt_ = InDoubt{address, claim};
         return give_up(taken);
       }
-      if (row_count(taken.result) == 1) break;
+      if (row_count(taken.result) == 1) {
+        flushed();
+        break;
+      }
     }
   }
   out.address = address_digits(address);
@@ -741,6 +779,7 @@ settings::PoolResult<> PgAddressPool::claim_locked(std::int64_t address, const s
   Reply committed = run("COMMIT");
   // Not answered: the claim may stand; this station takes it over at the board's next try.
   if (!committed.ok) return give_up(committed);
+  flushed();
   return {};
 }
 

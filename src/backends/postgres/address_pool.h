@@ -101,6 +101,9 @@ class PgAddressPool : public settings::AddressPool {
   // skav_retests, with the record) and stores the record, in one transaction. kKept when the database does not answer (or refuses the record): it
   // stays kept and is sent before the next reservation, when the pool ends, or at the next
   // start. kUnavailable: the spool cannot be written, nothing is kept.
+  // A first run's commit does not wait for the server's disk: the spool keeps the record until
+  // a later commit of this pool that waits (the next claim, flush_outcomes(), the pool's end),
+  // and a new connection sends it again.
   settings::PoolResult<> finish(const settings::Reservation& reservation,
                                 const settings::BoardOutcome& outcome) override;
   settings::PoolResult<std::size_t> flush_outcomes() override;
@@ -134,6 +137,11 @@ class PgAddressPool : public settings::AddressPool {
   Reply run(const char* sql, const std::vector<std::string>& params = {});
   Answer store_outcome(const Pending& pending, std::string& why);
   Answer send_pending(std::string& why);
+  // A commit that waited for the disk was answered on this connection: every record taken
+  // before it is on the disk, and the spool goes once nothing else waits in it.
+  void flushed();
+  // Makes the records taken without waiting durable: a commit that waits for the disk.
+  Answer flush_unflushed(std::string& why);
   // Once per pool, on a connection: the schema checked (and migrated where it may be), and the
   // reservations without an outcome matched with the records file. kFailed with schema_ready_
   // false: the schema cannot be used (`why` says why).
@@ -162,6 +170,10 @@ class PgAddressPool : public settings::AddressPool {
   Connection connection_{bounds_};
   Clock::time_point until_{};
   std::deque<Pending> pending_;
+  // Records the database took without waiting for its disk: the spool keeps them until a later
+  // commit of this connection that waits for the disk (and so for theirs) is answered, and a
+  // new connection sends them again.
+  std::vector<Pending> unflushed_;
   std::optional<InDoubt> in_doubt_;  // a reservation whose commit was not answered
   std::set<std::int64_t> retests_;   // the re-tests this pool has claimed and not finished
 };

@@ -215,14 +215,14 @@ TEST(LineView, TheDaysRecordsAreReadOnceThenWhatWasStoredSince) {
   for (const Step& step : steps) {
     ASSERT_EQ(PgServer::query(url, step.sql).rfind("error", 0), std::string::npos) << step.what;
     postgres::LineView line;
-    ASSERT_TRUE(postgres::read_line(run, day_start, now, records, line).ok()) << step.what;
+    ASSERT_TRUE(postgres::read_line(run, day_start, now, records, true, line).ok()) << step.what;
     EXPECT_EQ(line.boards, step.boards) << step.what;
     EXPECT_EQ(line.failed, step.failed) << step.what;
     EXPECT_EQ(records.behind(), step.behind) << step.what;
   }
   // A new day is read whole again.
   postgres::LineView line;
-  ASSERT_TRUE(postgres::read_line(run, now - 3 * 3600, now, records, line).ok());
+  ASSERT_TRUE(postgres::read_line(run, now - 3 * 3600, now, records, true, line).ok());
   EXPECT_EQ(line.boards, 6 + bound);
 }
 

@@ -6,7 +6,10 @@ a record's commit to the day's count that holds it (a record sends no notice: it
 port row, turned to the verdict after it, does), the dashboard's CPU and the database's (both
 in % of one core) over the run.
 
-    scripts/pg-test-cluster.sh /usr/bin/python3 tools/bench/dashboard_bench.py build/skav [SECONDS]
+    scripts/pg-test-cluster.sh /usr/bin/python3 tools/bench/dashboard_bench.py build/skav [SECONDS] [EARLIER]
+
+EARLIER: records the day has already when the run starts (a line's day: 80 ports, a board
+every 30 s each, 10 hours is 96,000).
 
 Not a test: figures for docs/performance.md."""
 import os
@@ -129,12 +132,24 @@ def programming(skav, url, source, stalled):
 def main():
     skav = sys.argv[1]
     seconds = int(sys.argv[2]) if len(sys.argv) > 2 else 30
+    earlier = int(sys.argv[3]) if len(sys.argv) > 3 else 0
     url = os.environ["SKAV_TEST_PG_URL"]
     subprocess.run([skav, "pool", "init", "--pool", url, "--first", "020000000000", "--last", "0200FFFFFFFF"],
                    check=True, capture_output=True)
     subprocess.run([skav, "pool", "migrate", "--pool", url], check=True, capture_output=True)
     db = Psql(url)
     ports = Psql(url)
+    address = 0x020000000000
+    if earlier:
+        series = f"generate_series({address + 1}, {address + earlier}) a"
+        db.commit(f"INSERT INTO skav_addresses (address, host, port, outcome, finished_at) SELECT a, 'pc-00', 'eth0', "
+                  f"'pass', now() FROM {series}; INSERT INTO skav_records (address, host, port, ended_at, stored_at, \"time\", "
+                  f"verdict, board_mac) SELECT a, 'pc-00', 'eth0', now(), now() - interval '10 minutes', now()::text, "
+                  f"'pass', 'earlier' FROM {series}; ANALYZE skav_addresses, skav_records")
+        address += earlier
+    # The stations programmed afterwards take their addresses from well past those written here
+    # (the range's search would otherwise step over each of them, one statement apiece).
+    db.commit(f"UPDATE skav_range SET next_address = {0x020000000000 + 0x1000000}")
     rows = ",".join(f"('station-{s:02d}', {p}, 'pc-{s:02d}', 'eth{p}', 'SEARCHING')"
                     for s in range(STATIONS) for p in range(PORTS))
     db.commit(f"INSERT INTO skav_ports (station_id, port, host, adapter, word) VALUES {rows}")
@@ -163,7 +178,6 @@ def main():
         started = time.monotonic()
         next_beat = next_mark = next_record = started
         mark = record = 0
-        address = 0x020000000000
         while time.monotonic() - started < seconds:
             now = time.monotonic()
             if now >= next_beat:
@@ -174,7 +188,7 @@ def main():
                 record += 1
                 address += 1
                 station, port_no = record % STATIONS, record % PORTS
-                records[f"BOARD-{record}"] = db.commit(
+                records[f"BOARD-{earlier + record}"] = db.commit(
                     "BEGIN; INSERT INTO skav_addresses (address, host, port, outcome, finished_at) "
                     f"VALUES ({address}, 'pc-00', 'eth0', 'pass', now()); "
                     "INSERT INTO skav_records (address, host, port, ended_at, \"time\", verdict, board_mac) "

@@ -241,6 +241,10 @@ void Dashboard::read_loop() {
   Clock::time_point retry_at{};
   // The day's records between reads; made anew with each connection.
   postgres::DayRecords records(false);
+  // The pool's figures (a count of every address) are read once a second at most; the reads
+  // between show the last ones.
+  postgres::PoolView pool;
+  Clock::time_point pool_due{};
   for (;;) {
     {
       std::lock_guard<std::mutex> lock(mutex_);
@@ -269,10 +273,17 @@ void Dashboard::read_loop() {
       const std::time_t wall = std::time(nullptr);
       const std::time_t start = day_start(wall, options_.day_hour, options_.day_minute);
       postgres::LineView view;
-      if (postgres::DbResult read = postgres::read_line(run, start, wall, records, view); read.ok())
+      const bool with_pool = bounds.clock().now() >= pool_due;
+      if (postgres::DbResult read = postgres::read_line(run, start, wall, records, with_pool, view); read.ok()) {
+        if (with_pool) {
+          pool = view.pool;
+          pool_due = bounds.clock().now() + std::chrono::seconds(1);
+        }
+        view.pool = pool;
         json = line_json(view, iso_local(start));
-      else
+      } else {
         json = "{\"error\":" + json_text(read.message()) + "}";
+      }
     }
     {
       std::lock_guard<std::mutex> lock(mutex_);

@@ -143,7 +143,7 @@ DbResult DayRecords::read(const Runner& run, std::time_t day_start) {
 }
 
 DbResult read_line(const Runner& run, std::time_t day_start, std::time_t now, DayRecords& records,
-                   LineView& out) {
+                   bool with_pool, LineView& out) {
   out = LineView{};
   Reply begun = run("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY", {});
   if (!begun.ok) return DbResult::of(begun, "cannot read the line");
@@ -182,6 +182,7 @@ DbResult read_line(const Runner& run, std::time_t day_start, std::time_t now, Da
   }
   if (DbResult read = records.read(run, day_start); !read.ok()) return done(read);
   add_day(records.records(), day_start, now, out);
+  if (!with_pool) return done({});
   Reply pool = run("SELECT r.last_address - r.first_address + 1, "
                    "(SELECT count(*) FROM skav_addresses a WHERE a.address BETWEEN r.first_address AND r.last_address), "
                    "(SELECT count(*) FROM skav_addresses a WHERE a.reserved_at >= to_timestamp($1::bigint)) "
@@ -201,7 +202,7 @@ DbResult read_line(const Runner& run, std::time_t day_start, std::time_t now, Da
 
 DbResult read_line(const Runner& run, std::time_t day_start, std::time_t now, LineView& out) {
   DayRecords records(false);
-  return read_line(run, day_start, now, records, out);
+  return read_line(run, day_start, now, records, true, out);
 }
 
 }  // namespace skav::postgres

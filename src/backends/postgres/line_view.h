@@ -109,10 +109,11 @@ class DayRecords {
 
 // Reads the line over `run` (one snapshot of the tables). `day_start` is the day's start (the
 // dashboard's local time) and `now` the dashboard's now, both as seconds since the epoch; the
-// day's records come from `records`, which keeps them for the next read.
+// day's records come from `records`, which keeps them for the next read. Without `with_pool`
+// the pool's figures are not read (counting its addresses costs the database the most).
 // kMissing when the database has no ports table (an older schema: skav pool migrate).
 DbResult read_line(const Runner& run, std::time_t day_start, std::time_t now, DayRecords& records,
-                   LineView& out);
+                   bool with_pool, LineView& out);
 // The same, reading the day's records whole.
 DbResult read_line(const Runner& run, std::time_t day_start, std::time_t now, LineView& out);
 void add_day(const std::vector<DayRecord>& records, std::time_t day_start, std::time_t now,

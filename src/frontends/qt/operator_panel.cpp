@@ -292,8 +292,6 @@ TotalsPanel::TotalsPanel(QWidget* parent) : QFrame(parent) {
   counts_ = plain_label(this, "shiftCounts");
   rate_ = plain_label(this, "shiftRate");
   today_ = plain_label(this, "todayLabel");
-  // Beside four tiles on a small screen a total wraps rather than be cut or widen the window.
-  for (QLabel* label : {counts_, rate_, today_}) label->setWordWrap(true);
   reset_ = new QPushButton(QStringLiteral("Reset"), this);
   reset_->setObjectName(QStringLiteral("resetTotals"));
   reset_->setFocusPolicy(Qt::NoFocus);  // the log keeps the keyboard for the MAC entry
@@ -311,6 +309,10 @@ TotalsPanel::TotalsPanel(QWidget* parent) : QFrame(parent) {
   layout->addWidget(today_);
   set_text_points(12);
   show_totals(present::totals_text(present::Totals{}, std::nullopt, {}, present::Totals{}));
+}
+
+void TotalsPanel::set_wrapped(bool wrapped) {
+  for (QLabel* label : {counts_, rate_, today_}) label->setWordWrap(wrapped);
 }
 
 void TotalsPanel::set_text_points(int points) {
@@ -379,6 +381,8 @@ void OperatorPanel::make_tiles(int count) {
   }
   for (int c = 0; c < columns; ++c) grid->setColumnStretch(c, 1);
   top_->insertWidget(0, tile_grid_, 3);
+  // Beside four tiles on a small screen a total wraps rather than be cut or widen the window.
+  totals_->set_wrapped(true);
   set_compact(compact_);
 }
 

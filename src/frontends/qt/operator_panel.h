@@ -144,6 +144,8 @@ class TotalsPanel : public QFrame {
   // The totals model's words.
   void show_totals(const present::TotalsText& text);
   void set_text_points(int points);
+  // Wrapped: the lines break at spaces instead of widening the window (beside tiles).
+  void set_wrapped(bool wrapped);
 
   QPushButton* reset_button() const { return reset_; }
   QLabel* shift_label() const { return shift_; }

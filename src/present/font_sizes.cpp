@@ -21,9 +21,11 @@ namespace {
 
 // What must fit on one line across a tile or the totals, in tenths of an em of its type, and
 // the pixels of frames, margins and gaps around it; 4 pixels to 3 points at 96 dots per inch.
-// A tile's text: a step's name and its widest state word side by side, or the badge.
+// A tile's text: a step's name and its widest state word side by side, or the badge; and the
+// board's line with its address, which a face may keep on one line.
 constexpr int kTileTextTenths = 143;
 constexpr int kTileTextPixels = 50;
+constexpr int kTileLineTenths = 200;
 // A tile's word: "ADAPTER ERROR" in bold, with its mark.
 constexpr int kWordTenths = 106;
 constexpr int kWordPixels = 58;
@@ -44,8 +46,9 @@ PanelFonts fit_tiles(PanelFonts fonts, int window_width, int columns) {
   const int tile = window_width * 3 / 4 / columns;
   const int totals = window_width / 4;
   // Never larger than the height gives.
-  fonts.tile_text =
-      std::min(fonts.tile_text, std::max(points_for(tile, kTileTextPixels, kTileTextTenths), kSmallestTileText));
+  const int tile_text =
+      std::min(points_for(tile, kTileTextPixels, kTileTextTenths), points_for(tile, 0, kTileLineTenths));
+  fonts.tile_text = std::min(fonts.tile_text, std::max(tile_text, kSmallestTileText));
   fonts.tile_word = std::min(fonts.tile_word, std::max(points_for(tile, kWordPixels, kWordTenths), kSmallestTileWord));
   // The counts are a third larger than the text.
   fonts.text = std::min(fonts.text, std::max(points_for(totals, kTotalsPixels, kCountsTenths) * 3 / 4, kSmallestText));

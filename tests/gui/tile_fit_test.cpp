@@ -154,10 +154,12 @@ QString cut(const QLabel* label) {
   const QString text = label->text();
   const QRect room = label->contentsRect();
   const QFontMetrics metrics(label->font());
-  if (!label->wordWrap() && metrics.horizontalAdvance(text) > room.width())
-    return QStringLiteral("\"%1\" needs %2 px, has %3").arg(text).arg(metrics.horizontalAdvance(text)).arg(room.width());
-  if (label->wordWrap() && label->heightForWidth(room.width()) > room.height())
-    return QStringLiteral("\"%1\" needs %2 px high, has %3").arg(text).arg(label->heightForWidth(room.width())).arg(room.height());
+  const int wide = metrics.horizontalAdvance(text);
+  if (!label->wordWrap() && wide > room.width())
+    return QStringLiteral("\"%1\" needs %2 px, has %3").arg(text).arg(wide).arg(room.width());
+  const int high = label->heightForWidth(room.width());
+  if (label->wordWrap() && high > room.height())
+    return QStringLiteral("\"%1\" needs %2 px high, has %3").arg(text).arg(high).arg(room.height());
   const std::vector<int> lines = line_of_each(label);
   for (const char* whole : kWhole) {
     // An address's piece counts with the bytes around it: "...A1:05".

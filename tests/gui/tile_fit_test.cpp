@@ -206,9 +206,9 @@ class TileFitTest : public QObject {
     // typing goes to it.
     using Make = Snapshot (*)(int);
     const Make kinds[] = {asking, programming, failed, adapter_lost, record_kept};
-    for (int i = 0; i < ports; ++i) window.events(i).on_snapshot(kinds[i % 5](i + 0xf0));
-    // A busy shift: three-digit totals.
     skav::gui::test::FakeLine line(window, static_cast<std::size_t>(ports));
+    for (int i = 0; i < ports; ++i) line.show(static_cast<std::size_t>(i), kinds[i % 5](i + 0xf0));
+    // A busy shift: three-digit totals.
     skav::station::BoardRecord record;
     record.time = skav::station::iso8601_now();
     for (int board = 0; board < 150; ++board) {

@@ -5,10 +5,13 @@
 #   docs/gui-fail.png  a board whose filesystem read-back differs
 #   docs/gui-ports.png four ports mid-shift in 1366x768 (the smallest screen four ports fit):
 #                      sim1's filesystem read-backs differ, the other ports' boards pass
+#   docs/gui-ports-8.png  eight ports mid-shift in 1920x1080 (the screen eight ports fit):
+#                      sim1's filesystem read-backs differ, the other ports' boards pass
 #   SKAV_BUILD_DIR   build folder (default: build)
 #   SKAV_BOARDS      boards in the window before docs/gui.png is taken (default: 3)
 #   SKAV_SHOT_SIZE   the window's size in pixels (default: 1280x800)
 #   SKAV_PORTS_SHOT_SIZE  the four ports' window (default: 1366x768)
+#   SKAV_PORTS8_SHOT_SIZE the eight ports' window (default: 1920x1080)
 #   SKAV_SHOT_DIR    where the pictures go (default: docs)
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -77,5 +80,8 @@ shoot gui.png "$boards"
 # Four ports with their boards each; the second port's boards all come back with a byte changed.
 shoot gui-ports.png "$boards" --ports 4 --simulate-corrupt-read 4 --simulate-fault-port 1 \
   --size "${SKAV_PORTS_SHOT_SIZE:-1366x768}"
+# Eight ports, the second one's boards again with a byte changed.
+shoot gui-ports-8.png "$boards" --ports 8 --simulate-corrupt-read 4 --simulate-fault-port 1 \
+  --size "${SKAV_PORTS8_SHOT_SIZE:-1920x1080}"
 records=$(($(wc -l <"$work/line/skav-records.csv") - 1))
-echo "screenshot.sh: $out_dir/gui.png and $out_dir/gui-fail.png at $size, $out_dir/gui-ports.png at ${SKAV_PORTS_SHOT_SIZE:-1366x768} ($records boards in the records)"
+echo "screenshot.sh: $out_dir/gui.png and $out_dir/gui-fail.png at $size, $out_dir/gui-ports.png at ${SKAV_PORTS_SHOT_SIZE:-1366x768}, $out_dir/gui-ports-8.png at ${SKAV_PORTS8_SHOT_SIZE:-1920x1080} ($records boards in the records)"

@@ -19,17 +19,25 @@ PanelFonts panel_fonts(int window_height, int tile_rows) {
 
 namespace {
 
-// Ems that must fit across a tile or the totals, and pixels per point at 96 dots per inch
-// (4 pixels for 3 points).
-constexpr int kTileLineEms = 20;
-constexpr int kWordEms = 12;
-constexpr int kCountsEms = 17;
+// What must fit on one line across a tile or the totals, in tenths of an em of its type, and
+// the pixels of frames, margins and gaps around it; 4 pixels to 3 points at 96 dots per inch.
+// A tile's text: a step's name and its widest state word side by side, or the badge; and the
+// board's line with its address, which a face may keep on one line.
+constexpr int kTileTextTenths = 143;
+constexpr int kTileTextPixels = 50;
+constexpr int kTileLineTenths = 200;
+// A tile's word: "ADAPTER ERROR" in bold, with its mark.
+constexpr int kWordTenths = 106;
+constexpr int kWordPixels = 58;
+// The shift's counts: "150 boards   128 passed   22 failed".
+constexpr int kCountsTenths = 200;
+constexpr int kTotalsPixels = 28;
 constexpr int kSmallestTileText = 8;
 constexpr int kSmallestTileWord = 12;
 constexpr int kSmallestText = 9;
 
-// The largest size in points at which `ems` ems fit in `pixels`.
-int points_for(int pixels, int ems) { return pixels * 3 / (4 * ems); }
+// The largest size in points at which `tenths` tenths of an em fit in `pixels` less `padding`.
+int points_for(int pixels, int padding, int tenths) { return std::max(pixels - padding, 0) * 30 / (4 * tenths); }
 
 }  // namespace
 
@@ -38,10 +46,12 @@ PanelFonts fit_tiles(PanelFonts fonts, int window_width, int columns) {
   const int tile = window_width * 3 / 4 / columns;
   const int totals = window_width / 4;
   // Never larger than the height gives.
-  fonts.tile_text = std::min(fonts.tile_text, std::max(points_for(tile, kTileLineEms), kSmallestTileText));
-  fonts.tile_word = std::min(fonts.tile_word, std::max(points_for(tile, kWordEms), kSmallestTileWord));
+  const int tile_text =
+      std::min(points_for(tile, kTileTextPixels, kTileTextTenths), points_for(tile, 0, kTileLineTenths));
+  fonts.tile_text = std::min(fonts.tile_text, std::max(tile_text, kSmallestTileText));
+  fonts.tile_word = std::min(fonts.tile_word, std::max(points_for(tile, kWordPixels, kWordTenths), kSmallestTileWord));
   // The counts are a third larger than the text.
-  fonts.text = std::min(fonts.text, std::max(points_for(totals, kCountsEms) * 3 / 4, kSmallestText));
+  fonts.text = std::min(fonts.text, std::max(points_for(totals, kTotalsPixels, kCountsTenths) * 3 / 4, kSmallestText));
   fonts.counts = counts_points(fonts.text);
   fonts.small = small_points(fonts.text);
   return fonts;

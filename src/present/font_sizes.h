@@ -23,9 +23,10 @@ int line_points(int word);
 
 // `fonts` for tiles in `columns` columns (1 to 4) across a window `window_width` pixels wide
 // (at 96 dots per inch, 100 % scale), where the tiles take three parts of four and the totals
-// the fourth: the tiles' and the totals' sizes come down until a tile's longest line (the board
-// line with its address, about 20 ems), a state word ("ADAPTER ERROR" with the panel's
-// margins, about 12 ems) and the shift's counts (about 17 ems) fit, never below the smallest
+// the fourth: the tiles' and the totals' sizes come down until, with their frames and margins,
+// a tile's widest line that does not wrap (a step's name and state, about 14 ems), its board
+// line with the address (about 20 ems across the tile), its state word ("ADAPTER ERROR" with
+// its mark, about 11 ems) and the shift's counts (about 20 ems) fit, never below the smallest
 // readable size. A width of 0 leaves `fonts` as they are.
 PanelFonts fit_tiles(PanelFonts fonts, int window_width, int columns);
 // A tile's board line and failure line: between the tile's text and its word, and never wider

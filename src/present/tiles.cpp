@@ -12,7 +12,6 @@ namespace {
 // are the same across a line's boards; the last three tell the boards apart.
 constexpr std::size_t kMostSharedBytes = 3;
 constexpr std::size_t kByteText = 3;  // "0A:"
-constexpr const char* kShortened = "...";
 
 // The address written into the port's board, as its panel shows it; empty when none shows.
 std::string shown_address(const TilePort& port, const Panel& panel) {

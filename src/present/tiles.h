@@ -74,7 +74,9 @@ std::vector<TileText> tile_texts(const std::vector<TilePort>& ports, std::option
 // each): those all of them share, when there are two or more, and never more than the first
 // three, so that what tells boards apart stays whole and a label can still be checked.
 std::string shared_address_start(const std::vector<std::string>& addresses);
-// `address` without `shared` at its start, marked as shortened: "...0A:00:02".
+// `address` without `shared` at its start, marked as shortened: "...0A:00:02". A face that
+// wraps the line keeps the mark with the bytes after it, so that an address never breaks.
+inline constexpr const char* kShortened = "...";
 std::string short_address(const std::string& address, const std::string& shared);
 
 // Whether a port's snapshot brings a refused entry the window has not called the operator for

@@ -21,6 +21,7 @@ class FakeLine : public line::PortInput {
   // `records_file`: today's boards before the first (none: today starts at nothing).
   FakeLine(MainWindow& window, std::size_t ports, const std::filesystem::path& records_file = {})
       : window_(window), port_tallies_(ports) {
+    state_.ports.resize(ports);
     state_.port_counts.resize(ports);
     state_.totals.shift_since = station::iso8601_now();
     state_.totals.date = line::date_of(state_.totals.shift_since);
@@ -37,6 +38,13 @@ class FakeLine : public line::PortInput {
     line::add_board(state_.totals, shift_, today_, record);
     port_tallies_[port].add(record);
     state_.port_counts[port] = port_tallies_[port].counts();
+    publish();
+  }
+
+  // Port `port`'s station published `snapshot`: the window hears it from the port and the line.
+  void show(std::size_t port, std::shared_ptr<const station::StationSnapshot> snapshot) {
+    window_.events(static_cast<int>(port)).on_snapshot(snapshot);
+    state_.ports[port] = std::move(snapshot);
     publish();
   }
 

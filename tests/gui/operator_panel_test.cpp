@@ -142,7 +142,8 @@ class OperatorPanelTest : public QObject {
     snapshot->state = skav::station::StationState::kSearching;
     snapshot->adapter = "enp3s0";
     snapshot->adapter_problem = "enp3s0 cannot be opened: Operation not permitted";
-    window.events().on_snapshot(snapshot);
+    skav::gui::test::FakeLine line(window, 1);
+    line.show(0, snapshot);
     VerdictPanel* verdict = window.operator_panel()->verdict();
     QCOMPARE(verdict->word_label()->text(), QStringLiteral("ADAPTER ERROR"));
     QVERIFY(reddish(verdict->background()));
@@ -151,7 +152,7 @@ class OperatorPanelTest : public QObject {
     auto working = std::make_shared<skav::station::StationSnapshot>(*snapshot);
     working->adapter_open = true;
     working->adapter_problem.clear();
-    window.events().on_snapshot(working);
+    line.show(0, working);
     QCOMPARE(verdict->word_label()->text(), QStringLiteral("SEARCHING"));
     QVERIFY(neither(verdict->background()));
   }
@@ -186,7 +187,8 @@ class OperatorPanelTest : public QObject {
     kernel.done = 3'000'000;
     kernel.total = 4'000'000;
     kernel.bytes_per_second = 2e6;
-    window.events().on_snapshot(snapshot);
+    skav::gui::test::FakeLine line(window, 1);
+    line.show(0, snapshot);
 
     skav::gui::StepList* steps = window.operator_panel()->steps();
     QCOMPARE(steps->row_count(), 5);
@@ -301,8 +303,8 @@ class OperatorPanelTest : public QObject {
     QFETCH(QString, word);
     QFETCH(QString, mark);
     MainWindow window;
-    window.events().on_snapshot(
-        finished(overall < 0 ? std::nullopt : std::optional<Verdict>(static_cast<Verdict>(overall))));
+    skav::gui::test::FakeLine line(window, 1);
+    line.show(0, finished(overall < 0 ? std::nullopt : std::optional<Verdict>(static_cast<Verdict>(overall))));
     VerdictPanel* verdict = window.operator_panel()->verdict();
     QCOMPARE(verdict->word_label()->text(), word);
     QCOMPARE(verdict->mark_view()->accessibleName(), mark);
@@ -314,7 +316,8 @@ class OperatorPanelTest : public QObject {
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     if (!window.panel_action()->isChecked()) window.panel_action()->trigger();
-    window.events().on_snapshot(finished(Verdict::kPass));
+    skav::gui::test::FakeLine line(window, 1);
+    line.show(0, finished(Verdict::kPass));
     const QString caption = window.windowTitle();
     QVERIFY(window.verdict_pane()->isHidden());
 
@@ -335,7 +338,7 @@ class OperatorPanelTest : public QObject {
     const QColor ink = pane->mark_view()->colour();
     const QImage tick = pixels_of(pane->mark_view(), ink);
     QVERIFY(count_set(tick) > 0);
-    window.events().on_snapshot(finished(Verdict::kFail));
+    line.show(0, finished(Verdict::kFail));
     QCOMPARE(pane->word_label()->text(), QStringLiteral("FAIL"));
     QCOMPARE(pane->mark_view()->accessibleName(), QStringLiteral("cross"));
     const QImage cross = pixels_of(pane->mark_view(), pane->mark_view()->colour());

@@ -42,9 +42,9 @@ TEST(FontSizes, TilesAndTotalsShrinkToTheWidthTheyGet) {
     int tile_line;
   };
   const std::vector<Case> cases = {
-      {1366, 768, 1, 4, {38, 17, 11, 14, 9, 16, 9}, 11},      // four ports on a small screen
-      {1920, 1080, 2, 4, {54, 24, 15, 20, 13, 19, 13}, 13},   // eight ports: never below the text
-      {1920, 1080, 1, 2, {54, 24, 15, 20, 13, 38, 16}, 17},   // wide tiles keep the height's sizes
+      {1366, 768, 1, 4, {38, 17, 9, 12, 9, 14, 9}, 11},       // four ports on a small screen
+      {1920, 1080, 2, 4, {54, 24, 12, 16, 10, 19, 13}, 13},   // eight ports: never below the text
+      {1920, 1080, 1, 2, {54, 24, 12, 16, 10, 38, 16}, 17},   // wide tiles keep the height's sizes
       {800, 600, 1, 4, {30, 13, 9, 12, 9, 12, 8}, 10},        // too narrow: the smallest sizes
       {0, 768, 1, 4, {38, 17, 12, 16, 10, 27, 10}, 12},       // no width: as the height gives
   };

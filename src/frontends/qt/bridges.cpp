@@ -49,7 +49,6 @@ void LogBridge::flush() {
 }
 
 EventBridge::EventBridge(QObject* parent) : QObject(parent), box_([this] { return wake(); }) {
-  qRegisterMetaType<std::shared_ptr<const station::StationSnapshot>>();
   qRegisterMetaType<station::BoardRecord>();
 }
 
@@ -74,7 +73,6 @@ void EventBridge::flush() {
   // Signals go out unlocked: a slot may post to the station.
   if (const auto& next = batch.snapshot) {
     std::shared_ptr<const station::StationSnapshot> before = std::exchange(shown_, next);
-    Q_EMIT snapshot_changed(next);
     if (!before || before->status_text != next->status_text)
       Q_EMIT status_text_changed(QString::fromStdString(next->status_text));
     bool active = next->run_status != station::RunStatus::kNoRun;

@@ -52,7 +52,6 @@ class EventBridge : public QObject, public station::StationEvents {
   std::shared_ptr<const station::StationSnapshot> latest() const { return shown_; }
 
  Q_SIGNALS:
-  void snapshot_changed(std::shared_ptr<const station::StationSnapshot> snapshot);
   void status_text_changed(const QString& text);
   // The running step's transfer: `label` "kernel 25%", `percent` 0-100.
   void progress_changed(const QString& label, int percent);

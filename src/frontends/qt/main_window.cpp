@@ -161,11 +161,6 @@ void MainWindow::add_port() {
   if (index == 0)
     connect(events, &EventBridge::run_active_changed, this,
             [this](bool active) { interface_action_->setEnabled(!active); });
-  connect(events, &EventBridge::snapshot_changed, this,
-          [this, index](const std::shared_ptr<const station::StationSnapshot>& snapshot) {
-            if (index == selected_) update_barcode_check();
-            show_snapshot(index, *snapshot);
-          });
   connect(events, &EventBridge::board_finished, this, [this, index](const station::BoardRecord& record) {
     count_board(record);
     ++boards_finished_;
@@ -373,19 +368,24 @@ void MainWindow::zoom_log(int points) {
 
 void MainWindow::show_snapshot(int port, const station::StationSnapshot& snapshot) {
   if (present::new_refusal(snapshot, ports_[static_cast<std::size_t>(port)]->refusals)) call_operator();
-  if (panel_->tile_count() == 0) {
-    present::Panel panel = present::make_panel(snapshot);
-    panel_->show_panel(panel);
-    verdict_pane_->show_panel(panel);
-    return;
-  }
-  update_tiles();
+  if (panel_->tile_count() > 0) return;  // the tiles are shown together, with the totals
+  present::Panel panel = present::make_panel(snapshot);
+  panel_->show_panel(panel);
+  verdict_pane_->show_panel(panel);
 }
 
 void MainWindow::show_line() {
   std::shared_ptr<const line::LineSnapshot> next = line_feed_->take();
   if (!next) return;
   std::shared_ptr<const line::LineSnapshot> before = std::exchange(line_, next);
+  // The ports whose station published since: the same snapshot is the same object.
+  for (std::size_t i = 0; i < next->ports.size() && i < ports_.size(); ++i) {
+    const std::shared_ptr<const station::StationSnapshot>& port = next->ports[i];
+    const bool seen = before != nullptr && i < before->ports.size() && before->ports[i] == port;
+    if (port == nullptr || seen) continue;
+    show_snapshot(static_cast<int>(i), *port);
+    if (static_cast<int>(i) == selected_) update_barcode_check();
+  }
   totals_.show(next->totals, next->port_counts, next->shift_resets, std::chrono::steady_clock::now());
   update_totals();
   // A prompt that opened or closed: the operator's typing goes where an address is asked for,
@@ -401,11 +401,9 @@ void MainWindow::show_line() {
 
 void MainWindow::update_tiles() {
   if (panel_->tile_count() == 0) return;
-  std::vector<std::shared_ptr<const station::StationSnapshot>> latest;
   std::vector<present::TilePort> ports;
   for (std::size_t i = 0; i < ports_.size(); ++i) {
-    latest.push_back(ports_[i]->events->latest());
-    ports.push_back(present::TilePort{ports_[i]->name, latest.back().get(), totals_.port(i)});
+    ports.push_back(present::TilePort{ports_[i]->name, port_snapshot(static_cast<int>(i)), totals_.port(i)});
   }
   // The keyboard's typing goes to the selected port's log.
   const std::vector<present::TileText> tiles =
@@ -485,8 +483,13 @@ void MainWindow::show_caption() {
   setWindowTitle(QString::fromStdString(file.caption()));
 }
 
+const station::StationSnapshot* MainWindow::port_snapshot(int port) const {
+  const auto index = static_cast<std::size_t>(port);
+  return line_ != nullptr && index < line_->ports.size() ? line_->ports[index].get() : nullptr;
+}
+
 void MainWindow::update_barcode_check() {
-  auto shown = selected().events->latest();
+  const station::StationSnapshot* shown = port_snapshot(selected_);
   barcode_action_->setChecked(shown != nullptr && shown->barcode_mode == station::BarcodeMode::kOn);
 }
 
@@ -600,7 +603,7 @@ void MainWindow::toggle_barcode() {
   // One stored BarCode for all ports: each port's station switches it.
   for (std::size_t port = 0; port < ports_.size(); ++port) input_->post(port, line::ToggleBarcode{});
   // The check mark follows the station's next snapshot; until then it shows the new mode.
-  auto shown = selected().events->latest();
+  const station::StationSnapshot* shown = port_snapshot(selected_);
   barcode_action_->setChecked(shown == nullptr || shown->barcode_mode == station::BarcodeMode::kOff);
 }
 

@@ -173,11 +173,13 @@ class MainWindow : public QMainWindow {
   Port& selected() const { return *ports_[static_cast<std::size_t>(selected_)]; }
   void create_menus();
   void create_view_commands();
+  // Port `port`'s latest snapshot, as the line's snapshot brings it: the panel (one port) and
+  // the operator called for a refused entry.
   void show_snapshot(int port, const station::StationSnapshot& snapshot);
   void count_board(const station::BoardRecord& record);
   class LineFeed;
   void show_line();
-  // Every tile from the ports' latest snapshots: the tiles share what shortens the addresses.
+  // Every tile from the line's latest snapshot: the tiles share what shortens the addresses.
   void update_tiles();
   // The operator is called for a failed board or a refused entry, when View, Sound is on.
   void call_operator();
@@ -189,6 +191,8 @@ class MainWindow : public QMainWindow {
   // The caption and file_path() for the selected port's log's file.
   void show_caption();
   void update_barcode_check();
+  // Port `port`'s latest snapshot as the line's last snapshot has it (null before the first).
+  const station::StationSnapshot* port_snapshot(int port) const;
   // Posts port `port`'s start-up (after New, Open and at program start).
   void start_up(int port);
 

@@ -35,6 +35,9 @@ QLabel* plain_label(QWidget* parent, const char* name) {
   return label;
 }
 
+// A full step list's progress bar, in characters of the text.
+constexpr int kBarChars = 30;
+
 QColor qt_colour(present::Rgb rgb) { return QColor(rgb.red, rgb.green, rgb.blue); }
 
 }  // namespace
@@ -145,7 +148,12 @@ void VerdictPanel::show_panel(const present::Panel& panel) {
   colours.setColor(QPalette::Window, qt_colour(present::background_of(panel.tone)));
   colours.setColor(QPalette::WindowText, qt_colour(present::text_colour_of(panel.tone)));
   setPalette(colours);
-  board_->setText(text_of(present::board_caption(panel)));
+  QString board = text_of(present::board_caption(panel));
+  // The line breaker takes the mark's last dot and a digit after it for a place to break; a
+  // word joiner (drawn as nothing) keeps the mark with the address.
+  if (wrapped_)
+    board.replace(QLatin1String(present::kShortened), QLatin1String(present::kShortened) + QChar(0x2060));
+  board_->setText(board);
   word_->setText(QString::fromLatin1(present::word_text(panel.word)));
   mark_->show_mark(present::mark_of(panel.word), qt_colour(present::text_colour_of(panel.tone)));
   detail_->setText(text_of(panel.detail));
@@ -165,15 +173,16 @@ void VerdictPanel::set_line_points(int points) {
 }
 
 void VerdictPanel::set_wrapped(bool wrapped) {
+  wrapped_ = wrapped;
   board_->setWordWrap(wrapped);
   detail_->setWordWrap(wrapped);
 }
 
-StepList::StepList(QWidget* parent) : QWidget(parent) {
+StepList::StepList(QWidget* parent, Layout layout) : QWidget(parent), brief_(layout == Layout::kBrief) {
   setObjectName(QStringLiteral("stepList"));
   auto* grid = new QGridLayout(this);
-  grid->setContentsMargins(16, 4, 16, 4);
-  grid->setHorizontalSpacing(16);
+  grid->setContentsMargins(brief_ ? 6 : 16, 4, brief_ ? 6 : 16, 4);
+  grid->setHorizontalSpacing(brief_ ? 8 : 16);
   grid->setVerticalSpacing(2);
   for (std::size_t i = 0; i < rows_.size(); ++i) {
     Row& row = rows_[i];
@@ -188,6 +197,17 @@ StepList::StepList(QWidget* parent) : QWidget(parent) {
     row.bar->hide();
     row.text = plain_label(this, "stepText");
     row.text->setMinimumWidth(1);
+    if (brief_) {
+      // The state and the bar share a cell: one of them shows. The text wraps on its own line
+      // rather than be cut, and takes no line while it is empty.
+      grid->addWidget(row.name, 2 * r, 0);
+      grid->addWidget(row.state, 2 * r, 1);
+      grid->addWidget(row.bar, 2 * r, 1);
+      grid->addWidget(row.text, 2 * r + 1, 0, 1, 2);
+      row.text->setWordWrap(true);
+      row.text->hide();
+      continue;
+    }
     // The bar before the text, in one cell: without a bar the text starts there.
     auto* cell = new QHBoxLayout;
     cell->setSpacing(12);
@@ -197,8 +217,18 @@ StepList::StepList(QWidget* parent) : QWidget(parent) {
     grid->addWidget(row.state, r, 1);
     grid->addLayout(cell, r, 2);
   }
-  grid->setColumnStretch(2, 1);
+  grid->setColumnStretch(brief_ ? 1 : 2, 1);
   set_text_points(12);
+}
+
+void StepList::size_bar(Row& row) const {
+  const QFontMetrics metrics = row.text->fontMetrics();
+  if (brief_) {
+    row.bar->setFixedHeight(metrics.height());
+    row.bar->setMinimumWidth(row.state->minimumWidth());
+    return;
+  }
+  row.bar->setFixedSize(metrics.horizontalAdvance(QLatin1Char('0')) * kBarChars, metrics.height());
 }
 
 void StepList::set_text_points(int points) {
@@ -211,25 +241,8 @@ void StepList::set_text_points(int points) {
     row.state->setMinimumWidth(
         row.state->fontMetrics().horizontalAdvance(QLatin1String(present::kWidestStepWord)) + 8);
     row.name->setMinimumWidth(row.name->fontMetrics().horizontalAdvance(QStringLiteral("environment")) + 8);
-    row.bar->setFixedSize(row.text->fontMetrics().horizontalAdvance(QLatin1Char('0')) * bar_chars_,
-                          row.text->fontMetrics().height());
+    size_bar(row);
   }
-}
-
-void StepList::set_brief(bool brief) {
-  brief_ = brief;
-  auto* grid = static_cast<QGridLayout*>(layout());
-  grid->setContentsMargins(brief ? 6 : 16, 4, brief ? 6 : 16, 4);
-  grid->setHorizontalSpacing(brief ? 8 : 16);
-  // A narrow tile wraps a skipped step's reason rather than cut it.
-  for (Row& row : rows_) row.text->setWordWrap(brief);
-}
-
-void StepList::set_bar_chars(int chars) {
-  bar_chars_ = chars;
-  for (Row& row : rows_)
-    row.bar->setFixedSize(row.text->fontMetrics().horizontalAdvance(QLatin1Char('0')) * bar_chars_,
-                          row.text->fontMetrics().height());
 }
 
 void StepList::show_rows(const std::vector<present::StepRow>& rows) {
@@ -241,6 +254,10 @@ void StepList::show_rows(const std::vector<present::StepRow>& rows) {
       row.state->clear();
       row.text->clear();
       row.bar->hide();
+      if (brief_) {
+        row.text->hide();
+        row.state->show();
+      }
       continue;
     }
     const present::StepRow& shown = rows[i];
@@ -260,6 +277,11 @@ void StepList::show_rows(const std::vector<present::StepRow>& rows) {
       row.text->setText(text_of(shown.text));
     }
     row.text->setToolTip(text_of(shown.text));
+    if (brief_) {
+      row.state->setVisible(!shown.moving);
+      row.text->setVisible(!row.text->text().isEmpty());
+      row.name->setToolTip(text_of(shown.text));
+    }
   }
 }
 
@@ -287,6 +309,10 @@ TotalsPanel::TotalsPanel(QWidget* parent) : QFrame(parent) {
   layout->addWidget(today_);
   set_text_points(12);
   show_totals(present::totals_text(present::Totals{}, std::nullopt, {}, present::Totals{}));
+}
+
+void TotalsPanel::set_wrapped(bool wrapped) {
+  for (QLabel* label : {counts_, rate_, today_}) label->setWordWrap(wrapped);
 }
 
 void TotalsPanel::set_text_points(int points) {
@@ -355,6 +381,8 @@ void OperatorPanel::make_tiles(int count) {
   }
   for (int c = 0; c < columns; ++c) grid->setColumnStretch(c, 1);
   top_->insertWidget(0, tile_grid_, 3);
+  // Beside four tiles on a small screen a total wraps rather than be cut or widen the window.
+  totals_->set_wrapped(true);
   set_compact(compact_);
 }
 

@@ -79,7 +79,7 @@ class VerdictPanel : public QFrame {
   // The two lines' size in points, when they are not to follow the word's.
   void set_line_points(int points);
   // Wrapped: the lines break at spaces instead of being cut at the edge (a tile's narrow panel
-  // must show its whole address and reason).
+  // must show its whole address and reason), never inside a shortened address.
   void set_wrapped(bool wrapped);
 
   QColor background() const;
@@ -93,6 +93,7 @@ class VerdictPanel : public QFrame {
   MarkView* mark_;
   QLabel* word_;
   QLabel* detail_;
+  bool wrapped_ = false;
 };
 
 // The run's steps, one row each: name, state, and for the step whose data moves a progress
@@ -101,15 +102,17 @@ class StepList : public QWidget {
   Q_OBJECT
 
  public:
-  explicit StepList(QWidget* parent = nullptr);
+  enum class Layout {
+    kFull,   // name, state, the bar and the text side by side
+    // A tile's, as narrow as a step's name and its state: the bar takes the state's place while
+    // the data moves, and the text (the transfer's figures, why a step was skipped; what each
+    // step does stays in its tooltip) has a line of its own under the step, only when there is
+    // one.
+    kBrief,
+  };
+  explicit StepList(QWidget* parent = nullptr, Layout layout = Layout::kFull);
   void show_rows(const std::vector<present::StepRow>& rows);
   void set_text_points(int points);
-  // The progress bar's width in characters of the text (30 unless set).
-  void set_bar_chars(int chars);
-  // Brief: a row's text only says why a step failed or was skipped (what each step does stays
-  // in its tooltip).
-  // Brief (a tile's): only a failed or skipped step's text, in narrower columns.
-  void set_brief(bool brief);
 
   int row_count() const { return shown_; }
   QLabel* name_label(int row) const { return rows_[static_cast<std::size_t>(row)].name; }
@@ -127,8 +130,9 @@ class StepList : public QWidget {
   // Every row stays in the layout, empty when unused, so that the log below does not move.
   std::array<Row, station::kStepSlots> rows_{};
   int shown_ = 0;
-  int bar_chars_ = 30;
   bool brief_ = false;
+
+  void size_bar(Row& row) const;
 };
 
 // The shift's totals since the window opened (or since Reset), and today's from the records.
@@ -140,6 +144,8 @@ class TotalsPanel : public QFrame {
   // The totals model's words.
   void show_totals(const present::TotalsText& text);
   void set_text_points(int points);
+  // Wrapped: the lines break at spaces instead of widening the window (beside tiles).
+  void set_wrapped(bool wrapped);
 
   QPushButton* reset_button() const { return reset_; }
   QLabel* shift_label() const { return shift_; }

@@ -42,7 +42,8 @@ PortTile::PortTile(QWidget* parent) : QFrame(parent) {
   counts_ = new QLabel(this);
   counts_->setObjectName(QStringLiteral("portCounts"));
   counts_->setTextFormat(Qt::PlainText);
-  counts_->setMinimumWidth(1);
+  // In a narrow tile the counts wrap beside the name rather than be cut.
+  counts_->setWordWrap(true);
   counts_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
   typing_ = new QLabel(this);
   typing_->setObjectName(QStringLiteral("portTyping"));
@@ -56,21 +57,25 @@ PortTile::PortTile(QWidget* parent) : QFrame(parent) {
   refused_->setPalette(red);
   refused_->hide();
   verdict_ = new VerdictPanel(this);
-  steps_ = new StepList(this);
-  steps_->set_bar_chars(10);
-  steps_->set_brief(true);
+  steps_ = new StepList(this, StepList::Layout::kBrief);
 
   auto* head = new QHBoxLayout;
   head->setContentsMargins(8, 2, 8, 2);
   head->addWidget(name_);
   head->addWidget(counts_, 1);
-  // The badge has a line of its own, so that it never covers the counts.
-  auto* notes = new QHBoxLayout;
+  // The badge has a line of its own, so that it never covers the counts; the notes on the
+  // operator's typing go under it, each wrapped in the tile's width.
+  typing_->setWordWrap(true);
+  refused_->setWordWrap(true);
+  auto* badge = new QHBoxLayout;
+  badge->addWidget(asks_);
+  badge->addStretch(1);
+  auto* notes = new QVBoxLayout;
   notes->setContentsMargins(8, 0, 8, 0);
-  notes->addWidget(asks_);
+  notes->setSpacing(0);
+  notes->addLayout(badge);
   notes->addWidget(typing_);
   notes->addWidget(refused_);
-  notes->addStretch(1);
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(kFrame + 1, kFrame + 1, kFrame + 1, kFrame + 1);
   layout->setSpacing(2);

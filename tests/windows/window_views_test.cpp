@@ -12,6 +12,8 @@
 #include <optional>
 #include <string>
 #include <tuple>
+#include <utility>
+#include <variant>
 #include <vector>
 
 #include "core/mac_digits.h"
@@ -27,6 +29,7 @@
 #include "present/interface_choice.h"
 #include "present/panel.h"
 #include "window_support.h"
+#include "fake_line.h"
 
 namespace skav::windows::gui {
 namespace {
@@ -407,31 +410,44 @@ TEST_F(ViewTest, TilesShowTheAddressAndTheReasonWholeOnTheSmallestScreens) {
   }
 }
 
-// Each tile counts its own port's boards; the shift's totals are all ports' together.
-TEST_F(ViewTest, EachTileCountsItsPortAndTheTotalsAddAllPorts) {
+// Each tile shows the line's count of its own port's boards; the shift's totals are the line's
+// over all ports, where a board re-tested on another port is one board.
+TEST_F(ViewTest, EachTileShowsItsPortsCountAndTheTotalsTheLines) {
   SKAV_REQUIRE_DISPLAY();
   window_.set_port_count(2);
-  // Port, verdict.
-  const std::vector<std::pair<int, station::Verdict>> boards = {
-      {0, station::Verdict::kPass}, {1, station::Verdict::kFail}, {1, station::Verdict::kPass},
-      {1, station::Verdict::kTimeout}, {0, station::Verdict::kPass}};
-  for (const auto& [port, overall] : boards) window_.events(port).on_board_finished(record_of(overall));
+  FakeLine fake(window_, 2);
+  // Port, verdict, written address, attempt.
+  const std::vector<std::tuple<std::size_t, station::Verdict, const char*, int>> boards = {
+      {0, station::Verdict::kPass, "02:00:00:0A:00:01", 1}, {1, station::Verdict::kFail, "02:00:00:0A:00:02", 1},
+      {1, station::Verdict::kPass, "02:00:00:0A:00:03", 1}, {1, station::Verdict::kTimeout, "02:00:00:0A:00:04", 1},
+      {0, station::Verdict::kPass, "02:00:00:0A:00:04", 2}};
+  for (const auto& [port, overall, address, attempt] : boards) {
+    station::BoardRecord record = record_of(overall);
+    record.written_mac = address;
+    record.attempt = attempt;
+    fake.finish(port, record);
+  }
   pump();
   const PortTiles& tiles = window_.panel().tiles();
   EXPECT_EQ(tiles.tile(0).counts, "2 passed, 0 failed");
   EXPECT_EQ(tiles.tile(1).counts, "1 passed, 2 failed");
-  EXPECT_EQ(window_.panel().totals().counts, "5 boards   3 passed   2 failed");
+  EXPECT_EQ(window_.panel().totals().counts, "4 boards   3 passed   1 failed   5 runs");
   window_.set_confirm([](const std::string&) { return true; });
   command(window_, ID_VIEW_RESET_TOTALS);
+  pump();
+  ASSERT_EQ(fake.posted.size(), 1u);
+  EXPECT_TRUE(std::holds_alternative<line::ResetShift>(fake.posted.front().second));
   EXPECT_EQ(tiles.tile(1).counts, "0 passed, 0 failed");
   EXPECT_EQ(window_.panel().totals().counts, "0 boards   0 passed   0 failed");
 }
 
 // A port whose MAC prompt opens is shown, so that the scanner types into it, and its tile wears
-// the badge; when it closes, the port that has asked longest is shown.
+// the badge; when it closes, the port that has asked longest is shown. Which port that is, the
+// line says.
 TEST_F(ViewTest, APortThatAsksForAnAddressIsShownAndWearsTheBadge) {
   SKAV_REQUIRE_DISPLAY();
   window_.set_port_count(3);
+  FakeLine fake(window_, 3);
   const PortTiles& tiles = window_.panel().tiles();
   auto asking = [](bool asks) {
     auto s = started();
@@ -442,11 +458,37 @@ TEST_F(ViewTest, APortThatAsksForAnAddressIsShownAndWearsTheBadge) {
   const std::vector<std::tuple<int, bool, int>> steps = {
       {0, false, 0}, {2, true, 2}, {1, true, 2}, {2, false, 1}, {1, false, 1}, {0, true, 0}};
   for (const auto& [port, asks, shown] : steps) {
-    show(port, asking(asks));
+    fake.show(static_cast<std::size_t>(port), asking(asks));
+    pump();
     EXPECT_EQ(tiles.tile(port).asks, asks) << port;
     EXPECT_EQ(window_.selected_port(), shown) << port << " asks " << asks;
     EXPECT_TRUE(has_visible_style(window_.log_window(shown)));
   }
+}
+
+// The operator's typing goes to the port shown, as the line's keys; which port is shown while
+// prompts are open, the line decides: a port's own snapshot moves nothing.
+TEST_F(ViewTest, TypingGoesAsKeysToThePortTheLineChose) {
+  SKAV_REQUIRE_DISPLAY();
+  window_.set_port_count(2);
+  FakeLine fake(window_, 2);
+  pump();
+  Snapshot asking = started();
+  asking->entry_pending = true;
+  show(1, asking);
+  EXPECT_EQ(window_.selected_port(), 0);
+  fake.show(1, asking);
+  pump();
+  EXPECT_EQ(window_.selected_port(), 1);
+  // A scanner's characters, once per repeat, then Enter; a character beyond ASCII is not sent.
+  SendMessageW(window_.log_window(1), WM_CHAR, 'a', 2);
+  SendMessageW(window_.log_window(1), WM_CHAR, 0x3A9, 1);
+  SendMessageW(window_.log_window(1), WM_CHAR, 13, 1);
+  std::vector<std::pair<std::size_t, char>> keys;
+  for (const auto& [port, posted] : fake.posted)
+    if (const auto* key = std::get_if<line::Key>(&posted)) keys.emplace_back(port, key->c);
+  const std::vector<std::pair<std::size_t, char>> expected = {{1, 'a'}, {1, 'a'}, {1, '\r'}};
+  EXPECT_EQ(keys, expected);
 }
 
 // Ctrl and a port's digit select it; the port that takes the typing says so on its tile, and a

@@ -386,6 +386,12 @@ TEST_F(ViewTest, TilesShowTheAddressAndTheReasonWholeOnTheSmallestScreens) {
     std::unique_ptr<MainWindow> window = next_start();
     window->set_port_count(screen.ports);
     SetWindowPos(window->handle(), nullptr, 0, 0, screen.width, screen.height, SWP_NOZORDER | SWP_NOACTIVATE);
+    // Wine keeps a window within its display: on a smaller one the tiles would be measured at
+    // the display's size, not the screen's.
+    RECT outer{};
+    GetWindowRect(window->handle(), &outer);
+    ASSERT_EQ(outer.right - outer.left, screen.width) << "the display is narrower than the screen";
+    ASSERT_EQ(outer.bottom - outer.top, screen.height) << "the display is lower than the screen";
     for (int port = 0; port < screen.ports; ++port) {
       // Addresses that share no first byte, so that none is shortened: the widest board line.
       Snapshot s = with_board(true, port % 2 == 0 ? station::Verdict::kFail : station::Verdict::kTimeout);

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <memory>
 #include <optional>
 #include <string>
@@ -375,7 +376,8 @@ TEST_F(ViewTest, SeveralPortsGetATileAndALogEachAndAClickSelectsOne) {
 }
 
 // The smallest screens for four and for eight ports: every tile shows its board's address and
-// its reason whole, wrapped where the tile is narrow, never cut.
+// its reason whole, wrapped where the tile is narrow, never cut, and the totals of a long shift
+// with re-tests and interrupted boards show whole beside them.
 TEST_F(ViewTest, TilesShowTheAddressAndTheReasonWholeOnTheSmallestScreens) {
   SKAV_REQUIRE_DISPLAY();
   struct Screen {
@@ -402,7 +404,23 @@ TEST_F(ViewTest, TilesShowTheAddressAndTheReasonWholeOnTheSmallestScreens) {
       s->board->failure = port % 2 == 0 ? "filesystem: read-back differs" : "kernel: no answer after 30 s";
       window->events(port).on_snapshot(s);
     }
+    // A thousand boards: 40 failed, 20 of them passed a re-test, 10 interrupted.
+    window->set_alarm([] {});
+    FakeLine fake(*window, static_cast<std::size_t>(screen.ports));
+    char address[18];
+    for (int i = 0; i < 1020; ++i) {
+      const int board = i < 1000 ? i : (i - 1000) / 2 * 100 + (i - 1000) % 2;  // failed at first
+      std::snprintf(address, sizeof address, "02:00:00:00:%02X:%02X", board / 256, board % 256);
+      station::BoardRecord record = record_of(i >= 1000                ? station::Verdict::kPass
+                                              : i % 100 < 4            ? station::Verdict::kFail
+                                              : i % 100 == 4           ? station::Verdict::kAdapterLost
+                                                                       : station::Verdict::kPass);
+      record.written_mac = address;
+      record.attempt = i < 1000 ? 1 : 2;
+      fake.finish(static_cast<std::size_t>(i % screen.ports), record);
+    }
     pump();
+    EXPECT_EQ(window->panel().totals().counts, "1000 boards   970 passed   20 failed   10 interrupted   1020 runs");
     const PortTiles& tiles = window->panel().tiles();
     ASSERT_EQ(tiles.count(), screen.ports);
     HWND panel = panel_of(window->handle());
@@ -412,6 +430,8 @@ TEST_F(ViewTest, TilesShowTheAddressAndTheReasonWholeOnTheSmallestScreens) {
       EXPECT_TRUE(tiles.texts_whole(dc, window->panel().tiles_box(), port))
           << port << ": " << tiles.tile(port).caption << " / " << tiles.tile(port).panel.detail;
     }
+    const present::TotalsText& totals = window->panel().totals();
+    EXPECT_TRUE(window->panel().totals_whole(dc)) << totals.counts << " / " << totals.rate << " / " << totals.today;
     ReleaseDC(panel, dc);
   }
 }

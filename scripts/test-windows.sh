@@ -63,11 +63,12 @@ if [ "${SKAV_WINDOWS_IN_NAMESPACE:-}" = 1 ]; then
 fi
 
 # Headless: a display of our own for the window's tests, no debug output, no offer to install
-# Mono or Gecko.
+# Mono or Gecko. The display is as large as the largest screen a test puts the window on
+# (1920x1080): Wine keeps a window within its display.
 export WINEPREFIX=$prefix WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 unset DISPLAY WAYLAND_DISPLAY
 . "$here/xvfb.sh"
-if start_xvfb "$work" 1024x768x24; then
+if start_xvfb "$work" 1920x1080x24; then
   export DISPLAY=$xvfb_display
 else
   echo "Xvfb did not start: the window's tests skip"

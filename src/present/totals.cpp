@@ -1,30 +1,12 @@
 #include "present/totals.h"
 
-#include <algorithm>
 #include <cctype>
 #include <cmath>
-#include <ctime>
 #include <vector>
 
-#include "core/platform/files.h"
 #include "line/totals.h"
 
 namespace skav::present {
-
-namespace {
-
-// The local time now as `format` gives it (strftime).
-std::string local_now(const char* format) {
-  std::time_t now = std::time(nullptr);
-  std::tm local{};
-  long offset = 0;
-  platform::local_time(now, local, offset);
-  char text[16];
-  std::strftime(text, sizeof text, format, &local);
-  return text;
-}
-
-}  // namespace
 
 std::optional<int> Totals::pass_rate() const {
   if (boards == 0) return std::nullopt;
@@ -70,45 +52,6 @@ TotalsText totals_text(const Totals& shift, std::optional<double> per_hour,
   return text;
 }
 
-TotalsModel::TotalsModel(TimePoint now, std::string since, std::size_t ports)
-    : ports_(std::max<std::size_t>(ports, 1)), start_(now), since_(std::move(since)) {}
-
-void TotalsModel::set_port_count(std::size_t ports) {
-  if (ports > ports_.size()) ports_.resize(ports);
-}
-
-void TotalsModel::set_records_file(const std::filesystem::path& file, std::string date) {
-  today_.emplace(file, std::move(date));
-}
-
-void TotalsModel::add(std::size_t port, const station::BoardRecord& record) {
-  if (port >= ports_.size()) ports_.resize(port + 1);
-  ports_[port].add(record);
-  shift_.add(record);
-  if (today_) today_->add(record);
-}
-
-void TotalsModel::reset_shift(TimePoint now, std::string since) {
-  for (line::Tally& tally : ports_) tally = line::Tally{};
-  shift_ = line::Tally{};
-  start_ = now;
-  since_ = std::move(since);
-}
-
-Totals TotalsModel::port(std::size_t port) const {
-  return port < ports_.size() ? Totals::of(ports_[port].counts()) : Totals{};
-}
-
-Totals TotalsModel::shift() const { return Totals::of(shift_.counts()); }
-
-Totals TotalsModel::today() const { return today_ ? today_->totals() : Totals{}; }
-
-TotalsText TotalsModel::text(TimePoint now) const {
-  const Totals all = shift();
-  const auto elapsed = std::chrono::duration_cast<std::chrono::seconds>(now - start_);
-  return totals_text(all, boards_per_hour(all.boards, elapsed), since_, today());
-}
-
 void TotalsView::show(const line::Totals& totals, const std::vector<line::Counts>& ports,
                       int shift_resets, TimePoint now) {
   totals_ = totals;
@@ -134,25 +77,6 @@ std::string clock_of(const std::string& time) {
   for (std::size_t i : {11u, 12u, 14u, 15u})
     if (std::isdigit(static_cast<unsigned char>(time[i])) == 0) return {};
   return time.substr(11, 5);
-}
-
-std::string clock_text() { return local_now("%H:%M"); }
-
-std::string record_date(const std::string& time) { return line::date_of(time); }
-
-std::string today() { return local_now("%Y-%m-%d"); }
-
-DayTotals::DayTotals(const std::filesystem::path& records_file, std::string date)
-    : date_(std::move(date)), tally_(line::read_day(records_file, date_)) {}
-
-void DayTotals::add(const station::BoardRecord& record) {
-  std::string date = record_date(record.time);
-  if (!date.empty() && date != date_) {
-    // Past midnight: a new day's totals.
-    date_ = date;
-    tally_ = line::Tally{};
-  }
-  tally_.add(record);
 }
 
 }  // namespace skav::present

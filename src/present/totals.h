@@ -1,12 +1,10 @@
 #pragma once
 
 #include <chrono>
-#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "core/station/records.h"
 #include "core/station/verdict.h"
 #include "line/totals.h"
 
@@ -78,64 +76,10 @@ struct TotalsText {
 TotalsText totals_text(const Totals& shift, std::optional<double> per_hour,
                        const std::string& since, const Totals& today);
 
-// The totals of one calendar day (local time) from the production records, carried on as
-// boards finish; a record of a later day starts that day's totals afresh.
-class DayTotals {
- public:
-  // Reads the boards of `date` ("2026-12-09") from the records file. A missing or unreadable
-  // file, or lines that are not records, count nothing.
-  DayTotals(const std::filesystem::path& records_file, std::string date);
-  void add(const station::BoardRecord& record);
-  const std::string& date() const { return date_; }
-  Totals totals() const { return Totals::of(tally_.counts()); }
-
- private:
-  std::string date_;
-  line::Tally tally_;
-};
-
 // What a window asks before the operator's Reset empties the shift's count: a stray click
 // would lose the shift's figures for good.
 inline constexpr char kResetQuestion[] =
     "Start the shift's totals again at nothing? Today's count and the records stay as they are.";
-
-// What a window shows of its boards: each port's this shift, the shift's over all ports, and
-// today's from the production records. The window hands in the times (steady time for the
-// rate, the local clock's "08:02" for the shift's start), so that tests drive them.
-class TotalsModel {
- public:
-  using TimePoint = std::chrono::steady_clock::time_point;
-
-  // A shift that starts at `now`, at the local time `since` ("08:02"), with `ports` ports.
-  TotalsModel(TimePoint now, std::string since, std::size_t ports = 1);
-
-  // Ports from now on; never fewer than before.
-  void set_port_count(std::size_t ports);
-  std::size_t port_count() const { return ports_.size(); }
-  // Today's totals from the records file (read now) for `date`; the boards that finish add to
-  // them. Without one, today counts nothing.
-  void set_records_file(const std::filesystem::path& file, std::string date);
-  // A board of port `port` finished: it counts in its port's, the shift's and today's totals.
-  void add(std::size_t port, const station::BoardRecord& record);
-  // The operator's Reset: the shift's count starts again at `now`, local time `since`.
-  void reset_shift(TimePoint now, std::string since);
-
-  // Port `port`'s boards this shift (none for a port out of range).
-  Totals port(std::size_t port) const;
-  // The shift's boards over all ports.
-  Totals shift() const;
-  // Today's boards; nothing without a records file.
-  Totals today() const;
-  // The panel's words at `now` (which moves the boards-per-hour rate).
-  TotalsText text(TimePoint now) const;
-
- private:
-  std::vector<line::Tally> ports_;
-  line::Tally shift_;  // not the ports' sum: a board re-tested on another port is one board
-  TimePoint start_;
-  std::string since_;
-  std::optional<DayTotals> today_;
-};
 
 // The line's totals as a window shows them. The figures are the line's own (each port's this
 // shift, the shift's over all ports, today's); kept here is only when the shift's clock
@@ -169,14 +113,5 @@ class TotalsView {
 // The local time of day ("08:02") of an ISO 8601 time ("2026-12-09T08:02:13+01:00"); empty when
 // the text is not one.
 std::string clock_of(const std::string& time);
-
-// The local time of day, "08:02".
-std::string clock_text();
-
-// The local date of a record's time ("2026-12-09T06:26:13+01:00" gives "2026-12-09"); empty
-// when the text does not start with one.
-std::string record_date(const std::string& time);
-// Today's local date, "2026-12-09".
-std::string today();
 
 }  // namespace skav::present

@@ -1,15 +1,14 @@
-// The shift's and the day's totals: arithmetic, and today's boards read from the records file.
+// The shift's and the day's totals as a window shows them: arithmetic, words, and the line's
+// figures with the window's own clock for the rate.
 
 #include <gtest/gtest.h>
 
 #include <array>
-
-#include <fstream>
+#include <chrono>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "support/temp_dir.h"
 #include "present/totals.h"
 
 namespace skav::present {
@@ -69,6 +68,10 @@ TEST(Totals, TextInTheWindowsWords) {
       {{0, 0, 0}, 0.0, "06:00", {},
        {"This shift, since 06:00", "0 boards   0 passed   0 failed", "no board yet   0 per hour",
         "Today: 0 boards: 0 passed, 0 failed"}},
+      // A board re-tested (two runs) that passed at the second, and one cut short.
+      {{2, 1, 0, 3, 1, 0}, 2.0, "08:00", {2, 1, 0, 3, 1, 0},
+       {"This shift, since 08:00", "2 boards   1 passed   0 failed   1 interrupted   3 runs",
+        "50% passed   0% first pass   2 per hour", "Today: 2 boards: 1 passed, 0 failed, 1 interrupted, 3 runs"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.expected.counts + " / " + c.expected.rate);
@@ -78,175 +81,6 @@ TEST(Totals, TextInTheWindowsWords) {
     EXPECT_EQ(text.rate, c.expected.rate);
     EXPECT_EQ(text.today, c.expected.today);
   }
-}
-
-TEST(Totals, RecordDateIsTheTimesLocalDate) {
-  EXPECT_EQ(record_date("2026-12-09T06:26:13+01:00"), "2026-12-09");
-  EXPECT_EQ(record_date("2026-12-09"), "2026-12-09");
-  EXPECT_EQ(record_date("time"), "");
-  EXPECT_EQ(record_date("2026/12/09T06"), "");
-  EXPECT_EQ(record_date("20x6-12-09T06"), "");
-  EXPECT_EQ(record_date(today() + "T00:00:00+00:00"), today());
-}
-
-class DayTotalsTest : public ::testing::Test {
- protected:
-  std::filesystem::path write(const std::string& text) {
-    std::filesystem::path file = dir_ / "skav-records.csv";
-    std::ofstream(file, std::ios::binary | std::ios::trunc) << text;
-    return file;
-  }
-  test::TempDir dir_;
-};
-
-TEST_F(DayTotalsTest, CountsOnlyTheDaysRecordsByTheHeadersColumns) {
-  std::filesystem::path file = write(
-      station::records_header() +
-      "2026-12-08T23:59:59+01:00,eth0,02:00:00:00:00:01,02:00:00:0A:00:00,pass,pass,pass,pass,pass,pass,9.000,1,Ethernet\n"
-      "2026-12-09T06:00:01+01:00,eth0,02:00:00:00:00:02,02:00:00:0A:00:01,pass,pass,pass,pass,pass,pass,9.000,1,Ethernet\n"
-      // An adapter name with a comma and a quote is quoted.
-      "2026-12-09T06:01:00+01:00,\"PCI \"\"A\"\", port 1\",02:00:00:00:00:03,,timeout,not-run,not-run,"
-      "not-run,not-run,timeout,30.000,1,\n"
-      "2026-12-09T06:02:00+01:00,eth0,02:00:00:00:00:04,02:00:00:0A:00:02,pass,fail,pass,pass,pass,fail,8.1,1,\r\n"
-      // A line cut short by a crash, and one of the wrong width, count nothing.
-      "2026-12-09T06:03:00+01:00,eth0,02:00\n"
-      "2026-12-09T06:04:00+01:00,a,b,c,d,e,f,g,h,pass,1,1,x,extra\n");
-  DayTotals day(file, "2026-12-09");
-  EXPECT_EQ(counted(day.totals()), (Counted{3, 1, 2}));
-  EXPECT_EQ(counted(DayTotals(file, "2026-12-08").totals()), (Counted{1, 1, 0}));
-  EXPECT_EQ(counted(DayTotals(file, "2026-12-10").totals()), Counted{});
-}
-
-TEST_F(DayTotalsTest, AFileBegunBeforeTheLastColumnCountsTheRowsWrittenSince) {
-  std::string old_header = station::records_header();
-  old_header.erase(old_header.rfind(','));
-  std::filesystem::path file = write(
-      old_header + "\n" +
-      "2026-12-09T06:00:01+01:00,eth0,02:00:00:00:00:02,,pass,pass,pass,pass,pass,pass,9.000\n"
-      "2026-12-09T06:01:00+01:00,eth0,02:00:00:00:00:03,,pass,fail,pass,pass,pass,fail,8.000,1,eth0\n"
-      // Wider than any record this station writes: not a record.
-      "2026-12-09T06:02:00+01:00,eth0,02:00:00:00:00:04,,pass,pass,pass,pass,pass,pass,1.0,1,eth0,x\n");
-  EXPECT_EQ(counted(DayTotals(file, "2026-12-09").totals()), (Counted{2, 1, 1}));
-}
-
-TEST_F(DayTotalsTest, ColumnsAreFoundByNameInAnyOrder) {
-  std::filesystem::path file = write("verdict,seconds,time\npass,1.0,2026-12-09T06:00:00Z\nfail,2.0,2026-12-09T07:00:00Z\n");
-  EXPECT_EQ(counted(DayTotals(file, "2026-12-09").totals()), (Counted{2, 1, 1}));
-  EXPECT_EQ(counted(DayTotals(write("no,header,here\n1,2,3\n"), "2026-12-09").totals()), Counted{});
-  EXPECT_EQ(counted(DayTotals(write(""), "2026-12-09").totals()), Counted{});
-  EXPECT_EQ(counted(DayTotals(dir_ / "missing.csv", "2026-12-09").totals()), Counted{});
-}
-
-TEST_F(DayTotalsTest, BoardsAddToTheDayAndANewDayStartsAfresh) {
-  DayTotals day(write(station::records_header()), "2026-12-09");
-  station::BoardRecord record;
-  record.time = "2026-12-09T23:59:00+01:00";
-  record.overall = Verdict::kPass;
-  day.add(record);
-  record.overall = Verdict::kTimeout;
-  day.add(record);
-  EXPECT_EQ(counted(day.totals()), (Counted{2, 1, 1}));
-  record.time = "2026-12-10T00:00:30+01:00";
-  day.add(record);
-  EXPECT_EQ(day.date(), "2026-12-10");
-  EXPECT_EQ(counted(day.totals()), (Counted{1, 0, 1}));
-}
-
-station::BoardRecord board(Verdict verdict, std::string time = "2026-12-09T10:00:00+01:00") {
-  station::BoardRecord record;
-  record.time = std::move(time);
-  record.overall = verdict;
-  return record;
-}
-
-// The model both windows render: ports, shift, today, the rate over the shift's time, Reset.
-TEST_F(DayTotalsTest, TheModelCountsPortsShiftAndTodayAndResetsTheShiftOnly) {
-  using std::chrono::minutes;
-  const TotalsModel::TimePoint start{};
-  TotalsModel model(start, "08:02");
-  EXPECT_EQ(model.port_count(), 1u);
-  model.set_records_file(
-      write(station::records_header() +
-            "2026-12-09T06:00:01+01:00,eth0,02:00:00:00:00:02,02:00:00:0A:00:01,pass,pass,pass,pass,pass,pass,9.000,1,eth0\n"),
-      "2026-12-09");
-  model.set_port_count(3);
-  model.set_port_count(2);  // never fewer
-  EXPECT_EQ(model.port_count(), 3u);
-
-  struct Step {
-    std::size_t port;
-    Verdict verdict;
-  };
-  for (const Step& step : std::vector<Step>{{0, Verdict::kPass}, {2, Verdict::kFail}, {2, Verdict::kPass}, {1, Verdict::kTimeout}})
-    model.add(step.port, board(step.verdict));
-  EXPECT_EQ(counted(model.port(0)), (Counted{1, 1, 0}));
-  EXPECT_EQ(counted(model.port(1)), (Counted{1, 0, 1}));
-  EXPECT_EQ(counted(model.port(2)), (Counted{2, 1, 1}));
-  EXPECT_EQ(counted(model.port(7)), Counted{});
-  EXPECT_EQ(counted(model.shift()), (Counted{4, 2, 2}));
-  EXPECT_EQ(counted(model.today()), (Counted{5, 3, 2}));
-
-  TotalsText text = model.text(start + minutes(30));
-  EXPECT_EQ(text.shift, "This shift, since 08:02");
-  EXPECT_EQ(text.counts, "4 boards   2 passed   2 failed");
-  EXPECT_EQ(text.rate, "50% passed   8 per hour");
-  EXPECT_EQ(text.today, "Today: 5 boards: 3 passed, 2 failed");
-  // The first minute gives no rate.
-  EXPECT_EQ(model.text(start + std::chrono::seconds(59)).rate, "50% passed   \xE2\x80\x94 per hour");
-
-  model.reset_shift(start + minutes(60), "09:02");
-  EXPECT_EQ(counted(model.shift()), Counted{});
-  EXPECT_EQ(counted(model.port(2)), Counted{});
-  EXPECT_EQ(counted(model.today()), (Counted{5, 3, 2}));
-  model.add(1, board(Verdict::kPass));
-  text = model.text(start + minutes(90));
-  EXPECT_EQ(text.shift, "This shift, since 09:02");
-  EXPECT_EQ(text.rate, "100% passed   2 per hour");  // one board in the half hour since Reset
-  EXPECT_EQ(counted(model.today()), (Counted{6, 4, 2}));
-
-  // A port beyond the count grows the model rather than being lost.
-  model.add(5, board(Verdict::kFail));
-  EXPECT_EQ(model.port_count(), 6u);
-  EXPECT_EQ(counted(model.shift()), (Counted{2, 1, 1}));
-}
-
-TEST(TotalsModel, WithoutRecordsTodayCountsNothing) {
-  TotalsModel model(TotalsModel::TimePoint{}, "");
-  model.add(0, board(Verdict::kPass));
-  EXPECT_EQ(counted(model.today()), Counted{});
-  EXPECT_EQ(model.text(TotalsModel::TimePoint{}).shift, "This shift");
-  const std::string clock = clock_text();
-  ASSERT_EQ(clock.size(), 5u);
-  EXPECT_EQ(clock[2], ':');
-}
-
-}  // namespace
-}  // namespace skav::present
-
-namespace skav::present {
-namespace {
-
-station::BoardRecord run_of(station::Verdict overall, int attempt) {
-  station::BoardRecord record;
-  record.time = "2026-12-09T08:00:00+01:00";
-  record.written_mac = "02:00:00:0A:00:00";
-  record.overall = overall;
-  record.attempt = attempt;
-  return record;
-}
-
-TEST(TotalsModel, AReTestOnAnotherPortIsOneBoardWithTwoRunsAndItsFirstPassYieldShows) {
-  const auto start = std::chrono::steady_clock::time_point{};
-  TotalsModel model(start, "08:00", 2);
-  model.add(0, run_of(station::Verdict::kFail, 1));
-  model.add(1, run_of(station::Verdict::kPass, 2));
-  EXPECT_EQ(model.shift().boards, 1);
-  EXPECT_EQ(model.shift().passed, 1);
-  EXPECT_EQ(model.shift().failed, 0);
-  EXPECT_EQ(model.shift().attempts, 2);
-  TotalsText text = model.text(start + std::chrono::minutes(30));
-  EXPECT_EQ(text.counts, "1 board   1 passed   0 failed   2 runs");
-  EXPECT_EQ(text.rate, "100% passed   0% first pass   2 per hour");
 }
 
 // A window's totals are the line's figures; only the shift's clock is its own, restarted when

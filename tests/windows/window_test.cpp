@@ -13,12 +13,16 @@
 #include <set>
 #include <string>
 #include <tuple>
+#include <utility>
+#include <variant>
 #include <vector>
 
 #include "core/station/records.h"
 #include "core/station/station_events.h"
 #include "support/temp_dir.h"
 #include "window_support.h"
+#include "fake_line.h"
+#include "line/totals.h"
 #include "present/totals.h"
 #include "frontends/win32/dialogs.h"
 #include "frontends/win32/main_window.h"
@@ -334,31 +338,44 @@ TEST_F(WindowTest, TheWordsBoxIsPaintedInTheColourOfTheBoardsState) {
   DeleteDC(dc);
 }
 
-// Finished boards count in the shift's totals and in today's (with the records read at the
-// start); Reset starts the shift's count again and leaves the day's.
-TEST_F(WindowTest, TotalsCountFinishedBoardsAndResetStartsTheShiftAgain) {
+// The totals are the line's: the boards it counted this shift and today (with the records read
+// at its start). Reset asks first and then asks the line, whose next snapshot starts the
+// shift's count again and leaves the day's.
+TEST_F(WindowTest, TotalsShowTheLinesCountsAndResetAsksTheLine) {
   SKAV_REQUIRE_DISPLAY();
   test::TempDir dir;
-  const std::string today = present::today();
+  const std::string today = line::date_of(station::iso8601_now());
   const std::filesystem::path records = dir.write(
       station::kRecordsFile, station::records_header() + today +
                                  "T06:00:00+00:00,eth0,02:00:00:00:00:01,,pass,pass,pass,pass,pass,pass,9.0,eth0\n");
-  window_.set_records_file(records);
+  FakeLine fake(window_, 1, records);
+  pump();
   const OperatorPanel& panel = window_.panel();
   EXPECT_EQ(panel.totals().counts, "0 boards   0 passed   0 failed");
   EXPECT_EQ(panel.totals().today, "Today: 1 board: 1 passed, 0 failed");
-  for (station::Verdict overall :
-       {station::Verdict::kPass, station::Verdict::kFail, station::Verdict::kPass}) {
+  // The same board failed and then passed its re-test: one board, two runs.
+  const std::vector<std::pair<station::Verdict, int>> runs = {
+      {station::Verdict::kPass, 1}, {station::Verdict::kFail, 1}, {station::Verdict::kPass, 1},
+      {station::Verdict::kFail, 1}, {station::Verdict::kPass, 2}};
+  for (std::size_t i = 0; i < runs.size(); ++i) {
     station::BoardRecord record;
     record.time = today + "T07:00:00+00:00";
-    record.overall = overall;
-    window_.events().on_board_finished(record);
+    record.overall = runs[i].first;
+    record.attempt = runs[i].second;
+    record.written_mac = "02:00:00:0A:00:0" + std::to_string(i < 4 ? i : 3);
+    fake.finish(0, record);
   }
   pump();
-  EXPECT_EQ(panel.totals().counts, "3 boards   2 passed   1 failed");
-  EXPECT_EQ(panel.totals().rate.substr(0, 10), "67% passed");
-  EXPECT_EQ(panel.totals().today, "Today: 4 boards: 3 passed, 1 failed");
-  // Reset asks first: No keeps the count, Yes empties it.
+  EXPECT_EQ(window_.shift_totals(), (present::Totals{4, 3, 1, 5, 0, 2}));
+  // The window counts nothing itself: what the line did not publish is not shown.
+  station::BoardRecord unpublished;
+  unpublished.overall = station::Verdict::kPass;
+  window_.events().on_board_finished(unpublished);
+  pump();
+  EXPECT_EQ(panel.totals().counts, "4 boards   3 passed   1 failed   5 runs");
+  EXPECT_EQ(panel.totals().rate.substr(0, 27), "75% passed   50% first pass");
+  EXPECT_EQ(panel.totals().today, "Today: 5 boards: 4 passed, 1 failed, 6 runs");
+  // Reset asks first: No keeps the count and asks the line nothing, Yes asks it once.
   std::vector<std::string> asked;
   bool answer = false;
   window_.set_confirm([&](const std::string& question) {
@@ -369,14 +386,17 @@ TEST_F(WindowTest, TotalsCountFinishedBoardsAndResetStartsTheShiftAgain) {
   pump();
   ASSERT_EQ(asked.size(), 1u);
   EXPECT_EQ(asked.front(), present::kResetQuestion);
-  EXPECT_EQ(panel.totals().counts, "3 boards   2 passed   1 failed");
+  EXPECT_EQ(panel.totals().counts, "4 boards   3 passed   1 failed   5 runs");
+  EXPECT_TRUE(fake.posted.empty());
   answer = true;
   SendMessageA(window_.handle(), WM_COMMAND, ID_VIEW_RESET_TOTALS, 0);
   pump();
   EXPECT_EQ(asked.size(), 2u);
+  ASSERT_EQ(fake.posted.size(), 1u);
+  EXPECT_TRUE(std::holds_alternative<line::ResetShift>(fake.posted.front().second));
   EXPECT_EQ(panel.totals().counts, "0 boards   0 passed   0 failed");
   EXPECT_EQ(panel.totals().rate.substr(0, 12), "no board yet");
-  EXPECT_EQ(panel.totals().today, "Today: 4 boards: 3 passed, 1 failed");
+  EXPECT_EQ(panel.totals().today, "Today: 5 boards: 4 passed, 1 failed, 6 runs");
 }
 
 // The Network Interface dialog, driven step by step from a timer while it runs modally.

@@ -8,10 +8,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <memory>
 #include <optional>
 #include <string>
 #include <tuple>
+#include <utility>
+#include <variant>
 #include <vector>
 
 #include "core/mac_digits.h"
@@ -27,6 +30,7 @@
 #include "present/interface_choice.h"
 #include "present/panel.h"
 #include "window_support.h"
+#include "fake_line.h"
 
 namespace skav::windows::gui {
 namespace {
@@ -372,7 +376,8 @@ TEST_F(ViewTest, SeveralPortsGetATileAndALogEachAndAClickSelectsOne) {
 }
 
 // The smallest screens for four and for eight ports: every tile shows its board's address and
-// its reason whole, wrapped where the tile is narrow, never cut.
+// its reason whole, wrapped where the tile is narrow, never cut, and the totals of a long shift
+// with re-tests and interrupted boards show whole beside them.
 TEST_F(ViewTest, TilesShowTheAddressAndTheReasonWholeOnTheSmallestScreens) {
   SKAV_REQUIRE_DISPLAY();
   struct Screen {
@@ -383,6 +388,12 @@ TEST_F(ViewTest, TilesShowTheAddressAndTheReasonWholeOnTheSmallestScreens) {
     std::unique_ptr<MainWindow> window = next_start();
     window->set_port_count(screen.ports);
     SetWindowPos(window->handle(), nullptr, 0, 0, screen.width, screen.height, SWP_NOZORDER | SWP_NOACTIVATE);
+    // Wine keeps a window within its display: on a smaller one the tiles would be measured at
+    // the display's size, not the screen's.
+    RECT outer{};
+    GetWindowRect(window->handle(), &outer);
+    ASSERT_EQ(outer.right - outer.left, screen.width) << "the display is narrower than the screen";
+    ASSERT_EQ(outer.bottom - outer.top, screen.height) << "the display is lower than the screen";
     for (int port = 0; port < screen.ports; ++port) {
       // Addresses that share no first byte, so that none is shortened: the widest board line.
       Snapshot s = with_board(true, port % 2 == 0 ? station::Verdict::kFail : station::Verdict::kTimeout);
@@ -393,7 +404,23 @@ TEST_F(ViewTest, TilesShowTheAddressAndTheReasonWholeOnTheSmallestScreens) {
       s->board->failure = port % 2 == 0 ? "filesystem: read-back differs" : "kernel: no answer after 30 s";
       window->events(port).on_snapshot(s);
     }
+    // A thousand boards: 40 failed, 20 of them passed a re-test, 10 interrupted.
+    window->set_alarm([] {});
+    FakeLine fake(*window, static_cast<std::size_t>(screen.ports));
+    char address[18];
+    for (int i = 0; i < 1020; ++i) {
+      const int board = i < 1000 ? i : (i - 1000) / 2 * 100 + (i - 1000) % 2;  // failed at first
+      std::snprintf(address, sizeof address, "02:00:00:00:%02X:%02X", board / 256, board % 256);
+      station::BoardRecord record = record_of(i >= 1000                ? station::Verdict::kPass
+                                              : i % 100 < 4            ? station::Verdict::kFail
+                                              : i % 100 == 4           ? station::Verdict::kAdapterLost
+                                                                       : station::Verdict::kPass);
+      record.written_mac = address;
+      record.attempt = i < 1000 ? 1 : 2;
+      fake.finish(static_cast<std::size_t>(i % screen.ports), record);
+    }
     pump();
+    EXPECT_EQ(window->panel().totals().counts, "1000 boards   970 passed   20 failed   10 interrupted   1020 runs");
     const PortTiles& tiles = window->panel().tiles();
     ASSERT_EQ(tiles.count(), screen.ports);
     HWND panel = panel_of(window->handle());
@@ -403,35 +430,50 @@ TEST_F(ViewTest, TilesShowTheAddressAndTheReasonWholeOnTheSmallestScreens) {
       EXPECT_TRUE(tiles.texts_whole(dc, window->panel().tiles_box(), port))
           << port << ": " << tiles.tile(port).caption << " / " << tiles.tile(port).panel.detail;
     }
+    const present::TotalsText& totals = window->panel().totals();
+    EXPECT_TRUE(window->panel().totals_whole(dc)) << totals.counts << " / " << totals.rate << " / " << totals.today;
     ReleaseDC(panel, dc);
   }
 }
 
-// Each tile counts its own port's boards; the shift's totals are all ports' together.
-TEST_F(ViewTest, EachTileCountsItsPortAndTheTotalsAddAllPorts) {
+// Each tile shows the line's count of its own port's boards; the shift's totals are the line's
+// over all ports, where a board re-tested on another port is one board.
+TEST_F(ViewTest, EachTileShowsItsPortsCountAndTheTotalsTheLines) {
   SKAV_REQUIRE_DISPLAY();
   window_.set_port_count(2);
-  // Port, verdict.
-  const std::vector<std::pair<int, station::Verdict>> boards = {
-      {0, station::Verdict::kPass}, {1, station::Verdict::kFail}, {1, station::Verdict::kPass},
-      {1, station::Verdict::kTimeout}, {0, station::Verdict::kPass}};
-  for (const auto& [port, overall] : boards) window_.events(port).on_board_finished(record_of(overall));
+  FakeLine fake(window_, 2);
+  // Port, verdict, written address, attempt.
+  const std::vector<std::tuple<std::size_t, station::Verdict, const char*, int>> boards = {
+      {0, station::Verdict::kPass, "02:00:00:0A:00:01", 1}, {1, station::Verdict::kFail, "02:00:00:0A:00:02", 1},
+      {1, station::Verdict::kPass, "02:00:00:0A:00:03", 1}, {1, station::Verdict::kTimeout, "02:00:00:0A:00:04", 1},
+      {0, station::Verdict::kPass, "02:00:00:0A:00:04", 2}};
+  for (const auto& [port, overall, address, attempt] : boards) {
+    station::BoardRecord record = record_of(overall);
+    record.written_mac = address;
+    record.attempt = attempt;
+    fake.finish(port, record);
+  }
   pump();
   const PortTiles& tiles = window_.panel().tiles();
   EXPECT_EQ(tiles.tile(0).counts, "2 passed, 0 failed");
   EXPECT_EQ(tiles.tile(1).counts, "1 passed, 2 failed");
-  EXPECT_EQ(window_.panel().totals().counts, "5 boards   3 passed   2 failed");
+  EXPECT_EQ(window_.panel().totals().counts, "4 boards   3 passed   1 failed   5 runs");
   window_.set_confirm([](const std::string&) { return true; });
   command(window_, ID_VIEW_RESET_TOTALS);
+  pump();
+  ASSERT_EQ(fake.posted.size(), 1u);
+  EXPECT_TRUE(std::holds_alternative<line::ResetShift>(fake.posted.front().second));
   EXPECT_EQ(tiles.tile(1).counts, "0 passed, 0 failed");
   EXPECT_EQ(window_.panel().totals().counts, "0 boards   0 passed   0 failed");
 }
 
 // A port whose MAC prompt opens is shown, so that the scanner types into it, and its tile wears
-// the badge; when it closes, the port that has asked longest is shown.
+// the badge; when it closes, the port that has asked longest is shown. Which port that is, the
+// line says.
 TEST_F(ViewTest, APortThatAsksForAnAddressIsShownAndWearsTheBadge) {
   SKAV_REQUIRE_DISPLAY();
   window_.set_port_count(3);
+  FakeLine fake(window_, 3);
   const PortTiles& tiles = window_.panel().tiles();
   auto asking = [](bool asks) {
     auto s = started();
@@ -442,11 +484,37 @@ TEST_F(ViewTest, APortThatAsksForAnAddressIsShownAndWearsTheBadge) {
   const std::vector<std::tuple<int, bool, int>> steps = {
       {0, false, 0}, {2, true, 2}, {1, true, 2}, {2, false, 1}, {1, false, 1}, {0, true, 0}};
   for (const auto& [port, asks, shown] : steps) {
-    show(port, asking(asks));
+    fake.show(static_cast<std::size_t>(port), asking(asks));
+    pump();
     EXPECT_EQ(tiles.tile(port).asks, asks) << port;
     EXPECT_EQ(window_.selected_port(), shown) << port << " asks " << asks;
     EXPECT_TRUE(has_visible_style(window_.log_window(shown)));
   }
+}
+
+// The operator's typing goes to the port shown, as the line's keys; which port is shown while
+// prompts are open, the line decides: a port's own snapshot moves nothing.
+TEST_F(ViewTest, TypingGoesAsKeysToThePortTheLineChose) {
+  SKAV_REQUIRE_DISPLAY();
+  window_.set_port_count(2);
+  FakeLine fake(window_, 2);
+  pump();
+  Snapshot asking = started();
+  asking->entry_pending = true;
+  show(1, asking);
+  EXPECT_EQ(window_.selected_port(), 0);
+  fake.show(1, asking);
+  pump();
+  EXPECT_EQ(window_.selected_port(), 1);
+  // A scanner's characters, once per repeat, then Enter; a character beyond ASCII is not sent.
+  SendMessageW(window_.log_window(1), WM_CHAR, 'a', 2);
+  SendMessageW(window_.log_window(1), WM_CHAR, 0x3A9, 1);
+  SendMessageW(window_.log_window(1), WM_CHAR, 13, 1);
+  std::vector<std::pair<std::size_t, char>> keys;
+  for (const auto& [port, posted] : fake.posted)
+    if (const auto* key = std::get_if<line::Key>(&posted)) keys.emplace_back(port, key->c);
+  const std::vector<std::pair<std::size_t, char>> expected = {{1, 'a'}, {1, 'a'}, {1, '\r'}};
+  EXPECT_EQ(keys, expected);
 }
 
 // Ctrl and a port's digit select it; the port that takes the typing says so on its tile, and a

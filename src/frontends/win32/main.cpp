@@ -18,7 +18,6 @@
 #include "core/platform/wide_windows.h"
 #include "app/station_setup.h"
 #include "line/line.h"
-#include "core/station/records.h"
 #include "frontends/win32/main_window.h"
 #include "frontends/win32/window_choices.h"
 #include "present/interface_choice.h"
@@ -124,6 +123,15 @@ int main() {
   // the stored NetIF.
   const skav::windows::gui::WindowChoices choices;
   std::unique_ptr<MainWindow> window;
+  // The line is made with each try's window: its snapshots go to whichever window is the
+  // latest.
+  struct ToWindow : skav::line::LineEvents {
+    explicit ToWindow(std::unique_ptr<MainWindow>& shown) : window(shown) {}
+    void on_snapshot(std::shared_ptr<const skav::line::LineSnapshot> snapshot) override {
+      if (window) window->line_events().on_snapshot(std::move(snapshot));
+    }
+    std::unique_ptr<MainWindow>& window;
+  } to_window(window);
   std::unique_ptr<skav::app::StationSetup> setup;
   bool created = true;
   // A window for each try, with a tile for each port the try makes.
@@ -148,7 +156,7 @@ int main() {
     };
   };
   skav::Status made = skav::app::StationSetup::create_with_stored_ports(setup_options, choices.ports(),
-                                                                      prepare, setup);
+                                                                      prepare, setup, &to_window);
   if (!created) {
     complain("the window could not be created");
     return 1;
@@ -169,7 +177,6 @@ int main() {
                                                        listing.adapters));
   }
   window->set_notice(setup->ledger_note());
-  window->set_records_file(setup_options.dir / skav::station::kRecordsFile);
   // A log file named on the command line is opened as Open would, start-up included.
   window->open_at_start(options.log_file);
   if (width > 0)
@@ -185,5 +192,6 @@ int main() {
   // and what the station still tells it is dropped.
   line.stop();
   window->set_input(nullptr);
+  setup.reset();  // the line goes before the window its snapshots go to
   return options.screenshot.empty() ? code : g_screenshot.exit_code;
 }

@@ -5,12 +5,14 @@
 
 #include <algorithm>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "core/platform/utf8.h"
 #include "core/platform/wide_windows.h"
 #include "core/station/station.h"
 #include "line/line.h"
+#include "present/line_mailbox.h"
 #include "frontends/win32/alarm_tone.h"
 #include "frontends/win32/dialogs.h"
 #include "frontends/win32/paint_tools.h"
@@ -29,6 +31,7 @@ constexpr UINT kDpiChanged = 0x02E0;
 constexpr const wchar_t* kFrameClass = L"SKAVFrame";
 constexpr UINT kLogArrived = WM_APP + 1;
 constexpr UINT kEventsArrived = WM_APP + 2;
+constexpr UINT kLineArrived = WM_APP + 3;
 // The lock-key indicators follow the keys at this period, as an idle update would.
 constexpr UINT_PTR kIndicatorTimer = 1;
 constexpr UINT kIndicatorPeriodMs = 100;
@@ -59,13 +62,15 @@ std::string menu_prompt(HINSTANCE instance, UINT id) {
 }  // namespace
 
 MainWindow::MainWindow(WindowChoices choices)
-    : choices_(std::move(choices)),
+    : line_mailbox_(std::make_unique<present::LineMailbox>(
+          [this] { return PostMessageW(frame_, kLineArrived, 0, 0) != 0; })),
+      choices_(std::move(choices)),
       alarm_(play_alarm_tone),
       confirm_([this](const std::string& question) {
         return MessageBoxW(frame_, wide(question).c_str(), wide(present::kTitle).c_str(),
                            MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES;
       }),
-      totals_(std::chrono::steady_clock::now(), present::clock_text()) {}
+      totals_(std::chrono::steady_clock::now()) {}
 
 MainWindow::~MainWindow() {
   if (frame_ != nullptr) DestroyWindow(frame_);
@@ -79,6 +84,8 @@ Log& MainWindow::log(int port) { return *ports_[static_cast<std::size_t>(port)]-
 station::StationEvents& MainWindow::events(int port) {
   return *ports_[static_cast<std::size_t>(port)]->events_mailbox;
 }
+
+line::LineEvents& MainWindow::line_events() { return *line_mailbox_; }
 
 bool MainWindow::add_port() {
   const int index = port_count();
@@ -103,7 +110,6 @@ bool MainWindow::add_port() {
   port->events_mailbox = std::make_unique<present::StationMailbox>(
       [this, wparam] { return PostMessageW(frame_, kEventsArrived, wparam, 0) != 0; });
   ports_.push_back(std::move(port));
-  totals_.set_port_count(ports_.size());
   return true;
 }
 
@@ -111,7 +117,6 @@ void MainWindow::set_port_count(int count) {
   if (count <= port_count() || frame_ == nullptr) return;
   while (port_count() < count)
     if (!add_port()) return;
-  prompts_ = line::Router(static_cast<std::size_t>(count));
   panel_.make_tiles(count);
   panel_.tiles().select(selected_);
   panel_.set_compact(!panel_shown_);
@@ -205,7 +210,6 @@ LRESULT MainWindow::on_message(UINT message, WPARAM wparam, LPARAM lparam) {
       panel_.set_on_select([this](int port) { select_port(port); });
       ShowWindow(panel_.handle(), panel_shown_ ? SW_SHOW : SW_HIDE);
       panel_.set_on_reset([this] { reset_shift_totals(); });
-      totals_.reset_shift(std::chrono::steady_clock::now(), present::clock_text());
       status_ = CreateWindowExW(0, STATUSCLASSNAMEW, L"", WS_CHILD | WS_VISIBLE | SBARS_SIZEGRIP,
                                 0, 0, 0, 0, frame_,
                                 reinterpret_cast<HMENU>(static_cast<INT_PTR>(ID_STATUS_BAR)),
@@ -305,6 +309,9 @@ LRESULT MainWindow::on_message(UINT message, WPARAM wparam, LPARAM lparam) {
       return 0;
     case kEventsArrived:
       if (wparam < ports_.size()) apply_snapshot(static_cast<int>(wparam));
+      return 0;
+    case kLineArrived:
+      show_line();
       return 0;
     case WM_DESTROY:
       KillTimer(frame_, kIndicatorTimer);
@@ -459,25 +466,33 @@ void MainWindow::apply_snapshot(int index) {
       if (!menu_open_) show_message_pane();
       show_progress();
     }
-    // A prompt that opened or closed: the operator's typing goes where an address is asked for.
-    if (prompts_.on_entry(static_cast<std::size_t>(index), shown.entry_pending, shown.entry_counter))
-      select_port(static_cast<int>(prompts_.port_for_typing(static_cast<std::size_t>(selected_))));
     update_tiles();
   }
-  for (const station::BoardRecord& record : batch.events) count_board(index, record);
+  for (const station::BoardRecord& record : batch.events) board_finished(record);
 }
 
-void MainWindow::count_board(int port, const station::BoardRecord& record) {
-  totals_.add(static_cast<std::size_t>(port), record);
-  update_totals();
+// The board's count is the line's: here the operator is called and the caller told.
+void MainWindow::board_finished(const station::BoardRecord& record) {
   ++boards_finished_;
   if (present::is_alarm(present::verdict_word(record.overall))) call_operator();
   if (on_board_finished_) on_board_finished_(boards_finished_);
 }
 
-void MainWindow::set_records_file(const std::filesystem::path& file) {
-  totals_.set_records_file(file, present::today());
+void MainWindow::show_line() {
+  std::shared_ptr<const line::LineSnapshot> next = line_mailbox_->take();
+  if (next == nullptr) return;
+  std::shared_ptr<const line::LineSnapshot> before = std::exchange(line_, next);
+  totals_.show(next->totals, next->port_counts, next->shift_resets, std::chrono::steady_clock::now());
   update_totals();
+  // A prompt that opened or closed: the operator's typing goes where an address is asked for,
+  // unless the port shown asks too. Only then: between prompts the operator chooses the port.
+  const bool prompts_moved =
+      before == nullptr || before->typing_port != next->typing_port || before->asking != next->asking;
+  if (!prompts_moved || !next->typing_port || panel_.tiles().count() == 0) return;
+  const auto shown = static_cast<std::size_t>(selected_);
+  const bool shown_asks = next->typing_port == shown ||
+                          std::find(next->asking.begin(), next->asking.end(), shown) != next->asking.end();
+  if (!shown_asks) select_port(static_cast<int>(*next->typing_port));
 }
 
 std::optional<int> MainWindow::verdict_part() const {
@@ -502,8 +517,7 @@ void MainWindow::draw_verdict_part(const DRAWITEMSTRUCT& item) const {
 void MainWindow::reset_shift_totals() {
   // A stray click would lose the shift's figures for good.
   if (confirm_ && !confirm_(present::kResetQuestion)) return;
-  totals_.reset_shift(std::chrono::steady_clock::now(), present::clock_text());
-  update_totals();
+  if (input_ != nullptr) input_->post(0, line::ResetShift{});
 }
 
 void MainWindow::call_operator() {

@@ -4,7 +4,6 @@
 
 #include <chrono>
 #include <cstddef>
-#include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -19,13 +18,18 @@
 #include "present/log_file.h"
 #include "present/mailbox.h"
 #include "present/panel.h"
-#include "line/router.h"
 #include "present/totals.h"
 #include "frontends/win32/operator_panel.h"
 #include "frontends/win32/window_choices.h"
 
+// The line's headers come after <windows.h> only through the window's own source file.
 namespace skav::line {
+class LineEvents;
 class PortInput;
+struct LineSnapshot;
+}  // namespace skav::line
+namespace skav::present {
+class LineMailbox;
 }
 namespace skav::station {
 class Station;
@@ -36,8 +40,9 @@ namespace skav::windows::gui {
 // The station's window on Win32's own controls: the operator view's panel (the word, the board,
 // the steps, the shift's totals) above the log in a read-only edit control, the menu and accelerators of resource
 // 128, and a status bar with the message pane and the CAP, NUM and SCRL indicators (the real
-// lock-key states). It renders the station's log and snapshots and posts the operator's
-// commands; no station logic lives here. View, Operator Panel (F9) folds the panel away, Zoom
+// lock-key states). It renders the station's log and snapshots and the line's snapshots, and
+// posts the operator's commands; no station or line logic lives here: the line counts the
+// boards and chooses the port the operator's typing goes to. View, Operator Panel (F9) folds the panel away, Zoom
 // In and Zoom Out size the log's font, Sound calls the operator with the system's error sound
 // when a board fails or times out; these choices are kept per user (WindowChoices).
 // A station with several ports (one station each) gets a tile per port in place of the
@@ -71,6 +76,10 @@ class MainWindow {
   // Where the window's commands go, port by port: the line (none: the commands only touch the
   // window). Must outlive the window's use of it or be reset to none first.
   void set_input(line::PortInput* input) { input_ = input; }
+  // The line's snapshots for this window (the line's events): the tiles' counts, the shift's
+  // and today's totals, and the port the operator's typing goes to come from them. Any thread
+  // may hand them in; they are shown on the window's thread.
+  line::LineEvents& line_events();
   // Port `port`'s name (its adapter) for its tile (empty: unchanged).
   void set_port_name(int port, const std::string& name);
   // Shows port `port`: its tile is framed, the log and the status bar are its own, File's
@@ -93,10 +102,10 @@ class MainWindow {
   // default the system's error sound.
   void set_alarm(std::function<void()> alarm) { alarm_ = std::move(alarm); }
   bool sound_on() const { return sound_; }
-  // The shift's totals over all ports.
+  // The shift's totals over all ports, as the line's latest snapshot gave them.
   present::Totals shift_totals() const { return totals_.shift(); }
   // What asks the operator a yes-or-no question (UTF-8); by default a message box whose default
-  // answer is No. Reset asks it before the shift's totals start again.
+  // answer is No. Reset asks it before the line is asked to start the shift's totals again.
   void set_confirm(std::function<bool(const std::string& question)> confirm) { confirm_ = std::move(confirm); }
   // The status bar's part that shows the verdict while the panel is folded with one port; none
   // while the panel shows it.
@@ -111,9 +120,6 @@ class MainWindow {
   void set_on_board_finished(std::function<void(int count)> handler) {
     on_board_finished_ = std::move(handler);
   }
-  // The production records whose boards of today the panel counts; none: today's count starts
-  // at nothing.
-  void set_records_file(const std::filesystem::path& file);
   const OperatorPanel& panel() const { return panel_; }
   // A line at the panel's foot for what the operator must know while the station runs.
   void set_notice(const std::string& notice) {
@@ -163,11 +169,15 @@ class MainWindow {
 
   // The snapshot and its view.
   void apply_snapshot(int port);
-  void count_board(int port, const station::BoardRecord& record);
+  void board_finished(const station::BoardRecord& record);
+  // The line's latest snapshot: the totals, the tiles' counts, and the port shown when another
+  // one asks for an address.
+  void show_line();
   void show_message_pane();
   void update_indicators();
   void show_progress();
-  // Reset: asks first, then starts the shift's count again.
+  // Reset: asks first, then asks the line to start the shift's count again; the totals follow
+  // the line's next snapshot.
   void reset_shift_totals();
   void update_totals();
   // The status bar's parts after the message pane: the verdict's (folded, one port), the
@@ -205,7 +215,8 @@ class MainWindow {
   std::vector<std::unique_ptr<Port>> ports_;
   int selected_ = 0;
   line::PortInput* input_ = nullptr;
-  line::Router prompts_{1};
+  std::unique_ptr<present::LineMailbox> line_mailbox_;
+  std::shared_ptr<const line::LineSnapshot> line_;  // the latest shown
   bool ports_choice_ = false;
   WindowChoices choices_;
   bool panel_shown_ = true;
@@ -215,9 +226,9 @@ class MainWindow {
   std::function<bool(const std::string&)> confirm_;
 
   OperatorPanel panel_;
-  // Each port's and the shift's count (since the window opened or the operator's Reset) and
-  // today's.
-  present::TotalsModel totals_;
+  // The line's counts: each port's and the shift's (since the line started or the operator's
+  // Reset) and today's.
+  present::TotalsView totals_;
   std::string status_text_;   // the Status Pane text ("Ready" before the first)
   bool menu_open_ = false;    // a menu prompt covers the message pane
   bool progress_shown_ = false;

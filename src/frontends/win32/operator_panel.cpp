@@ -12,6 +12,31 @@ namespace skav::windows::gui {
 
 namespace {
 
+// The totals' words wrap between their figures ("4 boards", "3 passed", "Today: 4 boards:"),
+// not within one: a single space not after a comma or a colon does not break.
+std::string between_figures(const std::string& text) {
+  std::string kept;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const bool single = text[i] == ' ' && (i == 0 || text[i - 1] != ' ') &&
+                        (i + 1 == text.size() || text[i + 1] != ' ');
+    const bool after_mark = i > 0 && (text[i - 1] == ',' || text[i - 1] == ':');
+    kept += single && !after_mark ? std::string("\xC2\xA0") : std::string(1, text[i]);
+  }
+  return kept;
+}
+
+// The room `text` takes wrapped within `width` in `font`: the widest line (wider than `width`
+// when a figure alone is) and the height.
+SIZE wrapped_size(HDC dc, HFONT font, const std::string& text, int width) {
+  HGDIOBJ old = SelectObject(dc, font);
+  const std::wstring shown = wide(between_figures(text));
+  RECT box{0, 0, width, 0};
+  DrawTextW(dc, shown.c_str(), static_cast<int>(shown.size()), &box,
+            DT_LEFT | DT_WORDBREAK | DT_EDITCONTROL | DT_NOPREFIX | DT_CALCRECT);
+  SelectObject(dc, old);
+  return SIZE{box.right - box.left, box.bottom - box.top};
+}
+
 // Spacing in pixels, as the Qt window lays its panel out.
 constexpr int kVerdictMarginX = 16;
 constexpr int kVerdictMarginY = 8;
@@ -142,6 +167,44 @@ RECT OperatorPanel::tiles_box() const {
   return RECT{0, 0, right, tiles_.height()};
 }
 
+bool OperatorPanel::totals_whole(HDC dc) const {
+  if (tiles_.count() > 0 && compact_) return true;
+  RECT area{};
+  GetClientRect(window_, &area);
+  if (tiles_.count() > 0) return wrap_totals(dc, tiles_totals_box(dc, area)).whole;
+  return totals_width(dc) <= area.right - split(dc, area.right);
+}
+
+RECT OperatorPanel::tiles_totals_box(HDC dc, const RECT& area) const {
+  return RECT{split(dc, static_cast<int>(area.right)), 0, area.right, std::max(top_height_, tiles_.height())};
+}
+
+OperatorPanel::WrappedTotals OperatorPanel::wrap_totals(HDC dc, const RECT& box) const {
+  WrappedTotals lines;
+  RECT button{};
+  GetWindowRect(reset_, &button);
+  const int button_width = button.right - button.left;
+  const int button_height = button.bottom - button.top;
+  const int left = box.left + kTotalsMarginX;
+  const int right = box.right - kTotalsMarginX;
+  // One line of text below another, `width` wide at most; at least `least` high.
+  auto place = [&](HFONT font, const std::string& text, int top, int width, int least) {
+    const SIZE size = wrapped_size(dc, font, text, std::max(1, width));
+    if (size.cx > width) lines.whole = false;
+    return RECT{left, top, left + width, top + std::max<int>(size.cy, least)};
+  };
+  // The shift's line beside Reset, then the counts and the rate; today's at the box's foot.
+  lines.shift = place(text_font_, totals_.shift, box.top + kTotalsMarginY,
+                      right - left - button_width - kLineGap, std::max(text_line_, button_height));
+  lines.counts = place(counts_font_, totals_.counts, lines.shift.bottom + kLineGap, right - left, counts_line_);
+  lines.rate = place(text_font_, totals_.rate, lines.counts.bottom + kLineGap, right - left, text_line_);
+  const RECT today = place(text_font_, totals_.today, 0, right - left, text_line_);
+  lines.today = RECT{left, box.bottom - kTotalsMarginY - (today.bottom - today.top), right,
+                     box.bottom - kTotalsMarginY};
+  if (lines.rate.bottom > lines.today.top) lines.whole = false;
+  return lines;
+}
+
 void OperatorPanel::select_at(POINT point) {
   if (tiles_.count() == 0) return;
   const int port = tiles_.port_at(tiles_box(), point);
@@ -229,7 +292,7 @@ void OperatorPanel::paint(HDC dc, const RECT& area) const {
   const int right = split(dc, static_cast<int>(area.right));
   if (tiles_.count() > 0) {
     tiles_.paint(dc, RECT{0, 0, right, tiles_.height()});
-    if (!compact_) paint_totals(dc, RECT{right, 0, area.right, std::max(top_height_, tiles_.height())});
+    if (!compact_) paint_wrapped_totals(dc, tiles_totals_box(dc, area));
   } else {
     paint_verdict(dc, RECT{0, 0, right, top_height_});
     paint_totals(dc, RECT{right, 0, area.right, top_height_});
@@ -244,9 +307,10 @@ void OperatorPanel::paint(HDC dc, const RECT& area) const {
 }
 
 int OperatorPanel::split(HDC dc, int width) const {
-  // The word's box (or the tiles) takes three quarters of the width, the totals the rest, or
-  // what their longest line needs (up to half); folded tiles take it all.
-  if (tiles_.count() > 0 && compact_) return width;
+  // The word's box takes three quarters of the width, the totals the rest, or what their
+  // longest line needs (up to half). The tiles keep the three quarters their type was sized
+  // for (the totals wrap beside them); folded tiles take it all.
+  if (tiles_.count() > 0) return compact_ ? width : width - width / 4;
   return width - std::min(width / 2, std::max(width / 4, totals_width(dc)));
 }
 
@@ -305,6 +369,25 @@ void OperatorPanel::paint_totals(HDC dc, const RECT& box) const {
   line.bottom = box.bottom - kTotalsMarginY;
   line.top = line.bottom - text_line_;
   draw_line(dc, text_font_, totals_.today, line);
+}
+
+void OperatorPanel::paint_wrapped_totals(HDC dc, const RECT& box) const {
+  RECT frame = box;
+  DrawEdge(dc, &frame, EDGE_ETCHED, BF_RECT);
+  SetTextColor(dc, GetSysColor(COLOR_BTNTEXT));
+  const WrappedTotals lines = wrap_totals(dc, box);
+  // A text that keeps to one line is centred in its height (the shift's, beside Reset).
+  auto draw = [&](HFONT font, const std::string& text, const RECT& line) {
+    if (text_width(dc, font, text) <= line.right - line.left) {
+      draw_line(dc, font, text, line);
+    } else {
+      draw_wrapped(dc, font, between_figures(text), line);
+    }
+  };
+  draw(text_font_, totals_.shift, lines.shift);
+  draw(counts_font_, totals_.counts, lines.counts);
+  draw(text_font_, totals_.rate, lines.rate);
+  draw(text_font_, totals_.today, lines.today);
 }
 
 void OperatorPanel::paint_steps(HDC dc, const RECT& box) const {

@@ -61,6 +61,9 @@ class OperatorPanel {
   bool compact() const { return compact_; }
   // Where the tiles are painted in the panel's window (empty without tiles).
   RECT tiles_box() const;
+  // Whether every line of the totals shows whole in the room they are given beside the board
+  // or the tiles (folded tiles show none: true).
+  bool totals_whole(HDC dc) const;
   // Called with the port whose tile the operator clicked.
   void set_on_select(std::function<void(int port)> on_select) { on_select_ = std::move(on_select); }
 
@@ -76,8 +79,18 @@ class OperatorPanel {
   void select_at(POINT point);
   // The totals' box: as wide as its longest line.
   int totals_width(HDC dc) const;
+  // Beside the tiles the totals keep a quarter of the width and wrap within it: where each
+  // line goes in `box`, and whether they all show whole.
+  struct WrappedTotals {
+    RECT shift{}, counts{}, rate{}, today{};
+    bool whole = true;
+  };
+  WrappedTotals wrap_totals(HDC dc, const RECT& box) const;
+  // The totals' box beside the tiles, in a panel `area`.
+  RECT tiles_totals_box(HDC dc, const RECT& area) const;
   void paint_verdict(HDC dc, const RECT& box) const;
   void paint_totals(HDC dc, const RECT& box) const;
+  void paint_wrapped_totals(HDC dc, const RECT& box) const;
   void paint_steps(HDC dc, const RECT& box) const;
   int notice_height() const { return notice_.empty() ? 0 : text_line_ + kNoticeGap; }
   void free_fonts();

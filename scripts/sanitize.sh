@@ -20,7 +20,8 @@ case "${1:-}" in
 esac
 
 werror=OFF
-[ -n "${CI:-}" ] && werror=ON
+line_info=OFF
+[ -n "${CI:-}" ] && werror=ON line_info=ON
 cxx=${SKAV_ASAN_CXX:-clang++}
 cc=clang
 [[ "$cxx" == *g++* ]] && cc=gcc
@@ -28,7 +29,7 @@ generator=()
 [ -f "$build/CMakeCache.txt" ] || generator=(-G "${SKAV_GENERATOR:-${CMAKE_GENERATOR:-Ninja}}")
 if [ "$do_build" = 1 ]; then
   CC=$cc CXX=$cxx cmake "${generator[@]}" -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Debug \
-    -DSKAV_SANITIZE=ON -DSKAV_GUI=OFF -DSKAV_WERROR=$werror >/dev/null
+    -DSKAV_SANITIZE=ON -DSKAV_GUI=OFF -DSKAV_WERROR=$werror -DSKAV_TEST_LINE_INFO=$line_info >/dev/null
   cmake --build "$build" -j"$(nproc)"
 fi
 [ "$do_test" = 1 ] || exit 0

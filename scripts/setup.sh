@@ -26,7 +26,8 @@ if [ "$(id -u)" -eq 0 ]; then
 fi
 
 werror=OFF
-[ -n "${CI:-}" ] && werror=ON
+line_info=OFF
+[ -n "${CI:-}" ] && werror=ON line_info=ON
 # Ninja for a new build folder (a configured one keeps its generator); CMAKE_GENERATOR or
 # SKAV_GENERATOR name another. CMAKE_CXX_COMPILER_LAUNCHER (e.g. ccache) is honoured.
 generator=()
@@ -37,5 +38,6 @@ if [ -n "$demo" ]; then
   cmake --build "$build" -j"$(nproc)" --target skav
   exit 0
 fi
-cmake "${generator[@]}" -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=${SKAV_BUILD_TYPE:-RelWithDebInfo} -DSKAV_WERROR=$werror "$@" >/dev/null
+cmake "${generator[@]}" -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=${SKAV_BUILD_TYPE:-RelWithDebInfo} -DSKAV_WERROR=$werror \
+  -DSKAV_TEST_LINE_INFO=$line_info "$@" >/dev/null
 cmake --build "$build" -j"$(nproc)"

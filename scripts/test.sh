@@ -8,11 +8,12 @@
 # leave a step out.
 #
 # Two lanes on two cores: the test suites leave a core idle much of the time (serial
-# integration tests, Wine, waits for a server or a child), so each of the later builds (the
-# Windows cross-build, the sanitizer build, the fuzz targets) runs at low priority beside the
-# suite before it, its output kept and shown whole when it ends. A failed step fails the
-# command; the steps that do not depend on it still run. At the end each step's wall and CPU
-# time.
+# integration tests, Wine, waits for a server or a child), so the later builds run at low
+# priority beside a suite: the sanitizer build and then the fuzz targets' build beside the
+# suite, the Windows cross-build (the longest) beside the sanitizer suite, and fuzzing beside
+# the Windows tests. Their output is kept and shown whole when they end. A failed step fails
+# the command; the steps that do not depend on it still run. At the end each step's wall and
+# CPU time.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(dirname "$here")
@@ -64,21 +65,45 @@ run_step() {
   note "$key" "$name"
 }
 
-# A build beside the next foreground step, at low priority so that the tests keep their pace.
+# Steps beside the next foreground step, one after another in the background at low priority
+# so that the tests keep their pace; each step's output is kept and shown whole when the lane
+# is finished. The steps are functions named step_<key>.
 bg_pid=
 start_background() {
-  local key=$1
-  shift
-  timed "$key" nice -n 10 "$@" >"$logs/$key.log" 2>&1 &
+  local key
+  (
+    renice -n 10 -p "$BASHPID" >/dev/null
+    for key in "$@"; do
+      timed "$key" "step_$key" >"$logs/$key.log" 2>&1 || true
+    done
+  ) &
   bg_pid=$!
 }
+# Takes pairs of key and name; leaves in $built the keys that succeeded.
+built=" "
 finish_background() {
-  local key=$1 name=$2
+  local key name
   wait "$bg_pid" || true
   bg_pid=
-  echo "== $name (ran beside the step before)"
-  cat "$logs/$key.log"
-  note "$key" "$name"
+  while [ $# -gt 0 ]; do
+    key=$1 name=$2
+    shift 2
+    [ -f "$logs/$key.result" ] || continue
+    echo "== $name (ran beside the step before)"
+    cat "$logs/$key.log"
+    if note "$key" "$name"; then built+="$key "; fi
+  done
+  return 0
+}
+done_ok() { [[ "$built" == *" $1 "* ]]; }
+
+step_windows-build() { "$here/build-windows.sh"; }
+step_sanitize-build() { "$here/sanitize.sh" --build-only; }
+step_fuzz-build() { "$here/fuzz.sh" --build-only; }
+# Beside the Windows tests, one target at a time: Wine keeps a core.
+step_fuzz() {
+  SKAV_FUZZ_SECONDS="${SKAV_FUZZ_SECONDS:-5}" SKAV_FUZZ_JOBS=${SKAV_FUZZ_JOBS:-1} \
+    "$here/fuzz.sh" --no-build
 }
 
 suite() {
@@ -91,30 +116,31 @@ windows=${SKAV_TEST_WINDOWS:-1}
 sanitize=${SKAV_TEST_SANITIZE:-1}
 fuzz=${SKAV_TEST_FUZZ:-1}
 
-[ "$windows" != 0 ] && start_background windows-build "$here/build-windows.sh"
+# The critical path: the Linux build, the suite, the Windows build (the longest build, beside
+# the sanitizer suite), the Windows tests. The sanitizer build and the fuzz targets' build run
+# beside the suite, fuzzing beside the Windows tests.
+beside_suite=()
+[ "$sanitize" != 0 ] && beside_suite+=(sanitize-build)
+[ "$fuzz" != 0 ] && beside_suite+=(fuzz-build)
+if [ ${#beside_suite[@]} -gt 0 ]; then start_background "${beside_suite[@]}"; fi
 run_step suite "Suite" suite || true
 summary=$(grep -E '^[0-9]+% tests passed' "$build/ctest-summary.log" | tail -n 1 || true)
-
-windows_built=0
-if [ "$windows" != 0 ]; then
-  finish_background windows-build "Windows build" && windows_built=1
-fi
-[ "$sanitize" != 0 ] && start_background sanitize-build "$here/sanitize.sh" --build-only
-if [ "$windows_built" = 1 ]; then
-  run_step windows-tests "Windows tests under Wine" \
-    env SKAV_BUILD_DIR="$build" SKAV_WINDOWS_NO_BUILD=1 "$here/test-windows.sh" || true
+if [ ${#beside_suite[@]} -gt 0 ]; then
+  finish_background sanitize-build "Sanitizer build" fuzz-build "Fuzz targets' build"
 fi
 
-sanitize_built=0
-if [ "$sanitize" != 0 ]; then
-  finish_background sanitize-build "Sanitizer build" && sanitize_built=1
-fi
-[ "$fuzz" != 0 ] && start_background fuzz-build "$here/fuzz.sh" --build-only
-if [ "$sanitize_built" = 1 ]; then
+if [ "$windows" != 0 ]; then start_background windows-build; fi
+if done_ok sanitize-build; then
   run_step sanitize-suite "Suite under the sanitizers" "$here/sanitize.sh" --no-build || true
 fi
+if [ "$windows" != 0 ]; then finish_background windows-build "Windows build"; fi
 
-if [ "$fuzz" != 0 ] && finish_background fuzz-build "Fuzz targets' build"; then
+if done_ok windows-build; then
+  if done_ok fuzz-build; then start_background fuzz; fi
+  run_step windows-tests "Windows tests under Wine" \
+    env SKAV_BUILD_DIR="$build" SKAV_WINDOWS_NO_BUILD=1 "$here/test-windows.sh" || true
+  if done_ok fuzz-build; then finish_background fuzz "Fuzzing"; fi
+elif done_ok fuzz-build; then
   run_step fuzz "Fuzzing" env SKAV_FUZZ_SECONDS="${SKAV_FUZZ_SECONDS:-5}" \
     "$here/fuzz.sh" --no-build || true
 fi

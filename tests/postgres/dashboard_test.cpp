@@ -23,18 +23,8 @@ namespace skav {
 namespace {
 
 using namespace std::chrono_literals;
+using test::eventually;
 using test::PgServer;
-
-// Waits (bounded) until `condition` holds, looking every 20 ms.
-template <typename Condition>
-bool eventually(Condition condition, std::chrono::seconds limit = 20s) {
-  auto deadline = std::chrono::steady_clock::now() + limit;
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(20ms);
-  }
-  return true;
-}
 
 // A line's database at the newest schema, with a range.
 std::string line_database() {

@@ -21,6 +21,7 @@ namespace skav {
 namespace {
 
 using namespace std::chrono_literals;
+using test::eventually;
 using test::PgServer;
 using test::read_file;
 
@@ -64,17 +65,6 @@ class Station {
   test::TempDir dir_;
   std::unique_ptr<test::BackgroundProgram> program_;
 };
-
-// Waits (bounded) until `condition` holds, looking every 20 ms.
-template <typename Condition>
-bool eventually(Condition condition, std::chrono::seconds limit) {
-  auto deadline = std::chrono::steady_clock::now() + limit;
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(20ms);
-  }
-  return true;
-}
 
 class Line : public ::testing::Test {
  protected:

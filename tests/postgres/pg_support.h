@@ -4,10 +4,23 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace skav::test {
+
+// Waits (bounded) until `condition` holds, looking every 20 ms.
+template <typename Condition>
+bool eventually(Condition condition, std::chrono::seconds limit = std::chrono::seconds(20)) {
+  auto deadline = std::chrono::steady_clock::now() + limit;
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return true;
+}
 
 // The private PostgreSQL server that scripts/pg-test-cluster.sh started for this test program.
 class PgServer {

@@ -29,7 +29,7 @@ bool write_byte(Channel& channel, std::uint8_t value, std::uint8_t type = transf
   return transfer::command_exchange(channel, h, &value, Direction::kSend).success;
 }
 
-bool discover(link::Link& link) { return link::find_target(link) == 1; }
+bool finds_the_board(link::Link& link) { return link::find_target(link) == 1; }
 
 TEST(MacPlus, CarriesAcrossBytesAndWrapsAtTheTop) {
   EXPECT_EQ(link::format_mac(mac_plus({0x02, 0, 0, 0, 0, 0xff}, 1)), "02:00:00:00:01:00");
@@ -50,12 +50,12 @@ TEST(BoardLine, BoardsFollowOneAnotherWithConsecutiveAddresses) {
   Channel channel = rig.channel();
   std::vector<std::string> found;
   for (std::uint8_t i = 0; i < 3; ++i) {
-    ASSERT_TRUE(discover(rig.link())) << "board " << int{i};
+    ASSERT_TRUE(finds_the_board(rig.link())) << "board " << int{i};
     found.push_back(link::format_mac(rig.link().target_mac()));
     ASSERT_TRUE(write_byte(channel, static_cast<std::uint8_t>(0xa0 + i)));
   }
   // The station searches once more: the third board finishes and nobody is left to answer.
-  EXPECT_FALSE(discover(rig.link()));
+  EXPECT_FALSE(finds_the_board(rig.link()));
 
   EXPECT_EQ(found, (std::vector<std::string>{"02:00:00:00:00:fe", "02:00:00:00:00:ff",
                                              "02:00:00:00:01:00"}));
@@ -76,7 +76,7 @@ TEST(BoardLine, ABoardThatRanItsDiagnosticImageLeavesAfterItsEndMarker) {
   LinkRig rig;
   BoardLine& line = rig.plug_line(BoardOptions{}, 0, false);
   Channel channel = rig.channel();
-  ASSERT_TRUE(discover(rig.link()));
+  ASSERT_TRUE(finds_the_board(rig.link()));
   CommandHeader exe;
   exe.memory_type = transfer::kMem;
   exe.command = transfer::kExe;
@@ -90,7 +90,7 @@ TEST(BoardLine, ABoardThatRanItsDiagnosticImageLeavesAfterItsEndMarker) {
   EXPECT_EQ(log.text(), "hi\n");
   ASSERT_EQ(line.finished_count(), 1);
 
-  ASSERT_TRUE(discover(rig.link()));
+  ASSERT_TRUE(finds_the_board(rig.link()));
   EXPECT_EQ(link::format_mac(rig.link().target_mac()), "02:00:00:00:00:02");
   std::vector<FinishedBoard> finished = line.finished();
   ASSERT_EQ(finished.size(), 1u);
@@ -128,7 +128,7 @@ TEST(BoardLine, RunReturnsWhenItsStopFlagIsSetOrItsBoardsAreDone) {
   Channel channel{link, std::chrono::seconds(10)};
   bool found = false;
   // The board answers within the first receive almost always; a loaded machine may need more.
-  for (int call = 0; call < 50 && !found; ++call) found = discover(link);
+  for (int call = 0; call < 50 && !found; ++call) found = finds_the_board(link);
   ASSERT_TRUE(found);
   ASSERT_TRUE(write_byte(channel, 1));
   link::find_target(link);

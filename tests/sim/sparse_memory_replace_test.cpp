@@ -7,8 +7,8 @@
 namespace skav::sim {
 namespace {
 
-std::vector<std::uint8_t> read(const SparseMemory& memory, std::uint64_t address,
-                               std::uint64_t length) {
+std::vector<std::uint8_t> bytes_at(const SparseMemory& memory, std::uint64_t address,
+                                   std::uint64_t length) {
   std::vector<std::uint8_t> out(length);
   memory.read(address, out.data(), length);
   return out;
@@ -18,11 +18,11 @@ TEST(SparseMemoryReplace, RewritingTheSameRegionTradesBuffersWithoutChangingWhat
   SparseMemory memory;
   std::vector<std::uint8_t> first(5000, 0x11);
   memory.replace(0x1000, first, 5000);  // a new region: copied
-  EXPECT_EQ(read(memory, 0x1000, 5000), std::vector<std::uint8_t>(5000, 0x11));
+  EXPECT_EQ(bytes_at(memory, 0x1000, 5000), std::vector<std::uint8_t>(5000, 0x11));
 
   std::vector<std::uint8_t> second(5000, 0x22);
   memory.replace(0x1000, second, 5000);  // the same region: the buffers trade places
-  EXPECT_EQ(read(memory, 0x1000, 5000), std::vector<std::uint8_t>(5000, 0x22));
+  EXPECT_EQ(bytes_at(memory, 0x1000, 5000), std::vector<std::uint8_t>(5000, 0x22));
   EXPECT_EQ(second, std::vector<std::uint8_t>(5000, 0x11));
   EXPECT_EQ(memory.used(), 5000u);
 }
@@ -36,8 +36,8 @@ TEST(SparseMemoryReplace, APartialOrLongerBufferIsWrittenLikeWrite) {
   EXPECT_EQ(longer.size(), 300u);
   std::vector<std::uint8_t> expected(100, 0x11);
   std::fill(expected.begin() + 20, expected.begin() + 70, 0x33);
-  EXPECT_EQ(read(memory, 0, 100), expected);
-  EXPECT_EQ(read(memory, 100, 4), std::vector<std::uint8_t>(4, 0xff));
+  EXPECT_EQ(bytes_at(memory, 0, 100), expected);
+  EXPECT_EQ(bytes_at(memory, 100, 4), std::vector<std::uint8_t>(4, 0xff));
 }
 
 }  // namespace

@@ -10,7 +10,7 @@
 namespace skav::config {
 namespace {
 
-std::string text_of(const IniFile& ini, const char* section, const char* key,
+std::string ini_text(const IniFile& ini, const char* section, const char* key,
                     const char* fallback = "DEF") {
   char buffer[64];
   ini.read_text(section, key, fallback, buffer, sizeof buffer);
@@ -19,14 +19,14 @@ std::string text_of(const IniFile& ini, const char* section, const char* key,
 
 TEST(IniNames, SectionAndKeyNamesMatchWithoutRegardToCase) {
   IniFile ini = IniFile::parse("[KERNEL]\nFILENAME=zImage\n[Diag]\nmem_TYPE=mem\n");
-  EXPECT_EQ(text_of(ini, "kernel", "Filename"), "zImage");
-  EXPECT_EQ(text_of(ini, "DIAG", "Mem_type"), "mem");
-  EXPECT_EQ(text_of(ini, "kernel", "Mem_type"), "DEF");
+  EXPECT_EQ(ini_text(ini, "kernel", "Filename"), "zImage");
+  EXPECT_EQ(ini_text(ini, "DIAG", "Mem_type"), "mem");
+  EXPECT_EQ(ini_text(ini, "kernel", "Mem_type"), "DEF");
 }
 
 TEST(IniNames, BlanksAroundKeysAndValuesAreDroppedButNotInside) {
   IniFile ini = IniFile::parse("  [kernel]  \n  Filename \t=  my image.bin \t \n");
-  EXPECT_EQ(text_of(ini, "kernel", "Filename"), "my image.bin");
+  EXPECT_EQ(ini_text(ini, "kernel", "Filename"), "my image.bin");
 }
 
 TEST(IniValues, OneMatchingPairOfQuotesIsRemoved) {
@@ -39,18 +39,18 @@ TEST(IniValues, OneMatchingPairOfQuotesIsRemoved) {
       "e=\"\"twice\"\"\n"
       "f=\"\n"
       "g=  \" keep inner blanks \"  \n");
-  EXPECT_EQ(text_of(ini, "s", "a"), "quoted value");
-  EXPECT_EQ(text_of(ini, "s", "b"), "single");
-  EXPECT_EQ(text_of(ini, "s", "c"), "\"mismatched'");
-  EXPECT_EQ(text_of(ini, "s", "d"), "");
-  EXPECT_EQ(text_of(ini, "s", "e"), "\"twice\"");
-  EXPECT_EQ(text_of(ini, "s", "f"), "\"");
-  EXPECT_EQ(text_of(ini, "s", "g"), " keep inner blanks ");
+  EXPECT_EQ(ini_text(ini, "s", "a"), "quoted value");
+  EXPECT_EQ(ini_text(ini, "s", "b"), "single");
+  EXPECT_EQ(ini_text(ini, "s", "c"), "\"mismatched'");
+  EXPECT_EQ(ini_text(ini, "s", "d"), "");
+  EXPECT_EQ(ini_text(ini, "s", "e"), "\"twice\"");
+  EXPECT_EQ(ini_text(ini, "s", "f"), "\"");
+  EXPECT_EQ(ini_text(ini, "s", "g"), " keep inner blanks ");
 }
 
 TEST(IniValues, EmptyValueReadsAsEmptyTextAndAsTheDefaultNumber) {
   IniFile ini = IniFile::parse("[s]\nempty=\nquoted=''\n");
-  EXPECT_EQ(text_of(ini, "s", "empty"), "");
+  EXPECT_EQ(ini_text(ini, "s", "empty"), "");
   EXPECT_EQ(ini.read_int("s", "empty", 77), 77u);
   EXPECT_EQ(ini.read_int("s", "quoted", 78), 78u);
 }
@@ -68,8 +68,8 @@ TEST(IniValues, OverLongValueIsCutToTheCapacityAndNeverWrittenBeyond) {
 
 TEST(IniSyntax, CommentLinesAreNotRead) {
   IniFile ini = IniFile::parse("[s]\n;k=commented\n  ; [t]\nk=real\n[t]\n;x=1\n");
-  EXPECT_EQ(text_of(ini, "s", "k"), "real");
-  EXPECT_EQ(text_of(ini, "t", "x"), "DEF");
+  EXPECT_EQ(ini_text(ini, "s", "k"), "real");
+  EXPECT_EQ(ini_text(ini, "t", "x"), "DEF");
 }
 
 TEST(IniSyntax, FirstOfDuplicateKeysAndSectionsWins) {
@@ -77,9 +77,9 @@ TEST(IniSyntax, FirstOfDuplicateKeysAndSectionsWins) {
       "[s]\nk=first\nK=second\n"
       "[t]\nx=1\n"
       "[S]\nk=third\nonly_in_second=yes\n");
-  EXPECT_EQ(text_of(ini, "s", "k"), "first");
+  EXPECT_EQ(ini_text(ini, "s", "k"), "first");
   // The whole later section is ignored, also for keys the first one lacks.
-  EXPECT_EQ(text_of(ini, "s", "only_in_second"), "DEF");
+  EXPECT_EQ(ini_text(ini, "s", "only_in_second"), "DEF");
   EXPECT_EQ(ini.read_int("t", "x", 0), 1u);
 }
 
@@ -90,7 +90,7 @@ TEST(IniSyntax, CrLfLfAndLoneCrLineEndsAndAByteOrderMarkReadTheSame) {
   IniFile bom = IniFile::parse("\xEF\xBB\xBF[s]\r\nk=v\r\nn=5");
   IniFile utf16 = IniFile::parse(std::string("\xFF\xFE[\0s\0]\0\r\0k\0=\0v\0\r\0n\0=\0005\0", 24));
   for (const IniFile* ini : {&lf, &crlf, &cr, &bom, &utf16}) {
-    EXPECT_EQ(text_of(*ini, "s", "k"), "v");
+    EXPECT_EQ(ini_text(*ini, "s", "k"), "v");
     EXPECT_EQ(ini->read_int("s", "n", 0), 5u);
   }
 }
@@ -98,13 +98,13 @@ TEST(IniSyntax, CrLfLfAndLoneCrLineEndsAndAByteOrderMarkReadTheSame) {
 TEST(IniSyntax, LinesOutsideSectionsAndWithoutEqualsSignAreIgnored) {
   IniFile ini = IniFile::parse("k=before\n[s]\nnot a pair\n[broken\nk=in\n");
   // "[broken" has no closing bracket, so it is not a section header: k belongs to [s].
-  EXPECT_EQ(text_of(ini, "s", "k"), "in");
-  EXPECT_EQ(text_of(ini, "", "k"), "DEF");
+  EXPECT_EQ(ini_text(ini, "s", "k"), "in");
+  EXPECT_EQ(ini_text(ini, "", "k"), "DEF");
 }
 
 TEST(IniSyntax, ValueKeepsEqualsSignsAfterTheFirst) {
   IniFile ini = IniFile::parse("[s]\nbootargs=console=ttyS0,115200 root=/dev/mtd2\n");
-  EXPECT_EQ(text_of(ini, "s", "bootargs"), "console=ttyS0,115200 root=/dev/mtd2");
+  EXPECT_EQ(ini_text(ini, "s", "bootargs"), "console=ttyS0,115200 root=/dev/mtd2");
 }
 
 TEST(IniIntegers, DecimalAndHexadecimalGiveTheSameValue) {
@@ -145,7 +145,7 @@ TEST(IniFiles, AbsentFileOrAFolderInItsPlaceGivesDefaults) {
   std::filesystem::create_directory(folder / "dir.ini");
   for (const char* name : {"absent.ini", "dir.ini"}) {
     IniFile ini = IniFile::load(folder / name);
-    EXPECT_EQ(text_of(ini, "s", "k", "BADID"), "BADID") << name;
+    EXPECT_EQ(ini_text(ini, "s", "k", "BADID"), "BADID") << name;
     EXPECT_EQ(ini.read_int("s", "k", 5), 5u) << name;
   }
 }

@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/rig.h"
 #include "support/start_gate.h"
 #include "support/temp_dir.h"
 
@@ -29,11 +30,7 @@ constexpr const char* kMessage = "Could not create the registry key.\r\n";
 constexpr const char* kHeader =
     "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\SKAV]\r\n";
 
-MacDigits::Digits digits_of(const char* text) {
-  MacDigits::Digits d;
-  std::memcpy(d.data(), text, d.size());
-  return d;
-}
+using test::digits_of;
 
 std::string text_of(const MacDigits::Digits& d) { return std::string(d.data(), d.size()); }
 

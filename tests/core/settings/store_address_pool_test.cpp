@@ -18,11 +18,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-MacDigits::Digits digits_of(const char* text) {
-  MacDigits::Digits d;
-  std::memcpy(d.data(), text, d.size());
-  return d;
-}
+using test::digits_of;
 
 class StorePool : public ::testing::Test {
  protected:

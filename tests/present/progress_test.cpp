@@ -29,7 +29,7 @@ TEST(StepPercent, RoundsDownAndStaysWithinAHundred) {
   }
 }
 
-struct StepState {
+struct StepFigures {
   StepSlot slot;
   StepView::State state;
   std::uint64_t done = 0;
@@ -38,12 +38,12 @@ struct StepState {
   int silent_seconds = 0;
 };
 
-station::StationSnapshot snapshot_of(const std::vector<StepState>& steps, bool finished = false) {
+station::StationSnapshot snapshot_of(const std::vector<StepFigures>& steps, bool finished = false) {
   station::StationSnapshot snapshot;
   station::BoardView board;
   board.planned = true;
   board.finished = finished;
-  for (const StepState& s : steps) {
+  for (const StepFigures& s : steps) {
     StepView& step = board.steps[static_cast<std::size_t>(s.slot)];
     step.slot = s.slot;
     step.used = true;
@@ -92,7 +92,7 @@ TEST(ProgressLine, SaysThePhaseAndHowLongASilentBoardHasSaidNothing) {
   using State = StepView::State;
   using station::DataPhase;
   struct Case {
-    StepState step;
+    StepFigures step;
     const char* label;
   };
   const std::vector<Case> cases = {

@@ -29,7 +29,7 @@ generator=()
 [ -f "$build/CMakeCache.txt" ] || generator=(-G "${SKAV_GENERATOR:-${CMAKE_GENERATOR:-Ninja}}")
 if [ "$do_build" = 1 ]; then
   CC=$cc CXX=$cxx cmake "${generator[@]}" -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Debug \
-    -DSKAV_SANITIZE=ON -DSKAV_GUI=OFF -DSKAV_WERROR=$werror -DSKAV_TEST_LINE_INFO=$line_info >/dev/null
+    -DSKAV_SANITIZE=ON -DSKAV_GUI=OFF -DSKAV_WERROR=$werror -DSKAV_LINE_INFO=$line_info >/dev/null
   cmake --build "$build" -j"$(nproc)"
 fi
 [ "$do_test" = 1 ] || exit 0

@@ -39,5 +39,5 @@ if [ -n "$demo" ]; then
   exit 0
 fi
 cmake "${generator[@]}" -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=${SKAV_BUILD_TYPE:-RelWithDebInfo} -DSKAV_WERROR=$werror \
-  -DSKAV_TEST_LINE_INFO=$line_info "$@" >/dev/null
+  -DSKAV_LINE_INFO=$line_info "$@" >/dev/null
 cmake --build "$build" -j"$(nproc)"

@@ -9,9 +9,9 @@
 #
 # Two lanes on two cores: the test suites leave a core idle much of the time (serial
 # integration tests, Wine, waits for a server or a child), so the later builds run at low
-# priority beside a suite: the sanitizer build and then the fuzz targets' build beside the
-# suite, the Windows cross-build (the longest) beside the sanitizer suite, and fuzzing beside
-# the Windows tests. Their output is kept and shown whole when they end. A failed step fails
+# priority beside a suite: the Windows cross-build (the longest) and then the fuzz targets'
+# build beside the suite, the sanitizer build beside the Windows tests, and fuzzing beside the
+# sanitizer suite. Their output is kept and shown whole when they end. A failed step fails
 # the command; the steps that do not depend on it still run. At the end each step's wall and
 # CPU time.
 set -euo pipefail
@@ -100,7 +100,7 @@ done_ok() { [[ "$built" == *" $1 "* ]]; }
 step_windows-build() { "$here/build-windows.sh"; }
 step_sanitize-build() { "$here/sanitize.sh" --build-only; }
 step_fuzz-build() { "$here/fuzz.sh" --build-only; }
-# Beside the Windows tests, one target at a time: Wine keeps a core.
+# Beside the sanitizer suite, one target at a time: the suite keeps a core.
 step_fuzz() {
   SKAV_FUZZ_SECONDS="${SKAV_FUZZ_SECONDS:-5}" SKAV_FUZZ_JOBS=${SKAV_FUZZ_JOBS:-1} \
     "$here/fuzz.sh" --no-build
@@ -116,29 +116,30 @@ windows=${SKAV_TEST_WINDOWS:-1}
 sanitize=${SKAV_TEST_SANITIZE:-1}
 fuzz=${SKAV_TEST_FUZZ:-1}
 
-# The critical path: the Linux build, the suite, the Windows build (the longest build, beside
-# the sanitizer suite), the Windows tests. The sanitizer build and the fuzz targets' build run
-# beside the suite, fuzzing beside the Windows tests.
+# The critical path: the Linux build, the suite, the Windows tests, the sanitizer suite. The
+# Windows build (the longest) and the fuzz targets' build run beside the suite, the sanitizer
+# build beside the Windows tests, fuzzing (one target at a time) beside the sanitizer suite,
+# whose serial tests leave a core idle.
 beside_suite=()
-[ "$sanitize" != 0 ] && beside_suite+=(sanitize-build)
+[ "$windows" != 0 ] && beside_suite+=(windows-build)
 [ "$fuzz" != 0 ] && beside_suite+=(fuzz-build)
 if [ ${#beside_suite[@]} -gt 0 ]; then start_background "${beside_suite[@]}"; fi
 run_step suite "Suite" suite || true
 summary=$(grep -E '^[0-9]+% tests passed' "$build/ctest-summary.log" | tail -n 1 || true)
 if [ ${#beside_suite[@]} -gt 0 ]; then
-  finish_background sanitize-build "Sanitizer build" fuzz-build "Fuzz targets' build"
+  finish_background windows-build "Windows build" fuzz-build "Fuzz targets' build"
 fi
 
-if [ "$windows" != 0 ]; then start_background windows-build; fi
-if done_ok sanitize-build; then
-  run_step sanitize-suite "Suite under the sanitizers" "$here/sanitize.sh" --no-build || true
-fi
-if [ "$windows" != 0 ]; then finish_background windows-build "Windows build"; fi
-
+if [ "$sanitize" != 0 ]; then start_background sanitize-build; fi
 if done_ok windows-build; then
-  if done_ok fuzz-build; then start_background fuzz; fi
   run_step windows-tests "Windows tests under Wine" \
     env SKAV_BUILD_DIR="$build" SKAV_WINDOWS_NO_BUILD=1 "$here/test-windows.sh" || true
+fi
+if [ "$sanitize" != 0 ]; then finish_background sanitize-build "Sanitizer build"; fi
+
+if done_ok fuzz-build && done_ok sanitize-build; then start_background fuzz; fi
+if done_ok sanitize-build; then
+  run_step sanitize-suite "Suite under the sanitizers" "$here/sanitize.sh" --no-build || true
   if done_ok fuzz-build; then finish_background fuzz "Fuzzing"; fi
 elif done_ok fuzz-build; then
   run_step fuzz "Fuzzing" env SKAV_FUZZ_SECONDS="${SKAV_FUZZ_SECONDS:-5}" \

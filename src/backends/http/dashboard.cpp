@@ -232,6 +232,10 @@ void Dashboard::stop() {
   if (reader_.joinable()) reader_.join();
 }
 
+namespace {
+constexpr std::chrono::milliseconds kSettle{100};
+}  // namespace
+
 void Dashboard::read_loop() {
   postgres::Bounds& bounds = bounds_;
   postgres::Connection connection(bounds);
@@ -300,6 +304,12 @@ void Dashboard::read_loop() {
     const Clock::time_point until = bounds.clock().now() + (records.behind() ? Clock::duration::zero() : Clock::duration(options_.reread));
     if (connection.is_open()) {
       connection.wait_notices(until, notices);
+      // Notices come in bursts (every port's heartbeat); one read answers all that come within
+      // kSettle of the first, so the reads follow the line's pace, not its number of ports.
+      const Clock::time_point settle = bounds.clock().now() + kSettle;
+      std::vector<std::string> more;
+      while (!notices.empty() && bounds.clock().now() < settle && connection.wait_notices(settle, more))
+        more.clear();
     } else {
       std::unique_lock<std::mutex> lock(mutex_);
       changed_.wait_until(lock, std::chrono::steady_clock::now() + options_.reread, [this] { return stopping_; });

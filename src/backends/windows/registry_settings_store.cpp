@@ -45,8 +45,15 @@ int RegistrySettingsStore::number_read(Log* log, std::string_view name, std::int
 int RegistrySettingsStore::machwid_write(Log* log, const MacDigits::Digits& digits) {
   HKEY key = nullptr;
   if (LONG result = open(log, key); result != ERROR_SUCCESS) return static_cast<int>(result);
+  // Twelve bytes without a terminating zero. For a string type RegSetValueExA also stores the
+  // byte after the data when that byte is zero (it takes it for a forgotten terminator), so
+  // the twelve are followed by one that is not: otherwise whatever followed the digits in
+  // memory decided whether 12 or 13 bytes were stored.
+  char data[sizeof(MacDigits::Digits) + 1];
+  std::memcpy(data, digits.data(), digits.size());
+  data[digits.size()] = '#';
   LONG result = RegSetValueExA(key, settings::kMachwid, 0, REG_EXPAND_SZ,
-                               reinterpret_cast<const BYTE*>(digits.data()),
+                               reinterpret_cast<const BYTE*>(data),
                                static_cast<DWORD>(digits.size()));
   RegCloseKey(key);
   return static_cast<int>(result);

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "core/platform/wide_windows.h"
+#include "frontends/win32/operator_panel.h"
 #include "frontends/win32/window_choices.h"
 
 namespace skav::windows::gui {
@@ -31,6 +32,11 @@ inline void pump() {
     TranslateMessage(&message);
     DispatchMessageA(&message);
   }
+}
+
+// The operator panel inside a main window.
+inline HWND panel_of(HWND frame) {
+  return FindWindowExW(frame, nullptr, OperatorPanel::kClass, nullptr);
 }
 
 inline std::string text_of(HWND window) {

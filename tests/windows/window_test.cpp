@@ -240,8 +240,6 @@ TEST_F(WindowTest, SnapshotsSetTheStatusPaneAndTheViewMenu) {
   EXPECT_FALSE(GetMenuState(view, ID_VIEW_INTERFACE, MF_BYCOMMAND) & MF_GRAYED);
 }
 
-HWND panel_of(HWND frame) { return FindWindowExW(frame, nullptr, OperatorPanel::kClass, nullptr); }
-
 int height_of(HWND window) {
   RECT r{};
   GetWindowRect(window, &r);

@@ -80,8 +80,6 @@ station::BoardRecord record_of(station::Verdict overall) {
 // Visible in its parent (the frame itself stays hidden in these tests).
 bool has_visible_style(HWND window) { return (GetWindowLongA(window, GWL_STYLE) & WS_VISIBLE) != 0; }
 
-HWND panel_of(HWND frame) { return FindWindowExW(frame, nullptr, OperatorPanel::kClass, nullptr); }
-
 RECT place_in(HWND window, HWND parent) {
   RECT r{};
   GetWindowRect(window, &r);

@@ -21,13 +21,6 @@ namespace {
 
 QString text_of(const std::string& text) { return QString::fromStdString(text); }
 
-void set_points(QWidget* widget, int points, bool bold = false) {
-  QFont font = widget->font();
-  font.setPointSize(points);
-  font.setBold(bold);
-  widget->setFont(font);
-}
-
 QLabel* plain_label(QWidget* parent, const char* name) {
   auto* label = new QLabel(parent);
   label->setObjectName(QString::fromLatin1(name));

@@ -14,14 +14,14 @@ namespace {
 
 constexpr int kFrame = 4;  // the selection frame's width in pixels
 
+}  // namespace
+
 void set_points(QWidget* widget, int points, bool bold) {
   QFont font = widget->font();
   font.setPointSize(points);
   font.setBold(bold);
   widget->setFont(font);
 }
-
-}  // namespace
 
 PortTile::PortTile(QWidget* parent) : QFrame(parent) {
   setObjectName(QStringLiteral("portTile"));

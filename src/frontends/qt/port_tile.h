@@ -8,11 +8,15 @@
 #include "present/totals.h"
 
 class QLabel;
+class QWidget;
 
 namespace skav::gui {
 
 class StepList;
 class VerdictPanel;
+
+// Sets a widget's font to the given size in points, bold or not.
+void set_points(QWidget* widget, int points, bool bold = false);
 
 // One port of a station with several: its name and its passes and failures this shift, under
 // them (never over the counts) a badge while it asks for a MAC address with the notes that

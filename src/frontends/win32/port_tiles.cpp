@@ -15,9 +15,9 @@ constexpr int kFrame = 4;  // the selected tile's frame
 constexpr int kSpacing = 4;
 constexpr int kMarginX = 8;
 constexpr int kMarginY = 2;
-constexpr int kLineGap = 2;
-constexpr int kColumnGap = 12;
-constexpr int kBarChars = 10;
+constexpr int kTileLineGap = 2;
+constexpr int kTileColumnGap = 12;
+constexpr int kTileBarChars = 10;
 // The board line and the reason wrap onto a second line in a narrow tile rather than lose the
 // address's last bytes or the reason's end, as the other window does.
 constexpr int kWrappedLines = 2;
@@ -81,15 +81,15 @@ void PortTiles::fit_to(HDC dc, int word_points, int text_points, int line_points
   text_line_ = line_height(dc, text_font_);
   name_width_ = text_width(dc, bold_font_, "environment") + 8;
   state_width_ = text_width(dc, bold_font_, present::kWidestStepWord) + 8;
-  bar_width_ = text_width(dc, text_font_, "0") * kBarChars;
+  bar_width_ = text_width(dc, text_font_, "0") * kTileBarChars;
 }
 
 int PortTiles::tile_height() const {
-  int height = 2 * (kFrame + 1) + head_line_ + notes_line_ + 2 * kMarginY + kLineGap +
-               (2 * kWrappedLines * line_line_ + word_line_ + 2 * kLineGap + 2 * kMarginY);
+  int height = 2 * (kFrame + 1) + head_line_ + notes_line_ + 2 * kMarginY + kTileLineGap +
+               (2 * kWrappedLines * line_line_ + word_line_ + 2 * kTileLineGap + 2 * kMarginY);
   // Every step has its row from the start, so that the log below does not move.
   if (steps_shown())
-    height += kLineGap + static_cast<int>(station::kStepSlots) * (text_line_ + kLineGap);
+    height += kTileLineGap + static_cast<int>(station::kStepSlots) * (text_line_ + kTileLineGap);
   return height;
 }
 
@@ -124,9 +124,9 @@ void PortTiles::paint(HDC dc, const RECT& box) const {
 
 RECT PortTiles::verdict_box(const RECT& box) const {
   const int inside = kFrame + 1;
-  const int top = box.top + inside + kMarginY + head_line_ + notes_line_ + kMarginY + kLineGap;
+  const int top = box.top + inside + kMarginY + head_line_ + notes_line_ + kMarginY + kTileLineGap;
   return RECT{box.left + inside, top, box.right - inside,
-              top + 2 * kWrappedLines * line_line_ + word_line_ + 2 * kLineGap + 2 * kMarginY};
+              top + 2 * kWrappedLines * line_line_ + word_line_ + 2 * kTileLineGap + 2 * kMarginY};
 }
 
 RECT PortTiles::caption_box(const RECT& box) const {
@@ -137,7 +137,7 @@ RECT PortTiles::caption_box(const RECT& box) const {
 
 RECT PortTiles::detail_box(const RECT& box) const {
   const RECT caption = caption_box(box);
-  const int top = caption.bottom + kLineGap + word_line_ + kLineGap;
+  const int top = caption.bottom + kTileLineGap + word_line_ + kTileLineGap;
   return RECT{caption.left, top, caption.right, top + kWrappedLines * line_line_};
 }
 
@@ -214,23 +214,23 @@ void PortTiles::paint_tile(HDC dc, const RECT& box, const Tile& tile, bool selec
   SetTextColor(dc, colorref(present::text_colour_of(tile.panel.tone)));
   draw_wrapped(dc, line_font_, shown_caption(tile.caption), caption_box(box));
   RECT line = caption_box(box);
-  line.top = line.bottom + kLineGap;
+  line.top = line.bottom + kTileLineGap;
   line.bottom = line.top + word_line_;
   draw_marked_word(dc, word_font_, tile.panel.word, colorref(present::text_colour_of(tile.panel.tone)), line);
   draw_wrapped(dc, detail_font_, tile.panel.detail, detail_box(box));
   if (!steps_shown()) return;
 
-  int y = verdict.bottom + kLineGap;
+  int y = verdict.bottom + kTileLineGap;
   for (const present::StepRow& row : tile.panel.steps) {
     RECT cell{verdict.left + kMarginX, y, 0, y + text_line_};
     cell.right = std::min(cell.left + name_width_, verdict.right);
     SetTextColor(dc, GetSysColor(COLOR_BTNTEXT));
     draw_line(dc, bold_font_, row.name, cell);
-    cell.left = cell.right + kColumnGap;
+    cell.left = cell.right + kTileColumnGap;
     cell.right = std::min(cell.left + state_width_, verdict.right);
     SetTextColor(dc, colorref(present::state_colour(row.state)));
     if (cell.left < cell.right) draw_line(dc, bold_font_, row.word.c_str(), cell);
-    cell.left = cell.right + kColumnGap;
+    cell.left = cell.right + kTileColumnGap;
     cell.right = verdict.right - kMarginX;
     if (row.moving && cell.left < cell.right) {
       RECT bar{cell.left, cell.top, std::min(cell.left + bar_width_, cell.right), cell.bottom};
@@ -242,7 +242,7 @@ void PortTiles::paint_tile(HDC dc, const RECT& box, const Tile& tile, bool selec
     const std::string& text = row.moving ? row.progress : told ? row.text : std::string();
     SetTextColor(dc, GetSysColor(COLOR_BTNTEXT));
     if (cell.left < cell.right && !text.empty()) draw_line(dc, text_font_, text, cell);
-    y += text_line_ + kLineGap;
+    y += text_line_ + kTileLineGap;
   }
 }
 

@@ -12,6 +12,7 @@
 
 #include <functional>
 
+#include "gui_test_main.h"
 #include "frontends/qt/interface_dialog.h"
 #include "frontends/qt/log_view.h"
 #include "frontends/qt/main_window.h"
@@ -293,5 +294,5 @@ void InterfaceDialogTest::the_window_stores_and_restores_a_choice_of_two_ports()
   QVERIFY(MainWindow::stored_ports().isEmpty());
 }
 
-QTEST_MAIN(InterfaceDialogTest)
+SKAV_GUI_TEST(InterfaceDialogTest);
 #include "interface_dialog_test.moc"

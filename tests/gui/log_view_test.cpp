@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "gui_test_main.h"
 #include "frontends/qt/command_line.h"
 #include "frontends/qt/log_view.h"
 #include "present/log_document.h"
@@ -264,5 +265,5 @@ void LogViewTest::ctrl_a_selects_the_whole_log_and_types_nothing() {
   QCOMPARE(typed, QStringLiteral("a"));
 }
 
-QTEST_MAIN(LogViewTest)
+SKAV_GUI_TEST(LogViewTest);
 #include "log_view_test.moc"

@@ -17,6 +17,7 @@
 
 #include <thread>
 
+#include "gui_test_main.h"
 #include "core/log.h"
 #include "core/station/station_events.h"
 #include "frontends/qt/log_view.h"
@@ -483,5 +484,5 @@ void MainWindowTest::interface_item_disabled_while_a_run_is_active() {
   QVERIFY(window.interface_action()->isEnabled());
 }
 
-QTEST_MAIN(MainWindowTest)
+SKAV_GUI_TEST(MainWindowTest);
 #include "main_window_test.moc"

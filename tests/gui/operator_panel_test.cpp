@@ -17,6 +17,7 @@
 #include <fstream>
 #include <optional>
 
+#include "gui_test_main.h"
 #include "core/station/station_events.h"
 #include "frontends/qt/log_view.h"
 #include "frontends/qt/main_window.h"
@@ -30,14 +31,14 @@
 using skav::gui::MainWindow;
 using skav::gui::VerdictPanel;
 using skav::gui::test::StationRig;
+using skav::gui::test::greenish;
+using skav::gui::test::reddish;
 using skav::station::Verdict;
 
 Q_DECLARE_METATYPE(skav::sim::BoardFaults)
 
 namespace {
 
-bool reddish(const QColor& c) { return c.red() > 150 && c.green() < 100 && c.blue() < 100; }
-bool greenish(const QColor& c) { return c.green() > 60 && c.red() < 60 && c.blue() < 100; }
 bool neither(const QColor& c) { return !reddish(c) && !greenish(c); }
 
 // A station that has started, with the status text `status` and, when given, a board finished
@@ -418,5 +419,5 @@ class OperatorPanelTest : public QObject {
   QTemporaryDir settings_dir_;
 };
 
-QTEST_MAIN(OperatorPanelTest)
+SKAV_GUI_TEST(OperatorPanelTest);
 #include "operator_panel_test.moc"

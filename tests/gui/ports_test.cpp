@@ -11,6 +11,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "gui_test_main.h"
 #include "core/station/station_events.h"
 #include "frontends/qt/log_view.h"
 #include "frontends/qt/main_window.h"
@@ -22,11 +23,11 @@
 using skav::gui::MainWindow;
 using skav::gui::PortTile;
 using skav::gui::test::StationRig;
+using skav::gui::test::greenish;
+using skav::gui::test::reddish;
 
 namespace {
 
-bool reddish(const QColor& c) { return c.red() > 150 && c.green() < 100 && c.blue() < 100; }
-bool greenish(const QColor& c) { return c.green() > 60 && c.red() < 60 && c.blue() < 100; }
 
 std::shared_ptr<const skav::station::StationSnapshot> with_status(const std::string& text) {
   auto snapshot = std::make_shared<skav::station::StationSnapshot>();
@@ -207,5 +208,5 @@ class PortsTest : public QObject {
   QTemporaryDir settings_dir_;
 };
 
-QTEST_MAIN(PortsTest)
+SKAV_GUI_TEST(PortsTest);
 #include "ports_test.moc"

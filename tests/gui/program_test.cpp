@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "gui_test_main.h"
 #include "core/settings/file_settings_store.h"
 #include "support/rig.h"
 #include "support/temp_dir.h"
@@ -101,5 +102,5 @@ class ProgramTest : public QObject {
   }
 };
 
-QTEST_MAIN(ProgramTest)
+SKAV_GUI_TEST(ProgramTest);
 #include "program_test.moc"

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QColor>
 #include <QTemporaryDir>
 
 #include <filesystem>
@@ -13,6 +14,10 @@
 #include "support/rig.h"
 
 namespace skav::gui::test {
+
+// The verdict colours as the tests tell them apart.
+inline bool reddish(const QColor& c) { return c.red() > 150 && c.green() < 100 && c.blue() < 100; }
+inline bool greenish(const QColor& c) { return c.green() > 60 && c.red() < 60 && c.blue() < 100; }
 
 // A window with its station on the shared test rig: the direct cable with a simulated board
 // answering at once, settings and working folder in a temporary directory, the test's clock.

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "gui_test_main.h"
 #include "core/mac_digits.h"
 #include "core/station/station_events.h"
 #include "frontends/qt/main_window.h"
@@ -254,5 +255,5 @@ class TileFitTest : public QObject {
   QTemporaryDir settings_dir_;
 };
 
-QTEST_MAIN(TileFitTest)
+SKAV_GUI_TEST(TileFitTest);
 #include "tile_fit_test.moc"

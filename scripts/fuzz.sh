@@ -28,13 +28,14 @@ else
 fi
 
 werror=OFF
-[ -n "${CI:-}" ] && werror=ON
+line_info=OFF
+[ -n "${CI:-}" ] && werror=ON line_info=ON
 generator=()
 [ -f "$build/CMakeCache.txt" ] || generator=(-G "${SKAV_GENERATOR:-${CMAKE_GENERATOR:-Ninja}}")
 if [ "$do_build" = 1 ]; then
   CC=clang CXX=clang++ cmake "${generator[@]}" -S "$root" -B "$build" \
     -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSKAV_FUZZ=ON -DSKAV_GUI=OFF -DBUILD_TESTING=OFF \
-    -DSKAV_WERROR=$werror >/dev/null
+    -DSKAV_WERROR=$werror -DSKAV_LINE_INFO=$line_info >/dev/null
   cmake --build "$build" -j"$(nproc)" --target "${build_targets[@]}"
 fi
 [ "$do_run" = 1 ] || exit 0

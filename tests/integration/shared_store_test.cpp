@@ -35,7 +35,9 @@ TEST(SharedStore, ASecondStationOnTheSameStoreIsRefusedAndNoAddressIsGivenTwice)
   test::TempDir store, first_work, second_work;
   first_work.copy_from(std::filesystem::path(SKAV_SOURCE_DIR) / "examples");
   second_work.copy_from(std::filesystem::path(SKAV_SOURCE_DIR) / "examples");
-  std::vector<std::string> first_command = station(store, first_work, 200);
+  // The first station is busy with its boards for a second or more (several under the
+  // sanitizers); the second is refused within milliseconds of its start.
+  std::vector<std::string> first_command = station(store, first_work, 100);
   first_command.insert(first_command.begin() + 2, {"--mac", "0200000000A0"});
 
   test::ProgramResult first;
@@ -45,7 +47,7 @@ TEST(SharedStore, ASecondStationOnTheSameStoreIsRefusedAndNoAddressIsGivenTwice)
   for (int i = 0; i < 1000 && test::read_file(holder).find("skav run") == std::string::npos; ++i)
     std::this_thread::sleep_for(10ms);
 
-  test::ProgramResult second = test::run_program(station(store, second_work, 200), 60s);
+  test::ProgramResult second = test::run_program(station(store, second_work, 100), 60s);
   first_station.join();
 
   EXPECT_NE(second.exit_code, 0);
@@ -55,20 +57,20 @@ TEST(SharedStore, ASecondStationOnTheSameStoreIsRefusedAndNoAddressIsGivenTwice)
 
   ASSERT_EQ(first.exit_code, 0) << first.err;
   std::vector<std::string> addresses = written(first_work);
-  ASSERT_EQ(addresses.size(), 200u);
+  ASSERT_EQ(addresses.size(), 100u);
   EXPECT_EQ(addresses.front(), "02:00:00:00:00:A0");
-  EXPECT_EQ(addresses.back(), "02:00:00:00:01:67");
-  EXPECT_EQ(std::set<std::string>(addresses.begin(), addresses.end()).size(), 200u);
+  EXPECT_EQ(addresses.back(), "02:00:00:00:01:03");
+  EXPECT_EQ(std::set<std::string>(addresses.begin(), addresses.end()).size(), 100u);
 
   // Once the first has ended, the second goes on from the first's next address.
-  second = test::run_program(station(store, second_work, 200), 120s);
+  second = test::run_program(station(store, second_work, 100), 120s);
   ASSERT_EQ(second.exit_code, 0) << second.err;
   std::vector<std::string> more = written(second_work);
-  ASSERT_EQ(more.size(), 200u);
-  EXPECT_EQ(more.front(), "02:00:00:00:01:68");
+  ASSERT_EQ(more.size(), 100u);
+  EXPECT_EQ(more.front(), "02:00:00:00:01:04");
   std::set<std::string> all(addresses.begin(), addresses.end());
   all.insert(more.begin(), more.end());
-  EXPECT_EQ(all.size(), 400u) << "an address was programmed twice";
+  EXPECT_EQ(all.size(), 200u) << "an address was programmed twice";
 }
 
 // The pool file named relative is the working directory's (-C), as config.ini and the records
@@ -93,12 +95,12 @@ TEST(SharedStore, ALinkToAHeldStoreIsRefused) {
   first_work.copy_from(std::filesystem::path(SKAV_SOURCE_DIR) / "examples");
   second_work.copy_from(std::filesystem::path(SKAV_SOURCE_DIR) / "examples");
   test::ProgramResult first;
-  std::thread first_station([&] { first = test::run_program(station(store, first_work, 200), 120s); });
+  std::thread first_station([&] { first = test::run_program(station(store, first_work, 100), 120s); });
   const auto holder = store / "settings.reg.holder";
   for (int i = 0; i < 1000 && test::read_file(holder).find("skav run") == std::string::npos; ++i)
     std::this_thread::sleep_for(10ms);
   std::filesystem::create_symlink(store / "settings.reg", store / "link.reg");
-  std::vector<std::string> linked = station(store, second_work, 200);
+  std::vector<std::string> linked = station(store, second_work, 100);
   linked[std::find(linked.begin(), linked.end(), "--settings") - linked.begin() + 1] =
       (store / "link.reg").string();
   test::ProgramResult second = test::run_program(linked, 60s);

@@ -106,8 +106,9 @@ step_fuzz() {
     "$here/fuzz.sh" --no-build
 }
 
+# Two tests a core: they wait on stations, boards, servers and browsers more than they compute.
 suite() {
-  cd "$build" && ctest --output-on-failure -j"$(nproc)" | tee "$build/ctest-summary.log"
+  cd "$build" && ctest --output-on-failure -j"$(($(nproc) * 2))" | tee "$build/ctest-summary.log"
 }
 
 run_step build "Build" "$here/setup.sh" || { echo "== The build failed"; exit 1; }

@@ -94,7 +94,7 @@ TEST(PortPublisher, WritesEachPortAnnouncesItAndKeepsItsHeartbeat) {
   EXPECT_EQ(publisher.counts().rows, rows_before + 2);
 }
 
-TEST(PortPublisher, AStalledDatabaseCostsStaleRowsNotWaits) {
+TEST(PortPublisherOutage, AStalledDatabaseCostsStaleRowsNotWaits) {
   SKAV_REQUIRE_POSTGRES();
   const std::string url = line_database();
   ASSERT_FALSE(url.empty());

@@ -98,6 +98,8 @@ class Line : public ::testing::Test {
   }
   std::string url_;
 };
+// The tests that take the server away or freeze it: ctest runs each on a server of its own.
+class LineOutage : public Line {};
 
 TEST_F(Line, ThreeStationsOneKilledAndRestartedProgramEveryAddressOnce) {
   SKAV_REQUIRE_POSTGRES();
@@ -159,7 +161,7 @@ TEST_F(Line, ThreeStationsOneKilledAndRestartedProgramEveryAddressOnce) {
   EXPECT_EQ(static_cast<int>(table.size()) + missing, 3 * kBoards);
 }
 
-TEST_F(Line, AStationWaitsWhileTheDatabaseIsAwayAndGoesOnByItself) {
+TEST_F(LineOutage, AStationWaitsWhileTheDatabaseIsAwayAndGoesOnByItself) {
   SKAV_REQUIRE_POSTGRES();
   // Slow enough that boards are left when the server goes: some 150 ms a board.
   constexpr int kBoards = 40;
@@ -222,7 +224,7 @@ TEST_F(Line, AUsedUpRangeStopsTheLineWithoutWrapping) {
   EXPECT_EQ(listed.out.find("host,port,time,adapter,board_mac,written_mac,"), 0u) << listed.out;
 }
 
-TEST_F(Line, AStalledDatabaseIsSaidUnavailableAndCtrlCEndsTheStation) {
+TEST_F(LineOutage, AStalledDatabaseIsSaidUnavailableAndCtrlCEndsTheStation) {
   SKAV_REQUIRE_POSTGRES();
   constexpr int kBoards = 40;
   make_range("020000000000", "0200000000FF");

@@ -71,6 +71,8 @@ class PgPool : public ::testing::Test {
   std::string url_;
   StringLog log_;
 };
+// The tests that take the server away or freeze it: ctest runs each on a server of its own.
+class PgPoolOutage : public PgPool {};
 
 TEST(PgUrl, PasswordsAndForeignSchemesAreRefusedAndMessagesCarryNoSecret) {
   struct Case {
@@ -387,7 +389,7 @@ TEST_F(PgPool, AFinishedBoardsRecordGoesInOnceWithHostAndPort) {
   EXPECT_EQ(postgres::read_records(url_, "yesterday-ish", garbled).fault(), postgres::Fault::kInvalid);
 }
 
-TEST_F(PgPool, WhileTheServerIsAwayNothingIsReservedAndNoRecordIsLost) {
+TEST_F(PgPoolOutage, WhileTheServerIsAwayNothingIsReservedAndNoRecordIsLost) {
   SKAV_REQUIRE_POSTGRES();
   make_range("001122330000", "0011223300FF");
   PgAddressPool pool(url_, "station-a");
@@ -456,7 +458,7 @@ TEST_F(PgPool, InitsAtOnceOnANewDatabaseSetOneRange) {
   EXPECT_EQ(set, 1);
 }
 
-TEST_F(PgPool, AStalledServerIsCountedAwayAndAStopEndsTheWait) {
+TEST_F(PgPoolOutage, AStalledServerIsCountedAwayAndAStopEndsTheWait) {
   SKAV_REQUIRE_POSTGRES();
   make_range("020000000000", "0200000000FF");
   FastTime time;

@@ -17,7 +17,20 @@ std::string env(const char* name) {
   return value != nullptr ? value : "";
 }
 
+// The server may be taken away or frozen only by a test that has it to itself.
+bool may_disrupt() {
+  const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
+  const std::string suite = test != nullptr ? test->test_suite_name() : "";
+  const std::string mark = "Outage";
+  if (suite.size() >= mark.size() && suite.compare(suite.size() - mark.size(), mark.size(), mark) == 0)
+    return true;
+  ADD_FAILURE() << "suite " << suite << " stops or freezes the server that the other tests share: "
+                << "name it ...Outage, and ctest gives its tests a server of their own";
+  return false;
+}
+
 bool cluster(const char* action) {
+  if (!may_disrupt()) return false;
   std::string command = env("SKAV_TEST_PG_CLUSTER") + " " + action + " " + env("SKAV_TEST_PG_DIR");
   return std::system(command.c_str()) == 0;
 }
@@ -40,6 +53,7 @@ std::string PgServer::new_database() {
 }
 
 PgServer::Frozen::Frozen() {
+  if (!may_disrupt()) return;
   pid_t server = 0;
   std::ifstream(std::filesystem::path(env("SKAV_TEST_PG_DIR")) / "data" / "postmaster.pid") >> server;
   if (server <= 0) return;

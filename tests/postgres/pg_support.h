@@ -29,11 +29,14 @@ class PgServer {
   static std::string missing();
   // A new, empty database on the server for one test: its URL.
   static std::string new_database();
-  // Takes the server away (a fast shut-down) and brings it back. True when it worked.
+  // Takes the server away (a fast shut-down) and brings it back. True when it worked. Only
+  // for tests of a suite whose name ends in "Outage": ctest runs those each on a server of
+  // its own, the others side by side on one; any other test fails here.
   static bool stop();
   static bool start();
   // Stops (SIGSTOP) every process of the server, the server's own and its connections', until
-  // the object goes (SIGCONT): a server that takes connections and answers nothing.
+  // the object goes (SIGCONT): a server that takes connections and answers nothing. As
+  // stop(), only for an Outage suite's tests.
   class Frozen {
    public:
     Frozen();

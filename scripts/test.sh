@@ -10,8 +10,8 @@
 # Two lanes on two cores: the test suites leave a core idle much of the time (serial
 # integration tests, Wine, waits for a server or a child), so the later builds run at low
 # priority beside a suite: the Windows cross-build (the longest) and then the fuzz targets'
-# build beside the suite, the sanitizer build beside the Windows tests, and fuzzing beside the
-# sanitizer suite. Their output is kept and shown whole when they end. A failed step fails
+# build beside the suite, the sanitizer build beside the Windows tests, and fuzzing (at the
+# suite's priority) beside the sanitizer suite. Their output is kept and shown whole when they end. A failed step fails
 # the command; the steps that do not depend on it still run. At the end each step's wall and
 # CPU time.
 set -euo pipefail
@@ -68,11 +68,12 @@ run_step() {
 # Steps beside the next foreground step, one after another in the background at low priority
 # so that the tests keep their pace; each step's output is kept and shown whole when the lane
 # is finished. The steps are functions named step_<key>.
+# lane_nice=N before the call sets another priority.
 bg_pid=
 start_background() {
   local key
   (
-    renice -n 10 -p "$BASHPID" >/dev/null
+    renice -n "${lane_nice:-10}" -p "$BASHPID" >/dev/null
     for key in "$@"; do
       timed "$key" "step_$key" >"$logs/$key.log" 2>&1 || true
     done
@@ -106,9 +107,8 @@ step_fuzz() {
     "$here/fuzz.sh" --no-build
 }
 
-# Two tests a core: they wait on stations, boards, servers and browsers more than they compute.
 suite() {
-  cd "$build" && ctest --output-on-failure -j"$(($(nproc) * 2))" | tee "$build/ctest-summary.log"
+  cd "$build" && ctest --output-on-failure -j"$(nproc)" | tee "$build/ctest-summary.log"
 }
 
 run_step build "Build" "$here/setup.sh" || { echo "== The build failed"; exit 1; }
@@ -138,7 +138,9 @@ if done_ok windows-build; then
 fi
 if [ "$sanitize" != 0 ]; then finish_background sanitize-build "Sanitizer build"; fi
 
-if done_ok fuzz-build && done_ok sanitize-build; then start_background fuzz; fi
+# Fuzzing at the suite's own priority: its targets run for a time, not a number of inputs, and
+# at low priority the sanitizer suite left them a tenth of the inputs.
+if done_ok fuzz-build && done_ok sanitize-build; then lane_nice=0 start_background fuzz; fi
 if done_ok sanitize-build; then
   run_step sanitize-suite "Suite under the sanitizers" "$here/sanitize.sh" --no-build || true
   if done_ok fuzz-build; then finish_background fuzz "Fuzzing"; fi

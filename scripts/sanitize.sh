@@ -57,16 +57,4 @@ export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 skip='^(Soak|CrashSafety)\.'
 
 cd "$build"
-# The unit program runs whole, in one process (started once per test, as CTest starts it, the
-# sanitizers' start and leak scan cost more than its tests), beside the other tests; its output
-# follows theirs.
-status=0
-unit_log=$(mktemp "${TMPDIR:-/tmp}/skav-unit.XXXXXX")
-trap 'rm -f "$unit_log"' EXIT
-"$build/tests/skav_tests" --gtest_brief=1 >"$unit_log" 2>&1 &
-unit=$!
-ctest --output-on-failure -j"$(nproc)" -LE '^unit$' -E "$skip" || status=1
-wait "$unit" || status=1
-echo "Unit tests (tests/skav_tests) in one process:"
-cat "$unit_log"
-exit $status
+ctest --output-on-failure -j"$(nproc)" -E "$skip"

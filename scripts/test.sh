@@ -7,13 +7,13 @@
 # (scripts/test-windows.sh). SKAV_TEST_WINDOWS=0, SKAV_TEST_SANITIZE=0 or SKAV_TEST_FUZZ=0
 # leave a step out.
 #
-# Three phases on two cores. The Linux build alone; then the suite, and beside it at low
-# priority the other builds in two lanes (the Windows cross-build; the sanitizer build, then
-# the fuzz targets' build): the suite's tests wait on stations, boards, servers and browsers
-# more than they compute. Then the sanitizer suite, and beside it the Windows tests under Wine
-# and fuzzing, one target at a time, both of which wait or take one core. The background
-# steps' output is kept and shown whole when they end. A failed step fails the command; the
-# steps that do not depend on it still run. At the end each step's wall and CPU time.
+# Two lanes on two cores: the test suites leave a core idle much of the time (serial
+# integration tests, Wine, waits for a server or a child), so the later builds run at low
+# priority beside a suite: the Windows cross-build (the longest) and then the fuzz targets'
+# build beside the suite, the sanitizer build beside the Windows tests, and fuzzing (at the
+# suite's priority) beside the sanitizer suite. Their output is kept and shown whole when they end. A failed step fails
+# the command; the steps that do not depend on it still run. At the end each step's wall and
+# CPU time.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(dirname "$here")
@@ -65,11 +65,11 @@ run_step() {
   note "$key" "$name"
 }
 
-# A lane of steps beside the next foreground step, one after another in the background at low
-# priority so that the tests keep their pace; each step's output is kept and shown whole when
-# the lanes are finished. The steps are functions named step_<key>. lane_nice=N before the
-# call sets another priority. Several lanes may run at once.
-bg_pids=()
+# Steps beside the next foreground step, one after another in the background at low priority
+# so that the tests keep their pace; each step's output is kept and shown whole when the lane
+# is finished. The steps are functions named step_<key>.
+# lane_nice=N before the call sets another priority.
+bg_pid=
 start_background() {
   local key
   (
@@ -78,14 +78,14 @@ start_background() {
       timed "$key" "step_$key" >"$logs/$key.log" 2>&1 || true
     done
   ) &
-  bg_pids+=($!)
+  bg_pid=$!
 }
 # Takes pairs of key and name; leaves in $built the keys that succeeded.
 built=" "
 finish_background() {
-  local key name pid
-  for pid in "${bg_pids[@]}"; do wait "$pid" || true; done
-  bg_pids=()
+  local key name
+  wait "$bg_pid" || true
+  bg_pid=
   while [ $# -gt 0 ]; do
     key=$1 name=$2
     shift 2
@@ -101,10 +101,7 @@ done_ok() { [[ "$built" == *" $1 "* ]]; }
 step_windows-build() { "$here/build-windows.sh"; }
 step_sanitize-build() { "$here/sanitize.sh" --build-only; }
 step_fuzz-build() { "$here/fuzz.sh" --build-only; }
-step_windows-tests() {
-  SKAV_BUILD_DIR="$build" SKAV_WINDOWS_NO_BUILD=1 "$here/test-windows.sh"
-}
-# One target at a time: the suite keeps a core.
+# Beside the sanitizer suite, one target at a time: the suite keeps a core.
 step_fuzz() {
   SKAV_FUZZ_SECONDS="${SKAV_FUZZ_SECONDS:-5}" SKAV_FUZZ_JOBS=${SKAV_FUZZ_JOBS:-1} \
     "$here/fuzz.sh" --no-build
@@ -120,30 +117,37 @@ windows=${SKAV_TEST_WINDOWS:-1}
 sanitize=${SKAV_TEST_SANITIZE:-1}
 fuzz=${SKAV_TEST_FUZZ:-1}
 
-# Beside the suite, at low priority, every other build in two lanes: the Windows build (the
-# longest), and the sanitizer build then the fuzz targets' build.
-[ "$windows" != 0 ] && start_background windows-build
-lane=()
-[ "$sanitize" != 0 ] && lane+=(sanitize-build)
-[ "$fuzz" != 0 ] && lane+=(fuzz-build)
-if [ ${#lane[@]} -gt 0 ]; then start_background "${lane[@]}"; fi
+# The critical path: the Linux build, the suite, the Windows tests, the sanitizer suite. The
+# Windows build (the longest) and the fuzz targets' build run beside the suite, the sanitizer
+# build beside the Windows tests, fuzzing (one target at a time) beside the sanitizer suite,
+# whose serial tests leave a core idle.
+beside_suite=()
+[ "$windows" != 0 ] && beside_suite+=(windows-build)
+[ "$fuzz" != 0 ] && beside_suite+=(fuzz-build)
+if [ ${#beside_suite[@]} -gt 0 ]; then start_background "${beside_suite[@]}"; fi
 run_step suite "Suite" suite || true
 summary=$(grep -E '^[0-9]+% tests passed' "$build/ctest-summary.log" | tail -n 1 || true)
-finish_background windows-build "Windows build" sanitize-build "Sanitizer build" \
-  fuzz-build "Fuzz targets' build"
+if [ ${#beside_suite[@]} -gt 0 ]; then
+  finish_background windows-build "Windows build" fuzz-build "Fuzz targets' build"
+fi
 
-# Then the sanitizer suite, and beside it, at its own priority, the Windows tests (Wine and its
-# start-up wait more than they compute) and fuzzing (its targets run for a time, not a number
-# of inputs: at low priority they got a tenth of their inputs).
-if done_ok windows-build; then lane_nice=0 start_background windows-tests; fi
+if [ "$sanitize" != 0 ]; then start_background sanitize-build; fi
+if done_ok windows-build; then
+  run_step windows-tests "Windows tests under Wine" \
+    env SKAV_BUILD_DIR="$build" SKAV_WINDOWS_NO_BUILD=1 "$here/test-windows.sh" || true
+fi
+if [ "$sanitize" != 0 ]; then finish_background sanitize-build "Sanitizer build"; fi
+
+# Fuzzing at the suite's own priority: its targets run for a time, not a number of inputs, and
+# at low priority the sanitizer suite left them a tenth of the inputs.
 if done_ok fuzz-build && done_ok sanitize-build; then lane_nice=0 start_background fuzz; fi
 if done_ok sanitize-build; then
   run_step sanitize-suite "Suite under the sanitizers" "$here/sanitize.sh" --no-build || true
+  if done_ok fuzz-build; then finish_background fuzz "Fuzzing"; fi
 elif done_ok fuzz-build; then
   run_step fuzz "Fuzzing" env SKAV_FUZZ_SECONDS="${SKAV_FUZZ_SECONDS:-5}" \
     "$here/fuzz.sh" --no-build || true
 fi
-finish_background windows-tests "Windows tests under Wine" fuzz "Fuzzing"
 
 echo "== Done in $SECONDS s (wall; CPU user + sys):"
 printf '%s\n' "${times_table[@]}"

@@ -16,6 +16,6 @@ add_library(CLI11::CLI11 ALIAS skav_cli11)
 set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
 add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
-# Test code: -O1 compiles it faster, as for the tests' own code.
-target_compile_options(gtest PRIVATE -O1)
-target_compile_options(gtest_main PRIVATE -O1)
+# Test code, unoptimized as the tests' own code: it compiles in half the time.
+target_compile_options(gtest PRIVATE -O0)
+target_compile_options(gtest_main PRIVATE -O0)

@@ -57,4 +57,6 @@ export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 skip='^(Soak|CrashSafety)\.'
 
 cd "$build"
-ctest --output-on-failure -j"$(nproc)" -E "$skip"
+# Three at a time: most of them wait on stations, servers and browsers; fuzzing beside takes a
+# core.
+ctest --output-on-failure -j"$(($(nproc) + 1))" -E "$skip"

@@ -57,6 +57,4 @@ export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 skip='^(Soak|CrashSafety)\.'
 
 cd "$build"
-# Three at a time: most of them wait on stations, servers and browsers; fuzzing beside takes a
-# core.
-ctest --output-on-failure -j"$(($(nproc) + 1))" -E "$skip"
+ctest --output-on-failure -j"$(nproc)" -E "$skip"

@@ -225,7 +225,7 @@ class OperatorPanelTest : public QObject {
     window.operator_panel()->totals()->reset_button()->click();
     // The line's command, posted once; the totals follow the line's answer.
     QCOMPARE(line.posted.size(), std::size_t{1});
-    QVERIFY(std::holds_alternative<skav::line::ResetShift>(line.posted.front()));
+    QVERIFY(std::holds_alternative<skav::line::ResetShift>(line.posted.front().second));
     QCOMPARE(totals->counts_label()->text(), QStringLiteral("0 boards   0 passed   0 failed"));
     line.finish(0, record_of(Verdict::kPass, now));
     QCOMPARE(totals->counts_label()->text(), QStringLiteral("1 board   1 passed   0 failed"));
